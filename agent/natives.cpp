@@ -1,0 +1,35 @@
+// The exported native methods other than nativeInitialize. Each looks up, checks and calls
+// into the subsystem that owns the work.
+#include "agent/java_boundary.h"
+
+// Not yet wired: the trace recorder (panel, trace points, delivery) is not built yet; these
+// entries accept their arguments and change nothing.
+void JNICALL Java_com_vexo_NativeApi_nativeSetEventTreePanel(JNIEnv*, jclass, jobject) {}
+
+void JNICALL Java_com_vexo_NativeApi_nativeActivateTracePoints(JNIEnv*, jclass, jobject) {}
+
+// Not yet wired: returns at once instead of waiting for recorded data, of which there is none.
+void JNICALL Java_com_vexo_NativeApi_nativeGetRecordedData(JNIEnv*, jclass, jobject) {}
+
+void JNICALL Java_com_vexo_NativeApi_nativeOnResetEventList(JNIEnv*, jclass) {}
+
+// Not yet wired: the class and object listings leave the result object untouched.
+void JNICALL Java_com_vexo_NativeApi_nativeGetClasses(JNIEnv*, jclass, jobject) {}
+
+void JNICALL Java_com_vexo_NativeApi_nativeGetObjects(JNIEnv*, jclass, jobject, jobject) {}
+
+// Not yet wired: no handle is converted.
+jboolean JNICALL Java_com_vexo_NativeApi_nativeConvertObjectIDs(JNIEnv*, jclass, jintArray, jint,
+                                                                jint, jobjectArray, jint) {
+    return JNI_FALSE;
+}
+
+// Not yet wired: no walk runs, so there is no progress to report.
+jint JNICALL Java_com_vexo_NativeApi_nativeGetProgress(JNIEnv*, jclass, jboolean, jint) {
+    return 0;
+}
+
+// Not yet wired: class loads are counted once the profiler dispatcher handles them.
+jint JNICALL Java_com_vexo_NativeApi_nativeGetClassesModificationCount(JNIEnv*, jclass) {
+    return 0;
+}

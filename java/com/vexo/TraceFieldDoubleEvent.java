@@ -1,0 +1,5 @@
+package com.vexo;
+
+public class TraceFieldDoubleEvent extends TraceFieldEvent {
+    public double m_dValue;
+}

@@ -1,0 +1,5 @@
+package com.vexo;
+
+public class TraceFieldFloatEvent extends TraceFieldEvent {
+    public float m_fValue;
+}

@@ -1,0 +1,5 @@
+package com.vexo;
+
+public class TraceFieldObjectEvent extends TraceFieldEvent {
+    public Object m_Value;
+}

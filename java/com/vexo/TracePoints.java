@@ -1,0 +1,32 @@
+package com.vexo;
+
+/** A list of trace points handed to the agent, with the recording limit. */
+public class TracePoints {
+    /** Kind and state bits of {@link TracePoint#m_iFlags}. */
+    public static final int FIELD = 0x001;
+    public static final int ARMED = 0x004;
+    public static final int VALUE_KIND_MASK = 0x0F0;
+    public static final int VALUE_INT = 0x10;
+    public static final int VALUE_LONG = 0x20;
+    public static final int VALUE_FLOAT = 0x30;
+    public static final int VALUE_DOUBLE = 0x40;
+    public static final int VALUE_OBJECT = 0x50;
+    public static final int VALUE_SHORT = 0x60;
+    public static final int VALUE_BYTE = 0x70;
+    public static final int VALUE_BOOLEAN = 0x80;
+    public static final int VALUE_CHAR = 0x90;
+    public static final int STATIC = 0x100;
+
+    public TracePoint[] m_TracePoints;
+    public int m_iMaxNumTraces;
+
+    /** One method or field of a Java class. */
+    public static class TracePoint {
+        public int m_iFlags;
+        public Object m_Object;
+        public String m_strClass;
+        public Object m_ReflectionItem;
+        public String m_strMethodOrFieldName;
+        public String m_strMethodOrFieldSignature;
+    }
+}

@@ -1,0 +1,49 @@
+// The operating-system services the agent needs, behind one small API.
+// Backends: os_posix.cpp (Linux) and os_win32.cpp (32-bit Windows).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A lock that its owner may enter again (a Win32 critical section, or a recursive mutex).
+struct OsLock {
+    void* impl = nullptr;
+};
+
+// An auto-reset event: one set releases one wait; a set with no waiter is kept until a wait.
+struct OsEvent {
+    void* impl = nullptr;
+};
+
+// Creates the lock or event. Returns false when the operating system refused.
+bool OsLockInit(OsLock* lock);
+void OsLockEnter(OsLock* lock);
+void OsLockLeave(OsLock* lock);
+
+bool OsEventInit(OsEvent* event);
+void OsEventSet(OsEvent* event);
+void OsEventWait(OsEvent* event);  // without time-out
+
+// A per-thread pointer slot. The POSIX backend calls `destructor` with the thread's value when
+// a thread with a non-null value ends; the Win32 backend relies on the library's thread-detach
+// notification for that.
+using OsThreadSlotDestructor = void (*)(void* value);
+bool OsThreadSlotCreate(OsThreadSlotDestructor destructor);
+void* OsThreadSlotGet();
+bool OsThreadSlotSet(void* value);
+
+// Gives up the rest of the thread's time slice.
+void OsYield();
+
+// What the operating system knows about the memory region around an address.
+struct OsRegionInfo {
+    uintptr_t base = 0;
+    size_t size = 0;
+    bool committed = false;   // backed by memory (not merely reserved)
+    bool readable = false;    // the protection the region was mapped with allows reading
+    bool writable = false;
+};
+
+// Fills `info` for the region containing `address`. Returns false when the address lies in no
+// region of the process.
+bool OsQueryRegion(const void* address, OsRegionInfo* info);

@@ -1,0 +1,77 @@
+// Win32 backend of the operating-system services, and the library's entry point.
+#include <windows.h>
+
+#include "platform/os.h"
+
+bool OsLockInit(OsLock* lock) {
+    auto* cs = new CRITICAL_SECTION;
+    InitializeCriticalSection(cs);
+    lock->impl = cs;
+    return true;
+}
+
+void OsLockEnter(OsLock* lock) { EnterCriticalSection(static_cast<CRITICAL_SECTION*>(lock->impl)); }
+
+void OsLockLeave(OsLock* lock) { LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(lock->impl)); }
+
+bool OsEventInit(OsEvent* event) {
+    // No security attributes, auto-reset, initially non-signalled, unnamed.
+    HANDLE h = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    event->impl = h;
+    return h != nullptr;
+}
+
+void OsEventSet(OsEvent* event) { SetEvent(static_cast<HANDLE>(event->impl)); }
+
+void OsEventWait(OsEvent* event) {
+    WaitForSingleObject(static_cast<HANDLE>(event->impl), INFINITE);
+}
+
+namespace {
+DWORD g_tlsIndex = TLS_OUT_OF_INDEXES;
+OsThreadSlotDestructor g_tlsDestructor = nullptr;
+}  // namespace
+
+bool OsThreadSlotCreate(OsThreadSlotDestructor destructor) {
+    g_tlsIndex = TlsAlloc();
+    g_tlsDestructor = destructor;
+    return g_tlsIndex != TLS_OUT_OF_INDEXES;
+}
+
+void* OsThreadSlotGet() {
+    return g_tlsIndex == TLS_OUT_OF_INDEXES ? nullptr : TlsGetValue(g_tlsIndex);
+}
+
+bool OsThreadSlotSet(void* value) {
+    return g_tlsIndex != TLS_OUT_OF_INDEXES && TlsSetValue(g_tlsIndex, value) != 0;
+}
+
+void OsYield() { SwitchToThread(); }
+
+bool OsQueryRegion(const void* address, OsRegionInfo* info) {
+    MEMORY_BASIC_INFORMATION mbi;
+    if (VirtualQuery(address, &mbi, sizeof mbi) == 0 || mbi.State == MEM_FREE) return false;
+    info->base = reinterpret_cast<uintptr_t>(mbi.BaseAddress);
+    info->size = mbi.RegionSize;
+    info->committed = mbi.State == MEM_COMMIT;
+    const DWORD p = mbi.AllocationProtect & 0xff;
+    info->readable = p == PAGE_READONLY || p == PAGE_READWRITE || p == PAGE_WRITECOPY ||
+                     p == PAGE_EXECUTE_READ || p == PAGE_EXECUTE_READWRITE ||
+                     p == PAGE_EXECUTE_WRITECOPY;
+    info->writable = p == PAGE_READWRITE || p == PAGE_WRITECOPY ||
+                     p == PAGE_EXECUTE_READWRITE || p == PAGE_EXECUTE_WRITECOPY;
+    return true;
+}
+
+// Thread notifications of the library; the agent's per-thread flag hangs on them.
+void AgentThreadAttached();
+void AgentThreadDetached();
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    switch (reason) {
+        case DLL_THREAD_ATTACH: AgentThreadAttached(); break;
+        case DLL_THREAD_DETACH: AgentThreadDetached(); break;
+        default: break;  // process attach: the slot is made by a static initialiser
+    }
+    return TRUE;
+}

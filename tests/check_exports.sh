@@ -1,0 +1,36 @@
+#!/bin/sh
+# Checks that the agent library exports exactly its entry points.
+#   check_exports.sh linux libvexo.so
+#   check_exports.sh windows vexo.dll [objdump]
+set -eu
+kind=$1
+lib=$2
+natives="nativeInitialize@12 nativeSetEventTreePanel@12 nativeActivateTracePoints@12
+nativeGetRecordedData@12 nativeOnResetEventList@8 nativeGetClasses@12 nativeGetObjects@16
+nativeConvertObjectIDs@28 nativeGetProgress@16 nativeGetClassesModificationCount@8"
+
+expected=$(mktemp)
+actual=$(mktemp)
+trap 'rm -f "$expected" "$actual"' EXIT
+
+if [ "$kind" = linux ]; then
+    { echo JVM_OnLoad; for n in $natives; do echo "Java_com_vexo_NativeApi_${n%@*}"; done; } \
+        | sort > "$expected"
+    nm -D --defined-only "$lib" | awk '$2 ~ /^[TtWwDdBbVv]$/ {print $3}' | sort > "$actual"
+    # Agent_OnLoad may be exported as well, once the library has it.
+    grep -v '^Agent_OnLoad$' "$actual" > "$actual.x" || true
+    mv "$actual.x" "$actual"
+else
+    objdump=${3:-i686-w64-mingw32-objdump}
+    { echo _JVM_OnLoad@12; for n in $natives; do echo "_Java_com_vexo_NativeApi_$n"; done; } \
+        | sort > "$expected"
+    # The decorated names must all be there; undecorated aliases of the same entries may be too.
+    "$objdump" -p "$lib" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next} t && NF==0 {t=0} t {print $NF}' \
+        | grep '^_' | grep -v '^_Agent_OnLoad@' | sort > "$actual"
+fi
+
+if ! diff -u "$expected" "$actual"; then
+    echo "export check failed for $lib" >&2
+    exit 1
+fi
+echo "exports of $lib: $(wc -l < "$actual") entry points, as expected"

@@ -1,0 +1,157 @@
+#include "tests/harness/scripted_vm.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "tests/harness/test_jvm.h"
+
+namespace {
+VmScript g_script;
+std::mutex g_logMutex;  // guards g_log
+std::vector<std::string> g_log;
+
+JNIInvokeInterface_ g_proxyInvoke;
+JavaVM g_proxyVm;
+bool g_proxyReady = false;
+
+JVMPI_Interface g_jvmpi;
+JVMDI_Interface_1 g_jvmdi;
+JVMDI_EventHook g_debugHook = nullptr;
+
+void Log(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    std::lock_guard<std::mutex> hold(g_logMutex);
+    g_log.emplace_back(text);
+}
+
+// --- the profiler interface ---------------------------------------------------------------
+
+jint ScriptedEnableEvent(jint type, void* arg) {
+    Log("EnableEvent %d%s", type, arg == nullptr ? "" : " arg");
+    auto it = g_script.enableEventResults.find(type);
+    return it == g_script.enableEventResults.end() ? JVMPI_SUCCESS : it->second;
+}
+
+jint ScriptedDisableEvent(jint type, void* arg) {
+    Log("DisableEvent %d%s", type, arg == nullptr ? "" : " arg");
+    return JVMPI_SUCCESS;
+}
+
+jint ScriptedRequestEvent(jint type, void*) {
+    Log("RequestEvent %d", type);
+    return JVMPI_NOT_AVAILABLE;
+}
+
+// --- the debug interface ------------------------------------------------------------------
+
+jvmdiError JNICALL ScriptedSetEventHook(JVMDI_EventHook hook) {
+    Log("SetEventHook");
+    if (g_script.setEventHookResult == JVMDI_ERROR_NONE) g_debugHook = hook;
+    return g_script.setEventHookResult;
+}
+
+jvmdiError ScriptedSetEventNotificationMode(jint mode, jint kind, jthread thread, ...) {
+    Log("SetEventNotificationMode %d %d %s", mode, kind, thread == nullptr ? "null" : "thread");
+    return JVMDI_ERROR_NONE;
+}
+
+jvmdiError JNICALL ScriptedGetCapabilities(JVMDI_capabilities* capabilities) {
+    Log("GetCapabilities");
+    std::memcpy(capabilities, &g_script.capabilityBits, sizeof *capabilities);
+    return JVMDI_ERROR_NONE;
+}
+
+// --- the invocation interface and JNI -----------------------------------------------------
+
+// Logs only the scripted versions: the JDK's own libraries reach this proxy too (through
+// JNIEnv's GetJavaVM) and ask for JNI environments.
+jint JNICALL ProxyGetEnv(JavaVM*, void** env, jint version) {
+    jint status;
+    void* table;
+    switch (version) {
+        case JVMPI_VERSION_1_1: status = g_script.jvmpi11Status; table = &g_jvmpi; break;
+        case JVMPI_VERSION_1: status = g_script.jvmpi1Status; table = &g_jvmpi; break;
+        case JVMDI_VERSION_1: status = g_script.jvmdiStatus; table = &g_jvmdi; break;
+        default: return TestJvm()->GetEnv(env, version);
+    }
+    Log("GetEnv 0x%08x", static_cast<unsigned>(version));
+    if (status == JNI_OK && table == &g_jvmpi) g_jvmpi.version = version;
+    *env = status == JNI_OK ? table : nullptr;
+    return status;
+}
+
+const JNINativeInterface_* g_realJni = nullptr;
+
+jint JNICALL ScriptedGetVersion(JNIEnv* env) {
+    return g_script.jniVersion != 0 ? g_script.jniVersion : g_realJni->GetVersion(env);
+}
+
+jint JNICALL ScriptedGetJavaVM(JNIEnv* env, JavaVM** vm) {
+    if (!g_script.getJavaVmAnswersProxy) return g_realJni->GetJavaVM(env, vm);
+    *vm = &g_proxyVm;
+    return JNI_OK;
+}
+
+// Replaces GetVersion and GetJavaVM in the JNI function table of every JNIEnv.
+void RouteJniThroughScript() {
+    jvmtiEnv* jvmti = TestJvmti();
+    jniNativeInterface* table = nullptr;
+    jvmti->GetJNIFunctionTable(&table);
+    static JNINativeInterface_ real = *table;
+    g_realJni = &real;
+    table->GetVersion = ScriptedGetVersion;
+    table->GetJavaVM = ScriptedGetJavaVM;
+    jvmti->SetJNIFunctionTable(table);
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(table));
+}
+
+void BuildProxy() {
+    JavaVM* real = TestJvm();
+    g_proxyInvoke = *real->functions;
+    g_proxyInvoke.GetEnv = ProxyGetEnv;
+    g_proxyVm.functions = &g_proxyInvoke;
+
+    std::memset(&g_jvmpi, 0, sizeof g_jvmpi);
+    g_jvmpi.EnableEvent = ScriptedEnableEvent;
+    g_jvmpi.DisableEvent = ScriptedDisableEvent;
+    g_jvmpi.RequestEvent = ScriptedRequestEvent;
+
+    std::memset(&g_jvmdi, 0, sizeof g_jvmdi);
+    g_jvmdi.SetEventHook = ScriptedSetEventHook;
+    g_jvmdi.SetEventNotificationMode = ScriptedSetEventNotificationMode;
+    g_jvmdi.GetCapabilities = ScriptedGetCapabilities;
+
+    RouteJniThroughScript();
+    g_proxyReady = true;
+}
+}  // namespace
+
+VmScript& Script() { return g_script; }
+
+JavaVM* ScriptedVm() {
+    if (!g_proxyReady) BuildProxy();
+    return &g_proxyVm;
+}
+
+JVMPI_Interface* ScriptedJvmpi() { return &g_jvmpi; }
+JVMDI_Interface_1* ScriptedJvmdi() { return &g_jvmdi; }
+JVMDI_EventHook InstalledDebugHook() { return g_debugHook; }
+
+std::vector<std::string> CallLog() {
+    std::lock_guard<std::mutex> hold(g_logMutex);
+    return g_log;
+}
+
+std::vector<std::string> CallsStartingWith(const std::string& prefix) {
+    std::vector<std::string> matching;
+    for (const std::string& call : CallLog()) {
+        if (call.compare(0, prefix.size(), prefix) == 0) matching.push_back(call);
+    }
+    return matching;
+}

@@ -1,0 +1,49 @@
+// Scripted profiler (JVMPI) and debug (JVMDI) interfaces in front of the real test JVM.
+//
+// The agent reaches both tool interfaces only through a JavaVM's GetEnv. ScriptedVm() is a
+// JavaVM proxy whose GetEnv answers the JVMPI and JVMDI versions from the script below and
+// forwards every other version to the real virtual machine. Each call the agent makes on the
+// proxy or the scripted tables is logged with its arguments, in order.
+#pragma once
+
+#include <jni.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/jvmdi.h"
+#include "platform/jvmpi.h"
+
+struct VmScript {
+    // GetEnv results per version; 0 hands out the scripted table.
+    jint jvmpi11Status = 0;
+    jint jvmpi1Status = 0;
+    jint jvmdiStatus = 0;
+
+    jvmdiError setEventHookResult = JVMDI_ERROR_NONE;
+    unsigned int capabilityBits = 0;  // the JVMDI_capabilities word GetCapabilities answers
+    std::map<jint, jint> enableEventResults;  // event type -> EnableEvent result (default 0)
+
+    // The JNI version GetVersion answers on every JNIEnv; 0 leaves the real one.
+    jint jniVersion = 0;
+    // Whether JNIEnv's GetJavaVM answers the scripted proxy (true) or the real VM (false).
+    bool getJavaVmAnswersProxy = true;
+};
+
+// The script the scripted interfaces follow. Set it before the agent connects.
+VmScript& Script();
+
+// The JavaVM proxy. Also routes JNIEnv's GetVersion and GetJavaVM through the script.
+JavaVM* ScriptedVm();
+
+// The scripted tables the proxy hands out.
+JVMPI_Interface* ScriptedJvmpi();
+JVMDI_Interface_1* ScriptedJvmdi();
+JVMDI_EventHook InstalledDebugHook();
+
+// The calls made so far (GetEnv only for the JVMPI and JVMDI versions), e.g. "GetEnv 0x10000002", "EnableEvent 2",
+// "SetEventNotificationMode 0 3 null".
+std::vector<std::string> CallLog();
+// Only the calls whose text starts with `prefix`.
+std::vector<std::string> CallsStartingWith(const std::string& prefix);
