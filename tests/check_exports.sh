@@ -24,9 +24,19 @@ else
     objdump=${3:-i686-w64-mingw32-objdump}
     { echo _JVM_OnLoad@12; for n in $natives; do echo "_Java_com_vexo_NativeApi_$n"; done; } \
         | sort > "$expected"
-    # The decorated names must all be there; undecorated aliases of the same entries may be too.
+    # The platform's names (leading underscore) must all be there. MinGW also exports each
+    # entry under its name without the underscore; nothing else may be exported.
     "$objdump" -p "$lib" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next} t && NF==0 {t=0} t {print $NF}' \
-        | grep '^_' | grep -v '^_Agent_OnLoad@' | sort > "$actual"
+        | grep -v '^_\{0,1\}Agent_OnLoad@' > "$actual.all"
+    grep '^_' "$actual.all" | sort > "$actual"
+    if sed 's/^_//' "$actual.all" | sort -u | diff -q - "$(sed 's/^_//' "$expected" | sort -u > "$actual.bare"; echo "$actual.bare")" >/dev/null; then
+        rm -f "$actual.all" "$actual.bare"
+    else
+        echo "unexpected exports in $lib:" >&2
+        cat "$actual.all" >&2
+        rm -f "$actual.all" "$actual.bare"
+        exit 1
+    fi
 fi
 
 if ! diff -u "$expected" "$actual"; then
