@@ -13,7 +13,7 @@ bool OsLockInit(OsLock* lock) {
     pthread_mutexattr_init(&attr);
     // A critical section is re-entrant for its owner; so is this lock.
     pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    int rc = pthread_mutex_init(mutex, &attr);
+    const int rc = pthread_mutex_init(mutex, &attr);
     pthread_mutexattr_destroy(&attr);
     if (rc != 0) {
         delete mutex;

@@ -9,19 +9,9 @@
 #include "platform/atomics.h"
 #include "platform/heap.h"
 #include "registry/class_descriptor.h"
+#include "registry/object_directory.h"
 
 namespace {
-// Directory tables. Each is installed once, by compare-exchange from null, and never freed.
-struct LeafTable {
-    std::atomic<SlotHandle> cells[4096];  // by bits 0-11 of the identifier
-};
-struct MiddleTable {
-    std::atomic<LeafTable*> cells[1024];  // by bits 12-21
-};
-struct TopTable {
-    std::atomic<MiddleTable*> cells[1024];  // by bits 22-31
-};
-
 struct SlotStore {
     // A block pointer is written once, under the slot lock, before any handle into the block
     // is published; readers reach it through a published handle.
@@ -30,12 +20,7 @@ struct SlotStore {
     SlotHandle freeHead;  // guarded by the slot lock, as are the links in free slots
 };
 
-std::atomic<TopTable*> g_directory{nullptr};
 SlotStore g_store;
-
-inline unsigned TopIndex(jobjectID id) { return id >> 22; }
-inline unsigned MiddleIndex(jobjectID id) { return (id >> 12) & 0x3ff; }
-inline unsigned LeafIndex(jobjectID id) { return id & 0xfff; }
 
 inline ObjectSlot& Slot(SlotHandle h) {
     return LoadAcquire(g_store.blocks[h >> 16])[h & 0xffff];
@@ -61,22 +46,11 @@ Table* TableCreating(std::atomic<Table*>& cell) {
 }
 
 std::atomic<SlotHandle>* LeafCellCreating(jobjectID id) {
-    TopTable* top = TableCreating(g_directory);
+    TopTable* top = TableCreating(g_objectDirectory);
     if (top == nullptr) return nullptr;
     MiddleTable* middle = TableCreating(top->cells[TopIndex(id)]);
     if (middle == nullptr) return nullptr;
     LeafTable* leaf = TableCreating(middle->cells[MiddleIndex(id)]);
-    if (leaf == nullptr) return nullptr;
-    return &leaf->cells[LeafIndex(id)];
-}
-
-// The leaf cell of `id`, or null when the directory has no leaf table for it. Creates nothing.
-std::atomic<SlotHandle>* LeafCell(jobjectID id) {
-    TopTable* top = LoadAcquire(g_directory);
-    if (top == nullptr) return nullptr;
-    MiddleTable* middle = LoadAcquire(top->cells[TopIndex(id)]);
-    if (middle == nullptr) return nullptr;
-    LeafTable* leaf = LoadAcquire(middle->cells[MiddleIndex(id)]);
     if (leaf == nullptr) return nullptr;
     return &leaf->cells[LeafIndex(id)];
 }
@@ -129,7 +103,10 @@ void PushFreeSlot(SlotHandle h) {
 // Frees the slot's descriptor and puts the slot back on the free list. The descriptor pointer
 // is taken out of the slot, so a stale reader of a free slot never finds a freed descriptor.
 void RecycleSlot(SlotHandle h) {
-    FreeClassDescriptor(Slot(h).descriptor.exchange(nullptr, std::memory_order_acq_rel));
+    std::atomic<ClassDescriptor*>& descriptor = Slot(h).descriptor;
+    if (descriptor.load(std::memory_order_relaxed) != nullptr) {
+        FreeClassDescriptor(descriptor.exchange(nullptr, std::memory_order_acq_rel));
+    }
     PushFreeSlot(h);
 }
 
@@ -155,6 +132,8 @@ SlotHandle Unlink(jobjectID id) {
 const bool g_objectTableReady = (InitObjectTable(), true);
 }  // namespace
 
+std::atomic<TopTable*> g_objectDirectory{nullptr};
+
 void InitObjectTable() {
     g_store.blockCount = 0;
     g_store.freeHead = kEndOfFreeList;
@@ -179,11 +158,6 @@ SlotHandle InsertObject(jobjectID id, SlotHandle classHandle, SlotHandle handle)
     // Another thread entered the id meanwhile: its entry stands, and our new slot goes back.
     if (newSlot) PushFreeSlot(handle);
     return was;
-}
-
-SlotHandle LookupObject(jobjectID id) {
-    std::atomic<SlotHandle>* cell = LeafCell(id);
-    return cell == nullptr ? 0 : LoadAcquire(*cell);
 }
 
 void ReleaseObject(jobjectID id) {

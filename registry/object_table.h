@@ -11,11 +11,12 @@
 #include <cstdint>
 
 #include "platform/jvmpi.h"
+#include "registry/object_directory.h"
 
 struct ClassDescriptor;
 
-// Block number in bits 16-31, slot index in bits 0-15. 0 means none; -1 ends the free list.
-using SlotHandle = int32_t;
+// SlotHandle: block number in bits 16-31, slot index in bits 0-15. 0 means none; -1 ends the
+// free list.
 
 constexpr int kSlotsPerBlock = 0xffff;
 constexpr int kBlockCapacity = 256;
@@ -45,7 +46,10 @@ void InitObjectTable();
 SlotHandle InsertObject(jobjectID id, SlotHandle classHandle, SlotHandle handle);
 
 // The handle of `id`, or 0. Three dependent loads; no lock, no allocation.
-SlotHandle LookupObject(jobjectID id);
+inline SlotHandle LookupObject(jobjectID id) {
+    std::atomic<SlotHandle>* cell = LeafCell(id);
+    return cell == nullptr ? 0 : LoadAcquire(*cell);
+}
 
 // Removes `id` and recycles its slot, freeing the slot's descriptor.
 void ReleaseObject(jobjectID id);

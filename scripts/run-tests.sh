@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the unit and JVM tests (GCC), the same tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer (Clang), and the
+# 32-bit Windows cross-build with its export check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
+jobs=$(nproc)
+
+configure_and_build() {
+  local dir=$1; shift
+  echo "=== build $dir"
+  cmake -S . -B "$dir" -G Ninja -DVEXO_WERROR=ON -DVEXO_JDK_HOME="$jdk" "$@" > "$dir.configure.log" 2>&1 \
+    || { cat "$dir.configure.log"; exit 1; }
+  cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() {
+  echo "=== tests in $1"
+  ctest --test-dir "$1" --output-on-failure -j "$jobs"
+}
+
+configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_tests build
+
+configure_and_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DVEXO_SANITIZE=address,undefined -DVEXO_BUILD_BENCH=OFF
+run_tests build-asan
+
+configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DVEXO_SANITIZE=thread -DVEXO_BUILD_BENCH=OFF
+run_tests build-tsan
+
+configure_and_build build-win32 -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+echo "=== cross-build export check"
+tests/check_exports.sh windows build-win32/vexo.dll
+echo "all test runs passed"
