@@ -1,17 +1,25 @@
 // The exported native methods other than nativeInitialize. Each looks up, checks and calls
 // into the subsystem that owns the work.
 #include "agent/java_boundary.h"
+#include "trace/delivery.h"
+#include "trace/event_classes.h"
+#include "trace/trace_points.h"
 
-// Not yet wired: the trace recorder (panel, trace points, delivery) is not built yet; these
-// entries accept their arguments and change nothing.
-void JNICALL Java_com_vexo_NativeApi_nativeSetEventTreePanel(JNIEnv*, jclass, jobject) {}
+void JNICALL Java_com_vexo_NativeApi_nativeSetEventTreePanel(JNIEnv* env, jclass, jobject panel) {
+    SetEventTreePanel(env, panel);
+}
 
-void JNICALL Java_com_vexo_NativeApi_nativeActivateTracePoints(JNIEnv*, jclass, jobject) {}
+void JNICALL Java_com_vexo_NativeApi_nativeActivateTracePoints(JNIEnv* env, jclass,
+                                                               jobject tracePoints) {
+    ActivateTracePoints(env, tracePoints);
+}
 
-// Not yet wired: returns at once instead of waiting for recorded data, of which there is none.
-void JNICALL Java_com_vexo_NativeApi_nativeGetRecordedData(JNIEnv*, jclass, jobject) {}
+void JNICALL Java_com_vexo_NativeApi_nativeGetRecordedData(JNIEnv* env, jclass,
+                                                           jobject recordedData) {
+    DeliverRecordedData(env, recordedData);
+}
 
-void JNICALL Java_com_vexo_NativeApi_nativeOnResetEventList(JNIEnv*, jclass) {}
+void JNICALL Java_com_vexo_NativeApi_nativeOnResetEventList(JNIEnv*, jclass) { ResetEventList(); }
 
 // Not yet wired: the class and object listings leave the result object untouched.
 void JNICALL Java_com_vexo_NativeApi_nativeGetClasses(JNIEnv*, jclass, jobject) {}

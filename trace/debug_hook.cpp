@@ -1,13 +1,48 @@
 #include "trace/debug_hook.h"
 
+#include "agent/agent_state.h"
+#include "agent/error_out.h"
 #include "agent/reentrancy.h"
+#include "trace/event_classes.h"
+#include "trace/recorder.h"
+
+namespace {
+void HandleEvent(JNIEnv* env, JVMDI_Event* event) {
+    switch (event->kind) {
+        case JVMDI_EVENT_BREAKPOINT: {
+            jframeID frame = nullptr;
+            if (g_agent.jvmdi->GetCurrentFrame(event->u.breakpoint.thread, &frame) !=
+                JVMDI_ERROR_NONE) {
+                ErrorOut("ERROR: cannot get current frame\n");
+                return;
+            }
+            RecordTraceEvent(env, event->u.breakpoint.method, nullptr, 0, nullptr, false, frame);
+            return;
+        }
+        case JVMDI_EVENT_FIELD_ACCESS: {
+            const JVMDI_field_access_event_data& e = event->u.field_access;
+            RecordTraceEvent(env, e.field, e.object, 0, nullptr, false, nullptr);
+            return;
+        }
+        case JVMDI_EVENT_FIELD_MODIFICATION: {
+            const JVMDI_field_modification_event_data& e = event->u.field_modification;
+            RecordTraceEvent(env, e.field, e.object, 0, &e.new_value, true, nullptr);
+            return;
+        }
+        case JVMDI_EVENT_METHOD_ENTRY:
+            RecordTraceEvent(env, event->u.frame.method, nullptr, 0, nullptr, false,
+                             event->u.frame.frame);
+            return;
+        default:
+            return;
+    }
+}
+}  // namespace
 
 void DebugEventHook(JNIEnv* env, JVMDI_Event* event) {
     unsigned char* busy = CurrentReentrancyFlag();
     if (busy == nullptr || *busy != 0) return;  // an event raised by the hook's own calls
     *busy = 1;
-    // Not yet wired: hits are recorded once trace point activation and the recorder exist.
-    (void)env;
-    (void)event;
+    if (EventClassesRegistered()) HandleEvent(env, event);
     *busy = 0;
 }

@@ -1,0 +1,208 @@
+#include "trace/delivery.h"
+
+#include "agent/agent_state.h"
+#include "agent/error_out.h"
+#include "agent/java_fields.h"
+#include "agent/sync.h"
+#include "registry/object_table.h"
+#include "trace/event_bank.h"
+#include "trace/event_classes.h"
+#include "trace/trace_flags.h"
+#include "trace/trace_points.h"
+
+namespace {
+enum MethodEventField { kSubject, kObjectIndex, kTracePoint, kMethodEventFieldCount };
+
+const FieldSpec kMethodEventFields[kMethodEventFieldCount] = {
+    {"m_Subject", "Ljava/lang/Object;"},
+    {"m_iObjectIndex", "I"},
+    {"m_TracePoint", "Lcom/vexo/TracePoints$TracePoint;"},
+};
+
+const FieldSpec kRecordedDataFields[] = {
+    {"m_Events", "[Lcom/vexo/TraceMethodEvent;"},
+    {"m_bOverflow", "Z"},
+};
+
+// A field of an event subclass, looked up on its class the first time a delivery needs it.
+// A missing field is never written; its lookup's exception is cleared so delivery goes on.
+struct LazyField {
+    EventClass owner;
+    const char* name;
+    const char* signature;
+    bool tried;
+    jfieldID id;
+
+    jfieldID Get(JNIEnv* env) {
+        if (!tried) {
+            tried = true;
+            id = env->GetFieldID(EventClassRef(owner), name, signature);
+            if (id == nullptr) env->ExceptionClear();
+        }
+        return id;
+    }
+};
+
+struct DeliveryFields {
+    jfieldID method[kMethodEventFieldCount];
+    LazyField assigned{kFieldEventClass, "m_bAssigned", "Z", false, nullptr};
+    LazyField longValue{kIntEventClass, "m_lValue", "J", false, nullptr};
+    LazyField floatValue{kFloatEventClass, "m_fValue", "F", false, nullptr};
+    LazyField doubleValue{kDoubleEventClass, "m_dValue", "D", false, nullptr};
+    LazyField objectValue{kObjectEventClass, "m_Value", "Ljava/lang/Object;", false, nullptr};
+};
+
+// The class a record's value kind selects; kinds without a value class give a method event.
+EventClass ClassForKind(int32_t kind) {
+    switch (kind) {
+        case kIntValue: case kLongValue: case kShortValue: case kByteValue: case kBooleanValue:
+        case kCharValue: return kIntEventClass;
+        case kFloatValue: return kFloatEventClass;
+        case kDoubleValue: return kDoubleEventClass;
+        case kObjectValue: return kObjectEventClass;
+        default: return kMethodEventClass;
+    }
+}
+
+void SetSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID field) {
+    const int32_t kind = r.flags & kSubjectKindMask;
+    if (kind != kSlotSubject) {
+        auto subject = reinterpret_cast<jobject>(r.subject);
+        env->SetObjectField(event, field, subject);
+        if (kind == kWeakRefSubject && subject != nullptr) env->DeleteWeakGlobalRef(subject);
+        return;
+    }
+    const ObjectSlot* slot = SlotOf(static_cast<SlotHandle>(r.subject));
+    if (slot == nullptr || g_agent.jvmpiVersion != 11) {
+        // Not yet wired: without JVMPI 1.1 a subject is recovered from the stack, which is not
+        // built yet; m_Subject stays null.
+        return;
+    }
+    const auto id = static_cast<jobjectID>(slot->objectId.load(std::memory_order_relaxed));
+    jobject subject = g_agent.jvmpi->jobjectID2jobject(id);
+    env->SetObjectField(event, field, subject);
+    if (subject != nullptr) env->DeleteLocalRef(subject);
+}
+
+void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
+    const int32_t kind = r.flags & kValueKindMask;
+    const EventClass eventClass = ClassForKind(kind);
+    jfieldID id = nullptr;
+    switch (eventClass) {
+        case kIntEventClass:
+            if ((id = fields->longValue.Get(env)) != nullptr) env->SetLongField(event, id, r.value.j);
+            break;
+        case kFloatEventClass:
+            if ((id = fields->floatValue.Get(env)) != nullptr) env->SetFloatField(event, id, r.value.f);
+            break;
+        case kDoubleEventClass:
+            if ((id = fields->doubleValue.Get(env)) != nullptr) env->SetDoubleField(event, id, r.value.d);
+            break;
+        case kObjectEventClass:
+            if ((id = fields->objectValue.Get(env)) != nullptr) env->SetObjectField(event, id, r.value.l);
+            if (r.value.l != nullptr) env->DeleteWeakGlobalRef(r.value.l);
+            break;
+        default:
+            return;  // a method event: no value and no assigned bit
+    }
+    if ((id = fields->assigned.Get(env)) != nullptr) {
+        env->SetBooleanField(event, id, (r.flags & kAssignedEvent) ? JNI_TRUE : JNI_FALSE);
+    }
+}
+
+// Deletes the weak references a record holds, for records that are dropped unconverted.
+void ReleaseRecord(JNIEnv* env, const TraceEventRecord& r) {
+    if ((r.flags & kSubjectKindMask) == kWeakRefSubject && r.subject != 0) {
+        env->DeleteWeakGlobalRef(reinterpret_cast<jweak>(r.subject));
+    }
+    if ((r.flags & kValueKindMask) == kObjectValue && r.value.l != nullptr) {
+        env->DeleteWeakGlobalRef(r.value.l);
+    }
+}
+
+// Converts one record into a new event object stored at `index`. Returns false when the event
+// object cannot be allocated.
+bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, jsize index,
+                   DeliveryFields* fields) {
+    jobject event = env->AllocObject(EventClassRef(ClassForKind(r.flags & kValueKindMask)));
+    if (event == nullptr) return false;
+    SetSubject(env, event, r, fields->method[kSubject]);
+    SetValue(env, event, r, fields);
+    env->SetObjectField(event, fields->method[kTracePoint], r.tracePointRef);
+    env->SetObjectArrayElement(array, index, event);
+    env->DeleteLocalRef(event);
+    return true;
+}
+
+// Walks bank B in delivery order and empties it. After a failed allocation the remaining
+// records are released instead of converted, so nothing stays counted.
+void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryFields* fields) {
+    jsize index = 0;
+    bool converting = true;
+    for (EventChunk* chunk = bank->head; chunk != nullptr; chunk = chunk->next) {
+        for (int32_t place = 0; place < chunk->usedCount; ++place) {
+            const TraceEventRecord& r = chunk->records[place];
+            if (converting && !ConvertRecord(env, r, array, index++, fields)) {
+                converting = false;
+                env->ExceptionClear();  // the failure is reported; the partial result is stored
+                ErrorOut("ERROR: VexoDll failed to allocate a trace event");
+            }
+            if (!converting) ReleaseRecord(env, r);
+        }
+        chunk->usedCount = 0;
+    }
+}
+
+// Steps 3 to 5: the RecordedData fields, the array and the TraceMethodEvent fields. Returns
+// null (the bank untouched) on failure.
+jobjectArray PrepareDelivery(JNIEnv* env, jobject data, int32_t count, jfieldID* dataIds,
+                             DeliveryFields* fields) {
+    jclass dataClass = env->GetObjectClass(data);
+    const bool found = LookUpFields(env, dataClass, kRecordedDataFields, 2, dataIds);
+    env->DeleteLocalRef(dataClass);
+    if (!found) {
+        ErrorOut("ERROR: VexoDll failed to access fields in RecordedData\n");
+        return nullptr;
+    }
+    jclass methodEvent = EventClassRef(kMethodEventClass);
+    if (methodEvent == nullptr) {  // no registration has succeeded
+        ErrorOut("ERROR: VexoDll failed to access fields in TraceMethodEvents\n");
+        return nullptr;
+    }
+    jobjectArray array = env->NewObjectArray(count, methodEvent, nullptr);
+    if (array == nullptr) {
+        ErrorOut("ERROR: VexoDll failed to allocate array of %d traces\n", count);
+        return nullptr;
+    }
+    if (!LookUpFields(env, methodEvent, kMethodEventFields, kMethodEventFieldCount,
+                      fields->method)) {
+        env->DeleteLocalRef(array);
+        ErrorOut("ERROR: VexoDll failed to access fields in TraceMethodEvents\n");
+        return nullptr;
+    }
+    return array;
+}
+}  // namespace
+
+void DeliverRecordedData(JNIEnv* env, jobject data) {
+    WaitDataAvailable();
+    EnterLock(&g_agent.recordingLock);
+    EventBank* bank = &g_recording.banks[g_recording.currentBank];
+    g_recording.currentBank ^= 1;
+    LeaveLock(&g_agent.recordingLock);
+    // From here the bank is read without the lock: capture appends only to the current bank.
+
+    jfieldID dataIds[2];
+    DeliveryFields fields;
+    jobjectArray array = PrepareDelivery(env, data, bank->eventCount, dataIds, &fields);
+    if (array == nullptr) return;
+    ConvertBank(env, bank, array, &fields);
+    env->SetObjectField(data, dataIds[0], array);
+    env->SetBooleanField(data, dataIds[1], bank->overflow ? JNI_TRUE : JNI_FALSE);
+    env->DeleteLocalRef(array);
+    bank->eventCount = 0;
+    bank->overflow = 0;
+    ReleaseRetiredTracePoints(env);
+}
+
+void ResetEventList() { StoreRelaxed(g_recording.totalRecorded, 0); }

@@ -1,0 +1,44 @@
+// The two alternating recording banks, their chunk lists and the record layout.
+#pragma once
+
+#include <jni.h>
+
+#include <atomic>
+#include <cstdint>
+
+struct TraceEventRecord {
+    uintptr_t subject;     // by subject kind: 0, a weak global reference, or a SlotHandle
+    int32_t flags;         // subject kind | value kind | assigned bit
+    jobject tracePointRef; // the matching entry's reference, copied (not a new reference)
+    jvalue value;          // the field's value in its natural width, the other bytes 0
+};
+
+constexpr int kChunkPlaces = 1024;  // a chunk takes at most kChunkPlaces - 1 records
+
+struct EventChunk {
+    TraceEventRecord records[kChunkPlaces];
+    int32_t usedCount;
+    EventChunk* next;  // an older chunk
+};
+
+struct EventBank {
+    EventChunk* head;    // null until the bank's first record
+    int32_t eventCount;  // records added since the bank was last emptied
+    uint8_t overflow;    // an event was refused at the limit while this bank was current
+};
+
+struct Recording {
+    EventBank banks[2];  // guarded by the recording lock while current
+    int32_t currentBank; // guarded by the recording lock; switched only by delivery
+    // Records since the last reset; written under the recording lock, reset without it.
+    std::atomic<int32_t> totalRecorded{0};
+    // The most recent activation's m_iMaxNumTraces; written without the lock.
+    std::atomic<int32_t> recordingLimit{4096};
+};
+
+extern Recording g_recording;
+
+// The place for one more record in `bank`: the first chunk from head with room, or a new chunk
+// linked in front. Returns null when a new chunk is needed and cannot be allocated.
+// Called with the recording lock held.
+TraceEventRecord* PlaceRecord(EventBank* bank);

@@ -1,0 +1,207 @@
+#include "trace/recorder.h"
+
+#include <cstring>
+
+#include "agent/agent_state.h"
+#include "agent/error_out.h"
+#include "agent/sync.h"
+#include "registry/class_descriptor.h"
+#include "registry/object_table.h"
+#include "trace/event_bank.h"
+#include "trace/trace_flags.h"
+#include "trace/trace_points.h"
+
+namespace {
+struct Subject {
+    uintptr_t value;
+    int32_t kind;
+};
+
+void RequestProfilerEvent(jint type, jobjectID id) {
+    g_agent.jvmpi->RequestEvent(type, reinterpret_cast<void*>(static_cast<uintptr_t>(id)));
+}
+
+// The descriptor of the class in `slot`, requesting the class load when it is missing.
+const ClassDescriptor* DescriptorOf(ObjectSlot* slot) {
+    const ClassDescriptor* d = slot->descriptor.load(std::memory_order_acquire);
+    if (d != nullptr) return d;
+    RequestProfilerEvent(JVMPI_EVENT_CLASS_LOAD,
+                         static_cast<jobjectID>(slot->objectId.load(std::memory_order_relaxed)));
+    return slot->descriptor.load(std::memory_order_acquire);
+}
+
+// The super class handle of the class in `slot`, requesting an object dump while unknown.
+int32_t SuperOf(ObjectSlot* slot, const ClassDescriptor* d) {
+    int32_t super = d->superHandle.load(std::memory_order_acquire);
+    if (super >= 0) return super;
+    RequestProfilerEvent(JVMPI_EVENT_OBJECT_DUMP,
+                         static_cast<jobjectID>(slot->objectId.load(std::memory_order_relaxed)));
+    d = slot->descriptor.load(std::memory_order_acquire);
+    return d == nullptr ? kSuperNotKnown : d->superHandle.load(std::memory_order_acquire);
+}
+
+// Whether the class `k` is `wanted` or one of its subclasses, walking the super class handles.
+bool ClassChainReaches(SlotHandle k, SlotHandle wanted) {
+    const char* const kNoSuperClass = "ERROR: VexoDll failed to find super class description\n";
+    while (k != wanted) {
+        ObjectSlot* slot = SlotOf(k);
+        const ClassDescriptor* d = slot == nullptr ? nullptr : DescriptorOf(slot);
+        const int32_t super = d == nullptr ? kSuperNotKnown : SuperOf(slot, d);
+        if (super < 0) {
+            ErrorOut("%s", kNoSuperClass);
+            return false;
+        }
+        if (super == k || super == 0) return false;  // a loop, or the top passed without a match
+        k = super;
+    }
+    return true;
+}
+
+// Profiler mode: the receiver's slot, if it is an instance of the entry's class.
+bool ProfilerSubject(const TracePointEntry& entry, jobjectID receiverId, Subject* subject) {
+    SlotHandle h = LookupObject(receiverId);
+    if (h == 0) {
+        RequestProfilerEvent(JVMPI_EVENT_OBJECT_ALLOC, receiverId);
+        h = LookupObject(receiverId);
+    }
+    ObjectSlot* slot = SlotOf(h);
+    if (slot == nullptr) return false;
+    const SlotHandle k = slot->classHandle.load(std::memory_order_relaxed);
+    if (k == 0) return false;
+    if (!ClassChainReaches(k, static_cast<SlotHandle>(entry.classRef))) return false;
+    *subject = {static_cast<uintptr_t>(static_cast<uint32_t>(h)), kSlotSubject};
+    return true;
+}
+
+// Step 4: the object the event concerns, if it belongs to the entry's class.
+bool TakeSubject(JNIEnv* env, const TracePointEntry& entry, jobject object, jobjectID receiverId,
+                 jframeID frame, Subject* subject) {
+    auto clazz = reinterpret_cast<jclass>(entry.classRef);
+    if (entry.flags & kStaticTracePoint) {
+        *subject = {0, kNoSubject};
+        return true;
+    }
+    if (frame != nullptr) {
+        jobject receiver = nullptr;  // a global reference from the debugger
+        g_agent.jvmdi->GetLocalObject(frame, 0, &receiver);
+        const bool instance = env->IsInstanceOf(receiver, clazz);
+        if (instance) *subject = {reinterpret_cast<uintptr_t>(env->NewWeakGlobalRef(receiver)),
+                                  kWeakRefSubject};
+        if (receiver != nullptr) env->DeleteGlobalRef(receiver);
+        return instance;
+    }
+    if (object != nullptr) {
+        if (!env->IsInstanceOf(object, clazz)) return false;
+        *subject = {reinterpret_cast<uintptr_t>(env->NewWeakGlobalRef(object)), kWeakRefSubject};
+        return true;
+    }
+    if (receiverId != 0 && g_agent.jvmpi != nullptr) {
+        return ProfilerSubject(entry, receiverId, subject);
+    }
+    return false;
+}
+
+// Reads the field's current value into `value`, in its natural width. A static field is read
+// on the entry's class; nothing is read without an environment, an object or a field.
+void ReadFieldValue(JNIEnv* env, const TracePointEntry& entry, jobject object, int32_t kind,
+                    jvalue* value) {
+    if (env == nullptr || !(entry.flags & kFieldTracePoint)) return;
+    auto field = static_cast<jfieldID>(entry.memberId);
+    if (entry.flags & kStaticTracePoint) {
+        if (g_agent.profilerMode) return;  // the class is a SlotHandle there
+        auto clazz = reinterpret_cast<jclass>(entry.classRef);
+        switch (kind) {
+            case kIntValue: value->i = env->GetStaticIntField(clazz, field); break;
+            case kLongValue: value->j = env->GetStaticLongField(clazz, field); break;
+            case kFloatValue: value->f = env->GetStaticFloatField(clazz, field); break;
+            case kDoubleValue: value->d = env->GetStaticDoubleField(clazz, field); break;
+            case kObjectValue: value->l = env->GetStaticObjectField(clazz, field); break;
+            case kShortValue: value->s = env->GetStaticShortField(clazz, field); break;
+            case kByteValue: value->b = env->GetStaticByteField(clazz, field); break;
+            case kBooleanValue: value->z = env->GetStaticBooleanField(clazz, field); break;
+            case kCharValue: value->c = env->GetStaticCharField(clazz, field); break;
+            default: break;
+        }
+        return;
+    }
+    if (object == nullptr) return;
+    switch (kind) {
+        case kIntValue: value->i = env->GetIntField(object, field); break;
+        case kLongValue: value->j = env->GetLongField(object, field); break;
+        case kFloatValue: value->f = env->GetFloatField(object, field); break;
+        case kDoubleValue: value->d = env->GetDoubleField(object, field); break;
+        case kObjectValue: value->l = env->GetObjectField(object, field); break;
+        case kShortValue: value->s = env->GetShortField(object, field); break;
+        case kByteValue: value->b = env->GetByteField(object, field); break;
+        case kBooleanValue: value->z = env->GetBooleanField(object, field); break;
+        case kCharValue: value->c = env->GetCharField(object, field); break;
+        default: break;
+    }
+}
+
+// Step 7: the value of a field trace point, and the assigned bit.
+void FillValue(JNIEnv* env, const TracePointEntry& entry, jobject object,
+               const jvalue* newValue, bool assigned, TraceEventRecord* record) {
+    const int32_t kind = record->flags & kValueKindMask;
+    if (kind == kNoValue) return;
+    if (assigned) record->flags |= kAssignedEvent;
+    if (newValue != nullptr) {
+        std::memcpy(&record->value, newValue, sizeof(jvalue));
+    } else {
+        ReadFieldValue(env, entry, object, kind, &record->value);
+    }
+    if (kind == kObjectValue && record->value.l != nullptr) {
+        jobject local = record->value.l;
+        record->value.l = env == nullptr ? nullptr : env->NewWeakGlobalRef(local);
+        // A value read here is a local reference; one handed in by the debugger is its own.
+        if (newValue == nullptr && env != nullptr) env->DeleteLocalRef(local);
+    }
+}
+
+void ReleaseSubject(JNIEnv* env, const Subject& subject) {
+    if (subject.kind == kWeakRefSubject && subject.value != 0) {
+        env->DeleteWeakGlobalRef(reinterpret_cast<jweak>(subject.value));
+    }
+}
+
+// Steps 2 to 8, with the recording lock held. Returns whether the record made its bank
+// non-empty.
+bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
+                  const jvalue* newValue, bool assigned, jframeID frame) {
+    EventBank& bank = g_recording.banks[g_recording.currentBank];
+    if (LoadRelaxed(g_recording.totalRecorded) >= LoadRelaxed(g_recording.recordingLimit)) {
+        bank.overflow = 1;
+        return false;
+    }
+    const TracePointEntry* entry = FindTracePoint(memberId);
+    if (entry == nullptr) return false;
+    Subject subject = {0, kNoSubject};
+    if (!TakeSubject(env, *entry, object, receiverId, frame, &subject)) return false;
+
+    TraceEventRecord* record = PlaceRecord(&bank);
+    if (record == nullptr) {
+        // No room and no memory for a chunk: the event is dropped and shows as an overflow.
+        ReleaseSubject(env, subject);
+        bank.overflow = 1;
+        return false;
+    }
+    record->subject = subject.value;
+    record->flags = subject.kind | (entry->flags & kValueKindMask);
+    const bool wasEmpty = bank.eventCount == 0;
+    record->tracePointRef = entry->tracePointRef;
+    ++bank.eventCount;
+    std::memset(&record->value, 0, sizeof record->value);
+    FillValue(env, *entry, object, newValue, assigned, record);
+    StoreRelaxed(g_recording.totalRecorded, LoadRelaxed(g_recording.totalRecorded) + 1);
+    return wasEmpty;
+}
+}  // namespace
+
+void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
+                      const jvalue* newValue, bool assigned, jframeID frame) {
+    EnterLock(&g_agent.recordingLock);
+    const bool firstInBank =
+        RecordLocked(env, memberId, object, receiverId, newValue, assigned, frame);
+    LeaveLock(&g_agent.recordingLock);
+    if (firstInBank) SignalDataAvailable();
+}

@@ -1,0 +1,33 @@
+// Bits of a trace point's m_iFlags and of a recorded event's flags.
+#pragma once
+
+#include <cstdint>
+
+// A trace point's m_iFlags (and a TracePointEntry's flags).
+constexpr int32_t kFieldTracePoint = 0x001;   // clear: a method trace point
+constexpr int32_t kArmedTracePoint = 0x004;   // written back: entered in the table
+constexpr int32_t kValueKindMask = 0x0F0;     // value kind of a field trace point
+constexpr int32_t kStaticTracePoint = 0x100;  // the member is static
+
+// A TraceEventRecord's flags: subject kind in bits 0-3, the value kind, and the assigned bit.
+constexpr int32_t kSubjectKindMask = 0x00F;
+constexpr int32_t kAssignedEvent = 0x100;  // a field modification
+
+enum SubjectKind : int32_t {
+    kNoSubject = 0,        // static trace points
+    kWeakRefSubject = 1,   // a JNI weak global reference (may be null)
+    kSlotSubject = 4,      // a SlotHandle of the object table (profiler mode)
+};
+
+enum ValueKind : int32_t {
+    kNoValue = 0x00,
+    kIntValue = 0x10,
+    kLongValue = 0x20,
+    kFloatValue = 0x30,
+    kDoubleValue = 0x40,
+    kObjectValue = 0x50,
+    kShortValue = 0x60,
+    kByteValue = 0x70,
+    kBooleanValue = 0x80,
+    kCharValue = 0x90,
+};

@@ -1,0 +1,290 @@
+#include "trace/trace_points.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "agent/agent_state.h"
+#include "agent/connect.h"
+#include "agent/error_out.h"
+#include "agent/java_fields.h"
+#include "agent/sync.h"
+#include "platform/heap.h"
+#include "registry/object_table.h"
+#include "registry/reference_recovery.h"
+#include "trace/event_bank.h"
+#include "trace/trace_flags.h"
+
+TracePointTable g_tracePoints;
+
+namespace {
+// The trace point references of a replaced table. Records still waiting in a bank may carry
+// them, so they are deleted only after both banks have been delivered since the replacement.
+struct RetiredTable {
+    TracePointEntry* entries;
+    int32_t count;
+    uint32_t banksDeliveredAtRetirement;
+    RetiredTable* next;
+};
+
+RetiredTable* g_retired = nullptr;  // guarded by the recording lock
+uint32_t g_banksDelivered = 0;      // guarded by the recording lock
+
+enum TracePointField { kFlags, kObject, kClass, kReflectionItem, kName, kSignature, kFieldCount };
+
+const FieldSpec kTracePointFields[kFieldCount] = {
+    {"m_iFlags", "I"},
+    {"m_Object", "Ljava/lang/Object;"},
+    {"m_strClass", "Ljava/lang/String;"},
+    {"m_ReflectionItem", "Ljava/lang/Object;"},
+    {"m_strMethodOrFieldName", "Ljava/lang/String;"},
+    {"m_strMethodOrFieldSignature", "Ljava/lang/String;"},
+};
+
+const FieldSpec kListFields[] = {
+    {"m_TracePoints", "[Lcom/vexo/TracePoints$TracePoint;"},
+    {"m_iMaxNumTraces", "I"},
+};
+
+bool ArmsThroughDebugger() {
+    // In profiler mode an entry's class is a SlotHandle, which the debugger must never get.
+    return g_agent.jvmdi != nullptr && !g_agent.profilerMode;
+}
+
+void Disarm(const TracePointEntry& entry) {
+    JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
+    auto clazz = reinterpret_cast<jclass>(entry.classRef);
+    if (entry.flags & kFieldTracePoint) {
+        auto field = static_cast<jfieldID>(entry.memberId);
+        jvmdi->ClearFieldAccessWatch(clazz, field);
+        jvmdi->ClearFieldModificationWatch(clazz, field);
+    } else {
+        jvmdi->ClearBreakpoint(clazz, static_cast<jmethodID>(entry.memberId), 0);
+    }
+}
+
+void Arm(jclass clazz, void* memberId, int32_t flags) {
+    JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
+    if (flags & kFieldTracePoint) {
+        auto field = static_cast<jfieldID>(memberId);
+        jvmdi->SetFieldAccessWatch(clazz, field);
+        jvmdi->SetFieldModificationWatch(clazz, field);
+    } else {
+        jvmdi->SetBreakpoint(clazz, static_cast<jmethodID>(memberId), 0);
+    }
+}
+
+void DeleteTracePointRefs(JNIEnv* env, const RetiredTable& table) {
+    for (int32_t i = 0; i < table.count; ++i) env->DeleteGlobalRef(table.entries[i].tracePointRef);
+}
+
+// Step 3 of an activation: disarms every entry, releases the class references and retires the
+// trace point references. Leaves the table empty.
+void DisarmTable(JNIEnv* env) {
+    EnterLock(&g_agent.recordingLock);
+    for (int32_t i = 0; i < g_tracePoints.count; ++i) {
+        const TracePointEntry& entry = g_tracePoints.entries[i];
+        if (ArmsThroughDebugger()) Disarm(entry);
+        if (!g_agent.profilerMode) env->DeleteGlobalRef(reinterpret_cast<jobject>(entry.classRef));
+    }
+    if (g_tracePoints.entries != nullptr) {
+        auto* retired = static_cast<RetiredTable*>(MemAlloc(sizeof(RetiredTable)));
+        if (retired != nullptr) {
+            *retired = {g_tracePoints.entries, g_tracePoints.count, g_banksDelivered, g_retired};
+            g_retired = retired;
+        }
+        // Without a node the references stay alive for good: a small leak, never a dangling
+        // reference in an undelivered record.
+    }
+    g_tracePoints.entries = nullptr;
+    g_tracePoints.count = 0;
+    LeaveLock(&g_agent.recordingLock);
+}
+
+// The class a trace point names: the run-time class of m_Object, else m_strClass with dots
+// turned into slashes. Returns a local reference, or null.
+jclass ResolveClass(JNIEnv* env, jobject object, jstring className) {
+    if (object != nullptr) return env->GetObjectClass(object);
+    if (className == nullptr) return nullptr;
+    const char* chars = env->GetStringUTFChars(className, nullptr);
+    if (chars == nullptr) return nullptr;
+    jclass clazz = nullptr;
+    const size_t length = std::strlen(chars);
+    auto* slashed = static_cast<char*>(MemAlloc(length + 1));
+    if (slashed != nullptr) {
+        for (size_t i = 0; i <= length; ++i) slashed[i] = chars[i] == '.' ? '/' : chars[i];
+    }
+    env->ReleaseStringUTFChars(className, chars);
+    if (slashed == nullptr) return nullptr;
+    clazz = env->FindClass(slashed);
+    MemFree(slashed);
+    if (clazz == nullptr) env->ExceptionClear();
+    return clazz;
+}
+
+// Whether a field trace point's value kind can be read from a field of this signature. Kind 0
+// and the kinds above char read nothing, so they fit every field.
+bool ValueKindFits(int32_t flags, const char* signature) {
+    const int32_t kind = flags & kValueKindMask;
+    if (!(flags & kFieldTracePoint) || kind == kNoValue || kind > kCharValue) return true;
+    switch (signature[0]) {
+        case 'I': return kind == kIntValue;
+        case 'J': return kind == kLongValue;
+        case 'F': return kind == kFloatValue;
+        case 'D': return kind == kDoubleValue;
+        case 'L': case '[': return kind == kObjectValue;
+        case 'S': return kind == kShortValue;
+        case 'B': return kind == kByteValue;
+        case 'Z': return kind == kBooleanValue;
+        case 'C': return kind == kCharValue;
+        default: return false;
+    }
+}
+
+// The member a trace point names in `clazz`, or null. A failed lookup's NoSuchFieldError or
+// NoSuchMethodError is cleared, so the rest of the list is still processed.
+void* ResolveMember(JNIEnv* env, jclass clazz, jstring name, jstring signature, int32_t flags) {
+    if (name == nullptr || signature == nullptr) return nullptr;
+    const char* n = env->GetStringUTFChars(name, nullptr);
+    const char* s = n == nullptr ? nullptr : env->GetStringUTFChars(signature, nullptr);
+    void* member = nullptr;
+    if (s != nullptr) {
+        const bool isStatic = (flags & kStaticTracePoint) != 0;
+        if (flags & kFieldTracePoint) {
+            member = isStatic ? static_cast<void*>(env->GetStaticFieldID(clazz, n, s))
+                              : static_cast<void*>(env->GetFieldID(clazz, n, s));
+        } else {
+            member = isStatic ? static_cast<void*>(env->GetStaticMethodID(clazz, n, s))
+                              : static_cast<void*>(env->GetMethodID(clazz, n, s));
+        }
+        if (member == nullptr) env->ExceptionClear();
+        // A value kind that does not match the field would be read with the wrong accessor.
+        if (!ValueKindFits(flags, s)) member = nullptr;
+        env->ReleaseStringUTFChars(signature, s);
+    }
+    if (n != nullptr) env->ReleaseStringUTFChars(name, n);
+    return member;
+}
+
+// In profiler mode an entry names its class by the class object's SlotHandle.
+uintptr_t ClassSlotOf(jclass clazz) {
+    if (!LoadRelaxed(g_agent.profilerEventsEnabled)) EnableProfilerEvents();
+    const jobjectID id = ObjectIdOfRef(clazz);
+    SlotHandle h = LookupObject(id);
+    if (h == 0 && g_agent.jvmpi != nullptr) {
+        g_agent.jvmpi->RequestEvent(JVMPI_EVENT_OBJECT_ALLOC,
+                                    reinterpret_cast<void*>(static_cast<uintptr_t>(id)));
+        h = LookupObject(id);
+    }
+    return static_cast<uintptr_t>(static_cast<uint32_t>(h));
+}
+
+// Steps 3 to 10 for one element: resolves, arms and enters it; writes its flags back.
+void EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePointEntry* entries,
+                     int32_t* count) {
+    int32_t flags = env->GetIntField(element, ids[kFlags]);
+    jobject object = env->GetObjectField(element, ids[kObject]);
+    auto className = static_cast<jstring>(env->GetObjectField(element, ids[kClass]));
+    auto name = static_cast<jstring>(env->GetObjectField(element, ids[kName]));
+    auto signature = static_cast<jstring>(env->GetObjectField(element, ids[kSignature]));
+
+    jclass clazz = ResolveClass(env, object, className);
+    flags &= ~kArmedTracePoint;
+    void* member = clazz == nullptr ? nullptr : ResolveMember(env, clazz, name, signature, flags);
+    if (member != nullptr) {
+        if (ArmsThroughDebugger()) Arm(clazz, member, flags);
+        const uintptr_t classRef = g_agent.profilerMode
+                                       ? ClassSlotOf(clazz)
+                                       : reinterpret_cast<uintptr_t>(env->NewGlobalRef(clazz));
+        entries[*count] = {flags, member, classRef, env->NewGlobalRef(element)};
+        ++*count;
+        flags |= kArmedTracePoint;
+    }
+    env->SetIntField(element, ids[kFlags], flags);
+
+    for (jobject local : {static_cast<jobject>(clazz), object, static_cast<jobject>(className),
+                          static_cast<jobject>(name), static_cast<jobject>(signature)}) {
+        if (local != nullptr) env->DeleteLocalRef(local);
+    }
+}
+
+// Steps 4 to 6: builds the new table from the list array and installs it.
+void BuildTable(JNIEnv* env, jobjectArray list) {
+    const jsize n = list == nullptr ? 0 : env->GetArrayLength(list);
+    if (n == 0) return;  // an empty list leaves the table empty: tracing is off
+    const size_t bytes = sizeof(TracePointEntry) * static_cast<size_t>(n);
+    auto* entries = static_cast<TracePointEntry*>(MemAlloc(bytes));
+    if (entries == nullptr) {
+        ErrorOut("ERROR: VexoDll failed to allocate %d bytes\n", static_cast<int>(bytes));
+        return;
+    }
+    std::memset(static_cast<void*>(entries), 0, bytes);
+
+    jfieldID ids[kFieldCount];
+    bool haveIds = false;
+    int32_t count = 0;
+    for (jsize i = 0; i < n; ++i) {
+        jobject element = env->GetObjectArrayElement(list, i);
+        if (element == nullptr) continue;
+        if (!haveIds) {
+            jclass elementClass = env->GetObjectClass(element);
+            haveIds = LookUpFields(env, elementClass, kTracePointFields, kFieldCount, ids);
+            env->DeleteLocalRef(elementClass);
+            if (!haveIds) {
+                env->DeleteLocalRef(element);
+                ErrorOut("ERROR: VexoDll failed to access fields in TracePoint\n");
+                MemFree(entries);
+                return;
+            }
+        }
+        EnterTracePoint(env, element, ids, entries, &count);
+        env->DeleteLocalRef(element);
+    }
+
+    EnterLock(&g_agent.recordingLock);
+    g_tracePoints.count = count;
+    g_tracePoints.entries = entries;
+    LeaveLock(&g_agent.recordingLock);
+}
+}  // namespace
+
+void ActivateTracePoints(JNIEnv* env, jobject list) {
+    jclass listClass = env->GetObjectClass(list);
+    jfieldID ids[2];
+    const bool found = LookUpFields(env, listClass, kListFields, 2, ids);
+    env->DeleteLocalRef(listClass);
+    if (!found) {
+        ErrorOut("ERROR: cannot find fields in ActivateTracePoints\n");
+        return;
+    }
+    auto array = static_cast<jobjectArray>(env->GetObjectField(list, ids[0]));
+    StoreRelaxed(g_recording.recordingLimit, env->GetIntField(list, ids[1]));
+    DisarmTable(env);
+    BuildTable(env, array);
+    if (array != nullptr) env->DeleteLocalRef(array);
+}
+
+const TracePointEntry* FindTracePoint(const void* memberId) {
+    for (int32_t i = 0; i < g_tracePoints.count; ++i) {
+        if (g_tracePoints.entries[i].memberId == memberId) return &g_tracePoints.entries[i];
+    }
+    return nullptr;
+}
+
+void ReleaseRetiredTracePoints(JNIEnv* env) {
+    EnterLock(&g_agent.recordingLock);
+    ++g_banksDelivered;
+    // Retired before the last two deliveries: neither bank can hold their records any more.
+    RetiredTable** link = &g_retired;
+    while (*link != nullptr) {
+        RetiredTable* table = *link;
+        if (g_banksDelivered - table->banksDeliveredAtRetirement >= 2) {
+            *link = table->next;
+            DeleteTracePointRefs(env, *table);
+            MemFree(table->entries);
+            MemFree(table);
+        } else {
+            link = &table->next;
+        }
+    }
+    LeaveLock(&g_agent.recordingLock);
+}

@@ -1,0 +1,32 @@
+// The table of armed trace points, and its replacement by a new list from Java.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+
+struct TracePointEntry {
+    int32_t flags;          // the trace point's m_iFlags with the armed bit clear
+    void* memberId;         // jmethodID or jfieldID, by the field bit of flags; never null
+    uintptr_t classRef;     // a global class reference, or in profiler mode a SlotHandle
+    jobject tracePointRef;  // global reference to the Java TracePoint object
+};
+
+struct TracePointTable {
+    TracePointEntry* entries;  // valid entries packed at the front; null when empty
+    int32_t count;
+};
+
+// Guarded by the recording lock. Replaced as a whole, never changed once installed.
+extern TracePointTable g_tracePoints;
+
+// nativeActivateTracePoints: disarms and replaces the table with the given TracePoints list,
+// arms the new trace points and writes the armed bit back into each; sets the recording limit.
+void ActivateTracePoints(JNIEnv* env, jobject list);
+
+// The first entry for `memberId`, or null. Called with the recording lock held.
+const TracePointEntry* FindTracePoint(const void* memberId);
+
+// Called by delivery each time it has emptied a bank: trace point references retired by an
+// activation are deleted once no undelivered record can still carry them.
+void ReleaseRetiredTracePoints(JNIEnv* env);
