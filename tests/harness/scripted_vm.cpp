@@ -1,5 +1,6 @@
 #include "tests/harness/scripted_vm.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -67,6 +68,61 @@ jvmdiError JNICALL ScriptedGetCapabilities(JVMDI_capabilities* capabilities) {
     return JVMDI_ERROR_NONE;
 }
 
+thread_local jobject t_frameReceiver = nullptr;
+thread_local int t_frameMarker = 0;  // its address is the frame identifier
+
+jvmdiError JNICALL ScriptedGetCurrentFrame(jthread, jframeID* frame) {
+    Log("GetCurrentFrame");
+    *frame = g_script.getCurrentFrameResult == JVMDI_ERROR_NONE
+                 ? reinterpret_cast<jframeID>(&t_frameMarker)
+                 : nullptr;
+    return g_script.getCurrentFrameResult;
+}
+
+jvmdiError JNICALL ScriptedGetLocalObject(jframeID frame, jint slot, jobject* value) {
+    Log("GetLocalObject %d", slot);
+    if (frame != reinterpret_cast<jframeID>(&t_frameMarker)) return JVMDI_ERROR_INVALID_FRAMEID;
+    JNIEnv* env = TestEnv();
+    if (g_script.reenterFromGetLocalObject != nullptr && g_debugHook != nullptr) {
+        JVMDI_Event nested = {};
+        nested.kind = JVMDI_EVENT_BREAKPOINT;
+        nested.u.breakpoint.method = g_script.reenterFromGetLocalObject;
+        g_debugHook(env, &nested);
+    }
+    *value = t_frameReceiver == nullptr ? nullptr : env->NewGlobalRef(t_frameReceiver);
+    return JVMDI_ERROR_NONE;
+}
+
+jvmdiError JNICALL ScriptedSetBreakpoint(jclass, jmethodID method, jlocation location) {
+    Log("SetBreakpoint %p %lld", static_cast<void*>(method), static_cast<long long>(location));
+    return JVMDI_ERROR_NONE;
+}
+
+jvmdiError JNICALL ScriptedClearBreakpoint(jclass, jmethodID method, jlocation location) {
+    Log("ClearBreakpoint %p %lld", static_cast<void*>(method), static_cast<long long>(location));
+    return JVMDI_ERROR_NONE;
+}
+
+jvmdiError JNICALL ScriptedSetFieldAccessWatch(jclass, jfieldID field) {
+    Log("SetFieldAccessWatch %p", static_cast<void*>(field));
+    return JVMDI_ERROR_NONE;
+}
+
+jvmdiError JNICALL ScriptedClearFieldAccessWatch(jclass, jfieldID field) {
+    Log("ClearFieldAccessWatch %p", static_cast<void*>(field));
+    return JVMDI_ERROR_NONE;
+}
+
+jvmdiError JNICALL ScriptedSetFieldModificationWatch(jclass, jfieldID field) {
+    Log("SetFieldModificationWatch %p", static_cast<void*>(field));
+    return JVMDI_ERROR_NONE;
+}
+
+jvmdiError JNICALL ScriptedClearFieldModificationWatch(jclass, jfieldID field) {
+    Log("ClearFieldModificationWatch %p", static_cast<void*>(field));
+    return JVMDI_ERROR_NONE;
+}
+
 // --- the invocation interface and JNI -----------------------------------------------------
 
 // Logs only the scripted versions: the JDK's own libraries reach this proxy too (through
@@ -87,6 +143,30 @@ jint JNICALL ProxyGetEnv(JavaVM*, void** env, jint version) {
 }
 
 const JNINativeInterface_* g_realJni = nullptr;
+std::atomic<long> g_liveGlobalRefs{0};
+std::atomic<long> g_liveWeakRefs{0};
+
+jobject JNICALL CountingNewGlobalRef(JNIEnv* env, jobject ref) {
+    jobject global = g_realJni->NewGlobalRef(env, ref);
+    if (global != nullptr) ++g_liveGlobalRefs;
+    return global;
+}
+
+void JNICALL CountingDeleteGlobalRef(JNIEnv* env, jobject ref) {
+    if (ref != nullptr) --g_liveGlobalRefs;
+    g_realJni->DeleteGlobalRef(env, ref);
+}
+
+jweak JNICALL CountingNewWeakGlobalRef(JNIEnv* env, jobject ref) {
+    jweak weak = g_realJni->NewWeakGlobalRef(env, ref);
+    if (weak != nullptr) ++g_liveWeakRefs;
+    return weak;
+}
+
+void JNICALL CountingDeleteWeakGlobalRef(JNIEnv* env, jweak ref) {
+    if (ref != nullptr) --g_liveWeakRefs;
+    g_realJni->DeleteWeakGlobalRef(env, ref);
+}
 
 jint JNICALL ScriptedGetVersion(JNIEnv* env) {
     return g_script.jniVersion != 0 ? g_script.jniVersion : g_realJni->GetVersion(env);
@@ -107,6 +187,10 @@ void RouteJniThroughScript() {
     g_realJni = &real;
     table->GetVersion = ScriptedGetVersion;
     table->GetJavaVM = ScriptedGetJavaVM;
+    table->NewGlobalRef = CountingNewGlobalRef;
+    table->DeleteGlobalRef = CountingDeleteGlobalRef;
+    table->NewWeakGlobalRef = CountingNewWeakGlobalRef;
+    table->DeleteWeakGlobalRef = CountingDeleteWeakGlobalRef;
     jvmti->SetJNIFunctionTable(table);
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(table));
 }
@@ -126,6 +210,14 @@ void BuildProxy() {
     g_jvmdi.SetEventHook = ScriptedSetEventHook;
     g_jvmdi.SetEventNotificationMode = ScriptedSetEventNotificationMode;
     g_jvmdi.GetCapabilities = ScriptedGetCapabilities;
+    g_jvmdi.GetCurrentFrame = ScriptedGetCurrentFrame;
+    g_jvmdi.GetLocalObject = ScriptedGetLocalObject;
+    g_jvmdi.SetBreakpoint = ScriptedSetBreakpoint;
+    g_jvmdi.ClearBreakpoint = ScriptedClearBreakpoint;
+    g_jvmdi.SetFieldAccessWatch = ScriptedSetFieldAccessWatch;
+    g_jvmdi.ClearFieldAccessWatch = ScriptedClearFieldAccessWatch;
+    g_jvmdi.SetFieldModificationWatch = ScriptedSetFieldModificationWatch;
+    g_jvmdi.ClearFieldModificationWatch = ScriptedClearFieldModificationWatch;
 
     RouteJniThroughScript();
     g_proxyReady = true;
@@ -133,6 +225,11 @@ void BuildProxy() {
 }  // namespace
 
 VmScript& Script() { return g_script; }
+
+void SetCurrentFrameReceiver(jobject receiver) { t_frameReceiver = receiver; }
+
+long LiveGlobalRefs() { return g_liveGlobalRefs.load(); }
+long LiveWeakGlobalRefs() { return g_liveWeakRefs.load(); }
 
 JavaVM* ScriptedVm() {
     if (!g_proxyReady) BuildProxy();
@@ -154,4 +251,14 @@ std::vector<std::string> CallsStartingWith(const std::string& prefix) {
         if (call.compare(0, prefix.size(), prefix) == 0) matching.push_back(call);
     }
     return matching;
+}
+
+std::vector<std::string> ArmingCalls() {
+    std::vector<std::string> arming;
+    for (const std::string& call : CallLog()) {
+        if (call.rfind("SetBreakpoint", 0) == 0 || call.rfind("SetField", 0) == 0) {
+            arming.push_back(call);
+        }
+    }
+    return arming;
 }

@@ -29,6 +29,11 @@ struct VmScript {
     jint jniVersion = 0;
     // Whether JNIEnv's GetJavaVM answers the scripted proxy (true) or the real VM (false).
     bool getJavaVmAnswersProxy = true;
+
+    jvmdiError getCurrentFrameResult = JVMDI_ERROR_NONE;
+    // When set, GetLocalObject raises a breakpoint on this method inside the hook that called it,
+    // as a debugger reports events caused by the hook's own calls.
+    jmethodID reenterFromGetLocalObject = nullptr;
 };
 
 // The script the scripted interfaces follow. Set it before the agent connects.
@@ -42,8 +47,19 @@ JVMPI_Interface* ScriptedJvmpi();
 JVMDI_Interface_1* ScriptedJvmdi();
 JVMDI_EventHook InstalledDebugHook();
 
+// The frame GetCurrentFrame hands out on the calling thread; GetLocalObject(frame, 0) answers
+// `receiver` as a new global reference, as the debug interface did.
+void SetCurrentFrameReceiver(jobject receiver);
+
+// JNI global and weak global references created minus deleted, by anyone, since the proxy was
+// built. Compare two readings around the code under test.
+long LiveGlobalRefs();
+long LiveWeakGlobalRefs();
+
 // The calls made so far (GetEnv only for the JVMPI and JVMDI versions), e.g. "GetEnv 0x10000002", "EnableEvent 2",
 // "SetEventNotificationMode 0 3 null".
 std::vector<std::string> CallLog();
 // Only the calls whose text starts with `prefix`.
 std::vector<std::string> CallsStartingWith(const std::string& prefix);
+// The breakpoint and field watch calls that arm trace points, in order.
+std::vector<std::string> ArmingCalls();

@@ -1,0 +1,64 @@
+// A test fixture with the agent connected in debug mode to the scripted interfaces and, unless
+// a test says otherwise, the test panel registered.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/agent_state.h"
+#include "agent/java_boundary.h"
+#include "tests/harness/java_objects.h"
+#include "tests/harness/scripted_vm.h"
+#include "tests/harness/stderr_capture.h"
+#include "tests/harness/test_jvm.h"
+
+class TraceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ExpectFreshProcess();
+        ScriptedVm();
+        env_ = TestEnv();
+        {
+            StderrCapture quiet;
+            JVM_OnLoad(ScriptedVm(), const_cast<char*>(""), nullptr);
+        }
+        if (RegistersPanel()) {
+            Java_com_vexo_NativeApi_nativeSetEventTreePanel(env_, nullptr,
+                                                           NewInstance(env_, "vexotest/Panel"));
+        }
+    }
+
+    virtual bool RegistersPanel() const { return true; }
+
+    // Builds a list from the specs (a spec without name stands for a null element), activates
+    // it and returns the Java trace point objects (null where the list had none).
+    std::vector<jobject> Activate(const std::vector<TracePointSpec>& specs, int limit = 4096) {
+        std::vector<jobject> points;
+        for (const TracePointSpec& spec : specs) {
+            points.push_back(spec.name == nullptr && spec.className == nullptr &&
+                                     spec.object == nullptr
+                                 ? nullptr
+                                 : NewTracePoint(env_, spec));
+        }
+        ActivateList(NewTracePoints(env_, points, limit));
+        return points;
+    }
+
+    std::string ActivateList(jobject list) {
+        StderrCapture capture;
+        Java_com_vexo_NativeApi_nativeActivateTracePoints(env_, nullptr, list);
+        return capture.Finish();
+    }
+
+    bool Same(jobject a, jobject b) { return env_->IsSameObject(a, b) == JNI_TRUE; }
+
+    JNIEnv* env_ = nullptr;
+};
+
+// The trace points the tests use most.
+inline TracePointSpec ShapeArea() { return {0, nullptr, "vexotest.Shape", "area", "()D"}; }
+inline TracePointSpec ShapeField(int kind, const char* name, const char* signature) {
+    return {0x001 | kind, nullptr, "vexotest.Shape", name, signature};
+}

@@ -1,0 +1,5 @@
+package vexotest;
+
+public class Circle extends Shape {
+    public double radius;
+}

@@ -1,0 +1,5 @@
+package vexotest;
+
+public class NoDisplayPanel {
+    public void display(Object event) {}
+}

@@ -1,0 +1,7 @@
+package vexotest;
+
+public class Unrelated {
+    public double area() {
+        return 0;
+    }
+}
