@@ -195,6 +195,10 @@ void DeliverRecordedData(JNIEnv* env, jobject data) {
     jfieldID dataIds[2];
     DeliveryFields fields;
     jobjectArray array = PrepareDelivery(env, data, bank->eventCount, dataIds, &fields);
+    // This call took the bank's signal. A bank left untouched keeps its records; its next
+    // record, once it is current again, must announce them anew or they would never be waited
+    // for.
+    bank->announced = 0;
     if (array == nullptr) return;
     ConvertBank(env, bank, array, &fields);
     env->SetObjectField(data, dataIds[0], array);

@@ -25,6 +25,10 @@ struct EventBank {
     EventChunk* head;    // null until the bank's first record
     int32_t eventCount;  // records added since the bank was last emptied
     uint8_t overflow;    // an event was refused at the limit while this bank was current
+    // The data-available event was set for this bank's records and no delivery has taken the
+    // signal since. Normally the same as a non-zero count; after a failed delivery leaves its
+    // records in the bank, it lets the next record announce them again.
+    uint8_t announced;
 };
 
 struct Recording {

@@ -164,8 +164,8 @@ void ReleaseSubject(JNIEnv* env, const Subject& subject) {
     }
 }
 
-// Steps 2 to 8, with the recording lock held. Returns whether the record made its bank
-// non-empty.
+// Steps 2 to 8, with the recording lock held. Returns whether the record is the first of its
+// bank's filling, which announces the bank to the consumer.
 bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
                   const jvalue* newValue, bool assigned, jframeID frame) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
@@ -187,13 +187,14 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
     }
     record->subject = subject.value;
     record->flags = subject.kind | (entry->flags & kValueKindMask);
-    const bool wasEmpty = bank.eventCount == 0;
+    const bool announce = bank.announced == 0;
+    bank.announced = 1;
     record->tracePointRef = entry->tracePointRef;
     ++bank.eventCount;
     std::memset(&record->value, 0, sizeof record->value);
     FillValue(env, *entry, object, newValue, assigned, record);
     StoreRelaxed(g_recording.totalRecorded, LoadRelaxed(g_recording.totalRecorded) + 1);
-    return wasEmpty;
+    return announce;
 }
 }  // namespace
 

@@ -146,6 +146,14 @@ const JNINativeInterface_* g_realJni = nullptr;
 std::atomic<long> g_liveGlobalRefs{0};
 std::atomic<long> g_liveWeakRefs{0};
 
+jclass JNICALL ScriptedFindClass(JNIEnv* env, const char* name) {
+    if (g_script.missingClass != nullptr && std::strcmp(name, g_script.missingClass) == 0) {
+        g_realJni->ThrowNew(env, g_realJni->FindClass(env, "java/lang/NoClassDefFoundError"), name);
+        return nullptr;
+    }
+    return g_realJni->FindClass(env, name);
+}
+
 jobject JNICALL CountingNewGlobalRef(JNIEnv* env, jobject ref) {
     jobject global = g_realJni->NewGlobalRef(env, ref);
     if (global != nullptr) ++g_liveGlobalRefs;
@@ -187,6 +195,7 @@ void RouteJniThroughScript() {
     g_realJni = &real;
     table->GetVersion = ScriptedGetVersion;
     table->GetJavaVM = ScriptedGetJavaVM;
+    table->FindClass = ScriptedFindClass;
     table->NewGlobalRef = CountingNewGlobalRef;
     table->DeleteGlobalRef = CountingDeleteGlobalRef;
     table->NewWeakGlobalRef = CountingNewWeakGlobalRef;

@@ -30,6 +30,9 @@ struct VmScript {
     // Whether JNIEnv's GetJavaVM answers the scripted proxy (true) or the real VM (false).
     bool getJavaVmAnswersProxy = true;
 
+    // A class JNIEnv's FindClass pretends not to find (NoClassDefFoundError), or null.
+    const char* missingClass = nullptr;
+
     jvmdiError getCurrentFrameResult = JVMDI_ERROR_NONE;
     // When set, GetLocalObject raises a breakpoint on this method inside the hook that called it,
     // as a debugger reports events caused by the hook's own calls.

@@ -1,0 +1,267 @@
+// Delivery of recorded events to Java, and the life of the references involved.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "tests/harness/debug_events.h"
+#include "tests/harness/trace_fixture.h"
+#include "trace/event_bank.h"
+#include "trace/trace_points.h"
+
+namespace {
+class Delivering : public TraceTest {
+protected:
+    jmethodID Area() { return MethodOf(env_, "vexotest/Shape", "area", "()D"); }
+    jfieldID ShapeFieldId(const char* name, const char* sig) {
+        return FieldOf(env_, "vexotest/Shape", name, sig);
+    }
+};
+
+TEST_F(Delivering, ACallBeforeAnyRecordBlocksUntilTheFirstOneArrives) {
+    Activate({ShapeArea()});
+    std::atomic<bool> delivered{false};
+    size_t count = 0;
+    std::thread consumer([&] {
+        JNIEnv* env = nullptr;
+        TestJvm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
+        count = DeliverEvents(env).events.size();
+        delivered = true;
+        TestJvm()->DetachCurrentThread();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(delivered.load()) << "delivery returned before anything was recorded";
+    HitBreakpoint(env_, Area(), NewInstance(env_, "vexotest/Shape"));
+    consumer.join();
+    EXPECT_EQ(count, 1u);
+}
+
+TEST_F(Delivering, AMethodHitBecomesAPlainMethodEventWithItsSubjectAndTracePoint) {
+    auto points = Activate({ShapeArea()});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    const long weak = LiveWeakGlobalRefs();
+    HitBreakpoint(env_, Area(), shape);
+    Delivery d = DeliverEvents(env_);
+    ASSERT_EQ(d.events.size(), 1u);
+    const EventView& e = d.events[0];
+    EXPECT_STREQ(e.kind, "method");
+    EXPECT_FALSE(e.isFieldEvent);
+    EXPECT_TRUE(Same(e.subject, shape));
+    EXPECT_TRUE(Same(e.tracePoint, points[0]));
+    EXPECT_FALSE(d.overflow);
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak) << "the subject's weak reference was not released";
+}
+
+TEST_F(Delivering, EveryValueKindArrivesInItsEventClass) {
+    Activate({ShapeField(0x10, "count", "I"), ShapeField(0x20, "big", "J"),
+              ShapeField(0x30, "ratio", "F"), ShapeField(0x40, "area", "D"),
+              ShapeField(0x60, "small", "S"), ShapeField(0x70, "tiny", "B"),
+              ShapeField(0x80, "visible", "Z"), ShapeField(0x90, "letter", "C")});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    env_->SetIntField(shape, ShapeFieldId("count", "I"), -1);
+    env_->SetLongField(shape, ShapeFieldId("big", "J"), -2);
+    env_->SetFloatField(shape, ShapeFieldId("ratio", "F"), 1.5f);
+    env_->SetDoubleField(shape, ShapeFieldId("area", "D"), -2.25);
+    env_->SetByteField(shape, ShapeFieldId("tiny", "B"), -1);
+    env_->SetBooleanField(shape, ShapeFieldId("visible", "Z"), JNI_TRUE);
+    env_->SetCharField(shape, ShapeFieldId("letter", "C"), 0x263A);
+    for (auto [name, sig] : {std::pair{"count", "I"}, {"big", "J"}, {"ratio", "F"}, {"area", "D"},
+                             {"tiny", "B"}, {"visible", "Z"}, {"letter", "C"}}) {
+        HitFieldAccess(env_, ShapeFieldId(name, sig), shape);
+    }
+    jvalue assigned = {};
+    assigned.s = -2;
+    HitFieldModification(env_, ShapeFieldId("small", "S"), shape, 'S', assigned);
+
+    Delivery d = DeliverEvents(env_);
+    ASSERT_EQ(d.events.size(), 8u);
+    EXPECT_STREQ(d.events[0].kind, "int");
+    EXPECT_EQ(d.events[0].longValue, 4294967295LL) << "an int is zero-extended";
+    EXPECT_EQ(d.events[1].longValue, -2) << "a long keeps all 64 bits";
+    EXPECT_STREQ(d.events[2].kind, "float");
+    EXPECT_EQ(d.events[2].floatValue, 1.5f);
+    EXPECT_STREQ(d.events[3].kind, "double");
+    EXPECT_EQ(d.events[3].doubleValue, -2.25);
+    EXPECT_EQ(d.events[4].longValue, 0xFF);
+    EXPECT_EQ(d.events[5].longValue, 1);
+    EXPECT_EQ(d.events[6].longValue, 0x263A);
+    EXPECT_EQ(d.events[7].longValue, 0xFFFE) << "the new value of a short, as assigned";
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_TRUE(d.events[i].isFieldEvent);
+        EXPECT_FALSE(d.events[i].assigned) << i;
+    }
+    EXPECT_TRUE(d.events[7].assigned);
+}
+
+TEST_F(Delivering, ObjectValuesArriveAsReferencesOrNullAndReleaseTheirWeakReferences) {
+    Activate({ShapeField(0x50, "tag", "Ljava/lang/Object;")});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    jobject tag = NewInstance(env_, "vexotest/Unrelated");
+    const jfieldID field = ShapeFieldId("tag", "Ljava/lang/Object;");
+    const long weak = LiveWeakGlobalRefs();
+    HitFieldAccess(env_, field, shape);  // still null
+    env_->SetObjectField(shape, field, tag);
+    HitFieldAccess(env_, field, shape);
+    Delivery d = DeliverEvents(env_);
+    ASSERT_EQ(d.events.size(), 2u);
+    EXPECT_STREQ(d.events[0].kind, "object");
+    EXPECT_EQ(d.events[0].objectValue, nullptr);
+    EXPECT_TRUE(Same(d.events[1].objectValue, tag));
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak);
+}
+
+TEST_F(Delivering, OverflowIsReportedByTheDeliveryOfItsBankAndThenNoMore) {
+    Activate({ShapeArea()}, 1);
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    HitBreakpoint(env_, Area(), shape);
+    HitBreakpoint(env_, Area(), shape);  // refused: the limit is reached
+    Delivery first = DeliverEvents(env_);
+    EXPECT_EQ(first.events.size(), 1u);
+    EXPECT_TRUE(first.overflow);
+    Java_com_vexo_NativeApi_nativeOnResetEventList(env_, nullptr);
+    HitBreakpoint(env_, Area(), shape);
+    Delivery second = DeliverEvents(env_);
+    EXPECT_EQ(second.events.size(), 1u);
+    EXPECT_FALSE(second.overflow);
+}
+
+TEST_F(Delivering, AFailedDeliveryLeavesItsRecordsForTheNextOne) {
+    Activate({ShapeArea()});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    HitBreakpoint(env_, Area(), shape);
+    jobject odd = NewInstance(env_, "vexotest/IncompleteRecordedData");
+    {
+        StderrCapture capture;
+        Java_com_vexo_NativeApi_nativeGetRecordedData(env_, nullptr, odd);
+        EXPECT_EQ(capture.Finish(), "ERROR: VexoDll failed to access fields in RecordedData\n");
+    }
+    ASSERT_TRUE(env_->ExceptionCheck());
+    env_->ExceptionClear();
+    HitBreakpoint(env_, Area(), shape);  // into the other bank, which signals
+    EXPECT_EQ(DeliverEvents(env_).events.size(), 1u);
+    // The bank the failed delivery left is current again: its next record announces it, and
+    // the old record comes with the new one.
+    HitBreakpoint(env_, Area(), shape);
+    EXPECT_EQ(DeliverEvents(env_).events.size(), 2u);
+}
+
+TEST_F(Delivering, AMissingEventClassForgetsAllSixAndDeliveryThenKeepsTheBank) {
+    Activate({ShapeArea()});
+    HitBreakpoint(env_, Area(), NewInstance(env_, "vexotest/Shape"));
+    Script().missingClass = "com/vexo/TraceFieldFloatEvent";
+    {
+        StderrCapture capture;
+        Java_com_vexo_NativeApi_nativeSetEventTreePanel(env_, nullptr,
+                                                       NewInstance(env_, "vexotest/Panel"));
+        EXPECT_EQ(capture.Finish(), "ERROR: Vexo failed to find TraceMethodEvent class");
+    }
+    ASSERT_TRUE(env_->ExceptionCheck());
+    env_->ExceptionClear();
+    HitBreakpoint(env_, Area(), NewInstance(env_, "vexotest/Shape"));
+    EventBank& bank = g_recording.banks[0];
+    EXPECT_EQ(bank.eventCount, 1) << "the hook recorded without event classes";
+
+    jobject data = NewInstance(env_, "com/vexo/RecordedData");
+    {
+        StderrCapture capture;
+        Java_com_vexo_NativeApi_nativeGetRecordedData(env_, nullptr, data);
+        EXPECT_EQ(capture.Finish(), "ERROR: VexoDll failed to access fields in TraceMethodEvents\n");
+    }
+    EXPECT_FALSE(ReadDelivery(env_, data).eventsSet);
+    EXPECT_EQ(bank.eventCount, 1);
+    EXPECT_EQ(bank.head->usedCount, 1);
+
+    Script().missingClass = nullptr;
+    Java_com_vexo_NativeApi_nativeSetEventTreePanel(env_, nullptr,
+                                                   NewInstance(env_, "vexotest/Panel"));
+    HitBreakpoint(env_, Area(), NewInstance(env_, "vexotest/Shape"));  // bank 1
+    EXPECT_EQ(DeliverEvents(env_).events.size(), 1u);
+    HitBreakpoint(env_, Area(), NewInstance(env_, "vexotest/Shape"));  // bank 0 again
+    EXPECT_EQ(DeliverEvents(env_).events.size(), 2u);
+    // Delivered chunks are emptied and kept for reuse.
+    EXPECT_NE(bank.head, nullptr);
+    EXPECT_EQ(bank.head->usedCount, 0);
+    EXPECT_EQ(bank.eventCount, 0);
+}
+
+TEST_F(Delivering, RetiredTracePointReferencesLiveUntilBothBanksAreDelivered) {
+    auto first = Activate({ShapeArea()});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    HitBreakpoint(env_, Area(), shape);  // bank 0 carries the first list's reference
+    const long globals = LiveGlobalRefs();
+    auto second = Activate({ShapeArea()});  // retires the first list
+    EXPECT_EQ(LiveGlobalRefs(), globals + 1) << "class swapped, trace point reference kept";
+    HitBreakpoint(env_, Area(), shape);  // bank 0 still: no new signal
+    Delivery d = DeliverEvents(env_);
+    ASSERT_EQ(d.events.size(), 2u);
+    EXPECT_TRUE(Same(d.events[0].tracePoint, first[0]));
+    EXPECT_TRUE(Same(d.events[1].tracePoint, second[0]));
+    EXPECT_EQ(LiveGlobalRefs(), globals + 1) << "deleted after one delivery";
+    HitBreakpoint(env_, Area(), shape);
+    DeliverEvents(env_);
+    EXPECT_EQ(LiveGlobalRefs(), globals) << "not deleted after both banks were delivered";
+}
+
+// Hitting threads, one consumer and a thread that keeps replacing the list: every record is
+// delivered exactly once, every delivered trace point is one of the lists', and no reference is
+// left behind.
+TEST_F(Delivering, ConcurrentHitsDeliveriesAndActivationsLoseAndDoubleNothing) {
+    constexpr int kHitters = 3;
+    constexpr int kHitsEach = 3000;
+    jclass shapeClass = env_->FindClass("vexotest/Shape");
+    jobject receiver = env_->NewGlobalRef(env_->AllocObject(shapeClass));
+    const jmethodID area = Area();
+    std::vector<jobject> lists;
+    std::vector<jobject> points;
+    for (int i = 0; i < 4; ++i) {
+        jobject tp = NewTracePoint(env_, ShapeArea());
+        points.push_back(env_->NewGlobalRef(tp));
+        lists.push_back(env_->NewGlobalRef(NewTracePoints(env_, {tp}, 1 << 30)));
+    }
+    Java_com_vexo_NativeApi_nativeActivateTracePoints(env_, nullptr, lists[0]);
+    const long weakBefore = LiveWeakGlobalRefs();
+
+    auto attached = [](auto body) {
+        return std::thread([body] {
+            JNIEnv* env = nullptr;
+            TestJvm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
+            body(env);
+            TestJvm()->DetachCurrentThread();
+        });
+    };
+    std::atomic<int> hittersLeft{kHitters};
+    std::atomic<long> delivered{0};
+    std::atomic<bool> unknownTracePoint{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kHitters; ++t) {
+        threads.push_back(attached([&](JNIEnv* env) {
+            for (int i = 0; i < kHitsEach; ++i) HitBreakpoint(env, area, receiver);
+            --hittersLeft;
+        }));
+    }
+    threads.push_back(attached([&](JNIEnv* env) {
+        for (int i = 1; hittersLeft.load() > 0; ++i) {
+            Java_com_vexo_NativeApi_nativeActivateTracePoints(env, nullptr, lists[i % 4]);
+        }
+    }));
+    std::thread consumer = attached([&](JNIEnv* env) {
+        while (hittersLeft.load() > 0 || delivered.load() < g_recording.totalRecorded.load()) {
+            Delivery d = DeliverEvents(env);
+            for (const EventView& e : d.events) {
+                bool known = false;
+                for (jobject p : points) known = known || env->IsSameObject(e.tracePoint, p);
+                if (!known) unknownTracePoint = true;
+                env->DeleteLocalRef(e.event);
+                env->DeleteLocalRef(e.subject);
+                env->DeleteLocalRef(e.tracePoint);
+            }
+            delivered += static_cast<long>(d.events.size());
+        }
+    });
+    for (auto& t : threads) t.join();
+    consumer.join();
+    EXPECT_EQ(delivered.load(), g_recording.totalRecorded.load());
+    EXPECT_GT(delivered.load(), 0);
+    EXPECT_FALSE(unknownTracePoint.load());
+    EXPECT_EQ(LiveWeakGlobalRefs(), weakBefore) << "subjects left behind";
+}
+}  // namespace
