@@ -11,3 +11,9 @@ __attribute__((used)) const char* __tsan_default_options() {
     return "halt_on_error=1:report_signal_unsafe=0";
 }
 }
+
+// HotSpot is not built with ThreadSanitizer; what the interceptors see of its own locking and
+// memory reuse (from libjvm's threads) is not ours to report.
+extern "C" __attribute__((used)) const char* __tsan_default_suppressions() {
+    return "called_from_lib:libjvm.so\n";
+}

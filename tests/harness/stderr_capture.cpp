@@ -2,8 +2,22 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+// Sanitizer reports go to the process's original standard error, so a report raised while a
+// test captures standard error is not swallowed by the capture.
+extern "C" __attribute__((weak)) void __sanitizer_set_report_fd(void* fd);
+
+namespace {
+const bool g_reportsToOriginalStderr = [] {
+    if (__sanitizer_set_report_fd != nullptr) {
+        __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<uintptr_t>(dup(STDERR_FILENO))));
+    }
+    return true;
+}();
+}  // namespace
 
 StderrCapture::StderrCapture() {
     std::fflush(stderr);
