@@ -257,7 +257,7 @@ void ActivateTracePoints(JNIEnv* env, jobject list) {
         return;
     }
     auto array = static_cast<jobjectArray>(env->GetObjectField(list, ids[0]));
-    StoreRelaxed(g_recording.recordingLimit, env->GetIntField(list, ids[1]));
+    StoreRelaxed(g_recording.recordingLimit, static_cast<int32_t>(env->GetIntField(list, ids[1])));
     DisarmTable(env);
     BuildTable(env, array);
     if (array != nullptr) env->DeleteLocalRef(array);

@@ -7,13 +7,14 @@
 
 namespace {
 JavaVM* g_vm = nullptr;
+bool g_checkedJni = true;
 jvmtiEnv* g_jvmti = nullptr;
 
 JavaVM* CreateVm() {
     std::string classPath = std::string("-Djava.class.path=") + VEXO_TEST_CLASSPATH;
     JavaVMOption options[] = {
         {const_cast<char*>(classPath.c_str()), nullptr},
-        {const_cast<char*>("-Xcheck:jni"), nullptr},
+        {const_cast<char*>(g_checkedJni ? "-Xcheck:jni" : "-Xmixed"), nullptr},
         {const_cast<char*>("-XX:+DisplayVMOutputToStderr"), nullptr},
     };
     JavaVMInitArgs args;
@@ -30,6 +31,8 @@ JavaVM* CreateVm() {
     return vm;
 }
 }  // namespace
+
+void UseCheckedJni(bool checked) { g_checkedJni = checked; }
 
 JavaVM* TestJvm() {
     if (g_vm == nullptr) g_vm = CreateVm();

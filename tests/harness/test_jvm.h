@@ -4,6 +4,10 @@
 #include <jni.h>
 #include <jvmti.h>
 
+// Whether the virtual machine runs with -Xcheck:jni (the default, for every test). Call before
+// its first use; benchmarks switch it off to measure the agent rather than the checker.
+void UseCheckedJni(bool checked);
+
 // The virtual machine, created on first use with the agent's classes and the test classes on
 // its class path. Every later call returns the same one.
 JavaVM* TestJvm();
