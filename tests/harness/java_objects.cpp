@@ -25,14 +25,14 @@ jobject NewInstance(JNIEnv* env, const char* className) {
     return env->AllocObject(Class(env, className));
 }
 
-jobject NewTracePoint(JNIEnv* env, const TracePointSpec& spec) {
+jobject NewTracePoint(JNIEnv* env, const TracePointSpec& wanted) {
     jclass c = Class(env, "com/vexo/TracePoints$TracePoint");
     jobject tp = env->AllocObject(c);
-    env->SetIntField(tp, env->GetFieldID(c, "m_iFlags", "I"), spec.flags);
-    env->SetObjectField(tp, env->GetFieldID(c, "m_Object", "Ljava/lang/Object;"), spec.object);
-    SetString(env, tp, c, "m_strClass", spec.className);
-    SetString(env, tp, c, "m_strMethodOrFieldName", spec.name);
-    SetString(env, tp, c, "m_strMethodOrFieldSignature", spec.signature);
+    env->SetIntField(tp, env->GetFieldID(c, "m_iFlags", "I"), wanted.flags);
+    env->SetObjectField(tp, env->GetFieldID(c, "m_Object", "Ljava/lang/Object;"), wanted.object);
+    SetString(env, tp, c, "m_strClass", wanted.className);
+    SetString(env, tp, c, "m_strMethodOrFieldName", wanted.name);
+    SetString(env, tp, c, "m_strMethodOrFieldSignature", wanted.signature);
     return tp;
 }
 

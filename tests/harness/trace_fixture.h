@@ -32,15 +32,15 @@ protected:
 
     virtual bool RegistersPanel() const { return true; }
 
-    // Builds a list from the specs (a spec without name stands for a null element), activates
+    // Builds a list from the specs (an entry without a name stands for a null element), activates
     // it and returns the Java trace point objects (null where the list had none).
     std::vector<jobject> Activate(const std::vector<TracePointSpec>& specs, int limit = 4096) {
         std::vector<jobject> points;
-        for (const TracePointSpec& spec : specs) {
-            points.push_back(spec.name == nullptr && spec.className == nullptr &&
-                                     spec.object == nullptr
+        for (const TracePointSpec& wanted : specs) {
+            points.push_back(wanted.name == nullptr && wanted.className == nullptr &&
+                                     wanted.object == nullptr
                                  ? nullptr
-                                 : NewTracePoint(env_, spec));
+                                 : NewTracePoint(env_, wanted));
         }
         ActivateList(NewTracePoints(env_, points, limit));
         return points;
