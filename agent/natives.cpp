@@ -1,6 +1,7 @@
 // The exported native methods other than nativeInitialize. Each looks up, checks and calls
 // into the subsystem that owns the work.
 #include "agent/java_boundary.h"
+#include "registry/class_names.h"
 #include "trace/delivery.h"
 #include "trace/event_classes.h"
 #include "trace/trace_points.h"
@@ -37,7 +38,6 @@ jint JNICALL Java_com_vexo_NativeApi_nativeGetProgress(JNIEnv*, jclass, jboolean
     return 0;
 }
 
-// Not yet wired: class loads are counted once the profiler dispatcher handles them.
 jint JNICALL Java_com_vexo_NativeApi_nativeGetClassesModificationCount(JNIEnv*, jclass) {
-    return 0;
+    return g_classModificationCount.load(std::memory_order_relaxed);
 }

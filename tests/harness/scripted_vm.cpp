@@ -8,6 +8,8 @@
 
 #include "tests/harness/test_jvm.h"
 
+#include <gtest/gtest.h>
+
 namespace {
 VmScript g_script;
 std::mutex g_logMutex;  // guards g_log
@@ -44,10 +46,25 @@ jint ScriptedDisableEvent(jint type, void* arg) {
     return JVMPI_SUCCESS;
 }
 
-jint ScriptedRequestEvent(jint type, void*) {
-    Log("RequestEvent %d", type);
-    return JVMPI_NOT_AVAILABLE;
+jint ScriptedRequestEvent(jint type, void* arg) {
+    const auto id = static_cast<jobjectID>(reinterpret_cast<uintptr_t>(arg));
+    Log("RequestEvent %d 0x%x", type, id);
+    if (!g_script.onRequestEvent) return JVMPI_NOT_AVAILABLE;
+    g_script.onRequestEvent(type, id);
+    return JVMPI_SUCCESS;
 }
+
+std::mutex g_idsMutex;  // guards g_objectsById
+std::vector<jobject> g_objectsById;  // global references; id = 0x1000 + 8 * index
+
+jobject ScriptedIdToObject(jobjectID id) {
+    std::lock_guard<std::mutex> hold(g_idsMutex);
+    const size_t index = (id - 0x1000) / 8;
+    if (id < 0x1000 || (id - 0x1000) % 8 != 0 || index >= g_objectsById.size()) return nullptr;
+    return TestEnv()->NewLocalRef(g_objectsById[index]);
+}
+
+jobjectID ScriptedObjectToId(jobject object) { return ProfilerIdOf(TestEnv(), object); }
 
 // --- the debug interface ------------------------------------------------------------------
 
@@ -214,6 +231,8 @@ void BuildProxy() {
     g_jvmpi.EnableEvent = ScriptedEnableEvent;
     g_jvmpi.DisableEvent = ScriptedDisableEvent;
     g_jvmpi.RequestEvent = ScriptedRequestEvent;
+    g_jvmpi.jobjectID2jobject = ScriptedIdToObject;
+    g_jvmpi.jobject2jobjectID = ScriptedObjectToId;
 
     std::memset(&g_jvmdi, 0, sizeof g_jvmdi);
     g_jvmdi.SetEventHook = ScriptedSetEventHook;
@@ -236,6 +255,21 @@ void BuildProxy() {
 VmScript& Script() { return g_script; }
 
 void SetCurrentFrameReceiver(jobject receiver) { t_frameReceiver = receiver; }
+
+jobjectID ProfilerIdOf(JNIEnv* env, jobject object) {
+    if (object == nullptr) return 0;
+    std::lock_guard<std::mutex> hold(g_idsMutex);
+    for (size_t i = 0; i < g_objectsById.size(); ++i) {
+        if (env->IsSameObject(g_objectsById[i], object)) return static_cast<jobjectID>(0x1000 + 8 * i);
+    }
+    g_objectsById.push_back(g_realJni->NewGlobalRef(env, object));  // not counted as the agent's
+    return static_cast<jobjectID>(0x1000 + 8 * (g_objectsById.size() - 1));
+}
+
+void SendProfilerEvent(JVMPI_Event* event) {
+    ASSERT_NE(g_jvmpi.NotifyEvent, nullptr) << "the agent installed no profiler dispatcher";
+    g_jvmpi.NotifyEvent(event);
+}
 
 long LiveGlobalRefs() { return g_liveGlobalRefs.load(); }
 long LiveWeakGlobalRefs() { return g_liveWeakRefs.load(); }

@@ -8,6 +8,7 @@
 
 #include <jni.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,6 +34,10 @@ struct VmScript {
     // A class JNIEnv's FindClass pretends not to find (NoClassDefFoundError), or null.
     const char* missingClass = nullptr;
 
+    // Answers the profiler's RequestEvent: delivers the requested event (or not) before returning,
+    // as the profiler does, on the requesting thread.
+    std::function<void(jint type, jobjectID id)> onRequestEvent;
+
     jvmdiError getCurrentFrameResult = JVMDI_ERROR_NONE;
     // When set, GetLocalObject raises a breakpoint on this method inside the hook that called it,
     // as a debugger reports events caused by the hook's own calls.
@@ -49,6 +54,12 @@ JavaVM* ScriptedVm();
 JVMPI_Interface* ScriptedJvmpi();
 JVMDI_Interface_1* ScriptedJvmdi();
 JVMDI_EventHook InstalledDebugHook();
+
+// The scripted profiler's identifiers of real Java objects: assigned on first sight (from
+// 0x1000 up in steps of 8), answered by jobject2jobjectID and jobjectID2jobject too.
+jobjectID ProfilerIdOf(JNIEnv* env, jobject object);
+// Hands a profiler event to the dispatcher the agent installed as NotifyEvent.
+void SendProfilerEvent(JVMPI_Event* event);
 
 // The frame GetCurrentFrame hands out on the calling thread; GetLocalObject(frame, 0) answers
 // `receiver` as a new global reference, as the debug interface did.
