@@ -50,15 +50,10 @@ bool BeginCollectingClassNames(size_t capacity) {
     NamesHold hold;
     MemFree(g_names.data);
     g_names = {nullptr, 0, 0, false};
-    if (capacity > 0) {
-        g_names.data = static_cast<char*>(MemAlloc(capacity));
-        if (g_names.data == nullptr) {
-            ErrorOut("ERROR: VexoDll failed to allocate %d bytes to keep class names\n",
-                     static_cast<int>(capacity));
-            return false;
-        }
-        g_names.capacity = capacity;
-    }
+    // Even an empty dump gets storage, so its listing is an empty one rather than none.
+    g_names.data = static_cast<char*>(MemAlloc(capacity > 0 ? capacity : 1));
+    if (g_names.data == nullptr) return false;
+    g_names.capacity = capacity;
     g_names.collecting = true;
     return true;
 }

@@ -8,8 +8,8 @@
 // Class loads and unloads seen by the dispatcher.
 extern std::atomic<int32_t> g_classModificationCount;
 
-// Starts collecting names into a new buffer of `capacity` bytes. Returns false after reporting
-// when the buffer cannot be allocated.
+// Starts collecting names into a new buffer of `capacity` bytes. Returns false when the buffer
+// cannot be allocated (the caller reports it); nothing is collected then.
 bool BeginCollectingClassNames(size_t capacity);
 // Stops collecting; the collected names stay until taken.
 void EndCollectingClassNames();

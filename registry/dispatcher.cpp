@@ -2,6 +2,7 @@
 
 #include "agent/agent_state.h"
 #include "agent/error_out.h"
+#include "heap/heap_dump_walker.h"
 #include "registry/class_descriptor.h"
 #include "registry/class_names.h"
 #include "registry/object_table.h"
@@ -55,6 +56,13 @@ void OnClassLoad(const JVMPI_Event& e) {
     }
     AppendClassName(e.u.class_load.class_name);
 }
+// One class, instance or array record, parsed for its side effects (a class's super class).
+void OnObjectDump(const JVMPI_Event& e) {
+    if (e.u.object_dump.data == nullptr || e.u.object_dump.data_len <= 0) return;
+    int32_t ignored = 0;
+    ParseDumpRecord(e.u.object_dump.data, e.u.object_dump.data + e.u.object_dump.data_len,
+                    &ignored);
+}
 }  // namespace
 
 void DispatchProfilerEvent(JVMPI_Event* event) {
@@ -73,9 +81,10 @@ void DispatchProfilerEvent(JVMPI_Event* event) {
         case JVMPI_EVENT_CLASS_UNLOAD:
             g_classModificationCount.fetch_add(1, std::memory_order_relaxed);
             break;
-        // Not yet wired: heap dumps and object dumps go to the heap dump walker once it exists.
         case JVMPI_EVENT_HEAP_DUMP:
-        case JVMPI_EVENT_OBJECT_DUMP:
+            HandleHeapDump(e.u.heap_dump.dump_level, e.u.heap_dump.begin, e.u.heap_dump.end);
+            break;
+        case JVMPI_EVENT_OBJECT_DUMP: OnObjectDump(e); break;
         default: break;
     }
 }
