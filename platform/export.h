@@ -14,3 +14,13 @@
 #else
 #define VEXO_PRINTF_FORMAT(fmt, args)
 #endif
+
+// For code that reads raw memory by design (a stack scan): the sanitizers' redzones and shadow
+// state describe objects, not the raw words such code inspects.
+#if defined(__clang__)
+#define VEXO_RAW_MEMORY_ACCESS __attribute__((no_sanitize("address", "thread", "undefined")))
+#elif defined(__GNUC__)
+#define VEXO_RAW_MEMORY_ACCESS __attribute__((no_sanitize_address, no_sanitize_thread, no_sanitize_undefined))
+#else
+#define VEXO_RAW_MEMORY_ACCESS
+#endif

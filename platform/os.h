@@ -40,9 +40,21 @@ struct OsRegionInfo {
     uintptr_t base = 0;
     size_t size = 0;
     bool committed = false;   // backed by memory (not merely reserved)
-    bool readable = false;    // the protection the region was mapped with allows reading
+    // The protection the region was mapped (allocated) with allows reading it, and it is no
+    // guard, write-copy or execute-only region.
+    bool readable = false;
     bool writable = false;
 };
+
+// The range of addresses user-mode data can have on this target; a stack word outside it is
+// no address of the process's data.
+#if UINTPTR_MAX > 0xffffffffu
+constexpr uintptr_t kUserAddressLow = 0x100000;
+constexpr uintptr_t kUserAddressEnd = 0x800000000000;
+#else
+constexpr uintptr_t kUserAddressLow = 0x100000;
+constexpr uintptr_t kUserAddressEnd = 0x80000000;
+#endif
 
 // Fills `info` for the region containing `address`. Returns false when the address lies in no
 // region of the process.

@@ -55,9 +55,9 @@ bool OsQueryRegion(const void* address, OsRegionInfo* info) {
     info->size = mbi.RegionSize;
     info->committed = mbi.State == MEM_COMMIT;
     const DWORD p = mbi.AllocationProtect & 0xff;
-    info->readable = p == PAGE_READONLY || p == PAGE_READWRITE || p == PAGE_WRITECOPY ||
-                     p == PAGE_EXECUTE_READ || p == PAGE_EXECUTE_READWRITE ||
-                     p == PAGE_EXECUTE_WRITECOPY;
+    // No-access, write-copy, execute-only and guard allocations do not count as readable.
+    const DWORD refused = PAGE_NOACCESS | PAGE_WRITECOPY | PAGE_EXECUTE | PAGE_GUARD;
+    info->readable = mbi.AllocationProtect != 0 && (mbi.AllocationProtect & refused) == 0;
     info->writable = p == PAGE_READWRITE || p == PAGE_WRITECOPY ||
                      p == PAGE_EXECUTE_READWRITE || p == PAGE_EXECUTE_WRITECOPY;
     return true;

@@ -6,6 +6,7 @@
 #include "registry/class_descriptor.h"
 #include "registry/class_names.h"
 #include "registry/object_table.h"
+#include "registry/reference_recovery.h"
 #include "trace/recorder.h"
 
 namespace {
@@ -28,8 +29,7 @@ SlotHandle LookupOrRequest(jobjectID id) {
 void OnObjectAlloc(const JVMPI_Event& e) {
     const jobjectID id = e.u.obj_alloc.obj_id;
     const jobjectID classId = e.u.obj_alloc.class_id;
-    // Not yet wired: the stack scan of reference recovery hooks in here (the allocation of the
-    // object being recovered).
+    if (id != 0 && id == RecoveringId()) FindRefOnStack(id, &e + 1);
     const bool ownClass = classId == id;
     const SlotHandle classHandle = classId == 0 || ownClass ? 0 : LookupOrRequest(classId);
     const SlotHandle h = InsertObject(id, classHandle, 0);

@@ -5,6 +5,7 @@
 #include "agent/java_fields.h"
 #include "agent/sync.h"
 #include "registry/object_table.h"
+#include "registry/reference_recovery.h"
 #include "trace/event_bank.h"
 #include "trace/event_classes.h"
 #include "trace/trace_flags.h"
@@ -73,12 +74,17 @@ void SetSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID 
         return;
     }
     const ObjectSlot* slot = SlotOf(static_cast<SlotHandle>(r.subject));
-    if (slot == nullptr || g_agent.jvmpiVersion != 11) {
-        // Not yet wired: without JVMPI 1.1 a subject is recovered from the stack, which is not
-        // built yet; m_Subject stays null.
+    if (slot == nullptr) return;
+    const auto id = static_cast<jobjectID>(slot->objectId.load(std::memory_order_relaxed));
+    if (g_agent.jvmpiVersion != 11) {
+        // JVMPI 1 gives the address of a cell holding the identifier, which a 32-bit VM of that
+        // profiler reads as a reference; stored raw into the reference field. On a 64-bit target
+        // such a store would corrupt the field, so m_Subject stays null there.
+        if (sizeof(void*) == sizeof(jint)) {
+            env->SetIntField(event, field, static_cast<jint>(RecoverObjectRef(id)));
+        }
         return;
     }
-    const auto id = static_cast<jobjectID>(slot->objectId.load(std::memory_order_relaxed));
     jobject subject = g_agent.jvmpi->jobjectID2jobject(id);
     env->SetObjectField(event, field, subject);
     if (subject != nullptr) env->DeleteLocalRef(subject);
