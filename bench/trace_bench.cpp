@@ -24,10 +24,8 @@ constexpr int kDrainEvery = 1 << 16;  // records between two (untimed) deliverie
 JNIEnv* Agent() {
     static JNIEnv* env = [] {
         UseCheckedJni(false);  // measure the agent, not the JNI checker
-        ScriptedVm();
+        StartAgent("");
         JNIEnv* e = TestEnv();
-        StderrCapture quiet;
-        JVM_OnLoad(ScriptedVm(), const_cast<char*>(""), nullptr);
         Java_com_vexo_NativeApi_nativeSetEventTreePanel(e, nullptr, NewInstance(e, "vexotest/Panel"));
         return e;
     }();

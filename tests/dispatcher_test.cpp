@@ -60,10 +60,8 @@ class Dispatch : public ::testing::Test {
 protected:
     void SetUp() override {
         ExpectFreshProcess();
-        ScriptedVm();
+        StartAgent("nojvmdi");
         env_ = TestEnv();
-        StderrCapture quiet;
-        JVM_OnLoad(ScriptedVm(), const_cast<char*>("nojvmdi"), nullptr);
         ASSERT_TRUE(g_agent.profilerMode);
         // A requested allocation of a class object comes back with java.lang.Class as its class.
         Script().onRequestEvent = [](jint type, jobjectID id) {

@@ -59,10 +59,8 @@ class HeapWalk : public ::testing::Test {
 protected:
     void SetUp() override {
         ExpectFreshProcess();
-        ScriptedVm();
+        StartAgent("nojvmdi");
         env_ = TestEnv();
-        StderrCapture quiet;
-        JVM_OnLoad(ScriptedVm(), const_cast<char*>("nojvmdi"), nullptr);
         Script().onRequestEvent = [this](jint type, jobjectID id) { Answer(type, id); };
     }
 

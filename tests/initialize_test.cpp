@@ -151,10 +151,7 @@ TEST_F(Initialize, AMissingFieldFailsOnceWritesNothingAndALaterCompleteCallDoesN
 }
 
 TEST_F(Initialize, AfterJvmOnLoadTheEarlyConnectionIsReported) {
-    {
-        StderrCapture quiet;
-        JVM_OnLoad(ScriptedVm(), const_cast<char*>("nojvmdi"), nullptr);
-    }
+    StartAgent("nojvmdi");
     const size_t requests = CallsStartingWith("GetEnv").size();
     Script().jniVersion = JNI_VERSION_1_2;
     jobject info = NewObject("com/vexo/InitializeInfo");

@@ -20,10 +20,8 @@ class Recovery : public ::testing::Test {
 protected:
     void SetUp() override {
         ExpectFreshProcess();
-        ScriptedVm();
         Script().jvmpi11Status = JNI_EVERSION;  // JVMPI 1 only
-        StderrCapture quiet;
-        JVM_OnLoad(ScriptedVm(), const_cast<char*>("nojvmdi"), nullptr);
+        StartAgent("nojvmdi");
         ASSERT_EQ(g_agent.jvmpiVersion, 1);
         ASSERT_TRUE(g_agent.profilerMode);
     }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "agent/java_boundary.h"
+#include "tests/harness/stderr_capture.h"
 #include "tests/harness/test_jvm.h"
 
 #include <gtest/gtest.h>
@@ -253,6 +255,12 @@ void BuildProxy() {
 }  // namespace
 
 VmScript& Script() { return g_script; }
+
+void StartAgent(const char* options) {
+    JavaVM* vm = ScriptedVm();  // the embedded JVM starts outside the capture
+    StderrCapture quiet;
+    JVM_OnLoad(vm, const_cast<char*>(options), nullptr);
+}
 
 void SetCurrentFrameReceiver(jobject receiver) { t_frameReceiver = receiver; }
 

@@ -50,6 +50,10 @@ VmScript& Script();
 // The JavaVM proxy. Also routes JNIEnv's GetVersion and GetJavaVM through the script.
 JavaVM* ScriptedVm();
 
+// Starts the agent as the virtual machine would (JVM_OnLoad on the proxy with `options`),
+// discarding what it reports on standard error.
+void StartAgent(const char* options);
+
 // The scripted tables the proxy hands out.
 JVMPI_Interface* ScriptedJvmpi();
 JVMDI_Interface_1* ScriptedJvmdi();

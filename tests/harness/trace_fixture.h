@@ -18,12 +18,8 @@ class TraceTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ExpectFreshProcess();
-        ScriptedVm();
+        StartAgent("");
         env_ = TestEnv();
-        {
-            StderrCapture quiet;
-            JVM_OnLoad(ScriptedVm(), const_cast<char*>(""), nullptr);
-        }
         if (RegistersPanel()) {
             Java_com_vexo_NativeApi_nativeSetEventTreePanel(env_, nullptr,
                                                            NewInstance(env_, "vexotest/Panel"));
