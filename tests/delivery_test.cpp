@@ -244,6 +244,8 @@ TEST_F(Delivering, ConcurrentHitsDeliveriesAndActivationsLoseAndDoubleNothing) {
     threads.push_back(attached([&](JNIEnv* env) {
         for (int i = 1; hittersLeft.load() > 0; ++i) {
             Java_com_vexo_NativeApi_nativeActivateTracePoints(env, nullptr, lists[i % 4]);
+            // Paced, so that hits also meet installed tables and not only empty ones.
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     }));
     std::thread consumer = attached([&](JNIEnv* env) {
@@ -275,6 +277,9 @@ TEST_F(Delivering, ConcurrentHitsDeliveriesAndActivationsLoseAndDoubleNothing) {
     // local reference it leaked would pile up and make the checked JNI warn.
     StderrCapture capture;
     for (auto& t : threads) t.join();
+    // One hit that is sure to meet an armed table.
+    Java_com_vexo_NativeApi_nativeActivateTracePoints(env_, nullptr, lists[0]);
+    HitBreakpoint(env_, area, receiver);
     finalTotal = g_recording.totalRecorded.load();
     // The consumer may be waiting with everything delivered; wake it until it has seen the end.
     while (!consumerDone.load()) {
