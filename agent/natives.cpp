@@ -1,6 +1,7 @@
 // The exported native methods other than nativeInitialize. Each looks up, checks and calls
 // into the subsystem that owns the work.
 #include "agent/java_boundary.h"
+#include "heap/class_listing.h"
 #include "registry/class_names.h"
 #include "trace/delivery.h"
 #include "trace/event_classes.h"
@@ -22,20 +23,26 @@ void JNICALL Java_com_vexo_NativeApi_nativeGetRecordedData(JNIEnv* env, jclass,
 
 void JNICALL Java_com_vexo_NativeApi_nativeOnResetEventList(JNIEnv*, jclass) { ResetEventList(); }
 
-// Not yet wired: the class and object listings leave the result object untouched.
-void JNICALL Java_com_vexo_NativeApi_nativeGetClasses(JNIEnv*, jclass, jobject) {}
-
-void JNICALL Java_com_vexo_NativeApi_nativeGetObjects(JNIEnv*, jclass, jobject, jobject) {}
-
-// Not yet wired: no handle is converted.
-jboolean JNICALL Java_com_vexo_NativeApi_nativeConvertObjectIDs(JNIEnv*, jclass, jintArray, jint,
-                                                                jint, jobjectArray, jint) {
-    return JNI_FALSE;
+void JNICALL Java_com_vexo_NativeApi_nativeGetClasses(JNIEnv* env, jclass, jobject result) {
+    GetClasses(env, result);
 }
 
-// Not yet wired: no walk runs, so there is no progress to report.
-jint JNICALL Java_com_vexo_NativeApi_nativeGetProgress(JNIEnv*, jclass, jboolean, jint) {
-    return 0;
+void JNICALL Java_com_vexo_NativeApi_nativeGetObjects(JNIEnv* env, jclass, jobject classFilter,
+                                                     jobject result) {
+    GetObjects(env, classFilter, result);
+}
+
+jboolean JNICALL Java_com_vexo_NativeApi_nativeConvertObjectIDs(JNIEnv* env, jclass,
+                                                                jintArray ids, jint first,
+                                                                jint count,
+                                                                jobjectArray destination,
+                                                                jint firstDestination) {
+    return ConvertObjectIds(env, ids, first, count, destination, firstDestination);
+}
+
+jint JNICALL Java_com_vexo_NativeApi_nativeGetProgress(JNIEnv*, jclass, jboolean cancel,
+                                                      jint scale) {
+    return GetProgress(cancel, scale);
 }
 
 jint JNICALL Java_com_vexo_NativeApi_nativeGetClassesModificationCount(JNIEnv*, jclass) {

@@ -112,6 +112,27 @@ jvmdiError JNICALL ScriptedGetLocalObject(jframeID frame, jint slot, jobject* va
     return JVMDI_ERROR_NONE;
 }
 
+jvmdiError JNICALL ScriptedGetLoadedClasses(jint* count, jclass** classes) {
+    Log("GetLoadedClasses");
+    *count = 0;
+    *classes = nullptr;
+    if (g_script.getLoadedClassesResult != JVMDI_ERROR_NONE) return g_script.getLoadedClassesResult;
+    JNIEnv* env = TestEnv();
+    *classes = new jclass[g_script.loadedClasses.size() + 1];
+    for (const char* name : g_script.loadedClasses) {
+        jclass local = env->FindClass(name);
+        (*classes)[(*count)++] = static_cast<jclass>(env->NewGlobalRef(local));
+        env->DeleteLocalRef(local);
+    }
+    return JVMDI_ERROR_NONE;
+}
+
+jvmdiError JNICALL ScriptedDeallocate(jbyte* memory) {
+    Log("Deallocate");
+    delete[] reinterpret_cast<jclass*>(memory);
+    return JVMDI_ERROR_NONE;
+}
+
 jvmdiError JNICALL ScriptedSetBreakpoint(jclass, jmethodID method, jlocation location) {
     Log("SetBreakpoint %p %lld", static_cast<void*>(method), static_cast<long long>(location));
     return JVMDI_ERROR_NONE;
@@ -243,6 +264,8 @@ void BuildProxy() {
     g_jvmdi.GetCurrentFrame = ScriptedGetCurrentFrame;
     g_jvmdi.GetLocalObject = ScriptedGetLocalObject;
     g_jvmdi.SetBreakpoint = ScriptedSetBreakpoint;
+    g_jvmdi.GetLoadedClasses = ScriptedGetLoadedClasses;
+    g_jvmdi.Deallocate = ScriptedDeallocate;
     g_jvmdi.ClearBreakpoint = ScriptedClearBreakpoint;
     g_jvmdi.SetFieldAccessWatch = ScriptedSetFieldAccessWatch;
     g_jvmdi.ClearFieldAccessWatch = ScriptedClearFieldAccessWatch;

@@ -39,6 +39,9 @@ struct VmScript {
     std::function<void(jint type, jobjectID id)> onRequestEvent;
 
     jvmdiError getCurrentFrameResult = JVMDI_ERROR_NONE;
+    // What GetLoadedClasses answers: the classes by name (as new global references), or an error.
+    std::vector<const char*> loadedClasses;
+    jvmdiError getLoadedClassesResult = JVMDI_ERROR_NONE;
     // When set, GetLocalObject raises a breakpoint on this method inside the hook that called it,
     // as a debugger reports events caused by the hook's own calls.
     jmethodID reenterFromGetLocalObject = nullptr;
