@@ -57,6 +57,8 @@ jbyteArray ListFromHeapDump(JNIEnv* env, jint* count, jint* modificationCount) {
                                 reinterpret_cast<const jbyte*>(names));
         *count = g_heapWalk.classDumpCount;
         *modificationCount = g_heapWalk.classCountAtDump;
+    } else {
+        env->ExceptionClear();  // the result fields are still written: no result, not an error
     }
     DiscardClassNames();
     return array;
