@@ -2,7 +2,6 @@
 // reported to Java.
 #include "agent/agent_state.h"
 #include "agent/connect.h"
-#include "agent/error_out.h"
 #include "agent/java_boundary.h"
 #include "agent/java_fields.h"
 #include "agent/sync.h"
@@ -56,13 +55,10 @@ jboolean JNICALL Java_com_vexo_NativeApi_nativeInitialize(JNIEnv* env, jclass, j
     if (!g_agent.connected && CanAttachLate(g_agent.jniVersion)) AttachLate(env);
 
     jfieldID ids[kInitializeInfoFieldCount];
-    jclass infoClass = env->GetObjectClass(info);
-    if (!LookUpFields(env, infoClass, kInitializeInfoFields, kInitializeInfoFieldCount, ids)) {
-        env->DeleteLocalRef(infoClass);  // allowed with an exception pending
-        ErrorOut("ERROR: VexoDll failed to access fields in InitializeInfo\n");
+    if (!LookUpObjectFields(env, info, kInitializeInfoFields, kInitializeInfoFieldCount, ids,
+                            "ERROR: VexoDll failed to access fields in InitializeInfo\n")) {
         return JNI_FALSE;
     }
-    env->DeleteLocalRef(infoClass);
     WriteInitializeInfo(env, info, ids);
     return JNI_TRUE;
 }

@@ -1,5 +1,7 @@
 #include "agent/java_fields.h"
 
+#include "agent/error_out.h"
+
 bool LookUpFields(JNIEnv* env, jclass clazz, const FieldSpec* specs, size_t count,
                   jfieldID* ids) {
     for (size_t i = 0; i < count; ++i) {
@@ -7,4 +9,13 @@ bool LookUpFields(JNIEnv* env, jclass clazz, const FieldSpec* specs, size_t coun
         if (ids[i] == nullptr) return false;
     }
     return true;
+}
+
+bool LookUpObjectFields(JNIEnv* env, jobject object, const FieldSpec* specs, size_t count,
+                        jfieldID* ids, const char* failureMessage) {
+    jclass clazz = env->GetObjectClass(object);
+    const bool found = LookUpFields(env, clazz, specs, count, ids);
+    env->DeleteLocalRef(clazz);  // allowed with an exception pending
+    if (!found) ErrorOut("%s", failureMessage);
+    return found;
 }

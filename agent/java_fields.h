@@ -15,3 +15,7 @@ struct FieldSpec {
 // Returns true when every field was found.
 bool LookUpFields(JNIEnv* env, jclass clazz, const FieldSpec* specs, size_t count,
                   jfieldID* ids);
+
+// The same on the class of `object`; a missing field is reported with `failureMessage`.
+bool LookUpObjectFields(JNIEnv* env, jobject object, const FieldSpec* specs, size_t count,
+                        jfieldID* ids, const char* failureMessage);

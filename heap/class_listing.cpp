@@ -2,7 +2,6 @@
 
 #include "agent/agent_state.h"
 #include "agent/connect.h"
-#include "agent/error_out.h"
 #include "agent/java_fields.h"
 #include "heap/heap_dump_walker.h"
 #include "registry/class_names.h"
@@ -21,11 +20,8 @@ const FieldSpec kResultFields[kResultFieldCount] = {
 // The three required fields of the result's class; reports and returns false when one is
 // missing (its exception stays pending).
 bool ResultFields(JNIEnv* env, jobject result, jfieldID* ids) {
-    jclass resultClass = env->GetObjectClass(result);
-    const bool found = LookUpFields(env, resultClass, kResultFields, kResultFieldCount, ids);
-    env->DeleteLocalRef(resultClass);
-    if (!found) ErrorOut("ERROR: VexoDll failed to access fields in ReturnObjectArray\n");
-    return found;
+    return LookUpObjectFields(env, result, kResultFields, kResultFieldCount, ids,
+                              "ERROR: VexoDll failed to access fields in ReturnObjectArray\n");
 }
 
 void WriteResult(JNIEnv* env, jobject result, const jfieldID* ids, jobject objects, jint count,
@@ -108,7 +104,6 @@ void GetClasses(JNIEnv* env, jobject result) {
 }
 
 void GetObjects(JNIEnv* env, jobject, jobject result) {
-    jclass objectClass = env->FindClass("java/lang/Object");
     jfieldID ids[kResultFieldCount];
     if (!ResultFields(env, result, ids)) return;
     if (g_agent.jvmpi != nullptr) {
@@ -119,6 +114,7 @@ void GetObjects(JNIEnv* env, jobject, jobject result) {
         return;
     }
     // Objects are not listed without the profiler: one null element, marked filtered.
+    jclass objectClass = env->FindClass("java/lang/Object");
     WriteResult(env, result, ids, env->NewObjectArray(1, objectClass, nullptr), 0, true);
 }
 

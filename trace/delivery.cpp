@@ -163,11 +163,8 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
 // null (the bank untouched) on failure.
 jobjectArray PrepareDelivery(JNIEnv* env, jobject data, int32_t count, jfieldID* dataIds,
                              DeliveryFields* fields) {
-    jclass dataClass = env->GetObjectClass(data);
-    const bool found = LookUpFields(env, dataClass, kRecordedDataFields, 2, dataIds);
-    env->DeleteLocalRef(dataClass);
-    if (!found) {
-        ErrorOut("ERROR: VexoDll failed to access fields in RecordedData\n");
+    if (!LookUpObjectFields(env, data, kRecordedDataFields, 2, dataIds,
+                            "ERROR: VexoDll failed to access fields in RecordedData\n")) {
         return nullptr;
     }
     jclass methodEvent = EventClassRef(kMethodEventClass);

@@ -226,12 +226,10 @@ void BuildTable(JNIEnv* env, jobjectArray list) {
         jobject element = env->GetObjectArrayElement(list, i);
         if (element == nullptr) continue;
         if (!haveIds) {
-            jclass elementClass = env->GetObjectClass(element);
-            haveIds = LookUpFields(env, elementClass, kTracePointFields, kFieldCount, ids);
-            env->DeleteLocalRef(elementClass);
+            haveIds = LookUpObjectFields(env, element, kTracePointFields, kFieldCount, ids,
+                                         "ERROR: VexoDll failed to access fields in TracePoint\n");
             if (!haveIds) {
                 env->DeleteLocalRef(element);
-                ErrorOut("ERROR: VexoDll failed to access fields in TracePoint\n");
                 MemFree(entries);
                 return;
             }
@@ -248,12 +246,9 @@ void BuildTable(JNIEnv* env, jobjectArray list) {
 }  // namespace
 
 void ActivateTracePoints(JNIEnv* env, jobject list) {
-    jclass listClass = env->GetObjectClass(list);
     jfieldID ids[2];
-    const bool found = LookUpFields(env, listClass, kListFields, 2, ids);
-    env->DeleteLocalRef(listClass);
-    if (!found) {
-        ErrorOut("ERROR: cannot find fields in ActivateTracePoints\n");
+    if (!LookUpObjectFields(env, list, kListFields, 2, ids,
+                            "ERROR: cannot find fields in ActivateTracePoints\n")) {
         return;
     }
     auto array = static_cast<jobjectArray>(env->GetObjectField(list, ids[0]));
