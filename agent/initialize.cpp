@@ -5,6 +5,7 @@
 #include "agent/java_boundary.h"
 #include "agent/java_fields.h"
 #include "agent/sync.h"
+#include "bridge/vm_proxy.h"
 
 namespace {
 enum InitializeInfoField {
@@ -32,7 +33,8 @@ bool CanAttachLate(jint version) {
 void AttachLate(JNIEnv* env) {
     JavaVM* vm = nullptr;
     env->GetJavaVM(&vm);  // the status is not needed: a null VM means no attach
-    if (vm != nullptr) ConnectToVm(vm);
+    // On a VM with JVMTI the bridge serves the old tool interfaces.
+    if (vm != nullptr) ConnectToVm(BridgeWrapVm(vm));
 }
 
 void WriteInitializeInfo(JNIEnv* env, jobject info, const jfieldID* ids) {

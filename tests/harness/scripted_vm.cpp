@@ -174,7 +174,14 @@ jint JNICALL ProxyGetEnv(JavaVM*, void** env, jint version) {
         case JVMPI_VERSION_1_1: status = g_script.jvmpi11Status; table = &g_jvmpi; break;
         case JVMPI_VERSION_1: status = g_script.jvmpi1Status; table = &g_jvmpi; break;
         case JVMDI_VERSION_1: status = g_script.jvmdiStatus; table = &g_jvmdi; break;
-        default: return TestJvm()->GetEnv(env, version);
+        default:
+            // The scripted VM is one of the old generation: it has no JVMTI, so the agent
+            // uses the scripted tables directly instead of bridging over JVMTI.
+            if ((version & 0x70000000) == 0x30000000) {
+                *env = nullptr;
+                return JNI_EVERSION;
+            }
+            return TestJvm()->GetEnv(env, version);
     }
     Log("GetEnv 0x%08x", static_cast<unsigned>(version));
     if (status == JNI_OK && table == &g_jvmpi) g_jvmpi.version = version;

@@ -1,0 +1,114 @@
+#include "bridge/debug_events.h"
+
+#include "bridge/session.h"
+
+namespace {
+// One debug event being handled on this thread. Events raised by the hook's own work nest.
+struct HookFrame {
+    JNIEnv* jni;
+    jthread thread;
+    HookFrame* outer;
+};
+
+thread_local HookFrame* t_innermost = nullptr;
+
+void Raise(JNIEnv* jni, jthread thread, JVMDI_Event* event) {
+    const JVMDI_EventHook hook = g_bridge.debugHook.load(std::memory_order_acquire);
+    if (hook == nullptr) return;
+    HookFrame frame{jni, thread, t_innermost};
+    t_innermost = &frame;
+    hook(jni, event);
+    t_innermost = frame.outer;
+}
+}  // namespace
+
+jvalue CleanValue(char signatureType, jvalue value) {
+    jvalue clean;
+    clean.j = 0;
+    switch (signatureType) {
+        case 'Z': clean.z = value.z; break;
+        case 'B': clean.b = value.b; break;
+        case 'C': clean.c = value.c; break;
+        case 'S': clean.s = value.s; break;
+        case 'I': clean.i = value.i; break;
+        case 'J': clean.j = value.j; break;
+        case 'F': clean.f = value.f; break;
+        case 'D': clean.d = value.d; break;
+        case 'L': case '[': clean.l = value.l; break;
+        default: break;
+    }
+    return clean;
+}
+
+void JNICALL BridgeOnBreakpoint(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
+                                jlocation location) {
+    JVMDI_Event event = {};
+    event.kind = JVMDI_EVENT_BREAKPOINT;
+    event.u.breakpoint.thread = thread;
+    event.u.breakpoint.method = method;
+    event.u.breakpoint.location = location;
+    Raise(jni, thread, &event);
+}
+
+void JNICALL BridgeOnFieldAccess(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
+                                 jlocation location, jclass fieldClass, jobject object,
+                                 jfieldID field) {
+    JVMDI_Event event = {};
+    event.kind = JVMDI_EVENT_FIELD_ACCESS;
+    JVMDI_field_access_event_data& data = event.u.field_access;
+    data.thread = thread;
+    data.method = method;
+    data.location = location;
+    data.field_clazz = fieldClass;
+    data.object = object;
+    data.field = field;
+    Raise(jni, thread, &event);
+}
+
+// HotSpot hands over a modification's value as the whole interpreter stack slot, so the bytes
+// beyond a narrow type's are not dependable; the hook gets them zeroed.
+void JNICALL BridgeOnFieldModification(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
+                                       jlocation location, jclass fieldClass, jobject object,
+                                       jfieldID field, char signatureType, jvalue newValue) {
+    JVMDI_Event event = {};
+    event.kind = JVMDI_EVENT_FIELD_MODIFICATION;
+    JVMDI_field_modification_event_data& data = event.u.field_modification;
+    data.thread = thread;
+    data.method = method;
+    data.location = location;
+    data.field_clazz = fieldClass;
+    data.object = object;
+    data.field = field;
+    data.signature_type = signatureType;
+    data.new_value = CleanValue(signatureType, newValue);
+    Raise(jni, thread, &event);
+}
+
+// The frame of the innermost event this thread is handling; another thread's frames are not
+// reachable (it is not stopped).
+jvmdiError JNICALL BridgeGetCurrentFrame(jthread thread, jframeID* framePtr) {
+    if (framePtr == nullptr) return JVMDI_ERROR_NULL_POINTER;
+    HookFrame* frame = t_innermost;
+    if (frame == nullptr) return JVMDI_ERROR_THREAD_NOT_SUSPENDED;
+    if (thread != nullptr && !frame->jni->IsSameObject(thread, frame->thread)) {
+        return JVMDI_ERROR_THREAD_NOT_SUSPENDED;
+    }
+    *framePtr = reinterpret_cast<jframeID>(frame);
+    return JVMDI_ERROR_NONE;
+}
+
+// The object in `slot` of the frame's method, as a new global reference for the caller to
+// delete. Only the innermost event's frame is current: it is depth 0 of its thread.
+jvmdiError JNICALL BridgeGetLocalObject(jframeID frameId, jint slot, jobject* valuePtr) {
+    if (valuePtr == nullptr) return JVMDI_ERROR_NULL_POINTER;
+    HookFrame* frame = t_innermost;
+    if (frame == nullptr || reinterpret_cast<jframeID>(frame) != frameId) {
+        return JVMDI_ERROR_INVALID_FRAMEID;
+    }
+    jobject local = nullptr;
+    const jvmtiError error = g_bridge.jvmti->GetLocalObject(frame->thread, 0, slot, &local);
+    if (error != JVMTI_ERROR_NONE) return static_cast<jvmdiError>(error);
+    *valuePtr = local != nullptr ? frame->jni->NewGlobalRef(local) : nullptr;
+    if (local != nullptr) frame->jni->DeleteLocalRef(local);
+    return JVMDI_ERROR_NONE;
+}

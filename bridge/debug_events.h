@@ -1,0 +1,25 @@
+// JVMTI breakpoint and field events turned into debug interface events for the hook, and the
+// frames the hook may ask about while it runs.
+#pragma once
+
+#include <jni.h>
+#include <jvmti.h>
+
+#include "platform/jvmdi.h"
+
+void JNICALL BridgeOnBreakpoint(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
+                                jlocation location);
+void JNICALL BridgeOnFieldAccess(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
+                                 jlocation location, jclass fieldClass, jobject object,
+                                 jfieldID field);
+void JNICALL BridgeOnFieldModification(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
+                                       jlocation location, jclass fieldClass, jobject object,
+                                       jfieldID field, char signatureType, jvalue newValue);
+
+// The debug interface's frame calls. A frame is valid only on its own thread while the event
+// that produced it is being handled.
+jvmdiError JNICALL BridgeGetCurrentFrame(jthread thread, jframeID* framePtr);
+jvmdiError JNICALL BridgeGetLocalObject(jframeID frame, jint slot, jobject* valuePtr);
+
+// A modification's new value with only the bytes of its type set, the rest zero.
+jvalue CleanValue(char signatureType, jvalue value);

@@ -1,0 +1,146 @@
+#include "bridge/jvmdi_bridge.h"
+
+#include "bridge/debug_events.h"
+#include "bridge/field_watch_gate.h"
+#include "bridge/session.h"
+
+namespace {
+jvmdiError FromJvmti(jvmtiError error) {
+    // The JVMTI codes the calls below can give keep the numbers the debug interface used.
+    return static_cast<jvmdiError>(error);
+}
+
+jvmdiError JNICALL SetEventHook(JVMDI_EventHook hook) {
+    g_bridge.debugHook.store(hook, std::memory_order_release);
+    return JVMDI_ERROR_NONE;
+}
+
+// Kinds the debug interface knows but the bridge never raises: switching them off is always
+// granted, switching them on is not implemented.
+bool IsUnservedKind(jint kind) {
+    switch (kind) {
+        case JVMDI_EVENT_SINGLE_STEP: case JVMDI_EVENT_FRAME_POP: case JVMDI_EVENT_EXCEPTION:
+        case JVMDI_EVENT_USER_DEFINED: case JVMDI_EVENT_THREAD_START:
+        case JVMDI_EVENT_THREAD_END: case JVMDI_EVENT_CLASS_PREPARE:
+        case JVMDI_EVENT_CLASS_UNLOAD: case JVMDI_EVENT_CLASS_LOAD:
+        case JVMDI_EVENT_EXCEPTION_CATCH: case JVMDI_EVENT_METHOD_ENTRY:
+        case JVMDI_EVENT_METHOD_EXIT: case JVMDI_EVENT_VM_INIT: case JVMDI_EVENT_VM_DEATH:
+            return true;
+        default:
+            return false;
+    }
+}
+
+jvmdiError SetEventNotificationMode(jint mode, jint kind, jthread thread, ...) {
+    if (mode != JVMDI_ENABLE && mode != JVMDI_DISABLE) return JVMDI_ERROR_ILLEGAL_ARGUMENT;
+    const bool enable = mode == JVMDI_ENABLE;
+    switch (kind) {
+        case JVMDI_EVENT_BREAKPOINT:
+            return FromJvmti(g_bridge.jvmti->SetEventNotificationMode(
+                enable ? JVMTI_ENABLE : JVMTI_DISABLE, JVMTI_EVENT_BREAKPOINT, thread));
+        case JVMDI_EVENT_FIELD_ACCESS:
+        case JVMDI_EVENT_FIELD_MODIFICATION:
+            if (thread != nullptr) return JVMDI_ERROR_NOT_IMPLEMENTED;
+            GateSetWanted(kind == JVMDI_EVENT_FIELD_ACCESS ? kAccessWatch : kModificationWatch,
+                          enable);
+            return JVMDI_ERROR_NONE;
+        default:
+            if (!IsUnservedKind(kind)) return JVMDI_ERROR_INVALID_EVENT_TYPE;
+            return enable ? JVMDI_ERROR_NOT_IMPLEMENTED : JVMDI_ERROR_NONE;
+    }
+}
+
+jvmdiError JNICALL GetCapabilities(JVMDI_capabilities* capabilities) {
+    if (capabilities == nullptr) return JVMDI_ERROR_NULL_POINTER;
+    *capabilities = JVMDI_capabilities{};
+    capabilities->can_watch_field_modification =
+        g_bridge.granted.can_generate_field_modification_events;
+    capabilities->can_watch_field_access = g_bridge.granted.can_generate_field_access_events;
+    return JVMDI_ERROR_NONE;
+}
+
+jvmdiError JNICALL GetVersionNumber(jint* version) {
+    if (version == nullptr) return JVMDI_ERROR_NULL_POINTER;
+    *version = JVMDI_VERSION_1;
+    return JVMDI_ERROR_NONE;
+}
+
+// JVMTI identifies a method on its own; the class is not needed.
+jvmdiError JNICALL SetBreakpoint(jclass, jmethodID method, jlocation location) {
+    return FromJvmti(g_bridge.jvmti->SetBreakpoint(method, location));
+}
+
+jvmdiError JNICALL ClearBreakpoint(jclass, jmethodID method, jlocation location) {
+    return FromJvmti(g_bridge.jvmti->ClearBreakpoint(method, location));
+}
+
+jvmdiError JNICALL SetFieldAccessWatch(jclass clazz, jfieldID field) {
+    return FromJvmti(GateSetWatch(kAccessWatch, clazz, field));
+}
+
+jvmdiError JNICALL ClearFieldAccessWatch(jclass clazz, jfieldID field) {
+    return FromJvmti(GateClearWatch(kAccessWatch, clazz, field));
+}
+
+jvmdiError JNICALL SetFieldModificationWatch(jclass clazz, jfieldID field) {
+    return FromJvmti(GateSetWatch(kModificationWatch, clazz, field));
+}
+
+jvmdiError JNICALL ClearFieldModificationWatch(jclass clazz, jfieldID field) {
+    return FromJvmti(GateClearWatch(kModificationWatch, clazz, field));
+}
+
+jvmdiError JNICALL Allocate(jlong size, jbyte** memory) {
+    return FromJvmti(g_bridge.jvmti->Allocate(size, reinterpret_cast<unsigned char**>(memory)));
+}
+
+jvmdiError JNICALL Deallocate(jbyte* memory) {
+    return FromJvmti(g_bridge.jvmti->Deallocate(reinterpret_cast<unsigned char*>(memory)));
+}
+
+// The debug interface answered global references; JVMTI answers local ones. They are turned
+// into global references in place, in the array the caller releases with Deallocate.
+jvmdiError JNICALL GetLoadedClasses(jint* countPtr, jclass** classesPtr) {
+    if (countPtr == nullptr || classesPtr == nullptr) return JVMDI_ERROR_NULL_POINTER;
+    JNIEnv* env = BridgeJni();
+    if (env == nullptr) return JVMDI_ERROR_UNATTACHED_THREAD;
+    jint count = 0;
+    jclass* classes = nullptr;
+    const jvmtiError error = g_bridge.jvmti->GetLoadedClasses(&count, &classes);
+    if (error != JVMTI_ERROR_NONE) return FromJvmti(error);
+    for (jint i = 0; i < count; ++i) {
+        jclass local = classes[i];
+        classes[i] = static_cast<jclass>(env->NewGlobalRef(local));
+        env->DeleteLocalRef(local);
+    }
+    *countPtr = count;
+    *classesPtr = classes;
+    return JVMDI_ERROR_NONE;
+}
+
+JVMDI_Interface_1 MakeTable() {
+    JVMDI_Interface_1 table = {};
+    table.SetEventHook = SetEventHook;
+    table.SetEventNotificationMode = SetEventNotificationMode;
+    table.GetCurrentFrame = BridgeGetCurrentFrame;
+    table.GetLocalObject = BridgeGetLocalObject;
+    table.SetBreakpoint = SetBreakpoint;
+    table.ClearBreakpoint = ClearBreakpoint;
+    table.SetFieldAccessWatch = SetFieldAccessWatch;
+    table.ClearFieldAccessWatch = ClearFieldAccessWatch;
+    table.SetFieldModificationWatch = SetFieldModificationWatch;
+    table.ClearFieldModificationWatch = ClearFieldModificationWatch;
+    table.Allocate = Allocate;
+    table.Deallocate = Deallocate;
+    table.GetLoadedClasses = GetLoadedClasses;
+    table.GetVersionNumber = GetVersionNumber;
+    table.GetCapabilities = GetCapabilities;
+    return table;
+}
+}  // namespace
+
+// Entries the agent never calls stay null.
+JVMDI_Interface_1* BridgeJvmdi() {
+    static JVMDI_Interface_1 table = MakeTable();
+    return &table;
+}

@@ -1,0 +1,83 @@
+#include "bridge/session.h"
+
+#include "agent/error_out.h"
+#include "bridge/debug_events.h"
+#include "bridge/field_watch_gate.h"
+
+BridgeSession g_bridge;
+
+namespace {
+// 0: not tried; 1: a session exists; 2: the VM has no JVMTI.
+int g_sessionState = 0;
+
+// What the debug interface is built from. HotSpot grants these only while the VM starts.
+jvmtiCapabilities WantedCapabilities() {
+    jvmtiCapabilities wanted = {};
+    wanted.can_generate_breakpoint_events = 1;
+    wanted.can_generate_field_access_events = 1;
+    wanted.can_generate_field_modification_events = 1;
+    wanted.can_access_local_variables = 1;
+    return wanted;
+}
+
+// Takes whichever of the wanted capabilities the VM can still grant, one by one, so that one
+// refusal costs none of the others.
+void TakeCapabilities(jvmtiEnv* jvmti) {
+    jvmtiCapabilities potential = {};
+    jvmti->GetPotentialCapabilities(&potential);
+    const jvmtiCapabilities wanted = WantedCapabilities();
+    const auto* want = reinterpret_cast<const unsigned char*>(&wanted);
+    const auto* can = reinterpret_cast<const unsigned char*>(&potential);
+    for (size_t byte = 0; byte < sizeof(jvmtiCapabilities); ++byte) {
+        for (int bit = 0; bit < 8; ++bit) {
+            const unsigned char mask = static_cast<unsigned char>(1u << bit);
+            if (!(want[byte] & mask) || !(can[byte] & mask)) continue;
+            jvmtiCapabilities one = {};
+            reinterpret_cast<unsigned char*>(&one)[byte] = mask;
+            jvmti->AddCapabilities(&one);
+        }
+    }
+    jvmti->GetCapabilities(&g_bridge.granted);
+}
+
+void InstallCallbacks(jvmtiEnv* jvmti) {
+    jvmtiEventCallbacks callbacks = {};
+    callbacks.Breakpoint = BridgeOnBreakpoint;
+    callbacks.FieldAccess = BridgeOnFieldAccess;
+    callbacks.FieldModification = BridgeOnFieldModification;
+    jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks));
+}
+}  // namespace
+
+bool BridgeStartSession(JavaVM* vm, bool atLoad) {
+    if (g_sessionState != 0) return g_sessionState == 1;
+    jvmtiEnv* jvmti = nullptr;
+    if (vm->GetEnv(reinterpret_cast<void**>(&jvmti), JVMTI_VERSION_1_2) != JNI_OK ||
+        jvmti == nullptr) {
+        g_sessionState = 2;
+        return false;
+    }
+    g_bridge.vm = vm;
+    g_bridge.startedAtLoad = atLoad;
+    TakeCapabilities(jvmti);
+    GateInit(jvmti);
+    InstallCallbacks(jvmti);
+    g_bridge.jvmti = jvmti;
+    g_sessionState = 1;
+    if (!g_bridge.granted.can_generate_breakpoint_events ||
+        !g_bridge.granted.can_generate_field_access_events) {
+        ErrorOut("Vexo error:  this VM grants breakpoints and field watches only to an agent "
+                 "loaded at start-up; trace points stay unarmed. Start Java with "
+                 "-agentpath:/path/to/libvexo.so to trace\n");
+    }
+    return true;
+}
+
+JNIEnv* BridgeJni() {
+    JNIEnv* env = nullptr;
+    if (g_bridge.vm == nullptr ||
+        g_bridge.vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) != JNI_OK) {
+        return nullptr;
+    }
+    return env;
+}

@@ -1,0 +1,12 @@
+// A JavaVM in front of the real one whose GetEnv serves the old tool interfaces from the
+// bridge and forwards every other version.
+#pragma once
+
+#include <jni.h>
+
+// The proxy for the VM of the bridge's session. Call after BridgeStartSession succeeded.
+JavaVM* BridgeProxyVm();
+
+// For a late load: `vm` wrapped in the proxy when the VM offers JVMTI (the bridge then serves
+// the old interfaces), else `vm` itself (a VM that still has them).
+JavaVM* BridgeWrapVm(JavaVM* vm);

@@ -1,0 +1,36 @@
+package com.vexo.cli;
+
+import com.vexo.TracePoints;
+
+/** One trace point as the user named it, ready to hand to the agent. */
+public final class Target {
+    /** How the trace point is shown: {@code demo.Account.deposit(J)V} or {@code demo.Account.balance}. */
+    public final String label;
+    public final TracePoints.TracePoint point;
+
+    Target(String label, int flags, String className, String member, String signature) {
+        this.label = label;
+        point = new TracePoints.TracePoint();
+        point.m_iFlags = flags;
+        point.m_strClass = className;
+        point.m_strMethodOrFieldName = member;
+        point.m_strMethodOrFieldSignature = signature;
+    }
+
+    public boolean isField() {
+        return (point.m_iFlags & TracePoints.FIELD) != 0;
+    }
+
+    public boolean isStatic() {
+        return (point.m_iFlags & TracePoints.STATIC) != 0;
+    }
+
+    public int valueKind() {
+        return point.m_iFlags & TracePoints.VALUE_KIND_MASK;
+    }
+
+    /** Whether the agent entered it in its table at the last activation. */
+    public boolean isArmed() {
+        return (point.m_iFlags & TracePoints.ARMED) != 0;
+    }
+}

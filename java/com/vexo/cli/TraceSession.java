@@ -1,0 +1,167 @@
+package com.vexo.cli;
+
+import com.vexo.InitializeInfo;
+import com.vexo.NativeApi;
+import com.vexo.RecordedData;
+import com.vexo.TraceMethodEvent;
+import com.vexo.TracePoints;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
+
+/**
+ * The agent driven the way a user interface drives it: initialised once, trace point lists
+ * activated, recorded events collected by a consumer thread and handed to a listener.
+ *
+ * <p>Every list handed to the agent ends with an end mark, a static method of this class. To
+ * know that everything recorded so far has been delivered, {@link #drain} calls it and waits
+ * until its event arrives: the agent delivers a bank as a whole, so whatever was recorded
+ * before the mark is in that delivery or an earlier one.
+ */
+public final class TraceSession {
+    /** Receives deliveries on the consumer thread. */
+    public interface Listener {
+        void onEvents(TraceMethodEvent[] events, boolean overflow);
+    }
+
+    private static final String SELF = TraceSession.class.getName();
+
+    private final Object lock = new Object();
+    private final InitializeInfo info;
+    private List<Target> targets = new ArrayList<>();
+    private CountDownLatch endMarkSeen = new CountDownLatch(0);
+    private Thread consumer;
+
+    private TraceSession(InitializeInfo info) {
+        this.info = info;
+    }
+
+    /**
+     * Connects to the agent: already started by the VM (-agentpath), or loaded now from the
+     * library path (tracing then needs what the VM still grants).
+     */
+    public static TraceSession open() throws TraceSetupException {
+        InitializeInfo info = new InitializeInfo();
+        try {
+            initialize(info);
+        } catch (UnsatisfiedLinkError notLoaded) {
+            try {
+                NativeApi.load();
+            } catch (UnsatisfiedLinkError e) {
+                throw new TraceSetupException("cannot load the vexo agent library: " + e.getMessage());
+            }
+            initialize(info);
+        }
+        NativeApi.nativeSetEventTreePanel(new Panel());
+        return new TraceSession(info);
+    }
+
+    private static void initialize(InitializeInfo info) throws TraceSetupException {
+        if (!NativeApi.nativeInitialize(info)) {
+            throw new TraceSetupException("the vexo agent could not report its state");
+        }
+    }
+
+    public InitializeInfo info() {
+        return info;
+    }
+
+    /** Whether breakpoints and field watches reach the agent (the debug hook is installed). */
+    public boolean canTrace() {
+        return info.m_bDebugEventHookOK && info.m_bDebugCanWatchFieldAccessOK;
+    }
+
+    /**
+     * Replaces the armed trace points with {@code list} and sets the recording limit. Afterwards
+     * each target tells whether it was armed.
+     */
+    public void activate(List<Target> list, int limit) {
+        synchronized (lock) {
+            targets = new ArrayList<>(list);
+            arm(list, limit);
+        }
+    }
+
+    /** Hands {@code list} and the end mark to the agent. Under the lock. */
+    private void arm(List<Target> list, int limit) {
+        TracePoints points = new TracePoints();
+        points.m_iMaxNumTraces = limit;
+        points.m_TracePoints = new TracePoints.TracePoint[list.size() + 1];
+        for (int i = 0; i < list.size(); i++) points.m_TracePoints[i] = list.get(i).point;
+        TracePoints.TracePoint endMark = new TracePoints.TracePoint();
+        endMark.m_iFlags = TracePoints.STATIC;
+        endMark.m_strClass = SELF;
+        endMark.m_strMethodOrFieldName = "endMark";
+        endMark.m_strMethodOrFieldSignature = "()V";
+        points.m_TracePoints[list.size()] = endMark;
+        NativeApi.nativeActivateTracePoints(points);
+    }
+
+    /** The target an event belongs to, or null for the end mark. */
+    public Target targetOf(TraceMethodEvent event) {
+        synchronized (lock) {
+            for (Target t : targets) {
+                if (t.point == event.m_TracePoint) return t;
+            }
+            return null;
+        }
+    }
+
+    /** Starts the consumer thread (a daemon): it waits for deliveries and hands them over. */
+    public void startConsumer(Listener listener) {
+        consumer = new Thread(() -> consume(listener), "vexo-consumer");
+        consumer.setDaemon(true);
+        consumer.start();
+    }
+
+    private void consume(Listener listener) {
+        while (true) {
+            RecordedData data = new RecordedData();
+            NativeApi.nativeGetRecordedData(data);
+            TraceMethodEvent[] events = data.m_Events != null ? data.m_Events : new TraceMethodEvent[0];
+            List<TraceMethodEvent> own = new ArrayList<>(events.length);
+            boolean marked = false;
+            for (TraceMethodEvent e : events) {
+                if (e == null) continue;
+                if (isEndMark(e)) marked = true;
+                else own.add(e);
+            }
+            listener.onEvents(own.toArray(new TraceMethodEvent[0]), data.m_bOverflow);
+            if (marked) {
+                synchronized (lock) {
+                    endMarkSeen.countDown();
+                }
+            }
+        }
+    }
+
+    private static boolean isEndMark(TraceMethodEvent e) {
+        TracePoints.TracePoint p = e.m_TracePoint;
+        return p != null && SELF.equals(p.m_strClass) && "endMark".equals(p.m_strMethodOrFieldName);
+    }
+
+    /**
+     * Stops recording the targets and waits until everything recorded so far has reached the
+     * listener. Returns false when that did not happen within the time-out.
+     */
+    public boolean drain(long timeoutMillis) throws InterruptedException {
+        CountDownLatch seen;
+        synchronized (lock) {
+            arm(new ArrayList<>(), Integer.MAX_VALUE);  // the targets stay known for late events
+            endMarkSeen = seen = new CountDownLatch(1);
+        }
+        // The limit may have been reached: count the mark's record afresh.
+        NativeApi.nativeOnResetEventList();
+        endMark();
+        return seen.await(timeoutMillis, TimeUnit.MILLISECONDS);
+    }
+
+    /** The end mark's method: armed with every list, called only by {@link #drain}. */
+    static void endMark() {}
+
+    /** The agent requires a panel; events are taken from the deliveries instead. */
+    public static final class Panel {
+        public void displayEvent(Object event) {}
+    }
+}

@@ -1,0 +1,223 @@
+package com.vexo.cli;
+
+import com.vexo.TraceMethodEvent;
+import java.io.FileOutputStream;
+import java.io.IOException;
+import java.io.PrintStream;
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.IdentityHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.jar.JarFile;
+
+/**
+ * The command-line tracer: arms the trace points, runs the program's main class in this VM,
+ * prints every recorded event and a summary at exit. Started by the vexo-trace script, which
+ * puts the agent on the command line with -agentpath.
+ */
+public final class VexoTrace {
+    static final String USAGE = String.join("\n",
+            "usage: vexo-trace [OPTIONS] -- [JAVA OPTIONS] MAINCLASS [ARGS...]",
+            "       vexo-trace [OPTIONS] -- [JAVA OPTIONS] -jar JARFILE [ARGS...]",
+            "options:",
+            "  --method CLASS.METHOD[(DESCRIPTOR)]  trace entries of a method (every overload without a descriptor)",
+            "  --field CLASS.FIELD                  trace reads and assignments of a field",
+            "  --limit N                            record at most N events (default 1000000)",
+            "  --json                               print JSON lines instead of text",
+            "  --output FILE                        print events to FILE instead of standard output",
+            "with no arguments at all, traces the bundled demo program");
+
+    private final List<String> methods = new ArrayList<>();
+    private final List<String> fields = new ArrayList<>();
+    private int limit = 1_000_000;
+    private boolean json;
+    private String output;
+    private String mainClass;
+    private String jar;
+    private String[] programArgs = new String[0];
+
+    private PrintStream out = System.out;
+    private List<Target> targets;
+    private final Map<Target, long[]> counts = new IdentityHashMap<>();
+    private volatile boolean overflow;
+
+    public static void main(String[] args) {
+        VexoTrace tracer = new VexoTrace();
+        TraceSession session;
+        try {
+            tracer.parse(args);
+            session = tracer.start();
+        } catch (TraceSetupException e) {
+            System.err.println("vexo-trace: " + e.getMessage());
+            System.exit(2);
+            return;
+        }
+        tracer.run(session);
+    }
+
+    void parse(String[] args) throws TraceSetupException {
+        int i = 0;
+        for (; i < args.length && !args[i].equals("--"); i++) {
+            switch (args[i]) {
+                case "--method": methods.add(value(args, ++i, "--method")); break;
+                case "--field": fields.add(value(args, ++i, "--field")); break;
+                case "--json": json = true; break;
+                case "--output": output = value(args, ++i, "--output"); break;
+                case "--jar": jar = value(args, ++i, "--jar"); break;
+                case "--limit":
+                    String n = value(args, ++i, "--limit");
+                    try {
+                        limit = Integer.parseInt(n);
+                    } catch (NumberFormatException e) {
+                        throw new TraceSetupException("--limit needs a whole number, not '" + n + "'");
+                    }
+                    if (limit < 0) throw new TraceSetupException("--limit must not be negative");
+                    break;
+                case "--help": case "-h":
+                    System.out.println(USAGE);
+                    System.exit(0);
+                    break;
+                default:
+                    throw new TraceSetupException("unknown option '" + args[i] + "'\n" + USAGE);
+            }
+        }
+        int rest = i + 1;
+        if (jar == null) {
+            if (rest >= args.length) throw new TraceSetupException("no main class given\n" + USAGE);
+            mainClass = args[rest++];
+        }
+        programArgs = Arrays.copyOfRange(args, Math.min(rest, args.length), args.length);
+        if (methods.isEmpty() && fields.isEmpty()) {
+            throw new TraceSetupException("no trace point given (--method or --field)\n" + USAGE);
+        }
+    }
+
+    private static String value(String[] args, int i, String option) throws TraceSetupException {
+        if (i >= args.length || args[i].equals("--")) throw new TraceSetupException(option + " needs a value");
+        return args[i];
+    }
+
+    TraceSession start() throws TraceSetupException {
+        if (jar != null) mainClass = mainClassOf(jar);
+        TargetParser parser = new TargetParser(ClassLoader.getSystemClassLoader());
+        targets = new ArrayList<>();
+        for (String m : methods) targets.addAll(parser.method(m));
+        for (String f : fields) targets.add(parser.field(f));
+        TraceSession session = TraceSession.open();
+        if (!session.canTrace()) {
+            throw new TraceSetupException("the agent cannot arm trace points in this VM: start it at VM start-up "
+                    + "(java -agentpath:/path/to/libvexo.so), as the vexo-trace script does");
+        }
+        if (output != null) {
+            try {
+                out = new PrintStream(new FileOutputStream(output), true, "UTF-8");
+            } catch (IOException e) {
+                throw new TraceSetupException("cannot write " + output + ": " + e.getMessage());
+            }
+        }
+        for (Target t : targets) counts.put(t, new long[1]);
+        session.startConsumer(this::print);
+        session.activate(targets, limit);
+        for (Target t : targets) {
+            if (!t.isArmed()) throw new TraceSetupException("the agent could not arm " + t.label);
+        }
+        return session;
+    }
+
+    private static String mainClassOf(String jarPath) throws TraceSetupException {
+        try (JarFile jar = new JarFile(jarPath)) {
+            String main = jar.getManifest() == null ? null : jar.getManifest().getMainAttributes().getValue("Main-Class");
+            if (main == null) throw new TraceSetupException(jarPath + " names no Main-Class in its manifest");
+            return main.trim();
+        } catch (IOException e) {
+            throw new TraceSetupException("cannot read " + jarPath + ": " + e.getMessage());
+        }
+    }
+
+    private void print(TraceMethodEvent[] events, boolean overflowed) {
+        if (overflowed) overflow = true;
+        StringBuilder lines = new StringBuilder();
+        for (TraceMethodEvent e : events) {
+            Target t = targetOf(e);
+            if (t == null) continue;
+            counts.get(t)[0]++;
+            lines.append(json ? EventFormatter.json(t, e) : EventFormatter.text(t, e)).append('\n');
+        }
+        out.print(lines);
+        out.flush();
+    }
+
+    private Target targetOf(TraceMethodEvent e) {
+        for (Target t : targets) {
+            if (t.point == e.m_TracePoint) return t;
+        }
+        return null;
+    }
+
+    private void run(TraceSession session) {
+        Runtime.getRuntime().addShutdownHook(new Thread(() -> finish(session), "vexo-summary"));
+        Method main;
+        try {
+            Class<?> c = Class.forName(mainClass, false, ClassLoader.getSystemClassLoader());
+            main = c.getMethod("main", String[].class);
+            if (!Modifier.isStatic(main.getModifiers())) throw new NoSuchMethodException();
+        } catch (ClassNotFoundException | LinkageError e) {
+            System.err.println("vexo-trace: main class " + mainClass + " not found on the class path");
+            System.exit(2);
+            return;
+        } catch (NoSuchMethodException e) {
+            System.err.println("vexo-trace: " + mainClass + " has no static main(String[])");
+            System.exit(2);
+            return;
+        }
+        try {
+            main.invoke(null, (Object) programArgs);
+        } catch (InvocationTargetException e) {
+            System.err.print("Exception in thread \"main\" ");
+            e.getCause().printStackTrace();
+            System.exit(1);
+        } catch (IllegalAccessException e) {
+            System.err.println("vexo-trace: cannot call " + mainClass + ".main: " + e.getMessage());
+            System.exit(2);
+        }
+    }
+
+    private void finish(TraceSession session) {
+        boolean complete;
+        try {
+            complete = session.drain(10_000);
+        } catch (InterruptedException e) {
+            complete = false;
+        }
+        out.print(summary(complete));
+        out.flush();
+    }
+
+    String summary(boolean complete) {
+        StringBuilder b = new StringBuilder();
+        long total = 0;
+        for (Target t : targets) total += counts.get(t)[0];
+        if (json) {
+            b.append("{\"summary\":{\"events\":").append(total).append(",\"overflow\":").append(overflow)
+                    .append(",\"limit\":").append(limit).append(",\"complete\":").append(complete).append(",\"tracePoints\":{");
+            for (int i = 0; i < targets.size(); i++) {
+                Target t = targets.get(i);
+                b.append(i == 0 ? "" : ",").append(EventFormatter.quote(t.label)).append(':').append(counts.get(t)[0]);
+            }
+            return b.append("}}}\n").toString();
+        }
+        b.append("--- vexo-trace summary: ").append(total).append(total == 1 ? " event\n" : " events\n");
+        for (Target t : targets) {
+            b.append(String.format("%10d  %s%n", counts.get(t)[0], t.label));
+        }
+        if (overflow) {
+            b.append("overflow: the recording limit of ").append(limit).append(" events was reached; later hits were not recorded\n");
+        }
+        if (!complete) b.append("incomplete: the last events did not arrive in time\n");
+        return b.toString();
+    }
+}
