@@ -108,6 +108,9 @@ jvmdiError JNICALL GetLoadedClasses(jint* countPtr, jclass** classesPtr) {
     jclass* classes = nullptr;
     const jvmtiError error = g_bridge.jvmti->GetLoadedClasses(&count, &classes);
     if (error != JVMTI_ERROR_NONE) return FromJvmti(error);
+    // JVMTI made one local reference per class in the caller's frame; say that they are
+    // expected (checked JNI warns of a frame beyond its capacity). They are gone by the return.
+    if (env->EnsureLocalCapacity(count) != JNI_OK) env->ExceptionClear();
     for (jint i = 0; i < count; ++i) {
         jclass local = classes[i];
         classes[i] = static_cast<jclass>(env->NewGlobalRef(local));

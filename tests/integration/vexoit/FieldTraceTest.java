@@ -1,0 +1,166 @@
+package vexoit;
+
+import static vexoit.Check.test;
+
+import com.vexo.TraceFieldDoubleEvent;
+import com.vexo.TraceFieldEvent;
+import com.vexo.TraceFieldFloatEvent;
+import com.vexo.TraceFieldIntEvent;
+import com.vexo.TraceFieldObjectEvent;
+import com.vexo.TraceMethodEvent;
+import com.vexo.TracePoints;
+import com.vexo.TracePoints.TracePoint;
+import java.util.List;
+
+/** Field access and modification watches for every value kind, with the values read and assigned. */
+public class FieldTraceTest {
+    public static void main(String[] args) throws Exception {
+        Agent.start();
+        Check.run("FieldTraceTest",
+                test("EveryValueKindReadAndAssigned", FieldTraceTest::everyKind),
+                test("ObjectValues", FieldTraceTest::objectValues),
+                test("StaticField", FieldTraceTest::staticField),
+                test("SubclassInstancesAcceptedSuperclassRejected", FieldTraceTest::subclasses),
+                test("WatchesComeOffWithTheList", FieldTraceTest::watchesComeOff));
+    }
+
+    /** An assignment then a read of the same value: [assigned v, read v]. */
+    static void expectPair(List<TraceMethodEvent> events, TracePoint p, Object subject, Object value) {
+        int seen = 0;
+        Long firstBits = null;
+        for (TraceMethodEvent e : events) {
+            if (e.m_TracePoint != p) continue;
+            if (e instanceof TraceFieldIntEvent) {
+                // The value read and the value assigned carry the same bytes, nothing beyond
+                // the field's own width.
+                long bits = ((TraceFieldIntEvent) e).m_lValue;
+                if (firstBits == null) firstBits = bits;
+                Check.equal(firstBits, bits, p.m_strMethodOrFieldName + ": the same bits assigned and read");
+            }
+            Check.that(e instanceof TraceFieldEvent, p.m_strMethodOrFieldName + ": a field event");
+            Check.that(e.m_Subject == subject, p.m_strMethodOrFieldName + ": the subject");
+            Check.equal(seen == 0, ((TraceFieldEvent) e).m_bAssigned, p.m_strMethodOrFieldName + ": assigned first, then read");
+            Check.equal(value, valueOf(e, p), p.m_strMethodOrFieldName + " value of event " + seen);
+            seen++;
+        }
+        Check.equal(2, seen, p.m_strMethodOrFieldName + ": events");
+    }
+
+    static Object valueOf(TraceMethodEvent e, TracePoint p) {
+        int kind = p.m_iFlags & TracePoints.VALUE_KIND_MASK;
+        if (e instanceof TraceFieldIntEvent) {
+            long v = ((TraceFieldIntEvent) e).m_lValue;
+            switch (kind) {
+                case TracePoints.VALUE_INT: return (int) v;
+                case TracePoints.VALUE_SHORT: return (short) v;
+                case TracePoints.VALUE_BYTE: return (byte) v;
+                case TracePoints.VALUE_BOOLEAN: return v != 0;  // the whole long: no stray bytes
+                case TracePoints.VALUE_CHAR: return (char) v;
+                default: return v;
+            }
+        }
+        if (e instanceof TraceFieldFloatEvent) return ((TraceFieldFloatEvent) e).m_fValue;
+        if (e instanceof TraceFieldDoubleEvent) return ((TraceFieldDoubleEvent) e).m_dValue;
+        if (e instanceof TraceFieldObjectEvent) return ((TraceFieldObjectEvent) e).m_Value;
+        throw new AssertionError("not a value event: " + e.getClass());
+    }
+
+    static void everyKind() {
+        TracePoint i = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
+        TracePoint j = Agent.field("vexoit.Fields", "j", "J", TracePoints.VALUE_LONG);
+        TracePoint f = Agent.field("vexoit.Fields", "f", "F", TracePoints.VALUE_FLOAT);
+        TracePoint d = Agent.field("vexoit.Fields", "d", "D", TracePoints.VALUE_DOUBLE);
+        TracePoint s = Agent.field("vexoit.Fields", "s", "S", TracePoints.VALUE_SHORT);
+        TracePoint b = Agent.field("vexoit.Fields", "b", "B", TracePoints.VALUE_BYTE);
+        TracePoint z = Agent.field("vexoit.Fields", "z", "Z", TracePoints.VALUE_BOOLEAN);
+        TracePoint c = Agent.field("vexoit.Fields", "c", "C", TracePoints.VALUE_CHAR);
+        Agent.activate(i, j, f, d, s, b, z, c);
+        for (TracePoint p : new TracePoint[] {i, j, f, d, s, b, z, c}) {
+            Check.that(Agent.armed(p), p.m_strMethodOrFieldName + " armed");
+        }
+        Fields x = new Fields();
+        long sink = 0;
+        x.i = -1; sink += x.i;
+        x.j = Long.MIN_VALUE + 7; sink += x.j;
+        x.f = 1.5f; sink += (long) x.f;
+        x.d = -2.25; sink += (long) x.d;
+        x.s = (short) -300; sink += x.s;
+        x.b = (byte) -5; sink += x.b;
+        x.z = true; sink += x.z ? 1 : 0;
+        x.c = '\u00e9'; sink += x.c;
+        Check.that(sink != 0, "the reads happened");
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(16, events.size(), "two events per field");
+        expectPair(events, i, x, -1);
+        expectPair(events, j, x, Long.MIN_VALUE + 7);
+        expectPair(events, f, x, 1.5f);
+        expectPair(events, d, x, -2.25);
+        expectPair(events, s, x, (short) -300);
+        expectPair(events, b, x, (byte) -5);
+        expectPair(events, z, x, true);
+        expectPair(events, c, x, '\u00e9');
+    }
+
+    static void objectValues() {
+        TracePoint o = Agent.field("vexoit.Fields", "o", "Ljava/lang/Object;", TracePoints.VALUE_OBJECT);
+        Agent.activate(o);
+        Fields x = new Fields();
+        Object value = new StringBuilder("held");
+        x.o = value;
+        Object read = x.o;
+        x.o = null;
+        Check.that(read == value, "the program's read");
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(3, events.size(), "assigned, read, assigned null");
+        Check.that(((TraceFieldObjectEvent) events.get(0)).m_Value == value, "the assigned object itself");
+        Check.that(((TraceFieldObjectEvent) events.get(1)).m_Value == value, "the object read");
+        Check.that(((TraceFieldObjectEvent) events.get(2)).m_Value == null, "null assigned");
+        Check.that(((TraceFieldEvent) events.get(2)).m_bAssigned, "the last one is an assignment");
+    }
+
+    static void staticField() {
+        TracePoint counter = Agent.field("vexoit.Fields", "counter", "I", TracePoints.VALUE_INT | TracePoints.STATIC);
+        Agent.activate(counter);
+        Check.that(Agent.armed(counter), "static field armed");
+        Fields.counter = 41;
+        Fields.counter = Fields.counter + 1;
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(3, events.size(), "assigned, read, assigned");
+        Check.equal(41, valueOf(events.get(0), counter), "first assignment");
+        Check.equal(41, valueOf(events.get(1), counter), "the read");
+        Check.equal(42, valueOf(events.get(2), counter), "second assignment");
+        for (TraceMethodEvent e : events) Check.that(e.m_Subject == null, "no subject for a static field");
+    }
+
+    static void subclasses() {
+        TracePoint onBase = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
+        TracePoint onSub = Agent.field("vexoit.MoreFields", "j", "J", TracePoints.VALUE_LONG);
+        Agent.activate(onBase, onSub);
+        Fields base = new Fields();
+        MoreFields sub = new MoreFields();
+        sub.i = 3;
+        base.i = 4;
+        base.j = 5;
+        sub.j = 6;
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(3, events.size(), "both i writes and the subclass's j write");
+        Check.equal(2, Agent.count(events, onBase), "i on the base trace point, any receiver");
+        Check.equal(1, Agent.count(events, onSub), "j only for the subclass instance");
+        for (TraceMethodEvent e : events) {
+            if (e.m_TracePoint == onSub) {
+                Check.that(e.m_Subject == sub, "the subclass instance");
+                Check.equal(6L, valueOf(e, onSub), "its value");
+            }
+        }
+    }
+
+    static void watchesComeOff() {
+        TracePoint i = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
+        Agent.activate(i);
+        Agent.activate();
+        Fields x = new Fields();
+        x.i = 9;
+        Check.equal(9, x.i, "the program's read");
+        Check.equal(0, Agent.collect().size(), "no events once the watch is gone");
+    }
+}
