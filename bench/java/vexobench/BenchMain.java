@@ -1,0 +1,154 @@
+package vexobench;
+
+import com.vexo.InitializeInfo;
+import com.vexo.NativeApi;
+import com.vexo.RecordedData;
+import com.vexo.TracePoints;
+import java.util.Arrays;
+import java.util.concurrent.atomic.AtomicLong;
+
+/**
+ * One benchmark configuration per JVM, chosen by the first argument:
+ *   workload [R]         the workload's time per round (run it with and without the agent)
+ *   workload-watched [R] the same with a field watch armed on a field it never touches
+ *                        (R rounds per timed loop, default 20M)
+ *   method N             N hits on a method trace point, recorded and delivered
+ *   field N              N assignments of a watched field, recorded and delivered
+ *   plain N              the same N calls untraced (the base the two above are compared with)
+ *   jdi-target N         N calls of the method a JDI client traces (see JdiClient)
+ * Prints one line: name, value and unit.
+ */
+public final class BenchMain {
+    static final int ROUNDS = 20_000_000;
+    static volatile long sink;
+
+    public static void main(String[] args) throws Exception {
+        String mode = args[0];
+        int n = args.length > 1 ? Integer.parseInt(args[1]) : 0;
+        switch (mode) {
+            case "workload": report("workload", workload(n > 0 ? n : ROUNDS), "ns/round"); break;
+            case "workload-watched": {
+                Tracing t = Tracing.start();
+                t.arm(fieldPoint("vexobench.Workload$Elsewhere", "untouched", TracePoints.VALUE_INT | TracePoints.STATIC));
+                report("workload-watched", workload(n > 0 ? n : ROUNDS), "ns/round");
+                break;
+            }
+            case "method": {
+                Tracing t = Tracing.start();
+                TracePoints.TracePoint p = new TracePoints.TracePoint();
+                p.m_strClass = "vexobench.Workload$Account";
+                p.m_strMethodOrFieldName = "deposit";
+                p.m_strMethodOrFieldSignature = "(J)V";
+                t.arm(p);
+                report("method-hit", t.timeHits(n, BenchMain::calls), "ns/hit");
+                break;
+            }
+            case "field": {
+                Tracing t = Tracing.start();
+                t.arm(fieldPoint("vexobench.Workload$Account", "balance", TracePoints.VALUE_LONG));
+                report("field-hit", t.timeHits(n, BenchMain::assignments), "ns/hit");
+                break;
+            }
+            case "plain": {
+                calls(n);
+                long start = System.nanoTime();
+                calls(n);
+                report("plain-call", (System.nanoTime() - start) / (double) n, "ns/call");
+                break;
+            }
+            case "jdi-target": {
+                calls(1000);  // the client's breakpoint is set before this runs
+                long start = System.nanoTime();
+                calls(n);
+                report("jdi-hit", (System.nanoTime() - start) / (double) n, "ns/hit");
+                break;
+            }
+            default: throw new IllegalArgumentException(mode);
+        }
+    }
+
+    static void report(String name, double value, String unit) {
+        System.out.printf("RESULT %s %.1f %s%n", name, value, unit);
+    }
+
+    /** The best of seven timed runs after a warm-up, in ns per round. */
+    static double workload(int rounds) {
+        Workload w = new Workload();
+        for (int i = 0; i < 3; i++) sink += w.run(rounds);
+        double[] times = new double[7];
+        for (int i = 0; i < times.length; i++) {
+            long start = System.nanoTime();
+            sink += w.run(rounds);
+            times[i] = (System.nanoTime() - start) / (double) rounds;
+        }
+        Arrays.sort(times);
+        return times[0];
+    }
+
+    static void calls(int n) {
+        Workload.Account a = new Workload.Account();
+        for (int i = 0; i < n; i++) a.deposit(1);
+        sink += a.balance;
+    }
+
+    static void assignments(int n) {
+        Workload.Account a = new Workload.Account();
+        for (int i = 0; i < n; i++) a.balance = i;
+        sink += a.balance;
+    }
+
+    static TracePoints.TracePoint fieldPoint(String className, String name, int flags) {
+        TracePoints.TracePoint p = new TracePoints.TracePoint();
+        p.m_iFlags = TracePoints.FIELD | flags;
+        p.m_strClass = className;
+        p.m_strMethodOrFieldName = name;
+        p.m_strMethodOrFieldSignature = (flags & TracePoints.VALUE_KIND_MASK) == TracePoints.VALUE_LONG ? "J" : "I";
+        return p;
+    }
+
+    /** The agent with a consumer thread that counts delivered events. */
+    static final class Tracing {
+        final AtomicLong delivered = new AtomicLong();
+
+        static Tracing start() {
+            Tracing t = new Tracing();
+            InitializeInfo info = new InitializeInfo();
+            if (!NativeApi.nativeInitialize(info) || !info.m_bDebugEventHookOK) {
+                throw new IllegalStateException("start the JVM with -agentpath:libvexo.so");
+            }
+            NativeApi.nativeSetEventTreePanel(new Panel());
+            Thread consumer = new Thread(() -> {
+                while (true) {
+                    RecordedData data = new RecordedData();
+                    NativeApi.nativeGetRecordedData(data);
+                    t.delivered.addAndGet(data.m_Events.length);
+                }
+            });
+            consumer.setDaemon(true);
+            consumer.start();
+            return t;
+        }
+
+        void arm(TracePoints.TracePoint p) {
+            TracePoints list = new TracePoints();
+            list.m_iMaxNumTraces = Integer.MAX_VALUE;
+            list.m_TracePoints = new TracePoints.TracePoint[] {p};
+            NativeApi.nativeActivateTracePoints(list);
+            if ((p.m_iFlags & TracePoints.ARMED) == 0) throw new IllegalStateException("not armed");
+        }
+
+        /** ns per hit for n hits, from the first call until the last event was delivered. */
+        double timeHits(int n, java.util.function.IntConsumer hits) throws InterruptedException {
+            hits.accept(100);  // warm-up, delivered before the clock starts
+            while (delivered.get() < 100) Thread.sleep(1);
+            long start = System.nanoTime();
+            hits.accept(n);
+            while (delivered.get() < 100L + n) Thread.onSpinWait();
+            return (System.nanoTime() - start) / (double) n;
+        }
+    }
+
+    public static final class Panel {
+        public void displayEvent(Object event) {}
+    }
+}

@@ -1,0 +1,46 @@
+package vexobench;
+
+/** The demo's kind of work: accounts, deposits, withdrawals and transfers, in a hot loop. */
+final class Workload {
+    static final class Account {
+        long balance;
+
+        void deposit(long amount) {
+            balance += amount;
+        }
+
+        boolean withdraw(long amount) {
+            if (amount > balance) return false;
+            balance -= amount;
+            return true;
+        }
+    }
+
+    /** A class the traced program never touches: a watch on it costs only the watch's presence. */
+    static final class Elsewhere {
+        static int untouched;
+    }
+
+    private final Account[] accounts = new Account[16];
+
+    Workload() {
+        for (int i = 0; i < accounts.length; i++) {
+            accounts[i] = new Account();
+            accounts[i].balance = 1000;
+        }
+    }
+
+    /** n rounds of a transfer between two accounts; returns a checksum so nothing is elided. */
+    long run(int n) {
+        long sum = 0;
+        for (int i = 0; i < n; i++) {
+            Account from = accounts[i & 15];
+            Account to = accounts[(i * 7 + 3) & 15];
+            long amount = (i % 13) + 1;
+            if (from.withdraw(amount)) to.deposit(amount);
+            else from.deposit(amount * 2);
+            sum += to.balance;
+        }
+        return sum;
+    }
+}

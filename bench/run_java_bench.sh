@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Whole-JVM benchmarks, side by side in one run:
+#   - the workload without the agent, with the agent loaded and nothing armed (the cost of
+#     holding the start-up capabilities), and with one field watch armed on a field the
+#     workload never touches (the cost of HotSpot's interpreter-only mode);
+#   - the cost per recorded hit, delivery included, of a method trace point and of a field
+#     watch, beside the same calls untraced and beside a JDI client that records the receiver
+#     at a method-entry breakpoint.
+#   bench/run_java_bench.sh [BUILD_DIR]     (default: build)
+set -euo pipefail
+build=${1:-build}
+java=${JAVA_HOME:+$JAVA_HOME/bin/}java
+cp="$build/java/vexo.jar:$build/bench/vexo-bench.jar"
+agent="-agentpath:$(readlink -f "$build/libvexo.so")"
+hits=${VEXO_BENCH_HITS:-20000}
+jdi_hits=${VEXO_BENCH_JDI_HITS:-2000}
+repeats=${VEXO_BENCH_REPEATS:-3}
+
+result() { grep '^RESULT' | awk '{print $3}'; }
+median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+
+declare -A runs
+for ((r = 1; r <= repeats; r++)); do
+  runs[base]+="$("$java" -cp "$cp" vexobench.BenchMain workload | result) "
+  runs[idle]+="$("$java" "$agent" -cp "$cp" vexobench.BenchMain workload 2>/dev/null | result) "
+  runs[watched]+="$("$java" "$agent" -cp "$cp" vexobench.BenchMain workload-watched 500000 2>/dev/null | result) "
+  runs[method]+="$("$java" "$agent" -cp "$cp" vexobench.BenchMain method "$hits" 2>/dev/null | result) "
+  runs[field]+="$("$java" "$agent" -cp "$cp" vexobench.BenchMain field "$hits" 2>/dev/null | result) "
+  runs[plain]+="$("$java" -cp "$cp" vexobench.BenchMain plain "$hits" | result) "
+  runs[jdi]+="$("$java" -cp "$cp" vexobench.JdiClient "$cp" "$jdi_hits" | result) "
+done
+
+m() { echo "${runs[$1]}" | tr ' ' '\n' | grep -v '^$' | median; }
+base=$(m base); idle=$(m idle); watched=$(m watched)
+method=$(m method); field=$(m field); plain=$(m plain); jdi=$(m jdi)
+echo "medians of $repeats runs (each workload figure the best of 7 timed loops: 20M rounds, 0.5M with the watch)"
+printf '%-44s %12s ns/round\n' "workload, no agent" "$base"
+printf '%-44s %12s ns/round  (%s of no agent)\n' "workload, agent loaded, nothing armed" "$idle" \
+  "$(awk -v a="$idle" -v b="$base" 'BEGIN {printf "%.3fx", a / b}')"
+printf '%-44s %12s ns/round  (%s of no agent)\n' "workload, one field watch elsewhere" "$watched" \
+  "$(awk -v a="$watched" -v b="$base" 'BEGIN {printf "%.1fx", a / b}')"
+printf '%-44s %12s ns/call\n' "call untraced" "$plain"
+printf '%-44s %12s ns/hit\n' "method trace point hit, delivered" "$method"
+printf '%-44s %12s ns/hit\n' "field watch hit, delivered" "$field"
+printf '%-44s %12s ns/hit  (%s the method trace point)\n' "JDI client, breakpoint + receiver" "$jdi" \
+  "$(awk -v a="$jdi" -v b="$method" 'BEGIN {printf "%.1fx", a / b}')"
