@@ -68,7 +68,7 @@ public final class BenchMain {
     }
 
     static void report(String name, double value, String unit) {
-        System.out.printf("RESULT %s %.1f %s%n", name, value, unit);
+        System.out.printf("RESULT %s %.3f %s%n", name, value, unit);
     }
 
     /** The best of seven timed runs after a warm-up, in ns per round. */
