@@ -24,6 +24,7 @@ for ((r = 1; r <= repeats; r++)); do
   runs[base]+="$("$java" -cp "$cp" vexobench.BenchMain workload | result) "
   runs[idle]+="$("$java" "$agent" -cp "$cp" vexobench.BenchMain workload 2>/dev/null | result) "
   runs[watched]+="$("$java" "$agent" -cp "$cp" vexobench.BenchMain workload-watched 500000 2>/dev/null | result) "
+  runs[unwatched]+="$("$java" "$agent" -cp "$cp" vexobench.BenchMain workload-unwatched 2>/dev/null | result) "
   runs[method]+="$("$java" "$agent" -cp "$cp" vexobench.BenchMain method "$hits" 2>/dev/null | result) "
   runs[field]+="$("$java" "$agent" -cp "$cp" vexobench.BenchMain field "$hits" 2>/dev/null | result) "
   runs[plain]+="$("$java" -cp "$cp" vexobench.BenchMain plain "$hits" | result) "
@@ -31,7 +32,7 @@ for ((r = 1; r <= repeats; r++)); do
 done
 
 m() { echo "${runs[$1]}" | tr ' ' '\n' | grep -v '^$' | median; }
-base=$(m base); idle=$(m idle); watched=$(m watched)
+base=$(m base); idle=$(m idle); watched=$(m watched); unwatched=$(m unwatched)
 method=$(m method); field=$(m field); plain=$(m plain); jdi=$(m jdi)
 echo "medians of $repeats runs (each workload figure the best of 7 timed loops: 20M rounds, 0.5M with the watch)"
 printf '%-44s %12s ns/round\n' "workload, no agent" "$base"
@@ -39,6 +40,8 @@ printf '%-44s %12s ns/round  (%s of no agent)\n' "workload, agent loaded, nothin
   "$(awk -v a="$idle" -v b="$base" 'BEGIN {printf "%.3fx", a / b}')"
 printf '%-44s %12s ns/round  (%s of no agent)\n' "workload, one field watch elsewhere" "$watched" \
   "$(awk -v a="$watched" -v b="$base" 'BEGIN {printf "%.1fx", a / b}')"
+printf '%-44s %12s ns/round  (%s of no agent)\n' "workload, that watch armed and removed" "$unwatched" \
+  "$(awk -v a="$unwatched" -v b="$base" 'BEGIN {printf "%.3fx", a / b}')"
 printf '%-44s %12s ns/call\n' "call untraced" "$plain"
 printf '%-44s %12s ns/hit\n' "method trace point hit, delivered" "$method"
 printf '%-44s %12s ns/hit\n' "field watch hit, delivered" "$field"

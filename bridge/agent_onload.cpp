@@ -1,10 +1,15 @@
 // Agent_OnLoad: `java -agentpath:/path/libvexo.so[=OPTIONS]` on a VM with JVMTI. The bridge
 // takes what the VM grants only now, then the agent starts as a start-up agent on the proxy.
+#include <cstring>
+
 #include "agent/java_boundary.h"
 #include "bridge/session.h"
 #include "bridge/vm_proxy.h"
 
+// Besides the agent's own options, the bridge reads "breakpoints": method trace points by JVMTI
+// breakpoints only, never by instrumentation.
 jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* reserved) {
+    g_bridge.forceBreakpoints = options != nullptr && std::strstr(options, "breakpoints") != nullptr;
     if (!BridgeStartSession(vm, true)) return JVM_OnLoad(vm, options, reserved);
     return JVM_OnLoad(BridgeProxyVm(), options, reserved);
 }

@@ -8,14 +8,17 @@ struct HookFrame {
     JNIEnv* jni;
     jthread thread;
     HookFrame* outer;
+    bool fromEntryHook;  // raised by an instrumented method's entry call
+    jobject receiver;    // that method's receiver (null for a static method)
 };
 
 thread_local HookFrame* t_innermost = nullptr;
 
-void Raise(JNIEnv* jni, jthread thread, JVMDI_Event* event) {
+void Raise(JNIEnv* jni, jthread thread, JVMDI_Event* event, bool fromEntryHook = false,
+           jobject receiver = nullptr) {
     const JVMDI_EventHook hook = g_bridge.debugHook.load(std::memory_order_acquire);
     if (hook == nullptr) return;
-    HookFrame frame{jni, thread, t_innermost};
+    HookFrame frame{jni, thread, t_innermost, fromEntryHook, receiver};
     t_innermost = &frame;
     hook(jni, event);
     t_innermost = frame.outer;
@@ -48,6 +51,13 @@ void JNICALL BridgeOnBreakpoint(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodI
     event.u.breakpoint.method = method;
     event.u.breakpoint.location = location;
     Raise(jni, thread, &event);
+}
+
+void BridgeRaiseMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver) {
+    JVMDI_Event event = {};
+    event.kind = JVMDI_EVENT_BREAKPOINT;
+    event.u.breakpoint.method = method;
+    Raise(jni, nullptr, &event, true, receiver);
 }
 
 void JNICALL BridgeOnFieldAccess(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
@@ -98,15 +108,21 @@ jvmdiError JNICALL BridgeGetCurrentFrame(jthread thread, jframeID* framePtr) {
 }
 
 // The object in `slot` of the frame's method, as a new global reference for the caller to
-// delete. Only the innermost event's frame is current: it is depth 0 of its thread.
+// delete. Only the innermost event's frame is current: at a breakpoint the method is depth 0
+// of its thread; under the entry hook it is depth 1, and its receiver is at hand.
 jvmdiError JNICALL BridgeGetLocalObject(jframeID frameId, jint slot, jobject* valuePtr) {
     if (valuePtr == nullptr) return JVMDI_ERROR_NULL_POINTER;
     HookFrame* frame = t_innermost;
     if (frame == nullptr || reinterpret_cast<jframeID>(frame) != frameId) {
         return JVMDI_ERROR_INVALID_FRAMEID;
     }
+    if (frame->fromEntryHook && slot == 0) {
+        *valuePtr = frame->receiver != nullptr ? frame->jni->NewGlobalRef(frame->receiver) : nullptr;
+        return JVMDI_ERROR_NONE;
+    }
     jobject local = nullptr;
-    const jvmtiError error = g_bridge.jvmti->GetLocalObject(frame->thread, 0, slot, &local);
+    const jint depth = frame->fromEntryHook ? 1 : 0;
+    const jvmtiError error = g_bridge.jvmti->GetLocalObject(frame->thread, depth, slot, &local);
     if (error != JVMTI_ERROR_NONE) return static_cast<jvmdiError>(error);
     *valuePtr = local != nullptr ? frame->jni->NewGlobalRef(local) : nullptr;
     if (local != nullptr) frame->jni->DeleteLocalRef(local);

@@ -16,6 +16,10 @@ void JNICALL BridgeOnFieldModification(jvmtiEnv*, JNIEnv* jni, jthread thread, j
                                        jlocation location, jclass fieldClass, jobject object,
                                        jfieldID field, char signatureType, jvalue newValue);
 
+// A breakpoint event at the entry of `method`, raised by the entry hook of an instrumented
+// method on the thread that entered it, with the method's receiver (null for a static method).
+void BridgeRaiseMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver);
+
 // The debug interface's frame calls. A frame is valid only on its own thread while the event
 // that produced it is being handled.
 jvmdiError JNICALL BridgeGetCurrentFrame(jthread thread, jframeID* framePtr);

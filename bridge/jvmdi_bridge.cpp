@@ -1,6 +1,7 @@
 #include "bridge/jvmdi_bridge.h"
 
 #include "bridge/debug_events.h"
+#include "bridge/entry_instrumentation.h"
 #include "bridge/field_watch_gate.h"
 #include "bridge/session.h"
 
@@ -65,13 +66,14 @@ jvmdiError JNICALL GetVersionNumber(jint* version) {
     return JVMDI_ERROR_NONE;
 }
 
-// JVMTI identifies a method on its own; the class is not needed.
+// A method is identified on its own; the class is not needed. Entry breakpoints are served
+// by instrumentation where the method allows it, else by JVMTI breakpoints.
 jvmdiError JNICALL SetBreakpoint(jclass, jmethodID method, jlocation location) {
-    return FromJvmti(g_bridge.jvmti->SetBreakpoint(method, location));
+    return InstrumentedSetBreakpoint(method, location);
 }
 
 jvmdiError JNICALL ClearBreakpoint(jclass, jmethodID method, jlocation location) {
-    return FromJvmti(g_bridge.jvmti->ClearBreakpoint(method, location));
+    return InstrumentedClearBreakpoint(method, location);
 }
 
 jvmdiError JNICALL SetFieldAccessWatch(jclass clazz, jfieldID field) {

@@ -2,6 +2,7 @@
 
 #include "agent/error_out.h"
 #include "bridge/debug_events.h"
+#include "bridge/entry_instrumentation.h"
 #include "bridge/field_watch_gate.h"
 
 BridgeSession g_bridge;
@@ -17,6 +18,7 @@ jvmtiCapabilities WantedCapabilities() {
     wanted.can_generate_field_access_events = 1;
     wanted.can_generate_field_modification_events = 1;
     wanted.can_access_local_variables = 1;
+    wanted.can_retransform_classes = 1;  // method entry by instrumentation; granted late too
     return wanted;
 }
 
@@ -45,6 +47,7 @@ void InstallCallbacks(jvmtiEnv* jvmti) {
     callbacks.Breakpoint = BridgeOnBreakpoint;
     callbacks.FieldAccess = BridgeOnFieldAccess;
     callbacks.FieldModification = BridgeOnFieldModification;
+    callbacks.ClassFileLoadHook = InstrumentationClassFileLoadHook;
     jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks));
 }
 }  // namespace
@@ -61,14 +64,16 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     g_bridge.startedAtLoad = atLoad;
     TakeCapabilities(jvmti);
     GateInit(jvmti);
+    InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
     InstallCallbacks(jvmti);
     g_bridge.jvmti = jvmti;
     g_sessionState = 1;
     if (!g_bridge.granted.can_generate_breakpoint_events ||
         !g_bridge.granted.can_generate_field_access_events) {
         ErrorOut("Vexo error:  this VM grants breakpoints and field watches only to an agent "
-                 "loaded at start-up; trace points stay unarmed. Start Java with "
-                 "-agentpath:/path/to/libvexo.so to trace\n");
+                 "loaded at start-up; field trace points (and methods that cannot be "
+                 "instrumented) stay unarmed. Start Java with -agentpath:/path/to/libvexo.so "
+                 "to trace everything\n");
     }
     return true;
 }

@@ -12,6 +12,7 @@ struct BridgeSession {
     JavaVM* vm = nullptr;        // the virtual machine itself (never the proxy)
     jvmtiEnv* jvmti = nullptr;   // null: no session, the old interfaces come from the VM itself
     bool startedAtLoad = false;  // made in Agent_OnLoad, when the VM still grants everything
+    bool forceBreakpoints = false;  // method entry by JVMTI breakpoints only (for comparison)
     jvmtiCapabilities granted = {};
     std::atomic<JVMDI_EventHook> debugHook{nullptr};
 };

@@ -11,6 +11,7 @@ import java.util.concurrent.atomic.AtomicLong;
  * One benchmark configuration per JVM, chosen by the first argument:
  *   workload [R]         the workload's time per round (run it with and without the agent)
  *   workload-watched [R] the same with a field watch armed on a field it never touches
+ *   workload-unwatched [R] the same after that watch was armed and removed again
  *                        (R rounds per timed loop, default 20M)
  *   method N             N hits on a method trace point, recorded and delivered
  *   field N              N assignments of a watched field, recorded and delivered
@@ -31,6 +32,13 @@ public final class BenchMain {
                 Tracing t = Tracing.start();
                 t.arm(fieldPoint("vexobench.Workload$Elsewhere", "untouched", TracePoints.VALUE_INT | TracePoints.STATIC));
                 report("workload-watched", workload(n > 0 ? n : ROUNDS), "ns/round");
+                break;
+            }
+            case "workload-unwatched": {
+                Tracing t = Tracing.start();
+                t.arm(fieldPoint("vexobench.Workload$Elsewhere", "untouched", TracePoints.VALUE_INT | TracePoints.STATIC));
+                t.disarm();
+                report("workload-unwatched", workload(n > 0 ? n : ROUNDS), "ns/round");
                 break;
             }
             case "method": {
@@ -135,6 +143,13 @@ public final class BenchMain {
             list.m_TracePoints = new TracePoints.TracePoint[] {p};
             NativeApi.nativeActivateTracePoints(list);
             if ((p.m_iFlags & TracePoints.ARMED) == 0) throw new IllegalStateException("not armed");
+        }
+
+        void disarm() {
+            TracePoints list = new TracePoints();
+            list.m_iMaxNumTraces = Integer.MAX_VALUE;
+            list.m_TracePoints = new TracePoints.TracePoint[0];
+            NativeApi.nativeActivateTracePoints(list);
         }
 
         /** ns per hit for n hits, from the first call until the last event was delivered. */

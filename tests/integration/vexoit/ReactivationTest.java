@@ -2,6 +2,7 @@ package vexoit;
 
 import static vexoit.Check.test;
 
+import com.vexo.NativeApi;
 import com.vexo.TraceMethodEvent;
 import com.vexo.TracePoints.TracePoint;
 import java.util.ArrayList;
@@ -28,40 +29,45 @@ public class ReactivationTest {
                 while (!stop.get()) sum += shape.area() + stone.area();
                 if (sum < 0) System.out.println(sum);
             });
+            thread.setDaemon(true);  // a failed check ends the program
             thread.start();
             threads.add(thread);
         }
         Map<TracePoint, Class<?>> expectedSubject = new IdentityHashMap<>();
         int rounds = 0;
         long until = System.nanoTime() + 2_000_000_000L;
-        List<TraceMethodEvent> events = new ArrayList<>();
+        int[] counts = new int[2];
         while (System.nanoTime() < until || rounds < 20) {
             TracePoint shapes = Agent.method("vexoit.Shape", "area", "()I");
             TracePoint stones = Agent.method("vexoit.Stone", "area", "()I");
             expectedSubject.put(shapes, Hexagon.class);
             expectedSubject.put(stones, Stone.class);
-            if (rounds % 2 == 0) Agent.activate(shapes, stones);
-            else Agent.activate(stones);
+            if (rounds % 2 == 0) Agent.activate(20_000, shapes, stones);
+            else Agent.activate(20_000, stones);
             Thread.sleep(5);
             rounds++;
-            if (rounds % 10 == 0) events.addAll(Agent.collect());
+            if (rounds % 10 == 0) {
+                // The hits may well have reached the limit; the reset lets the mark through.
+                NativeApi.nativeOnResetEventList();
+                check(Agent.collect(), expectedSubject, counts);
+            }
         }
         stop.set(true);
         for (Thread t : threads) t.join();
-        events.addAll(Agent.collect());
+        NativeApi.nativeOnResetEventList();
+        check(Agent.collect(), expectedSubject, counts);
         Agent.activate();
+        System.out.println(rounds + " activations, " + counts[0] + " Shape and " + counts[1] + " Stone events");
+        Check.that(counts[0] > 0 && counts[1] > 0, "both trace points recorded");
+    }
 
-        int shapeEvents = 0;
-        int stoneEvents = 0;
+    static void check(List<TraceMethodEvent> events, Map<TracePoint, Class<?>> expectedSubject, int[] counts) {
         for (TraceMethodEvent e : events) {
             Class<?> expected = expectedSubject.get(e.m_TracePoint);
             Check.that(expected != null, "every event names a trace point of some list");
             Check.that(e.m_Subject != null && e.m_Subject.getClass() == expected,
                     "the subject is of the trace point's class");
-            if (expected == Hexagon.class) shapeEvents++;
-            else stoneEvents++;
+            counts[expected == Hexagon.class ? 0 : 1]++;
         }
-        System.out.println(rounds + " activations, " + shapeEvents + " Shape and " + stoneEvents + " Stone events");
-        Check.that(shapeEvents > 0 && stoneEvents > 0, "both trace points recorded");
     }
 }

@@ -1,0 +1,303 @@
+#include "bridge/class_rewriter.h"
+
+#include <cstring>
+
+namespace {
+constexpr uint32_t kPrefixLength = 8;
+constexpr uint16_t kAccStatic = 0x0008;
+constexpr uint16_t kAccNative = 0x0100;
+constexpr uint16_t kAccAbstract = 0x0400;
+
+// Bounds-checked big-endian reading; any read past the end marks the reader failed.
+struct Reader {
+    const uint8_t* data;
+    size_t size;
+    size_t pos = 0;
+    bool failed = false;
+
+    bool Has(size_t n) {
+        if (failed || pos > size || size - pos < n) failed = true;
+        return !failed;
+    }
+    uint32_t U1() { return Has(1) ? data[pos++] : 0; }
+    uint32_t U2() {
+        if (!Has(2)) return 0;
+        const uint32_t v = (uint32_t{data[pos]} << 8) | data[pos + 1];
+        pos += 2;
+        return v;
+    }
+    uint32_t U4() {
+        const uint32_t high = U2();
+        return (high << 16) | U2();
+    }
+    void Skip(size_t n) {
+        if (Has(n)) pos += n;
+    }
+};
+
+struct Writer {
+    std::vector<uint8_t>* out;
+    void U1(uint32_t v) { out->push_back(static_cast<uint8_t>(v)); }
+    void U2(uint32_t v) { U1(v >> 8); U1(v); }
+    void U4(uint32_t v) { U2(v >> 16); U2(v); }
+    void Bytes(const uint8_t* p, size_t n) { out->insert(out->end(), p, p + n); }
+    void Utf8(const char* s) {
+        U1(1);
+        U2(static_cast<uint32_t>(std::strlen(s)));
+        Bytes(reinterpret_cast<const uint8_t*>(s), std::strlen(s));
+    }
+    // Overwrites a u4 written earlier at `at`.
+    void PatchU4(size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    }
+};
+
+// The constant pool's Utf8 entries, by index (empty for other entries).
+struct ConstantPool {
+    uint32_t count = 0;
+    std::vector<std::string> utf8;
+    size_t begin = 0;  // offset of the first entry
+    size_t end = 0;    // offset just past the last entry
+};
+
+bool ReadConstantPool(Reader* r, ConstantPool* pool) {
+    pool->count = r->U2();
+    pool->utf8.assign(pool->count, std::string());
+    pool->begin = r->pos;
+    for (uint32_t i = 1; i < pool->count && !r->failed; ++i) {
+        const uint32_t tag = r->U1();
+        switch (tag) {
+            case 1: {
+                const uint32_t length = r->U2();
+                if (!r->Has(length)) return false;
+                pool->utf8[i].assign(reinterpret_cast<const char*>(r->data + r->pos), length);
+                r->pos += length;
+                break;
+            }
+            case 3: case 4: case 9: case 10: case 11: case 12: case 17: case 18: r->Skip(4); break;
+            case 5: case 6: r->Skip(8); ++i; break;  // takes two entries
+            case 7: case 8: case 16: case 19: case 20: r->Skip(2); break;
+            case 15: r->Skip(3); break;
+            default: return false;
+        }
+    }
+    pool->end = r->pos;
+    return !r->failed;
+}
+
+// Constant pool indices of what the prefix refers to.
+struct HookConstants {
+    uint32_t methodref;
+    uint32_t firstId;  // the Integer of probe i is firstId + i
+};
+
+// Appends the hook's Methodref and one Integer per probe to the pool.
+HookConstants AppendHookConstants(Writer* w, uint32_t count, const std::vector<EntryProbe>& probes) {
+    const uint32_t className = count, classRef = count + 1, name = count + 2,
+                   descriptor = count + 3, nameAndType = count + 4, methodref = count + 5;
+    w->Utf8(kEntryHookClass);
+    w->U1(7); w->U2(className);
+    w->Utf8(kEntryHookMethod);
+    w->Utf8(kEntryHookDescriptor);
+    w->U1(12); w->U2(name); w->U2(descriptor);
+    w->U1(10); w->U2(classRef); w->U2(nameAndType);
+    for (const EntryProbe& p : probes) {
+        w->U1(3);
+        w->U4(static_cast<uint32_t>(p.id));
+    }
+    return {methodref, count + 6};
+}
+
+// Copies `n` attributes (or fields' and methods' member_info with their attributes) verbatim.
+void SkipAttributes(Reader* r) {
+    const uint32_t n = r->U2();
+    for (uint32_t i = 0; i < n && !r->failed; ++i) {
+        r->U2();
+        r->Skip(r->U4());
+    }
+}
+
+// The first stack map frame's offset moves by the prefix; the others are relative to it.
+bool WriteStackMapTable(Reader* r, uint32_t length, Writer* w) {
+    const size_t end = r->pos + length;
+    const size_t lengthAt = w->out->size();
+    w->U4(0);
+    const size_t start = w->out->size();
+    const uint32_t frames = r->U2();
+    w->U2(frames);
+    if (frames > 0) {
+        const uint32_t type = r->U1();
+        if (type < 64) {
+            const uint32_t delta = type + kPrefixLength;
+            if (delta < 64) w->U1(delta);
+            else { w->U1(251); w->U2(delta); }
+        } else if (type < 128) {
+            const uint32_t delta = type - 64 + kPrefixLength;
+            if (delta < 64) w->U1(64 + delta);
+            else { w->U1(247); w->U2(delta); }
+        } else if (type >= 247) {
+            w->U1(type);
+            w->U2(r->U2() + kPrefixLength);
+        } else {
+            return false;  // reserved frame types
+        }
+    }
+    if (r->failed || r->pos > end) return false;
+    w->Bytes(r->data + r->pos, end - r->pos);
+    r->pos = end;
+    w->PatchU4(lengthAt, static_cast<uint32_t>(w->out->size() - start));
+    return true;
+}
+
+// LineNumberTable, LocalVariableTable, LocalVariableTypeTable: each entry starts with a pc.
+bool WritePcTable(Reader* r, uint32_t length, uint32_t entrySize, Writer* w) {
+    const size_t end = r->pos + length;
+    w->U4(length);
+    const uint32_t n = r->U2();
+    w->U2(n);
+    if (2 + size_t{n} * entrySize != length) return false;
+    for (uint32_t i = 0; i < n && !r->failed; ++i) {
+        w->U2(r->U2() + kPrefixLength);
+        for (uint32_t k = 2; k < entrySize; ++k) w->U1(r->U1());
+    }
+    return !r->failed && r->pos == end;
+}
+
+// Writes the Code attribute (from its length on) with the prefix. Returns false, with the
+// writer's output in an unspecified state, when the method cannot be instrumented.
+bool WriteInstrumentedCode(Reader* r, const ConstantPool& pool, uint32_t length, bool isStatic,
+                           uint32_t methodref, uint32_t idConstant, Writer* w) {
+    const size_t end = r->pos + length;
+    const size_t lengthAt = w->out->size();
+    w->U4(0);
+    const size_t start = w->out->size();
+    const uint32_t maxStack = r->U2();
+    const uint32_t maxLocals = r->U2();
+    const uint32_t codeLength = r->U4();
+    if (codeLength == 0 || codeLength + kPrefixLength > 65535 || !r->Has(codeLength)) return false;
+    w->U2(maxStack < 2 ? 2 : maxStack);
+    w->U2(maxLocals);
+    w->U4(codeLength + kPrefixLength);
+    w->U1(isStatic ? 0x01 : 0x2a);  // aconst_null or aload_0
+    w->U1(0x13); w->U2(idConstant);  // ldc_w
+    w->U1(0xb8); w->U2(methodref);   // invokestatic
+    w->U1(0x00);                     // nop
+    w->Bytes(r->data + r->pos, codeLength);
+    r->pos += codeLength;
+    // Exception table: start, end and handler move; the catch type stays.
+    const uint32_t handlers = r->U2();
+    w->U2(handlers);
+    for (uint32_t i = 0; i < handlers && !r->failed; ++i) {
+        for (int k = 0; k < 3; ++k) w->U2(r->U2() + kPrefixLength);
+        w->U2(r->U2());
+    }
+    const uint32_t attributes = r->U2();
+    w->U2(attributes);
+    for (uint32_t i = 0; i < attributes && !r->failed; ++i) {
+        const uint32_t nameIndex = r->U2();
+        const uint32_t attrLength = r->U4();
+        if (nameIndex >= pool.count || !r->Has(attrLength)) return false;
+        const std::string& name = pool.utf8[nameIndex];
+        w->U2(nameIndex);
+        bool ok;
+        if (name == "StackMapTable") ok = WriteStackMapTable(r, attrLength, w);
+        else if (name == "LineNumberTable") ok = WritePcTable(r, attrLength, 4, w);
+        else if (name == "LocalVariableTable" || name == "LocalVariableTypeTable")
+            ok = WritePcTable(r, attrLength, 10, w);
+        else ok = false;  // anything else may hold code offsets the rewriter does not know
+        if (!ok) return false;
+    }
+    if (r->failed || r->pos != end) return false;
+    w->PatchU4(lengthAt, static_cast<uint32_t>(w->out->size() - start));
+    return true;
+}
+
+// Copies one method, instrumenting it when a probe names it.
+bool CopyMethod(Reader* r, const ConstantPool& pool, const HookConstants& hook,
+                std::vector<EntryProbe>* probes, Writer* w) {
+    const uint32_t access = r->U2(), name = r->U2(), descriptor = r->U2();
+    if (name >= pool.count || descriptor >= pool.count) return false;
+    w->U2(access); w->U2(name); w->U2(descriptor);
+    EntryProbe* probe = nullptr;
+    for (EntryProbe& p : *probes) {
+        if (p.name == pool.utf8[name] && p.descriptor == pool.utf8[descriptor]) probe = &p;
+    }
+    const bool candidate = probe != nullptr && pool.utf8[name] != "<init>" &&
+                           !(access & (kAccNative | kAccAbstract));
+    const uint32_t attributes = r->U2();
+    w->U2(attributes);
+    for (uint32_t i = 0; i < attributes && !r->failed; ++i) {
+        const uint32_t attrName = r->U2();
+        const uint32_t length = r->U4();
+        if (attrName >= pool.count || !r->Has(length)) return false;
+        w->U2(attrName);
+        if (candidate && pool.utf8[attrName] == "Code") {
+            const size_t readFrom = r->pos;
+            const size_t writtenTo = w->out->size();
+            const uint32_t idConstant = hook.firstId + static_cast<uint32_t>(probe - probes->data());
+            if (WriteInstrumentedCode(r, pool, length, (access & kAccStatic) != 0, hook.methodref,
+                                      idConstant, w)) {
+                probe->instrumented = true;
+                continue;
+            }
+            // Not instrumentable: the method stays as it was.
+            r->pos = readFrom;
+            r->failed = false;
+            w->out->resize(writtenTo);
+        }
+        w->U4(length);
+        w->Bytes(r->data + r->pos, length);
+        r->pos += length;
+    }
+    return !r->failed;
+}
+}  // namespace
+
+bool RewriteClass(const uint8_t* data, size_t size, std::vector<EntryProbe>* probes,
+                  std::vector<uint8_t>* out) {
+    out->clear();
+    for (EntryProbe& p : *probes) p.instrumented = false;
+    Reader r{data, size};
+    if (r.U4() != 0xCAFEBABE) return false;
+    r.U2(); r.U2();  // minor and major version
+    ConstantPool pool;
+    if (!ReadConstantPool(&r, &pool)) return false;
+    const size_t added = 6 + probes->size();
+    if (pool.count + added > 65535) return false;
+
+    out->reserve(size + 128 + probes->size() * 16);
+    Writer w{out};
+    w.Bytes(data, 8);
+    w.U2(static_cast<uint32_t>(pool.count + added));
+    w.Bytes(data + pool.begin, pool.end - pool.begin);
+    const HookConstants hook = AppendHookConstants(&w, pool.count, *probes);
+
+    // access flags, this and super class, interfaces
+    const size_t membersFrom = r.pos;
+    r.Skip(6);
+    r.Skip(2 * size_t{r.U2()});
+    // fields
+    const uint32_t fields = r.U2();
+    for (uint32_t i = 0; i < fields && !r.failed; ++i) {
+        r.Skip(6);
+        SkipAttributes(&r);
+    }
+    if (r.failed) { out->clear(); return false; }
+    w.Bytes(data + membersFrom, r.pos - membersFrom);
+    // methods
+    const uint32_t methods = r.U2();
+    w.U2(methods);
+    for (uint32_t i = 0; i < methods; ++i) {
+        if (!CopyMethod(&r, pool, hook, probes, &w)) { out->clear(); return false; }
+    }
+    // class attributes
+    const size_t attributesFrom = r.pos;
+    SkipAttributes(&r);
+    if (r.failed || r.pos != size) { out->clear(); return false; }
+    w.Bytes(data + attributesFrom, r.pos - attributesFrom);
+
+    bool any = false;
+    for (const EntryProbe& p : *probes) any = any || p.instrumented;
+    if (!any) out->clear();
+    return any;
+}

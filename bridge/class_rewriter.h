@@ -1,0 +1,32 @@
+// A class file rewriter that makes chosen methods begin with a call of the entry hook:
+//
+//     aload_0 (aconst_null in a static method); ldc_w <the probe's id>;
+//     invokestatic com/vexo/internal/EntryHook.enter(Ljava/lang/Object;I)V; nop
+//
+// The prefix is 8 bytes, a multiple of 4, so the padding of switch instructions is unchanged
+// and every relative branch stays valid; the code offsets of the exception table, the stack
+// map, and the line and local variable tables move by 8. Methods the rewriter cannot handle
+// safely (constructors, methods without code, code that would grow beyond 65535 bytes, code
+// attributes it does not know) are left as they are.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr const char* kEntryHookClass = "com/vexo/internal/EntryHook";
+constexpr const char* kEntryHookMethod = "enter";
+constexpr const char* kEntryHookDescriptor = "(Ljava/lang/Object;I)V";
+
+struct EntryProbe {
+    std::string name;        // e.g. "deposit"
+    std::string descriptor;  // e.g. "(J)V"
+    int32_t id;              // handed to the hook
+    bool instrumented;       // out: the method now begins with the hook call
+};
+
+// Rewrites the class file in `data`. Returns false (and leaves `out` empty) when the class file
+// is malformed or no probe's method could be instrumented.
+bool RewriteClass(const uint8_t* data, size_t size, std::vector<EntryProbe>* probes,
+                  std::vector<uint8_t>* out);

@@ -1,0 +1,8 @@
+// The class instrumented methods call on entry, defined at run time in the boot loader so that
+// classes of every loader can reach it, with its native method bound to the bridge.
+#pragma once
+
+#include <jni.h>
+
+// Defines the hook class and binds its native (once). Returns false when that failed.
+bool EnsureEntryHookClass(JNIEnv* env);

@@ -1,0 +1,206 @@
+#include "bridge/entry_instrumentation.h"
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bridge/class_rewriter.h"
+#include "bridge/entry_hook.h"
+#include "bridge/session.h"
+#include "platform/os.h"
+
+namespace {
+constexpr jint kMaxProbes = 1 << 16;
+constexpr jint kAccNative = 0x0100;
+constexpr jint kAccAbstract = 0x0400;
+
+struct Probe {
+    jmethodID method = nullptr;
+    jclass declaringClass = nullptr;  // global reference
+    std::string name;
+    std::string descriptor;
+    bool fit = false;           // may take the instrumentation road
+    bool wanted = false;        // armed on the instrumentation road
+    bool instrumented = false;  // the class's current version calls the hook for it
+};
+
+struct Instrumentation {
+    jvmtiEnv* jvmti = nullptr;
+    bool available = false;
+    OsLock lock;                // arming may run on several threads at once
+    std::vector<Probe> probes;  // the index is the probe's id
+};
+
+Instrumentation g_inst;
+// The method of each armed probe, read by the hook without a lock.
+std::atomic<jmethodID> g_armed[kMaxProbes];
+// Set while this thread retransforms a class for the bridge.
+thread_local bool t_retransforming = false;
+
+bool InNamedModule(JNIEnv* env, jclass clazz) {
+    jobject module = env->GetModule(clazz);
+    if (module == nullptr) {
+        env->ExceptionClear();
+        return false;
+    }
+    jclass moduleClass = env->GetObjectClass(module);
+    const jmethodID isNamed = env->GetMethodID(moduleClass, "isNamed", "()Z");
+    const bool named = isNamed != nullptr && env->CallBooleanMethod(module, isNamed);
+    env->ExceptionClear();
+    env->DeleteLocalRef(moduleClass);
+    env->DeleteLocalRef(module);
+    return named;
+}
+
+// Fills in what the class file hook needs to find the method, and whether it can be
+// instrumented: not native or abstract, no constructor (its receiver is not initialised at
+// entry), in a class JVMTI may retransform and that can see the hook (the unnamed module).
+void Describe(JNIEnv* env, Probe* p) {
+    jvmtiEnv* jvmti = g_inst.jvmti;
+    jclass declaring = nullptr;
+    char* name = nullptr;
+    char* signature = nullptr;
+    jint modifiers = 0;
+    jboolean modifiable = JNI_FALSE;
+    if (jvmti->GetMethodDeclaringClass(p->method, &declaring) != JVMTI_ERROR_NONE ||
+        jvmti->GetMethodName(p->method, &name, &signature, nullptr) != JVMTI_ERROR_NONE ||
+        jvmti->GetMethodModifiers(p->method, &modifiers) != JVMTI_ERROR_NONE) {
+        return;
+    }
+    p->name = name;
+    p->descriptor = signature;
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    jvmti->IsModifiableClass(declaring, &modifiable);
+    p->declaringClass = static_cast<jclass>(env->NewGlobalRef(declaring));
+    p->fit = p->declaringClass != nullptr && modifiable && !(modifiers & (kAccNative | kAccAbstract)) &&
+             p->name != "<init>" && !InNamedModule(env, declaring);
+    env->DeleteLocalRef(declaring);
+}
+
+// The probe of `method`, made on first sight when `create`. Under the lock.
+Probe* Find(JNIEnv* env, jmethodID method, bool create) {
+    for (Probe& p : g_inst.probes) {
+        if (p.method == method) return &p;
+    }
+    if (!create || static_cast<jint>(g_inst.probes.size()) >= kMaxProbes) return nullptr;
+    g_inst.probes.emplace_back();
+    Probe* p = &g_inst.probes.back();
+    p->method = method;
+    Describe(env, p);
+    return p;
+}
+
+jint IdOf(const Probe* p) { return static_cast<jint>(p - g_inst.probes.data()); }
+
+// Retransforms the class; the class file hook instruments its wanted probes. Under the lock.
+jvmtiError Retransform(jclass clazz) {
+    jvmtiEnv* jvmti = g_inst.jvmti;
+    jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    t_retransforming = true;
+    const jvmtiError error = jvmti->RetransformClasses(1, &clazz);
+    t_retransforming = false;
+    jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    return error;
+}
+
+bool SameClass(JNIEnv* env, const Probe& p, jclass clazz) {
+    return p.declaringClass != nullptr && env->IsSameObject(p.declaringClass, clazz);
+}
+
+// Arms `p` by instrumentation. Returns false (nothing armed, the probe unfit from now on) when
+// the class could not be rewritten for it.
+bool Instrument(JNIEnv* env, Probe* p) {
+    p->wanted = true;
+    const jvmtiError error = Retransform(p->declaringClass);
+    if (error == JVMTI_ERROR_NONE && p->instrumented) {
+        g_armed[IdOf(p)].store(p->method, std::memory_order_release);
+        return true;
+    }
+    p->wanted = false;
+    p->fit = false;
+    if (error != JVMTI_ERROR_NONE) {
+        // The VM refused the rewritten class (it stays as it was); give the class's other
+        // probes their instrumentation back without this one.
+        for (const Probe& other : g_inst.probes) {
+            if (other.wanted && SameClass(env, other, p->declaringClass)) {
+                Retransform(p->declaringClass);
+                break;
+            }
+        }
+    }
+    return false;
+}
+}  // namespace
+
+void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints) {
+    OsLockInit(&g_inst.lock);
+    g_inst.jvmti = jvmti;
+    jvmtiCapabilities granted = {};
+    jvmti->GetCapabilities(&granted);
+    g_inst.available = !forceBreakpoints && granted.can_retransform_classes;
+}
+
+jmethodID ArmedProbeMethod(jint id) {
+    if (id < 0 || id >= kMaxProbes) return nullptr;
+    return g_armed[id].load(std::memory_order_acquire);
+}
+
+jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
+    JNIEnv* env = BridgeJni();
+    if (location == 0 && g_inst.available && env != nullptr) {
+        OsLockEnter(&g_inst.lock);
+        Probe* p = Find(env, method, true);
+        jvmdiError result = -1;
+        if (p != nullptr && p->wanted) {
+            result = JVMDI_ERROR_DUPLICATE;
+        } else if (p != nullptr && p->fit && EnsureEntryHookClass(env) && Instrument(env, p)) {
+            result = JVMDI_ERROR_NONE;
+        }
+        OsLockLeave(&g_inst.lock);
+        if (result != -1) return result;
+    }
+    return static_cast<jvmdiError>(g_inst.jvmti->SetBreakpoint(method, location));
+}
+
+jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
+    JNIEnv* env = BridgeJni();
+    if (location == 0 && g_inst.available && env != nullptr) {
+        OsLockEnter(&g_inst.lock);
+        Probe* p = Find(env, method, false);
+        const bool instrumented = p != nullptr && p->wanted;
+        if (instrumented) {
+            p->wanted = false;
+            g_armed[IdOf(p)].store(nullptr, std::memory_order_release);
+            Retransform(p->declaringClass);
+        }
+        OsLockLeave(&g_inst.lock);
+        if (instrumented) return JVMDI_ERROR_NONE;
+    }
+    return static_cast<jvmdiError>(g_inst.jvmti->ClearBreakpoint(method, location));
+}
+
+void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass classBeingRedefined,
+                                              jobject, const char*, jobject, jint length,
+                                              const unsigned char* data, jint* newLength,
+                                              unsigned char** newData) {
+    if (!t_retransforming || classBeingRedefined == nullptr) return;
+    std::vector<EntryProbe> wanted;
+    std::vector<Probe*> owners;
+    for (Probe& p : g_inst.probes) {
+        if (!SameClass(jni, p, classBeingRedefined)) continue;
+        p.instrumented = false;
+        if (!p.wanted) continue;
+        wanted.push_back({p.name, p.descriptor, IdOf(&p), false});
+        owners.push_back(&p);
+    }
+    std::vector<uint8_t> bytes;
+    if (wanted.empty() || !RewriteClass(data, static_cast<size_t>(length), &wanted, &bytes)) return;
+    unsigned char* memory = nullptr;
+    if (g_inst.jvmti->Allocate(static_cast<jlong>(bytes.size()), &memory) != JVMTI_ERROR_NONE) return;
+    std::memcpy(memory, bytes.data(), bytes.size());
+    *newLength = static_cast<jint>(bytes.size());
+    *newData = memory;
+    for (size_t i = 0; i < wanted.size(); ++i) owners[i]->instrumented = wanted[i].instrumented;
+}

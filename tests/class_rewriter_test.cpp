@@ -1,0 +1,175 @@
+// The class file rewriter: rewritten classes pass the JVM's verifier, behave as before and call
+// the entry hook first; what it cannot handle safely it leaves alone.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bridge/class_rewriter.h"
+#include "tests/harness/test_jvm.h"
+
+namespace {
+struct HookCall {
+    jobject receiver;  // global reference, or null
+    jint id;
+};
+std::vector<HookCall> g_hookCalls;
+
+void JNICALL RecordingEnter(JNIEnv* env, jclass, jobject receiver, jint id) {
+    g_hookCalls.push_back({receiver != nullptr ? env->NewGlobalRef(receiver) : nullptr, id});
+}
+
+// A hook class of the test's own, in the boot loader as the bridge defines it.
+void DefineTestHook(JNIEnv* env) {
+    static bool defined = false;
+    if (defined) return;
+    defined = true;
+    const unsigned char bytes[] = {
+        0xCA, 0xFE, 0xBA, 0xBE, 0, 0, 0, 52, 0, 7,
+        1, 0, 27, 'c', 'o', 'm', '/', 'v', 'e', 'x', 'o', '/', 'i', 'n', 't', 'e', 'r', 'n', 'a',
+        'l', '/', 'E', 'n', 't', 'r', 'y', 'H', 'o', 'o', 'k',
+        7, 0, 1,
+        1, 0, 16, 'j', 'a', 'v', 'a', '/', 'l', 'a', 'n', 'g', '/', 'O', 'b', 'j', 'e', 'c', 't',
+        7, 0, 3,
+        1, 0, 5, 'e', 'n', 't', 'e', 'r',
+        1, 0, 22, '(', 'L', 'j', 'a', 'v', 'a', '/', 'l', 'a', 'n', 'g', '/', 'O', 'b', 'j', 'e',
+        'c', 't', ';', 'I', ')', 'V',
+        0, 0x31, 0, 2, 0, 4, 0, 0, 0, 0, 0, 1, 0x01, 0x09, 0, 5, 0, 6, 0, 0, 0, 0};
+    jclass hook = env->DefineClass(kEntryHookClass, nullptr, reinterpret_cast<const jbyte*>(bytes),
+                                   sizeof bytes);
+    ASSERT_NE(hook, nullptr);
+    JNINativeMethod native = {const_cast<char*>("enter"), const_cast<char*>(kEntryHookDescriptor),
+                              reinterpret_cast<void*>(RecordingEnter)};
+    ASSERT_EQ(env->RegisterNatives(hook, &native, 1), JNI_OK);
+}
+
+std::vector<uint8_t> ClassBytes(JNIEnv* env, const char* resource) {
+    jclass loaderClass = env->FindClass("java/lang/ClassLoader");
+    jmethodID get = env->GetStaticMethodID(loaderClass, "getSystemResourceAsStream",
+                                           "(Ljava/lang/String;)Ljava/io/InputStream;");
+    jobject in = env->CallStaticObjectMethod(loaderClass, get, env->NewStringUTF(resource));
+    jmethodID readAll = env->GetMethodID(env->FindClass("java/io/InputStream"), "readAllBytes", "()[B");
+    auto array = static_cast<jbyteArray>(env->CallObjectMethod(in, readAll));
+    std::vector<uint8_t> bytes(static_cast<size_t>(env->GetArrayLength(array)));
+    env->GetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()), reinterpret_cast<jbyte*>(bytes.data()));
+    return bytes;
+}
+
+// Defines `bytes` in a class loader of its own (so the system loader's copy stays untouched).
+jclass DefineInFreshLoader(JNIEnv* env, const char* name, const std::vector<uint8_t>& bytes) {
+    jclass loaderClass = env->FindClass("java/net/URLClassLoader");
+    jmethodID make = env->GetMethodID(loaderClass, "<init>", "([Ljava/net/URL;)V");
+    jobject loader = env->NewObject(loaderClass, make, env->NewObjectArray(0, env->FindClass("java/net/URL"), nullptr));
+    jclass c = env->DefineClass(name, loader, reinterpret_cast<const jbyte*>(bytes.data()),
+                                static_cast<jsize>(bytes.size()));
+    if (c == nullptr) {
+        env->ExceptionDescribe();
+        env->ExceptionClear();
+    }
+    return c;
+}
+
+jint CallInt(JNIEnv* env, jobject target, jclass c, const char* name, jint arg) {
+    return env->CallIntMethod(target, env->GetMethodID(c, name, "(I)I"), arg);
+}
+
+TEST(ClassRewriter, RewrittenMethodsVerifyBehaveAsBeforeAndCallTheHookFirst) {
+    JNIEnv* env = TestEnv();
+    DefineTestHook(env);
+    std::vector<uint8_t> original = ClassBytes(env, "vexotest/Rewritable.class");
+    std::vector<EntryProbe> probes = {{"switches", "(I)I", 7, false},
+                                      {"risky", "(I)I", 70000, false},
+                                      {"count", "(I)I", 9, false},
+                                      {"<init>", "()V", 3, false}};
+    std::vector<uint8_t> rewritten;
+    ASSERT_TRUE(RewriteClass(original.data(), original.size(), &probes, &rewritten));
+    EXPECT_TRUE(probes[0].instrumented && probes[1].instrumented && probes[2].instrumented);
+    EXPECT_FALSE(probes[3].instrumented) << "a constructor's receiver is not initialised at entry";
+
+    jclass plain = env->FindClass("vexotest/Rewritable");
+    jclass traced = DefineInFreshLoader(env, "vexotest/Rewritable", rewritten);
+    ASSERT_NE(traced, nullptr) << "the verifier refused the rewritten class";
+    jobject a = env->NewObject(plain, env->GetMethodID(plain, "<init>", "()V"));
+    jobject b = env->NewObject(traced, env->GetMethodID(traced, "<init>", "()V"));
+    EXPECT_TRUE(g_hookCalls.empty()) << "the constructor was left alone";
+
+    for (jint n : {1, 2, 3, 70, 5}) {
+        EXPECT_EQ(CallInt(env, a, plain, "switches", n), CallInt(env, b, traced, "switches", n)) << n;
+    }
+    for (jint n : {-2, 0, 10}) {
+        EXPECT_EQ(CallInt(env, a, plain, "risky", n), CallInt(env, b, traced, "risky", n)) << n;
+    }
+    jmethodID countPlain = env->GetStaticMethodID(plain, "count", "(I)I");
+    jmethodID countTraced = env->GetStaticMethodID(traced, "count", "(I)I");
+    EXPECT_EQ(env->CallStaticIntMethod(plain, countPlain, 1000),
+              env->CallStaticIntMethod(traced, countTraced, 1000));
+    EXPECT_FALSE(env->ExceptionCheck());
+
+    ASSERT_EQ(g_hookCalls.size(), 9u);
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(g_hookCalls[i].id, 7);
+        EXPECT_TRUE(env->IsSameObject(g_hookCalls[i].receiver, b));
+    }
+    for (size_t i = 5; i < 8; ++i) EXPECT_EQ(g_hookCalls[i].id, 70000) << "ids beyond a short's range";
+    EXPECT_EQ(g_hookCalls[8].id, 9);
+    EXPECT_EQ(g_hookCalls[8].receiver, nullptr) << "a static method passes no receiver";
+}
+
+// A class "T" with one static method m()V of `codeLength` bytes: nops and a return.
+std::vector<uint8_t> ClassWithCode(uint32_t codeLength) {
+    std::vector<uint8_t> b = {0xCA, 0xFE, 0xBA, 0xBE, 0, 0, 0, 52, 0, 8};
+    auto u2 = [&](uint32_t v) { b.push_back(uint8_t(v >> 8)); b.push_back(uint8_t(v)); };
+    auto u4 = [&](uint32_t v) { u2(v >> 16); u2(v); };
+    auto utf8 = [&](const char* s) { b.push_back(1); u2(uint32_t(std::strlen(s))); b.insert(b.end(), s, s + std::strlen(s)); };
+    utf8("T"); b.push_back(7); u2(1);
+    utf8("java/lang/Object"); b.push_back(7); u2(3);
+    utf8("m"); utf8("()V"); utf8("Code");
+    u2(0x21); u2(2); u2(4); u2(0); u2(0);
+    u2(1);
+    u2(0x09); u2(5); u2(6); u2(1);
+    u2(7); u4(12 + codeLength); u2(0); u2(0); u4(codeLength);
+    b.insert(b.end(), codeLength - 1, 0x00);
+    b.push_back(0xb1);
+    u2(0); u2(0);
+    u2(0);
+    return b;
+}
+
+TEST(ClassRewriter, CodeThatWouldOutgrowTheLimitIsLeftAloneAndCodeThatFitsRuns) {
+    JNIEnv* env = TestEnv();
+    DefineTestHook(env);
+    std::vector<EntryProbe> probes = {{"m", "()V", 4, false}};
+    std::vector<uint8_t> out;
+    const std::vector<uint8_t> tooLong = ClassWithCode(65528);
+    EXPECT_FALSE(RewriteClass(tooLong.data(), tooLong.size(), &probes, &out));
+    EXPECT_FALSE(probes[0].instrumented);
+    EXPECT_TRUE(out.empty());
+
+    const std::vector<uint8_t> fits = ClassWithCode(65527);
+    ASSERT_TRUE(RewriteClass(fits.data(), fits.size(), &probes, &out));
+    jclass t = DefineInFreshLoader(env, "T", out);
+    ASSERT_NE(t, nullptr);
+    g_hookCalls.clear();
+    env->CallStaticVoidMethod(t, env->GetStaticMethodID(t, "m", "()V"));
+    ASSERT_EQ(g_hookCalls.size(), 1u);
+    EXPECT_EQ(g_hookCalls[0].id, 4);
+}
+
+TEST(ClassRewriter, TruncatedOrCorruptClassFilesAreRefusedWithoutHarm) {
+    JNIEnv* env = TestEnv();
+    const std::vector<uint8_t> original = ClassBytes(env, "vexotest/Rewritable.class");
+    std::vector<EntryProbe> probes = {{"switches", "(I)I", 1, false}};
+    std::vector<uint8_t> out;
+    for (size_t size = 0; size < original.size(); ++size) {
+        EXPECT_FALSE(RewriteClass(original.data(), size, &probes, &out)) << "truncated to " << size;
+        EXPECT_TRUE(out.empty());
+    }
+    std::vector<uint8_t> corrupt = original;
+    corrupt[10] = 99;  // the first constant's tag
+    EXPECT_FALSE(RewriteClass(corrupt.data(), corrupt.size(), &probes, &out));
+    std::vector<EntryProbe> none = {{"absent", "()V", 1, false}};
+    EXPECT_FALSE(RewriteClass(original.data(), original.size(), &none, &out))
+        << "nothing to instrument: the class stays as it is";
+}
+}  // namespace
