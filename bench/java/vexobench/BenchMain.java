@@ -14,6 +14,7 @@ import java.util.concurrent.atomic.AtomicLong;
  *   workload-unwatched [R] the same after that watch was armed and removed again
  *                        (R rounds per timed loop, default 20M)
  *   method N             N hits on a method trace point, recorded and delivered
+ *   method-threads N T   T threads making N hits each on one method trace point: hits per second
  *   field N              N assignments of a watched field, recorded and delivered
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   jdi-target N         N calls of the method a JDI client traces (see JdiClient)
@@ -49,6 +50,18 @@ public final class BenchMain {
                 p.m_strMethodOrFieldSignature = "(J)V";
                 t.arm(p);
                 report("method-hit", t.timeHits(n, BenchMain::calls), "ns/hit");
+                break;
+            }
+            case "method-threads": {
+                int threads = Integer.parseInt(args[2]);
+                Tracing t = Tracing.start();
+                TracePoints.TracePoint p = new TracePoints.TracePoint();
+                p.m_strClass = "vexobench.Workload$Account";
+                p.m_strMethodOrFieldName = "deposit";
+                p.m_strMethodOrFieldSignature = "(J)V";
+                t.arm(p);
+                double nsPerHit = t.timeHits(n * threads, total -> inThreads(threads, total / threads));
+                report("method-hits-per-second-" + threads + "-threads", 1e9 / nsPerHit, "hits/s");
                 break;
             }
             case "field": {
@@ -97,6 +110,21 @@ public final class BenchMain {
         Workload.Account a = new Workload.Account();
         for (int i = 0; i < n; i++) a.deposit(1);
         sink += a.balance;
+    }
+
+    static void inThreads(int threads, int callsEach) {
+        Thread[] all = new Thread[threads];
+        for (int i = 0; i < threads; i++) {
+            all[i] = new Thread(() -> calls(callsEach));
+            all[i].start();
+        }
+        for (Thread t : all) {
+            try {
+                t.join();
+            } catch (InterruptedException e) {
+                throw new IllegalStateException(e);
+            }
+        }
     }
 
     static void assignments(int n) {
