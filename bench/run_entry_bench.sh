@@ -31,9 +31,11 @@ one=$(echo "$one" | median); two=$(echo "$two" | median)
 safepoints() {  # safepoints during one run of N hits (the log's whole run, start-up included)
   "$java" "$@" -Xlog:safepoint -cp "$cp" vexobench.BenchMain method "$hits" 2>/dev/null | grep -c 'Safepoint "' || true
 }
-compiled() {  # the traced method's last compilation event
-  "$java" "$@" -XX:+PrintCompilation -cp "$cp" vexobench.BenchMain method "$hits" 2>/dev/null \
-    | grep 'Workload\$Account::deposit' | tail -1 | sed 's/^ *//'
+compiled() {  # the traced method's compilation events (time ms, id, tier, ...), or none
+  local events
+  events=$("$java" "$@" -XX:+PrintCompilation -cp "$cp" vexobench.BenchMain method "$hits" 2>/dev/null \
+    | grep 'Workload\$Account::deposit' | sed 's/^ *//; s/  */ /g' | paste -sd '|' -)
+  echo "${events:-none}"
 }
 
 echo "medians of $repeats runs; per recorded hit, delivery included"
@@ -44,5 +46,5 @@ printf '%-42s %12.0f hits/s\n' "one thread, instrumented" "$one"
 printf '%-42s %12.0f hits/s  (%.2fx one thread)\n' "two threads on the same trace point" "$two" "$(awk -v a="$two" -v b="$one" 'BEGIN {print a / b}')"
 echo "safepoints in a whole run of $hits hits: instrumented $(safepoints -agentpath:"$lib")," \
   "breakpoints $(safepoints -agentpath:"$lib"=breakpoints)"
-echo "last compilation event of the traced method, instrumented: $(compiled -agentpath:"$lib")"
-echo "last compilation event of the traced method, breakpoints:  $(compiled -agentpath:"$lib"=breakpoints)"
+echo "compilations of the traced method, instrumented: $(compiled -agentpath:"$lib")"
+echo "compilations of the traced method, breakpoints:  $(compiled -agentpath:"$lib"=breakpoints)"

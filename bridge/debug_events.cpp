@@ -60,18 +60,24 @@ void BridgeRaiseMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver) {
     Raise(jni, nullptr, &event, true, receiver);
 }
 
+// The fields an access and a modification record share, in the same order.
+template <typename FieldEventData>
+void FillFieldEvent(FieldEventData* data, jthread thread, jmethodID method, jlocation location,
+                    jclass fieldClass, jobject object, jfieldID field) {
+    data->thread = thread;
+    data->method = method;
+    data->location = location;
+    data->field_clazz = fieldClass;
+    data->object = object;
+    data->field = field;
+}
+
 void JNICALL BridgeOnFieldAccess(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
                                  jlocation location, jclass fieldClass, jobject object,
                                  jfieldID field) {
     JVMDI_Event event = {};
     event.kind = JVMDI_EVENT_FIELD_ACCESS;
-    JVMDI_field_access_event_data& data = event.u.field_access;
-    data.thread = thread;
-    data.method = method;
-    data.location = location;
-    data.field_clazz = fieldClass;
-    data.object = object;
-    data.field = field;
+    FillFieldEvent(&event.u.field_access, thread, method, location, fieldClass, object, field);
     Raise(jni, thread, &event);
 }
 
@@ -83,12 +89,7 @@ void JNICALL BridgeOnFieldModification(jvmtiEnv*, JNIEnv* jni, jthread thread, j
     JVMDI_Event event = {};
     event.kind = JVMDI_EVENT_FIELD_MODIFICATION;
     JVMDI_field_modification_event_data& data = event.u.field_modification;
-    data.thread = thread;
-    data.method = method;
-    data.location = location;
-    data.field_clazz = fieldClass;
-    data.object = object;
-    data.field = field;
+    FillFieldEvent(&data, thread, method, location, fieldClass, object, field);
     data.signature_type = signatureType;
     data.new_value = CleanValue(signatureType, newValue);
     Raise(jni, thread, &event);

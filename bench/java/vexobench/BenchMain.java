@@ -44,22 +44,14 @@ public final class BenchMain {
             }
             case "method": {
                 Tracing t = Tracing.start();
-                TracePoints.TracePoint p = new TracePoints.TracePoint();
-                p.m_strClass = "vexobench.Workload$Account";
-                p.m_strMethodOrFieldName = "deposit";
-                p.m_strMethodOrFieldSignature = "(J)V";
-                t.arm(p);
+                t.arm(depositPoint());
                 report("method-hit", t.timeHits(n, BenchMain::calls), "ns/hit");
                 break;
             }
             case "method-threads": {
                 int threads = Integer.parseInt(args[2]);
                 Tracing t = Tracing.start();
-                TracePoints.TracePoint p = new TracePoints.TracePoint();
-                p.m_strClass = "vexobench.Workload$Account";
-                p.m_strMethodOrFieldName = "deposit";
-                p.m_strMethodOrFieldSignature = "(J)V";
-                t.arm(p);
+                t.arm(depositPoint());
                 double nsPerHit = t.timeHits(n * threads, total -> inThreads(threads, total / threads));
                 report("method-hits-per-second-" + threads + "-threads", 1e9 / nsPerHit, "hits/s");
                 break;
@@ -131,6 +123,15 @@ public final class BenchMain {
         Workload.Account a = new Workload.Account();
         for (int i = 0; i < n; i++) a.balance = i;
         sink += a.balance;
+    }
+
+    /** The traced method: Account.deposit, the workload's most frequent call. */
+    static TracePoints.TracePoint depositPoint() {
+        TracePoints.TracePoint p = new TracePoints.TracePoint();
+        p.m_strClass = "vexobench.Workload$Account";
+        p.m_strMethodOrFieldName = "deposit";
+        p.m_strMethodOrFieldSignature = "(J)V";
+        return p;
     }
 
     static TracePoints.TracePoint fieldPoint(String className, String name, int flags) {

@@ -30,21 +30,6 @@ class Behaviour {
         throw new UnsupportedOperationException("always " + n);
     }
 
-    int switches(int n) {
-        int r;
-        switch (n) {
-            case 1: r = 10; break;
-            case 2: r = 20; break;
-            case 3: r = 30; break;
-            default: r = 0;
-        }
-        switch (n * 1000) {
-            case 1000: return r + 1;
-            case 70000: return r + 7;
-            default: return r;
-        }
-    }
-
     static IntUnaryOperator adder(int k) {
         return x -> x + k;
     }

@@ -34,20 +34,23 @@ public class InstrumentationTest {
     static void plainMethods() {
         TracePoint locked = Agent.method("vexoit.Behaviour", "locked", "(I)I");
         TracePoint fib = Agent.method("vexoit.Behaviour", "fib", "(I)I");
-        TracePoint switches = Agent.method("vexoit.Behaviour", "switches", "(I)I");
+        TracePoint switches = Agent.method("vexotest.Rewritable", "switches", "(I)I");
         Agent.activate(locked, fib, switches);
         Behaviour b = new Behaviour();
+        vexotest.Rewritable r = new vexotest.Rewritable();
         Check.equal(3, b.locked(3), "synchronized result");
         Check.equal(55, b.fib(10), "recursive result");
-        Check.equal(11, b.switches(1), "switch 1");
-        Check.equal(7, b.switches(70), "switch 70");
-        Check.equal(30, b.switches(3), "switch 3");
+        Check.equal(11, r.switches(1), "switch 1");
+        Check.equal(7, r.switches(70), "switch 70");
+        Check.equal(30, r.switches(3), "switch 3");
         Check.that(!Thread.holdsLock(b), "the lock was released");
         List<TraceMethodEvent> events = Agent.collect();
         Check.equal(1, Agent.count(events, locked), "synchronized entries");
         Check.equal(177, Agent.count(events, fib), "recursive entries (fib(10) makes 177 calls)");
         Check.equal(3, Agent.count(events, switches), "switch entries");
-        for (TraceMethodEvent e : events) Check.that(e.m_Subject == b, "the receiver");
+        for (TraceMethodEvent e : events) {
+            Check.that(e.m_Subject == (e.m_TracePoint == switches ? (Object) r : b), "the receiver");
+        }
     }
 
     static void exceptions() {
