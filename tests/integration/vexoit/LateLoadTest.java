@@ -5,12 +5,15 @@ import static vexoit.Check.test;
 import com.vexo.InitializeInfo;
 import com.vexo.NativeApi;
 import com.vexo.ReturnObjectArray;
+import com.vexo.TraceMethodEvent;
 import com.vexo.TracePoints;
 import com.vexo.TracePoints.TracePoint;
+import java.util.List;
 
 /**
  * The agent loaded as a plain library, without -agentpath: the VM no longer grants breakpoints
- * or field watches, so trace points stay silent, while the class listing still works.
+ * or field watches, so field trace points stay silent; method entry still works by
+ * instrumentation (retransformation is granted late), and so does the class listing.
  */
 public class LateLoadTest {
     public static void main(String[] args) throws Exception {
@@ -19,24 +22,22 @@ public class LateLoadTest {
 
     static void lateLoad() {
         NativeApi.load();
-        InitializeInfo info = new InitializeInfo();
-        Check.that(NativeApi.nativeInitialize(info), "nativeInitialize succeeded");
+        InitializeInfo info = Agent.start();
         Check.equal(1, info.m_iJVMDIVersion, "the bridge's debug interface");
         Check.that(!info.m_bDebugCanWatchFieldAccessOK && !info.m_bDebugCanWatchFieldModificationsOK,
                 "no field watch capability after start-up");
-        NativeApi.nativeSetEventTreePanel(new Agent.Panel());
 
-        TracePoints list = new TracePoints();
-        list.m_iMaxNumTraces = 100;
         TracePoint area = Agent.method("vexoit.Shape", "area", "()I");
         TracePoint i = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
-        list.m_TracePoints = new TracePoint[] {area, i};
-        NativeApi.nativeActivateTracePoints(list);
+        Agent.activate(area, i);
         Fields x = new Fields();
-        x.i = new Shape().area();
+        Shape shape = new Shape();
+        x.i = shape.area();
         Check.equal(0, x.i, "the program runs on");
-        list.m_TracePoints = new TracePoint[0];
-        NativeApi.nativeActivateTracePoints(list);
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(1, events.size(), "the method entry, by instrumentation; no field event");
+        Check.that(events.get(0).m_TracePoint == area && events.get(0).m_Subject == shape, "the entry of area");
+        Agent.activate();
 
         // A second initialisation neither connects again nor repeats the message.
         Check.that(NativeApi.nativeInitialize(new InitializeInfo()), "second nativeInitialize");
