@@ -10,6 +10,7 @@
 // breakpoints only, never by instrumentation.
 jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* reserved) {
     g_bridge.forceBreakpoints = options != nullptr && std::strstr(options, "breakpoints") != nullptr;
+    g_bridge.wantMethodEntryEvents = options != nullptr && std::strstr(options, "nojvmdi") != nullptr;
     if (!BridgeStartSession(vm, true)) return JVM_OnLoad(vm, options, reserved);
     return JVM_OnLoad(BridgeProxyVm(), options, reserved);
 }

@@ -4,6 +4,7 @@
 #include "bridge/debug_events.h"
 #include "bridge/entry_instrumentation.h"
 #include "bridge/field_watch_gate.h"
+#include "bridge/jvmpi_bridge.h"
 
 BridgeSession g_bridge;
 
@@ -19,6 +20,11 @@ jvmtiCapabilities WantedCapabilities() {
     wanted.can_generate_field_modification_events = 1;
     wanted.can_access_local_variables = 1;
     wanted.can_retransform_classes = 1;  // method entry by instrumentation; granted late too
+    // The profiler interface: identifiers in object tags, frees, every allocation.
+    wanted.can_tag_objects = 1;
+    wanted.can_generate_object_free_events = 1;
+    wanted.can_generate_sampled_object_alloc_events = 1;
+    wanted.can_generate_method_entry_events = g_bridge.wantMethodEntryEvents ? 1 : 0;
     return wanted;
 }
 
@@ -48,6 +54,10 @@ void InstallCallbacks(jvmtiEnv* jvmti) {
     callbacks.FieldAccess = BridgeOnFieldAccess;
     callbacks.FieldModification = BridgeOnFieldModification;
     callbacks.ClassFileLoadHook = InstrumentationClassFileLoadHook;
+    callbacks.ClassPrepare = JvmpiOnClassPrepare;
+    callbacks.SampledObjectAlloc = JvmpiOnSampledObjectAlloc;
+    callbacks.ObjectFree = JvmpiOnObjectFree;
+    callbacks.MethodEntry = JvmpiOnMethodEntry;
     jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks));
 }
 }  // namespace
@@ -65,6 +75,7 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     TakeCapabilities(jvmti);
     GateInit(jvmti);
     InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
+    JvmpiBridgeInit(jvmti);
     InstallCallbacks(jvmti);
     g_bridge.jvmti = jvmti;
     g_sessionState = 1;

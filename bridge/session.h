@@ -13,6 +13,9 @@ struct BridgeSession {
     jvmtiEnv* jvmti = nullptr;   // null: no session, the old interfaces come from the VM itself
     bool startedAtLoad = false;  // made in Agent_OnLoad, when the VM still grants everything
     bool forceBreakpoints = false;  // method entry by JVMTI breakpoints only (for comparison)
+    // Profiler mode is wanted (the agent's option "nojvmdi"): take the capability for JVMTI
+    // method entry events too, which HotSpot grants only at start-up.
+    bool wantMethodEntryEvents = false;
     jvmtiCapabilities granted = {};
     std::atomic<JVMDI_EventHook> debugHook{nullptr};
 };

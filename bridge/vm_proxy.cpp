@@ -1,6 +1,7 @@
 #include "bridge/vm_proxy.h"
 
 #include "bridge/jvmdi_bridge.h"
+#include "bridge/jvmpi_bridge.h"
 #include "bridge/session.h"
 #include "platform/jvmdi.h"
 #include "platform/jvmpi.h"
@@ -27,11 +28,15 @@ jint JNICALL ProxyAttachCurrentThreadAsDaemon(JavaVM*, void** penv, void* args) 
     return g_bridge.vm->AttachCurrentThreadAsDaemon(penv, args);
 }
 
-// The debug interface comes from the bridge. The profiler versions are answered here too:
-// forwarded, HotSpot would print its own refusal text.
+// The debug interface (1) and the profiler interface (1.1) come from the bridge. The other
+// versions of both are answered here too: forwarded, HotSpot would print its own refusal text.
 jint JNICALL ProxyGetEnv(JavaVM*, void** penv, jint version) {
     if (version == JVMDI_VERSION_1) {
         *penv = BridgeJvmdi();
+        return JNI_OK;
+    }
+    if (version == JVMPI_VERSION_1_1 && BridgeJvmpi() != nullptr) {
+        *penv = BridgeJvmpi();
         return JNI_OK;
     }
     const jint family = version & kInterfaceMask;

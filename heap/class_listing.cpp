@@ -5,6 +5,7 @@
 #include "agent/java_fields.h"
 #include "heap/heap_dump_walker.h"
 #include "registry/class_names.h"
+#include "registry/object_directory.h"
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
 
@@ -140,6 +141,12 @@ jboolean ConvertObjectIds(JNIEnv* env, jintArray ids, jint first, jint count,
             continue;
         }
         const auto id = static_cast<jobjectID>(slot->objectId.load(std::memory_order_relaxed));
+        // A free slot's word links the free list: it names no object. Only a slot the
+        // directory leads to is in use.
+        if (id == 0 || LookupObject(id) != handles[first + i]) {
+            env->SetObjectArrayElement(destination, at, nullptr);
+            continue;
+        }
         if (g_agent.jvmpiVersion == 11) {
             jobject object = g_agent.jvmpi->jobjectID2jobject(id);
             env->SetObjectArrayElement(destination, at, object);

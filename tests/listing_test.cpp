@@ -195,6 +195,27 @@ TEST_F(ListingTest, HandlesConvertToObjectsWithinTheirRangesOnly) {
     EXPECT_FALSE(env_->ExceptionCheck());
 }
 
+TEST_F(ListingTest, AFreedSlotConvertsToNullNotToWhatItsFreeListLinkWouldName) {
+    Start("nojvmdi");
+    jobject first = NewInstance(env_, "vexotest/Shape");
+    jobject second = NewInstance(env_, "vexotest/Circle");
+    const SlotHandle h1 = InsertObject(ProfilerIdOf(env_, first), 0, 0);
+    const SlotHandle h2 = InsertObject(ProfilerIdOf(env_, second), 0, 0);
+    ReleaseObject(ProfilerIdOf(env_, second));
+    ReleaseObject(ProfilerIdOf(env_, first));  // its slot's word now links to h2's slot
+    // An object whose identifier equals that link: read as an identifier, the link names it.
+    jobject bystander = NewInstance(env_, "vexotest/Shape");
+    ASSERT_NE(SlotOf(h1)->objectId.load(), 0);
+    ForceProfilerId(env_, bystander, static_cast<jobjectID>(SlotOf(h1)->objectId.load()));
+    const jint handles[] = {h1, h2};
+    jintArray ids = env_->NewIntArray(2);
+    env_->SetIntArrayRegion(ids, 0, 2, handles);
+    jobjectArray out = env_->NewObjectArray(2, env_->FindClass("java/lang/Object"), first);
+    EXPECT_TRUE(Java_com_vexo_NativeApi_nativeConvertObjectIDs(env_, nullptr, ids, 0, 2, out, 0));
+    EXPECT_EQ(env_->GetObjectArrayElement(out, 0), nullptr) << "a free slot named an object";
+    EXPECT_EQ(env_->GetObjectArrayElement(out, 1), nullptr);
+}
+
 TEST_F(ListingTest, AResultClassWithoutTheCountIsFilledAndOneWithoutItsArrayIsReported) {
     Script().loadedClasses = {"java/lang/String"};
     Start("");

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 
 #include "agent/java_boundary.h"
@@ -58,9 +59,12 @@ jint ScriptedRequestEvent(jint type, void* arg) {
 
 std::mutex g_idsMutex;  // guards g_objectsById
 std::vector<jobject> g_objectsById;  // global references; id = 0x1000 + 8 * index
+std::map<jobjectID, jobject> g_forcedIds;  // global references under identifiers a test chose
 
 jobject ScriptedIdToObject(jobjectID id) {
     std::lock_guard<std::mutex> hold(g_idsMutex);
+    const auto forced = g_forcedIds.find(id);
+    if (forced != g_forcedIds.end()) return TestEnv()->NewLocalRef(forced->second);
     const size_t index = (id - 0x1000) / 8;
     if (id < 0x1000 || (id - 0x1000) % 8 != 0 || index >= g_objectsById.size()) return nullptr;
     return TestEnv()->NewLocalRef(g_objectsById[index]);
@@ -302,6 +306,11 @@ jobjectID ProfilerIdOf(JNIEnv* env, jobject object) {
     }
     g_objectsById.push_back(g_realJni->NewGlobalRef(env, object));  // not counted as the agent's
     return static_cast<jobjectID>(0x1000 + 8 * (g_objectsById.size() - 1));
+}
+
+void ForceProfilerId(JNIEnv* env, jobject object, jobjectID id) {
+    std::lock_guard<std::mutex> hold(g_idsMutex);
+    g_forcedIds[id] = g_realJni->NewGlobalRef(env, object);  // not counted as the agent's
 }
 
 void SendProfilerEvent(JVMPI_Event* event) {

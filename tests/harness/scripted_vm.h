@@ -65,6 +65,8 @@ JVMDI_EventHook InstalledDebugHook();
 // The scripted profiler's identifiers of real Java objects: assigned on first sight (from
 // 0x1000 up in steps of 8), answered by jobject2jobjectID and jobjectID2jobject too.
 jobjectID ProfilerIdOf(JNIEnv* env, jobject object);
+// Makes jobjectID2jobject answer `object` for `id` too, an identifier the test chose.
+void ForceProfilerId(JNIEnv* env, jobject object, jobjectID id);
 // Hands a profiler event to the dispatcher the agent installed as NotifyEvent.
 void SendProfilerEvent(JVMPI_Event* event);
 

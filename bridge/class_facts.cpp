@@ -1,0 +1,98 @@
+#include "bridge/class_facts.h"
+
+#include "bridge/object_ids.h"
+#include "bridge/session.h"
+
+namespace {
+constexpr jint kAccStatic = 0x0008;
+
+std::string DottedName(const char* signature) {
+    std::string name = signature;
+    if (!name.empty() && name[0] == 'L' && name.back() == ';') name = name.substr(1, name.size() - 2);
+    for (char& c : name) {
+        if (c == '/') c = '.';
+    }
+    return name;
+}
+
+int PrimitiveCode(char c) {
+    switch (c) {
+        case 'Z': return JVMPI_BOOLEAN;
+        case 'C': return JVMPI_CHAR;
+        case 'F': return JVMPI_FLOAT;
+        case 'D': return JVMPI_DOUBLE;
+        case 'B': return JVMPI_BYTE;
+        case 'S': return JVMPI_SHORT;
+        case 'I': return JVMPI_INT;
+        case 'J': return JVMPI_LONG;
+        default: return 0;
+    }
+}
+
+void GatherFields(JNIEnv* env, jclass clazz, ClassFacts* facts) {
+    jvmtiEnv* jvmti = g_bridge.jvmti;
+    jint count = 0;
+    jfieldID* fields = nullptr;
+    if (jvmti->GetClassFields(clazz, &count, &fields) != JVMTI_ERROR_NONE) return;
+    for (jint i = 0; i < count; ++i) {
+        char* name = nullptr;
+        char* signature = nullptr;
+        jint modifiers = 0;
+        if (jvmti->GetFieldName(clazz, fields[i], &name, &signature, nullptr) != JVMTI_ERROR_NONE) continue;
+        jvmti->GetFieldModifiers(clazz, fields[i], &modifiers);
+        const uint32_t size = DumpValueSize(signature);
+        if (modifiers & kAccStatic) {
+            facts->statics.emplace_back(name, signature);
+            facts->staticBytes += size;
+        } else {
+            facts->ownInstanceBytes += size;
+        }
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    }
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(fields));
+    (void)env;
+}
+}  // namespace
+
+uint32_t DumpValueSize(const char* signature) {
+    switch (signature == nullptr ? 'L' : signature[0]) {
+        case 'Z': case 'B': return 1;
+        case 'C': case 'S': return 2;
+        case 'J': case 'D': return 8;
+        default: return 4;  // int, float, and an object's ID
+    }
+}
+
+void GatherClassFacts(JNIEnv* env, jclass clazz, ClassFacts* facts) {
+    jvmtiEnv* jvmti = g_bridge.jvmti;
+    *facts = ClassFacts{};
+    facts->id = IdOfObject(env, clazz);
+    char* signature = nullptr;
+    if (jvmti->GetClassSignature(clazz, &signature, nullptr) == JVMTI_ERROR_NONE) {
+        facts->name = DottedName(signature);
+        if (signature[0] == '[') {
+            facts->primitiveElement = signature[2] == '\0' ? PrimitiveCode(signature[1]) : 0;
+            facts->objectArray = facts->primitiveElement == 0;
+        }
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    }
+    jclass super = env->GetSuperclass(clazz);
+    facts->superId = IdOfObject(env, super);
+    if (super != nullptr) env->DeleteLocalRef(super);
+    jobject loader = nullptr;
+    if (jvmti->GetClassLoader(clazz, &loader) == JVMTI_ERROR_NONE && loader != nullptr) {
+        facts->loaderId = IdOfObject(env, loader);
+        env->DeleteLocalRef(loader);
+    }
+    jint count = 0;
+    jclass* interfaces = nullptr;
+    if (jvmti->GetImplementedInterfaces(clazz, &count, &interfaces) == JVMTI_ERROR_NONE) {
+        for (jint i = 0; i < count; ++i) {
+            facts->interfaces.push_back(IdOfObject(env, interfaces[i]));
+            env->DeleteLocalRef(interfaces[i]);
+        }
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(interfaces));
+    }
+    GatherFields(env, clazz, facts);
+}

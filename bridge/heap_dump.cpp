@@ -1,0 +1,224 @@
+#include "bridge/heap_dump.h"
+
+#include <cstring>
+#include <unordered_map>
+
+#include "bridge/object_ids.h"
+#include "bridge/session.h"
+
+namespace {
+void Id(std::vector<uint8_t>* out, jobjectID id) {
+    uint8_t bytes[4];
+    std::memcpy(bytes, &id, 4);  // the machine's own order
+    out->insert(out->end(), bytes, bytes + 4);
+}
+
+void U2(std::vector<uint8_t>* out, uint32_t v) {
+    out->push_back(static_cast<uint8_t>(v >> 8));
+    out->push_back(static_cast<uint8_t>(v));
+}
+
+void U4(std::vector<uint8_t>* out, uint32_t v) {
+    U2(out, v >> 16);
+    U2(out, v);
+}
+
+void Zeros(std::vector<uint8_t>* out, size_t n) { out->insert(out->end(), n, 0); }
+
+// What an object of a class needs in the dump.
+struct Shape {
+    uint32_t instanceBytes = 0;  // own and inherited instance fields
+    int primitiveElement = 0;
+    bool objectArray = false;
+    jobjectID componentId = 0;
+};
+
+struct Walk {
+    std::unordered_map<jobjectID, Shape> shapes;  // by class ID
+    std::vector<uint8_t>* out;
+};
+
+// The instance bytes of `clazz` and its superclasses, remembered per class.
+uint32_t InstanceBytes(JNIEnv* env, jclass clazz, const ClassFacts& facts,
+                       std::unordered_map<jobjectID, uint32_t>* memo) {
+    auto found = memo->find(facts.id);
+    if (found != memo->end()) return found->second;
+    uint32_t bytes = facts.ownInstanceBytes;
+    jclass super = env->GetSuperclass(clazz);
+    if (super != nullptr) {
+        ClassFacts superFacts;
+        GatherClassFacts(env, super, &superFacts);
+        bytes += InstanceBytes(env, super, superFacts, memo);
+        env->DeleteLocalRef(super);
+    }
+    memo->emplace(facts.id, bytes);
+    return bytes;
+}
+
+jobjectID ComponentId(JNIEnv* env, jclass arrayClass) {
+    jclass classClass = env->GetObjectClass(arrayClass);
+    jmethodID getComponent = env->GetMethodID(classClass, "getComponentType", "()Ljava/lang/Class;");
+    jobject component = getComponent != nullptr ? env->CallObjectMethod(arrayClass, getComponent) : nullptr;
+    env->ExceptionClear();
+    env->DeleteLocalRef(classClass);
+    const jobjectID id = IdOfObject(env, component);
+    if (component != nullptr) env->DeleteLocalRef(component);
+    return id;
+}
+
+uint8_t RootTag(jvmtiHeapReferenceKind kind) {
+    switch (kind) {
+        case JVMTI_HEAP_REFERENCE_JNI_GLOBAL: return JVMPI_GC_ROOT_JNI_GLOBAL;
+        case JVMTI_HEAP_REFERENCE_JNI_LOCAL: return JVMPI_GC_ROOT_JNI_LOCAL;
+        case JVMTI_HEAP_REFERENCE_STACK_LOCAL: return JVMPI_GC_ROOT_JAVA_FRAME;
+        case JVMTI_HEAP_REFERENCE_SYSTEM_CLASS: return JVMPI_GC_ROOT_STICKY_CLASS;
+        case JVMTI_HEAP_REFERENCE_MONITOR: return JVMPI_GC_ROOT_MONITOR_USED;
+        case JVMTI_HEAP_REFERENCE_THREAD: return JVMPI_GC_ROOT_THREAD_OBJ;
+        default: return JVMPI_GC_ROOT_UNKNOWN;
+    }
+}
+
+bool IsRoot(jvmtiHeapReferenceKind kind) {
+    return kind >= JVMTI_HEAP_REFERENCE_JNI_GLOBAL && kind <= JVMTI_HEAP_REFERENCE_OTHER;
+}
+
+jlong EnsureTag(jlong* tag) {
+    if (*tag == 0) *tag = NewObjectId();
+    return *tag;
+}
+
+// FollowReferences reports the roots first; their referents are not followed.
+jint JNICALL OnReference(jvmtiHeapReferenceKind kind, const jvmtiHeapReferenceInfo* info, jlong,
+                         jlong, jlong, jlong* tag, jlong*, jint, void* user) {
+    if (!IsRoot(kind)) return 0;
+    auto* out = static_cast<Walk*>(user)->out;
+    const uint8_t rootTag = RootTag(kind);
+    out->push_back(rootTag);
+    Id(out, static_cast<jobjectID>(EnsureTag(tag)));
+    switch (rootTag) {
+        case JVMPI_GC_ROOT_JNI_GLOBAL: Id(out, 0); break;  // the reference itself is not known
+        case JVMPI_GC_ROOT_JNI_LOCAL: case JVMPI_GC_ROOT_JAVA_FRAME:
+            Id(out, 0);  // the thread's environment
+            U4(out, info != nullptr ? static_cast<uint32_t>(info->stack_local.depth) : 0);
+            break;
+        default: break;
+    }
+    return 0;
+}
+
+jint JNICALL OnObject(jlong classTag, jlong, jlong* tag, jint length, void* user) {
+    auto* walk = static_cast<Walk*>(user);
+    if (*tag != 0 && walk->shapes.count(static_cast<jobjectID>(*tag)) != 0) return 0;  // a class
+    const auto id = static_cast<jobjectID>(EnsureTag(tag));
+    const auto classId = static_cast<jobjectID>(classTag);
+    const auto shape = walk->shapes.find(classId);
+    const Shape known = shape != walk->shapes.end() ? shape->second : Shape{};
+    std::vector<uint8_t>* out = walk->out;
+    const auto count = static_cast<uint32_t>(length < 0 ? 0 : length);
+    if (length < 0) {
+        out->push_back(JVMPI_GC_INSTANCE_DUMP);
+        Id(out, id);
+        Id(out, classId);
+        U4(out, known.instanceBytes);
+        Zeros(out, known.instanceBytes);
+    } else if (known.primitiveElement != 0) {
+        static const uint32_t kSizes[12] = {4, 0, 4, 0, 1, 2, 4, 8, 1, 2, 4, 8};
+        out->push_back(JVMPI_GC_PRIM_ARRAY_DUMP);
+        Id(out, id);
+        U4(out, count);
+        out->push_back(static_cast<uint8_t>(known.primitiveElement));
+        Zeros(out, size_t{count} * kSizes[known.primitiveElement]);
+    } else {
+        out->push_back(JVMPI_GC_OBJ_ARRAY_DUMP);
+        Id(out, id);
+        U4(out, count);
+        Id(out, known.componentId);
+        Zeros(out, size_t{count} * 4);
+    }
+    return 0;
+}
+}  // namespace
+
+void AppendClassDump(const ClassFacts& facts, uint32_t instanceSize, std::vector<uint8_t>* out) {
+    out->push_back(JVMPI_GC_CLASS_DUMP);
+    Id(out, facts.id);
+    Id(out, facts.superId);
+    Id(out, facts.loaderId);
+    Id(out, 0);  // signers
+    Id(out, 0);  // protection domain
+    Id(out, 0);  // the name's String
+    Id(out, 0);  // reserved
+    U4(out, instanceSize);
+    for (jobjectID i : facts.interfaces) Id(out, i);
+    U2(out, 0);  // no constant pool entries, as HotSpot wrote them
+    Zeros(out, facts.staticBytes);
+}
+
+void BuildHeapDump(JNIEnv* env, std::vector<uint8_t>* out) {
+    jvmtiEnv* jvmti = g_bridge.jvmti;
+    out->clear();
+    Walk walk;
+    walk.out = out;
+    std::vector<uint8_t> classes;
+    std::unordered_map<jobjectID, uint32_t> memo;
+    jint count = 0;
+    jclass* loaded = nullptr;
+    if (jvmti->GetLoadedClasses(&count, &loaded) == JVMTI_ERROR_NONE) {
+        if (env->EnsureLocalCapacity(count) != JNI_OK) env->ExceptionClear();
+        for (jint i = 0; i < count; ++i) {
+            if (env->PushLocalFrame(32) == JNI_OK) {
+                ClassFacts facts;
+                GatherClassFacts(env, loaded[i], &facts);
+                Shape shape;
+                shape.instanceBytes = InstanceBytes(env, loaded[i], facts, &memo);
+                shape.primitiveElement = facts.primitiveElement;
+                shape.objectArray = facts.objectArray;
+                if (facts.objectArray) shape.componentId = ComponentId(env, loaded[i]);
+                walk.shapes[facts.id] = shape;
+                AppendClassDump(facts, shape.instanceBytes, &classes);
+                env->PopLocalFrame(nullptr);
+            } else {
+                env->ExceptionClear();
+            }
+            env->DeleteLocalRef(loaded[i]);
+        }
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(loaded));
+    }
+    jvmtiHeapCallbacks roots = {};
+    roots.heap_reference_callback = OnReference;
+    jvmti->FollowReferences(0, nullptr, nullptr, &roots, &walk);
+    out->insert(out->end(), classes.begin(), classes.end());
+    jvmtiHeapCallbacks objects = {};
+    objects.heap_iteration_callback = OnObject;
+    jvmti->IterateThroughHeap(0, nullptr, &objects, &walk);
+}
+
+void BuildObjectDump(JNIEnv* env, jobject object, std::vector<uint8_t>* out) {
+    out->clear();
+    jclass classClass = env->FindClass("java/lang/Class");
+    const bool isClass = classClass != nullptr && env->IsInstanceOf(object, classClass);
+    env->ExceptionClear();
+    if (classClass != nullptr) env->DeleteLocalRef(classClass);
+    jclass clazz = isClass ? static_cast<jclass>(object) : env->GetObjectClass(object);
+    ClassFacts facts;
+    GatherClassFacts(env, clazz, &facts);
+    std::unordered_map<jobjectID, uint32_t> memo;
+    const uint32_t instanceBytes = InstanceBytes(env, clazz, facts, &memo);
+    if (isClass) {
+        AppendClassDump(facts, instanceBytes, out);
+        return;
+    }
+    Walk walk;
+    walk.out = out;
+    Shape shape;
+    shape.instanceBytes = instanceBytes;
+    shape.primitiveElement = facts.primitiveElement;
+    shape.objectArray = facts.objectArray;
+    if (facts.objectArray) shape.componentId = ComponentId(env, clazz);
+    walk.shapes[facts.id] = shape;
+    jlong tag = IdOfObject(env, object);
+    const jint length = facts.primitiveElement != 0 || facts.objectArray
+                            ? env->GetArrayLength(static_cast<jarray>(object)) : -1;
+    OnObject(facts.id, 0, &tag, length, &walk);
+    env->DeleteLocalRef(clazz);
+}

@@ -1,0 +1,225 @@
+#include "bridge/jvmpi_bridge.h"
+
+#include <atomic>
+#include <vector>
+
+#include "bridge/class_facts.h"
+#include "bridge/heap_dump.h"
+#include "bridge/object_ids.h"
+#include "bridge/session.h"
+
+namespace {
+JVMPI_Interface g_table;
+bool g_available = false;
+
+// The profiler events the agent enabled, by JVMPI event type.
+std::atomic<bool> g_enabled[JVMPI_MAX_EVENT_TYPE_VAL + 1];
+
+bool Enabled(jint type) { return g_enabled[type].load(std::memory_order_acquire); }
+
+void Post(JVMPI_Event* event) {
+    void (*notify)(JVMPI_Event*) = g_table.NotifyEvent;
+    if (notify != nullptr) notify(event);
+}
+
+jint JvmpiFrom(jvmtiError error) { return error == JVMTI_ERROR_NONE ? JVMPI_SUCCESS : JVMPI_NOT_AVAILABLE; }
+
+int ArrayKind(const ClassFacts& facts) {
+    if (facts.primitiveElement != 0) return facts.primitiveElement;
+    return facts.objectArray ? JVMPI_CLASS : JVMPI_NORMAL_OBJECT;
+}
+
+// An allocation event for `object` (its class's ID, array kind and size).
+void PostAllocation(JNIEnv* env, jobject object, jobjectID id, jint typeFlags) {
+    jclass clazz = env->GetObjectClass(object);
+    ClassFacts facts;
+    GatherClassFacts(env, clazz, &facts);
+    jlong size = 0;
+    g_bridge.jvmti->GetObjectSize(object, &size);
+    JVMPI_Event event = {};
+    event.event_type = JVMPI_EVENT_OBJECT_ALLOC | typeFlags;
+    event.env_id = env;
+    event.u.obj_alloc.class_id = facts.id;
+    event.u.obj_alloc.is_array = ArrayKind(facts);
+    event.u.obj_alloc.size = static_cast<jint>(size);
+    event.u.obj_alloc.obj_id = id;
+    env->DeleteLocalRef(clazz);
+    Post(&event);
+}
+
+// A class-load event for `clazz`. The strings live until the event has been handled.
+void PostClassLoad(JNIEnv* env, jclass clazz, jint typeFlags) {
+    ClassFacts facts;
+    GatherClassFacts(env, clazz, &facts);
+    std::vector<JVMPI_Field> statics;
+    for (auto& s : facts.statics) {
+        statics.push_back({const_cast<char*>(s.first.c_str()), const_cast<char*>(s.second.c_str())});
+    }
+    JVMPI_Event event = {};
+    event.event_type = JVMPI_EVENT_CLASS_LOAD | typeFlags;
+    event.env_id = env;
+    event.u.class_load.class_name = facts.name.c_str();
+    event.u.class_load.num_interfaces = static_cast<jint>(facts.interfaces.size());
+    event.u.class_load.num_static_fields = static_cast<jint>(statics.size());
+    event.u.class_load.statics = statics.empty() ? nullptr : statics.data();
+    event.u.class_load.class_id = facts.id;
+    Post(&event);
+}
+
+void PostObjectDump(JNIEnv* env, jobject object) {
+    std::vector<uint8_t> record;
+    BuildObjectDump(env, object, &record);
+    JVMPI_Event event = {};
+    event.event_type = JVMPI_EVENT_OBJECT_DUMP | JVMPI_REQUESTED_EVENT;
+    event.env_id = env;
+    event.u.object_dump.data_len = static_cast<jint>(record.size());
+    event.u.object_dump.data = reinterpret_cast<char*>(record.data());
+    Post(&event);
+}
+
+void PostHeapDump(JNIEnv* env, int level) {
+    std::vector<uint8_t> dump;
+    BuildHeapDump(env, &dump);
+    JVMPI_Event event = {};
+    event.event_type = JVMPI_EVENT_HEAP_DUMP | JVMPI_REQUESTED_EVENT;
+    event.env_id = env;
+    event.u.heap_dump.dump_level = level;
+    event.u.heap_dump.begin = reinterpret_cast<char*>(dump.data());
+    event.u.heap_dump.end = reinterpret_cast<char*>(dump.data() + dump.size());
+    Post(&event);
+}
+
+jint SetJvmtiEvent(jvmtiEvent event, bool on) {
+    return JvmpiFrom(g_bridge.jvmti->SetEventNotificationMode(on ? JVMTI_ENABLE : JVMTI_DISABLE,
+                                                              event, nullptr));
+}
+
+jint Switch(jint type, bool on) {
+    if (type < 0 || type > JVMPI_MAX_EVENT_TYPE_VAL) return JVMPI_NOT_AVAILABLE;
+    jint result;
+    switch (type) {
+        case JVMPI_EVENT_METHOD_ENTRY2:
+            result = SetJvmtiEvent(JVMTI_EVENT_METHOD_ENTRY, on);
+            break;
+        case JVMPI_EVENT_OBJECT_ALLOC:
+            // Every allocation: a sampling interval of 0 samples each one.
+            if (on) g_bridge.jvmti->SetHeapSamplingInterval(0);
+            result = SetJvmtiEvent(JVMTI_EVENT_SAMPLED_OBJECT_ALLOC, on);
+            break;
+        case JVMPI_EVENT_OBJECT_FREE:
+            result = SetJvmtiEvent(JVMTI_EVENT_OBJECT_FREE, on);
+            break;
+        case JVMPI_EVENT_CLASS_LOAD:
+            result = SetJvmtiEvent(JVMTI_EVENT_CLASS_PREPARE, on);
+            break;
+        case JVMPI_EVENT_OBJECT_MOVE:    // identifiers never move
+        case JVMPI_EVENT_CLASS_UNLOAD:   // HotSpot reports no unloading through JVMTI
+            result = JVMPI_SUCCESS;
+            break;
+        default:
+            return JVMPI_NOT_AVAILABLE;
+    }
+    if (result == JVMPI_SUCCESS) g_enabled[type].store(on, std::memory_order_release);
+    return result;
+}
+
+jint EnableEvent(jint type, void*) { return Switch(type, true); }
+jint DisableEvent(jint type, void*) { return Switch(type, false); }
+
+jint RequestEvent(jint type, void* arg) {
+    JNIEnv* env = BridgeJni();
+    if (env == nullptr) return JVMPI_NOT_AVAILABLE;
+    if (type == JVMPI_EVENT_HEAP_DUMP) {
+        const auto* dumpArg = static_cast<const JVMPI_HeapDumpArg*>(arg);
+        PostHeapDump(env, dumpArg != nullptr ? dumpArg->heap_dump_level : JVMPI_DUMP_LEVEL_2);
+        return JVMPI_SUCCESS;
+    }
+    const auto id = static_cast<jobjectID>(reinterpret_cast<uintptr_t>(arg));
+    if (type != JVMPI_EVENT_OBJECT_ALLOC && type != JVMPI_EVENT_CLASS_LOAD &&
+        type != JVMPI_EVENT_OBJECT_DUMP) {
+        return JVMPI_NOT_AVAILABLE;
+    }
+    if (env->PushLocalFrame(16) != JNI_OK) {
+        env->ExceptionClear();
+        return JVMPI_FAIL;
+    }
+    jobject object = ObjectOfId(env, id);
+    jint result = JVMPI_SUCCESS;
+    jclass classClass = env->FindClass("java/lang/Class");
+    const bool isClass = object != nullptr && env->IsInstanceOf(object, classClass);
+    if (object == nullptr || (type == JVMPI_EVENT_CLASS_LOAD && !isClass)) {
+        result = JVMPI_FAIL;
+    } else if (type == JVMPI_EVENT_OBJECT_ALLOC) {
+        PostAllocation(env, object, id, JVMPI_REQUESTED_EVENT);
+    } else if (type == JVMPI_EVENT_CLASS_LOAD) {
+        PostClassLoad(env, static_cast<jclass>(object), JVMPI_REQUESTED_EVENT);
+    } else {
+        PostObjectDump(env, object);
+    }
+    env->PopLocalFrame(nullptr);
+    return result;
+}
+
+jobject ToObject(jobjectID id) {
+    JNIEnv* env = BridgeJni();
+    return env != nullptr ? ObjectOfId(env, id) : nullptr;
+}
+
+jobjectID ToId(jobject object) {
+    JNIEnv* env = BridgeJni();
+    return env != nullptr ? IdOfObject(env, object) : 0;
+}
+}  // namespace
+
+void JvmpiBridgeInit(jvmtiEnv* jvmti) {
+    jvmtiCapabilities granted = {};
+    jvmti->GetCapabilities(&granted);
+    g_available = granted.can_tag_objects;
+    if (!g_available) return;
+    ObjectIdsInit(jvmti);
+    g_table.version = JVMPI_VERSION_1_1;
+    g_table.EnableEvent = EnableEvent;
+    g_table.DisableEvent = DisableEvent;
+    g_table.RequestEvent = RequestEvent;
+    g_table.jobjectID2jobject = ToObject;
+    g_table.jobject2jobjectID = ToId;
+}
+
+JVMPI_Interface* BridgeJvmpi() { return g_available ? &g_table : nullptr; }
+
+void JNICALL JvmpiOnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass) {
+    if (!Enabled(JVMPI_EVENT_CLASS_LOAD)) return;
+    PostClassLoad(jni, klass, 0);
+}
+
+void JNICALL JvmpiOnSampledObjectAlloc(jvmtiEnv*, JNIEnv* jni, jthread, jobject object, jclass,
+                                       jlong) {
+    if (!Enabled(JVMPI_EVENT_OBJECT_ALLOC)) return;
+    PostAllocation(jni, object, IdOfObject(jni, object), 0);
+}
+
+void JNICALL JvmpiOnObjectFree(jvmtiEnv*, jlong tag) {
+    const auto id = static_cast<jobjectID>(tag);
+    ForgetObjectId(id);
+    if (!Enabled(JVMPI_EVENT_OBJECT_FREE)) return;
+    JVMPI_Event event = {};
+    event.event_type = JVMPI_EVENT_OBJECT_FREE;
+    event.u.obj_free.obj_id = id;
+    Post(&event);
+}
+
+// The receiver comes from the frame: a VM operation per call, which makes this the slow road.
+void JNICALL JvmpiOnMethodEntry(jvmtiEnv* jvmti, JNIEnv* jni, jthread thread, jmethodID method) {
+    if (!Enabled(JVMPI_EVENT_METHOD_ENTRY2)) return;
+    jint modifiers = 0;
+    jvmti->GetMethodModifiers(method, &modifiers);
+    jobject receiver = nullptr;
+    if (!(modifiers & 0x0008)) jvmti->GetLocalInstance(thread, 0, &receiver);
+    JVMPI_Event event = {};
+    event.event_type = JVMPI_EVENT_METHOD_ENTRY2;
+    event.env_id = jni;
+    event.u.method_entry2.method_id = method;
+    event.u.method_entry2.obj_id = IdOfObject(jni, receiver);
+    if (receiver != nullptr) jni->DeleteLocalRef(receiver);
+    Post(&event);
+}

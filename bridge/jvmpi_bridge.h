@@ -1,0 +1,20 @@
+// JVMPI 1.1 over JVMTI: the table GetEnv(JVMPI_VERSION_1_1) hands out through the proxy, and
+// the JVMTI events that feed it.
+#pragma once
+
+#include <jni.h>
+#include <jvmti.h>
+
+#include "platform/jvmpi.h"
+
+// Called once the session has its capabilities.
+void JvmpiBridgeInit(jvmtiEnv* jvmti);
+
+// The table, or null when the session cannot serve the profiler interface (no object tags).
+JVMPI_Interface* BridgeJvmpi();
+
+void JNICALL JvmpiOnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass);
+void JNICALL JvmpiOnSampledObjectAlloc(jvmtiEnv*, JNIEnv* jni, jthread, jobject object,
+                                       jclass klass, jlong size);
+void JNICALL JvmpiOnObjectFree(jvmtiEnv*, jlong tag);
+void JNICALL JvmpiOnMethodEntry(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method);
