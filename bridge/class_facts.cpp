@@ -68,6 +68,9 @@ void GatherClassFacts(JNIEnv* env, jclass clazz, ClassFacts* facts) {
     jvmtiEnv* jvmti = g_bridge.jvmti;
     *facts = ClassFacts{};
     facts->id = IdOfObject(env, clazz);
+    jint status = 0;
+    jvmti->GetClassStatus(clazz, &status);
+    facts->prepared = (status & (JVMTI_CLASS_STATUS_PREPARED | JVMTI_CLASS_STATUS_ARRAY)) != 0;
     char* signature = nullptr;
     if (jvmti->GetClassSignature(clazz, &signature, nullptr) == JVMTI_ERROR_NONE) {
         facts->name = DottedName(signature);

@@ -21,6 +21,9 @@ struct ClassFacts {
     uint32_t ownInstanceBytes = 0;          // the class's own instance fields in an instance dump
     int primitiveElement = 0;               // JVMPI type code of a primitive array's elements
     bool objectArray = false;
+    // Prepared (or an array class): its fields are known. A class that is loaded but not yet
+    // prepared has no dependable static fields, so it is neither dumped nor reported.
+    bool prepared = false;
 };
 
 // The bytes a value of JVM type `signature` takes in a dump (an object as one 4-byte ID).

@@ -169,6 +169,11 @@ void BuildHeapDump(JNIEnv* env, std::vector<uint8_t>* out) {
             if (env->PushLocalFrame(32) == JNI_OK) {
                 ClassFacts facts;
                 GatherClassFacts(env, loaded[i], &facts);
+                if (!facts.prepared) {
+                    env->PopLocalFrame(nullptr);
+                    env->DeleteLocalRef(loaded[i]);
+                    continue;
+                }
                 Shape shape;
                 shape.instanceBytes = InstanceBytes(env, loaded[i], facts, &memo);
                 shape.primitiveElement = facts.primitiveElement;

@@ -47,10 +47,12 @@ void PostAllocation(JNIEnv* env, jobject object, jobjectID id, jint typeFlags) {
     Post(&event);
 }
 
-// A class-load event for `clazz`. The strings live until the event has been handled.
-void PostClassLoad(JNIEnv* env, jclass clazz, jint typeFlags) {
+// A class-load event for `clazz`. The strings live until the event has been handled. Returns
+// false (no event) for a class that is not prepared yet: its fields are not known.
+bool PostClassLoad(JNIEnv* env, jclass clazz, jint typeFlags) {
     ClassFacts facts;
     GatherClassFacts(env, clazz, &facts);
+    if (!facts.prepared) return false;
     std::vector<JVMPI_Field> statics;
     for (auto& s : facts.statics) {
         statics.push_back({const_cast<char*>(s.first.c_str()), const_cast<char*>(s.second.c_str())});
@@ -64,6 +66,7 @@ void PostClassLoad(JNIEnv* env, jclass clazz, jint typeFlags) {
     event.u.class_load.statics = statics.empty() ? nullptr : statics.data();
     event.u.class_load.class_id = facts.id;
     Post(&event);
+    return true;
 }
 
 void PostObjectDump(JNIEnv* env, jobject object) {
@@ -152,7 +155,7 @@ jint RequestEvent(jint type, void* arg) {
     } else if (type == JVMPI_EVENT_OBJECT_ALLOC) {
         PostAllocation(env, object, id, JVMPI_REQUESTED_EVENT);
     } else if (type == JVMPI_EVENT_CLASS_LOAD) {
-        PostClassLoad(env, static_cast<jclass>(object), JVMPI_REQUESTED_EVENT);
+        if (!PostClassLoad(env, static_cast<jclass>(object), JVMPI_REQUESTED_EVENT)) result = JVMPI_FAIL;
     } else {
         PostObjectDump(env, object);
     }

@@ -20,7 +20,10 @@ public class ProfilerModeTest {
         Check.run("ProfilerModeTest",
                 test("MethodEntriesOfTheClassAndItsSubclasses", ProfilerModeTest::methodEntries),
                 test("ClassListingFromAHeapDump", ProfilerModeTest::classListing),
-                test("SlotHandlesConvertBackToTheirObjects", ProfilerModeTest::conversion));
+                test("SlotHandlesConvertBackToTheirObjects", ProfilerModeTest::conversion),
+                test("ACancelFromAnotherThreadEndsTheListing", ProfilerModeTest::cancel),
+                test("ClassLoadsRaiseTheModificationCount", ProfilerModeTest::modificationCount),
+                test("CollectedObjectsLeaveTheObjectTable", ProfilerModeTest::collected));
     }
 
     static void methodEntries() {
@@ -55,6 +58,62 @@ public class ProfilerModeTest {
             Check.that(list.contains(n), n + " is listed");
         }
         Check.that(result.m_iModificationCount >= before + names.length, "the modification count rose with the loads");
+    }
+
+    static void cancel() throws Exception {
+        ReturnObjectArray full = new ReturnObjectArray();
+        NativeApi.nativeGetClasses(full);
+        java.util.concurrent.atomic.AtomicBoolean done = new java.util.concurrent.atomic.AtomicBoolean();
+        Thread canceller = new Thread(() -> {
+            while (!done.get()) NativeApi.nativeGetProgress(true, 100);
+        });
+        canceller.start();
+        ReturnObjectArray cancelled = new ReturnObjectArray();
+        NativeApi.nativeGetClasses(cancelled);
+        done.set(true);
+        canceller.join();
+        NativeApi.nativeGetProgress(false, 100);
+        Check.that(cancelled.m_iActualCount < full.m_iActualCount,
+                "the cancelled walk counted fewer classes (" + cancelled.m_iActualCount + " of " + full.m_iActualCount + ")");
+        ReturnObjectArray again = new ReturnObjectArray();
+        NativeApi.nativeGetClasses(again);
+        Check.that(again.m_iActualCount > cancelled.m_iActualCount && again.m_iActualCount >= full.m_iActualCount * 9 / 10,
+                "a listing after the cancel is whole again (" + again.m_iActualCount + " of " + full.m_iActualCount + ")");
+    }
+
+    static void modificationCount() throws Exception {
+        int before = NativeApi.nativeGetClassesModificationCount();
+        // A class of its own loader: loading it is a class load the profiler reports.
+        String jar = Shape.class.getProtectionDomain().getCodeSource().getLocation().getPath();
+        ClassLoader loader = new java.net.URLClassLoader(new java.net.URL[] {new java.io.File(jar).toURI().toURL()}, null);
+        Class.forName("vexoit.Polygon", true, loader);
+        int after = NativeApi.nativeGetClassesModificationCount();
+        Check.that(after >= before + 2, "Shape and Polygon loaded again: " + before + " -> " + after);
+    }
+
+    static void collected() throws Exception {
+        TracePoint area = Agent.method("vexoit.Stone", "area", "()I");
+        Agent.activate(area);
+        new Stone().area();  // enters it in the object table; nothing else holds it
+        Check.equal(1, Agent.collect().size(), "one entry");
+        Agent.activate();
+        int[] handles = new int[0xffff * 8];
+        for (int i = 0; i < handles.length; i++) handles[i] = ((i / 0xffff) << 16) | (i % 0xffff);
+        Check.that(stones(handles) >= 1, "the Stone is in the table");
+        for (int round = 0; round < 50 && stones(handles) > 0; round++) {
+            System.gc();
+            Thread.sleep(20);
+        }
+        Check.equal(0, stones(handles), "the collected Stones left the table");
+    }
+
+    /** How many slot handles convert to a Stone. */
+    static int stones(int[] handles) {
+        Object[] objects = new Object[handles.length];
+        NativeApi.nativeConvertObjectIDs(handles, 0, handles.length, objects, 0);
+        int n = 0;
+        for (Object o : objects) if (o instanceof Stone) n++;
+        return n;
     }
 
     static void conversion() {
