@@ -253,6 +253,31 @@ bool CopyMethod(Reader* r, const ConstantPool& pool, const HookConstants& hook,
 }
 }  // namespace
 
+bool ListInstrumentableMethods(const uint8_t* data, size_t size, std::vector<DeclaredMethod>* out) {
+    out->clear();
+    Reader r{data, size};
+    if (r.U4() != 0xCAFEBABE) return false;
+    r.U2(); r.U2();
+    ConstantPool pool;
+    if (!ReadConstantPool(&r, &pool)) return false;
+    r.Skip(6);
+    r.Skip(2 * size_t{r.U2()});
+    const uint32_t fields = r.U2();
+    for (uint32_t i = 0; i < fields && !r.failed; ++i) {
+        r.Skip(6);
+        SkipAttributes(&r);
+    }
+    const uint32_t methods = r.U2();
+    for (uint32_t i = 0; i < methods && !r.failed; ++i) {
+        const uint32_t access = r.U2(), name = r.U2(), descriptor = r.U2();
+        SkipAttributes(&r);
+        if (name >= pool.count || descriptor >= pool.count) return false;
+        if ((access & (kAccNative | kAccAbstract)) || pool.utf8[name] == "<init>") continue;
+        out->push_back({pool.utf8[name], pool.utf8[descriptor]});
+    }
+    return !r.failed;
+}
+
 bool RewriteClass(const uint8_t* data, size_t size, std::vector<EntryProbe>* probes,
                   std::vector<uint8_t>* out) {
     out->clear();

@@ -26,6 +26,16 @@ struct EntryProbe {
     bool instrumented;       // out: the method now begins with the hook call
 };
 
+// A method a class file declares that the rewriter could instrument (not a constructor, not
+// native or abstract).
+struct DeclaredMethod {
+    std::string name;
+    std::string descriptor;
+};
+
+// The instrumentable methods of the class file in `data`. False for a malformed class file.
+bool ListInstrumentableMethods(const uint8_t* data, size_t size, std::vector<DeclaredMethod>* out);
+
 // Rewrites the class file in `data`. Returns false (and leaves `out` empty) when the class file
 // is malformed or no probe's method could be instrumented.
 bool RewriteClass(const uint8_t* data, size_t size, std::vector<EntryProbe>* probes,

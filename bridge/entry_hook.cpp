@@ -6,6 +6,8 @@
 #include "bridge/class_rewriter.h"
 #include "bridge/debug_events.h"
 #include "bridge/entry_instrumentation.h"
+#include "bridge/jvmpi_bridge.h"
+#include "bridge/profiler_entries.h"
 
 namespace {
 // 0: not tried; 1: defined and bound; 2: failed.
@@ -43,9 +45,15 @@ std::vector<uint8_t> HookClassFile() {
 
 // Runs at the start of every instrumented method, on the thread that entered it.
 void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
-    const jmethodID method = ArmedProbeMethod(id);
-    if (method == nullptr) return;  // disarmed while this code version was still running
-    BridgeRaiseMethodEntry(env, method, receiver);
+    if (id >= kProfilerEntryIdBase) {
+        const jmethodID method = ProfilerEntryMethod(id);
+        if (method != nullptr) JvmpiPostMethodEntry(env, method, receiver);
+    } else {
+        const jmethodID method = ArmedProbeMethod(id);
+        if (method == nullptr) return;  // disarmed while this code version was still running
+        BridgeRaiseMethodEntry(env, method, receiver);
+        if (ProfilerEntriesOn()) JvmpiPostMethodEntry(env, method, receiver);
+    }
     // Nothing the tracing did may change the program: no exception leaves the hook.
     if (env->ExceptionCheck()) env->ExceptionClear();
 }

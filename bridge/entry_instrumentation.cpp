@@ -7,6 +7,7 @@
 
 #include "bridge/class_rewriter.h"
 #include "bridge/entry_hook.h"
+#include "bridge/profiler_entries.h"
 #include "bridge/session.h"
 #include "platform/os.h"
 
@@ -101,7 +102,9 @@ jvmtiError Retransform(jclass clazz) {
     t_retransforming = true;
     const jvmtiError error = jvmti->RetransformClasses(1, &clazz);
     t_retransforming = false;
-    jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    if (!ProfilerEntriesOn()) {
+        jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    }
     return error;
 }
 
@@ -182,25 +185,32 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
 }
 
 void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass classBeingRedefined,
-                                              jobject, const char*, jobject, jint length,
+                                              jobject loader, const char* name, jobject, jint length,
                                               const unsigned char* data, jint* newLength,
                                               unsigned char** newData) {
-    if (!t_retransforming || classBeingRedefined == nullptr) return;
+    const bool profiler = ProfilerEntriesOn();
+    if (!t_retransforming && !profiler) return;
     std::vector<EntryProbe> wanted;
     std::vector<Probe*> owners;
-    for (Probe& p : g_inst.probes) {
-        if (!SameClass(jni, p, classBeingRedefined)) continue;
-        p.instrumented = false;
-        if (!p.wanted) continue;
-        wanted.push_back({p.name, p.descriptor, IdOf(&p), false});
-        owners.push_back(&p);
+    OsLockEnter(&g_inst.lock);
+    if (classBeingRedefined != nullptr) {
+        for (Probe& p : g_inst.probes) {
+            if (!SameClass(jni, p, classBeingRedefined)) continue;
+            p.instrumented = false;
+            if (!p.wanted) continue;
+            wanted.push_back({p.name, p.descriptor, IdOf(&p), false});
+            owners.push_back(&p);
+        }
     }
+    AddProfilerEntryProbes(jni, classBeingRedefined, loader, name, data, length, &wanted);
     std::vector<uint8_t> bytes;
-    if (wanted.empty() || !RewriteClass(data, static_cast<size_t>(length), &wanted, &bytes)) return;
     unsigned char* memory = nullptr;
-    if (g_inst.jvmti->Allocate(static_cast<jlong>(bytes.size()), &memory) != JVMTI_ERROR_NONE) return;
-    std::memcpy(memory, bytes.data(), bytes.size());
-    *newLength = static_cast<jint>(bytes.size());
-    *newData = memory;
-    for (size_t i = 0; i < wanted.size(); ++i) owners[i]->instrumented = wanted[i].instrumented;
+    if (!wanted.empty() && RewriteClass(data, static_cast<size_t>(length), &wanted, &bytes) &&
+        g_inst.jvmti->Allocate(static_cast<jlong>(bytes.size()), &memory) == JVMTI_ERROR_NONE) {
+        std::memcpy(memory, bytes.data(), bytes.size());
+        *newLength = static_cast<jint>(bytes.size());
+        *newData = memory;
+        for (size_t i = 0; i < owners.size(); ++i) owners[i]->instrumented = wanted[i].instrumented;
+    }
+    OsLockLeave(&g_inst.lock);
 }

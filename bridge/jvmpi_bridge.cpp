@@ -6,6 +6,7 @@
 #include "bridge/class_facts.h"
 #include "bridge/heap_dump.h"
 #include "bridge/object_ids.h"
+#include "bridge/profiler_entries.h"
 #include "bridge/session.h"
 
 namespace {
@@ -97,12 +98,32 @@ jint SetJvmtiEvent(jvmtiEvent event, bool on) {
                                                               event, nullptr));
 }
 
+// Class prepare events serve both the class-load events and the resolution of the methods of
+// classes instrumented as they load.
+void UpdateClassPrepare() {
+    SetJvmtiEvent(JVMTI_EVENT_CLASS_PREPARE, Enabled(JVMPI_EVENT_CLASS_LOAD) || ProfilerEntriesOn());
+}
+
+// Method entries by instrumentation where retransformation was granted; JVMTI method entry
+// events (every thread interpreted, a VM operation per receiver) otherwise, or when the
+// breakpoint road is forced.
+jint SwitchMethodEntries(bool on) {
+    if (ProfilerEntriesAvailable() && !g_bridge.forceBreakpoints) {
+        const jint result = JvmpiFrom(SetProfilerEntries(BridgeJni(), on));
+        UpdateClassPrepare();
+        return result;
+    }
+    return SetJvmtiEvent(JVMTI_EVENT_METHOD_ENTRY, on);
+}
+
 jint Switch(jint type, bool on) {
     if (type < 0 || type > JVMPI_MAX_EVENT_TYPE_VAL) return JVMPI_NOT_AVAILABLE;
     jint result;
     switch (type) {
         case JVMPI_EVENT_METHOD_ENTRY2:
-            result = SetJvmtiEvent(JVMTI_EVENT_METHOD_ENTRY, on);
+            // Enabled first, so that the first instrumented entries are posted.
+            if (on) g_enabled[type].store(true, std::memory_order_release);
+            result = SwitchMethodEntries(on);
             break;
         case JVMPI_EVENT_OBJECT_ALLOC:
             // Every allocation: a sampling interval of 0 samples each one.
@@ -113,7 +134,9 @@ jint Switch(jint type, bool on) {
             result = SetJvmtiEvent(JVMTI_EVENT_OBJECT_FREE, on);
             break;
         case JVMPI_EVENT_CLASS_LOAD:
-            result = SetJvmtiEvent(JVMTI_EVENT_CLASS_PREPARE, on);
+            g_enabled[type].store(on, std::memory_order_release);
+            UpdateClassPrepare();
+            result = JVMPI_SUCCESS;
             break;
         case JVMPI_EVENT_OBJECT_MOVE:    // identifiers never move
         case JVMPI_EVENT_CLASS_UNLOAD:   // HotSpot reports no unloading through JVMTI
@@ -180,6 +203,7 @@ void JvmpiBridgeInit(jvmtiEnv* jvmti) {
     g_available = granted.can_tag_objects;
     if (!g_available) return;
     ObjectIdsInit(jvmti);
+    ProfilerEntriesInit(jvmti);
     g_table.version = JVMPI_VERSION_1_1;
     g_table.EnableEvent = EnableEvent;
     g_table.DisableEvent = DisableEvent;
@@ -190,7 +214,18 @@ void JvmpiBridgeInit(jvmtiEnv* jvmti) {
 
 JVMPI_Interface* BridgeJvmpi() { return g_available ? &g_table : nullptr; }
 
+void JvmpiPostMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver) {
+    if (!Enabled(JVMPI_EVENT_METHOD_ENTRY2)) return;
+    JVMPI_Event event = {};
+    event.event_type = JVMPI_EVENT_METHOD_ENTRY2;
+    event.env_id = jni;
+    event.u.method_entry2.method_id = method;
+    event.u.method_entry2.obj_id = IdOfObject(jni, receiver);
+    Post(&event);
+}
+
 void JNICALL JvmpiOnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass) {
+    ProfilerEntriesOnClassPrepare(jni, klass);
     if (!Enabled(JVMPI_EVENT_CLASS_LOAD)) return;
     PostClassLoad(jni, klass, 0);
 }
@@ -218,11 +253,6 @@ void JNICALL JvmpiOnMethodEntry(jvmtiEnv* jvmti, JNIEnv* jni, jthread thread, jm
     jvmti->GetMethodModifiers(method, &modifiers);
     jobject receiver = nullptr;
     if (!(modifiers & 0x0008)) jvmti->GetLocalInstance(thread, 0, &receiver);
-    JVMPI_Event event = {};
-    event.event_type = JVMPI_EVENT_METHOD_ENTRY2;
-    event.env_id = jni;
-    event.u.method_entry2.method_id = method;
-    event.u.method_entry2.obj_id = IdOfObject(jni, receiver);
+    JvmpiPostMethodEntry(jni, method, receiver);
     if (receiver != nullptr) jni->DeleteLocalRef(receiver);
-    Post(&event);
 }

@@ -13,6 +13,9 @@ void JvmpiBridgeInit(jvmtiEnv* jvmti);
 // The table, or null when the session cannot serve the profiler interface (no object tags).
 JVMPI_Interface* BridgeJvmpi();
 
+// METHOD_ENTRY2 from the entry hook of an instrumented method, when the event is enabled.
+void JvmpiPostMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver);
+
 void JNICALL JvmpiOnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass);
 void JNICALL JvmpiOnSampledObjectAlloc(jvmtiEnv*, JNIEnv* jni, jthread, jobject object,
                                        jclass klass, jlong size);

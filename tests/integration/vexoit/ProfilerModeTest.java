@@ -9,7 +9,10 @@ import com.vexo.TraceMethodEvent;
 import com.vexo.TracePoints.TracePoint;
 import java.util.List;
 
-/** Profiler mode (the agent option nojvmdi): the profiler interface served over JVMTI. */
+/**
+ * Profiler mode (the agent option nojvmdi): the profiler interface served over JVMTI, method
+ * entries by instrumentation or (with the option breakpoints) by JVMTI method entry events.
+ */
 public class ProfilerModeTest {
     public static void main(String[] args) throws Exception {
         InitializeInfo info = Agent.start();
@@ -23,7 +26,8 @@ public class ProfilerModeTest {
                 test("SlotHandlesConvertBackToTheirObjects", ProfilerModeTest::conversion),
                 test("ACancelFromAnotherThreadEndsTheListing", ProfilerModeTest::cancel),
                 test("ClassLoadsRaiseTheModificationCount", ProfilerModeTest::modificationCount),
-                test("CollectedObjectsLeaveTheObjectTable", ProfilerModeTest::collected));
+                test("CollectedObjectsLeaveTheObjectTable", ProfilerModeTest::collected),
+                test("TheRoadTaken", () -> InstrumentationTest.roadTaken(args[0])));
     }
 
     static void methodEntries() {

@@ -1,0 +1,231 @@
+#include "bridge/profiler_entries.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "bridge/entry_hook.h"
+#include "platform/os.h"
+
+namespace {
+constexpr jint kMaxEntryProbes = 1 << 20;
+
+struct PendingClass {
+    std::string name;  // internal form, pkg/Name
+    jweak loader;      // null for no loader object
+    std::vector<jint> ids;
+    std::vector<DeclaredMethod> methods;
+};
+
+struct ProfilerEntries {
+    jvmtiEnv* jvmti = nullptr;
+    bool available = false;
+    std::atomic<bool> on{false};
+    OsLock lock;
+    jint nextId = 0;                        // the next probe's offset from the base
+    std::atomic<jmethodID>* methods = nullptr;  // by offset; made on first use
+    std::vector<PendingClass> pending;      // rewritten at load, not yet prepared
+    jobject hookModule = nullptr;           // global reference, once the hook class exists
+};
+
+ProfilerEntries g_entries;
+
+jmethodID FindMethod(jvmtiEnv* jvmti, jclass klass, const DeclaredMethod& wanted) {
+    jint count = 0;
+    jmethodID* methods = nullptr;
+    jmethodID found = nullptr;
+    if (jvmti->GetClassMethods(klass, &count, &methods) != JVMTI_ERROR_NONE) return nullptr;
+    for (jint i = 0; i < count && found == nullptr; ++i) {
+        char* name = nullptr;
+        char* signature = nullptr;
+        if (jvmti->GetMethodName(methods[i], &name, &signature, nullptr) != JVMTI_ERROR_NONE) continue;
+        if (wanted.name == name && wanted.descriptor == signature) found = methods[i];
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    }
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(methods));
+    return found;
+}
+
+void Resolve(jclass klass, const std::vector<DeclaredMethod>& methods, const std::vector<jint>& ids) {
+    for (size_t i = 0; i < methods.size(); ++i) {
+        const jmethodID m = FindMethod(g_entries.jvmti, klass, methods[i]);
+        g_entries.methods[ids[i] - kProfilerEntryIdBase].store(m, std::memory_order_release);
+    }
+}
+
+// Classes the hook may be put in: application classes (a loader that is neither the boot nor
+// the platform loader). Told by the loader's class, without running Java code: this runs while
+// classes load.
+bool ApplicationLoader(JNIEnv* jni, jobject loader) {
+    if (loader == nullptr) return false;
+    jclass loaderClass = jni->GetObjectClass(loader);
+    char* signature = nullptr;
+    bool application = true;
+    if (g_entries.jvmti->GetClassSignature(loaderClass, &signature, nullptr) == JVMTI_ERROR_NONE) {
+        application = std::strcmp(signature, "Ljdk/internal/loader/ClassLoaders$PlatformClassLoader;") != 0;
+        g_entries.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    }
+    jni->DeleteLocalRef(loaderClass);
+    return application;
+}
+
+bool InNamedModule(JNIEnv* jni, jclass klass, jobject* module) {
+    *module = jni->GetModule(klass);
+    if (*module == nullptr) {
+        jni->ExceptionClear();
+        return false;
+    }
+    jclass moduleClass = jni->GetObjectClass(*module);
+    const jmethodID isNamed = jni->GetMethodID(moduleClass, "isNamed", "()Z");
+    const bool named = isNamed != nullptr && jni->CallBooleanMethod(*module, isNamed);
+    jni->ExceptionClear();
+    jni->DeleteLocalRef(moduleClass);
+    return named;
+}
+
+// Defines the hook class (once) and keeps its module. A rewritten class must find it.
+bool HookReady(JNIEnv* jni) {
+    if (!EnsureEntryHookClass(jni)) return false;
+    if (g_entries.hookModule == nullptr) {
+        jclass hook = jni->FindClass(kEntryHookClass);
+        jobject module = hook != nullptr ? jni->GetModule(hook) : nullptr;
+        jni->ExceptionClear();
+        if (module != nullptr) g_entries.hookModule = jni->NewGlobalRef(module);
+        if (module != nullptr) jni->DeleteLocalRef(module);
+        if (hook != nullptr) jni->DeleteLocalRef(hook);
+    }
+    return true;
+}
+
+// Retransforms the loaded application classes (on a live VM), which the class file hook then
+// rewrites with or without probes.
+jvmtiError RetransformApplicationClasses(JNIEnv* jni) {
+    jvmtiEnv* jvmti = g_entries.jvmti;
+    jvmtiPhase phase = JVMTI_PHASE_ONLOAD;
+    jvmti->GetPhase(&phase);
+    if (phase != JVMTI_PHASE_LIVE) return JVMTI_ERROR_NONE;  // nothing of the application yet
+    jint count = 0;
+    jclass* classes = nullptr;
+    if (jvmti->GetLoadedClasses(&count, &classes) != JVMTI_ERROR_NONE) return JVMTI_ERROR_INTERNAL;
+    if (jni->EnsureLocalCapacity(count) != JNI_OK) jni->ExceptionClear();
+    std::vector<jclass> chosen;
+    for (jint i = 0; i < count; ++i) {
+        jboolean modifiable = JNI_FALSE;
+        jobject loader = nullptr;
+        jobject module = nullptr;
+        jvmti->IsModifiableClass(classes[i], &modifiable);
+        jvmti->GetClassLoader(classes[i], &loader);
+        if (modifiable && ApplicationLoader(jni, loader) && !InNamedModule(jni, classes[i], &module)) {
+            chosen.push_back(static_cast<jclass>(jni->NewGlobalRef(classes[i])));
+        }
+        if (module != nullptr) jni->DeleteLocalRef(module);
+        if (loader != nullptr) jni->DeleteLocalRef(loader);
+        jni->DeleteLocalRef(classes[i]);
+    }
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(classes));
+    // The class file hook runs inside the call below with this frame's references counted as
+    // its own: the class list is global references by then.
+    jvmtiError error = JVMTI_ERROR_NONE;
+    if (!chosen.empty()) {
+        jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+        error = jvmti->RetransformClasses(static_cast<jint>(chosen.size()), chosen.data());
+    }
+    for (jclass c : chosen) jni->DeleteGlobalRef(c);
+    return error;
+}
+}  // namespace
+
+void ProfilerEntriesInit(jvmtiEnv* jvmti) {
+    OsLockInit(&g_entries.lock);
+    g_entries.jvmti = jvmti;
+    jvmtiCapabilities granted = {};
+    jvmti->GetCapabilities(&granted);
+    g_entries.available = granted.can_retransform_classes;
+}
+
+bool ProfilerEntriesAvailable() { return g_entries.available; }
+
+bool ProfilerEntriesOn() { return g_entries.on.load(std::memory_order_acquire); }
+
+jvmtiError SetProfilerEntries(JNIEnv* env, bool on) {
+    if (!g_entries.available) return JVMTI_ERROR_MUST_POSSESS_CAPABILITY;
+    OsLockEnter(&g_entries.lock);
+    if (g_entries.methods == nullptr) {
+        g_entries.methods = static_cast<std::atomic<jmethodID>*>(
+            std::calloc(kMaxEntryProbes, sizeof(std::atomic<jmethodID>)));
+    }
+    jvmtiError error = g_entries.methods == nullptr ? JVMTI_ERROR_OUT_OF_MEMORY : JVMTI_ERROR_NONE;
+    if (error == JVMTI_ERROR_NONE && on != ProfilerEntriesOn()) {
+        g_entries.on.store(on, std::memory_order_release);
+        if (on) g_entries.jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+        // Without JNI (while the VM starts) no application class is loaded yet.
+        if (env != nullptr) error = RetransformApplicationClasses(env);
+        if (!on) g_entries.jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    }
+    OsLockLeave(&g_entries.lock);
+    return error;
+}
+
+jmethodID ProfilerEntryMethod(jint id) {
+    const jint offset = id - kProfilerEntryIdBase;
+    if (offset < 0 || offset >= kMaxEntryProbes || g_entries.methods == nullptr) return nullptr;
+    return g_entries.methods[offset].load(std::memory_order_acquire);
+}
+
+void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loader,
+                            const char* name, const unsigned char* data, jint length,
+                            std::vector<EntryProbe>* probes) {
+    if (!ProfilerEntriesOn() || name == nullptr || !ApplicationLoader(jni, loader)) return;
+    if (!HookReady(jni)) return;
+    std::vector<DeclaredMethod> methods;
+    if (!ListInstrumentableMethods(data, static_cast<size_t>(length), &methods)) return;
+    OsLockEnter(&g_entries.lock);
+    std::vector<DeclaredMethod> chosen;
+    std::vector<jint> ids;
+    for (const DeclaredMethod& m : methods) {
+        bool traced = false;
+        for (const EntryProbe& p : *probes) traced = traced || (p.name == m.name && p.descriptor == m.descriptor);
+        if (traced || g_entries.nextId >= kMaxEntryProbes) continue;
+        const jint id = kProfilerEntryIdBase + g_entries.nextId++;
+        probes->push_back({m.name, m.descriptor, id, false});
+        chosen.push_back(m);
+        ids.push_back(id);
+    }
+    if (classBeingRedefined != nullptr) {
+        Resolve(classBeingRedefined, chosen, ids);  // the class exists: its methods are known
+    } else if (!chosen.empty()) {
+        g_entries.pending.push_back({name, loader != nullptr ? jni->NewWeakGlobalRef(loader) : nullptr,
+                                     ids, chosen});
+    }
+    OsLockLeave(&g_entries.lock);
+}
+
+void ProfilerEntriesOnClassPrepare(JNIEnv* jni, jclass klass) {
+    if (g_entries.methods == nullptr) return;
+    char* signature = nullptr;
+    if (g_entries.jvmti->GetClassSignature(klass, &signature, nullptr) != JVMTI_ERROR_NONE) return;
+    std::string name = signature;
+    g_entries.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    if (name.size() < 3 || name[0] != 'L') return;
+    name = name.substr(1, name.size() - 2);
+    jobject loader = nullptr;
+    g_entries.jvmti->GetClassLoader(klass, &loader);
+    OsLockEnter(&g_entries.lock);
+    for (size_t i = 0; i < g_entries.pending.size(); ++i) {
+        PendingClass& p = g_entries.pending[i];
+        if (p.name != name || !jni->IsSameObject(p.loader, loader)) continue;
+        jobject module = nullptr;
+        if (InNamedModule(jni, klass, &module) && g_entries.hookModule != nullptr) {
+            // The hook lives in the boot loader's unnamed module, which named modules do not read.
+            g_entries.jvmti->AddModuleReads(module, g_entries.hookModule);
+        }
+        if (module != nullptr) jni->DeleteLocalRef(module);
+        Resolve(klass, p.methods, p.ids);
+        if (p.loader != nullptr) jni->DeleteWeakGlobalRef(p.loader);
+        g_entries.pending.erase(g_entries.pending.begin() + static_cast<long>(i));
+        break;
+    }
+    OsLockLeave(&g_entries.lock);
+    if (loader != nullptr) jni->DeleteLocalRef(loader);
+}
