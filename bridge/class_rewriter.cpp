@@ -117,7 +117,25 @@ void SkipAttributes(Reader* r) {
     }
 }
 
-// The first stack map frame's offset moves by the prefix; the others are relative to it.
+// One verification type; an uninitialized value's offset (of its `new` instruction) moves.
+bool CopyVerificationType(Reader* r, Writer* w) {
+    const uint32_t tag = r->U1();
+    w->U1(tag);
+    if (tag == 7) w->U2(r->U2());                      // Object: a constant pool index
+    else if (tag == 8) w->U2(r->U2() + kPrefixLength);  // Uninitialized: a code offset
+    else if (tag > 8) return false;
+    return !r->failed;
+}
+
+bool CopyVerificationTypes(Reader* r, uint32_t n, Writer* w) {
+    for (uint32_t i = 0; i < n; ++i) {
+        if (!CopyVerificationType(r, w)) return false;
+    }
+    return true;
+}
+
+// The first frame's offset moves by the prefix (the others are relative to it), and so do the
+// offsets of uninitialized values in every frame.
 bool WriteStackMapTable(Reader* r, uint32_t length, Writer* w) {
     const size_t end = r->pos + length;
     const size_t lengthAt = w->out->size();
@@ -125,26 +143,40 @@ bool WriteStackMapTable(Reader* r, uint32_t length, Writer* w) {
     const size_t start = w->out->size();
     const uint32_t frames = r->U2();
     w->U2(frames);
-    if (frames > 0) {
+    for (uint32_t f = 0; f < frames && !r->failed; ++f) {
         const uint32_t type = r->U1();
+        const uint32_t shift = f == 0 ? kPrefixLength : 0;
+        bool ok = true;
         if (type < 64) {
-            const uint32_t delta = type + kPrefixLength;
+            const uint32_t delta = type + shift;
             if (delta < 64) w->U1(delta);
             else { w->U1(251); w->U2(delta); }
         } else if (type < 128) {
-            const uint32_t delta = type - 64 + kPrefixLength;
+            const uint32_t delta = type - 64 + shift;
             if (delta < 64) w->U1(64 + delta);
             else { w->U1(247); w->U2(delta); }
-        } else if (type >= 247) {
-            w->U1(type);
-            w->U2(r->U2() + kPrefixLength);
-        } else {
+            ok = CopyVerificationType(r, w);
+        } else if (type < 247) {
             return false;  // reserved frame types
+        } else {
+            w->U1(type);
+            w->U2(r->U2() + shift);
+            if (type == 247) {
+                ok = CopyVerificationType(r, w);
+            } else if (type >= 252 && type <= 254) {
+                ok = CopyVerificationTypes(r, type - 251, w);
+            } else if (type == 255) {
+                const uint32_t locals = r->U2();
+                w->U2(locals);
+                ok = CopyVerificationTypes(r, locals, w);
+                const uint32_t stack = r->U2();
+                w->U2(stack);
+                ok = ok && CopyVerificationTypes(r, stack, w);
+            }
         }
+        if (!ok) return false;
     }
-    if (r->failed || r->pos > end) return false;
-    w->Bytes(r->data + r->pos, end - r->pos);
-    r->pos = end;
+    if (r->failed || r->pos != end) return false;
     w->PatchU4(lengthAt, static_cast<uint32_t>(w->out->size() - start));
     return true;
 }

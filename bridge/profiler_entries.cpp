@@ -21,9 +21,12 @@ struct ProfilerEntries {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
     std::atomic<bool> on{false};
+    OsLock switchLock;  // one switch at a time; held across the retransformation
+    // The probes and pending classes. Taken inside the class file hook, after the trace point
+    // probes' lock, and never held across a JVMTI call that can run that hook.
     OsLock lock;
     jint nextId = 0;                        // the next probe's offset from the base
-    std::atomic<jmethodID>* methods = nullptr;  // by offset; made on first use
+    std::atomic<jmethodID>* methods = nullptr;  // by offset from the base
     std::vector<PendingClass> pending;      // rewritten at load, not yet prepared
     jobject hookModule = nullptr;           // global reference, once the hook class exists
 };
@@ -130,6 +133,12 @@ jvmtiError RetransformApplicationClasses(JNIEnv* jni) {
     if (!chosen.empty()) {
         jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
         error = jvmti->RetransformClasses(static_cast<jint>(chosen.size()), chosen.data());
+        if (error != JVMTI_ERROR_NONE) {
+            // One class the VM refused fails them all: take them one by one, and let the
+            // refused ones run as they are.
+            error = JVMTI_ERROR_NONE;
+            for (jclass c : chosen) jvmti->RetransformClasses(1, &c);
+        }
     }
     for (jclass c : chosen) jni->DeleteGlobalRef(c);
     return error;
@@ -138,10 +147,14 @@ jvmtiError RetransformApplicationClasses(JNIEnv* jni) {
 
 void ProfilerEntriesInit(jvmtiEnv* jvmti) {
     OsLockInit(&g_entries.lock);
+    OsLockInit(&g_entries.switchLock);
     g_entries.jvmti = jvmti;
     jvmtiCapabilities granted = {};
     jvmti->GetCapabilities(&granted);
-    g_entries.available = granted.can_retransform_classes;
+    // Zeroed pages the system provides only when touched.
+    g_entries.methods = static_cast<std::atomic<jmethodID>*>(
+        std::calloc(kMaxEntryProbes, sizeof(std::atomic<jmethodID>)));
+    g_entries.available = granted.can_retransform_classes && g_entries.methods != nullptr;
 }
 
 bool ProfilerEntriesAvailable() { return g_entries.available; }
@@ -150,11 +163,7 @@ bool ProfilerEntriesOn() { return g_entries.on.load(std::memory_order_acquire); 
 
 jvmtiError SetProfilerEntries(JNIEnv* env, bool on) {
     if (!g_entries.available) return JVMTI_ERROR_MUST_POSSESS_CAPABILITY;
-    OsLockEnter(&g_entries.lock);
-    if (g_entries.methods == nullptr) {
-        g_entries.methods = static_cast<std::atomic<jmethodID>*>(
-            std::calloc(kMaxEntryProbes, sizeof(std::atomic<jmethodID>)));
-    }
+    OsLockEnter(&g_entries.switchLock);
     jvmtiError error = g_entries.methods == nullptr ? JVMTI_ERROR_OUT_OF_MEMORY : JVMTI_ERROR_NONE;
     if (error == JVMTI_ERROR_NONE && on != ProfilerEntriesOn()) {
         g_entries.on.store(on, std::memory_order_release);
@@ -163,7 +172,7 @@ jvmtiError SetProfilerEntries(JNIEnv* env, bool on) {
         if (env != nullptr) error = RetransformApplicationClasses(env);
         if (!on) g_entries.jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
     }
-    OsLockLeave(&g_entries.lock);
+    OsLockLeave(&g_entries.switchLock);
     return error;
 }
 

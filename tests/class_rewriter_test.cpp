@@ -81,11 +81,13 @@ TEST(ClassRewriter, RewrittenMethodsVerifyBehaveAsBeforeAndCallTheHookFirst) {
     std::vector<EntryProbe> probes = {{"switches", "(I)I", 7, false},
                                       {"risky", "(I)I", 70000, false},
                                       {"count", "(I)I", 9, false},
-                                      {"<init>", "()V", 3, false}};
+                                      {"<init>", "()V", 3, false},
+                                      {"make", "(Z)Ljava/lang/Object;", 11, false}};
     std::vector<uint8_t> rewritten;
     ASSERT_TRUE(RewriteClass(original.data(), original.size(), &probes, &rewritten));
     EXPECT_TRUE(probes[0].instrumented && probes[1].instrumented && probes[2].instrumented);
     EXPECT_FALSE(probes[3].instrumented) << "a constructor's receiver is not initialised at entry";
+    EXPECT_TRUE(probes[4].instrumented);
 
     jclass plain = env->FindClass("vexotest/Rewritable");
     jclass traced = DefineInFreshLoader(env, "vexotest/Rewritable", rewritten);
@@ -105,8 +107,12 @@ TEST(ClassRewriter, RewrittenMethodsVerifyBehaveAsBeforeAndCallTheHookFirst) {
     EXPECT_EQ(env->CallStaticIntMethod(plain, countPlain, 1000),
               env->CallStaticIntMethod(traced, countTraced, 1000));
     EXPECT_FALSE(env->ExceptionCheck());
+    jmethodID make = env->GetMethodID(traced, "make", "(Z)Ljava/lang/Object;");
+    jobject made = env->CallObjectMethod(b, make, JNI_TRUE);
+    ASSERT_NE(made, nullptr) << "an object made across a branch";
+    EXPECT_FALSE(env->ExceptionCheck());
 
-    ASSERT_EQ(g_hookCalls.size(), 9u);
+    ASSERT_EQ(g_hookCalls.size(), 10u);
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(g_hookCalls[i].id, 7);
         EXPECT_TRUE(env->IsSameObject(g_hookCalls[i].receiver, b));

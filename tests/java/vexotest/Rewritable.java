@@ -36,6 +36,11 @@ public class Rewritable {
         }
     }
 
+    /** A value under construction across a branch: its stack map frame names the `new`. */
+    public Object make(boolean yes) {
+        return new StringBuilder(yes ? "yes" : "no").append(state);
+    }
+
     public static int count(int n) {
         int c = 0;
         while (n > 0) {

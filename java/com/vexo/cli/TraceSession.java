@@ -3,6 +3,7 @@ package com.vexo.cli;
 import com.vexo.InitializeInfo;
 import com.vexo.NativeApi;
 import com.vexo.RecordedData;
+import com.vexo.ReturnObjectArray;
 import com.vexo.TraceMethodEvent;
 import com.vexo.TracePoints;
 import java.util.ArrayList;
@@ -65,6 +66,41 @@ public final class TraceSession {
 
     public InitializeInfo info() {
         return info;
+    }
+
+    /** Profiler mode: the profiler interface serves method trace points (no debug hook). */
+    public boolean inProfilerMode() {
+        return info.m_iJVMPIVersion != 0 && !info.m_bDebugEventHookOK;
+    }
+
+    /** A class listing: sorted names (each once), the agent's count, the modification count. */
+    public static final class ClassListing {
+        public final List<String> names = new ArrayList<>();
+        public int count;
+        public int modificationCount;
+        public boolean fromHeapDump;
+    }
+
+    /** Lists the loaded classes: Class objects in debug mode, a heap dump's names in profiler mode. */
+    public ClassListing listClasses() {
+        ReturnObjectArray result = new ReturnObjectArray();
+        NativeApi.nativeGetClasses(result);
+        ClassListing listing = new ClassListing();
+        java.util.TreeSet<String> names = new java.util.TreeSet<>();
+        if (result.m_Objects instanceof byte[]) {
+            listing.fromHeapDump = true;
+            for (String n : new String((byte[]) result.m_Objects, java.nio.charset.StandardCharsets.UTF_8).split("\0")) {
+                if (!n.isEmpty()) names.add(n);
+            }
+        } else if (result.m_Objects instanceof Object[]) {
+            for (Object o : (Object[]) result.m_Objects) {
+                if (o instanceof Class) names.add(((Class<?>) o).getName());
+            }
+        }
+        listing.names.addAll(names);
+        listing.count = result.m_iActualCount;
+        listing.modificationCount = result.m_iModificationCount;
+        return listing;
     }
 
     /** Whether breakpoints and field watches reach the agent (the debug hook is installed). */

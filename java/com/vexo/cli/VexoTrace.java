@@ -29,12 +29,16 @@ public final class VexoTrace {
             "  --limit N                            record at most N events (default 1000000)",
             "  --json                               print JSON lines instead of text",
             "  --output FILE                        print events to FILE instead of standard output",
+            "  --profiler                           profiler mode: method trace points through the profiler interface",
+            "  --classes                            list the loaded classes when the program ends",
             "with no arguments at all, traces the bundled demo program");
 
     private final List<String> methods = new ArrayList<>();
     private final List<String> fields = new ArrayList<>();
     private int limit = 1_000_000;
     private boolean json;
+    private boolean profiler;
+    private boolean classes;
     private String output;
     private String mainClass;
     private String jar;
@@ -66,6 +70,8 @@ public final class VexoTrace {
                 case "--method": methods.add(value(args, ++i, "--method")); break;
                 case "--field": fields.add(value(args, ++i, "--field")); break;
                 case "--json": json = true; break;
+                case "--profiler": profiler = true; break;
+                case "--classes": classes = true; break;
                 case "--output": output = value(args, ++i, "--output"); break;
                 case "--jar": jar = value(args, ++i, "--jar"); break;
                 case "--limit":
@@ -91,8 +97,11 @@ public final class VexoTrace {
             mainClass = args[rest++];
         }
         programArgs = Arrays.copyOfRange(args, Math.min(rest, args.length), args.length);
-        if (methods.isEmpty() && fields.isEmpty()) {
-            throw new TraceSetupException("no trace point given (--method or --field)\n" + USAGE);
+        if (methods.isEmpty() && fields.isEmpty() && !classes) {
+            throw new TraceSetupException("no trace point given (--method or --field), nor --classes\n" + USAGE);
+        }
+        if (profiler && !fields.isEmpty()) {
+            throw new TraceSetupException("field trace points need debug mode: drop --profiler for --field");
         }
     }
 
@@ -108,7 +117,7 @@ public final class VexoTrace {
         for (String m : methods) targets.addAll(parser.method(m));
         for (String f : fields) targets.add(parser.field(f));
         TraceSession session = TraceSession.open();
-        if (!session.canTrace()) {
+        if (profiler ? !session.inProfilerMode() : !session.canTrace()) {
             throw new TraceSetupException("the agent cannot arm trace points in this VM: start it at VM start-up "
                     + "(java -agentpath:/path/to/libvexo.so), as the vexo-trace script does");
         }
@@ -193,8 +202,28 @@ public final class VexoTrace {
         } catch (InterruptedException e) {
             complete = false;
         }
-        out.print(summary(complete));
+        if (!targets.isEmpty()) out.print(summary(complete));
+        if (classes) out.print(classListing(session));
         out.flush();
+    }
+
+    /** The loaded classes, sorted, one per line, then their number. */
+    private String classListing(TraceSession session) {
+        TraceSession.ClassListing listing = session.listClasses();
+        StringBuilder b = new StringBuilder();
+        if (json) {
+            b.append("{\"classes\":[");
+            for (int i = 0; i < listing.names.size(); i++) {
+                b.append(i == 0 ? "" : ",").append(EventFormatter.quote(listing.names.get(i)));
+            }
+            return b.append("],\"count\":").append(listing.count).append(",\"modificationCount\":")
+                    .append(listing.modificationCount).append("}\n").toString();
+        }
+        b.append("--- vexo-trace classes: ").append(listing.count).append(" loaded (")
+                .append(listing.fromHeapDump ? "from a heap dump" : "from the debug interface")
+                .append("), modification count ").append(listing.modificationCount).append('\n');
+        for (String name : listing.names) b.append(name).append('\n');
+        return b.toString();
     }
 
     String summary(boolean complete) {
