@@ -52,6 +52,19 @@ cat "$out"
 count_is '^demo\.SavingsAccount\.deposit\(J\)V  demo\.SavingsAccount@' 1
 count_is '  demo\.Account@' 0
 
+echo "=== profiler mode and the class listing"
+"$tracer" --profiler --method demo.Account.deposit --classes -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?
+cat "$out" | grep -v '^\[' | head -20
+[ $status -eq 0 ] || fail "exit status $status"
+count_is '^demo\.Account\.deposit\(J\)V  demo\.(Savings)?Account@[0-9a-f]+$' 3
+has '^--- vexo-trace classes: [0-9]+ loaded \(from a heap dump\), modification count [0-9]+$'
+has '^demo\.SavingsAccount$'
+count_is '^java\.lang\.Object$' 1
+"$tracer" --classes -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?
+[ $status -eq 0 ] || fail "exit status $status"
+has '^--- vexo-trace classes: [0-9]+ loaded \(from the debug interface\), modification count 0$'
+has '^demo\.Account$'
+
 refused() {
     expected=$1; shift
     "$tracer" "$@" > "$out" 2>&1; status=$?
@@ -69,6 +82,7 @@ refused "bad trace point 'deposit'" --method deposit -- -cp "$demo" demo.Main
 refused "--limit needs a whole number" --limit many --method demo.Account.deposit -- -cp "$demo" demo.Main
 refused "no main class given" --method demo.Account.deposit -- -cp "$demo"
 refused "main class demo.Nothing not found" --method demo.Account.deposit -- -cp "$demo" demo.Nothing
+refused "field trace points need debug mode" --profiler --field demo.Account.balance -- -cp "$demo" demo.Main
 
 [ $failures -eq 0 ] && echo "vexo-trace: all checks passed"
 [ $failures -eq 0 ]

@@ -18,6 +18,8 @@ import java.util.concurrent.atomic.AtomicLong;
  *   field N              N assignments of a watched field, recorded and delivered
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   jdi-target N         N calls of the method a JDI client traces (see JdiClient)
+ *   listing MB           MB megabytes of live objects, then the class listing from a heap dump
+ *                        (profiler mode) twice, and jcmd GC.class_histogram on the same heap
  * Prints one line: name, value and unit.
  */
 public final class BenchMain {
@@ -76,6 +78,7 @@ public final class BenchMain {
                 report("jdi-hit", (System.nanoTime() - start) / (double) n, "ns/hit");
                 break;
             }
+            case "listing": listing(n); break;
             default: throw new IllegalArgumentException(mode);
         }
     }
@@ -102,6 +105,50 @@ public final class BenchMain {
         Workload.Account a = new Workload.Account();
         for (int i = 0; i < n; i++) a.deposit(1);
         sink += a.balance;
+    }
+
+    static final class Node {
+        long value;
+        Node next;
+    }
+
+    static Object[] live;
+
+    /** About `megabytes` of live objects: small instances and long arrays, half the bytes each. */
+    static void fill(int megabytes) {
+        long bytes = megabytes * 1024L * 1024L;
+        int nodes = (int) (bytes / 2 / 32);
+        int arrays = (int) (bytes / 2 / 144);
+        live = new Object[nodes + arrays];
+        Node previous = null;
+        for (int i = 0; i < nodes; i++) {
+            Node n = new Node();
+            n.value = i;
+            n.next = previous;
+            previous = n;
+            live[i] = n;
+        }
+        for (int i = 0; i < arrays; i++) live[nodes + i] = new long[16];
+    }
+
+    static void listing(int megabytes) throws Exception {
+        Tracing.start();
+        fill(megabytes);
+        System.gc();
+        for (String round : new String[] {"first", "second"}) {
+            long start = System.nanoTime();
+            com.vexo.ReturnObjectArray result = new com.vexo.ReturnObjectArray();
+            NativeApi.nativeGetClasses(result);
+            report("listing-" + round + "-" + megabytes + "MB", (System.nanoTime() - start) / 1e6, "ms");
+            if (result.m_iActualCount < 100) throw new IllegalStateException("no listing: " + result.m_iActualCount);
+        }
+        long start = System.nanoTime();
+        Process jcmd = new ProcessBuilder(System.getProperty("java.home") + "/bin/jcmd",
+                Long.toString(ProcessHandle.current().pid()), "GC.class_histogram")
+                .redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
+        jcmd.waitFor();
+        report("jcmd-class-histogram-" + megabytes + "MB", (System.nanoTime() - start) / 1e6, "ms");
+        sink += live.length;
     }
 
     static void inThreads(int threads, int callsEach) {
@@ -150,7 +197,7 @@ public final class BenchMain {
         static Tracing start() {
             Tracing t = new Tracing();
             InitializeInfo info = new InitializeInfo();
-            if (!NativeApi.nativeInitialize(info) || !info.m_bDebugEventHookOK) {
+            if (!NativeApi.nativeInitialize(info) || (!info.m_bDebugEventHookOK && info.m_iJVMPIVersion == 0)) {
                 throw new IllegalStateException("start the JVM with -agentpath:libvexo.so");
             }
             NativeApi.nativeSetEventTreePanel(new Panel());
