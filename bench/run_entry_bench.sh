@@ -5,10 +5,7 @@
 # per second with one and two threads on the same trace point.
 #   bench/run_entry_bench.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
-build=${1:-build}
-java=${JAVA_HOME:+$JAVA_HOME/bin/}java
-cp="$build/java/vexo.jar:$build/bench/vexo-bench.jar"
-lib=$(readlink -f "$build/libvexo.so")
+source "$(dirname "$0")/bench_env.sh" "${1:-build}"
 hits=${VEXO_BENCH_HITS:-200000}
 bp_hits=${VEXO_BENCH_BP_HITS:-20000}
 jdi_hits=${VEXO_BENCH_JDI_HITS:-2000}

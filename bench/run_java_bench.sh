@@ -8,10 +8,8 @@
 #     at a method-entry breakpoint.
 #   bench/run_java_bench.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
-build=${1:-build}
-java=${JAVA_HOME:+$JAVA_HOME/bin/}java
-cp="$build/java/vexo.jar:$build/bench/vexo-bench.jar"
-agent="-agentpath:$(readlink -f "$build/libvexo.so")"
+source "$(dirname "$0")/bench_env.sh" "${1:-build}"
+agent="-agentpath:$lib"
 hits=${VEXO_BENCH_HITS:-20000}
 jdi_hits=${VEXO_BENCH_JDI_HITS:-2000}
 repeats=${VEXO_BENCH_REPEATS:-3}

@@ -5,10 +5,7 @@
 # own class histogram (jcmd GC.class_histogram, started from the same process, on the same heap).
 #   bench/run_profiler_bench.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
-build=${1:-build}
-java=${JAVA_HOME:+$JAVA_HOME/bin/}java
-cp="$build/java/vexo.jar:$build/bench/vexo-bench.jar"
-lib=$(readlink -f "$build/libvexo.so")
+source "$(dirname "$0")/bench_env.sh" "${1:-build}"
 hits=${VEXO_BENCH_HITS:-200000}
 slow_hits=${VEXO_BENCH_SLOW_HITS:-5000}
 

@@ -134,6 +134,22 @@ bool CopyVerificationTypes(Reader* r, uint32_t n, Writer* w) {
     return true;
 }
 
+// Reads the header and the constant pool and steps over the class's own fields: the reader
+// stops at the method count.
+bool ReadUpToMethods(Reader* r, ConstantPool* pool) {
+    if (r->U4() != 0xCAFEBABE) return false;
+    r->U2(); r->U2();  // minor and major version
+    if (!ReadConstantPool(r, pool)) return false;
+    r->Skip(6);  // access flags, this and super class
+    r->Skip(2 * size_t{r->U2()});  // interfaces
+    const uint32_t fields = r->U2();
+    for (uint32_t i = 0; i < fields && !r->failed; ++i) {
+        r->Skip(6);
+        SkipAttributes(r);
+    }
+    return !r->failed;
+}
+
 // The first frame's offset moves by the prefix (the others are relative to it), and so do the
 // offsets of uninitialized values in every frame.
 bool WriteStackMapTable(Reader* r, uint32_t length, Writer* w) {
@@ -288,17 +304,8 @@ bool CopyMethod(Reader* r, const ConstantPool& pool, const HookConstants& hook,
 bool ListInstrumentableMethods(const uint8_t* data, size_t size, std::vector<DeclaredMethod>* out) {
     out->clear();
     Reader r{data, size};
-    if (r.U4() != 0xCAFEBABE) return false;
-    r.U2(); r.U2();
     ConstantPool pool;
-    if (!ReadConstantPool(&r, &pool)) return false;
-    r.Skip(6);
-    r.Skip(2 * size_t{r.U2()});
-    const uint32_t fields = r.U2();
-    for (uint32_t i = 0; i < fields && !r.failed; ++i) {
-        r.Skip(6);
-        SkipAttributes(&r);
-    }
+    if (!ReadUpToMethods(&r, &pool)) return false;
     const uint32_t methods = r.U2();
     for (uint32_t i = 0; i < methods && !r.failed; ++i) {
         const uint32_t access = r.U2(), name = r.U2(), descriptor = r.U2();
@@ -315,10 +322,8 @@ bool RewriteClass(const uint8_t* data, size_t size, std::vector<EntryProbe>* pro
     out->clear();
     for (EntryProbe& p : *probes) p.instrumented = false;
     Reader r{data, size};
-    if (r.U4() != 0xCAFEBABE) return false;
-    r.U2(); r.U2();  // minor and major version
     ConstantPool pool;
-    if (!ReadConstantPool(&r, &pool)) return false;
+    if (!ReadUpToMethods(&r, &pool)) return false;
     const size_t added = 6 + probes->size();
     if (pool.count + added > 65535) return false;
 
@@ -329,18 +334,8 @@ bool RewriteClass(const uint8_t* data, size_t size, std::vector<EntryProbe>* pro
     w.Bytes(data + pool.begin, pool.end - pool.begin);
     const HookConstants hook = AppendHookConstants(&w, pool.count, *probes);
 
-    // access flags, this and super class, interfaces
-    const size_t membersFrom = r.pos;
-    r.Skip(6);
-    r.Skip(2 * size_t{r.U2()});
-    // fields
-    const uint32_t fields = r.U2();
-    for (uint32_t i = 0; i < fields && !r.failed; ++i) {
-        r.Skip(6);
-        SkipAttributes(&r);
-    }
-    if (r.failed) { out->clear(); return false; }
-    w.Bytes(data + membersFrom, r.pos - membersFrom);
+    // access flags, this and super class, interfaces and fields, as they are
+    w.Bytes(data + pool.end, r.pos - pool.end);
     // methods
     const uint32_t methods = r.U2();
     w.U2(methods);

@@ -1,0 +1,5 @@
+# The settings every whole-JVM benchmark script shares; sourced with the build directory as $1.
+build=${1:-build}
+java=${JAVA_HOME:+$JAVA_HOME/bin/}java
+cp="$build/java/vexo.jar:$build/bench/vexo-bench.jar"
+lib=$(readlink -f "$build/libvexo.so")
