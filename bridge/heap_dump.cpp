@@ -36,6 +36,10 @@ struct Shape {
 struct Walk {
     std::unordered_map<jobjectID, Shape> shapes;  // by class ID
     std::vector<uint8_t>* out;
+    jobjectID classClassId = 0;  // java.lang.Class: its instances may be dumped classes
+    // The shape of the class met last: neighbouring objects are mostly of one class.
+    jobjectID lastClassId = 0;
+    Shape lastShape;
 };
 
 // The instance bytes of `clazz` and its superclasses, remembered per class.
@@ -108,11 +112,18 @@ jint JNICALL OnReference(jvmtiHeapReferenceKind kind, const jvmtiHeapReferenceIn
 
 jint JNICALL OnObject(jlong classTag, jlong, jlong* tag, jint length, void* user) {
     auto* walk = static_cast<Walk*>(user);
-    if (*tag != 0 && walk->shapes.count(static_cast<jobjectID>(*tag)) != 0) return 0;  // a class
-    const auto id = static_cast<jobjectID>(EnsureTag(tag));
     const auto classId = static_cast<jobjectID>(classTag);
-    const auto shape = walk->shapes.find(classId);
-    const Shape known = shape != walk->shapes.end() ? shape->second : Shape{};
+    if (classId == walk->classClassId && *tag != 0 &&
+        walk->shapes.count(static_cast<jobjectID>(*tag)) != 0) {
+        return 0;  // a class: its class dump is written already
+    }
+    const auto id = static_cast<jobjectID>(EnsureTag(tag));
+    if (classId != walk->lastClassId) {
+        const auto shape = walk->shapes.find(classId);
+        walk->lastShape = shape != walk->shapes.end() ? shape->second : Shape{};
+        walk->lastClassId = classId;
+    }
+    const Shape& known = walk->lastShape;
     std::vector<uint8_t>* out = walk->out;
     const auto count = static_cast<uint32_t>(length < 0 ? 0 : length);
     if (length < 0) {
@@ -154,9 +165,25 @@ void AppendClassDump(const ClassFacts& facts, uint32_t instanceSize, std::vector
     Zeros(out, facts.staticBytes);
 }
 
+// The bytes the heap holds now, which a dump's size follows closely (a record per object, its
+// values at their sizes): reserving them spares the buffer its regrowth copies.
+size_t HeapBytesInUse(JNIEnv* env) {
+    jclass runtimeClass = env->FindClass("java/lang/Runtime");
+    jmethodID get = runtimeClass ? env->GetStaticMethodID(runtimeClass, "getRuntime", "()Ljava/lang/Runtime;") : nullptr;
+    jobject runtime = get ? env->CallStaticObjectMethod(runtimeClass, get) : nullptr;
+    jmethodID total = runtime ? env->GetMethodID(runtimeClass, "totalMemory", "()J") : nullptr;
+    jmethodID free = runtime ? env->GetMethodID(runtimeClass, "freeMemory", "()J") : nullptr;
+    jlong used = total && free ? env->CallLongMethod(runtime, total) - env->CallLongMethod(runtime, free) : 0;
+    env->ExceptionClear();
+    if (runtime != nullptr) env->DeleteLocalRef(runtime);
+    if (runtimeClass != nullptr) env->DeleteLocalRef(runtimeClass);
+    return used > 0 ? static_cast<size_t>(used) : 0;
+}
+
 void BuildHeapDump(JNIEnv* env, std::vector<uint8_t>* out) {
     jvmtiEnv* jvmti = g_bridge.jvmti;
     out->clear();
+    out->reserve(HeapBytesInUse(env) + (1u << 20));
     Walk walk;
     walk.out = out;
     std::vector<uint8_t> classes;
@@ -189,6 +216,9 @@ void BuildHeapDump(JNIEnv* env, std::vector<uint8_t>* out) {
         }
         jvmti->Deallocate(reinterpret_cast<unsigned char*>(loaded));
     }
+    jclass classClass = env->FindClass("java/lang/Class");
+    walk.classClassId = IdOfObject(env, classClass);
+    if (classClass != nullptr) env->DeleteLocalRef(classClass);
     jvmtiHeapCallbacks roots = {};
     roots.heap_reference_callback = OnReference;
     jvmti->FollowReferences(0, nullptr, nullptr, &roots, &walk);
