@@ -171,9 +171,14 @@ size_t HeapBytesInUse(JNIEnv* env) {
     jclass runtimeClass = env->FindClass("java/lang/Runtime");
     jmethodID get = runtimeClass ? env->GetStaticMethodID(runtimeClass, "getRuntime", "()Ljava/lang/Runtime;") : nullptr;
     jobject runtime = get ? env->CallStaticObjectMethod(runtimeClass, get) : nullptr;
-    jmethodID total = runtime ? env->GetMethodID(runtimeClass, "totalMemory", "()J") : nullptr;
-    jmethodID free = runtime ? env->GetMethodID(runtimeClass, "freeMemory", "()J") : nullptr;
-    jlong used = total && free ? env->CallLongMethod(runtime, total) - env->CallLongMethod(runtime, free) : 0;
+    jlong used = 0;
+    if (!env->ExceptionCheck() && runtime != nullptr) {
+        jmethodID total = env->GetMethodID(runtimeClass, "totalMemory", "()J");
+        jmethodID free = env->GetMethodID(runtimeClass, "freeMemory", "()J");
+        const jlong totalBytes = total ? env->CallLongMethod(runtime, total) : 0;
+        const jlong freeBytes = free && !env->ExceptionCheck() ? env->CallLongMethod(runtime, free) : 0;
+        if (!env->ExceptionCheck()) used = totalBytes - freeBytes;
+    }
     env->ExceptionClear();
     if (runtime != nullptr) env->DeleteLocalRef(runtime);
     if (runtimeClass != nullptr) env->DeleteLocalRef(runtimeClass);
