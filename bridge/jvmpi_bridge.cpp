@@ -1,6 +1,7 @@
 #include "bridge/jvmpi_bridge.h"
 
 #include <atomic>
+#include <cstring>
 #include <vector>
 
 #include "bridge/class_facts.h"
@@ -98,6 +99,36 @@ jint SetJvmtiEvent(jvmtiEvent event, bool on) {
                                                               event, nullptr));
 }
 
+// HotSpot reports class unloading only through its extension event
+// "com.sun.hotspot.events.ClassUnload" (the JNI environment and the class's name).
+void JNICALL OnClassUnload(jvmtiEnv*, JNIEnv* jni, const char*) {
+    JVMPI_Event event = {};
+    event.event_type = JVMPI_EVENT_CLASS_UNLOAD;
+    event.env_id = jni;
+    event.u.class_unload.class_id = 0;  // the class object is gone; only its name is told
+    Post(&event);
+}
+
+void SwitchClassUnloads(bool on) {
+    jvmtiEnv* jvmti = g_bridge.jvmti;
+    jint count = 0;
+    jvmtiExtensionEventInfo* events = nullptr;
+    if (jvmti->GetExtensionEvents(&count, &events) != JVMTI_ERROR_NONE) return;
+    for (jint i = 0; i < count; ++i) {
+        if (std::strcmp(events[i].id, "com.sun.hotspot.events.ClassUnload") == 0) {
+            jvmti->SetExtensionEventCallback(events[i].extension_event_index,
+                                             on ? reinterpret_cast<jvmtiExtensionEvent>(OnClassUnload) : nullptr);
+        }
+        for (jint p = 0; p < events[i].param_count; ++p) {
+            jvmti->Deallocate(reinterpret_cast<unsigned char*>(events[i].params[p].name));
+        }
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(events[i].params));
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(events[i].id));
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(events[i].short_description));
+    }
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(events));
+}
+
 // Class prepare events serve both the class-load events and the resolution of the methods of
 // classes instrumented as they load.
 void UpdateClassPrepare() {
@@ -138,8 +169,11 @@ jint Switch(jint type, bool on) {
             UpdateClassPrepare();
             result = JVMPI_SUCCESS;
             break;
-        case JVMPI_EVENT_OBJECT_MOVE:    // identifiers never move
-        case JVMPI_EVENT_CLASS_UNLOAD:   // HotSpot reports no unloading through JVMTI
+        case JVMPI_EVENT_OBJECT_MOVE:  // identifiers never move
+            result = JVMPI_SUCCESS;
+            break;
+        case JVMPI_EVENT_CLASS_UNLOAD:
+            SwitchClassUnloads(on);  // where the VM reports them; accepted either way
             result = JVMPI_SUCCESS;
             break;
         default:

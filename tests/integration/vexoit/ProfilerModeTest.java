@@ -93,6 +93,15 @@ public class ProfilerModeTest {
         Class.forName("vexoit.Polygon", true, loader);
         int after = NativeApi.nativeGetClassesModificationCount();
         Check.that(after >= before + 2, "Shape and Polygon loaded again: " + before + " -> " + after);
+        // Unloaded with their loader: HotSpot reports that through its extension event.
+        loader = null;
+        int unloaded = after;
+        for (int round = 0; round < 50 && unloaded == after; round++) {
+            System.gc();
+            Thread.sleep(20);
+            unloaded = NativeApi.nativeGetClassesModificationCount();
+        }
+        Check.that(unloaded >= after + 2, "the two classes unloaded: " + after + " -> " + unloaded);
     }
 
     static void collected() throws Exception {
