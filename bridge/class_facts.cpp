@@ -2,6 +2,7 @@
 
 #include "bridge/object_ids.h"
 #include "bridge/session.h"
+#include "registry/class_descriptor.h"
 
 namespace {
 constexpr jint kAccStatic = 0x0008;
@@ -29,7 +30,7 @@ int PrimitiveCode(char c) {
     }
 }
 
-void GatherFields(JNIEnv* env, jclass clazz, ClassFacts* facts) {
+void GatherFields(jclass clazz, ClassFacts* facts) {
     jvmtiEnv* jvmti = g_bridge.jvmti;
     jint count = 0;
     jfieldID* fields = nullptr;
@@ -51,17 +52,11 @@ void GatherFields(JNIEnv* env, jclass clazz, ClassFacts* facts) {
         jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
     }
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(fields));
-    (void)env;
 }
 }  // namespace
 
 uint32_t DumpValueSize(const char* signature) {
-    switch (signature == nullptr ? 'L' : signature[0]) {
-        case 'Z': case 'B': return 1;
-        case 'C': case 'S': return 2;
-        case 'J': case 'D': return 8;
-        default: return 4;  // int, float, and an object's ID
-    }
+    return static_cast<uint32_t>(kTypeSizeTable[SignatureTypeCode(signature)]);
 }
 
 void GatherClassFacts(JNIEnv* env, jclass clazz, ClassFacts* facts) {
@@ -97,5 +92,5 @@ void GatherClassFacts(JNIEnv* env, jclass clazz, ClassFacts* facts) {
         }
         jvmti->Deallocate(reinterpret_cast<unsigned char*>(interfaces));
     }
-    GatherFields(env, clazz, facts);
+    GatherFields(clazz, facts);
 }

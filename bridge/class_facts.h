@@ -26,7 +26,8 @@ struct ClassFacts {
     bool prepared = false;
 };
 
-// The bytes a value of JVM type `signature` takes in a dump (an object as one 4-byte ID).
+// The bytes a value of JVM type `signature` takes in a dump (an object as one 4-byte ID), by the
+// same table the agent's dump parser steps with.
 uint32_t DumpValueSize(const char* signature);
 
 // Fills `facts` for `clazz`, giving it and the classes it names identifiers.

@@ -59,6 +59,23 @@ void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
 }
 }  // namespace
 
+bool InNamedModule(JNIEnv* env, jclass clazz, jobject* module) {
+    jobject found = env->GetModule(clazz);
+    if (found == nullptr) {
+        env->ExceptionClear();
+        if (module != nullptr) *module = nullptr;
+        return false;
+    }
+    jclass moduleClass = env->GetObjectClass(found);
+    const jmethodID isNamed = env->GetMethodID(moduleClass, "isNamed", "()Z");
+    const bool named = isNamed != nullptr && env->CallBooleanMethod(found, isNamed);
+    env->ExceptionClear();
+    env->DeleteLocalRef(moduleClass);
+    if (module != nullptr) *module = found;
+    else env->DeleteLocalRef(found);
+    return named;
+}
+
 bool EnsureEntryHookClass(JNIEnv* env) {
     if (g_hookState != 0) return g_hookState == 1;
     g_hookState = 2;

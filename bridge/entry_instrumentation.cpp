@@ -39,21 +39,6 @@ std::atomic<jmethodID> g_armed[kMaxProbes];
 // Set while this thread retransforms a class for the bridge.
 thread_local bool t_retransforming = false;
 
-bool InNamedModule(JNIEnv* env, jclass clazz) {
-    jobject module = env->GetModule(clazz);
-    if (module == nullptr) {
-        env->ExceptionClear();
-        return false;
-    }
-    jclass moduleClass = env->GetObjectClass(module);
-    const jmethodID isNamed = env->GetMethodID(moduleClass, "isNamed", "()Z");
-    const bool named = isNamed != nullptr && env->CallBooleanMethod(module, isNamed);
-    env->ExceptionClear();
-    env->DeleteLocalRef(moduleClass);
-    env->DeleteLocalRef(module);
-    return named;
-}
-
 // Fills in what the class file hook needs to find the method, and whether it can be
 // instrumented: not native or abstract, no constructor (its receiver is not initialised at
 // entry), in a class JVMTI may retransform and that can see the hook (the unnamed module).

@@ -5,6 +5,7 @@
 
 #include "bridge/object_ids.h"
 #include "bridge/session.h"
+#include "registry/class_descriptor.h"
 
 namespace {
 void Id(std::vector<uint8_t>* out, jobjectID id) {
@@ -133,12 +134,11 @@ jint JNICALL OnObject(jlong classTag, jlong, jlong* tag, jint length, void* user
         U4(out, known.instanceBytes);
         Zeros(out, known.instanceBytes);
     } else if (known.primitiveElement != 0) {
-        static const uint32_t kSizes[12] = {4, 0, 4, 0, 1, 2, 4, 8, 1, 2, 4, 8};
         out->push_back(JVMPI_GC_PRIM_ARRAY_DUMP);
         Id(out, id);
         U4(out, count);
         out->push_back(static_cast<uint8_t>(known.primitiveElement));
-        Zeros(out, size_t{count} * kSizes[known.primitiveElement]);
+        Zeros(out, size_t{count} * static_cast<size_t>(kTypeSizeTable[known.primitiveElement]));
     } else {
         out->push_back(JVMPI_GC_OBJ_ARRAY_DUMP);
         Id(out, id);

@@ -155,6 +155,7 @@ jint Switch(jint type, bool on) {
             // Enabled first, so that the first instrumented entries are posted.
             if (on) g_enabled[type].store(true, std::memory_order_release);
             result = SwitchMethodEntries(on);
+            if (result != JVMPI_SUCCESS && on) g_enabled[type].store(false, std::memory_order_release);
             break;
         case JVMPI_EVENT_OBJECT_ALLOC:
             // Every allocation: a sampling interval of 0 samples each one.

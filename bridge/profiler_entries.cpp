@@ -73,20 +73,6 @@ bool ApplicationLoader(JNIEnv* jni, jobject loader) {
     return application;
 }
 
-bool InNamedModule(JNIEnv* jni, jclass klass, jobject* module) {
-    *module = jni->GetModule(klass);
-    if (*module == nullptr) {
-        jni->ExceptionClear();
-        return false;
-    }
-    jclass moduleClass = jni->GetObjectClass(*module);
-    const jmethodID isNamed = jni->GetMethodID(moduleClass, "isNamed", "()Z");
-    const bool named = isNamed != nullptr && jni->CallBooleanMethod(*module, isNamed);
-    jni->ExceptionClear();
-    jni->DeleteLocalRef(moduleClass);
-    return named;
-}
-
 // Defines the hook class (once) and keeps its module. A rewritten class must find it.
 bool HookReady(JNIEnv* jni) {
     if (!EnsureEntryHookClass(jni)) return false;

@@ -46,6 +46,7 @@ public final class VexoTrace {
 
     private PrintStream out = System.out;
     private List<Target> targets;
+    private TraceSession session;
     private final Map<Target, long[]> counts = new IdentityHashMap<>();
     private volatile boolean overflow;
 
@@ -116,7 +117,7 @@ public final class VexoTrace {
         targets = new ArrayList<>();
         for (String m : methods) targets.addAll(parser.method(m));
         for (String f : fields) targets.add(parser.field(f));
-        TraceSession session = TraceSession.open();
+        session = TraceSession.open();
         if (profiler ? !session.inProfilerMode() : !session.canTrace()) {
             throw new TraceSetupException("the agent cannot arm trace points in this VM: start it at VM start-up "
                     + "(java -agentpath:/path/to/libvexo.so), as the vexo-trace script does");
@@ -151,20 +152,13 @@ public final class VexoTrace {
         if (overflowed) overflow = true;
         StringBuilder lines = new StringBuilder();
         for (TraceMethodEvent e : events) {
-            Target t = targetOf(e);
+            Target t = session.targetOf(e);
             if (t == null) continue;
             counts.get(t)[0]++;
             lines.append(json ? EventFormatter.json(t, e) : EventFormatter.text(t, e)).append('\n');
         }
         out.print(lines);
         out.flush();
-    }
-
-    private Target targetOf(TraceMethodEvent e) {
-        for (Target t : targets) {
-            if (t.point == e.m_TracePoint) return t;
-        }
-        return null;
     }
 
     private void run(TraceSession session) {
