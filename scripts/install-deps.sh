@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when any is missing.
+# Installs the Debian packages the build and the tests need, when any is missing (the Java
+# programs at the end are the real programs the tests trace).
 set -euo pipefail
 
 packages=(
@@ -7,6 +8,7 @@ packages=(
   openjdk-17-jdk-headless
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  libh2-java libderby-java groovy jython clojure
 )
 
 missing=()

@@ -9,6 +9,24 @@ scripts/install-deps.sh
 jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
 jobs=$(nproc)
 
+# A later JDK the integration tests, the tracer's tests and the real programs also run on: the
+# newest JDK 21 or later under /usr/lib/jvm.
+later_jdk=""
+later_major=0
+for home in /usr/lib/jvm/*/; do
+  home=${home%/}
+  [ -x "$home/bin/java" ] && [ -f "$home/release" ] || continue
+  major=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$home/release")
+  if [ -n "$major" ] && [ "$major" -ge 21 ] && [ "$major" -gt "$later_major" ]; then
+    later_jdk=$home later_major=$major
+  fi
+done
+if [ -n "$later_jdk" ]; then
+  echo "=== a later JDK for the JVM tests: $later_jdk (JDK $later_major)"
+else
+  echo "=== no JDK 21 or later under /usr/lib/jvm: the JDK 25 runs are skipped"
+fi
+
 configure_and_build() {
   local dir=$1; shift
   echo "=== build $dir"
@@ -22,7 +40,7 @@ run_tests() {
   ctest --test-dir "$1" --output-on-failure -j "$jobs"
 }
 
-configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXO_LATER_JDK_HOME="$later_jdk"
 run_tests build
 
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
