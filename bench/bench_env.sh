@@ -2,4 +2,5 @@
 build=${1:-build}
 java=${JAVA_HOME:+$JAVA_HOME/bin/}java
 cp="$build/java/vexo.jar:$build/bench/vexo-bench.jar"
-lib=$(readlink -f "$build/libvexo.so")
+# VEXO_LIB measures another build of the library with the same classes (e.g. an older one).
+lib=$(readlink -f "${VEXO_LIB:-$build/libvexo.so}")

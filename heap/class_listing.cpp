@@ -40,6 +40,11 @@ jbyteArray ListFromHeapDump(JNIEnv* env, jint* count, jint* modificationCount) {
     *modificationCount = 0;
     JVMPI_Interface* jvmpi = g_agent.jvmpi;
     if (jvmpi == nullptr) return nullptr;
+    // Outside profiler mode the dispatcher acts on no event, so a dump would collect no name and
+    // the answer is null whatever the profiler does. Neither the events (which, once enabled,
+    // stay on and cost the program every allocation and method entry for the rest of the run)
+    // nor the dump (a walk of the whole heap) would change that.
+    if (!g_agent.profilerMode) return nullptr;
     if (!g_agent.profilerEventsEnabled.load(std::memory_order_relaxed)) EnableProfilerEvents();
     g_heapWalk.classDumpCount = 0;
     JVMPI_HeapDumpArg level2 = {JVMPI_DUMP_LEVEL_2};

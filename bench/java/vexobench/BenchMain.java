@@ -18,6 +18,9 @@ import java.util.concurrent.atomic.AtomicLong;
  *   field N              N assignments of a watched field, recorded and delivered
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   jdi-target N         N calls of the method a JDI client traces (see JdiClient)
+ *   workload-after-object-listing [R]  the workload after one object listing in debug mode
+ *   allocations [R]      time per allocation of a small object (R per timed loop, default 20M)
+ *   allocations-after-object-listing [R]  the same after one object listing in debug mode
  *   listing MB           MB megabytes of live objects, then the class listing from a heap dump
  *                        (profiler mode) twice, and jcmd GC.class_histogram on the same heap
  * Prints one line: name, value and unit.
@@ -44,6 +47,15 @@ public final class BenchMain {
                 report("workload-unwatched", workload(n > 0 ? n : ROUNDS), "ns/round");
                 break;
             }
+            case "workload-after-object-listing":
+                listObjects();
+                report("workload-after-object-listing", workload(n > 0 ? n : ROUNDS), "ns/round");
+                break;
+            case "allocations": report("allocations", allocations(n > 0 ? n : ROUNDS), "ns/object"); break;
+            case "allocations-after-object-listing":
+                listObjects();
+                report("allocations-after-object-listing", allocations(n > 0 ? n : ROUNDS), "ns/object");
+                break;
             case "method": {
                 Tracing t = Tracing.start();
                 t.arm(depositPoint());
@@ -99,6 +111,35 @@ public final class BenchMain {
         }
         Arrays.sort(times);
         return times[0];
+    }
+
+    /** The best of seven timed loops of `rounds` small allocations, in ns per object. */
+    static double allocations(int rounds) {
+        double[] times = new double[8];
+        for (int t = 0; t < times.length; t++) {
+            long start = System.nanoTime();
+            long sum = 0;
+            for (int i = 0; i < rounds; i++) {
+                Node n = new Node();
+                n.value = i;
+                live0 = n;
+                sum += n.value;
+            }
+            sink += sum;
+            times[t] = (System.nanoTime() - start) / (double) rounds;
+        }
+        Arrays.sort(times, 1, times.length);  // the first loop is the warm-up
+        return times[1];
+    }
+
+    static volatile Object live0;
+
+    /** One object listing, as a user interface in debug mode may ask for (the agent started). */
+    static void listObjects() {
+        Tracing.start();
+        com.vexo.ReturnObjectArray result = new com.vexo.ReturnObjectArray();
+        NativeApi.nativeGetObjects(null, result);
+        sink += result.m_iActualCount;
     }
 
     static void calls(int n) {
