@@ -31,9 +31,15 @@ uint32_t ReadU2(const char* at) {
     return (uint32_t{b[0]} << 8) | b[1];
 }
 
-// Whether `bytes` bytes from `at` lie inside the dump.
-bool Fits(const char* at, size_t bytes, const char* limit) {
-    return at <= limit && static_cast<size_t>(limit - at) >= bytes;
+// Whether `bytes` bytes from `at` lie inside the dump. Lengths are 64-bit, so that a length
+// made of counts from the dump cannot wrap around on a 32-bit machine.
+bool Fits(const char* at, uint64_t bytes, const char* limit) {
+    return at <= limit && static_cast<uint64_t>(limit - at) >= bytes;
+}
+
+// The start of the next record, or null when the record of `length` bytes runs past `limit`.
+const char* Step(const char* record, uint64_t length, const char* limit) {
+    return Fits(record, length, limit) ? record + length : nullptr;
 }
 
 void RequestClassLoad(jobjectID id) {
@@ -64,25 +70,30 @@ const char* ParseClassDump(const char* record, const char* limit, int32_t* class
         return nullptr;
     }
     d->superHandle.store(SuperHandleOf(ReadId(record + 5)), std::memory_order_release);
-    const size_t poolAt = kClassDumpHead + 4 * static_cast<size_t>(d->interfaceCount);
+    if (d->interfaceCount < 0 || d->staticDataSize < 0) return nullptr;
+    const uint64_t poolAt = kClassDumpHead + 4 * uint64_t{static_cast<uint32_t>(d->interfaceCount)};
     if (!Fits(record, poolAt + 2, limit)) return nullptr;
-    const size_t pool = ReadU2(record + poolAt);
-    ++*classCount;
-    return record + poolAt + 2 + kConstantPoolEntry * pool + static_cast<size_t>(d->staticDataSize);
+    const uint64_t pool = ReadU2(record + poolAt);
+    const char* next = Step(record,
+                            poolAt + 2 + kConstantPoolEntry * pool +
+                                uint64_t{static_cast<uint32_t>(d->staticDataSize)},
+                            limit);
+    if (next != nullptr) ++*classCount;
+    return next;
 }
 
 // The length of a record whose size its own fields give, or 0 when they do not fit.
-size_t SizedRecordLength(const char* record, const char* limit) {
+uint64_t SizedRecordLength(const char* record, const char* limit) {
     switch (static_cast<unsigned char>(record[0])) {
         case JVMPI_GC_INSTANCE_DUMP:
-            return Fits(record, 13, limit) ? 13 + size_t{ReadU4(record + 9)} : 0;
+            return Fits(record, 13, limit) ? 13 + uint64_t{ReadU4(record + 9)} : 0;
         case JVMPI_GC_OBJ_ARRAY_DUMP:
-            return Fits(record, 13, limit) ? 13 + 4 * size_t{ReadU4(record + 5)} : 0;
+            return Fits(record, 13, limit) ? 13 + 4 * uint64_t{ReadU4(record + 5)} : 0;
         case JVMPI_GC_PRIM_ARRAY_DUMP: {
             if (!Fits(record, 10, limit)) return 0;
             const unsigned type = static_cast<unsigned char>(record[9]);
             if (type >= 12) return 0;  // not an element type
-            return 10 + size_t{ReadU4(record + 5)} * static_cast<size_t>(kTypeSizeTable[type]);
+            return 10 + uint64_t{ReadU4(record + 5)} * static_cast<uint64_t>(kTypeSizeTable[type]);
         }
         default:
             return 0;
@@ -95,17 +106,17 @@ const char* ParseDumpRecord(const char* record, const char* limit, int32_t* clas
     switch (static_cast<unsigned char>(record[0])) {
         case JVMPI_GC_ROOT_UNKNOWN: case JVMPI_GC_ROOT_STICKY_CLASS:
         case JVMPI_GC_ROOT_MONITOR_USED: case JVMPI_GC_ROOT_THREAD_OBJ:
-            return record + 5;
+            return Step(record, 5, limit);
         case JVMPI_GC_ROOT_JNI_GLOBAL: case JVMPI_GC_ROOT_NATIVE_STACK:
         case JVMPI_GC_ROOT_THREAD_BLOCK:
-            return record + 9;
+            return Step(record, 9, limit);
         case JVMPI_GC_ROOT_JNI_LOCAL: case JVMPI_GC_ROOT_JAVA_FRAME:
-            return record + 13;
+            return Step(record, 13, limit);
         case JVMPI_GC_CLASS_DUMP:
             return ParseClassDump(record, limit, classCount);
         case JVMPI_GC_INSTANCE_DUMP: case JVMPI_GC_OBJ_ARRAY_DUMP: case JVMPI_GC_PRIM_ARRAY_DUMP: {
-            const size_t length = SizedRecordLength(record, limit);
-            return length == 0 ? nullptr : record + length;
+            const uint64_t length = SizedRecordLength(record, limit);
+            return length == 0 ? nullptr : Step(record, length, limit);
         }
         default:
             return record + 1;  // not a record start: step over the byte

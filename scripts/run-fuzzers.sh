@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Runs each libFuzzer target of a fuzz build (VEXO_FUZZ=ON) for a bounded time on seeds from
+# real inputs, and fails on any finding. Usage: scripts/run-fuzzers.sh BUILD_DIR [SECONDS]
+#
+# Seeds: the committed ones (tests/fuzz/seeds), heap dumps the bridge writes of an embedded
+# JVM's heap (heap_dump_seeds), and class files sampled from real programs' jars and the JDK's
+# own modules, extracted into BUILD_DIR/fuzz/seeds. Each fuzzer's growing corpus stays in
+# BUILD_DIR/fuzz/corpus between runs; findings are written to BUILD_DIR/fuzz/findings.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:?usage: scripts/run-fuzzers.sh BUILD_DIR [SECONDS]}
+seconds=${2:-60}
+jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
+work="$build/fuzz"
+mkdir -p "$work/seeds/heap_dump" "$work/seeds/class_rewriter" "$work/findings" \
+  "$work/corpus/heap_dump" "$work/corpus/class_rewriter"
+
+for target in heap_dump class_rewriter; do
+  [ -x "$build/tests/fuzz/fuzz_$target" ] || {
+    echo "run-fuzzers: $build/tests/fuzz/fuzz_$target is missing (configure with -DVEXO_FUZZ=ON)" >&2
+    exit 1
+  }
+done
+
+# Heap dumps of a real heap, cut into small slices.
+"$build/tests/fuzz/heap_dump_seeds" "$work/seeds/heap_dump" 8 >/dev/null 2>&1 || {
+  echo "run-fuzzers: heap_dump_seeds failed" >&2
+  exit 1
+}
+
+# Every 40th class file of each jar (the first 50), and a few packages of the JDK's modules.
+classes="$work/seeds/class_rewriter"
+for jar in h2 derby groovy jython clojure; do
+  file=/usr/share/java/$jar.jar
+  [ -f "$file" ] || { echo "run-fuzzers: $file is missing, skipped" >&2; continue; }
+  n=0
+  while read -r member; do
+    unzip -p "$file" "$member" > "$classes/$jar-$n.class"
+    n=$((n + 1))
+  done < <(unzip -Z1 "$file" | grep '\.class$' | awk 'NR % 40 == 1' | head -n 50)
+done
+rm -rf "$work/jdk-classes"
+"$jdk/bin/jimage" extract --dir "$work/jdk-classes" \
+  --include 'regex:/(java\.base/java/(util/concurrent|lang/invoke)|jdk\.compiler/com/sun/tools/javac/(comp|jvm))/[^/]*\.class' \
+  "$jdk/lib/modules"
+n=0
+while read -r file; do
+  cp "$file" "$classes/jdk-$n.class"
+  n=$((n + 1))
+done < <(find "$work/jdk-classes" -name '*.class' | sort | awk 'NR % 4 == 1')
+echo "seeds: $(ls "$work/seeds/heap_dump" | wc -l) heap dumps, $(ls "$classes" | wc -l) class files"
+
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export ASAN_OPTIONS=detect_leaks=1
+status=0
+for target in heap_dump class_rewriter; do
+  log="$work/$target.log"
+  echo "=== fuzz_$target, $seconds s"
+  # -close_fd_mask=2: the agent's own messages on standard error are dropped; libFuzzer's and
+  # the sanitizers' reports still come through.
+  if "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+       -max_len=65536 -close_fd_mask=2 -print_final_stats=1 \
+       -artifact_prefix="$work/findings/$target-" \
+       "$work/corpus/$target" "$work/seeds/$target" "tests/fuzz/seeds/$target" \
+       "tests/fuzz/regressions/$target" > "$log" 2>&1; then
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    echo "fuzz_$target: $runs executions, no finding"
+  else
+    status=1
+    tail -n 60 "$log"
+    echo "fuzz_$target: FINDING (log $log, input in $work/findings)"
+  fi
+done
+exit $status
