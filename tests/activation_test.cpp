@@ -28,7 +28,8 @@ TEST_F(Activation, AListArmsItsTracePointsAndAnEmptyListDisarmsThemAndSetsTheLim
     EXPECT_EQ(g_recording.recordingLimit.load(), 100);
     EXPECT_EQ(TracePointFlags(env_, points[0]), 0x004);
     EXPECT_EQ(TracePointFlags(env_, points[1]), 0x015);
-    EXPECT_EQ(LiveGlobalRefs() - globalsBefore, 4) << "a class and a trace point reference each";
+    EXPECT_EQ(LiveGlobalRefs() - globalsBefore, 5)
+        << "a class and a trace point reference each, and the field's declaring class";
 
     EXPECT_EQ(ActivateList(NewTracePoints(env_, {}, 7)), "");
     EXPECT_EQ(CallsStartingWith("Clear"),

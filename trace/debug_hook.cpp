@@ -21,12 +21,13 @@ void HandleEvent(JNIEnv* env, JVMDI_Event* event) {
         }
         case JVMDI_EVENT_FIELD_ACCESS: {
             const JVMDI_field_access_event_data& e = event->u.field_access;
-            RecordTraceEvent(env, e.field, e.object, 0, nullptr, false, nullptr);
+            RecordTraceEvent(env, e.field, e.object, 0, nullptr, false, nullptr, e.field_clazz);
             return;
         }
         case JVMDI_EVENT_FIELD_MODIFICATION: {
             const JVMDI_field_modification_event_data& e = event->u.field_modification;
-            RecordTraceEvent(env, e.field, e.object, 0, &e.new_value, true, nullptr);
+            RecordTraceEvent(env, e.field, e.object, 0, &e.new_value, true, nullptr,
+                             e.field_clazz);
             return;
         }
         case JVMDI_EVENT_METHOD_ENTRY:

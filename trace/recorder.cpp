@@ -167,13 +167,13 @@ void ReleaseSubject(JNIEnv* env, const Subject& subject) {
 // Steps 2 to 8, with the recording lock held. Returns whether the record is the first of its
 // bank's filling, which announces the bank to the consumer.
 bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
-                  const jvalue* newValue, bool assigned, jframeID frame) {
+                  const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     if (LoadRelaxed(g_recording.totalRecorded) >= LoadRelaxed(g_recording.recordingLimit)) {
         bank.overflow = 1;
         return false;
     }
-    const TracePointEntry* entry = FindTracePoint(memberId);
+    const TracePointEntry* entry = FindTracePoint(env, memberId, fieldClass);
     if (entry == nullptr) return false;
     Subject subject = {0, kNoSubject};
     if (!TakeSubject(env, *entry, object, receiverId, frame, &subject)) return false;
@@ -199,10 +199,10 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
 }  // namespace
 
 void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
-                      const jvalue* newValue, bool assigned, jframeID frame) {
+                      const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass) {
     EnterLock(&g_agent.recordingLock);
     const bool firstInBank =
-        RecordLocked(env, memberId, object, receiverId, newValue, assigned, frame);
+        RecordLocked(env, memberId, object, receiverId, newValue, assigned, frame, fieldClass);
     LeaveLock(&g_agent.recordingLock);
     if (firstInBank) SignalDataAvailable();
 }

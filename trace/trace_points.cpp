@@ -85,6 +85,7 @@ void DisarmTable(JNIEnv* env) {
         const TracePointEntry& entry = g_tracePoints.entries[i];
         if (ArmsThroughDebugger()) Disarm(entry);
         if (!g_agent.profilerMode) env->DeleteGlobalRef(reinterpret_cast<jobject>(entry.classRef));
+        if (entry.fieldClass != nullptr) env->DeleteGlobalRef(entry.fieldClass);
     }
     if (g_tracePoints.entries != nullptr) {
         auto* retired = static_cast<RetiredTable*>(MemAlloc(sizeof(RetiredTable)));
@@ -165,6 +166,28 @@ void* ResolveMember(JNIEnv* env, jclass clazz, jstring name, jstring signature, 
     return member;
 }
 
+// The class that declares the field `field` resolved in `clazz` (a global reference), or null.
+jclass DeclaringClassOf(JNIEnv* env, jclass clazz, jfieldID field, bool isStatic) {
+    jobject reflected = env->ToReflectedField(clazz, field, isStatic ? JNI_TRUE : JNI_FALSE);
+    jclass declaring = nullptr;
+    if (reflected != nullptr) {
+        jclass fieldType = env->GetObjectClass(reflected);
+        jmethodID getter = env->GetMethodID(fieldType, "getDeclaringClass", "()Ljava/lang/Class;");
+        if (getter != nullptr) {
+            declaring = static_cast<jclass>(env->CallObjectMethod(reflected, getter));
+        }
+        env->DeleteLocalRef(fieldType);
+        env->DeleteLocalRef(reflected);
+    }
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    jclass global = nullptr;
+    if (declaring != nullptr) {
+        global = static_cast<jclass>(env->NewGlobalRef(declaring));
+        env->DeleteLocalRef(declaring);
+    }
+    return global;
+}
+
 // In profiler mode an entry names its class by the class object's SlotHandle.
 uintptr_t ClassSlotOf(jclass clazz) {
     if (!LoadRelaxed(g_agent.profilerEventsEnabled)) EnableProfilerEvents();
@@ -195,7 +218,12 @@ void EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePoi
         const uintptr_t classRef = g_agent.profilerMode
                                        ? ClassSlotOf(clazz)
                                        : reinterpret_cast<uintptr_t>(env->NewGlobalRef(clazz));
-        entries[*count] = {flags, member, classRef, env->NewGlobalRef(element)};
+        jclass fieldClass = nullptr;
+        if ((flags & kFieldTracePoint) && !g_agent.profilerMode) {
+            fieldClass = DeclaringClassOf(env, clazz, static_cast<jfieldID>(member),
+                                          (flags & kStaticTracePoint) != 0);
+        }
+        entries[*count] = {flags, member, classRef, env->NewGlobalRef(element), fieldClass};
         ++*count;
         flags |= kArmedTracePoint;
     }
@@ -258,9 +286,16 @@ void ActivateTracePoints(JNIEnv* env, jobject list) {
     if (array != nullptr) env->DeleteLocalRef(array);
 }
 
-const TracePointEntry* FindTracePoint(const void* memberId) {
+const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass fieldClass) {
     for (int32_t i = 0; i < g_tracePoints.count; ++i) {
-        if (g_tracePoints.entries[i].memberId == memberId) return &g_tracePoints.entries[i];
+        const TracePointEntry& entry = g_tracePoints.entries[i];
+        if (entry.memberId != memberId) continue;
+        // Another class's field at the same offset: not this trace point's field.
+        if (fieldClass != nullptr && entry.fieldClass != nullptr && env != nullptr &&
+            !env->IsSameObject(entry.fieldClass, fieldClass)) {
+            continue;
+        }
+        return &entry;
     }
     return nullptr;
 }

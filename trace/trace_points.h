@@ -10,6 +10,10 @@ struct TracePointEntry {
     void* memberId;         // jmethodID or jfieldID, by the field bit of flags; never null
     uintptr_t classRef;     // a global class reference, or in profiler mode a SlotHandle
     jobject tracePointRef;  // global reference to the Java TracePoint object
+    // A field trace point's declaring class (a global reference), in debug mode; else null.
+    // HotSpot's instance field identifiers encode only the field's offset, so fields of
+    // unrelated classes share one; the declaring class tells them apart.
+    jclass fieldClass;
 };
 
 struct TracePointTable {
@@ -25,7 +29,9 @@ extern TracePointTable g_tracePoints;
 void ActivateTracePoints(JNIEnv* env, jobject list);
 
 // The first entry for `memberId`, or null. Called with the recording lock held.
-const TracePointEntry* FindTracePoint(const void* memberId);
+// The first entry for the member `memberId` names; for a field event whose declaring class
+// `fieldClass` is known, the first entry of that very field.
+const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass fieldClass);
 
 // Called by delivery each time it has emptied a bank: trace point references retired by an
 // activation are deleted once no undelivered record can still carry them.

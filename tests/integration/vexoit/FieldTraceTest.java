@@ -21,7 +21,9 @@ public class FieldTraceTest {
                 test("ObjectValues", FieldTraceTest::objectValues),
                 test("StaticField", FieldTraceTest::staticField),
                 test("SubclassInstancesAcceptedSuperclassRejected", FieldTraceTest::subclasses),
-                test("WatchesComeOffWithTheList", FieldTraceTest::watchesComeOff));
+                test("WatchesComeOffWithTheList", FieldTraceTest::watchesComeOff),
+                test("FieldsOfUnrelatedClassesAtOneOffsetKeptApart", FieldTraceTest::sameOffset),
+                test("OneFieldThroughTwoSubclassesTheFirstDecides", FieldTraceTest::oneFieldTwoNames));
     }
 
     /** An assignment then a read of the same value: [assigned v, read v]. */
@@ -162,5 +164,34 @@ public class FieldTraceTest {
         x.i = 9;
         Check.equal(9, x.i, "the program's read");
         Check.equal(0, Agent.collect().size(), "no events once the watch is gone");
+    }
+
+    static void sameOffset() {
+        TracePoint x = Agent.field("vexoit.Left", "x", "I", TracePoints.VALUE_INT);
+        TracePoint y = Agent.field("vexoit.Right", "y", "I", TracePoints.VALUE_INT);
+        Agent.activate(x, y);
+        Left left = new Left();
+        Right right = new Right();
+        left.x = 1;
+        right.y = 2;
+        Check.equal(3, left.x + right.y, "the program's reads");
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(4, events.size(), "an assignment and a read of each field");
+        expectPair(events, x, left, 1);
+        expectPair(events, y, right, 2);
+    }
+
+    static void oneFieldTwoNames() {
+        TracePoint first = Agent.field("vexoit.MoreFields", "i", "I", TracePoints.VALUE_INT);
+        TracePoint second = Agent.field("vexoit.OtherFields", "i", "I", TracePoints.VALUE_INT);
+        Agent.activate(first, second);
+        MoreFields more = new MoreFields();
+        OtherFields other = new OtherFields();
+        more.i = 7;
+        other.i = 8;
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(1, events.size(), "only the first entry's class is recorded");
+        Check.that(events.get(0).m_TracePoint == first && events.get(0).m_Subject == more,
+                "the first trace point, its instance");
     }
 }

@@ -15,3 +15,14 @@ class Fields {
 }
 
 class MoreFields extends Fields {}
+
+class OtherFields extends Fields {}
+
+/** Two unrelated classes whose first fields sit at the same offset in their objects. */
+class Left {
+    int x;
+}
+
+class Right {
+    int y;
+}
