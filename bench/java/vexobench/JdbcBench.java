@@ -9,7 +9,7 @@ import com.vexo.TracePoints;
  *   methods R  method trace points on the driver's JdbcPreparedStatement.executeUpdate()I and
  *              executeQuery(); in debug mode or, with the agent option nojvmdi, in profiler mode
  *   field R    a field trace point on JdbcPreparedStatement.command, which every statement reads
- * R rounds in the timed loop. The trace points are armed first, then at least R rounds and two
+ * R rounds in the timed loop. The trace points are armed first, then at least R rounds and three
  * seconds warm the JIT up and a short pass counts the events a round records; the timed loop
  * runs from its first round until every event its rounds recorded has been delivered.
  * Prints one line: RESULT name ns/round, and the events recorded per round.
@@ -18,7 +18,7 @@ public final class JdbcBench {
     static final String URL = "jdbc:h2:mem:";
     static final String STATEMENT_CLASS = "org.h2.jdbc.JdbcPreparedStatement";
     static final int COUNTING_ROUNDS = 200;
-    static final long WARM_UP_NS = 2_000_000_000L;
+    static final long WARM_UP_NS = 3_000_000_000L;
     static volatile long sink;
 
     public static void main(String[] args) throws Exception {
