@@ -75,7 +75,10 @@ bool ReadConstantPool(Reader* r, ConstantPool* pool) {
                 break;
             }
             case 3: case 4: case 9: case 10: case 11: case 12: case 17: case 18: r->Skip(4); break;
-            case 5: case 6: r->Skip(8); ++i; break;  // takes two entries
+            case 5: case 6:  // takes two entries, so it cannot be the last
+                if (++i >= pool->count) return false;
+                r->Skip(8);
+                break;
             case 7: case 8: case 16: case 19: case 20: r->Skip(2); break;
             case 15: r->Skip(3); break;
             default: return false;
@@ -211,10 +214,11 @@ bool WritePcTable(Reader* r, uint32_t length, uint32_t entrySize, Writer* w) {
     return !r->failed && r->pos == end;
 }
 
-// Writes the Code attribute (from its length on) with the prefix. Returns false, with the
-// writer's output in an unspecified state, when the method cannot be instrumented.
-bool WriteInstrumentedCode(Reader* r, const ConstantPool& pool, uint32_t length, bool isStatic,
-                           uint32_t methodref, uint32_t idConstant, Writer* w) {
+// Writes the Code attribute (from its length on) with the prefix. Returns why the method cannot
+// be instrumented (the writer's output then in an unspecified state), or kNone.
+ProbeRefusal WriteInstrumentedCode(Reader* r, const ConstantPool& pool, uint32_t length,
+                                   bool isStatic, uint32_t methodref, uint32_t idConstant,
+                                   Writer* w) {
     const size_t end = r->pos + length;
     const size_t lengthAt = w->out->size();
     w->U4(0);
@@ -222,7 +226,8 @@ bool WriteInstrumentedCode(Reader* r, const ConstantPool& pool, uint32_t length,
     const uint32_t maxStack = r->U2();
     const uint32_t maxLocals = r->U2();
     const uint32_t codeLength = r->U4();
-    if (codeLength == 0 || codeLength + kPrefixLength > 65535 || !r->Has(codeLength)) return false;
+    if (r->failed || codeLength == 0 || !r->Has(codeLength)) return ProbeRefusal::kMalformedCode;
+    if (codeLength + kPrefixLength > 65535) return ProbeRefusal::kCodeTooLong;
     w->U2(maxStack < 2 ? 2 : maxStack);
     w->U2(maxLocals);
     w->U4(codeLength + kPrefixLength);
@@ -244,7 +249,7 @@ bool WriteInstrumentedCode(Reader* r, const ConstantPool& pool, uint32_t length,
     for (uint32_t i = 0; i < attributes && !r->failed; ++i) {
         const uint32_t nameIndex = r->U2();
         const uint32_t attrLength = r->U4();
-        if (nameIndex >= pool.count || !r->Has(attrLength)) return false;
+        if (nameIndex >= pool.count || !r->Has(attrLength)) return ProbeRefusal::kMalformedCode;
         const std::string& name = pool.utf8[nameIndex];
         w->U2(nameIndex);
         bool ok;
@@ -252,12 +257,12 @@ bool WriteInstrumentedCode(Reader* r, const ConstantPool& pool, uint32_t length,
         else if (name == "LineNumberTable") ok = WritePcTable(r, attrLength, 4, w);
         else if (name == "LocalVariableTable" || name == "LocalVariableTypeTable")
             ok = WritePcTable(r, attrLength, 10, w);
-        else ok = false;  // anything else may hold code offsets the rewriter does not know
-        if (!ok) return false;
+        else return ProbeRefusal::kUnknownCodeAttribute;  // it may hold code offsets too
+        if (!ok) return ProbeRefusal::kMalformedCode;
     }
-    if (r->failed || r->pos != end) return false;
+    if (r->failed || r->pos != end) return ProbeRefusal::kMalformedCode;
     w->PatchU4(lengthAt, static_cast<uint32_t>(w->out->size() - start));
-    return true;
+    return ProbeRefusal::kNone;
 }
 
 // Copies one method, instrumenting it when a probe names it.
@@ -270,8 +275,12 @@ bool CopyMethod(Reader* r, const ConstantPool& pool, const HookConstants& hook,
     for (EntryProbe& p : *probes) {
         if (p.name == pool.utf8[name] && p.descriptor == pool.utf8[descriptor]) probe = &p;
     }
-    const bool candidate = probe != nullptr && pool.utf8[name] != "<init>" &&
-                           !(access & (kAccNative | kAccAbstract));
+    const bool constructor = pool.utf8[name] == "<init>";
+    const bool codeless = (access & (kAccNative | kAccAbstract)) != 0;
+    const bool candidate = probe != nullptr && !constructor && !codeless;
+    if (probe != nullptr) {
+        probe->refusal = constructor ? ProbeRefusal::kConstructor : ProbeRefusal::kNoCode;
+    }
     const uint32_t attributes = r->U2();
     w->U2(attributes);
     for (uint32_t i = 0; i < attributes && !r->failed; ++i) {
@@ -279,12 +288,17 @@ bool CopyMethod(Reader* r, const ConstantPool& pool, const HookConstants& hook,
         const uint32_t length = r->U4();
         if (attrName >= pool.count || !r->Has(length)) return false;
         w->U2(attrName);
-        if (candidate && pool.utf8[attrName] == "Code") {
+        // One Code attribute gets the prefix: a method has one (the VM refuses more).
+        if (candidate && !probe->instrumented && pool.utf8[attrName] == "Code") {
             const size_t readFrom = r->pos;
             const size_t writtenTo = w->out->size();
             const uint32_t idConstant = hook.firstId + static_cast<uint32_t>(probe - probes->data());
-            if (WriteInstrumentedCode(r, pool, length, (access & kAccStatic) != 0, hook.methodref,
-                                      idConstant, w)) {
+            // A <clinit> has no receiver even without ACC_STATIC, which class files before
+            // version 51 may omit (the VM treats it as static; later versions require the flag).
+            const bool isStatic = (access & kAccStatic) != 0 || pool.utf8[name] == "<clinit>";
+            probe->refusal = WriteInstrumentedCode(r, pool, length, isStatic, hook.methodref,
+                                                   idConstant, w);
+            if (probe->refusal == ProbeRefusal::kNone) {
                 probe->instrumented = true;
                 continue;
             }
@@ -299,7 +313,32 @@ bool CopyMethod(Reader* r, const ConstantPool& pool, const HookConstants& hook,
     }
     return !r->failed;
 }
+
+// The class file as a whole is refused: no probe is instrumented.
+bool RefuseAll(std::vector<EntryProbe>* probes, ProbeRefusal refusal, std::vector<uint8_t>* out) {
+    out->clear();
+    for (EntryProbe& p : *probes) {
+        p.instrumented = false;
+        p.refusal = refusal;
+    }
+    return false;
+}
 }  // namespace
+
+const char* ProbeRefusalName(ProbeRefusal refusal) {
+    switch (refusal) {
+        case ProbeRefusal::kNone: return "none";
+        case ProbeRefusal::kMethodNotFound: return "method not found";
+        case ProbeRefusal::kConstructor: return "constructor";
+        case ProbeRefusal::kNoCode: return "no code";
+        case ProbeRefusal::kCodeTooLong: return "code too long";
+        case ProbeRefusal::kUnknownCodeAttribute: return "unknown code attribute";
+        case ProbeRefusal::kMalformedCode: return "malformed code";
+        case ProbeRefusal::kMalformedClass: return "malformed class";
+        case ProbeRefusal::kConstantPoolFull: return "constant pool full";
+    }
+    return "unknown";
+}
 
 bool ListInstrumentableMethods(const uint8_t* data, size_t size, std::vector<DeclaredMethod>* out) {
     out->clear();
@@ -320,12 +359,15 @@ bool ListInstrumentableMethods(const uint8_t* data, size_t size, std::vector<Dec
 bool RewriteClass(const uint8_t* data, size_t size, std::vector<EntryProbe>* probes,
                   std::vector<uint8_t>* out) {
     out->clear();
-    for (EntryProbe& p : *probes) p.instrumented = false;
+    for (EntryProbe& p : *probes) {
+        p.instrumented = false;
+        p.refusal = ProbeRefusal::kMethodNotFound;
+    }
     Reader r{data, size};
     ConstantPool pool;
-    if (!ReadUpToMethods(&r, &pool)) return false;
+    if (!ReadUpToMethods(&r, &pool)) return RefuseAll(probes, ProbeRefusal::kMalformedClass, out);
     const size_t added = 6 + probes->size();
-    if (pool.count + added > 65535) return false;
+    if (pool.count + added > 65535) return RefuseAll(probes, ProbeRefusal::kConstantPoolFull, out);
 
     out->reserve(size + 128 + probes->size() * 16);
     Writer w{out};
@@ -340,12 +382,14 @@ bool RewriteClass(const uint8_t* data, size_t size, std::vector<EntryProbe>* pro
     const uint32_t methods = r.U2();
     w.U2(methods);
     for (uint32_t i = 0; i < methods; ++i) {
-        if (!CopyMethod(&r, pool, hook, probes, &w)) { out->clear(); return false; }
+        if (!CopyMethod(&r, pool, hook, probes, &w)) {
+            return RefuseAll(probes, ProbeRefusal::kMalformedClass, out);
+        }
     }
     // class attributes
     const size_t attributesFrom = r.pos;
     SkipAttributes(&r);
-    if (r.failed || r.pos != size) { out->clear(); return false; }
+    if (r.failed || r.pos != size) return RefuseAll(probes, ProbeRefusal::kMalformedClass, out);
     w.Bytes(data + attributesFrom, r.pos - attributesFrom);
 
     bool any = false;

@@ -87,7 +87,9 @@ TEST(ClassRewriter, RewrittenMethodsVerifyBehaveAsBeforeAndCallTheHookFirst) {
     ASSERT_TRUE(RewriteClass(original.data(), original.size(), &probes, &rewritten));
     EXPECT_TRUE(probes[0].instrumented && probes[1].instrumented && probes[2].instrumented);
     EXPECT_FALSE(probes[3].instrumented) << "a constructor's receiver is not initialised at entry";
+    EXPECT_EQ(probes[3].refusal, ProbeRefusal::kConstructor);
     EXPECT_TRUE(probes[4].instrumented);
+    EXPECT_EQ(probes[4].refusal, ProbeRefusal::kNone);
 
     jclass plain = env->FindClass("vexotest/Rewritable");
     jclass traced = DefineInFreshLoader(env, "vexotest/Rewritable", rewritten);
@@ -122,18 +124,20 @@ TEST(ClassRewriter, RewrittenMethodsVerifyBehaveAsBeforeAndCallTheHookFirst) {
     EXPECT_EQ(g_hookCalls[8].receiver, nullptr) << "a static method passes no receiver";
 }
 
-// A class "T" with one static method m()V of `codeLength` bytes: nops and a return.
-std::vector<uint8_t> ClassWithCode(uint32_t codeLength) {
-    std::vector<uint8_t> b = {0xCA, 0xFE, 0xBA, 0xBE, 0, 0, 0, 52, 0, 8};
+// A class "T" with one method `name`()V (static by default) of `codeLength` bytes: nops and a
+// return, with no local variables.
+std::vector<uint8_t> ClassWithCode(uint32_t codeLength, const char* name = "m", uint16_t access = 0x09,
+                                   uint8_t majorVersion = 52) {
+    std::vector<uint8_t> b = {0xCA, 0xFE, 0xBA, 0xBE, 0, 0, 0, majorVersion, 0, 8};
     auto u2 = [&](uint32_t v) { b.push_back(uint8_t(v >> 8)); b.push_back(uint8_t(v)); };
     auto u4 = [&](uint32_t v) { u2(v >> 16); u2(v); };
     auto utf8 = [&](const char* s) { b.push_back(1); u2(uint32_t(std::strlen(s))); b.insert(b.end(), s, s + std::strlen(s)); };
     utf8("T"); b.push_back(7); u2(1);
     utf8("java/lang/Object"); b.push_back(7); u2(3);
-    utf8("m"); utf8("()V"); utf8("Code");
+    utf8(name); utf8("()V"); utf8("Code");
     u2(0x21); u2(2); u2(4); u2(0); u2(0);
     u2(1);
-    u2(0x09); u2(5); u2(6); u2(1);
+    u2(access); u2(5); u2(6); u2(1);
     u2(7); u4(12 + codeLength); u2(0); u2(0); u4(codeLength);
     b.insert(b.end(), codeLength - 1, 0x00);
     b.push_back(0xb1);
@@ -150,6 +154,7 @@ TEST(ClassRewriter, CodeThatWouldOutgrowTheLimitIsLeftAloneAndCodeThatFitsRuns) 
     const std::vector<uint8_t> tooLong = ClassWithCode(65528);
     EXPECT_FALSE(RewriteClass(tooLong.data(), tooLong.size(), &probes, &out));
     EXPECT_FALSE(probes[0].instrumented);
+    EXPECT_EQ(probes[0].refusal, ProbeRefusal::kCodeTooLong);
     EXPECT_TRUE(out.empty());
 
     const std::vector<uint8_t> fits = ClassWithCode(65527);
@@ -162,6 +167,27 @@ TEST(ClassRewriter, CodeThatWouldOutgrowTheLimitIsLeftAloneAndCodeThatFitsRuns) 
     EXPECT_EQ(g_hookCalls[0].id, 4);
 }
 
+// Before version 51 a <clinit> is the class initialiser whatever its flags say, so it has no
+// receiver to pass even when ACC_STATIC is missing.
+TEST(ClassRewriter, AnOldClassInitialiserWithoutTheStaticFlagPassesNoReceiver) {
+    JNIEnv* env = TestEnv();
+    DefineTestHook(env);
+    std::vector<EntryProbe> probes = {{"<clinit>", "()V", 12, false}};
+    std::vector<uint8_t> out;
+    const std::vector<uint8_t> original = ClassWithCode(1, "<clinit>", 0x0000, 49);
+    ASSERT_TRUE(RewriteClass(original.data(), original.size(), &probes, &out));
+    jclass t = DefineInFreshLoader(env, "T", out);
+    ASSERT_NE(t, nullptr);
+    g_hookCalls.clear();
+    jobject instance = env->AllocObject(t);  // initialises the class first
+    EXPECT_FALSE(env->ExceptionCheck()) << "the rewritten initialiser did not verify or run";
+    env->ExceptionClear();
+    EXPECT_NE(instance, nullptr);
+    ASSERT_EQ(g_hookCalls.size(), 1u);
+    EXPECT_EQ(g_hookCalls[0].id, 12);
+    EXPECT_EQ(g_hookCalls[0].receiver, nullptr);
+}
+
 TEST(ClassRewriter, TruncatedOrCorruptClassFilesAreRefusedWithoutHarm) {
     JNIEnv* env = TestEnv();
     const std::vector<uint8_t> original = ClassBytes(env, "vexotest/Rewritable.class");
@@ -170,6 +196,8 @@ TEST(ClassRewriter, TruncatedOrCorruptClassFilesAreRefusedWithoutHarm) {
     for (size_t size = 0; size < original.size(); ++size) {
         EXPECT_FALSE(RewriteClass(original.data(), size, &probes, &out)) << "truncated to " << size;
         EXPECT_TRUE(out.empty());
+        EXPECT_FALSE(probes[0].instrumented);
+        EXPECT_EQ(probes[0].refusal, ProbeRefusal::kMalformedClass) << "truncated to " << size;
     }
     std::vector<uint8_t> corrupt = original;
     corrupt[10] = 99;  // the first constant's tag
@@ -177,5 +205,6 @@ TEST(ClassRewriter, TruncatedOrCorruptClassFilesAreRefusedWithoutHarm) {
     std::vector<EntryProbe> none = {{"absent", "()V", 1, false}};
     EXPECT_FALSE(RewriteClass(original.data(), original.size(), &none, &out))
         << "nothing to instrument: the class stays as it is";
+    EXPECT_EQ(none[0].refusal, ProbeRefusal::kMethodNotFound);
 }
 }  // namespace
