@@ -1,0 +1,26 @@
+// Field and method descriptors (JVMS 4.3), read with every index checked.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bridge/bytecode/code.h"
+
+namespace bytecode {
+
+// The length of the field descriptor starting at `from`, or 0 when none starts there.
+size_t FieldDescriptorLength(const std::string& s, size_t from);
+
+// Splits "(IJLjava/lang/String;)V" into its parameters' descriptors and the return type's
+// ("V" for void). False when it does not parse.
+bool ParseMethodDescriptor(const std::string& descriptor, std::vector<std::string>* parameters,
+                           std::string* returnType);
+
+// The verification type of a value of the field descriptor (boolean, byte, char and short are
+// int). An object or array type carries its class name, "java/lang/String" or "[I", for the
+// writer to find or add in the pool.
+VerificationType TypeOfDescriptor(const std::string& fieldDescriptor);
+
+VerificationType ObjectType(const std::string& className);
+
+}  // namespace bytecode

@@ -1,0 +1,93 @@
+#include "bridge/bytecode/insertion.h"
+
+#include <algorithm>
+
+#include "bridge/bytecode/opcodes.h"
+
+namespace bytecode {
+namespace {
+Refusal CheckStraightLine(const std::vector<Instruction>& inserted) {
+    for (const Instruction& ins : inserted) {
+        if (ins.IsLabel() || ins.opcode > 0xff) return Refusal::kNotStraightLine;
+        const uint8_t opcode = static_cast<uint8_t>(ins.opcode);
+        const OperandForm form = FormOf(opcode);
+        if (form == OperandForm::kInvalid || form == OperandForm::kWide) return Refusal::kUnknownOpcode;
+        if (form == OperandForm::kBranch2 || form == OperandForm::kBranch4 || EndsFlow(opcode)) {
+            return Refusal::kNotStraightLine;
+        }
+    }
+    return Refusal::kNone;
+}
+
+// Places `inserted` at element `at`; a `new` gets a label of its own, as every `new` has.
+Refusal Place(Code* code, size_t at, const std::vector<Instruction>& inserted, uint16_t extraStack,
+              size_t* next) {
+    const Refusal refusal = CheckStraightLine(inserted);
+    if (refusal != Refusal::kNone) return refusal;
+    const uint32_t stack = uint32_t{code->originalMaxStack} + extraStack;
+    if (stack > 65535) return Refusal::kStackTooDeep;
+    std::vector<Instruction> placed;
+    placed.reserve(inserted.size());
+    for (const Instruction& ins : inserted) {
+        placed.push_back(ins);
+        if (ins.opcode == op::kNew) placed.back().target = code->NewLabel();
+    }
+    code->instructions.insert(code->instructions.begin() + static_cast<std::ptrdiff_t>(at),
+                              placed.begin(), placed.end());
+    code->maxStack = static_cast<uint16_t>(std::max<uint32_t>(code->maxStack, stack));
+    if (next != nullptr) *next = at + placed.size();
+    return Refusal::kNone;
+}
+
+bool IsInstruction(const Code& code, size_t index) {
+    return index < code.instructions.size() && !code.instructions[index].IsLabel();
+}
+}  // namespace
+
+Instruction Simple(uint8_t opcode) {
+    Instruction ins;
+    ins.opcode = opcode;
+    return ins;
+}
+
+Instruction WithOperand(uint8_t opcode, int32_t operand) {
+    Instruction ins;
+    ins.opcode = opcode;
+    ins.operand = operand;
+    return ins;
+}
+
+Instruction LabelMark(LabelId label) {
+    Instruction ins;
+    ins.opcode = kLabelMark;
+    ins.operand = static_cast<int32_t>(label);
+    return ins;
+}
+
+Refusal InsertBefore(Code* code, size_t index, const std::vector<Instruction>& inserted,
+                     uint16_t extraStack, size_t* next) {
+    if (!IsInstruction(*code, index)) return Refusal::kMalformedCode;
+    // After the label marks bound to the instruction, which now mark the inserted code.
+    const Refusal refusal = Place(code, index, inserted, extraStack, next);
+    if (refusal == Refusal::kNone && next != nullptr) ++*next;
+    return refusal;
+}
+
+Refusal InsertAfter(Code* code, size_t index, const std::vector<Instruction>& inserted,
+                    uint16_t extraStack, size_t* next) {
+    if (!IsInstruction(*code, index)) return Refusal::kMalformedCode;
+    const uint8_t opcode = static_cast<uint8_t>(code->instructions[index].opcode);
+    if (EndsFlow(opcode) || opcode == op::kJsr || opcode == op::kJsrW) return Refusal::kNoFallThrough;
+    // Before the label marks of the next instruction, which keep marking it.
+    return Place(code, index + 1, inserted, extraStack, next);
+}
+
+bool PushInt(int32_t value, Instruction* out) {
+    if (value >= -1 && value <= 5) *out = Simple(static_cast<uint8_t>(op::kIconst0 + value));
+    else if (value >= -128 && value <= 127) *out = WithOperand(op::kBipush, value);
+    else if (value >= -32768 && value <= 32767) *out = WithOperand(op::kSipush, value);
+    else return false;
+    return true;
+}
+
+}  // namespace bytecode

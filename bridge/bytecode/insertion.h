@@ -1,0 +1,37 @@
+// Code inserted before or after an instruction of a method.
+//
+// Before: whatever reached the instruction (falling through, branches, switch cases,
+// exception handlers, the stack map frame there, its line number) now reaches the inserted
+// code, so it runs on every path to the instruction; a protected range that begins at the
+// instruction covers it, one that ends there does not.
+// After: the inserted code runs when the instruction falls through to the next one; branches
+// to that next instruction still go straight to it. There is no "after" an instruction that
+// never falls through (goto, return, athrow, switches, jsr and ret).
+//
+// Inserted code is straight-line (no branches, switches, returns, throws or subroutines of its
+// own), and must leave the locals and the stack as it found them; it may use up to
+// `extraStack` slots above what is on the stack there, and max_stack grows to allow for that.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "bridge/bytecode/code.h"
+#include "bridge/bytecode/refusal.h"
+
+namespace bytecode {
+
+// `index` is an element of code->instructions that is an instruction, not a label mark. On
+// success `*next`, when given, is the index of the element after the instruction and its
+// inserted code, to continue a forward walk from.
+Refusal InsertBefore(Code* code, size_t index, const std::vector<Instruction>& inserted,
+                     uint16_t extraStack, size_t* next = nullptr);
+Refusal InsertAfter(Code* code, size_t index, const std::vector<Instruction>& inserted,
+                    uint16_t extraStack, size_t* next = nullptr);
+
+// The shortest instruction that pushes the int `value` (iconst, bipush, sipush); values
+// beyond a short's range need an ldc of an Integer constant, which the caller adds.
+bool PushInt(int32_t value, Instruction* out);
+
+}  // namespace bytecode
