@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the unit and JVM tests (GCC), the same tests under
-# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer (Clang), and the
-# 32-bit Windows cross-build with its export check.
+# Builds and runs every test: the unit and JVM tests, the integration tests, the tracer's tests
+# and the real programs (GCC; the JVM tests on JDK 17 and a later JDK), the unit tests and the
+# rewriter sweep under AddressSanitizer + UndefinedBehaviorSanitizer with the two fuzzers, the
+# unit tests under ThreadSanitizer (Clang), and the 32-bit Windows cross-build with its export
+# check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -44,8 +46,10 @@ configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXO_LATER_JDK_HOM
 run_tests build
 
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  -DVEXO_SANITIZE=address,undefined -DVEXO_BUILD_BENCH=OFF
+  -DVEXO_SANITIZE=address,undefined -DVEXO_BUILD_BENCH=OFF -DVEXO_FUZZ=ON
 run_tests build-asan
+echo "=== fuzzers in build-asan"
+scripts/run-fuzzers.sh build-asan 60
 
 configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DVEXO_SANITIZE=thread -DVEXO_BUILD_BENCH=OFF
