@@ -19,6 +19,17 @@
 namespace {
 using namespace bytecode;
 
+// A Java call's result, with the test failing on an exception it threw.
+template <typename T>
+T Checked(JNIEnv* env, T value) {
+    EXPECT_FALSE(env->ExceptionCheck());
+    if (env->ExceptionCheck()) {
+        env->ExceptionDescribe();
+        env->ExceptionClear();
+    }
+    return value;
+}
+
 // The class file of `resource` (empty when there is none).
 std::vector<uint8_t> ClassBytes(JNIEnv* env, const char* resource) {
     std::vector<uint8_t> bytes;
@@ -27,9 +38,11 @@ std::vector<uint8_t> ClassBytes(JNIEnv* env, const char* resource) {
     jmethodID get = env->GetStaticMethodID(loaderClass, "getSystemResourceAsStream",
                                            "(Ljava/lang/String;)Ljava/io/InputStream;");
     jobject in = env->CallStaticObjectMethod(loaderClass, get, env->NewStringUTF(resource));
-    jmethodID readAll = env->GetMethodID(env->FindClass("java/io/InputStream"), "readAllBytes", "()[B");
-    auto array = in != nullptr && !env->ExceptionCheck()
-                     ? static_cast<jbyteArray>(env->CallObjectMethod(in, readAll)) : nullptr;
+    jbyteArray array = nullptr;
+    if (in != nullptr && !env->ExceptionCheck()) {
+        jmethodID readAll = env->GetMethodID(env->FindClass("java/io/InputStream"), "readAllBytes", "()[B");
+        array = static_cast<jbyteArray>(env->CallObjectMethod(in, readAll));
+    }
     if (array != nullptr && !env->ExceptionCheck()) {
         bytes.resize(static_cast<size_t>(env->GetArrayLength(array)));
         env->GetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()), reinterpret_cast<jbyte*>(bytes.data()));
@@ -129,11 +142,13 @@ void ExpectHits(JNIEnv* env, const std::vector<int>& before, HitDelta expected, 
 }
 
 std::string Text(JNIEnv* env, jobject o) {
+    env->PushLocalFrame(8);
     jmethodID toString = env->GetMethodID(env->FindClass("java/lang/Object"), "toString", "()Ljava/lang/String;");
-    auto s = static_cast<jstring>(env->CallObjectMethod(o, toString));
+    auto s = static_cast<jstring>(Checked(env, env->CallObjectMethod(o, toString)));
     const char* chars = env->GetStringUTFChars(s, nullptr);
     std::string out(chars);
     env->ReleaseStringUTFChars(s, chars);
+    env->PopLocalFrame(nullptr);
     return out;
 }
 
@@ -158,20 +173,20 @@ TEST(BytecodeEngine, InsertedCallsRunOnEveryPathAndMethodsBehaveAsBefore) {
     // Constructors: this(...) after a branch on an uninitialized `this`; then ratio's
     // initialiser, total and name.
     std::vector<int> h = Hits(env);
-    jobject a = env->NewObject(plain, env->GetMethodID(plain, "<init>", "(I)V"), -4);
-    jobject b = env->NewObject(traced, env->GetMethodID(traced, "<init>", "(I)V"), -4);
+    jobject a = Checked(env, env->NewObject(plain, env->GetMethodID(plain, "<init>", "(I)V"), -4));
+    jobject b = Checked(env, env->NewObject(traced, env->GetMethodID(traced, "<init>", "(I)V"), -4));
     ASSERT_NE(b, nullptr);
     ExpectHits(env, h, {3, 3, 2}, "new Insertable(-4)");
     EXPECT_EQ(env->GetIntField(b, env->GetFieldID(traced, "total", "I")), 4);
     h = Hits(env);
-    jobject c = env->NewObject(traced, env->GetMethodID(traced, "<init>", "()V"));
+    jobject c = Checked(env, env->NewObject(traced, env->GetMethodID(traced, "<init>", "()V")));
     ExpectHits(env, h, {3, 3, 2}, "new Insertable()");
     EXPECT_EQ(env->GetIntField(c, env->GetFieldID(traced, "total", "I")), 1);
 
     auto callInt = [&](const char* name, jint arg, HitDelta expected) {
         const std::vector<int> before = Hits(env);
-        const jint want = env->CallIntMethod(a, env->GetMethodID(plain, name, "(I)I"), arg);
-        const jint got = env->CallIntMethod(b, env->GetMethodID(traced, name, "(I)I"), arg);
+        const jint want = Checked(env, env->CallIntMethod(a, env->GetMethodID(plain, name, "(I)I"), arg));
+        const jint got = Checked(env, env->CallIntMethod(b, env->GetMethodID(traced, name, "(I)I"), arg));
         EXPECT_FALSE(env->ExceptionCheck()) << name;
         env->ExceptionClear();
         EXPECT_EQ(got, want) << name << "(" << arg << ")";
@@ -186,15 +201,15 @@ TEST(BytecodeEngine, InsertedCallsRunOnEveryPathAndMethodsBehaveAsBefore) {
     for (jint n : {0, 1, 2, 3, 70, 5}) callInt("switches", n, {2, 1, 1});
 
     h = Hits(env);
-    const jlong wantWide = env->CallLongMethod(a, env->GetMethodID(plain, "wide", "(JD)J"), jlong{3}, 2.5);
-    const jlong gotWide = env->CallLongMethod(b, env->GetMethodID(traced, "wide", "(JD)J"), jlong{3}, 2.5);
+    const jlong wantWide = Checked(env, env->CallLongMethod(a, env->GetMethodID(plain, "wide", "(JD)J"), jlong{3}, 2.5));
+    const jlong gotWide = Checked(env, env->CallLongMethod(b, env->GetMethodID(traced, "wide", "(JD)J"), jlong{3}, 2.5));
     EXPECT_EQ(gotWide, wantWide);
     ExpectHits(env, h, {6, 2, 1}, "wide");
     for (jboolean yes : {JNI_TRUE, JNI_FALSE}) {
         h = Hits(env);
         const char* desc = "(Z)Ljava/lang/Object;";
-        const std::string want = Text(env, env->CallObjectMethod(a, env->GetMethodID(plain, "make", desc), yes));
-        const std::string got = Text(env, env->CallObjectMethod(b, env->GetMethodID(traced, "make", desc), yes));
+        const std::string want = Text(env, Checked(env, env->CallObjectMethod(a, env->GetMethodID(plain, "make", desc), yes)));
+        const std::string got = Text(env, Checked(env, env->CallObjectMethod(b, env->GetMethodID(traced, "make", desc), yes)));
         EXPECT_EQ(got, want);
         ExpectHits(env, h, {1, 0, 1}, "make");
     }
@@ -224,6 +239,7 @@ Refusal InsertMany(ClassFile* cls, const char* name, const char* descriptor, uin
 
 TEST(BytecodeEngine, BranchesBeyondSixteenBitsAreWidenedAndCodeBeyondTheLimitIsRefused) {
     JNIEnv* env = TestEnv();
+    ASSERT_EQ(env->EnsureLocalCapacity(64), JNI_OK);
     ClassFile cls = ParsedInsertable(env);
     const int copies = 9000;  // 4 bytes each: 36000 bytes between a branch and its target
     // A loop whose test jumps over the body, and whose end jumps back.
@@ -248,28 +264,42 @@ TEST(BytecodeEngine, BranchesBeyondSixteenBitsAreWidenedAndCodeBeyondTheLimitIsR
     jclass traced = DefineInFreshLoader(env, "vexotest/Insertable", out);
     ASSERT_NE(traced, nullptr) << "the verifier refused the widened code";
     std::vector<int> h = Hits(env);
-    jobject a = env->NewObject(plain, env->GetMethodID(plain, "<init>", "(I)V"), 5);
-    jobject b = env->NewObject(traced, env->GetMethodID(traced, "<init>", "(I)V"), 5);
-    env->NewObject(traced, env->GetMethodID(traced, "<init>", "(I)V"), -5);
+    jobject a = Checked(env, env->NewObject(plain, env->GetMethodID(plain, "<init>", "(I)V"), 5));
+    jobject b = Checked(env, env->NewObject(traced, env->GetMethodID(traced, "<init>", "(I)V"), 5));
+    Checked(env, env->NewObject(traced, env->GetMethodID(traced, "<init>", "(I)V"), -5));
     EXPECT_EQ(Hits(env)[6] - h[6], copies) << "only the branch with the inserted code";
     h = Hits(env);
-    EXPECT_EQ(env->CallIntMethod(b, env->GetMethodID(traced, "loop", "(I)I"), 3),
-              env->CallIntMethod(a, env->GetMethodID(plain, "loop", "(I)I"), 3));
+    EXPECT_EQ(Checked(env, env->CallIntMethod(b, env->GetMethodID(traced, "loop", "(I)I"), 3)),
+              Checked(env, env->CallIntMethod(a, env->GetMethodID(plain, "loop", "(I)I"), 3)));
     EXPECT_EQ(Hits(env)[4] - h[4], 3 * copies);
     const char* desc = "(Z)Ljava/lang/Object;";
     for (jboolean yes : {JNI_TRUE, JNI_FALSE}) {
         h = Hits(env);
-        EXPECT_EQ(Text(env, env->CallObjectMethod(b, env->GetMethodID(traced, "make", desc), yes)),
-                  Text(env, env->CallObjectMethod(a, env->GetMethodID(plain, "make", desc), yes)));
+        EXPECT_EQ(Text(env, Checked(env, env->CallObjectMethod(b, env->GetMethodID(traced, "make", desc), yes))),
+                  Text(env, Checked(env, env->CallObjectMethod(a, env->GetMethodID(plain, "make", desc), yes))));
         EXPECT_EQ(Hits(env)[5] - h[5], yes ? copies : 0);
     }
     for (jint n : {0, 1, 3, 9}) {
         h = Hits(env);
-        EXPECT_EQ(env->CallIntMethod(b, env->GetMethodID(traced, "switches", "(I)I"), n),
-                  env->CallIntMethod(a, env->GetMethodID(plain, "switches", "(I)I"), n));
+        EXPECT_EQ(Checked(env, env->CallIntMethod(b, env->GetMethodID(traced, "switches", "(I)I"), n)),
+                  Checked(env, env->CallIntMethod(a, env->GetMethodID(plain, "switches", "(I)I"), n)));
         EXPECT_EQ(Hits(env)[7] - h[7], n == 0 ? copies : 0);
     }
     EXPECT_FALSE(env->ExceptionCheck());
+
+    // Before version 50 the verifier infers types: the same widening, without new frames.
+    ClassFile old = ParsedInsertable(env);
+    old.major = 49;
+    ASSERT_EQ(InsertMany(&old, "loop", "(I)I", op::kPutfield, 0, copies, 4), Refusal::kNone);
+    WriteClassFile(old, &out);
+    jclass inferred = DefineInFreshLoader(env, "vexotest/Insertable", out);
+    ASSERT_NE(inferred, nullptr) << "the old verifier refused the widened code";
+    jobject o = Checked(env, env->NewObject(inferred, env->GetMethodID(inferred, "<init>", "(I)V"), 5));
+    h = Hits(env);
+    jobject p = Checked(env, env->NewObject(plain, env->GetMethodID(plain, "<init>", "(I)V"), 5));
+    EXPECT_EQ(Checked(env, env->CallIntMethod(o, env->GetMethodID(inferred, "loop", "(I)I"), 4)),
+              Checked(env, env->CallIntMethod(p, env->GetMethodID(plain, "loop", "(I)I"), 4)));
+    EXPECT_EQ(Hits(env)[4] - h[4], 4 * copies);
 
     // 17000 calls: 68000 bytes. The method stays as it was.
     ClassFile fresh = ParsedInsertable(env);
