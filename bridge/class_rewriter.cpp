@@ -2,55 +2,16 @@
 
 #include <cstring>
 
+#include "bridge/bytecode/byte_io.h"
+
 namespace {
 constexpr uint32_t kPrefixLength = 8;
 constexpr uint16_t kAccStatic = 0x0008;
 constexpr uint16_t kAccNative = 0x0100;
 constexpr uint16_t kAccAbstract = 0x0400;
 
-// Bounds-checked big-endian reading; any read past the end marks the reader failed.
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    size_t pos = 0;
-    bool failed = false;
-
-    bool Has(size_t n) {
-        if (failed || pos > size || size - pos < n) failed = true;
-        return !failed;
-    }
-    uint32_t U1() { return Has(1) ? data[pos++] : 0; }
-    uint32_t U2() {
-        if (!Has(2)) return 0;
-        const uint32_t v = (uint32_t{data[pos]} << 8) | data[pos + 1];
-        pos += 2;
-        return v;
-    }
-    uint32_t U4() {
-        const uint32_t high = U2();
-        return (high << 16) | U2();
-    }
-    void Skip(size_t n) {
-        if (Has(n)) pos += n;
-    }
-};
-
-struct Writer {
-    std::vector<uint8_t>* out;
-    void U1(uint32_t v) { out->push_back(static_cast<uint8_t>(v)); }
-    void U2(uint32_t v) { U1(v >> 8); U1(v); }
-    void U4(uint32_t v) { U2(v >> 16); U2(v); }
-    void Bytes(const uint8_t* p, size_t n) { out->insert(out->end(), p, p + n); }
-    void Utf8(const char* s) {
-        U1(1);
-        U2(static_cast<uint32_t>(std::strlen(s)));
-        Bytes(reinterpret_cast<const uint8_t*>(s), std::strlen(s));
-    }
-    // Overwrites a u4 written earlier at `at`.
-    void PatchU4(size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-    }
-};
+using bytecode::Reader;
+using bytecode::Writer;
 
 // The constant pool's Utf8 entries, by index (empty for other entries).
 struct ConstantPool {

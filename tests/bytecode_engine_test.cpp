@@ -14,6 +14,7 @@
 #include "bridge/bytecode/insertion.h"
 #include "bridge/bytecode/method_code.h"
 #include "bridge/bytecode/opcodes.h"
+#include "tests/harness/class_files.h"
 #include "tests/harness/test_jvm.h"
 
 namespace {
@@ -30,39 +31,10 @@ T Checked(JNIEnv* env, T value) {
     return value;
 }
 
-// The class file of `resource` (empty when there is none).
-std::vector<uint8_t> ClassBytes(JNIEnv* env, const char* resource) {
-    std::vector<uint8_t> bytes;
-    if (env->PushLocalFrame(16) != JNI_OK) return bytes;
-    jclass loaderClass = env->FindClass("java/lang/ClassLoader");
-    jmethodID get = env->GetStaticMethodID(loaderClass, "getSystemResourceAsStream",
-                                           "(Ljava/lang/String;)Ljava/io/InputStream;");
-    jobject in = env->CallStaticObjectMethod(loaderClass, get, env->NewStringUTF(resource));
-    jbyteArray array = nullptr;
-    if (in != nullptr && !env->ExceptionCheck()) {
-        jmethodID readAll = env->GetMethodID(env->FindClass("java/io/InputStream"), "readAllBytes", "()[B");
-        array = static_cast<jbyteArray>(env->CallObjectMethod(in, readAll));
-    }
-    if (array != nullptr && !env->ExceptionCheck()) {
-        bytes.resize(static_cast<size_t>(env->GetArrayLength(array)));
-        env->GetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()), reinterpret_cast<jbyte*>(bytes.data()));
-    }
-    env->ExceptionClear();
-    env->PopLocalFrame(nullptr);
-    return bytes;
-}
-
-// Defines `bytes` in a class loader of its own (so the system loader's copy stays untouched).
-jclass DefineInFreshLoader(JNIEnv* env, const char* name, const std::vector<uint8_t>& bytes) {
-    jclass loaderClass = env->FindClass("java/net/URLClassLoader");
-    jmethodID make = env->GetMethodID(loaderClass, "<init>", "([Ljava/net/URL;)V");
-    jobject loader = env->NewObject(loaderClass, make, env->NewObjectArray(0, env->FindClass("java/net/URL"), nullptr));
-    jclass c = env->DefineClass(name, loader, reinterpret_cast<const jbyte*>(bytes.data()),
-                                static_cast<jsize>(bytes.size()));
-    if (c != nullptr) {
-        // Verification happens at link time: make it happen now.
-        env->GetMethodID(c, "<init>", "()V");
-    }
+// Defines `bytes` in a loader of its own and links the class, so the verifier has run.
+jclass LinkedInFreshLoader(JNIEnv* env, const char* name, const std::vector<uint8_t>& bytes) {
+    jclass c = DefineInFreshLoader(env, name, bytes);
+    if (c != nullptr) env->GetMethodID(c, "<init>", "()V");  // verification happens at link time
     if (env->ExceptionCheck()) {
         env->ExceptionDescribe();
         env->ExceptionClear();
@@ -167,7 +139,7 @@ TEST(BytecodeEngine, InsertedCallsRunOnEveryPathAndMethodsBehaveAsBefore) {
     std::vector<uint8_t> out;
     WriteClassFile(cls, &out);
     jclass plain = env->FindClass("vexotest/Insertable");
-    jclass traced = DefineInFreshLoader(env, "vexotest/Insertable", out);
+    jclass traced = LinkedInFreshLoader(env, "vexotest/Insertable", out);
     ASSERT_NE(traced, nullptr) << "the verifier refused the rewritten class";
 
     // Constructors: this(...) after a branch on an uninitialized `this`; then ratio's
@@ -261,7 +233,7 @@ TEST(BytecodeEngine, BranchesBeyondSixteenBitsAreWidenedAndCodeBeyondTheLimitIsR
     std::vector<uint8_t> out;
     WriteClassFile(cls, &out);
     jclass plain = env->FindClass("vexotest/Insertable");
-    jclass traced = DefineInFreshLoader(env, "vexotest/Insertable", out);
+    jclass traced = LinkedInFreshLoader(env, "vexotest/Insertable", out);
     ASSERT_NE(traced, nullptr) << "the verifier refused the widened code";
     std::vector<int> h = Hits(env);
     jobject a = Checked(env, env->NewObject(plain, env->GetMethodID(plain, "<init>", "(I)V"), 5));
@@ -292,7 +264,7 @@ TEST(BytecodeEngine, BranchesBeyondSixteenBitsAreWidenedAndCodeBeyondTheLimitIsR
     old.major = 49;
     ASSERT_EQ(InsertMany(&old, "loop", "(I)I", op::kPutfield, 0, copies, 4), Refusal::kNone);
     WriteClassFile(old, &out);
-    jclass inferred = DefineInFreshLoader(env, "vexotest/Insertable", out);
+    jclass inferred = LinkedInFreshLoader(env, "vexotest/Insertable", out);
     ASSERT_NE(inferred, nullptr) << "the old verifier refused the widened code";
     jobject o = Checked(env, env->NewObject(inferred, env->GetMethodID(inferred, "<init>", "(I)V"), 5));
     h = Hits(env);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bridge/class_rewriter.h"
+#include "tests/harness/class_files.h"
 #include "tests/harness/test_jvm.h"
 
 namespace {
@@ -42,32 +43,6 @@ void DefineTestHook(JNIEnv* env) {
     JNINativeMethod native = {const_cast<char*>("enter"), const_cast<char*>(kEntryHookDescriptor),
                               reinterpret_cast<void*>(RecordingEnter)};
     ASSERT_EQ(env->RegisterNatives(hook, &native, 1), JNI_OK);
-}
-
-std::vector<uint8_t> ClassBytes(JNIEnv* env, const char* resource) {
-    jclass loaderClass = env->FindClass("java/lang/ClassLoader");
-    jmethodID get = env->GetStaticMethodID(loaderClass, "getSystemResourceAsStream",
-                                           "(Ljava/lang/String;)Ljava/io/InputStream;");
-    jobject in = env->CallStaticObjectMethod(loaderClass, get, env->NewStringUTF(resource));
-    jmethodID readAll = env->GetMethodID(env->FindClass("java/io/InputStream"), "readAllBytes", "()[B");
-    auto array = static_cast<jbyteArray>(env->CallObjectMethod(in, readAll));
-    std::vector<uint8_t> bytes(static_cast<size_t>(env->GetArrayLength(array)));
-    env->GetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()), reinterpret_cast<jbyte*>(bytes.data()));
-    return bytes;
-}
-
-// Defines `bytes` in a class loader of its own (so the system loader's copy stays untouched).
-jclass DefineInFreshLoader(JNIEnv* env, const char* name, const std::vector<uint8_t>& bytes) {
-    jclass loaderClass = env->FindClass("java/net/URLClassLoader");
-    jmethodID make = env->GetMethodID(loaderClass, "<init>", "([Ljava/net/URL;)V");
-    jobject loader = env->NewObject(loaderClass, make, env->NewObjectArray(0, env->FindClass("java/net/URL"), nullptr));
-    jclass c = env->DefineClass(name, loader, reinterpret_cast<const jbyte*>(bytes.data()),
-                                static_cast<jsize>(bytes.size()));
-    if (c == nullptr) {
-        env->ExceptionDescribe();
-        env->ExceptionClear();
-    }
-    return c;
 }
 
 jint CallInt(JNIEnv* env, jobject target, jclass c, const char* name, jint arg) {

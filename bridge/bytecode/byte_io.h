@@ -1,10 +1,11 @@
-// Bounds-checked big-endian reading and plain writing of class file bytes (the reader follows
-// the one of bridge/class_rewriter.cpp): any read past the end marks the reader failed and
-// answers zeros, so a parser checks `failed` once per structure rather than per field.
+// Bounds-checked big-endian reading and plain writing of class file bytes, for the engine and
+// the entry rewriter alike: any read past the end marks the reader failed and answers zeros, so
+// a parser checks `failed` once per structure rather than per field.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace bytecode {
@@ -31,6 +32,9 @@ struct Reader {
         return (high << 16) | U2();
     }
     int32_t S4() { return static_cast<int32_t>(U4()); }
+    void Skip(size_t n) {
+        if (Has(n)) pos += n;
+    }
     // The next `n` bytes, or null (and failed) when fewer remain.
     const uint8_t* Take(size_t n) {
         if (!Has(n)) return nullptr;
@@ -48,6 +52,16 @@ struct Writer {
     void U4(uint32_t v) { U2(v >> 16); U2(v); }
     void Bytes(const uint8_t* p, size_t n) { out->insert(out->end(), p, p + n); }
     void Bytes(const std::vector<uint8_t>& b) { out->insert(out->end(), b.begin(), b.end()); }
+    // A CONSTANT_Utf8 entry of `s` (plain ASCII).
+    void Utf8(const char* s) {
+        U1(1);
+        U2(static_cast<uint32_t>(std::strlen(s)));
+        Bytes(reinterpret_cast<const uint8_t*>(s), std::strlen(s));
+    }
+    // Overwrites a u4 written earlier at `at`.
+    void PatchU4(size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    }
     // Reserves a u4 for a length written later with PatchLength.
     size_t BeginLength() {
         U4(0);
