@@ -3,13 +3,16 @@
 #include <cstring>
 
 #include "agent/java_boundary.h"
+#include "bridge/field_instrumentation.h"
 #include "bridge/session.h"
 #include "bridge/vm_proxy.h"
 
 // Besides the agent's own options, the bridge reads "breakpoints": method trace points by JVMTI
-// breakpoints only, never by instrumentation.
+// breakpoints only, never by instrumentation; and "watches": field trace points by JVMTI field
+// watches only.
 jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* reserved) {
     g_bridge.forceBreakpoints = options != nullptr && std::strstr(options, "breakpoints") != nullptr;
+    FieldForceWatches(options != nullptr && std::strstr(options, "watches") != nullptr);
     g_bridge.wantMethodEntryEvents = options != nullptr && std::strstr(options, "nojvmdi") != nullptr;
     if (!BridgeStartSession(vm, true)) return JVM_OnLoad(vm, options, reserved);
     return JVM_OnLoad(BridgeProxyVm(), options, reserved);

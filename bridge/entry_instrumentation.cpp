@@ -7,6 +7,7 @@
 
 #include "bridge/class_rewriter.h"
 #include "bridge/entry_hook.h"
+#include "bridge/field_instrumentation.h"
 #include "bridge/profiler_entries.h"
 #include "bridge/session.h"
 #include "platform/os.h"
@@ -87,7 +88,7 @@ jvmtiError Retransform(jclass clazz) {
     t_retransforming = true;
     const jvmtiError error = jvmti->RetransformClasses(1, &clazz);
     t_retransforming = false;
-    if (!ProfilerEntriesOn()) {
+    if (!ProfilerEntriesOn() && !FieldSitesWanted()) {
         jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
     }
     return error;
@@ -174,7 +175,10 @@ void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass cla
                                               const unsigned char* data, jint* newLength,
                                               unsigned char** newData) {
     const bool profiler = ProfilerEntriesOn();
-    if (!t_retransforming && !profiler) return;
+    // Field sites are rewritten in classes retransformed for their fields and in every class
+    // that loads while a field is armed by instrumentation.
+    const bool fields = FieldSitesWanted();
+    if (!t_retransforming && !profiler && !fields) return;
     std::vector<EntryProbe> wanted;
     std::vector<Probe*> owners;
     OsLockEnter(&g_inst.lock);
@@ -189,13 +193,30 @@ void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass cla
     }
     AddProfilerEntryProbes(jni, classBeingRedefined, loader, name, data, length, &wanted);
     std::vector<uint8_t> bytes;
+    const bool entries = !wanted.empty() && RewriteClass(data, static_cast<size_t>(length), &wanted, &bytes);
+    if (entries) {
+        for (size_t i = 0; i < owners.size(); ++i) owners[i]->instrumented = wanted[i].instrumented;
+    }
+    OsLockLeave(&g_inst.lock);
+    // The field pass takes the entry rewriter's output, outside the entry lock (field arming
+    // holds its own lock while it retransforms).
+    std::vector<uint8_t> withSites;
+    const bool sites = fields && (entries ? RewriteFieldSitesOfClass(jni, classBeingRedefined, loader, name,
+                                                                     bytes.data(), bytes.size(), &withSites)
+                                          : RewriteFieldSitesOfClass(jni, classBeingRedefined, loader, name, data,
+                                                                     static_cast<size_t>(length), &withSites));
+    if (sites) bytes.swap(withSites);
     unsigned char* memory = nullptr;
-    if (!wanted.empty() && RewriteClass(data, static_cast<size_t>(length), &wanted, &bytes) &&
+    if ((entries || sites) &&
         g_inst.jvmti->Allocate(static_cast<jlong>(bytes.size()), &memory) == JVMTI_ERROR_NONE) {
         std::memcpy(memory, bytes.data(), bytes.size());
         *newLength = static_cast<jint>(bytes.size());
         *newData = memory;
-        for (size_t i = 0; i < owners.size(); ++i) owners[i]->instrumented = wanted[i].instrumented;
+    } else if (entries) {
+        OsLockEnter(&g_inst.lock);
+        for (const EntryProbe& e : wanted) {
+            if (e.id < kProfilerEntryIdBase) g_inst.probes[static_cast<size_t>(e.id)].instrumented = false;
+        }
+        OsLockLeave(&g_inst.lock);
     }
-    OsLockLeave(&g_inst.lock);
 }

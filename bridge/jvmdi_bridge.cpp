@@ -2,6 +2,7 @@
 
 #include "bridge/debug_events.h"
 #include "bridge/entry_instrumentation.h"
+#include "bridge/field_instrumentation.h"
 #include "bridge/field_watch_gate.h"
 #include "bridge/session.h"
 
@@ -54,9 +55,12 @@ jvmdiError SetEventNotificationMode(jint mode, jint kind, jthread thread, ...) {
 jvmdiError JNICALL GetCapabilities(JVMDI_capabilities* capabilities) {
     if (capabilities == nullptr) return JVMDI_ERROR_NULL_POINTER;
     *capabilities = JVMDI_capabilities{};
+    // Fields are watched by instrumentation where it can serve them, also without JVMTI's
+    // field events (an agent loaded late).
+    const bool instrumented = FieldInstrumentationAvailable();
     capabilities->can_watch_field_modification =
-        g_bridge.granted.can_generate_field_modification_events;
-    capabilities->can_watch_field_access = g_bridge.granted.can_generate_field_access_events;
+        instrumented || g_bridge.granted.can_generate_field_modification_events;
+    capabilities->can_watch_field_access = instrumented || g_bridge.granted.can_generate_field_access_events;
     return JVMDI_ERROR_NONE;
 }
 
@@ -76,20 +80,22 @@ jvmdiError JNICALL ClearBreakpoint(jclass, jmethodID method, jlocation location)
     return InstrumentedClearBreakpoint(method, location);
 }
 
+// Field watches are served by instrumenting the field's sites where it can be done, else by
+// JVMTI field watches.
 jvmdiError JNICALL SetFieldAccessWatch(jclass clazz, jfieldID field) {
-    return FromJvmti(GateSetWatch(kAccessWatch, clazz, field));
+    return FieldSetWatch(kAccessWatch, clazz, field);
 }
 
 jvmdiError JNICALL ClearFieldAccessWatch(jclass clazz, jfieldID field) {
-    return FromJvmti(GateClearWatch(kAccessWatch, clazz, field));
+    return FieldClearWatch(kAccessWatch, clazz, field);
 }
 
 jvmdiError JNICALL SetFieldModificationWatch(jclass clazz, jfieldID field) {
-    return FromJvmti(GateSetWatch(kModificationWatch, clazz, field));
+    return FieldSetWatch(kModificationWatch, clazz, field);
 }
 
 jvmdiError JNICALL ClearFieldModificationWatch(jclass clazz, jfieldID field) {
-    return FromJvmti(GateClearWatch(kModificationWatch, clazz, field));
+    return FieldClearWatch(kModificationWatch, clazz, field);
 }
 
 jvmdiError JNICALL Allocate(jlong size, jbyte** memory) {

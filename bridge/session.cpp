@@ -3,6 +3,7 @@
 #include "agent/error_out.h"
 #include "bridge/debug_events.h"
 #include "bridge/entry_instrumentation.h"
+#include "bridge/field_instrumentation.h"
 #include "bridge/field_watch_gate.h"
 #include "bridge/jvmpi_bridge.h"
 
@@ -20,6 +21,7 @@ jvmtiCapabilities WantedCapabilities() {
     wanted.can_generate_field_modification_events = 1;
     wanted.can_access_local_variables = 1;
     wanted.can_retransform_classes = 1;  // method entry by instrumentation; granted late too
+    wanted.can_get_constant_pool = 1;    // finding a watched field's sites before rewriting
     // The profiler interface: identifiers in object tags, frees, every allocation.
     wanted.can_tag_objects = 1;
     wanted.can_generate_object_free_events = 1;
@@ -75,6 +77,7 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     TakeCapabilities(jvmti);
     GateInit(jvmti);
     InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
+    FieldInstrumentationInit(jvmti, FieldWatchesForced());
     JvmpiBridgeInit(jvmti);
     InstallCallbacks(jvmti);
     g_bridge.jvmti = jvmti;
@@ -82,9 +85,9 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     if (!g_bridge.granted.can_generate_breakpoint_events ||
         !g_bridge.granted.can_generate_field_access_events) {
         ErrorOut("Vexo error:  this VM grants breakpoints and field watches only to an agent "
-                 "loaded at start-up; field trace points (and methods that cannot be "
-                 "instrumented) stay unarmed. Start Java with -agentpath:/path/to/libvexo.so "
-                 "to trace everything\n");
+                 "loaded at start-up; methods and fields that cannot be instrumented stay "
+                 "unarmed. Start Java with -agentpath:/path/to/libvexo.so to trace "
+                 "everything\n");
     }
     return true;
 }

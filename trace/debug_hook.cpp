@@ -3,6 +3,7 @@
 #include "agent/agent_state.h"
 #include "agent/error_out.h"
 #include "agent/reentrancy.h"
+#include "bridge/field_hook.h"
 #include "trace/event_classes.h"
 #include "trace/recorder.h"
 
@@ -21,7 +22,9 @@ void HandleEvent(JNIEnv* env, JVMDI_Event* event) {
         }
         case JVMDI_EVENT_FIELD_ACCESS: {
             const JVMDI_field_access_event_data& e = event->u.field_access;
-            RecordTraceEvent(env, e.field, e.object, 0, nullptr, false, nullptr, e.field_clazz);
+            // An instrumented site hands over the value it read; a watch's field is read again.
+            RecordTraceEvent(env, e.field, e.object, 0, FieldHookReadValue(e.field, e.object), false,
+                             nullptr, e.field_clazz);
             return;
         }
         case JVMDI_EVENT_FIELD_MODIFICATION: {

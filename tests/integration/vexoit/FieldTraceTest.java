@@ -67,6 +67,21 @@ public class FieldTraceTest {
         throw new AssertionError("not a value event: " + e.getClass());
     }
 
+    // The accesses of each test run in methods of their own, called after the trace points are
+    // armed: an instrumented field's sites take effect in calls that begin after arming.
+    static long touchEveryKind(Fields x) {
+        long sink = 0;
+        x.i = -1; sink += x.i;
+        x.j = Long.MIN_VALUE + 7; sink += x.j;
+        x.f = 1.5f; sink += (long) x.f;
+        x.d = -2.25; sink += (long) x.d;
+        x.s = (short) -300; sink += x.s;
+        x.b = (byte) -5; sink += x.b;
+        x.z = true; sink += x.z ? 1 : 0;
+        x.c = '\u00e9'; sink += x.c;
+        return sink;
+    }
+
     static void everyKind() {
         TracePoint i = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
         TracePoint j = Agent.field("vexoit.Fields", "j", "J", TracePoints.VALUE_LONG);
@@ -81,16 +96,7 @@ public class FieldTraceTest {
             Check.that(Agent.armed(p), p.m_strMethodOrFieldName + " armed");
         }
         Fields x = new Fields();
-        long sink = 0;
-        x.i = -1; sink += x.i;
-        x.j = Long.MIN_VALUE + 7; sink += x.j;
-        x.f = 1.5f; sink += (long) x.f;
-        x.d = -2.25; sink += (long) x.d;
-        x.s = (short) -300; sink += x.s;
-        x.b = (byte) -5; sink += x.b;
-        x.z = true; sink += x.z ? 1 : 0;
-        x.c = '\u00e9'; sink += x.c;
-        Check.that(sink != 0, "the reads happened");
+        Check.that(touchEveryKind(x) != 0, "the reads happened");
         List<TraceMethodEvent> events = Agent.collect();
         Check.equal(16, events.size(), "two events per field");
         expectPair(events, i, x, -1);
@@ -103,15 +109,19 @@ public class FieldTraceTest {
         expectPair(events, c, x, '\u00e9');
     }
 
+    static Object assignReadClear(Fields x, Object value) {
+        x.o = value;
+        Object read = x.o;
+        x.o = null;
+        return read;
+    }
+
     static void objectValues() {
         TracePoint o = Agent.field("vexoit.Fields", "o", "Ljava/lang/Object;", TracePoints.VALUE_OBJECT);
         Agent.activate(o);
         Fields x = new Fields();
         Object value = new StringBuilder("held");
-        x.o = value;
-        Object read = x.o;
-        x.o = null;
-        Check.that(read == value, "the program's read");
+        Check.that(assignReadClear(x, value) == value, "the program's read");
         List<TraceMethodEvent> events = Agent.collect();
         Check.equal(3, events.size(), "assigned, read, assigned null");
         Check.that(((TraceFieldObjectEvent) events.get(0)).m_Value == value, "the assigned object itself");
@@ -120,12 +130,16 @@ public class FieldTraceTest {
         Check.that(((TraceFieldEvent) events.get(2)).m_bAssigned, "the last one is an assignment");
     }
 
+    static void countTwice() {
+        Fields.counter = 41;
+        Fields.counter = Fields.counter + 1;
+    }
+
     static void staticField() {
         TracePoint counter = Agent.field("vexoit.Fields", "counter", "I", TracePoints.VALUE_INT | TracePoints.STATIC);
         Agent.activate(counter);
         Check.that(Agent.armed(counter), "static field armed");
-        Fields.counter = 41;
-        Fields.counter = Fields.counter + 1;
+        countTwice();
         List<TraceMethodEvent> events = Agent.collect();
         Check.equal(3, events.size(), "assigned, read, assigned");
         Check.equal(41, valueOf(events.get(0), counter), "first assignment");
@@ -134,16 +148,20 @@ public class FieldTraceTest {
         for (TraceMethodEvent e : events) Check.that(e.m_Subject == null, "no subject for a static field");
     }
 
+    static void assignBaseAndSub(Fields base, MoreFields sub) {
+        sub.i = 3;
+        base.i = 4;
+        base.j = 5;
+        sub.j = 6;
+    }
+
     static void subclasses() {
         TracePoint onBase = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
         TracePoint onSub = Agent.field("vexoit.MoreFields", "j", "J", TracePoints.VALUE_LONG);
         Agent.activate(onBase, onSub);
         Fields base = new Fields();
         MoreFields sub = new MoreFields();
-        sub.i = 3;
-        base.i = 4;
-        base.j = 5;
-        sub.j = 6;
+        assignBaseAndSub(base, sub);
         List<TraceMethodEvent> events = Agent.collect();
         Check.equal(3, events.size(), "both i writes and the subclass's j write");
         Check.equal(2, Agent.count(events, onBase), "i on the base trace point, any receiver");
@@ -156,14 +174,24 @@ public class FieldTraceTest {
         }
     }
 
+    static int assignAndRead(Fields x, int value) {
+        x.i = value;
+        return x.i;
+    }
+
     static void watchesComeOff() {
         TracePoint i = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
         Agent.activate(i);
         Agent.activate();
         Fields x = new Fields();
-        x.i = 9;
-        Check.equal(9, x.i, "the program's read");
+        Check.equal(9, assignAndRead(x, 9), "the program's read");
         Check.equal(0, Agent.collect().size(), "no events once the watch is gone");
+    }
+
+    static int assignLeftRight(Left left, Right right) {
+        left.x = 1;
+        right.y = 2;
+        return left.x + right.y;
     }
 
     static void sameOffset() {
@@ -172,13 +200,16 @@ public class FieldTraceTest {
         Agent.activate(x, y);
         Left left = new Left();
         Right right = new Right();
-        left.x = 1;
-        right.y = 2;
-        Check.equal(3, left.x + right.y, "the program's reads");
+        Check.equal(3, assignLeftRight(left, right), "the program's reads");
         List<TraceMethodEvent> events = Agent.collect();
         Check.equal(4, events.size(), "an assignment and a read of each field");
         expectPair(events, x, left, 1);
         expectPair(events, y, right, 2);
+    }
+
+    static void assignMoreOther(MoreFields more, OtherFields other) {
+        more.i = 7;
+        other.i = 8;
     }
 
     static void oneFieldTwoNames() {
@@ -187,8 +218,7 @@ public class FieldTraceTest {
         Agent.activate(first, second);
         MoreFields more = new MoreFields();
         OtherFields other = new OtherFields();
-        more.i = 7;
-        other.i = 8;
+        assignMoreOther(more, other);
         List<TraceMethodEvent> events = Agent.collect();
         Check.equal(1, events.size(), "only the first entry's class is recorded");
         Check.that(events.get(0).m_TracePoint == first && events.get(0).m_Subject == more,

@@ -1,0 +1,165 @@
+#include "bridge/field_hook.h"
+
+#include <string>
+#include <vector>
+
+#include "bridge/bytecode/class_file.h"
+#include "bridge/bytecode/field_sites.h"
+#include "bridge/debug_events.h"
+#include "bridge/field_instrumentation.h"
+#include "bridge/session.h"
+
+namespace {
+// 0: not tried; 1: defined and bound; 2: failed.
+int g_hookState = 0;
+
+// The access being raised on this thread, with the value its site read.
+struct ReadInFlight {
+    jfieldID field = nullptr;
+    jobject object = nullptr;
+    jvalue value;
+    bool active = false;
+};
+thread_local ReadInFlight t_read;
+
+constexpr char kKinds[] = {'I', 'J', 'F', 'D', 'L'};
+
+// public final class FieldHook { public static native <T> read<K>(...); write<K>(...); }
+std::vector<uint8_t> HookClassFile() {
+    using namespace bytecode;
+    ClassFile cls;
+    cls.major = 52;
+    cls.pool.entries.resize(1);
+    cls.access = 0x0031;  // public final super
+    cls.thisClass = cls.pool.ClassIndex(kFieldHookClass);
+    cls.superClass = cls.pool.ClassIndex("java/lang/Object");
+    for (const char kind : kKinds) {
+        for (int write = 0; write < 2; ++write) {
+            Member m;
+            m.access = 0x0109;  // public static native
+            m.name = cls.pool.Utf8Index(write ? FieldHookWriteName(kind) : FieldHookReadName(kind));
+            m.descriptor = cls.pool.Utf8Index(write ? FieldHookWriteDescriptor(kind) : FieldHookReadDescriptor(kind));
+            cls.methods.push_back(m);
+        }
+    }
+    std::vector<uint8_t> bytes;
+    WriteClassFile(cls, &bytes);
+    return bytes;
+}
+
+// The value of a site as the field's type holds it (narrow ints from their int on the stack).
+jvalue Narrowed(char signature, jvalue wide) {
+    jvalue v;
+    v.j = 0;
+    switch (signature) {
+        case 'Z': v.z = static_cast<jboolean>(wide.i & 1); break;  // as putfield stores it
+        case 'B': v.b = static_cast<jbyte>(wide.i); break;
+        case 'C': v.c = static_cast<jchar>(wide.i); break;
+        case 'S': v.s = static_cast<jshort>(wide.i); break;
+        default: v = wide; break;
+    }
+    return v;
+}
+
+void Raise(JNIEnv* env, jobject object, jvalue value, jint id, bool write) {
+    ArmedFieldSite site;
+    if (!ArmedFieldOf(id, write, &site)) return;  // disarmed while this code version still runs
+    // A static field has no object (the site passes null).
+    const jvalue v = Narrowed(site.signature, value);
+    if (write) {
+        BridgeOnFieldModification(g_bridge.jvmti, env, nullptr, nullptr, 0, site.declaringClass, object,
+                                  site.field, site.signature, v);
+    } else {
+        const ReadInFlight outer = t_read;
+        t_read.field = site.field;
+        t_read.object = object;
+        t_read.value = v;
+        t_read.active = true;
+        BridgeOnFieldAccess(g_bridge.jvmti, env, nullptr, nullptr, 0, site.declaringClass, object, site.field);
+        t_read = outer;
+    }
+    // Nothing the tracing did may change the program: no exception leaves the hook.
+    if (env->ExceptionCheck()) env->ExceptionClear();
+}
+
+template <typename T>
+jvalue Of(T value);
+template <> jvalue Of(jint value) { jvalue v; v.j = 0; v.i = value; return v; }
+template <> jvalue Of(jlong value) { jvalue v; v.j = value; return v; }
+template <> jvalue Of(jfloat value) { jvalue v; v.j = 0; v.f = value; return v; }
+template <> jvalue Of(jdouble value) { jvalue v; v.d = value; return v; }
+template <> jvalue Of(jobject value) { jvalue v; v.j = 0; v.l = value; return v; }
+
+template <typename T>
+T JNICALL Read(JNIEnv* env, jclass, jobject object, T value, jint id) {
+    Raise(env, object, Of(value), id, false);
+    return value;
+}
+
+template <typename T>
+void JNICALL Write(JNIEnv* env, jclass, jobject object, T value, jint id) {
+    Raise(env, object, Of(value), id, true);
+}
+
+template <typename T>
+T JNICALL WriteWide(JNIEnv* env, jclass, T value, jobject object, jint id) {
+    Raise(env, object, Of(value), id, true);
+    return value;
+}
+
+void* ReadOf(char kind) {
+    switch (kind) {
+        case 'J': return reinterpret_cast<void*>(Read<jlong>);
+        case 'F': return reinterpret_cast<void*>(Read<jfloat>);
+        case 'D': return reinterpret_cast<void*>(Read<jdouble>);
+        case 'L': return reinterpret_cast<void*>(Read<jobject>);
+        default: return reinterpret_cast<void*>(Read<jint>);
+    }
+}
+
+void* WriteOf(char kind) {
+    switch (kind) {
+        case 'J': return reinterpret_cast<void*>(WriteWide<jlong>);
+        case 'F': return reinterpret_cast<void*>(Write<jfloat>);
+        case 'D': return reinterpret_cast<void*>(WriteWide<jdouble>);
+        case 'L': return reinterpret_cast<void*>(Write<jobject>);
+        default: return reinterpret_cast<void*>(Write<jint>);
+    }
+}
+}  // namespace
+
+const jvalue* FieldHookReadValue(jfieldID field, jobject object) {
+    if (!t_read.active || t_read.field != field || t_read.object != object) return nullptr;
+    return &t_read.value;
+}
+
+bool EnsureFieldHookClass(JNIEnv* env) {
+    using namespace bytecode;
+    if (g_hookState != 0) return g_hookState == 1;
+    g_hookState = 2;
+    const std::vector<uint8_t> bytes = HookClassFile();
+    jclass hook = env->DefineClass(kFieldHookClass, nullptr, reinterpret_cast<const jbyte*>(bytes.data()),
+                                   static_cast<jsize>(bytes.size()));
+    if (hook == nullptr) {
+        env->ExceptionClear();
+        return false;
+    }
+    std::vector<std::string> descriptors;
+    std::vector<JNINativeMethod> natives;
+    for (const char kind : kKinds) {
+        descriptors.push_back(FieldHookReadDescriptor(kind));
+        descriptors.push_back(FieldHookWriteDescriptor(kind));
+    }
+    size_t d = 0;
+    for (const char kind : kKinds) {
+        natives.push_back({const_cast<char*>(FieldHookReadName(kind)), const_cast<char*>(descriptors[d++].c_str()),
+                           ReadOf(kind)});
+        natives.push_back({const_cast<char*>(FieldHookWriteName(kind)), const_cast<char*>(descriptors[d++].c_str()),
+                           WriteOf(kind)});
+    }
+    const bool bound = env->RegisterNatives(hook, natives.data(), static_cast<jint>(natives.size())) == JNI_OK;
+    if (!bound) env->ExceptionClear();
+    env->DeleteLocalRef(hook);
+    if (bound) g_hookState = 1;
+    return bound;
+}

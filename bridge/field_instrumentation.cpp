@@ -1,0 +1,407 @@
+#include "bridge/field_instrumentation.h"
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+
+#include "bridge/bytecode/class_file.h"
+#include "bridge/bytecode/constant_pool.h"
+#include "bridge/bytecode/field_sites.h"
+#include "bridge/entry_hook.h"
+#include "bridge/field_hook.h"
+#include "bridge/profiler_entries.h"
+#include "bridge/session.h"
+#include "platform/os.h"
+
+namespace {
+constexpr jint kMaxFields = 4096;  // site ids stay within sipush
+constexpr jint kAccPublic = 0x0001;
+constexpr jint kAccProtected = 0x0004;
+constexpr jint kAccStatic = 0x0008;
+
+struct WatchedField {
+    jfieldID field = nullptr;
+    jclass declaringClass = nullptr;  // global reference
+    jobject loader = nullptr;         // global reference, null for the boot loader
+    std::string className;            // internal name
+    std::string package;              // internal name up to its last '/'
+    std::string name;
+    std::string descriptor;
+    jint modifiers = 0;
+    bool fit = false;            // may take the instrumentation road
+    bool wanted[2] = {};         // access, modification: armed by instrumentation
+    bool instrumented = false;   // its sites call the hook in every class rewritten for it
+    std::vector<std::string> owners;  // Fieldref classes that resolve to it
+};
+
+struct FieldInstrumentation {
+    jvmtiEnv* jvmti = nullptr;
+    bool available = false;
+    OsLock arming;  // serialises arming and disarming, held across retransformation
+    OsLock state;   // the table; a leaf lock, also taken by the class file hook
+    std::vector<WatchedField> fields;  // the index is the site id; reserved, never moved
+    int instrumentedCount = 0;
+};
+
+FieldInstrumentation g_fi;
+std::atomic<uint8_t> g_live[kMaxFields];  // bit 0: access armed, bit 1: modification armed
+ArmedFieldSite g_sites[kMaxFields];       // written once before the first live bit
+thread_local bool t_retransforming = false;
+bool g_forceWatches = false;
+thread_local size_t t_refusedMethods = 0;  // counted by the class file hook while retransforming
+
+jint IdOf(const WatchedField* f) { return static_cast<jint>(f - g_fi.fields.data()); }
+
+std::string ClassNameOf(jclass clazz) {
+    char* signature = nullptr;
+    if (g_fi.jvmti->GetClassSignature(clazz, &signature, nullptr) != JVMTI_ERROR_NONE) return "";
+    std::string s = signature;
+    g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    if (s.size() < 2 || s[0] != 'L') return s;  // arrays and primitives keep their descriptor
+    return s.substr(1, s.size() - 2);
+}
+
+std::string PackageOf(const std::string& internalName) {
+    const size_t slash = internalName.rfind('/');
+    return slash == std::string::npos ? "" : internalName.substr(0, slash);
+}
+
+bool DeclaresField(jclass clazz, const std::string& name, const std::string& descriptor) {
+    jint count = 0;
+    jfieldID* fields = nullptr;
+    if (g_fi.jvmti->GetClassFields(clazz, &count, &fields) != JVMTI_ERROR_NONE) return false;
+    bool found = false;
+    for (jint i = 0; i < count && !found; ++i) {
+        char* n = nullptr;
+        char* d = nullptr;
+        if (g_fi.jvmti->GetFieldName(clazz, fields[i], &n, &d, nullptr) != JVMTI_ERROR_NONE) continue;
+        found = name == n && descriptor == d;
+        g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(n));
+        g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(d));
+    }
+    g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(fields));
+    return found;
+}
+
+// JVMS 5.4.3.2 field resolution from `clazz`: the class itself, its superinterfaces, then its
+// superclass. Returns the declaring class as a local reference, or null.
+jclass Resolve(JNIEnv* env, jclass clazz, const std::string& name, const std::string& descriptor, int depth = 0) {
+    if (clazz == nullptr || depth > 64) return nullptr;
+    if (DeclaresField(clazz, name, descriptor)) return static_cast<jclass>(env->NewLocalRef(clazz));
+    jint count = 0;
+    jclass* interfaces = nullptr;
+    jclass found = nullptr;
+    if (g_fi.jvmti->GetImplementedInterfaces(clazz, &count, &interfaces) == JVMTI_ERROR_NONE) {
+        for (jint i = 0; i < count; ++i) {
+            if (found == nullptr) found = Resolve(env, interfaces[i], name, descriptor, depth + 1);
+            env->DeleteLocalRef(interfaces[i]);
+        }
+        g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(interfaces));
+    }
+    if (found != nullptr) return found;
+    jclass super = env->GetSuperclass(clazz);
+    found = Resolve(env, super, name, descriptor, depth + 1);
+    if (super != nullptr) env->DeleteLocalRef(super);
+    return found;
+}
+
+// Whether code of a class of `loader` named `className` may access the field.
+bool MayAccess(JNIEnv* env, const WatchedField& f, jobject loader, const std::string& className) {
+    if (f.modifiers & (kAccPublic | kAccProtected)) return true;
+    // Package access, and private access from the class and its nest (in its package).
+    return env->IsSameObject(loader, f.loader) && PackageOf(className) == f.package;
+}
+
+bytecode::FieldSiteTarget TargetOf(const WatchedField& f) {
+    bytecode::FieldSiteTarget t;
+    t.owners = f.owners;
+    t.name = f.name;
+    t.descriptor = f.descriptor;
+    t.isStatic = (f.modifiers & kAccStatic) != 0;
+    t.id = IdOf(&f);
+    return t;
+}
+
+// Whether the constant pool of `clazz` names the field (true when it cannot be read).
+bool PoolNames(jclass clazz, const bytecode::FieldSiteTarget& target) {
+    jint count = 0, byteCount = 0;
+    unsigned char* bytes = nullptr;
+    if (g_fi.jvmti->GetConstantPool(clazz, &count, &byteCount, &bytes) != JVMTI_ERROR_NONE) return true;
+    std::vector<uint8_t> pool = {static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)};
+    pool.insert(pool.end(), bytes, bytes + byteCount);
+    g_fi.jvmti->Deallocate(bytes);
+    bytecode::Reader r{pool.data(), pool.size()};
+    bytecode::ConstantPool parsed;
+    if (!bytecode::ReadConstantPool(&r, &parsed)) return true;
+    return bytecode::PoolNamesTarget(parsed, {target});
+}
+
+// The loaded classes whose sites of `f` must be rewritten (or restored), as local references;
+// with `findOwners`, first works out which loaded classes the field resolves from.
+std::vector<jclass> SiteClasses(JNIEnv* env, WatchedField* f, bool findOwners) {
+    jint count = 0;
+    jclass* classes = nullptr;
+    std::vector<jclass> out;
+    if (g_fi.jvmti->GetLoadedClasses(&count, &classes) != JVMTI_ERROR_NONE) return out;
+    if (env->EnsureLocalCapacity(count + 16) != JNI_OK) env->ExceptionClear();
+    if (findOwners) {
+        std::vector<std::string> owners = {f->className};
+        for (jint i = 0; i < count; ++i) {
+            if (env->IsSameObject(classes[i], f->declaringClass) ||
+                !env->IsAssignableFrom(classes[i], f->declaringClass)) {
+                continue;
+            }
+            jclass declaring = Resolve(env, classes[i], f->name, f->descriptor);
+            if (declaring != nullptr && env->IsSameObject(declaring, f->declaringClass)) {
+                owners.push_back(ClassNameOf(classes[i]));
+            }
+            if (declaring != nullptr) env->DeleteLocalRef(declaring);
+        }
+        OsLockEnter(&g_fi.state);
+        f->owners = owners;
+        OsLockLeave(&g_fi.state);
+    }
+    OsLockEnter(&g_fi.state);
+    const bytecode::FieldSiteTarget target = TargetOf(*f);
+    OsLockLeave(&g_fi.state);
+    for (jint i = 0; i < count; ++i) {
+        jclass c = classes[i];
+        jboolean modifiable = JNI_FALSE;
+        g_fi.jvmti->IsModifiableClass(c, &modifiable);
+        bool keep = modifiable == JNI_TRUE;
+        if (keep && !(f->modifiers & (kAccPublic | kAccProtected))) {
+            jobject loader = nullptr;
+            g_fi.jvmti->GetClassLoader(c, &loader);
+            keep = MayAccess(env, *f, loader, ClassNameOf(c));
+            if (loader != nullptr) env->DeleteLocalRef(loader);
+        }
+        keep = keep && PoolNames(c, target) && !InNamedModule(env, c);
+        if (keep) out.push_back(c);
+        else env->DeleteLocalRef(c);
+    }
+    g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(classes));
+    return out;
+}
+
+void SetClassFileHook(bool on) {
+    if (on) {
+        g_fi.jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    } else if (!ProfilerEntriesOn()) {
+        g_fi.jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    }
+}
+
+// Retransforms `classes` (and deletes the references). Returns whether every class was
+// retransformed and no method with a site was refused.
+bool RetransformAll(JNIEnv* env, const std::vector<jclass>& classes) {
+    bool complete = true;
+    t_retransforming = true;
+    t_refusedMethods = 0;
+    for (jclass c : classes) {
+        complete = g_fi.jvmti->RetransformClasses(1, &c) == JVMTI_ERROR_NONE && complete;
+        env->DeleteLocalRef(c);
+    }
+    t_retransforming = false;
+    return complete && t_refusedMethods == 0;
+}
+
+void SetInstrumented(WatchedField* f, bool on) {
+    OsLockEnter(&g_fi.state);
+    f->instrumented = on;
+    g_fi.instrumentedCount += on ? 1 : -1;
+    OsLockLeave(&g_fi.state);
+}
+
+// Arms the sites of `f`. Returns false (nothing armed, the field unfit from now on) when some
+// site could not be rewritten and JVMTI watches can serve the field instead.
+bool Instrument(JNIEnv* env, WatchedField* f) {
+    SetInstrumented(f, true);
+    SetClassFileHook(true);
+    if (RetransformAll(env, SiteClasses(env, f, true))) return true;
+    const bool watchable = g_bridge.granted.can_generate_field_access_events &&
+                           g_bridge.granted.can_generate_field_modification_events;
+    if (!watchable) return true;  // what instrumentation reaches is all there is
+    SetInstrumented(f, false);
+    RetransformAll(env, SiteClasses(env, f, false));
+    if (g_fi.instrumentedCount == 0) SetClassFileHook(false);
+    f->fit = false;
+    return false;
+}
+
+void Uninstrument(JNIEnv* env, WatchedField* f) {
+    SetInstrumented(f, false);
+    RetransformAll(env, SiteClasses(env, f, false));
+    if (g_fi.instrumentedCount == 0) SetClassFileHook(false);
+}
+
+void Publish(const WatchedField& f) {
+    const uint8_t bits = static_cast<uint8_t>((f.wanted[kAccessWatch] ? 1 : 0) |
+                                              (f.wanted[kModificationWatch] ? 2 : 0));
+    g_live[IdOf(&f)].store(bits, std::memory_order_release);
+}
+
+// The watched field of `field` (declared by the class `clazz` names or inherits it from), made
+// on first sight when `create`. Under the arming lock.
+WatchedField* Find(JNIEnv* env, jclass clazz, jfieldID field, bool create) {
+    jclass declaring = nullptr;
+    if (g_fi.jvmti->GetFieldDeclaringClass(clazz, field, &declaring) != JVMTI_ERROR_NONE) return nullptr;
+    WatchedField* found = nullptr;
+    for (WatchedField& f : g_fi.fields) {
+        if (f.field == field && env->IsSameObject(f.declaringClass, declaring)) found = &f;
+    }
+    if (found != nullptr || !create || static_cast<jint>(g_fi.fields.size()) >= kMaxFields) {
+        env->DeleteLocalRef(declaring);
+        return found;
+    }
+    WatchedField f;
+    f.field = field;
+    char* name = nullptr;
+    char* descriptor = nullptr;
+    jobject loader = nullptr;
+    jboolean modifiable = JNI_FALSE;
+    if (g_fi.jvmti->GetFieldName(declaring, field, &name, &descriptor, nullptr) == JVMTI_ERROR_NONE) {
+        f.name = name;
+        f.descriptor = descriptor;
+        g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
+        g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(descriptor));
+    }
+    g_fi.jvmti->GetFieldModifiers(declaring, field, &f.modifiers);
+    g_fi.jvmti->GetClassLoader(declaring, &loader);
+    g_fi.jvmti->IsModifiableClass(declaring, &modifiable);
+    f.declaringClass = static_cast<jclass>(env->NewGlobalRef(declaring));
+    f.loader = loader != nullptr ? env->NewGlobalRef(loader) : nullptr;
+    if (loader != nullptr) env->DeleteLocalRef(loader);
+    f.className = ClassNameOf(declaring);
+    f.package = PackageOf(f.className);
+    f.fit = f.declaringClass != nullptr && !f.name.empty() && modifiable && !InNamedModule(env, declaring);
+    env->DeleteLocalRef(declaring);
+    OsLockEnter(&g_fi.state);
+    g_fi.fields.push_back(f);
+    WatchedField* made = &g_fi.fields.back();
+    g_sites[IdOf(made)] = {made->field, made->declaringClass, made->descriptor.empty() ? 'I' : made->descriptor[0]};
+    OsLockLeave(&g_fi.state);
+    return made;
+}
+
+// The class the class file in `data` extends (internal name), or "".
+std::string SuperOf(const uint8_t* data, size_t size) {
+    bytecode::ClassFile cls;
+    if (bytecode::ParseClassFile(data, size, &cls) != bytecode::Refusal::kNone) return "";
+    const std::string* super = cls.pool.ClassName(cls.superClass);
+    return super == nullptr ? "" : *super;
+}
+
+// Whether the class file in `data` declares a field of that name and descriptor.
+bool FileDeclares(const uint8_t* data, size_t size, const std::string& name, const std::string& descriptor) {
+    bytecode::ClassFile cls;
+    if (bytecode::ParseClassFile(data, size, &cls) != bytecode::Refusal::kNone) return false;
+    for (const bytecode::Member& m : cls.fields) {
+        const std::string* n = cls.pool.Utf8(m.name);
+        const std::string* d = cls.pool.Utf8(m.descriptor);
+        if (n != nullptr && d != nullptr && *n == name && *d == descriptor) return true;
+    }
+    return false;
+}
+}  // namespace
+
+void FieldForceWatches(bool force) { g_forceWatches = force; }
+bool FieldWatchesForced() { return g_forceWatches; }
+
+void FieldInstrumentationInit(jvmtiEnv* jvmti, bool forceWatches) {
+    OsLockInit(&g_fi.arming);
+    OsLockInit(&g_fi.state);
+    g_fi.jvmti = jvmti;
+    g_fi.fields.reserve(kMaxFields);
+    jvmtiCapabilities granted = {};
+    jvmti->GetCapabilities(&granted);
+    g_fi.available = !forceWatches && granted.can_retransform_classes;
+}
+
+bool FieldInstrumentationAvailable() { return g_fi.available; }
+
+jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
+    JNIEnv* env = BridgeJni();
+    if (g_fi.available && env != nullptr) {
+        OsLockEnter(&g_fi.arming);
+        WatchedField* f = Find(env, clazz, field, true);
+        jvmdiError result = -1;
+        if (f != nullptr && f->fit && f->wanted[kind]) {
+            result = JVMDI_ERROR_DUPLICATE;
+        } else if (f != nullptr && f->fit && EnsureFieldHookClass(env) &&
+                   (f->instrumented || Instrument(env, f))) {
+            f->wanted[kind] = true;
+            Publish(*f);
+            result = JVMDI_ERROR_NONE;
+        }
+        OsLockLeave(&g_fi.arming);
+        if (result != -1) return result;
+    }
+    return static_cast<jvmdiError>(GateSetWatch(kind, clazz, field));
+}
+
+jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
+    JNIEnv* env = BridgeJni();
+    if (g_fi.available && env != nullptr) {
+        OsLockEnter(&g_fi.arming);
+        WatchedField* f = Find(env, clazz, field, false);
+        jvmdiError result = -1;
+        if (f != nullptr && f->fit) {
+            result = f->wanted[kind] ? JVMDI_ERROR_NONE : JVMDI_ERROR_NOT_FOUND;
+            f->wanted[kind] = false;
+            Publish(*f);
+            if (f->instrumented && !f->wanted[kAccessWatch] && !f->wanted[kModificationWatch]) {
+                Uninstrument(env, f);
+            }
+        }
+        OsLockLeave(&g_fi.arming);
+        if (result != -1) return result;
+    }
+    return static_cast<jvmdiError>(GateClearWatch(kind, clazz, field));
+}
+
+bool ArmedFieldOf(jint id, bool write, ArmedFieldSite* out) {
+    if (id < 0 || id >= kMaxFields) return false;
+    const uint8_t bits = g_live[id].load(std::memory_order_acquire);
+    if (!(bits & (write ? 2 : 1))) return false;
+    *out = g_sites[id];
+    return true;
+}
+
+bool FieldSitesWanted() {
+    if (t_retransforming) return true;
+    OsLockEnter(&g_fi.state);
+    const bool any = g_fi.instrumentedCount > 0;
+    OsLockLeave(&g_fi.state);
+    return any;
+}
+
+bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject loader, const char* name,
+                              const uint8_t* data, size_t size, std::vector<uint8_t>* out) {
+    out->clear();
+    if (name == nullptr || !FieldSitesWanted()) return false;
+    const std::string className = name;
+    std::vector<bytecode::FieldSiteTarget> targets;
+    std::string super;
+    bool superRead = false;
+    OsLockEnter(&g_fi.state);
+    for (WatchedField& f : g_fi.fields) {
+        if (!f.instrumented || !MayAccess(jni, f, loader, className)) continue;
+        if (classBeingRedefined == nullptr && className != f.className) {
+            // A class loading now that inherits the field without shadowing it names it too.
+            if (!superRead) super = SuperOf(data, size);
+            superRead = true;
+            if (!super.empty() && std::find(f.owners.begin(), f.owners.end(), super) != f.owners.end() &&
+                std::find(f.owners.begin(), f.owners.end(), className) == f.owners.end() &&
+                !FileDeclares(data, size, f.name, f.descriptor)) {
+                f.owners.push_back(className);
+            }
+        }
+        targets.push_back(TargetOf(f));
+    }
+    OsLockLeave(&g_fi.state);
+    if (targets.empty()) return false;
+    bytecode::FieldSiteCounts counts;
+    const bool rewritten = bytecode::RewriteFieldSites(data, size, targets, out, &counts);
+    t_refusedMethods += counts.refusedMethods;
+    return rewritten;
+}

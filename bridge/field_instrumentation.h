@@ -1,0 +1,53 @@
+// Field watches by instrumentation: the debug interface's field access and modification watches
+// served by rewriting every site that accesses the field (bytecode/field_sites.h) so that it
+// calls the field hook, which raises the same events with the value at hand, at JIT speed.
+// Loaded classes that can access the field and name it in their constant pool are
+// retransformed, classes that load later are rewritten as they load, and clearing the last
+// watch of a field retransforms them back. Fields declared in a named module (the JDK's own),
+// in classes JVMTI may not change, or whose sites the engine refuses keep JVMTI watches, and
+// so does every field with the option "watches".
+#pragma once
+
+#include <jni.h>
+#include <jvmti.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "bridge/field_watch_gate.h"
+#include "platform/jvmdi.h"
+
+// The option "watches" (read before the session starts): every field keeps JVMTI watches.
+void FieldForceWatches(bool force);
+bool FieldWatchesForced();
+
+void FieldInstrumentationInit(jvmtiEnv* jvmti, bool forceWatches);
+
+// Whether fields can be watched by instrumentation (retransformation granted, no "watches").
+bool FieldInstrumentationAvailable();
+
+// The debug interface's Set/ClearFieldAccessWatch and Set/ClearFieldModificationWatch, either
+// road.
+jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field);
+jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field);
+
+// What the hook needs of an armed site id.
+struct ArmedFieldSite {
+    jfieldID field = nullptr;
+    jclass declaringClass = nullptr;  // global reference
+    char signature = 0;               // the field descriptor's first character
+};
+
+// The field of `id` while its access (or, `write`, modification) watch is armed by
+// instrumentation. Safe on any thread.
+bool ArmedFieldOf(jint id, bool write, ArmedFieldSite* out);
+
+// Whether the class file hook must look at the class being loaded or retransformed now.
+bool FieldSitesWanted();
+
+// From the class file hook: rewrites the field sites of the armed fields in the class file in
+// `data` (the entry rewriter's output, when it rewrote the class). Returns false (out empty)
+// when there is nothing to rewrite.
+bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject loader, const char* name,
+                              const uint8_t* data, size_t size, std::vector<uint8_t>* out);
