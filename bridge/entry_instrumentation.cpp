@@ -27,11 +27,19 @@ struct Probe {
     bool instrumented = false;  // the class's current version calls the hook for it
 };
 
+// A JVMTI breakpoint the bridge set. Retransforming a class clears the breakpoints in its
+// methods, so they are set again after each retransformation.
+struct JvmtiBreakpoint {
+    jmethodID method;
+    jlocation location;
+};
+
 struct Instrumentation {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
     OsLock lock;                // arming may run on several threads at once
     std::vector<Probe> probes;  // the index is the probe's id
+    std::vector<JvmtiBreakpoint> breakpoints;
 };
 
 Instrumentation g_inst;
@@ -88,6 +96,7 @@ jvmtiError Retransform(jclass clazz) {
     t_retransforming = true;
     const jvmtiError error = jvmti->RetransformClasses(1, &clazz);
     t_retransforming = false;
+    RestoreBreakpointsOf(clazz);
     if (!ProfilerEntriesOn() && !FieldSitesWanted()) {
         jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
     }
@@ -123,6 +132,19 @@ bool Instrument(JNIEnv* env, Probe* p) {
 }
 }  // namespace
 
+void RestoreBreakpointsOf(jclass clazz) {
+    JNIEnv* env = BridgeJni();
+    if (env == nullptr || g_inst.jvmti == nullptr) return;
+    OsLockEnter(&g_inst.lock);
+    for (const JvmtiBreakpoint& b : g_inst.breakpoints) {
+        jclass declaring = nullptr;
+        if (g_inst.jvmti->GetMethodDeclaringClass(b.method, &declaring) != JVMTI_ERROR_NONE) continue;
+        if (env->IsSameObject(declaring, clazz)) g_inst.jvmti->SetBreakpoint(b.method, b.location);
+        env->DeleteLocalRef(declaring);
+    }
+    OsLockLeave(&g_inst.lock);
+}
+
 void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints) {
     OsLockInit(&g_inst.lock);
     g_inst.jvmti = jvmti;
@@ -150,7 +172,13 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         OsLockLeave(&g_inst.lock);
         if (result != -1) return result;
     }
-    return static_cast<jvmdiError>(g_inst.jvmti->SetBreakpoint(method, location));
+    const jvmtiError error = g_inst.jvmti->SetBreakpoint(method, location);
+    if (error == JVMTI_ERROR_NONE) {
+        OsLockEnter(&g_inst.lock);
+        g_inst.breakpoints.push_back({method, location});
+        OsLockLeave(&g_inst.lock);
+    }
+    return static_cast<jvmdiError>(error);
 }
 
 jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
@@ -167,6 +195,15 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
         OsLockLeave(&g_inst.lock);
         if (instrumented) return JVMDI_ERROR_NONE;
     }
+    OsLockEnter(&g_inst.lock);
+    std::vector<JvmtiBreakpoint>& set = g_inst.breakpoints;
+    for (size_t i = 0; i < set.size(); ++i) {
+        if (set[i].method == method && set[i].location == location) {
+            set.erase(set.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+    }
+    OsLockLeave(&g_inst.lock);
     return static_cast<jvmdiError>(g_inst.jvmti->ClearBreakpoint(method, location));
 }
 

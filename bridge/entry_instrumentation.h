@@ -16,6 +16,10 @@ void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints);
 jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location);
 jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location);
 
+// Sets again the JVMTI breakpoints the bridge holds in methods of `clazz`, which retransforming
+// the class cleared. Called after every retransformation.
+void RestoreBreakpointsOf(jclass clazz);
+
 // The method of an armed probe, or null (an unknown or disarmed probe). Safe on any thread.
 jmethodID ArmedProbeMethod(jint id);
 

@@ -8,6 +8,7 @@
 #include "bridge/bytecode/constant_pool.h"
 #include "bridge/bytecode/field_sites.h"
 #include "bridge/entry_hook.h"
+#include "bridge/entry_instrumentation.h"
 #include "bridge/field_hook.h"
 #include "bridge/profiler_entries.h"
 #include "bridge/session.h"
@@ -199,6 +200,7 @@ bool RetransformAll(JNIEnv* env, const std::vector<jclass>& classes) {
     t_refusedMethods = 0;
     for (jclass c : classes) {
         complete = g_fi.jvmti->RetransformClasses(1, &c) == JVMTI_ERROR_NONE && complete;
+        RestoreBreakpointsOf(c);
         env->DeleteLocalRef(c);
     }
     t_retransforming = false;
