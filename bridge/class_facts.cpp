@@ -6,6 +6,8 @@
 
 namespace {
 constexpr jint kAccStatic = 0x0008;
+// Interfaces whose references fit in the room every caller leaves for the class's facts.
+constexpr jint kPlannedInterfaces = 16;
 
 std::string DottedName(const char* signature) {
     std::string name = signature;
@@ -86,10 +88,15 @@ void GatherClassFacts(JNIEnv* env, jclass clazz, ClassFacts* facts) {
     jint count = 0;
     jclass* interfaces = nullptr;
     if (jvmti->GetImplementedInterfaces(clazz, &count, &interfaces) == JVMTI_ERROR_NONE) {
+        // JVMTI made a reference per interface in the caller's frame, beyond the room callers
+        // plan for when there are many. A frame pushed now is planned by -Xcheck:jni from
+        // everything live, those references included; they are deleted inside it.
+        const bool framed = count > kPlannedInterfaces && env->PushLocalFrame(count) == JNI_OK;
         for (jint i = 0; i < count; ++i) {
             facts->interfaces.push_back(IdOfObject(env, interfaces[i]));
             env->DeleteLocalRef(interfaces[i]);
         }
+        if (framed) env->PopLocalFrame(nullptr);
         jvmti->Deallocate(reinterpret_cast<unsigned char*>(interfaces));
     }
     GatherFields(clazz, facts);

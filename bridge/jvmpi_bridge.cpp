@@ -26,6 +26,21 @@ void Post(JVMPI_Event* event) {
 
 jint JvmpiFrom(jvmtiError error) { return error == JVMTI_ERROR_NONE ? JVMPI_SUCCESS : JVMPI_NOT_AVAILABLE; }
 
+// The local references a profiler callback may hold at once, nested requests included. Above a
+// fresh handle block's 32, so that -Xcheck:jni takes it (see DeclareCallbackRoom).
+constexpr jint kCallbackLocalRefs = 64;
+
+// The first JNI call of a profiler callback. HotSpot runs a JVMTI callback on a handle block of
+// its own, linked to the block of the code the event interrupted: a JDK native that allocates
+// through JNI with tens of its references live, say. HotSpot 17's -Xcheck:jni counts the live
+// references of that whole chain against the fresh block's planned capacity of 32, so without
+// this any JNI call of the callback warns ("JNI local refs: 33, exceeds capacity: 32"), though
+// the callback frees what it makes. A capacity above the block's plan raises the plan to what
+// is live plus the capacity. The block, with anything left in it, goes when the callback returns.
+void DeclareCallbackRoom(JNIEnv* jni) {
+    if (jni->EnsureLocalCapacity(kCallbackLocalRefs) != JNI_OK) jni->ExceptionClear();
+}
+
 int ArrayKind(const ClassFacts& facts) {
     if (facts.primitiveElement != 0) return facts.primitiveElement;
     return facts.objectArray ? JVMPI_CLASS : JVMPI_NORMAL_OBJECT;
@@ -200,7 +215,7 @@ jint RequestEvent(jint type, void* arg) {
         type != JVMPI_EVENT_OBJECT_DUMP) {
         return JVMPI_NOT_AVAILABLE;
     }
-    if (env->PushLocalFrame(16) != JNI_OK) {
+    if (env->PushLocalFrame(kCallbackLocalRefs) != JNI_OK) {
         env->ExceptionClear();
         return JVMPI_FAIL;
     }
@@ -259,7 +274,9 @@ void JvmpiPostMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver) {
     Post(&event);
 }
 
+// A class is prepared while it links, which may be inside a JNI call of a native method.
 void JNICALL JvmpiOnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass) {
+    DeclareCallbackRoom(jni);
     ProfilerEntriesOnClassPrepare(jni, klass);
     if (!Enabled(JVMPI_EVENT_CLASS_LOAD)) return;
     PostClassLoad(jni, klass, 0);
@@ -268,6 +285,7 @@ void JNICALL JvmpiOnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass) 
 void JNICALL JvmpiOnSampledObjectAlloc(jvmtiEnv*, JNIEnv* jni, jthread, jobject object, jclass,
                                        jlong) {
     if (!Enabled(JVMPI_EVENT_OBJECT_ALLOC)) return;
+    DeclareCallbackRoom(jni);  // allocations of natives come in the middle of their JNI calls
     PostAllocation(jni, object, IdOfObject(jni, object), 0);
 }
 
@@ -284,6 +302,7 @@ void JNICALL JvmpiOnObjectFree(jvmtiEnv*, jlong tag) {
 // The receiver comes from the frame: a VM operation per call, which makes this the slow road.
 void JNICALL JvmpiOnMethodEntry(jvmtiEnv* jvmti, JNIEnv* jni, jthread thread, jmethodID method) {
     if (!Enabled(JVMPI_EVENT_METHOD_ENTRY2)) return;
+    DeclareCallbackRoom(jni);
     jint modifiers = 0;
     jvmti->GetMethodModifiers(method, &modifiers);
     jobject receiver = nullptr;

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr jint kMaxEntryProbes = 1 << 20;
+constexpr jint kHookLocalRefs = 64;  // what the class file hook may hold at once, and more than 32
 
 struct PendingClass {
     std::string name;  // internal form, pkg/Name
@@ -171,7 +172,12 @@ jmethodID ProfilerEntryMethod(jint id) {
 void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loader,
                             const char* name, const unsigned char* data, jint length,
                             std::vector<EntryProbe>* probes) {
-    if (!ProfilerEntriesOn() || name == nullptr || !ApplicationLoader(jni, loader)) return;
+    if (!ProfilerEntriesOn() || name == nullptr || loader == nullptr) return;
+    // The class file hook may run inside a native's JNI DefineClass, on a handle block linked to
+    // the native's: room declared above the fresh block's 32 keeps -Xcheck:jni from counting
+    // the native's references against this hook's few.
+    if (jni->EnsureLocalCapacity(kHookLocalRefs) != JNI_OK) jni->ExceptionClear();
+    if (!ApplicationLoader(jni, loader)) return;
     if (!HookReady(jni)) return;
     std::vector<DeclaredMethod> methods;
     if (!ListInstrumentableMethods(data, static_cast<size_t>(length), &methods)) return;
