@@ -67,10 +67,12 @@ std::string PackageOf(const std::string& internalName) {
     return slash == std::string::npos ? "" : internalName.substr(0, slash);
 }
 
-bool DeclaresField(jclass clazz, const std::string& name, const std::string& descriptor) {
+// 1 when `clazz` declares the field, 0 when not, -1 when its fields are not known yet (a class
+// not yet prepared).
+int DeclaresField(jclass clazz, const std::string& name, const std::string& descriptor) {
     jint count = 0;
     jfieldID* fields = nullptr;
-    if (g_fi.jvmti->GetClassFields(clazz, &count, &fields) != JVMTI_ERROR_NONE) return false;
+    if (g_fi.jvmti->GetClassFields(clazz, &count, &fields) != JVMTI_ERROR_NONE) return -1;
     bool found = false;
     for (jint i = 0; i < count && !found; ++i) {
         char* n = nullptr;
@@ -81,14 +83,17 @@ bool DeclaresField(jclass clazz, const std::string& name, const std::string& des
         g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(d));
     }
     g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(fields));
-    return found;
+    return found ? 1 : 0;
 }
 
 // JVMS 5.4.3.2 field resolution from `clazz`: the class itself, its superinterfaces, then its
-// superclass. Returns the declaring class as a local reference, or null.
+// superclass. Returns the declaring class as a local reference, or null (also when a class on
+// the way is not prepared yet).
 jclass Resolve(JNIEnv* env, jclass clazz, const std::string& name, const std::string& descriptor, int depth = 0) {
     if (clazz == nullptr || depth > 64) return nullptr;
-    if (DeclaresField(clazz, name, descriptor)) return static_cast<jclass>(env->NewLocalRef(clazz));
+    const int declares = DeclaresField(clazz, name, descriptor);
+    if (declares < 0) return nullptr;
+    if (declares > 0) return static_cast<jclass>(env->NewLocalRef(clazz));
     jint count = 0;
     jclass* interfaces = nullptr;
     jclass found = nullptr;
