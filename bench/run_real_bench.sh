@@ -7,7 +7,9 @@
 #   methods       two method trace points on the driver, JdbcPreparedStatement.executeUpdate()I
 #                 and executeQuery() (instrumented road);
 #   field         one field trace point on JdbcPreparedStatement.command, read by every statement
-#                 (JVMTI field watch: the whole JVM runs interpreted, so fewer rounds);
+#                 (instrumented: every site of the field calls the field hook);
+#   watch         the same field trace point on the watch road (agent option watches: a JVMTI
+#                 field watch, with which the whole JVM runs interpreted, so fewer rounds);
 #   profiler      the same two method trace points in profiler mode (agent option nojvmdi);
 #   interpreted   for reference, no agent and -Xint (what the field watch's interpreter-only
 #                 mode costs by itself), with the field watch's rounds.
@@ -40,14 +42,15 @@ run() {
 }
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
-configs=(untraced methods field profiler interpreted)
+configs=(untraced methods field watch profiler interpreted)
 declare -A times events
 for ((r = 1; r <= repeats; r++)); do
   for c in "${configs[@]}"; do
     case $c in
       untraced) res=$(run -cp "$cp" vexobench.JdbcBench plain "$rounds") ;;
       methods) res=$(run -agentpath:"$lib" -cp "$cp" vexobench.JdbcBench methods "$rounds") ;;
-      field) res=$(run -agentpath:"$lib" -cp "$cp" vexobench.JdbcBench field "$field_rounds") ;;
+      field) res=$(run -agentpath:"$lib" -cp "$cp" vexobench.JdbcBench field "$rounds") ;;
+      watch) res=$(run -agentpath:"$lib"=watches -cp "$cp" vexobench.JdbcBench field "$field_rounds") ;;
       profiler) res=$(run -agentpath:"$lib"=nojvmdi -cp "$cp" vexobench.JdbcBench methods "$profiler_rounds") ;;
       interpreted) res=$(run -Xint -cp "$cp" vexobench.JdbcBench plain "$field_rounds") ;;
     esac
@@ -67,6 +70,7 @@ for c in "${configs[@]}"; do
     untraced) label="untraced, no agent" ;;
     methods) label="2 method trace points (executeUpdate, executeQuery)" ;;
     field) label="1 field trace point (JdbcPreparedStatement.command)" ;;
+    watch) label="the same on the watch road (option watches)" ;;
     profiler) label="profiler mode, the 2 method trace points" ;;
     interpreted) label="reference: untraced, no agent, -Xint" ;;
   esac

@@ -18,8 +18,10 @@ import java.util.concurrent.atomic.AtomicLong;
  *   field N              N assignments of a watched field, recorded and delivered
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   jdi-target N         N calls of the method a JDI client traces (see JdiClient)
- *   workload-after-object-listing [R]  the workload after one object listing in debug mode
+ *   workload-agent-started [R]  the workload with the agent initialised and a consumer waiting
+ *   workload-after-object-listing [R]  the same after one object listing in debug mode
  *   allocations [R]      time per allocation of a small object (R per timed loop, default 20M)
+ *   allocations-agent-started [R]  the same with the agent initialised and a consumer waiting
  *   allocations-after-object-listing [R]  the same after one object listing in debug mode
  *   listing MB           MB megabytes of live objects, then the class listing from a heap dump
  *                        (profiler mode) twice, and jcmd GC.class_histogram on the same heap
@@ -47,6 +49,14 @@ public final class BenchMain {
                 report("workload-unwatched", workload(n > 0 ? n : ROUNDS), "ns/round");
                 break;
             }
+            case "workload-agent-started":
+                Tracing.start();
+                report("workload-agent-started", workload(n > 0 ? n : ROUNDS), "ns/round");
+                break;
+            case "allocations-agent-started":
+                Tracing.start();
+                report("allocations-agent-started", allocations(n > 0 ? n : ROUNDS), "ns/object");
+                break;
             case "workload-after-object-listing":
                 listObjects();
                 report("workload-after-object-listing", workload(n > 0 ? n : ROUNDS), "ns/round");
