@@ -5,7 +5,8 @@
 // Expectations: no read outside the input (it lies in a buffer of exactly its size); a class
 // the rewriter accepts grows by no more than the hook's constants and a bounded amount per
 // method, comes out as a class file its reader accepts again with the same methods, and only
-// listed methods are instrumented.
+// listed methods are instrumented. The bytecode engine and the field-site pass see the same
+// input first (class_engine_checks.cpp).
 #include <cstring>
 #include <string>
 #include <vector>
@@ -38,6 +39,7 @@ int FuzzClassRewriter(const uint8_t* data, size_t size) {
     // An exactly sized copy; an empty input has no buffer at all.
     std::vector<uint8_t> input(data, data + size);
     const uint8_t* bytes = input.empty() ? nullptr : input.data();
+    CheckClassEngine(bytes, size);
 
     std::vector<DeclaredMethod> methods;
     const bool listed = ListInstrumentableMethods(bytes, size, &methods);

@@ -14,6 +14,8 @@ int FuzzHeapDump(const uint8_t* data, size_t size);
 
 // Arbitrary bytes as the class file the VM hands the class file hook.
 int FuzzClassRewriter(const uint8_t* data, size_t size);
+// Its checks of the bytecode engine and the field-site pass on the same bytes.
+void CheckClassEngine(const uint8_t* data, size_t size);
 
 // Standard output stays open under libFuzzer's -close_fd_mask=2 (the agent's own messages on
 // standard error are closed off there; the sanitizers' reports are not).

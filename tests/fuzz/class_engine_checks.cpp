@@ -1,0 +1,123 @@
+// The bytecode engine and the field-site pass on the class file the VM hands the class file
+// hook (called by FuzzClassRewriter on every input).
+//
+// Expectations: no read outside the input; a class file the model parses writes back byte for
+// byte; every method code it decodes is written back unchanged, without growing the pool; and
+// a class the field-site pass rewrites (watching the first two fields the pool's Fieldrefs
+// name) is parsed again by the model and listed again by the entry rewriter with the same
+// methods, and every method code that decoded before decodes again.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bridge/bytecode/class_file.h"
+#include "bridge/bytecode/field_sites.h"
+#include "bridge/bytecode/method_code.h"
+#include "bridge/class_rewriter.h"
+#include "tests/fuzz/fuzz_targets.h"
+
+namespace {
+using namespace bytecode;
+
+constexpr size_t kWatchedFields = 2;
+
+// The first Fieldrefs of the pool as watched fields, each owned by the class its Fieldref
+// names. Whether a field counts as static alternates, starting from the input's size parity, so
+// the fuzzer reaches both kinds of site.
+std::vector<FieldSiteTarget> WatchedFields(const ConstantPool& pool, size_t size) {
+    std::vector<FieldSiteTarget> targets;
+    for (size_t i = 1; i < pool.entries.size() && targets.size() < kWatchedFields; ++i) {
+        if (pool.entries[i].tag != kTagFieldref) continue;
+        const std::string* owner = pool.ClassName(pool.entries[i].first);
+        FieldSiteTarget t;
+        if (owner == nullptr || !pool.MemberNameAndType(static_cast<uint32_t>(i), &t.name, &t.descriptor)) {
+            continue;
+        }
+        t.owners.push_back(*owner);
+        t.isStatic = ((size + targets.size()) & 1) != 0;
+        t.id = static_cast<int32_t>(targets.size() + 1);
+        targets.push_back(t);
+    }
+    return targets;
+}
+
+bool SameMethods(const std::vector<DeclaredMethod>& a, const std::vector<DeclaredMethod>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].name != b[i].name || a[i].descriptor != b[i].descriptor) return false;
+    }
+    return true;
+}
+
+// Which methods' code decodes.
+std::vector<bool> DecodableMethods(ClassFile* cls) {
+    std::vector<bool> decodable;
+    for (Member& m : cls->methods) {
+        Code code;
+        decodable.push_back(ReadMethodCode(*cls, &m, &code) == Refusal::kNone);
+    }
+    return decodable;
+}
+
+// Every decodable method's code, written back unchanged, equals what was read.
+void CheckUnchangedCode(ClassFile* cls) {
+    const size_t poolSize = cls->pool.entries.size();
+    for (size_t i = 0; i < cls->methods.size(); ++i) {
+        Member* method = &cls->methods[i];
+        Code code;
+        if (ReadMethodCode(*cls, method, &code) != Refusal::kNone) continue;
+        const Attribute* attribute = FindCodeAttribute(*cls, method);
+        FUZZ_CHECK(attribute != nullptr, "method %zu decoded without a Code attribute", i);
+        const std::vector<uint8_t> before = attribute->bytes;
+        const Refusal written = WriteMethodCode(cls, method, code);
+        FUZZ_CHECK(written == Refusal::kNone, "method %zu decoded but its unchanged code is refused: %s", i,
+                   RefusalName(written));
+        const std::vector<uint8_t>& after = FindCodeAttribute(*cls, method)->bytes;
+        size_t at = 0;
+        while (at < before.size() && at < after.size() && before[at] == after[at]) ++at;
+        FUZZ_CHECK(before == after, "method %zu: %zu code bytes written back as %zu, first difference at %zu", i,
+                   before.size(), after.size(), at);
+        FUZZ_CHECK(cls->pool.entries.size() == poolSize, "unchanged code of method %zu grew the pool", i);
+    }
+}
+}  // namespace
+
+void CheckClassEngine(const uint8_t* data, size_t size) {
+    ClassFile cls;
+    if (ParseClassFile(data, size, &cls) != Refusal::kNone) return;
+    std::vector<uint8_t> again;
+    WriteClassFile(cls, &again);
+    FUZZ_CHECK(again.size() == size && (size == 0 || std::memcmp(again.data(), data, size) == 0),
+               "a class file of %zu bytes written back as %zu bytes, or other bytes", size, again.size());
+
+    const std::vector<bool> decodable = DecodableMethods(&cls);
+    CheckUnchangedCode(&cls);
+
+    const std::vector<FieldSiteTarget> targets = WatchedFields(cls.pool, size);
+    std::vector<uint8_t> out;
+    FieldSiteCounts counts;
+    const bool rewritten = RewriteFieldSites(data, size, targets, &out, &counts, "vexo/FuzzFieldHook");
+    FUZZ_CHECK(rewritten == !out.empty(), "RewriteFieldSites answered %d with %zu bytes", rewritten,
+               out.size());
+    FUZZ_CHECK(rewritten == (counts.rewritten > 0), "%d with %zu sites rewritten", rewritten, counts.rewritten);
+    if (!rewritten) return;
+
+    ClassFile result;
+    const Refusal reparsed = ParseClassFile(out.data(), out.size(), &result);
+    FUZZ_CHECK(reparsed == Refusal::kNone, "the field pass's class is refused by the model: %s",
+               RefusalName(reparsed));
+    FUZZ_CHECK(result.methods.size() == cls.methods.size(), "%zu methods became %zu", cls.methods.size(),
+               result.methods.size());
+    const std::vector<bool> decodableAfter = DecodableMethods(&result);
+    for (size_t i = 0; i < decodable.size(); ++i) {
+        FUZZ_CHECK(!decodable[i] || decodableAfter[i], "method %zu no longer decodes after the field pass", i);
+    }
+    // A class the entry rewriter reads must stay readable to it (the class file hook may run
+    // both passes on one class).
+    std::vector<DeclaredMethod> listedBefore, listedAfter;
+    if (!ListInstrumentableMethods(data, size, &listedBefore)) return;
+    FUZZ_CHECK(ListInstrumentableMethods(out.data(), out.size(), &listedAfter),
+               "the entry rewriter refuses the field pass's class");
+    FUZZ_CHECK(SameMethods(listedBefore, listedAfter), "%zu methods listed before the field pass, %zu after",
+               listedBefore.size(), listedAfter.size());
+}
