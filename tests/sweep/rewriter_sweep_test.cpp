@@ -1,7 +1,8 @@
 // Every method of every class in real programs' jars, rewritten as the instrumented method-entry
 // road rewrites it (every method the rewriter lists, probed at once), must pass the JVM's
 // verifier in a class loader over its jar, or be refused by the rewriter. A rewritten class that
-// fails where its original links is a fault of the rewriter.
+// fails where its original links is a fault of the rewriter. The field-site pass meets the same
+// standard, each class with the fields its own pool names within the jar watched.
 #include <gtest/gtest.h>
 #include <jvmti.h>
 
@@ -12,16 +13,22 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "bridge/bytecode/class_file.h"
+#include "bridge/bytecode/field_sites.h"
+#include "bridge/bytecode/method_code.h"
 #include "bridge/class_rewriter.h"
 #include "bridge/entry_hook.h"
+#include "bridge/field_hook.h"
 #include "tests/harness/test_jvm.h"
 #include "tests/sweep/class_header.h"
+#include "tests/sweep/field_targets.h"
 #include "tests/sweep/jar_classes.h"
 #include "tests/sweep/link_check.h"
 
 namespace {
 constexpr size_t kClassesPerLoader = 400;
 constexpr size_t kFaultsShown = 20;
+constexpr size_t kWatchedFieldsPerClass = 16;
 
 struct JarSpec {
     const char* label;
@@ -44,6 +51,7 @@ struct Report {
     size_t linked = 0, methodsVerified = 0, notLoadable = 0, originalUnverifiable = 0;
     size_t followsAnother = 0, verifyErrors = 0, formatErrors = 0, otherRewrittenOnly = 0;
     size_t initialised = 0;
+    size_t uninitializedSites = 0;  // the field pass: putfields before super, left alone
     std::map<std::string, size_t> missingPackages;
     std::vector<std::string> faults, unverifiable;
 };
@@ -85,6 +93,60 @@ void Rewrite(const JarClass& jarClass, SweptClass* c, Report* report) {
     EXPECT_EQ(rewritten, c->instrumented > 0) << c->header.name;
     EXPECT_EQ(rewritten, !c->rewritten.empty()) << c->header.name;
     report->instrumented += c->instrumented;
+    if (rewritten) ++report->rewrittenClasses;
+}
+
+// Why the field pass refused `refused` methods of `bytes`: the engine's reason for those whose
+// code does not decode and that name a watched Fieldref; the rest were refused while inserting
+// or writing.
+void FieldRefusals(const std::vector<uint8_t>& bytes, const std::vector<bytecode::FieldSiteTarget>& targets,
+                   size_t refused, Report* report) {
+    bytecode::ClassFile cls;
+    if (bytecode::ParseClassFile(bytes.data(), bytes.size(), &cls) != bytecode::Refusal::kNone) return;
+    std::vector<bool> watched(cls.pool.entries.size(), false);
+    for (size_t i = 1; i < cls.pool.entries.size(); ++i) {
+        std::string name, descriptor;
+        const std::string* owner = cls.pool.ClassName(cls.pool.entries[i].first);
+        if (cls.pool.entries[i].tag != bytecode::kTagFieldref || owner == nullptr ||
+            !cls.pool.MemberNameAndType(static_cast<uint32_t>(i), &name, &descriptor)) continue;
+        for (const bytecode::FieldSiteTarget& t : targets) {
+            for (const std::string& o : t.owners) watched[i] = watched[i] || (o == *owner && t.name == name && t.descriptor == descriptor);
+        }
+    }
+    size_t attributed = 0;
+    for (bytecode::Member& m : cls.methods) {
+        const bytecode::Attribute* attribute = bytecode::FindCodeAttribute(cls, &m);
+        bytecode::Code code;
+        if (attribute == nullptr) continue;
+        const bytecode::Refusal refusal = bytecode::ReadMethodCode(cls, &m, &code);
+        if (refusal == bytecode::Refusal::kNone) continue;
+        const std::vector<uint8_t>& b = attribute->bytes;
+        bool names = false;
+        for (size_t i = 8; i + 2 < b.size() && !names; ++i) {
+            const size_t index = (size_t{b[i + 1]} << 8) | b[i + 2];
+            names = b[i] >= 0xb2 && b[i] <= 0xb5 && index < watched.size() && watched[index];
+        }
+        if (!names) continue;
+        ++attributed;
+        ++report->refusals[bytecode::RefusalName(refusal)];
+    }
+    if (refused > attributed) report->refusals["inserting or writing"] += refused - attributed;
+}
+
+// Rewrites the sites of the fields `c`'s pool names within the jar.
+void RewriteFields(const JarClass& jarClass, const JarFields& fields, SweptClass* c, Report* report) {
+    const std::vector<bytecode::FieldSiteTarget> targets = fields.TargetsOf(jarClass.bytes, kWatchedFieldsPerClass);
+    report->methods += targets.size();  // the watched fields
+    if (targets.empty()) return;
+    bytecode::FieldSiteCounts counts;
+    const bool rewritten = bytecode::RewriteFieldSites(jarClass.bytes.data(), jarClass.bytes.size(), targets,
+                                                       &c->rewritten, &counts);
+    EXPECT_EQ(rewritten, counts.rewritten > 0) << c->header.name;
+    EXPECT_EQ(rewritten, !c->rewritten.empty()) << c->header.name;
+    c->instrumented = counts.rewritten;
+    report->instrumented += counts.rewritten;
+    report->uninitializedSites += counts.uninitialized;
+    if (counts.refusedMethods > 0) FieldRefusals(jarClass.bytes, targets, counts.refusedMethods, report);
     if (rewritten) ++report->rewrittenClasses;
 }
 
@@ -190,16 +252,22 @@ void SweepChunk(JNIEnv* env, jvmtiEnv* jvmti, const std::vector<std::string>& ja
     }
 }
 
-void Print(const char* jar, const Report& r) {
-    std::printf("[sweep] %s: %zu classes (%zu unreadable), %zu methods listed, %zu instrumented "
-                "in %zu rewritten classes\n", jar, r.classes, r.unreadable, r.methods, r.instrumented,
-                r.rewrittenClasses);
+void Print(const char* jar, const Report& r, bool fieldSites) {
+    if (fieldSites) {
+        std::printf("[sweep] %s field sites: %zu classes (%zu unreadable), %zu watched fields, %zu sites "
+                    "rewritten in %zu classes, %zu putfields before super left alone\n", jar, r.classes,
+                    r.unreadable, r.methods, r.instrumented, r.rewrittenClasses, r.uninitializedSites);
+    } else {
+        std::printf("[sweep] %s: %zu classes (%zu unreadable), %zu methods listed, %zu instrumented "
+                    "in %zu rewritten classes\n", jar, r.classes, r.unreadable, r.methods, r.instrumented,
+                    r.rewrittenClasses);
+    }
     std::printf("[sweep] %s: refused methods:", jar);
     if (r.refusals.empty()) std::printf(" none");
     for (const auto& [reason, n] : r.refusals) std::printf(" %s %zu;", reason.c_str(), n);
-    std::printf("\n[sweep] %s: rewritten classes linked %zu (%zu instrumented methods verified), "
+    std::printf("\n[sweep] %s: rewritten classes linked %zu (%zu instrumented %s verified), "
                 "not loadable %zu, original unverifiable %zu, failed only beside a failed peer %zu\n",
-                jar, r.linked, r.methodsVerified, r.notLoadable, r.originalUnverifiable, r.followsAnother);
+                jar, r.linked, r.methodsVerified, fieldSites ? "sites" : "methods", r.notLoadable, r.originalUnverifiable, r.followsAnother);
     std::printf("[sweep] %s: rewriter faults: VerifyError %zu, ClassFormatError %zu, other %zu; "
                 "classes initialised %zu\n", jar, r.verifyErrors, r.formatErrors, r.otherRewrittenOnly,
                 r.initialised);
@@ -213,10 +281,9 @@ void Print(const char* jar, const Report& r) {
     std::fflush(stdout);
 }
 
-class RewriterSweep : public testing::TestWithParam<JarSpec> {};
-
-TEST_P(RewriterSweep, EveryRewrittenClassVerifiesOrIsRefused) {
-    const JarSpec& spec = GetParam();
+// Rewrites every class of the jar (with entry probes, or at field sites), links each
+// rewritten class beside its rewritten peers, and checks the outcome.
+void Sweep(const JarSpec& spec, bool fieldSites) {
     const char* jar = nullptr;
     for (const char* candidate : spec.candidates) {
         if (jar == nullptr && Exists(candidate)) jar = candidate;
@@ -229,6 +296,7 @@ TEST_P(RewriterSweep, EveryRewrittenClassVerifiesOrIsRefused) {
     JNIEnv* env = TestEnv();
     jvmtiEnv* jvmti = TestJvmti();
     ASSERT_TRUE(EnsureEntryHookClass(env));
+    ASSERT_TRUE(EnsureFieldHookClass(env));
 
     std::vector<JarClass> jarClasses;
     std::string error;
@@ -237,6 +305,9 @@ TEST_P(RewriterSweep, EveryRewrittenClassVerifiesOrIsRefused) {
     report.classes = jarClasses.size();
     std::vector<SweptClass> classes(jarClasses.size());
     std::vector<ClassHeader> headers(jarClasses.size());
+    std::vector<const std::vector<uint8_t>*> classFiles;
+    for (const JarClass& j : jarClasses) classFiles.push_back(&j.bytes);
+    const JarFields fields(fieldSites ? classFiles : std::vector<const std::vector<uint8_t>*>());
     for (size_t i = 0; i < jarClasses.size(); ++i) {
         SweptClass& c = classes[i];
         c.original = &jarClasses[i].bytes;
@@ -245,11 +316,12 @@ TEST_P(RewriterSweep, EveryRewrittenClassVerifiesOrIsRefused) {
             continue;
         }
         headers[i] = c.header;
-        Rewrite(jarClasses[i], &c, &report);
+        if (fieldSites) RewriteFields(jarClasses[i], fields, &c, &report);
+        else Rewrite(jarClasses[i], &c, &report);
     }
     ASSERT_GT(report.instrumented, 0u);
 
-    CheckTheCheck(env, jvmti, jars, classes);
+    if (!fieldSites) CheckTheCheck(env, jvmti, jars, classes);
 
     std::vector<const SweptClass*> chunk;
     for (size_t index : SupertypesFirst(headers)) {
@@ -262,7 +334,7 @@ TEST_P(RewriterSweep, EveryRewrittenClassVerifiesOrIsRefused) {
     }
     if (!chunk.empty()) SweepChunk(env, jvmti, jars, chunk, &report);
 
-    Print(jar, report);
+    Print(jar, report, fieldSites);
     EXPECT_EQ(report.verifyErrors, 0u);
     EXPECT_EQ(report.formatErrors, 0u);
     EXPECT_EQ(report.otherRewrittenOnly, 0u);
@@ -270,6 +342,12 @@ TEST_P(RewriterSweep, EveryRewrittenClassVerifiesOrIsRefused) {
     EXPECT_EQ(report.unreadable, 0u) << "class files the rewriter's reader or the sweep's refused";
     EXPECT_GT(report.linked, report.rewrittenClasses / 2) << "most rewritten classes should link";
 }
+
+class RewriterSweep : public testing::TestWithParam<JarSpec> {};
+
+TEST_P(RewriterSweep, EveryRewrittenClassVerifiesOrIsRefused) { Sweep(GetParam(), false); }
+
+TEST_P(RewriterSweep, EveryClassWithFieldSitesVerifiesOrIsRefused) { Sweep(GetParam(), true); }
 
 INSTANTIATE_TEST_SUITE_P(
     RealJars, RewriterSweep,
