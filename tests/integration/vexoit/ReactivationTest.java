@@ -10,6 +10,8 @@ import java.util.IdentityHashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicLong;
 
 /** Lists replaced again and again while other threads keep hitting their trace points. */
 public class ReactivationTest {
@@ -20,13 +22,26 @@ public class ReactivationTest {
 
     static void underLoad() throws Exception {
         AtomicBoolean stop = new AtomicBoolean();
+        // The hitters stand still while a collection runs: otherwise they may fill the limit
+        // again between the reset and the mark, and the mark's event is rightly not recorded.
+        AtomicBoolean hold = new AtomicBoolean();
+        AtomicInteger held = new AtomicInteger();
+        AtomicLong laps = new AtomicLong();
         List<Thread> threads = new ArrayList<>();
         for (int t = 0; t < 4; t++) {
             Thread thread = new Thread(() -> {
                 Shape shape = new Hexagon();
                 Stone stone = new Stone();
                 long sum = 0;
-                while (!stop.get()) sum += shape.area() + stone.area();
+                while (!stop.get()) {
+                    if (hold.get()) {
+                        held.incrementAndGet();
+                        while (hold.get()) Thread.yield();
+                        held.decrementAndGet();
+                    }
+                    sum += shape.area() + stone.area();
+                    laps.incrementAndGet();
+                }
                 if (sum < 0) System.out.println(sum);
             });
             thread.setDaemon(true);  // a failed check ends the program
@@ -46,10 +61,17 @@ public class ReactivationTest {
             else Agent.activate(20_000, stones);
             Thread.sleep(5);
             rounds++;
-            if (rounds % 10 == 0) {
+            if (rounds % 10 == 1) {
                 // The hits may well have reached the limit; the reset lets the mark through.
+                hold.set(true);
+                while (held.get() < threads.size()) Thread.yield();
                 NativeApi.nativeOnResetEventList();
                 check(Agent.collect(), expectedSubject, counts);
+                // Both points are armed (an even round) and the limit is fresh: the laps run
+                // now record both, however soon the stones' lists filled it in other rounds.
+                final long from = laps.get();
+                hold.set(false);
+                while (laps.get() < from + threads.size()) Thread.yield();
             }
         }
         stop.set(true);
