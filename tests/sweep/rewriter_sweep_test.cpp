@@ -166,15 +166,43 @@ std::vector<uint8_t> BreakFirstProbe(const SweptClass& c) {
     return {};
 }
 
+// A copy of `rewritten` whose first field site with an id of 1 to 5 passes null where the hook
+// takes the id: the verifier must refuse it.
+std::vector<uint8_t> BreakFirstFieldSite(const SweptClass& c) {
+    bytecode::ClassFile cls;
+    if (bytecode::ParseClassFile(c.rewritten.data(), c.rewritten.size(), &cls) != bytecode::Refusal::kNone) return {};
+    std::vector<bool> hookMethod(cls.pool.entries.size(), false);
+    for (size_t i = 1; i < cls.pool.entries.size(); ++i) {
+        const std::string* owner = cls.pool.ClassName(cls.pool.entries[i].first);
+        hookMethod[i] = cls.pool.entries[i].tag == bytecode::kTagMethodref && owner != nullptr &&
+                        *owner == bytecode::kFieldHookClass;
+    }
+    for (bytecode::Member& m : cls.methods) {
+        bytecode::Attribute* code = bytecode::FindCodeAttribute(cls, &m);
+        if (code == nullptr) continue;
+        std::vector<uint8_t>& b = code->bytes;
+        for (size_t i = 8; i + 3 < b.size(); ++i) {
+            const size_t index = (size_t{b[i + 2]} << 8) | b[i + 3];
+            if (b[i] >= 0x04 && b[i] <= 0x08 && b[i + 1] == 0xb8 && index < hookMethod.size() && hookMethod[index]) {
+                b[i] = 0x01;  // aconst_null
+                std::vector<uint8_t> broken;
+                bytecode::WriteClassFile(cls, &broken);
+                return broken;
+            }
+        }
+    }
+    return {};
+}
+
 // The define-and-link step does verify: a rewritten class of this jar that links is refused once
-// one of its probes is broken, with either verifier the jar's classes meet (type inference
+// one of its probes or field sites is broken, with either verifier the jar's classes meet (type inference
 // before class file version 50, stack maps from 50 on), and the hook resolves from the jar's loader.
 void CheckTheCheck(JNIEnv* env, jvmtiEnv* jvmti, const std::vector<std::string>& jars,
-                   const std::vector<SweptClass>& classes) {
+                   const std::vector<SweptClass>& classes, bool fieldSites) {
     JarLoader loader(env, jars);
     ASSERT_TRUE(loader.ok());
-    jclass hook = loader.Find("com.vexo.internal.EntryHook");
-    ASSERT_NE(hook, nullptr) << "the entry hook does not resolve from the jar's loader";
+    jclass hook = loader.Find(fieldSites ? "com.vexo.internal.FieldHook" : "com.vexo.internal.EntryHook");
+    ASSERT_NE(hook, nullptr) << "the hook does not resolve from the jar's loader";
     env->DeleteGlobalRef(hook);
     for (const bool stackMaps : {false, true}) {
         size_t candidates = 0;
@@ -183,7 +211,8 @@ void CheckTheCheck(JNIEnv* env, jvmtiEnv* jvmti, const std::vector<std::string>&
             if (checked || c.rewritten.empty() || (c.header.majorVersion >= 50) != stackMaps) continue;
             if (++candidates > 200) break;
             if (DefineAndLink(env, jvmti, jars, c.header.name, c.rewritten).outcome != LinkOutcome::kLinked) continue;
-            const std::vector<uint8_t> broken = BreakFirstProbe(c);
+            const std::vector<uint8_t> broken = fieldSites ? BreakFirstFieldSite(c) : BreakFirstProbe(c);
+            if (fieldSites && broken.empty()) continue;  // its sites' ids are all above 5
             ASSERT_FALSE(broken.empty()) << "no probe found in " << c.header.name;
             const LinkResult result = DefineAndLink(env, jvmti, jars, c.header.name, broken);
             EXPECT_EQ(result.outcome, LinkOutcome::kVerifyError)
@@ -321,7 +350,7 @@ void Sweep(const JarSpec& spec, bool fieldSites) {
     }
     ASSERT_GT(report.instrumented, 0u);
 
-    if (!fieldSites) CheckTheCheck(env, jvmti, jars, classes);
+    CheckTheCheck(env, jvmti, jars, classes, fieldSites);
 
     std::vector<const SweptClass*> chunk;
     for (size_t index : SupertypesFirst(headers)) {
