@@ -10,8 +10,12 @@ constexpr uint32_t kFull = 255;
 
 bool ReadType(Reader* r, VerificationType* t) {
     t->tag = static_cast<uint8_t>(r->U1());
-    if (t->tag == kObject) t->classIndex = static_cast<uint16_t>(r->U2());
-    else if (t->tag == kUninitialized) t->newLabel = r->U2();
+    if (t->tag == kObject) {
+        // Index 0 names no constant; in the model it means "a class by name", so reading it
+        // would write back another index.
+        t->classIndex = static_cast<uint16_t>(r->U2());
+        if (t->classIndex == 0) return false;
+    } else if (t->tag == kUninitialized) t->newLabel = r->U2();
     else if (t->tag > kUninitialized) return false;
     return !r->failed;
 }
