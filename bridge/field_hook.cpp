@@ -8,19 +8,11 @@
 #include "bridge/debug_events.h"
 #include "bridge/field_instrumentation.h"
 #include "bridge/session.h"
+#include "trace/debug_hook.h"
 
 namespace {
 // 0: not tried; 1: defined and bound; 2: failed.
 int g_hookState = 0;
-
-// The access being raised on this thread, with the value its site read.
-struct ReadInFlight {
-    jfieldID field = nullptr;
-    jobject object = nullptr;
-    jvalue value;
-    bool active = false;
-};
-thread_local ReadInFlight t_read;
 
 constexpr char kKinds[] = {'I', 'J', 'F', 'D', 'L'};
 
@@ -70,13 +62,10 @@ void Raise(JNIEnv* env, jobject object, jvalue value, jint id, bool write) {
         BridgeOnFieldModification(g_bridge.jvmti, env, nullptr, nullptr, 0, site.declaringClass, object,
                                   site.field, site.signature, v);
     } else {
-        const ReadInFlight outer = t_read;
-        t_read.field = site.field;
-        t_read.object = object;
-        t_read.value = v;
-        t_read.active = true;
+        // The agent records the value this site read rather than reading the field again.
+        const FieldAccessOffer outer = OfferFieldAccessValue({site.field, object, v, true});
         BridgeOnFieldAccess(g_bridge.jvmti, env, nullptr, nullptr, 0, site.declaringClass, object, site.field);
-        t_read = outer;
+        OfferFieldAccessValue(outer);
     }
     // Nothing the tracing did may change the program: no exception leaves the hook.
     if (env->ExceptionCheck()) env->ExceptionClear();
@@ -127,11 +116,6 @@ void* WriteOf(char kind) {
     }
 }
 }  // namespace
-
-const jvalue* FieldHookReadValue(jfieldID field, jobject object) {
-    if (!t_read.active || t_read.field != field || t_read.object != object) return nullptr;
-    return &t_read.value;
-}
 
 bool EnsureFieldHookClass(JNIEnv* env) {
     using namespace bytecode;

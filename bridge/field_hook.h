@@ -8,8 +8,3 @@
 
 // Defines the hook class and binds its natives (once). Returns false when that failed.
 bool EnsureFieldHookClass(JNIEnv* env);
-
-// While a field access event raised by the hook is being handled on this thread: the value
-// the instrumented site read, for the access of `field` on `object` (the event's own), else
-// null. The watch road has no such value: the field is read again there.
-const jvalue* FieldHookReadValue(jfieldID field, jobject object);

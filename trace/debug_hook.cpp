@@ -3,11 +3,18 @@
 #include "agent/agent_state.h"
 #include "agent/error_out.h"
 #include "agent/reentrancy.h"
-#include "bridge/field_hook.h"
 #include "trace/event_classes.h"
 #include "trace/recorder.h"
 
 namespace {
+thread_local FieldAccessOffer t_offer;
+
+// The value offered for this access, or null (a watch: the field is read again).
+const jvalue* OfferedValue(jfieldID field, jobject object) {
+    if (!t_offer.active || t_offer.field != field || t_offer.object != object) return nullptr;
+    return &t_offer.value;
+}
+
 void HandleEvent(JNIEnv* env, JVMDI_Event* event) {
     switch (event->kind) {
         case JVMDI_EVENT_BREAKPOINT: {
@@ -23,7 +30,7 @@ void HandleEvent(JNIEnv* env, JVMDI_Event* event) {
         case JVMDI_EVENT_FIELD_ACCESS: {
             const JVMDI_field_access_event_data& e = event->u.field_access;
             // An instrumented site hands over the value it read; a watch's field is read again.
-            RecordTraceEvent(env, e.field, e.object, 0, FieldHookReadValue(e.field, e.object), false,
+            RecordTraceEvent(env, e.field, e.object, 0, OfferedValue(e.field, e.object), false,
                              nullptr, e.field_clazz);
             return;
         }
@@ -42,6 +49,12 @@ void HandleEvent(JNIEnv* env, JVMDI_Event* event) {
     }
 }
 }  // namespace
+
+FieldAccessOffer OfferFieldAccessValue(const FieldAccessOffer& offer) {
+    const FieldAccessOffer previous = t_offer;
+    t_offer = offer;
+    return previous;
+}
 
 void DebugEventHook(JNIEnv* env, JVMDI_Event* event) {
     unsigned char* busy = CurrentReentrancyFlag();

@@ -5,3 +5,15 @@
 
 // Runs on the thread that hit a breakpoint or touched a watched field.
 void DebugEventHook(JNIEnv* env, JVMDI_Event* event);
+
+// A raiser of field access events that holds the value read (an instrumented site) offers it,
+// on this thread, for the access of `field` on `object` it is about to raise; the hook records
+// that value instead of reading the field again. Returns the previous offer; hand it back to
+// withdraw this one.
+struct FieldAccessOffer {
+    jfieldID field = nullptr;
+    jobject object = nullptr;
+    jvalue value = {};
+    bool active = false;
+};
+FieldAccessOffer OfferFieldAccessValue(const FieldAccessOffer& offer);

@@ -30,13 +30,13 @@ constexpr size_t kClassesPerLoader = 400;
 constexpr size_t kFaultsShown = 20;
 constexpr size_t kWatchedFieldsPerClass = 16;
 
-struct JarSpec {
+struct RealProgram {
     const char* label;
     std::vector<const char*> candidates;    // the first one present is swept
     std::vector<const char*> dependencies;  // jars its verification needs, where installed
 };
 
-void PrintTo(const JarSpec& spec, std::ostream* out) { *out << spec.label; }
+void PrintTo(const RealProgram& program, std::ostream* out) { *out << program.label; }
 
 struct SweptClass {
     ClassHeader header;
@@ -312,14 +312,14 @@ void Print(const char* jar, const Report& r, bool fieldSites) {
 
 // Rewrites every class of the jar (with entry probes, or at field sites), links each
 // rewritten class beside its rewritten peers, and checks the outcome.
-void Sweep(const JarSpec& spec, bool fieldSites) {
+void Sweep(const RealProgram& program, bool fieldSites) {
     const char* jar = nullptr;
-    for (const char* candidate : spec.candidates) {
+    for (const char* candidate : program.candidates) {
         if (jar == nullptr && Exists(candidate)) jar = candidate;
     }
-    if (jar == nullptr) GTEST_SKIP() << "not installed: " << spec.candidates.front();
+    if (jar == nullptr) GTEST_SKIP() << "not installed: " << program.candidates.front();
     std::vector<std::string> jars = {jar};
-    for (const char* dependency : spec.dependencies) {
+    for (const char* dependency : program.dependencies) {
         if (Exists(dependency)) jars.push_back(dependency);
     }
     JNIEnv* env = TestEnv();
@@ -372,7 +372,7 @@ void Sweep(const JarSpec& spec, bool fieldSites) {
     EXPECT_GT(report.linked, report.rewrittenClasses / 2) << "most rewritten classes should link";
 }
 
-class RewriterSweep : public testing::TestWithParam<JarSpec> {};
+class RewriterSweep : public testing::TestWithParam<RealProgram> {};
 
 TEST_P(RewriterSweep, EveryRewrittenClassVerifiesOrIsRefused) { Sweep(GetParam(), false); }
 
@@ -381,13 +381,13 @@ TEST_P(RewriterSweep, EveryClassWithFieldSitesVerifiesOrIsRefused) { Sweep(GetPa
 INSTANTIATE_TEST_SUITE_P(
     RealJars, RewriterSweep,
     // The jars' manifests name most of what they need (Class-Path); Groovy's names nothing.
-    testing::Values(JarSpec{"h2", {"/usr/share/java/h2.jar"}, {"/usr/share/java/servlet-api.jar"}},
-                    JarSpec{"derby", {"/usr/share/java/derby.jar"}, {}},
-                    JarSpec{"groovy", {"/usr/share/java/groovy-all.jar", "/usr/share/java/groovy.jar"},
+    testing::Values(RealProgram{"h2", {"/usr/share/java/h2.jar"}, {"/usr/share/java/servlet-api.jar"}},
+                    RealProgram{"derby", {"/usr/share/java/derby.jar"}, {}},
+                    RealProgram{"groovy", {"/usr/share/java/groovy-all.jar", "/usr/share/java/groovy.jar"},
                             {"/usr/share/java/bsf.jar", "/usr/share/java/commons-cli.jar",
                              "/usr/share/java/jline2.jar", "/usr/share/java/junit4.jar",
                              "/usr/share/java/servlet-api.jar", "/usr/share/java/xstream.jar"}},
-                    JarSpec{"jython", {"/usr/share/java/jython.jar"}, {}},
-                    JarSpec{"clojure", {"/usr/share/java/clojure.jar"}, {}}),
-    [](const testing::TestParamInfo<JarSpec>& info) { return std::string(info.param.label); });
+                    RealProgram{"jython", {"/usr/share/java/jython.jar"}, {}},
+                    RealProgram{"clojure", {"/usr/share/java/clojure.jar"}, {}}),
+    [](const testing::TestParamInfo<RealProgram>& info) { return std::string(info.param.label); });
 }  // namespace
