@@ -184,6 +184,32 @@ TEST_F(Delivering, AMissingEventClassForgetsAllSixAndDeliveryThenKeepsTheBank) {
     EXPECT_EQ(bank.eventCount, 0);
 }
 
+// A bank that spans chunks delivers its records in the order they were made, also when an
+// emptied bank refills its chunks (the newest first) and then needs one more.
+TEST_F(Delivering, RecordsSpanningChunksArriveInTheOrderTheyWereMade) {
+    Activate({ShapeField(0x10, "count", "I")});
+    const jfieldID count = ShapeFieldId("count", "I");
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    jint next = 0;
+    auto assign = [&](int n) {
+        for (int k = 0; k < n; ++k) {
+            jvalue v;
+            v.j = 0;
+            v.i = next++;
+            HitFieldModification(env_, count, shape, 'I', v);
+        }
+    };
+    for (const int n : {1023 + 5, 1, 2 * 1023 + 7}) {  // bank 0: two chunks, then refilled and a third
+        const jint first = next;
+        assign(n);
+        ASSERT_EQ(env_->PushLocalFrame(8 * n + 64), JNI_OK);
+        Delivery d = DeliverEvents(env_);
+        ASSERT_EQ(d.events.size(), static_cast<size_t>(n));
+        for (int k = 0; k < n; ++k) ASSERT_EQ(d.events[k].longValue, first + k) << "record " << k << " of " << n;
+        env_->PopLocalFrame(nullptr);
+    }
+}
+
 TEST_F(Delivering, RetiredTracePointReferencesLiveUntilBothBanksAreDelivered) {
     auto first = Activate({ShapeArea()});
     jobject shape = NewInstance(env_, "vexotest/Shape");

@@ -1,5 +1,8 @@
 #include "trace/delivery.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "agent/agent_state.h"
 #include "agent/error_out.h"
 #include "agent/java_fields.h"
@@ -140,12 +143,20 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     return true;
 }
 
-// Walks bank B in delivery order and empties it. After a failed allocation the remaining
-// records are released instead of converted, so nothing stays counted.
+// Walks bank B in the order its records were made (chunk by chunk in the order they were
+// filled, records by place) and empties it. After a failed allocation the remaining records are
+// released instead of converted, so nothing stays counted.
 void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryFields* fields) {
+    std::vector<EventChunk*> filled;
+    for (EventChunk* chunk = bank->head; chunk != nullptr; chunk = chunk->next) {
+        if (chunk->usedCount > 0) filled.push_back(chunk);
+    }
+    std::stable_sort(filled.begin(), filled.end(), [](const EventChunk* a, const EventChunk* b) {
+        return a->firstRecord < b->firstRecord;
+    });
     jsize index = 0;
     bool converting = true;
-    for (EventChunk* chunk = bank->head; chunk != nullptr; chunk = chunk->next) {
+    for (EventChunk* chunk : filled) {
         for (int32_t place = 0; place < chunk->usedCount; ++place) {
             const TraceEventRecord& r = chunk->records[place];
             if (converting && !ConvertRecord(env, r, array, index++, fields)) {
@@ -185,10 +196,25 @@ jobjectArray PrepareDelivery(JNIEnv* env, jobject data, int32_t count, jfieldID*
     }
     return array;
 }
+// A busy program records far faster than one wake-up of the consumer per record: the first
+// record of an empty bank wakes the consumer, which lets a short stretch of records gather
+// before it takes the bank, so one wake-up (and one switch on the recording thread) carries
+// many records. A full enough bank, or a limit that admits nothing more, is taken at once.
+constexpr int32_t kGatheredEnough = 1024;
+constexpr unsigned kGatherMicros = 200;
+
+void GatherRecords() {
+    EnterLock(&g_agent.recordingLock);
+    const bool more = g_recording.banks[g_recording.currentBank].eventCount < kGatheredEnough &&
+                      LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit);
+    LeaveLock(&g_agent.recordingLock);
+    if (more) OsSleepMicros(kGatherMicros);
+}
 }  // namespace
 
 void DeliverRecordedData(JNIEnv* env, jobject data) {
     WaitDataAvailable();
+    GatherRecords();
     EnterLock(&g_agent.recordingLock);
     EventBank* bank = &g_recording.banks[g_recording.currentBank];
     g_recording.currentBank ^= 1;

@@ -6,12 +6,16 @@ Recording g_recording;
 
 TraceEventRecord* PlaceRecord(EventBank* bank) {
     for (EventChunk* chunk = bank->head; chunk != nullptr; chunk = chunk->next) {
-        if (chunk->usedCount + 1 < kChunkPlaces) return &chunk->records[chunk->usedCount++];
+        if (chunk->usedCount + 1 < kChunkPlaces) {
+            if (chunk->usedCount == 0) chunk->firstRecord = bank->eventCount;
+            return &chunk->records[chunk->usedCount++];
+        }
     }
     // Places are not cleared: the recorder writes every field of a record it fills.
     auto* chunk = static_cast<EventChunk*>(MemAlloc(sizeof(EventChunk)));
     if (chunk == nullptr) return nullptr;
     chunk->usedCount = 1;
+    chunk->firstRecord = bank->eventCount;
     chunk->next = bank->head;
     bank->head = chunk;
     return &chunk->records[0];

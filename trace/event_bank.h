@@ -19,6 +19,10 @@ struct EventChunk {
     TraceEventRecord records[kChunkPlaces];
     int32_t usedCount;
     EventChunk* next;  // an older chunk
+    // The bank's event count when this chunk took its first record since it was last emptied:
+    // the order chunks were filled in, which delivery keeps (a refilled bank fills its chunks
+    // from the head, the newest first, before a new one is linked in front).
+    int32_t firstRecord;
 };
 
 struct EventBank {
