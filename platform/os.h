@@ -35,6 +35,9 @@ bool OsThreadSlotSet(void* value);
 // Gives up the rest of the thread's time slice.
 void OsYield();
 
+// Lets the thread sleep for about `micros` microseconds (at least a time slice on some systems).
+void OsSleepMicros(unsigned micros);
+
 // What the operating system knows about the memory region around an address.
 struct OsRegionInfo {
     uintptr_t base = 0;

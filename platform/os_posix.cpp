@@ -3,6 +3,8 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <time.h>
+#include <cerrno>
 
 #include <cstdio>
 #include <cstring>
@@ -86,6 +88,12 @@ bool OsThreadSlotSet(void* value) {
 }
 
 void OsYield() { sched_yield(); }
+
+void OsSleepMicros(unsigned micros) {
+    timespec t{static_cast<time_t>(micros / 1000000), static_cast<long>(micros % 1000000) * 1000};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
 
 namespace {
 // Parses one line of /proc/self/maps: "start-end perms offset dev inode path".

@@ -48,6 +48,8 @@ bool OsThreadSlotSet(void* value) {
 
 void OsYield() { SwitchToThread(); }
 
+void OsSleepMicros(unsigned micros) { Sleep(micros < 1000 ? 1 : micros / 1000); }
+
 bool OsQueryRegion(const void* address, OsRegionInfo* info) {
     MEMORY_BASIC_INFORMATION mbi;
     if (VirtualQuery(address, &mbi, sizeof mbi) == 0 || mbi.State == MEM_FREE) return false;
