@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <string>
+#include <utility>
 
 #include "bridge/bytecode/class_file.h"
 #include "bridge/bytecode/constant_pool.h"
@@ -10,6 +11,7 @@
 #include "bridge/entry_hook.h"
 #include "bridge/entry_instrumentation.h"
 #include "bridge/field_hook.h"
+#include "bridge/jvmpi_bridge.h"
 #include "bridge/profiler_entries.h"
 #include "bridge/session.h"
 #include "platform/os.h"
@@ -42,6 +44,9 @@ struct FieldInstrumentation {
     OsLock state;   // the table; a leaf lock, also taken by the class file hook
     std::vector<WatchedField> fields;  // the index is the site id; reserved, never moved
     int instrumentedCount = 0;
+    // Classes that loaded after their field was armed and inherit it: classes loaded before
+    // them may name the field through them, and must be rewritten again once they are prepared.
+    std::vector<std::pair<jint, std::string>> pendingOwners;
 };
 
 FieldInstrumentation g_fi;
@@ -50,6 +55,7 @@ ArmedFieldSite g_sites[kMaxFields];       // written once before the first live 
 thread_local bool t_retransforming = false;
 bool g_forceWatches = false;
 thread_local size_t t_refusedMethods = 0;  // counted by the class file hook while retransforming
+std::atomic<bool> g_ownersPending{false};
 
 jint IdOf(const WatchedField* f) { return static_cast<jint>(f - g_fi.fields.data()); }
 
@@ -143,8 +149,10 @@ bool PoolNames(jclass clazz, const bytecode::FieldSiteTarget& target) {
 }
 
 // The loaded classes whose sites of `f` must be rewritten (or restored), as local references;
-// with `findOwners`, first works out which loaded classes the field resolves from.
-std::vector<jclass> SiteClasses(JNIEnv* env, WatchedField* f, bool findOwners) {
+// with `findOwners`, first works out which loaded classes the field resolves from; with
+// `onlyOwner`, just the classes that name the field through that one.
+std::vector<jclass> SiteClasses(JNIEnv* env, WatchedField* f, bool findOwners,
+                                const std::string* onlyOwner = nullptr) {
     jint count = 0;
     jclass* classes = nullptr;
     std::vector<jclass> out;
@@ -168,8 +176,9 @@ std::vector<jclass> SiteClasses(JNIEnv* env, WatchedField* f, bool findOwners) {
         OsLockLeave(&g_fi.state);
     }
     OsLockEnter(&g_fi.state);
-    const bytecode::FieldSiteTarget target = TargetOf(*f);
+    bytecode::FieldSiteTarget target = TargetOf(*f);
     OsLockLeave(&g_fi.state);
+    if (onlyOwner != nullptr) target.owners = {*onlyOwner};
     for (jint i = 0; i < count; ++i) {
         jclass c = classes[i];
         jboolean modifiable = JNI_FALSE;
@@ -401,6 +410,9 @@ bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject l
                 std::find(f.owners.begin(), f.owners.end(), className) == f.owners.end() &&
                 !FileDeclares(data, size, f.name, f.descriptor)) {
                 f.owners.push_back(className);
+                g_fi.pendingOwners.emplace_back(IdOf(&f), className);
+                g_ownersPending.store(true, std::memory_order_release);
+                g_fi.jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_PREPARE, nullptr);
             }
         }
         targets.push_back(TargetOf(f));
@@ -411,4 +423,22 @@ bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject l
     const bool rewritten = bytecode::RewriteFieldSites(data, size, targets, out, &counts);
     t_refusedMethods += counts.refusedMethods;
     return rewritten;
+}
+
+bool FieldOwnersPending() { return g_ownersPending.load(std::memory_order_acquire); }
+
+void FieldInstrumentationOnClassPrepare(JNIEnv* env) {
+    if (!FieldOwnersPending()) return;
+    OsLockEnter(&g_fi.arming);
+    OsLockEnter(&g_fi.state);
+    std::vector<std::pair<jint, std::string>> pending;
+    pending.swap(g_fi.pendingOwners);
+    g_ownersPending.store(false, std::memory_order_release);
+    OsLockLeave(&g_fi.state);
+    for (const auto& p : pending) {
+        WatchedField* f = &g_fi.fields[static_cast<size_t>(p.first)];
+        if (f->instrumented) RetransformAll(env, SiteClasses(env, f, false, &p.second));
+    }
+    OsLockLeave(&g_fi.arming);
+    UpdateClassPrepare();
 }

@@ -51,3 +51,9 @@ bool FieldSitesWanted();
 // when there is nothing to rewrite.
 bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject loader, const char* name,
                               const uint8_t* data, size_t size, std::vector<uint8_t>* out);
+
+// A class that loads after its field was armed and inherits it is a new name of the field:
+// classes loaded before it may name the field through it. Once it is prepared (the class
+// prepare event, which stays enabled while such names wait), those classes are rewritten again.
+bool FieldOwnersPending();
+void FieldInstrumentationOnClassPrepare(JNIEnv* env);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bridge/class_facts.h"
+#include "bridge/field_instrumentation.h"
 #include "bridge/heap_dump.h"
 #include "bridge/object_ids.h"
 #include "bridge/profiler_entries.h"
@@ -144,11 +145,16 @@ void SwitchClassUnloads(bool on) {
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(events));
 }
 
-// Class prepare events serve both the class-load events and the resolution of the methods of
-// classes instrumented as they load.
+}  // namespace
+
+// Class prepare events serve the class-load events, the resolution of the methods of classes
+// instrumented as they load, and the field names that classes loading late add.
 void UpdateClassPrepare() {
-    SetJvmtiEvent(JVMTI_EVENT_CLASS_PREPARE, Enabled(JVMPI_EVENT_CLASS_LOAD) || ProfilerEntriesOn());
+    SetJvmtiEvent(JVMTI_EVENT_CLASS_PREPARE,
+                  Enabled(JVMPI_EVENT_CLASS_LOAD) || ProfilerEntriesOn() || FieldOwnersPending());
 }
+
+namespace {
 
 // Method entries by instrumentation where retransformation was granted; JVMTI method entry
 // events (every thread interpreted, a VM operation per receiver) otherwise, or when the
@@ -277,6 +283,7 @@ void JvmpiPostMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver) {
 // A class is prepared while it links, which may be inside a JNI call of a native method.
 void JNICALL JvmpiOnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass) {
     DeclareCallbackRoom(jni);
+    FieldInstrumentationOnClassPrepare(jni);
     ProfilerEntriesOnClassPrepare(jni, klass);
     if (!Enabled(JVMPI_EVENT_CLASS_LOAD)) return;
     PostClassLoad(jni, klass, 0);

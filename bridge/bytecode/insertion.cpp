@@ -82,6 +82,51 @@ Refusal InsertAfter(Code* code, size_t index, const std::vector<Instruction>& in
     return Place(code, index + 1, inserted, extraStack, next);
 }
 
+LabelId BindLabel(Code* code, size_t at) {
+    const LabelId label = code->NewLabel();
+    at = std::min(at, code->instructions.size());
+    code->instructions.insert(code->instructions.begin() + static_cast<std::ptrdiff_t>(at), LabelMark(label));
+    return label;
+}
+
+Refusal InsertAtStart(Code* code, const std::vector<Instruction>& inserted, uint16_t extraStack,
+                      LabelId* after) {
+    size_t next = 0;
+    const Refusal refusal = Place(code, 0, inserted, extraStack, &next);
+    if (refusal == Refusal::kNone && after != nullptr) *after = BindLabel(code, next);
+    return refusal;
+}
+
+Refusal AppendHandler(Code* code, ConstantPool* pool, uint16_t major, LabelId start, LabelId end,
+                      uint16_t catchType, const std::vector<Instruction>& block, uint16_t stack,
+                      Frame frame) {
+    if (block.empty() || start >= code->labelCount || end >= code->labelCount) return Refusal::kMalformedCode;
+    const Instruction& last = block.back();
+    if (last.IsLabel() || (last.opcode != op::kAthrow && !IsReturn(static_cast<uint8_t>(last.opcode)))) {
+        return Refusal::kNotStraightLine;
+    }
+    const Refusal refusal = CheckStraightLine(std::vector<Instruction>(block.begin(), block.end() - 1));
+    if (refusal != Refusal::kNone) return refusal;
+    if (major >= 50 && !code->hasStackMap) {
+        CodeAttribute table;
+        table.kind = CodeAttributeKind::kStackMapTable;
+        table.name = pool->Utf8Index("StackMapTable");
+        if (table.name == 0) return Refusal::kConstantPoolFull;
+        code->attributes.push_back(table);
+        code->hasStackMap = true;
+    }
+    const LabelId handler = BindLabel(code, code->instructions.size());
+    code->instructions.insert(code->instructions.end(), block.begin(), block.end());
+    code->maxStack = std::max(code->maxStack, stack);
+    code->handlers.push_back({start, end, handler, catchType});
+    if (code->hasStackMap) {
+        frame.at = handler;
+        frame.encoding = -1;
+        code->frames.push_back(frame);
+    }
+    return Refusal::kNone;
+}
+
 bool PushInt(int32_t value, Instruction* out) {
     if (value >= -1 && value <= 5) *out = Simple(static_cast<uint8_t>(op::kIconst0 + value));
     else if (value >= -128 && value <= 127) *out = WithOperand(op::kBipush, value);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bridge/bytecode/code.h"
+#include "bridge/bytecode/constant_pool.h"
 #include "bridge/bytecode/refusal.h"
 
 namespace bytecode {
@@ -29,6 +30,27 @@ Refusal InsertBefore(Code* code, size_t index, const std::vector<Instruction>& i
                      uint16_t extraStack, size_t* next = nullptr);
 Refusal InsertAfter(Code* code, size_t index, const std::vector<Instruction>& inserted,
                     uint16_t extraStack, size_t* next = nullptr);
+
+// A new label bound at element `at` of the instruction list (its size: the end of the code).
+LabelId BindLabel(Code* code, size_t at);
+
+// Code inserted at the very start of the method, before the label marks of its first
+// instruction: it runs once per call, and branches back to the first instruction (a loop at the
+// method's start) do not run it again; protected ranges, the stack map frame and the line
+// number there stay with the first instruction. The same rules as InsertBefore otherwise.
+// `*after`, when given, is a new label bound right after the inserted code.
+Refusal InsertAtStart(Code* code, const std::vector<Instruction>& inserted, uint16_t extraStack,
+                      LabelId* after = nullptr);
+
+// An exception handler appended after the code: `block` runs for an exception of `catchType`
+// (a Class entry of the pool, 0 for any) thrown in [start, end), through an exception table
+// entry appended last, so the method's own handlers keep precedence. The block is
+// straight-line but for its last instruction, an athrow or a return, and holds at most `stack`
+// values (the exception included). `frame` (its `at` is set here) is its stack map frame; code
+// of a class file of version 50 on that has no StackMapTable yet gets one.
+Refusal AppendHandler(Code* code, ConstantPool* pool, uint16_t major, LabelId start, LabelId end,
+                      uint16_t catchType, const std::vector<Instruction>& block, uint16_t stack,
+                      Frame frame);
 
 // The shortest instruction that pushes the int `value` (iconst, bipush, sipush); values
 // beyond a short's range need an ldc of an Integer constant, which the caller adds.
