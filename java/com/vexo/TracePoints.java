@@ -16,6 +16,10 @@ public class TracePoints {
     public static final int VALUE_BOOLEAN = 0x80;
     public static final int VALUE_CHAR = 0x90;
     public static final int STATIC = 0x100;
+    /** Method trace points: record the arguments at entry ({@link TraceMethodEvent#m_Arguments}). */
+    public static final int ARGUMENTS = 0x200;
+    /** Method trace points: record every exit as a {@link TraceMethodExitEvent}. */
+    public static final int EXIT = 0x400;
 
     public TracePoint[] m_TracePoints;
     public int m_iMaxNumTraces;
