@@ -116,7 +116,10 @@ Refusal AppendHandler(Code* code, ConstantPool* pool, uint16_t major, LabelId st
         code->hasStackMap = true;
     }
     const LabelId handler = BindLabel(code, code->instructions.size());
-    code->instructions.insert(code->instructions.end(), block.begin(), block.end());
+    for (const Instruction& ins : block) {
+        code->instructions.push_back(ins);
+        if (ins.opcode == op::kNew) code->instructions.back().target = code->NewLabel();
+    }
     code->maxStack = std::max(code->maxStack, stack);
     code->handlers.push_back({start, end, handler, catchType});
     if (code->hasStackMap) {

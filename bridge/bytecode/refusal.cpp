@@ -17,6 +17,8 @@ const char* RefusalName(Refusal refusal) {
         case Refusal::kUntypeable: return "untypeable frame";
         case Refusal::kConstantPoolFull: return "constant pool full";
         case Refusal::kStackTooDeep: return "stack too deep";
+        case Refusal::kNoSuchMethod: return "no such method";
+        case Refusal::kUntrackedConstructor: return "untracked constructor";
     }
     return "unknown";
 }

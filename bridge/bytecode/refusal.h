@@ -19,6 +19,8 @@ enum class Refusal : uint8_t {
     kUntypeable,            // a new stack map frame is needed where the types cannot be worked out
     kConstantPoolFull,      // no room left in the constant pool
     kStackTooDeep,          // max_stack would outgrow 65535
+    kNoSuchMethod,          // the class declares no method of that name and descriptor
+    kUntrackedConstructor,  // a constructor whose initialisation of `this` the engine cannot follow
 };
 
 // A short name of the reason, e.g. "code too long".

@@ -1,0 +1,288 @@
+#include "bridge/bytecode/method_probes.h"
+
+#include "bridge/bytecode/class_file.h"
+#include "bridge/bytecode/code.h"
+#include "bridge/bytecode/descriptors.h"
+#include "bridge/bytecode/field_sites.h"
+#include "bridge/bytecode/frame_simulator.h"
+#include "bridge/bytecode/insertion.h"
+#include "bridge/bytecode/method_code.h"
+#include "bridge/bytecode/opcodes.h"
+
+namespace bytecode {
+namespace {
+constexpr uint8_t kAload0 = 0x2a;
+constexpr uint8_t kAconstNull = op::kAconstNull;
+constexpr size_t kNowhere = static_cast<size_t>(-1);
+// The prologue holds at most a long or double argument, or the receiver and the id.
+constexpr uint16_t kPrologueStack = 2;
+// A handler holds the exception, its copy, the receiver and the id.
+constexpr uint16_t kHandlerStack = 4;
+
+bool IsWideKind(char kind) { return kind == 'J' || kind == 'D'; }
+
+const char* TypeOfKind(char kind) {
+    switch (kind) {
+        case 'J': return "J";
+        case 'F': return "F";
+        case 'D': return "D";
+        case 'L': return "Ljava/lang/Object;";
+        default: return "I";
+    }
+}
+
+// The kind of the value a return instruction returns.
+char ReturnKind(uint8_t opcode) { return "IJFDLV"[opcode - op::kIreturn]; }
+
+// The load of a local of `kind` from `slot`, in its shortest form.
+Instruction Load(char kind, uint32_t slot) {
+    const char* kinds = "IJFDL";
+    const uint8_t family = static_cast<uint8_t>(std::string(kinds).find(kind));
+    if (slot < 4) return Simple(static_cast<uint8_t>(op::kIload0 + 4 * family + slot));
+    Instruction load = WithOperand(static_cast<uint8_t>(op::kIload + family), static_cast<int32_t>(slot));
+    load.wide = slot > 255;
+    return load;
+}
+
+// Whether the instruction writes local 0 (a store, or an iinc).
+bool WritesLocal0(const Instruction& ins) {
+    const uint16_t o = ins.opcode;
+    if ((o >= op::kIstore && o <= op::kAstore) || o == op::kIinc) return ins.operand == 0;
+    return o >= op::kIstore0 && o <= op::kAstore3 && (o - op::kIstore0) % 4 == 0;
+}
+
+// The hook calls of one probe.
+struct HookCalls {
+    ConstantPool* pool;
+    const char* hookClass;
+    int32_t id;
+
+    bool Id(std::vector<Instruction>* out) const {
+        Instruction push;
+        if (!PushInt(id, &push)) {
+            const uint16_t index = pool->IntegerIndex(id);
+            if (index == 0) return false;
+            push = WithOperand(index <= 255 ? op::kLdc : op::kLdcW, index);
+        }
+        out->push_back(push);
+        return true;
+    }
+
+    bool Call(const char* name, const std::string& descriptor, std::vector<Instruction>* out) const {
+        const uint16_t index = pool->MethodrefIndex(hookClass, name, descriptor);
+        if (index == 0) return false;
+        out->push_back(WithOperand(op::kInvokestatic, index));
+        return true;
+    }
+
+    // <receiver>; <id>; invokestatic name(descriptor), appended to `out`.
+    bool Tail(uint8_t receiver, const char* name, const std::string& descriptor,
+              std::vector<Instruction>* out) const {
+        out->push_back(Simple(receiver));
+        return Id(out) && Call(name, descriptor, out);
+    }
+};
+
+// The element index of the invokespecial that initialises a constructor's `this`: the first
+// <init> call whose receiver the frame simulator types as uninitializedThis. The code around it
+// must show that every path to the code after it runs through it: with stack map frames, every
+// frame before it has `this` uninitialised and every frame after it initialised; without them,
+// the code up to it runs straight (the simulator reached it without a jump or subroutine, and
+// there is no branch either) and none of the method's own handlers covers it.
+Refusal FindInitialisingCall(const ConstantPool& pool, const MethodContext& context, const Code& code,
+                             size_t* found) {
+    for (const Instruction& ins : code.instructions) {
+        if (!ins.IsLabel() && WritesLocal0(ins)) return Refusal::kUntrackedConstructor;
+    }
+    size_t call = kNowhere;
+    for (size_t i = 0; i < code.instructions.size() && call == kNowhere; ++i) {
+        const Instruction& ins = code.instructions[i];
+        std::string name, descriptor, returnType;
+        std::vector<std::string> parameters;
+        if (ins.IsLabel() || ins.opcode != op::kInvokespecial ||
+            !pool.MemberNameAndType(static_cast<uint32_t>(ins.operand), &name, &descriptor) || name != "<init>") {
+            continue;
+        }
+        Frame before;
+        if (!ParseMethodDescriptor(descriptor, &parameters, &returnType) ||
+            !FrameBefore(code, i, context, pool, &before) || before.stack.size() <= parameters.size()) {
+            return Refusal::kUntrackedConstructor;
+        }
+        if (before.stack[before.stack.size() - parameters.size() - 1].tag == kUninitializedThis) call = i;
+    }
+    if (call == kNowhere) return Refusal::kUntrackedConstructor;
+
+    std::vector<size_t> elementOf(code.labelCount, kNowhere);
+    for (size_t i = 0; i < code.instructions.size(); ++i) {
+        const Instruction& ins = code.instructions[i];
+        if (ins.IsLabel() && static_cast<uint32_t>(ins.operand) < code.labelCount) {
+            elementOf[static_cast<uint32_t>(ins.operand)] = i;
+        }
+    }
+    auto at = [&](LabelId label) { return label < code.labelCount ? elementOf[label] : kNowhere; };
+    if (code.hasStackMap && context.major >= 50) {
+        for (const Frame& f : code.frames) {
+            const size_t where = at(f.at);
+            if (where == kNowhere || f.locals.empty()) return Refusal::kUntrackedConstructor;
+            if (f.locals[0].tag != (where < call ? kUninitializedThis : kObject)) return Refusal::kUntrackedConstructor;
+        }
+    } else {
+        for (size_t i = 0; i < call; ++i) {
+            const Instruction& ins = code.instructions[i];
+            if (!ins.IsLabel() && IsConditionalBranch(static_cast<uint8_t>(ins.opcode))) {
+                return Refusal::kUntrackedConstructor;
+            }
+        }
+        for (const ExceptionHandler& h : code.handlers) {
+            if (at(h.start) == kNowhere || at(h.start) < call) return Refusal::kUntrackedConstructor;
+        }
+    }
+    *found = call;
+    return Refusal::kNone;
+}
+
+// Puts the probe of `target` into `code`, the method's code.
+Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodProbeTarget& target,
+                   const char* hookClass, Code* code) {
+    std::vector<std::string> parameters;
+    std::string returnType;
+    if (!ParseMethodDescriptor(context.descriptor, &parameters, &returnType)) return Refusal::kMalformedCode;
+    // A constructor's `this` is uninitialised until its super or this call (but in Object's).
+    const bool split = target.exits && context.isConstructor && context.thisClass != "java/lang/Object";
+    size_t call = 0;
+    if (split) {
+        const Refusal refusal = FindInitialisingCall(cls->pool, context, *code, &call);
+        if (refusal != Refusal::kNone) return refusal;
+    }
+    const HookCalls calls{&cls->pool, hookClass, target.id};
+    const LabelId initialised = split ? BindLabel(code, call + 1) : 0;
+    const LabelId calling = split ? BindLabel(code, call) : 0;
+
+    for (size_t i = 0; target.exits && i < code->instructions.size();) {
+        const Instruction& ins = code->instructions[i];
+        if (ins.IsLabel() || !IsReturn(static_cast<uint8_t>(ins.opcode))) {
+            ++i;
+            continue;
+        }
+        const char kind = ReturnKind(static_cast<uint8_t>(ins.opcode));
+        std::vector<Instruction> exit;
+        if (kind != 'V') exit.push_back(Simple(IsWideKind(kind) ? op::kDup2 : op::kDup));
+        if (!calls.Tail(context.isConstructor ? kAload0 : kAconstNull, MethodHookExitName(kind),
+                        MethodHookExitDescriptor(kind), &exit)) {
+            return Refusal::kConstantPoolFull;
+        }
+        const uint16_t copy = kind == 'V' ? 0 : IsWideKind(kind) ? 2 : 1;
+        const Refusal refusal = InsertBefore(code, i, exit, static_cast<uint16_t>(copy + 2), &i);
+        if (refusal != Refusal::kNone) return refusal;
+    }
+
+    std::vector<Instruction> prologue;
+    uint32_t slot = context.isStatic ? 0 : 1;
+    for (size_t p = 0; target.arguments && p < parameters.size(); ++p) {
+        const char kind = FieldHookKind(parameters[p][0]);
+        prologue.push_back(Load(kind, slot));
+        if (!calls.Call(MethodHookArgumentName(kind), MethodHookArgumentDescriptor(kind), &prologue)) {
+            return Refusal::kConstantPoolFull;
+        }
+        slot += IsWideKind(kind) ? 2 : 1;
+    }
+    const bool receiver = !context.isStatic && !context.isConstructor;
+    if (!calls.Tail(receiver ? kAload0 : kAconstNull, kMethodHookEnterName, kMethodHookEnterDescriptor,
+                    &prologue)) {
+        return Refusal::kConstantPoolFull;
+    }
+    LabelId start = 0;
+    Refusal refusal = InsertAtStart(code, prologue, kPrologueStack, &start);
+    if (refusal != Refusal::kNone || !target.exits) return refusal;
+
+    // The catch-all handlers: the exception is passed on and thrown again.
+    const LabelId end = BindLabel(code, code->instructions.size());
+    auto thrown = [&](uint8_t receiverLoad, std::vector<Instruction>* block) {
+        block->push_back(Simple(op::kDup));
+        const bool ok = calls.Tail(receiverLoad, kMethodHookThrownName, kMethodHookThrownDescriptor, block);
+        block->push_back(Simple(op::kAthrow));
+        return ok;
+    };
+    Frame frame;
+    frame.stack.push_back(ObjectType("java/lang/Throwable"));
+    std::vector<Instruction> block;
+    if (!thrown(op::kAconstNull, &block)) return Refusal::kConstantPoolFull;
+    if (!split) return AppendHandler(code, &cls->pool, context.major, start, end, 0, block, kHandlerStack, frame);
+
+    Frame before = frame;
+    VerificationType uninitializedThis;
+    uninitializedThis.tag = kUninitializedThis;
+    before.locals.push_back(uninitializedThis);
+    // The split verifier checks a handler over the initialising call against the state before
+    // it (the flag of an uninitialised `this`) and the state after it (`this` initialised),
+    // which no frame satisfies; the old verifier merges both states, which the block can take.
+    const LabelId uninitialisedEnd = context.major >= 50 ? calling : initialised;
+    refusal = AppendHandler(code, &cls->pool, context.major, start, uninitialisedEnd, 0, block, kHandlerStack, before);
+    if (refusal != Refusal::kNone) return refusal;
+    Frame after = frame;
+    after.locals.push_back(ObjectType(context.thisClass));
+    block.clear();
+    if (!thrown(kAload0, &block)) return Refusal::kConstantPoolFull;
+    return AppendHandler(code, &cls->pool, context.major, initialised, end, 0, block, kHandlerStack, after);
+}
+
+// Probes one method; on a refusal the method and the pool stay as they were.
+Refusal ProbeMethod(ClassFile* cls, Member* method, const MethodProbeTarget& target, const char* hookClass) {
+    const size_t poolSize = cls->pool.entries.size();
+    Code code;
+    Refusal refusal = ReadMethodCode(*cls, method, &code);
+    if (refusal == Refusal::kNone) refusal = Instrument(cls, ContextOf(*cls, *method), target, hookClass, &code);
+    if (refusal == Refusal::kNone) refusal = WriteMethodCode(cls, method, code);
+    if (refusal != Refusal::kNone) cls->pool.entries.resize(poolSize);
+    return refusal;
+}
+}  // namespace
+
+const char* MethodHookArgumentName(char kind) {
+    switch (kind) {
+        case 'J': return "argJ";
+        case 'F': return "argF";
+        case 'D': return "argD";
+        case 'L': return "argL";
+        default: return "argI";
+    }
+}
+
+std::string MethodHookArgumentDescriptor(char kind) { return std::string("(") + TypeOfKind(kind) + ")V"; }
+
+const char* MethodHookExitName(char kind) {
+    switch (kind) {
+        case 'V': return "exitV";
+        case 'J': return "exitJ";
+        case 'F': return "exitF";
+        case 'D': return "exitD";
+        case 'L': return "exitL";
+        default: return "exitI";
+    }
+}
+
+std::string MethodHookExitDescriptor(char kind) {
+    if (kind == 'V') return "(Ljava/lang/Object;I)V";
+    return std::string("(") + TypeOfKind(kind) + "Ljava/lang/Object;I)V";
+}
+
+bool RewriteMethodProbes(const uint8_t* data, size_t size, std::vector<MethodProbeTarget>* targets,
+                         std::vector<uint8_t>* out, const char* hookClass) {
+    out->clear();
+    ClassFile cls;
+    const Refusal parsed = ParseClassFile(data, size, &cls);
+    bool changed = false;
+    for (MethodProbeTarget& t : *targets) {
+        t.instrumented = false;
+        t.refusal = parsed;
+        if (parsed != Refusal::kNone) continue;
+        Member* method = FindMethod(&cls, t.name.c_str(), t.descriptor.c_str());
+        t.refusal = method == nullptr ? Refusal::kNoSuchMethod : ProbeMethod(&cls, method, t, hookClass);
+        t.instrumented = t.refusal == Refusal::kNone;
+        changed = changed || t.instrumented;
+    }
+    if (changed) WriteClassFile(cls, out);
+    return changed;
+}
+
+}  // namespace bytecode
