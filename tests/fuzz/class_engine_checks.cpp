@@ -5,7 +5,9 @@
 // byte; every method code it decodes is written back unchanged, without growing the pool; and
 // a class the field-site pass rewrites (watching the first two fields the pool's Fieldrefs
 // name) is parsed again by the model and listed again by the entry rewriter with the same
-// methods, and every method code that decoded before decodes again.
+// methods, and every method code that decoded before decodes again. A class the method probe
+// pass rewrites (every method, with arguments and exits) parses again, and its method codes
+// decode as before.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "bridge/bytecode/class_file.h"
 #include "bridge/bytecode/field_sites.h"
 #include "bridge/bytecode/method_code.h"
+#include "bridge/bytecode/method_probes.h"
 #include "bridge/class_rewriter.h"
 #include "tests/fuzz/fuzz_targets.h"
 
@@ -80,6 +83,37 @@ void CheckUnchangedCode(ClassFile* cls) {
         FUZZ_CHECK(cls->pool.entries.size() == poolSize, "unchanged code of method %zu grew the pool", i);
     }
 }
+
+// Every method probed (arguments and exits): a class the probe pass rewrites parses again, and
+// every method code that decoded before decodes again.
+void CheckMethodProbes(const uint8_t* data, size_t size, const ClassFile& cls, const std::vector<bool>& decodable) {
+    std::vector<MethodProbeTarget> targets;
+    for (const Member& m : cls.methods) {
+        MethodProbeTarget t;
+        const std::string* name = cls.pool.Utf8(m.name);
+        const std::string* descriptor = cls.pool.Utf8(m.descriptor);
+        if (name == nullptr || descriptor == nullptr) continue;
+        t.name = *name;
+        t.descriptor = *descriptor;
+        const int32_t ids[] = {3, -100, 3000, 70000};  // iconst, bipush, sipush, ldc
+        t.id = ids[targets.size() % 4];
+        t.arguments = t.exits = true;
+        targets.push_back(t);
+    }
+    std::vector<uint8_t> out;
+    const bool rewritten = RewriteMethodProbes(data, size, &targets, &out, "vexo/FuzzMethodHook");
+    FUZZ_CHECK(rewritten == !out.empty(), "RewriteMethodProbes answered %d with %zu bytes", rewritten, out.size());
+    if (!rewritten) return;
+    ClassFile result;
+    const Refusal reparsed = ParseClassFile(out.data(), out.size(), &result);
+    FUZZ_CHECK(reparsed == Refusal::kNone, "the probe pass's class is refused by the model: %s", RefusalName(reparsed));
+    const std::vector<bool> decodableAfter = DecodableMethods(&result);
+    FUZZ_CHECK(decodableAfter.size() == decodable.size(), "%zu methods became %zu", decodable.size(),
+               decodableAfter.size());
+    for (size_t i = 0; i < decodable.size(); ++i) {
+        FUZZ_CHECK(!decodable[i] || decodableAfter[i], "method %zu no longer decodes after the probe pass", i);
+    }
+}
 }  // namespace
 
 void CheckClassEngine(const uint8_t* data, size_t size) {
@@ -92,6 +126,7 @@ void CheckClassEngine(const uint8_t* data, size_t size) {
 
     const std::vector<bool> decodable = DecodableMethods(&cls);
     CheckUnchangedCode(&cls);
+    CheckMethodProbes(data, size, cls, decodable);
 
     const std::vector<FieldSiteTarget> targets = WatchedFields(cls.pool, size);
     std::vector<uint8_t> out;
