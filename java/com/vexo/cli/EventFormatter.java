@@ -6,11 +6,39 @@ import com.vexo.TraceFieldFloatEvent;
 import com.vexo.TraceFieldIntEvent;
 import com.vexo.TraceFieldObjectEvent;
 import com.vexo.TraceMethodEvent;
+import com.vexo.TraceMethodExitEvent;
 import com.vexo.TracePoints;
+import java.util.Locale;
 
-/** One delivered event as a readable line or as a JSON object. */
+/**
+ * One delivered event as a readable line or as a JSON object; a call with its exit as one line.
+ *
+ * <p>Beyond the trace point and its subject (and a field's access and value), a line shows what
+ * the agent recorded when it was asked for it: the arguments, the call's outcome and duration,
+ * the thread and the time. A column whose data the agent did not fill is left out, so a line
+ * without them is today's line byte for byte.
+ */
 public final class EventFormatter {
     private EventFormatter() {}
+
+    /** The columns a line shows beyond the trace point's own. */
+    public static final class Columns {
+        /** The thread on every line (lines of trace points with arguments or exits always show it). */
+        final boolean threads;
+        /** The time since {@link #origin} on every line. */
+        final boolean times;
+        /** When the trace started, on the events' clock (System.nanoTime). */
+        final long origin;
+        /** How microseconds are written: "µs", or "us" where the output cannot encode the sign. */
+        final String micros;
+
+        public Columns(boolean threads, boolean times, long origin, String micros) {
+            this.threads = threads;
+            this.times = times;
+            this.origin = origin;
+            this.micros = micros;
+        }
+    }
 
     /** {@code demo.Account@1b6d3586}, or null for no subject. */
     public static String identity(Object o) {
@@ -61,6 +89,104 @@ public final class EventFormatter {
             b.append(assigned(event) ? "  assigned " : "  read     ").append(valueText(value(target, event)));
         }
         return b.toString();
+    }
+
+    /**
+     * A line of {@code entry} with the columns asked for. With {@code exit} it is the whole call:
+     * arguments, {@code -> value}, {@code -> void} or {@code threw class@hash}, and the duration.
+     * {@code entry} is null for an exit whose entry was not seen; {@code exit} is null for an entry
+     * line or a field event.
+     */
+    public static String text(Target target, TraceMethodEvent entry, TraceMethodExitEvent exit, Columns columns) {
+        TraceMethodEvent first = entry != null ? entry : exit;
+        StringBuilder b = new StringBuilder(text(target, first));
+        Object[] args = arguments(first, exit);
+        if (args != null) {
+            b.append("  (");
+            for (int i = 0; i < args.length; i++) b.append(i == 0 ? "" : ", ").append(valueText(args[i]));
+            b.append(')');
+        }
+        if (exit != null) {
+            b.append("  ");
+            if (exit.m_bThrown) {
+                b.append("threw ").append(exit.m_Exception != null ? identity(exit.m_Exception) : "(collected)");
+            } else {
+                b.append("-> ").append(target.returnsVoid() ? "void" : valueText(exit.m_ReturnValue));
+            }
+            b.append("  ").append(duration(exit.m_lDuration, columns.micros));
+        }
+        if (showsThread(target, first, columns)) b.append("  [").append(threadName(first.m_Thread)).append(']');
+        if (showsTime(first, exit, columns)) {
+            b.append("  ").append(String.format(Locale.ROOT, "%+.3f ms", (start(first, exit) - columns.origin) / 1e6));
+        }
+        return b.toString();
+    }
+
+    /** The JSON object of {@link #text(Target, TraceMethodEvent, TraceMethodExitEvent, Columns)}'s line. */
+    public static String json(Target target, TraceMethodEvent entry, TraceMethodExitEvent exit, Columns columns) {
+        TraceMethodEvent first = entry != null ? entry : exit;
+        String base = json(target, first);
+        StringBuilder b = new StringBuilder(base.substring(0, base.length() - 1));
+        Object[] args = arguments(first, exit);
+        if (args != null) {
+            b.append(",\"args\":[");
+            for (int i = 0; i < args.length; i++) b.append(i == 0 ? "" : ",").append(jsonValue(args[i]));
+            b.append(']');
+        }
+        if (exit != null) {
+            if (exit.m_bThrown) {
+                b.append(",\"thrown\":").append(exit.m_Exception != null ? quote(identity(exit.m_Exception)) : "null");
+            } else if (!target.returnsVoid()) {
+                b.append(",\"return\":").append(jsonValue(exit.m_ReturnValue));
+            }
+            b.append(",\"durationNs\":").append(exit.m_lDuration);
+        }
+        if (showsThread(target, first, columns)) {
+            b.append(",\"thread\":").append(first.m_Thread != null ? quote(first.m_Thread.getName()) : "null");
+        }
+        if (showsTime(first, exit, columns)) b.append(",\"timeNs\":").append(start(first, exit) - columns.origin);
+        return b.append('}').toString();
+    }
+
+    /** The arguments recorded at the entry (or, without it, any the exit carries); null when none were. */
+    private static Object[] arguments(TraceMethodEvent first, TraceMethodExitEvent exit) {
+        if (first.m_Arguments != null || exit == null) return first.m_Arguments;
+        return exit.m_Arguments;
+    }
+
+    /**
+     * An agent that fills the thread and time fills them on every event, and its clock is never at
+     * zero; an event without either comes from an agent that does not record them.
+     */
+    private static boolean recorded(TraceMethodEvent e) {
+        return e.m_Thread != null || e.m_lTime != 0;
+    }
+
+    private static boolean showsThread(Target target, TraceMethodEvent first, Columns columns) {
+        return (columns.threads || target.hasArguments() || target.hasExits()) && recorded(first);
+    }
+
+    private static boolean showsTime(TraceMethodEvent first, TraceMethodExitEvent exit, Columns columns) {
+        return columns.times && (first.m_lTime != 0 || (exit != null && exit.m_lTime != 0));
+    }
+
+    /** When the call began: its entry's time, or its exit's less its duration. */
+    private static long start(TraceMethodEvent first, TraceMethodExitEvent exit) {
+        if (first.m_lTime != 0 && first != exit) return first.m_lTime;
+        return exit != null ? exit.m_lTime - exit.m_lDuration : first.m_lTime;
+    }
+
+    /** A thread's name (Thread.getName is final: no program code runs); "?" when it was collected. */
+    private static String threadName(Thread t) {
+        return t != null ? t.getName() : "?";
+    }
+
+    /** A duration in a readable unit: 850 ns, 1.2 µs, 3.4 ms, 1.25 s. */
+    public static String duration(long ns, String micros) {
+        if (ns < 1_000) return ns + " ns";
+        if (ns < 999_950) return String.format(Locale.ROOT, "%.1f %s", ns / 1e3, micros);
+        if (ns < 999_950_000) return String.format(Locale.ROOT, "%.1f ms", ns / 1e6);
+        return String.format(Locale.ROOT, "%.2f s", ns / 1e9);
     }
 
     public static String json(Target target, TraceMethodEvent event) {

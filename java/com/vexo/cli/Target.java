@@ -25,6 +25,26 @@ public final class Target {
         return (point.m_iFlags & TracePoints.STATIC) != 0;
     }
 
+    /** Method trace points: whether the agent is asked for the arguments at entry. */
+    public boolean hasArguments() {
+        return !isField() && (point.m_iFlags & TracePoints.ARGUMENTS) != 0;
+    }
+
+    /** Method trace points: whether the agent is asked for every exit. */
+    public boolean hasExits() {
+        return !isField() && (point.m_iFlags & TracePoints.EXIT) != 0;
+    }
+
+    /** Whether the method returns nothing (constructors included). */
+    public boolean returnsVoid() {
+        return !isField() && point.m_strMethodOrFieldSignature.endsWith(")V");
+    }
+
+    /** Asks for more at each hit: {@link TracePoints#ARGUMENTS}, {@link TracePoints#EXIT}; method trace points only. */
+    void request(int bits) {
+        if (!isField()) point.m_iFlags |= bits & (TracePoints.ARGUMENTS | TracePoints.EXIT);
+    }
+
     public int valueKind() {
         return point.m_iFlags & TracePoints.VALUE_KIND_MASK;
     }

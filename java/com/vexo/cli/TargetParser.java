@@ -14,7 +14,9 @@ import java.util.List;
  *
  * <p>A method is {@code CLASS.NAME} (every overload of that name, declared in the class or
  * inherited) or {@code CLASS.NAME(DESCRIPTOR)} with a JVM method descriptor such as
- * {@code (J)V}; constructors are named {@code <init>}. A field is {@code CLASS.NAME}. Classes
+ * {@code (J)V}; constructors are named {@code <init>}. A method may end in {@code @args},
+ * {@code @exits} or {@code @args,exits} (also spelt {@code exit}): the agent then records the
+ * arguments at each entry, every exit, or both. A field is {@code CLASS.NAME}. Classes
  * are named with dots, nested classes with {@code $}. The classes are looked up without being
  * initialised.
  */
@@ -26,12 +28,15 @@ public final class TargetParser {
     }
 
     public List<Target> method(String text) throws TraceSetupException {
+        int at = text.indexOf('@');
+        int requested = at >= 0 ? requests(text, text.substring(at + 1)) : 0;
+        String member = at >= 0 ? text.substring(0, at) : text;
         String signature = null;
-        String path = text;
-        int paren = text.indexOf('(');
+        String path = member;
+        int paren = member.indexOf('(');
         if (paren >= 0) {
-            signature = text.substring(paren);
-            path = text.substring(0, paren);
+            signature = member.substring(paren);
+            path = member.substring(0, paren);
             if (!signature.matches("\\([^()]*\\)[^()]+")) {
                 throw bad(text, "CLASS.METHOD or CLASS.METHOD(DESCRIPTOR), e.g. demo.Account.deposit(J)V");
             }
@@ -46,13 +51,26 @@ public final class TargetParser {
             if (found.stream().anyMatch(t -> t.point.m_strMethodOrFieldSignature.equals(descriptor))) {
                 continue;  // overridden further down: the class's own method is the one resolved
             }
-            found.add(new Target(parts[0] + "." + parts[1] + descriptor, flags, parts[0], parts[1], descriptor));
+            found.add(new Target(parts[0] + "." + parts[1] + descriptor, flags | requested, parts[0], parts[1], descriptor));
         }
         if (found.isEmpty()) {
             throw new TraceSetupException(parts[0] + " has no method " + parts[1]
                     + (signature != null ? signature : "") + describeCandidates(type, parts[1]));
         }
         return found;
+    }
+
+    /** The trace point bits a method's {@code @} suffix asks for: {@code args}, {@code exits}, comma-separated. */
+    private static int requests(String text, String suffix) throws TraceSetupException {
+        int bits = 0;
+        for (String word : suffix.split(",", -1)) {
+            switch (word) {
+                case "args": bits |= TracePoints.ARGUMENTS; break;
+                case "exit": case "exits": bits |= TracePoints.EXIT; break;
+                default: throw bad(text, "args, exits or args,exits after '@', e.g. demo.Account.withdraw@args,exits");
+            }
+        }
+        return bits;
     }
 
     public Target field(String text) throws TraceSetupException {

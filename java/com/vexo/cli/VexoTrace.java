@@ -1,17 +1,16 @@
 package com.vexo.cli;
 
-import com.vexo.TraceMethodEvent;
+import com.vexo.TracePoints;
 import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.PrintStream;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
+import java.nio.charset.Charset;
 import java.util.ArrayList;
 import java.util.Arrays;
-import java.util.IdentityHashMap;
 import java.util.List;
-import java.util.Map;
 import java.util.jar.JarFile;
 
 /**
@@ -24,8 +23,15 @@ public final class VexoTrace {
             "usage: vexo-trace [OPTIONS] -- [JAVA OPTIONS] MAINCLASS [ARGS...]",
             "       vexo-trace [OPTIONS] -- [JAVA OPTIONS] -jar JARFILE [ARGS...]",
             "options:",
-            "  --method CLASS.METHOD[(DESCRIPTOR)]  trace entries of a method (every overload without a descriptor)",
+            "  --method CLASS.METHOD[(DESCRIPTOR)][@args|@exits|@args,exits]",
+            "                                       trace entries of a method (every overload without a descriptor),",
+            "                                       with the arguments, with every exit (return value or exception,",
+            "                                       duration: one line per call), or both",
             "  --field CLASS.FIELD                  trace reads and assignments of a field",
+            "  --args                               record the arguments of every method trace point",
+            "  --exits                              record the exits of every method trace point",
+            "  --threads                            show the thread on every line",
+            "  --times                              show on every line the ms since the trace started",
             "  --limit N                            record at most N events (default 1000000)",
             "  --json                               print JSON lines instead of text",
             "  --output FILE                        print events to FILE instead of standard output",
@@ -39,6 +45,9 @@ public final class VexoTrace {
     private boolean json;
     private boolean profiler;
     private boolean classes;
+    private int requested;
+    private boolean threads;
+    private boolean times;
     private String output;
     private String mainClass;
     private String jar;
@@ -47,8 +56,7 @@ public final class VexoTrace {
     private PrintStream out = System.out;
     private List<Target> targets;
     private TraceSession session;
-    private final Map<Target, long[]> counts = new IdentityHashMap<>();
-    private volatile boolean overflow;
+    private EventPrinter printer;
 
     public static void main(String[] args) {
         VexoTrace tracer = new VexoTrace();
@@ -73,6 +81,10 @@ public final class VexoTrace {
                 case "--json": json = true; break;
                 case "--profiler": profiler = true; break;
                 case "--classes": classes = true; break;
+                case "--args": requested |= TracePoints.ARGUMENTS; break;
+                case "--exits": requested |= TracePoints.EXIT; break;
+                case "--threads": threads = true; break;
+                case "--times": times = true; break;
                 case "--output": output = value(args, ++i, "--output"); break;
                 case "--jar": jar = value(args, ++i, "--jar"); break;
                 case "--limit":
@@ -115,7 +127,12 @@ public final class VexoTrace {
         if (jar != null) mainClass = mainClassOf(jar);
         TargetParser parser = new TargetParser(ClassLoader.getSystemClassLoader());
         targets = new ArrayList<>();
-        for (String m : methods) targets.addAll(parser.method(m));
+        for (String m : methods) {
+            for (Target t : parser.method(m)) {
+                t.request(requested);
+                targets.add(t);
+            }
+        }
         for (String f : fields) targets.add(parser.field(f));
         session = TraceSession.open();
         if (profiler ? !session.inProfilerMode() : !session.canTrace()) {
@@ -129,8 +146,10 @@ public final class VexoTrace {
                 throw new TraceSetupException("cannot write " + output + ": " + e.getMessage());
             }
         }
-        for (Target t : targets) counts.put(t, new long[1]);
-        session.startConsumer(this::print);
+        String micros = output != null || canWriteMicroSign() ? "\u00b5s" : "us";
+        printer = new EventPrinter(session::targetOf, targets, out, json,
+                new EventFormatter.Columns(threads, times, System.nanoTime(), micros));
+        session.startConsumer(printer);
         session.activate(targets, limit);
         for (Target t : targets) {
             if (!t.isArmed()) throw new TraceSetupException("the agent could not arm " + t.label);
@@ -148,17 +167,15 @@ public final class VexoTrace {
         }
     }
 
-    private void print(TraceMethodEvent[] events, boolean overflowed) {
-        if (overflowed) overflow = true;
-        StringBuilder lines = new StringBuilder();
-        for (TraceMethodEvent e : events) {
-            Target t = session.targetOf(e);
-            if (t == null) continue;
-            counts.get(t)[0]++;
-            lines.append(json ? EventFormatter.json(t, e) : EventFormatter.text(t, e)).append('\n');
+    /** Whether standard output's encoding has the micro sign (else durations say "us"). */
+    private static boolean canWriteMicroSign() {
+        String name = System.getProperty("stdout.encoding", System.getProperty("sun.stdout.encoding"));
+        try {
+            Charset cs = name != null ? Charset.forName(name) : Charset.defaultCharset();
+            return cs.newEncoder().canEncode('\u00b5');
+        } catch (RuntimeException e) {
+            return false;
         }
-        out.print(lines);
-        out.flush();
     }
 
     private void run(TraceSession session) {
@@ -196,6 +213,7 @@ public final class VexoTrace {
         } catch (InterruptedException e) {
             complete = false;
         }
+        printer.printWaiting();
         if (!targets.isEmpty()) out.print(summary(complete));
         if (classes) out.print(classListing(session));
         out.flush();
@@ -223,24 +241,62 @@ public final class VexoTrace {
     String summary(boolean complete) {
         StringBuilder b = new StringBuilder();
         long total = 0;
-        for (Target t : targets) total += counts.get(t)[0];
+        for (Target t : targets) total += printer.counts(t)[EventPrinter.EVENTS];
+        boolean overflow = printer.overflow();
         if (json) {
             b.append("{\"summary\":{\"events\":").append(total).append(",\"overflow\":").append(overflow)
                     .append(",\"limit\":").append(limit).append(",\"complete\":").append(complete).append(",\"tracePoints\":{");
             for (int i = 0; i < targets.size(); i++) {
                 Target t = targets.get(i);
-                b.append(i == 0 ? "" : ",").append(EventFormatter.quote(t.label)).append(':').append(counts.get(t)[0]);
+                b.append(i == 0 ? "" : ",").append(EventFormatter.quote(t.label)).append(':')
+                        .append(printer.counts(t)[EventPrinter.EVENTS]);
             }
-            return b.append("}}}\n").toString();
+            b.append('}');
+            if (printer.exitsSeen()) {
+                b.append(",\"calls\":{");
+                String comma = "";
+                for (Target t : targets) {
+                    if (!t.hasExits()) continue;
+                    long[] c = printer.counts(t);
+                    b.append(comma).append(EventFormatter.quote(t.label)).append(":{\"calls\":").append(c[EventPrinter.CALLS])
+                            .append(",\"thrown\":").append(c[EventPrinter.THROWN])
+                            .append(",\"totalNs\":").append(c[EventPrinter.TOTAL_NS])
+                            .append(",\"meanNs\":").append(mean(c))
+                            .append(",\"maxNs\":").append(c[EventPrinter.MAX_NS]).append('}');
+                    comma = ",";
+                }
+                b.append('}');
+            }
+            return b.append("}}\n").toString();
         }
         b.append("--- vexo-trace summary: ").append(total).append(total == 1 ? " event\n" : " events\n");
         for (Target t : targets) {
-            b.append(String.format("%10d  %s%n", counts.get(t)[0], t.label));
+            b.append(String.format("%10d  %s%n", printer.counts(t)[EventPrinter.EVENTS], t.label));
         }
+        if (printer.exitsSeen()) b.append(callTable());
         if (overflow) {
             b.append("overflow: the recording limit of ").append(limit).append(" events was reached; later hits were not recorded\n");
         }
         if (!complete) b.append("incomplete: the last events did not arrive in time\n");
         return b.toString();
+    }
+
+    /** The calls of the trace points with exits: how many, how many threw, their durations. */
+    private String callTable() {
+        StringBuilder b = new StringBuilder("--- vexo-trace calls (trace points with exits)\n");
+        b.append(String.format("%10s  %6s  %10s  %10s  %10s%n", "calls", "thrown", "total", "mean", "max"));
+        String micros = printer.micros();
+        for (Target t : targets) {
+            if (!t.hasExits()) continue;
+            long[] c = printer.counts(t);
+            b.append(String.format("%10d  %6d  %10s  %10s  %10s  %s%n", c[EventPrinter.CALLS], c[EventPrinter.THROWN],
+                    EventFormatter.duration(c[EventPrinter.TOTAL_NS], micros), EventFormatter.duration(mean(c), micros),
+                    EventFormatter.duration(c[EventPrinter.MAX_NS], micros), t.label));
+        }
+        return b.toString();
+    }
+
+    private static long mean(long[] c) {
+        return c[EventPrinter.CALLS] == 0 ? 0 : c[EventPrinter.TOTAL_NS] / c[EventPrinter.CALLS];
     }
 }

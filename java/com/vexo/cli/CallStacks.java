@@ -1,0 +1,53 @@
+package com.vexo.cli;
+
+import com.vexo.TraceMethodEvent;
+import com.vexo.TraceMethodExitEvent;
+import java.util.ArrayDeque;
+import java.util.ArrayList;
+import java.util.Comparator;
+import java.util.IdentityHashMap;
+import java.util.List;
+import java.util.Map;
+
+/**
+ * Pairs each exit with the entry of its call. The agent delivers an exit after its entry on the
+ * same thread, and one thread's entries and exits nest as its calls do (recursion, exceptions
+ * included), so every thread keeps a stack of the entries still waiting for their exits. Threads
+ * are keys by identity (a program's Thread subclass may redefine equals and hashCode); events
+ * whose thread was collected before delivery come without one and share a stack.
+ */
+final class CallStacks {
+    private final Map<Thread, ArrayDeque<TraceMethodEvent>> stacks = new IdentityHashMap<>();
+
+    /** An entry whose line waits for its exit. */
+    void enter(TraceMethodEvent entry) {
+        stacks.computeIfAbsent(entry.m_Thread, t -> new ArrayDeque<>()).push(entry);
+    }
+
+    /**
+     * The entry {@code exit} ends: the newest waiting entry of its thread at the same trace point,
+     * or null when none waits. Entries above it on the stack never got their exits; they move to
+     * {@code abandoned}, oldest first.
+     */
+    TraceMethodEvent exit(TraceMethodExitEvent exit, List<TraceMethodEvent> abandoned) {
+        ArrayDeque<TraceMethodEvent> stack = stacks.get(exit.m_Thread);
+        if (stack == null || stack.stream().noneMatch(e -> e.m_TracePoint == exit.m_TracePoint)) return null;
+        List<TraceMethodEvent> above = new ArrayList<>();
+        TraceMethodEvent entry;
+        while ((entry = stack.pop()).m_TracePoint != exit.m_TracePoint) above.add(0, entry);
+        abandoned.addAll(above);
+        if (stack.isEmpty()) stacks.remove(exit.m_Thread);
+        return entry;
+    }
+
+    /** Takes every entry still waiting, in the order of their times (each thread's in call order). */
+    List<TraceMethodEvent> takeWaiting() {
+        List<TraceMethodEvent> all = new ArrayList<>();
+        for (ArrayDeque<TraceMethodEvent> stack : stacks.values()) {
+            stack.descendingIterator().forEachRemaining(all::add);
+        }
+        stacks.clear();
+        all.sort(Comparator.comparingLong(e -> e.m_lTime));
+        return all;
+    }
+}

@@ -1,0 +1,103 @@
+package com.vexo.cli;
+
+import com.vexo.TraceMethodEvent;
+import com.vexo.TraceMethodExitEvent;
+import java.io.PrintStream;
+import java.util.ArrayList;
+import java.util.IdentityHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.function.Function;
+
+/**
+ * Prints deliveries as they arrive, on the consumer thread: each event's line at once, except an
+ * entry of a trace point with exits, whose line waits for its exit and then shows the whole call.
+ * Counts each trace point's events and, from the exits, its calls and their durations.
+ */
+final class EventPrinter implements TraceSession.Listener {
+    /** Indexes of {@link #counts}: events, calls (exits), exceptions, total and longest duration (ns). */
+    static final int EVENTS = 0, CALLS = 1, THROWN = 2, TOTAL_NS = 3, MAX_NS = 4;
+
+    private final Function<TraceMethodEvent, Target> targetOf;
+    private final PrintStream out;
+    private final boolean json;
+    private final EventFormatter.Columns columns;
+    private final Map<Target, long[]> counts = new IdentityHashMap<>();
+    private final CallStacks calls = new CallStacks();
+    private boolean exitsSeen;
+    private boolean overflow;
+
+    /** {@code targetOf} finds an event's target (null for events of no target, such as the end mark). */
+    EventPrinter(Function<TraceMethodEvent, Target> targetOf, List<Target> targets, PrintStream out, boolean json,
+            EventFormatter.Columns columns) {
+        this.targetOf = targetOf;
+        this.out = out;
+        this.json = json;
+        this.columns = columns;
+        for (Target t : targets) counts.put(t, new long[5]);
+    }
+
+    @Override
+    public synchronized void onEvents(TraceMethodEvent[] events, boolean overflowed) {
+        if (overflowed) overflow = true;
+        StringBuilder lines = new StringBuilder();
+        List<TraceMethodEvent> abandoned = new ArrayList<>();
+        for (TraceMethodEvent e : events) {
+            Target t = targetOf.apply(e);
+            if (t == null) continue;
+            long[] c = counts.get(t);
+            c[EVENTS]++;
+            if (e instanceof TraceMethodExitEvent) {
+                TraceMethodExitEvent exit = (TraceMethodExitEvent) e;
+                exitsSeen = true;
+                c[CALLS]++;
+                if (exit.m_bThrown) c[THROWN]++;
+                c[TOTAL_NS] += exit.m_lDuration;
+                c[MAX_NS] = Math.max(c[MAX_NS], exit.m_lDuration);
+                TraceMethodEvent entry = calls.exit(exit, abandoned);
+                for (TraceMethodEvent a : abandoned) line(lines, targetOf.apply(a), a, null);
+                abandoned.clear();
+                line(lines, t, entry, exit);
+            } else if (t.hasExits()) {
+                calls.enter(e);
+            } else {
+                line(lines, t, e, null);
+            }
+        }
+        out.print(lines);
+        out.flush();
+    }
+
+    private void line(StringBuilder lines, Target t, TraceMethodEvent entry, TraceMethodExitEvent exit) {
+        if (t == null) return;
+        lines.append(json ? EventFormatter.json(t, entry, exit, columns) : EventFormatter.text(t, entry, exit, columns));
+        lines.append('\n');
+    }
+
+    /** Prints the entries whose exits never came (the trace stopped first) as entry lines. */
+    synchronized void printWaiting() {
+        StringBuilder lines = new StringBuilder();
+        for (TraceMethodEvent e : calls.takeWaiting()) line(lines, targetOf.apply(e), e, null);
+        out.print(lines);
+        out.flush();
+    }
+
+    /** A copy of a trace point's counts, indexed by {@link #EVENTS} and the others. */
+    synchronized long[] counts(Target t) {
+        return counts.get(t).clone();
+    }
+
+    /** Whether any exit arrived: the agent records exits, so the call statistics mean something. */
+    synchronized boolean exitsSeen() {
+        return exitsSeen;
+    }
+
+    /** How durations write microseconds on this output. */
+    String micros() {
+        return columns.micros;
+    }
+
+    synchronized boolean overflow() {
+        return overflow;
+    }
+}
