@@ -129,3 +129,36 @@ jvmdiError JNICALL BridgeGetLocalObject(jframeID frameId, jint slot, jobject* va
     if (local != nullptr) frame->jni->DeleteLocalRef(local);
     return JVMDI_ERROR_NONE;
 }
+
+namespace {
+// The frame of an innermost event, checked like BridgeGetLocalObject's; null when not current.
+HookFrame* CurrentHookFrame(jframeID frameId) {
+    HookFrame* frame = t_innermost;
+    return frame != nullptr && reinterpret_cast<jframeID>(frame) == frameId ? frame : nullptr;
+}
+
+template <typename T, typename Getter>
+jvmdiError GetLocal(jframeID frameId, jint slot, T* valuePtr, Getter get) {
+    if (valuePtr == nullptr) return JVMDI_ERROR_NULL_POINTER;
+    HookFrame* frame = CurrentHookFrame(frameId);
+    if (frame == nullptr) return JVMDI_ERROR_INVALID_FRAMEID;
+    const jint depth = frame->fromEntryHook ? 1 : 0;
+    return static_cast<jvmdiError>((g_bridge.jvmti->*get)(frame->thread, depth, slot, valuePtr));
+}
+}  // namespace
+
+jvmdiError JNICALL BridgeGetLocalInt(jframeID frame, jint slot, jint* valuePtr) {
+    return GetLocal(frame, slot, valuePtr, &jvmtiEnv::GetLocalInt);
+}
+
+jvmdiError JNICALL BridgeGetLocalLong(jframeID frame, jint slot, jlong* valuePtr) {
+    return GetLocal(frame, slot, valuePtr, &jvmtiEnv::GetLocalLong);
+}
+
+jvmdiError JNICALL BridgeGetLocalFloat(jframeID frame, jint slot, jfloat* valuePtr) {
+    return GetLocal(frame, slot, valuePtr, &jvmtiEnv::GetLocalFloat);
+}
+
+jvmdiError JNICALL BridgeGetLocalDouble(jframeID frame, jint slot, jdouble* valuePtr) {
+    return GetLocal(frame, slot, valuePtr, &jvmtiEnv::GetLocalDouble);
+}

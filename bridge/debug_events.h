@@ -23,6 +23,12 @@ void BridgeRaiseMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver);
 // The debug interface's frame calls. A frame is valid only on its own thread while the event
 // that produced it is being handled.
 jvmdiError JNICALL BridgeGetCurrentFrame(jthread thread, jframeID* framePtr);
+// The primitive locals of the innermost event's frame (JVMTI's, at its depth).
+jvmdiError JNICALL BridgeGetLocalInt(jframeID frame, jint slot, jint* valuePtr);
+jvmdiError JNICALL BridgeGetLocalLong(jframeID frame, jint slot, jlong* valuePtr);
+jvmdiError JNICALL BridgeGetLocalFloat(jframeID frame, jint slot, jfloat* valuePtr);
+jvmdiError JNICALL BridgeGetLocalDouble(jframeID frame, jint slot, jdouble* valuePtr);
+
 jvmdiError JNICALL BridgeGetLocalObject(jframeID frame, jint slot, jobject* valuePtr);
 
 // A modification's new value with only the bytes of its type set, the rest zero.

@@ -5,12 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "agent/error_out.h"
+#include "bridge/bytecode/method_probes.h"
 #include "bridge/class_rewriter.h"
 #include "bridge/entry_hook.h"
 #include "bridge/field_instrumentation.h"
+#include "bridge/method_hook.h"
 #include "bridge/profiler_entries.h"
 #include "bridge/session.h"
 #include "platform/os.h"
+#include "trace/call_details.h"
+#include "trace/method_options.h"
+#include "trace/trace_flags.h"
 
 namespace {
 constexpr jint kMaxProbes = 1 << 16;
@@ -25,6 +31,7 @@ struct Probe {
     bool fit = false;           // may take the instrumentation road
     bool wanted = false;        // armed on the instrumentation road
     bool instrumented = false;  // the class's current version calls the hook for it
+    int32_t options = 0;        // what else its trace points ask for (arguments, exits)
 };
 
 // A JVMTI breakpoint the bridge set. Retransforming a class clears the breakpoints in its
@@ -107,6 +114,24 @@ bool SameClass(JNIEnv* env, const Probe& p, jclass clazz) {
     return p.declaringClass != nullptr && env->IsSameObject(p.declaringClass, clazz);
 }
 
+// Takes what the probe's trace points ask for besides its entries; a probe that asks for
+// arguments or exits calls the method hook, whose shape of the method it publishes. False when
+// the method hook cannot be had.
+bool WithOptions(JNIEnv* env, Probe* p) {
+    p->options = MethodOptions(p->method) & (kArgumentsTracePoint | kExitTracePoint);
+    if (p->options == 0) return true;
+    if (!EnsureMethodHookClass(env)) return false;
+    ProbeShape shape;
+    char kinds[255];
+    int32_t count = 0;
+    if (!ParameterKinds(p->descriptor.c_str(), kinds, 255, &count, &shape.returnKind)) return false;
+    shape.kinds.assign(kinds, static_cast<size_t>(count));
+    shape.arguments = (p->options & kArgumentsTracePoint) != 0;
+    shape.exits = (p->options & kExitTracePoint) != 0;
+    PublishProbeShape(IdOf(p), shape);
+    return true;
+}
+
 // Arms `p` by instrumentation. Returns false (nothing armed, the probe unfit from now on) when
 // the class could not be rewritten for it.
 bool Instrument(JNIEnv* env, Probe* p) {
@@ -129,6 +154,27 @@ bool Instrument(JNIEnv* env, Probe* p) {
         }
     }
     return false;
+}
+// JVMTI's method exit events would put every thread into the interpreter: a method on the
+// breakpoint road records its entries (and arguments), never its exits.
+void SayExitsNotRecorded(jmethodID method) {
+    char* name = nullptr;
+    char* signature = nullptr;
+    char* classSignature = nullptr;
+    jclass declaring = nullptr;
+    if (g_inst.jvmti->GetMethodName(method, &name, &signature, nullptr) != JVMTI_ERROR_NONE) return;
+    if (g_inst.jvmti->GetMethodDeclaringClass(method, &declaring) == JVMTI_ERROR_NONE) {
+        g_inst.jvmti->GetClassSignature(declaring, &classSignature, nullptr);
+    }
+    // "Lp/Main$A;" names the class as p/Main$A
+    const std::string owner = classSignature == nullptr ? "?" : std::string(classSignature + 1, std::strlen(classSignature) - 2);
+    ErrorOut("Vexo: the exits of %s.%s%s are not recorded: it is traced by a JVMTI breakpoint (a constructor, "
+             "or the option breakpoints), and exits are recorded only by instrumentation\n",
+             owner.c_str(), name, signature);
+    g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
+    g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    if (classSignature != nullptr) g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(classSignature));
+    if (declaring != nullptr) BridgeJni()->DeleteLocalRef(declaring);
 }
 }  // namespace
 
@@ -166,7 +212,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         jvmdiError result = -1;
         if (p != nullptr && p->wanted) {
             result = JVMDI_ERROR_DUPLICATE;
-        } else if (p != nullptr && p->fit && EnsureEntryHookClass(env) && Instrument(env, p)) {
+        } else if (p != nullptr && p->fit && EnsureEntryHookClass(env) && WithOptions(env, p) && Instrument(env, p)) {
             result = JVMDI_ERROR_NONE;
         }
         OsLockLeave(&g_inst.lock);
@@ -177,6 +223,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         OsLockEnter(&g_inst.lock);
         g_inst.breakpoints.push_back({method, location});
         OsLockLeave(&g_inst.lock);
+        if (location == 0 && (MethodOptions(method) & kExitTracePoint)) SayExitsNotRecorded(method);
     }
     return static_cast<jvmdiError>(error);
 }
@@ -218,21 +265,45 @@ void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass cla
     if (!t_retransforming && !profiler && !fields) return;
     std::vector<EntryProbe> wanted;
     std::vector<Probe*> owners;
+    std::vector<bytecode::MethodProbeTarget> calls;  // probes that want arguments or exits
+    std::vector<Probe*> callOwners;
     OsLockEnter(&g_inst.lock);
     if (classBeingRedefined != nullptr) {
         for (Probe& p : g_inst.probes) {
             if (!SameClass(jni, p, classBeingRedefined)) continue;
             p.instrumented = false;
             if (!p.wanted) continue;
+            if (p.options != 0) {
+                bytecode::MethodProbeTarget t;
+                t.name = p.name;
+                t.descriptor = p.descriptor;
+                t.id = IdOf(&p);
+                t.arguments = (p.options & kArgumentsTracePoint) != 0;
+                t.exits = (p.options & kExitTracePoint) != 0;
+                calls.push_back(t);
+                callOwners.push_back(&p);
+                continue;
+            }
             wanted.push_back({p.name, p.descriptor, IdOf(&p), false});
             owners.push_back(&p);
         }
     }
     AddProfilerEntryProbes(jni, classBeingRedefined, loader, name, data, length, &wanted);
     std::vector<uint8_t> bytes;
-    const bool entries = !wanted.empty() && RewriteClass(data, static_cast<size_t>(length), &wanted, &bytes);
+    bool entries = !wanted.empty() && RewriteClass(data, static_cast<size_t>(length), &wanted, &bytes);
     if (entries) {
         for (size_t i = 0; i < owners.size(); ++i) owners[i]->instrumented = wanted[i].instrumented;
+    }
+    if (!calls.empty()) {
+        std::vector<uint8_t> withCalls;
+        const bool rewritten = entries ? bytecode::RewriteMethodProbes(bytes.data(), bytes.size(), &calls, &withCalls)
+                                       : bytecode::RewriteMethodProbes(data, static_cast<size_t>(length), &calls,
+                                                                       &withCalls);
+        if (rewritten) {
+            bytes.swap(withCalls);
+            for (size_t i = 0; i < callOwners.size(); ++i) callOwners[i]->instrumented = calls[i].instrumented;
+            entries = true;
+        }
     }
     OsLockLeave(&g_inst.lock);
     // The field pass takes the entry rewriter's output, outside the entry lock (field arming
@@ -254,6 +325,7 @@ void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass cla
         for (const EntryProbe& e : wanted) {
             if (e.id < kProfilerEntryIdBase) g_inst.probes[static_cast<size_t>(e.id)].instrumented = false;
         }
+        for (Probe* p : callOwners) p->instrumented = false;
         OsLockLeave(&g_inst.lock);
     }
 }

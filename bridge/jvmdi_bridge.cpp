@@ -129,12 +129,26 @@ jvmdiError JNICALL GetLoadedClasses(jint* countPtr, jclass** classesPtr) {
     return JVMDI_ERROR_NONE;
 }
 
+jvmdiError JNICALL GetMethodName(jclass, jmethodID method, char** namePtr, char** signaturePtr) {
+    return FromJvmti(g_bridge.jvmti->GetMethodName(method, namePtr, signaturePtr, nullptr));
+}
+
+jvmdiError JNICALL GetMethodModifiers(jclass, jmethodID method, jint* modifiersPtr) {
+    return FromJvmti(g_bridge.jvmti->GetMethodModifiers(method, modifiersPtr));
+}
+
 JVMDI_Interface_1 MakeTable() {
     JVMDI_Interface_1 table = {};
     table.SetEventHook = SetEventHook;
     table.SetEventNotificationMode = SetEventNotificationMode;
     table.GetCurrentFrame = BridgeGetCurrentFrame;
     table.GetLocalObject = BridgeGetLocalObject;
+    table.GetLocalInt = BridgeGetLocalInt;
+    table.GetLocalLong = BridgeGetLocalLong;
+    table.GetLocalFloat = BridgeGetLocalFloat;
+    table.GetLocalDouble = BridgeGetLocalDouble;
+    table.GetMethodName = GetMethodName;
+    table.GetMethodModifiers = GetMethodModifiers;
     table.SetBreakpoint = SetBreakpoint;
     table.ClearBreakpoint = ClearBreakpoint;
     table.SetFieldAccessWatch = SetFieldAccessWatch;

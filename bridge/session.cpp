@@ -6,6 +6,7 @@
 #include "bridge/field_instrumentation.h"
 #include "bridge/field_watch_gate.h"
 #include "bridge/jvmpi_bridge.h"
+#include "trace/thread_tags.h"
 
 BridgeSession g_bridge;
 
@@ -50,6 +51,9 @@ void TakeCapabilities(jvmtiEnv* jvmti) {
     jvmti->GetCapabilities(&g_bridge.granted);
 }
 
+// A thread that ends retires the tag its events name.
+void JNICALL OnThreadEnd(jvmtiEnv*, JNIEnv* jni, jthread) { RetireCurrentThreadTag(jni); }
+
 void InstallCallbacks(jvmtiEnv* jvmti) {
     jvmtiEventCallbacks callbacks = {};
     callbacks.Breakpoint = BridgeOnBreakpoint;
@@ -60,7 +64,9 @@ void InstallCallbacks(jvmtiEnv* jvmti) {
     callbacks.SampledObjectAlloc = JvmpiOnSampledObjectAlloc;
     callbacks.ObjectFree = JvmpiOnObjectFree;
     callbacks.MethodEntry = JvmpiOnMethodEntry;
+    callbacks.ThreadEnd = OnThreadEnd;
     jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks));
+    jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_THREAD_END, nullptr);
 }
 }  // namespace
 

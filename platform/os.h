@@ -35,6 +35,9 @@ bool OsThreadSlotSet(void* value);
 // Gives up the rest of the thread's time slice.
 void OsYield();
 
+// A monotonic clock in nanoseconds (the one System.nanoTime reads on this platform).
+int64_t OsMonotonicNanos();
+
 // Lets the thread sleep for about `micros` microseconds (at least a time slice on some systems).
 void OsSleepMicros(unsigned micros);
 

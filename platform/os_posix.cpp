@@ -89,6 +89,12 @@ bool OsThreadSlotSet(void* value) {
 
 void OsYield() { sched_yield(); }
 
+int64_t OsMonotonicNanos() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 void OsSleepMicros(unsigned micros) {
     timespec t{static_cast<time_t>(micros / 1000000), static_cast<long>(micros % 1000000) * 1000};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {

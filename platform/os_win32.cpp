@@ -48,6 +48,14 @@ bool OsThreadSlotSet(void* value) {
 
 void OsYield() { SwitchToThread(); }
 
+int64_t OsMonotonicNanos() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    const int64_t f = frequency.QuadPart;
+    return count.QuadPart / f * 1000000000 + count.QuadPart % f * 1000000000 / f;
+}
+
 void OsSleepMicros(unsigned micros) { Sleep(micros < 1000 ? 1 : micros / 1000); }
 
 bool OsQueryRegion(const void* address, OsRegionInfo* info) {

@@ -17,3 +17,17 @@ struct FieldAccessOffer {
     bool active = false;
 };
 FieldAccessOffer OfferFieldAccessValue(const FieldAccessOffer& offer);
+
+struct CallDetails;
+
+// A raiser of a method entry that holds the call's arguments (an instrumented entry) offers
+// them, on this thread, for the entry it is about to raise. The recorder takes the details
+// (leaving null) when it records the entry and its trace point asks for arguments, and sets
+// `recorded` when it records the entry at all. Returns the previous offer; hand it back to
+// withdraw this one.
+struct MethodEntryOffer {
+    CallDetails* details = nullptr;
+    bool active = false;
+    bool recorded = false;
+};
+MethodEntryOffer* OfferMethodEntry(MethodEntryOffer* offer);

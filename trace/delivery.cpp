@@ -9,8 +9,11 @@
 #include "agent/sync.h"
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
+#include "trace/boxing.h"
+#include "trace/call_details.h"
 #include "trace/event_bank.h"
 #include "trace/event_classes.h"
+#include "trace/thread_tags.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
 
@@ -37,15 +40,35 @@ struct LazyField {
     bool tried;
     jfieldID id;
 
-    jfieldID Get(JNIEnv* env) {
+    jfieldID Get(JNIEnv* env) { return GetIn(env, EventClassRef(owner)); }
+
+    jfieldID GetIn(JNIEnv* env, jclass clazz) {
         if (!tried) {
             tried = true;
-            id = env->GetFieldID(EventClassRef(owner), name, signature);
+            id = clazz == nullptr ? nullptr : env->GetFieldID(clazz, name, signature);
             if (id == nullptr) env->ExceptionClear();
         }
         return id;
     }
 };
+
+// The exit event class, found from the agent's loader the first time an exit is delivered (a
+// Java side without it never asks for exits).
+jclass ExitEventClass(JNIEnv* env) {
+    static jclass exitClass = nullptr;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        jclass local = env->FindClass("com/vexo/TraceMethodExitEvent");
+        if (local == nullptr) {
+            env->ExceptionClear();
+        } else {
+            exitClass = static_cast<jclass>(env->NewGlobalRef(local));
+            env->DeleteLocalRef(local);
+        }
+    }
+    return exitClass;
+}
 
 struct DeliveryFields {
     jfieldID method[kMethodEventFieldCount];
@@ -54,6 +77,15 @@ struct DeliveryFields {
     LazyField floatValue{kFloatEventClass, "m_fValue", "F", false, nullptr};
     LazyField doubleValue{kDoubleEventClass, "m_dValue", "D", false, nullptr};
     LazyField objectValue{kObjectEventClass, "m_Value", "Ljava/lang/Object;", false, nullptr};
+    // On every event class, when the Java side has them.
+    LazyField thread{kMethodEventClass, "m_Thread", "Ljava/lang/Thread;", false, nullptr};
+    LazyField time{kMethodEventClass, "m_lTime", "J", false, nullptr};
+    LazyField arguments{kMethodEventClass, "m_Arguments", "[Ljava/lang/Object;", false, nullptr};
+    // On the exit event class.
+    LazyField returnValue{kMethodEventClass, "m_ReturnValue", "Ljava/lang/Object;", false, nullptr};
+    LazyField exception{kMethodEventClass, "m_Exception", "Ljava/lang/Throwable;", false, nullptr};
+    LazyField thrown{kMethodEventClass, "m_bThrown", "Z", false, nullptr};
+    LazyField duration{kMethodEventClass, "m_lDuration", "J", false, nullptr};
 };
 
 // The class a record's value kind selects; kinds without a value class give a method event.
@@ -127,16 +159,58 @@ void ReleaseRecord(JNIEnv* env, const TraceEventRecord& r) {
     if ((r.flags & kValueKindMask) == kObjectValue && r.value.l != nullptr) {
         env->DeleteWeakGlobalRef(r.value.l);
     }
+    ReleaseCallDetails(env, r.details);
+}
+
+// The thread and time every record carries, and the arguments or the exit it may carry.
+void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
+    jfieldID id = nullptr;
+    if (r.thread != nullptr && r.thread->thread != nullptr && (id = fields->thread.Get(env)) != nullptr) {
+        jobject thread = env->NewLocalRef(r.thread->thread);
+        env->SetObjectField(event, id, thread);
+        if (thread != nullptr) env->DeleteLocalRef(thread);
+    }
+    if ((id = fields->time.Get(env)) != nullptr) env->SetLongField(event, id, r.time);
+    const CallDetails* d = r.details;
+    if (d == nullptr) return;
+    if (d->argumentCount >= 0 && (id = fields->arguments.Get(env)) != nullptr) {
+        jclass objectClass = env->FindClass("java/lang/Object");
+        jobjectArray array = objectClass == nullptr ? nullptr : env->NewObjectArray(d->argumentCount, objectClass, nullptr);
+        for (int32_t i = 0; array != nullptr && i < d->argumentCount; ++i) {
+            jobject boxed = BoxCallValue(env, d->arguments[i]);
+            env->SetObjectArrayElement(array, i, boxed);
+            if (boxed != nullptr) env->DeleteLocalRef(boxed);
+        }
+        if (array != nullptr) env->SetObjectField(event, id, array);
+        if (env->ExceptionCheck()) env->ExceptionClear();
+        if (array != nullptr) env->DeleteLocalRef(array);
+        if (objectClass != nullptr) env->DeleteLocalRef(objectClass);
+    }
+    if (!d->exit) return;
+    jclass exitClass = ExitEventClass(env);
+    jobject result = BoxCallValue(env, d->result);
+    if ((id = (d->thrown ? fields->exception : fields->returnValue).GetIn(env, exitClass)) != nullptr) {
+        env->SetObjectField(event, id, result);
+    }
+    if (result != nullptr) env->DeleteLocalRef(result);
+    if ((id = fields->thrown.GetIn(env, exitClass)) != nullptr) {
+        env->SetBooleanField(event, id, d->thrown ? JNI_TRUE : JNI_FALSE);
+    }
+    if ((id = fields->duration.GetIn(env, exitClass)) != nullptr) env->SetLongField(event, id, d->duration);
 }
 
 // Converts one record into a new event object stored at `index`. Returns false when the event
 // object cannot be allocated.
 bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, jsize index,
                    DeliveryFields* fields) {
-    jobject event = env->AllocObject(EventClassRef(ClassForKind(r.flags & kValueKindMask)));
+    jclass eventClass = EventClassRef(ClassForKind(r.flags & kValueKindMask));
+    if (r.flags & kExitEvent) eventClass = ExitEventClass(env);
+    jobject event = eventClass == nullptr ? nullptr : env->AllocObject(eventClass);
     if (event == nullptr) return false;
     SetSubject(env, event, r, fields->method[kSubject]);
     SetValue(env, event, r, fields);
+    SetCallFields(env, event, r, fields);
+    ReleaseCallDetails(env, r.details);
     env->SetObjectField(event, fields->method[kTracePoint], r.tracePointRef);
     env->SetObjectArrayElement(array, index, event);
     env->DeleteLocalRef(event);

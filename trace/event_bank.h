@@ -6,11 +6,17 @@
 #include <atomic>
 #include <cstdint>
 
+struct CallDetails;
+struct ThreadTag;
+
 struct TraceEventRecord {
     uintptr_t subject;     // by subject kind: 0, a weak global reference, or a SlotHandle
-    int32_t flags;         // subject kind | value kind | assigned bit
+    int32_t flags;         // subject kind | value kind | assigned bit | exit bit
     jobject tracePointRef; // the matching entry's reference, copied (not a new reference)
     jvalue value;          // the field's value in its natural width, the other bytes 0
+    ThreadTag* thread;     // the thread it happened on, or null
+    int64_t time;          // when, on the monotonic clock (ns)
+    CallDetails* details;  // arguments, or how an exit ended; null when none were recorded
 };
 
 constexpr int kChunkPlaces = 1024;  // a chunk takes at most kChunkPlaces - 1 records

@@ -7,7 +7,11 @@
 #include "agent/sync.h"
 #include "registry/class_descriptor.h"
 #include "registry/object_table.h"
+#include "platform/os.h"
+#include "trace/call_details.h"
+#include "trace/debug_hook.h"
 #include "trace/event_bank.h"
+#include "trace/thread_tags.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
 
@@ -167,7 +171,8 @@ void ReleaseSubject(JNIEnv* env, const Subject& subject) {
 // Steps 2 to 8, with the recording lock held. Returns whether the record is the first of its
 // bank's filling, which announces the bank to the consumer.
 bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
-                  const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass) {
+                  const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass,
+                  ThreadTag* thread, MethodEntryOffer* entryOffer) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     if (LoadRelaxed(g_recording.totalRecorded) >= LoadRelaxed(g_recording.recordingLimit)) {
         bank.overflow = 1;
@@ -193,16 +198,70 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
     ++bank.eventCount;
     std::memset(&record->value, 0, sizeof record->value);
     FillValue(env, *entry, object, newValue, assigned, record);
+    record->thread = thread;
+    record->time = OsMonotonicNanos();
+    record->details = nullptr;
+    if (entryOffer != nullptr) {
+        entryOffer->recorded = true;
+        if ((entry->flags & kArgumentsTracePoint) && entryOffer->details != nullptr) {
+            record->details = entryOffer->details;
+            entryOffer->details = nullptr;
+        }
+    }
+    StoreRelaxed(g_recording.totalRecorded, LoadRelaxed(g_recording.totalRecorded) + 1);
+    return announce;
+}
+
+bool RecordExitLocked(jmethodID method, jweak subject, CallDetails* details, ThreadTag* thread,
+                      bool* placed) {
+    EventBank& bank = g_recording.banks[g_recording.currentBank];
+    if (LoadRelaxed(g_recording.totalRecorded) >= LoadRelaxed(g_recording.recordingLimit)) {
+        bank.overflow = 1;
+        return false;
+    }
+    const TracePointEntry* entry = FindTracePoint(nullptr, method, nullptr);
+    if (entry == nullptr) return false;
+    TraceEventRecord* record = PlaceRecord(&bank);
+    if (record == nullptr) {
+        bank.overflow = 1;
+        return false;
+    }
+    record->subject = reinterpret_cast<uintptr_t>(subject);
+    record->flags = (subject != nullptr ? kWeakRefSubject : kNoSubject) | kExitEvent;
+    const bool announce = bank.announced == 0;
+    bank.announced = 1;
+    record->tracePointRef = entry->tracePointRef;
+    ++bank.eventCount;
+    std::memset(&record->value, 0, sizeof record->value);
+    record->thread = thread;
+    record->time = OsMonotonicNanos();
+    record->details = details;
+    *placed = true;
     StoreRelaxed(g_recording.totalRecorded, LoadRelaxed(g_recording.totalRecorded) + 1);
     return announce;
 }
 }  // namespace
 
 void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
-                      const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass) {
+                      const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass,
+                      MethodEntryOffer* entryOffer) {
+    ThreadTag* thread = CurrentThreadTag(env);
     EnterLock(&g_agent.recordingLock);
-    const bool firstInBank =
-        RecordLocked(env, memberId, object, receiverId, newValue, assigned, frame, fieldClass);
+    const bool firstInBank = RecordLocked(env, memberId, object, receiverId, newValue, assigned, frame,
+                                          fieldClass, thread, entryOffer);
     LeaveLock(&g_agent.recordingLock);
+    if (firstInBank) SignalDataAvailable();
+}
+
+void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, CallDetails* details) {
+    ThreadTag* thread = CurrentThreadTag(env);
+    EnterLock(&g_agent.recordingLock);
+    bool recorded = false;
+    const bool firstInBank = RecordExitLocked(method, subject, details, thread, &recorded);
+    LeaveLock(&g_agent.recordingLock);
+    if (!recorded) {
+        if (subject != nullptr) env->DeleteWeakGlobalRef(subject);
+        ReleaseCallDetails(env, details);
+    }
     if (firstInBank) SignalDataAvailable();
 }

@@ -10,6 +10,15 @@
 // entry). `env` is null on the profiler path. Takes the recording lock; may request profiler
 // events, whose handling runs on this thread with the lock held. `fieldClass`, for a field
 // event, is the class that declares the field accessed (null when not known).
+// `entryOffer`, for a method entry, carries the arguments an instrumented entry hands over,
+// or those read from the frame, and learns whether the entry was recorded.
+struct MethodEntryOffer;
 void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
                       const jvalue* newValue, bool assigned, jframeID frame,
-                      jclass fieldClass = nullptr);
+                      jclass fieldClass = nullptr, MethodEntryOffer* entryOffer = nullptr);
+
+// Records the exit of a call of `method` whose entry was recorded: `subject` (a weak global
+// reference, or null for a static method) and `details` (the exit's) pass to the record, or are
+// released when nothing is recorded.
+struct CallDetails;
+void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, CallDetails* details);

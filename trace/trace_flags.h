@@ -8,10 +8,14 @@ constexpr int32_t kFieldTracePoint = 0x001;   // clear: a method trace point
 constexpr int32_t kArmedTracePoint = 0x004;   // written back: entered in the table
 constexpr int32_t kValueKindMask = 0x0F0;     // value kind of a field trace point
 constexpr int32_t kStaticTracePoint = 0x100;  // the member is static
+// Bits the Java side may set on a method trace point to ask for more than its entries.
+constexpr int32_t kArgumentsTracePoint = 0x200;  // the arguments at entry
+constexpr int32_t kExitTracePoint = 0x400;       // every exit: the return value or exception
 
 // A TraceEventRecord's flags: subject kind in bits 0-3, the value kind, and the assigned bit.
 constexpr int32_t kSubjectKindMask = 0x00F;
 constexpr int32_t kAssignedEvent = 0x100;  // a field modification
+constexpr int32_t kExitEvent = 0x200;      // a method's exit (its details say how it ended)
 
 enum SubjectKind : int32_t {
     kNoSubject = 0,        // static trace points

@@ -12,7 +12,9 @@
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
 #include "trace/event_bank.h"
+#include "trace/thread_tags.h"
 #include "trace/trace_flags.h"
+#include "trace/method_options.h"
 
 TracePointTable g_tracePoints;
 
@@ -59,6 +61,7 @@ void Disarm(const TracePointEntry& entry) {
         jvmdi->ClearFieldModificationWatch(clazz, field);
     } else {
         jvmdi->ClearBreakpoint(clazz, static_cast<jmethodID>(entry.memberId), 0);
+        ClearMethodOptions(static_cast<jmethodID>(entry.memberId));
     }
 }
 
@@ -69,6 +72,8 @@ void Arm(jclass clazz, void* memberId, int32_t flags) {
         jvmdi->SetFieldAccessWatch(clazz, field);
         jvmdi->SetFieldModificationWatch(clazz, field);
     } else {
+        // The roads read what else the trace point asks for as they arm the method.
+        AddMethodOptions(static_cast<jmethodID>(memberId), flags & (kArgumentsTracePoint | kExitTracePoint));
         jvmdi->SetBreakpoint(clazz, static_cast<jmethodID>(memberId), 0);
     }
 }
@@ -300,9 +305,12 @@ const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass 
     return nullptr;
 }
 
+uint32_t BanksDeliveredLocked() { return g_banksDelivered; }
+
 void ReleaseRetiredTracePoints(JNIEnv* env) {
     EnterLock(&g_agent.recordingLock);
     ++g_banksDelivered;
+    ReleaseRetiredThreadTags(env, g_banksDelivered);
     // Retired before the last two deliveries: neither bank can hold their records any more.
     RetiredTable** link = &g_retired;
     while (*link != nullptr) {

@@ -36,3 +36,7 @@ const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass 
 // Called by delivery each time it has emptied a bank: trace point references retired by an
 // activation are deleted once no undelivered record can still carry them.
 void ReleaseRetiredTracePoints(JNIEnv* env);
+
+// How many deliveries have completed (each releases what retired two deliveries before).
+// Under the recording lock.
+uint32_t BanksDeliveredLocked();

@@ -10,6 +10,7 @@
 #include "agent/java_boundary.h"
 #include "tests/harness/stderr_capture.h"
 #include "tests/harness/test_jvm.h"
+#include "trace/thread_tags.h"
 
 #include <gtest/gtest.h>
 
@@ -319,7 +320,8 @@ void SendProfilerEvent(JVMPI_Event* event) {
 }
 
 long LiveGlobalRefs() { return g_liveGlobalRefs.load(); }
-long LiveWeakGlobalRefs() { return g_liveWeakRefs.load(); }
+// Less the agent's per-thread tags, which live as long as their threads.
+long LiveWeakGlobalRefs() { return g_liveWeakRefs.load() - LiveThreadTagReferences(); }
 
 JavaVM* ScriptedVm() {
     if (!g_proxyReady) BuildProxy();

@@ -1,0 +1,74 @@
+#include "trace/thread_tags.h"
+
+#include <atomic>
+
+#include "agent/agent_state.h"
+#include "agent/sync.h"
+#include "platform/heap.h"
+#include "trace/trace_points.h"
+
+namespace {
+thread_local ThreadTag* t_tag = nullptr;
+ThreadTag* g_retiredTags = nullptr;  // guarded by the recording lock
+std::atomic<long> g_tagReferences{0};
+
+// A weak reference to the calling thread's Thread object, or null. Its local references live in
+// a frame of their own: the caller may be a callback with little room left in its frame.
+jweak CurrentThreadReference(JNIEnv* env) {
+    if (env->PushLocalFrame(4) != JNI_OK) {
+        env->ExceptionClear();
+        return nullptr;
+    }
+    jweak weak = nullptr;
+    jclass threadClass = env->FindClass("java/lang/Thread");
+    const jmethodID current = threadClass == nullptr ? nullptr
+        : env->GetStaticMethodID(threadClass, "currentThread", "()Ljava/lang/Thread;");
+    jobject thread = current == nullptr ? nullptr : env->CallStaticObjectMethod(threadClass, current);
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    if (thread != nullptr) weak = env->NewWeakGlobalRef(thread);
+    env->PopLocalFrame(nullptr);
+    if (weak != nullptr) ++g_tagReferences;
+    return weak;
+}
+}  // namespace
+
+ThreadTag* CurrentThreadTag(JNIEnv* env) {
+    if (t_tag != nullptr || env == nullptr) return t_tag;
+    auto* tag = static_cast<ThreadTag*>(MemAlloc(sizeof(ThreadTag)));
+    if (tag == nullptr) return nullptr;
+    tag->thread = CurrentThreadReference(env);
+    tag->banksDeliveredAtRetirement = 0;
+    tag->next = nullptr;
+    t_tag = tag;
+    return tag;
+}
+
+void RetireCurrentThreadTag(JNIEnv*) {
+    ThreadTag* tag = t_tag;
+    if (tag == nullptr) return;
+    t_tag = nullptr;
+    EnterLock(&g_agent.recordingLock);
+    tag->next = g_retiredTags;
+    g_retiredTags = tag;
+    tag->banksDeliveredAtRetirement = BanksDeliveredLocked();
+    LeaveLock(&g_agent.recordingLock);
+}
+
+void ReleaseRetiredThreadTags(JNIEnv* env, uint32_t banksDelivered) {
+    ThreadTag** link = &g_retiredTags;
+    while (*link != nullptr) {
+        ThreadTag* tag = *link;
+        if (banksDelivered - tag->banksDeliveredAtRetirement >= 2) {
+            *link = tag->next;
+            if (tag->thread != nullptr) {
+                env->DeleteWeakGlobalRef(tag->thread);
+                --g_tagReferences;
+            }
+            MemFree(tag);
+        } else {
+            link = &tag->next;
+        }
+    }
+}
+
+long LiveThreadTagReferences() { return g_tagReferences.load(); }
