@@ -83,14 +83,21 @@ struct HookCalls {
     }
 };
 
+bool IsClass(const ConstantPool& pool, const VerificationType& t, const std::string& name) {
+    const std::string* actual = t.classIndex != 0 ? pool.ClassName(t.classIndex) : &t.className;
+    return t.tag == kObject && actual != nullptr && *actual == name;
+}
+
 // The element index of the invokespecial that initialises a constructor's `this`: the first
 // <init> call whose receiver the frame simulator types as uninitializedThis. The code around it
 // must show that every path to the code after it runs through it: with stack map frames, every
-// frame before it has `this` uninitialised and every frame after it initialised; without them,
-// the code up to it runs straight (the simulator reached it without a jump or subroutine, and
-// there is no branch either) and none of the method's own handlers covers it.
+// frame before it has `this` uninitialised in local 0 and no frame after it has an
+// uninitialised `this` anywhere; without them, the code up to it runs straight (the simulator
+// reached it without a jump or subroutine, and there is no branch either) and none of the
+// method's own handlers covers it. `*thisKept` tells whether every frame after the call keeps
+// `this` in local 0 (a frame may drop it), so that a handler there can pass it on.
 Refusal FindInitialisingCall(const ConstantPool& pool, const MethodContext& context, const Code& code,
-                             size_t* found) {
+                             size_t* found, bool* thisKept) {
     for (const Instruction& ins : code.instructions) {
         if (!ins.IsLabel() && WritesLocal0(ins)) return Refusal::kUntrackedConstructor;
     }
@@ -120,11 +127,19 @@ Refusal FindInitialisingCall(const ConstantPool& pool, const MethodContext& cont
         }
     }
     auto at = [&](LabelId label) { return label < code.labelCount ? elementOf[label] : kNowhere; };
+    *thisKept = true;
     if (code.hasStackMap && context.major >= 50) {
         for (const Frame& f : code.frames) {
             const size_t where = at(f.at);
-            if (where == kNowhere || f.locals.empty()) return Refusal::kUntrackedConstructor;
-            if (f.locals[0].tag != (where < call ? kUninitializedThis : kObject)) return Refusal::kUntrackedConstructor;
+            bool uninitialised = false;
+            for (const VerificationType& t : f.locals) uninitialised = uninitialised || t.tag == kUninitializedThis;
+            if (where == kNowhere || (where < call) != uninitialised ||
+                (where < call && f.locals[0].tag != kUninitializedThis)) {
+                return Refusal::kUntrackedConstructor;
+            }
+            if (where > call && (f.locals.empty() || !IsClass(pool, f.locals[0], context.thisClass))) {
+                *thisKept = false;
+            }
         }
     } else {
         for (size_t i = 0; i < call; ++i) {
@@ -150,8 +165,9 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
     // A constructor's `this` is uninitialised until its super or this call (but in Object's).
     const bool split = target.exits && context.isConstructor && context.thisClass != "java/lang/Object";
     size_t call = 0;
+    bool thisKept = false;
     if (split) {
-        const Refusal refusal = FindInitialisingCall(cls->pool, context, *code, &call);
+        const Refusal refusal = FindInitialisingCall(cls->pool, context, *code, &call, &thisKept);
         if (refusal != Refusal::kNone) return refusal;
     }
     const HookCalls calls{&cls->pool, hookClass, target.id};
@@ -219,10 +235,11 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
     const LabelId uninitialisedEnd = context.major >= 50 ? calling : initialised;
     refusal = AppendHandler(code, &cls->pool, context.major, start, uninitialisedEnd, 0, block, kHandlerStack, before);
     if (refusal != Refusal::kNone) return refusal;
+    // After the call the handler passes `this` on, unless a frame there drops it.
     Frame after = frame;
-    after.locals.push_back(ObjectType(context.thisClass));
+    if (thisKept) after.locals.push_back(ObjectType(context.thisClass));
     block.clear();
-    if (!thrown(kAload0, &block)) return Refusal::kConstantPoolFull;
+    if (!thrown(thisKept ? kAload0 : kAconstNull, &block)) return Refusal::kConstantPoolFull;
     return AppendHandler(code, &cls->pool, context.major, initialised, end, 0, block, kHandlerStack, after);
 }
 

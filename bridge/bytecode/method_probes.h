@@ -21,7 +21,8 @@
 // simulator; a constructor that stores into local 0, or whose initialising call the engine
 // cannot find on every path, is refused (kUntrackedConstructor). The code before the call is
 // covered by a handler whose frame has locals [uninitializedThis], the code after it by one
-// with locals [the class]. The call itself is covered only in class files before version 50:
+// with locals [the class] (none, and a null receiver, where a stack map frame there drops
+// `this`). The call itself is covered only in class files before version 50:
 // HotSpot's split verifier checks a handler over it against the state before the call (the
 // flag of an uninitialised `this`, which only a frame holding uninitializedThis carries) and
 // the state after it (`this` initialised, which such a frame does not accept), so no frame
