@@ -32,6 +32,7 @@ struct Probe {
     bool wanted = false;        // armed on the instrumentation road
     bool instrumented = false;  // the class's current version calls the hook for it
     int32_t options = 0;        // what else its trace points ask for (arguments, exits)
+    bool constructor = false;   // instrumented only when its exits are asked for
 };
 
 // A JVMTI breakpoint the bridge set. Retransforming a class clears the breakpoints in its
@@ -76,8 +77,9 @@ void Describe(JNIEnv* env, Probe* p) {
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
     jvmti->IsModifiableClass(declaring, &modifiable);
     p->declaringClass = static_cast<jclass>(env->NewGlobalRef(declaring));
+    p->constructor = p->name == "<init>";
     p->fit = p->declaringClass != nullptr && modifiable && !(modifiers & (kAccNative | kAccAbstract)) &&
-             p->name != "<init>" && !InNamedModule(env, declaring);
+             !InNamedModule(env, declaring);
     env->DeleteLocalRef(declaring);
 }
 
@@ -119,6 +121,9 @@ bool SameClass(JNIEnv* env, const Probe& p, jclass clazz) {
 // the method hook cannot be had.
 bool WithOptions(JNIEnv* env, Probe* p) {
     p->options = MethodOptions(p->method) & (kArgumentsTracePoint | kExitTracePoint);
+    // A constructor's receiver is not initialised at entry, which the entry hook cannot take: it
+    // keeps its breakpoint unless its exits are asked for, which only instrumentation records.
+    if (p->constructor && !(p->options & kExitTracePoint)) return false;
     if (p->options == 0) return true;
     if (!EnsureMethodHookClass(env)) return false;
     ProbeShape shape;
@@ -168,8 +173,8 @@ void SayExitsNotRecorded(jmethodID method) {
     }
     // "Lp/Main$A;" names the class as p/Main$A
     const std::string owner = classSignature == nullptr ? "?" : std::string(classSignature + 1, std::strlen(classSignature) - 2);
-    ErrorOut("Vexo: the exits of %s.%s%s are not recorded: it is traced by a JVMTI breakpoint (a constructor, "
-             "or the option breakpoints), and exits are recorded only by instrumentation\n",
+    ErrorOut("Vexo: the exits of %s.%s%s are not recorded: it is traced by a JVMTI breakpoint (the option "
+             "breakpoints, or a method the rewriter refused), and exits are recorded only by instrumentation\n",
              owner.c_str(), name, signature);
     g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
     g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));

@@ -124,7 +124,7 @@ void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
 
 // The call `id` ends: its open call is taken off the stack (with any above it, whose exits were
 // never seen), and its exit recorded when its entry was.
-void Leave(JNIEnv* env, jint id, bool thrown, jvalue value) {
+void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
     const int64_t now = OsMonotonicNanos();
     std::vector<OpenCall>& open = t_calls.open;
     size_t at = open.size();
@@ -146,17 +146,24 @@ void Leave(JNIEnv* env, jint id, bool thrown, jvalue value) {
     details->thrown = thrown;
     details->result = MakeCallValue(env, thrown ? 'L' : shape->returnKind, value);
     details->duration = now - call.start;
-    RecordMethodExit(env, method, call.subject, details);
+    // A constructor's entry had no receiver to give; its exits have the object made.
+    jweak subject = call.subject;
+    if (subject == nullptr && receiver != nullptr) subject = env->NewWeakGlobalRef(receiver);
+    RecordMethodExit(env, method, subject, details);
     if (env->ExceptionCheck()) env->ExceptionClear();
 }
 
-void JNICALL ExitVoid(JNIEnv* env, jclass, jobject, jint id) { Leave(env, id, false, Of(jint{0})); }
+void JNICALL ExitVoid(JNIEnv* env, jclass, jobject receiver, jint id) {
+    Leave(env, id, receiver, false, Of(jint{0}));
+}
 
 template <typename T>
-void JNICALL Exit(JNIEnv* env, jclass, T value, jobject, jint id) { Leave(env, id, false, Of(value)); }
+void JNICALL Exit(JNIEnv* env, jclass, T value, jobject receiver, jint id) {
+    Leave(env, id, receiver, false, Of(value));
+}
 
-void JNICALL Thrown(JNIEnv* env, jclass, jthrowable exception, jobject, jint id) {
-    Leave(env, id, true, Of(static_cast<jobject>(exception)));
+void JNICALL Thrown(JNIEnv* env, jclass, jthrowable exception, jobject receiver, jint id) {
+    Leave(env, id, receiver, true, Of(static_cast<jobject>(exception)));
 }
 
 void* ArgumentOf(char kind) {

@@ -8,6 +8,7 @@
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
 #include "trace/recorder.h"
+#include "trace/thread_tags.h"
 
 namespace {
 void RequestAllocation(jobjectID id) {
@@ -71,6 +72,8 @@ void DispatchProfilerEvent(JVMPI_Event* event) {
     const JVMPI_Event& e = *event;
     switch (e.event_type & ~JVMPI_REQUESTED_EVENT) {
         case JVMPI_EVENT_METHOD_ENTRY2:
+            // The recorder takes no environment here; the thread's tag is made with the event's.
+            CurrentThreadTag(e.env_id);
             RecordTraceEvent(nullptr, e.u.method_entry2.method_id, nullptr,
                              e.u.method_entry2.obj_id, nullptr, false, nullptr);
             break;

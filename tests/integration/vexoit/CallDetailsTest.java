@@ -194,11 +194,23 @@ public class CallDetailsTest {
         }
     }
 
+    static Calls.Point made;
+
     static void constructor() {
         TracePoint init = Agent.point(TracePoints.ARGUMENTS, "vexoit.Calls$Point", null, "<init>", "(II)V");
         List<TraceMethodEvent> events = run(() -> new Calls.Point(3, 4), init);
         Check.equal(1, events.size(), "the constructor's entry");
         Check.equal(Arrays.asList(3, 4), Arrays.asList(events.get(0).m_Arguments), "its arguments");
+
+        init.m_iFlags |= TracePoints.EXIT;
+        events = run(() -> made = new Calls.Point(5, 6), init);
+        Check.equal(exits ? 2 : 1, events.size(), "the entry, and the exit where it is recorded");
+        Check.equal(Arrays.asList(5, 6), Arrays.asList(events.get(0).m_Arguments), "its arguments");
+        if (exits) {
+            TraceMethodExitEvent exit = (TraceMethodExitEvent) events.get(1);
+            Check.that(exit.m_Subject == made && !exit.m_bThrown && exit.m_ReturnValue == null,
+                    "the exit, with the object made");
+        }
     }
 
     static void bitsOff() {
