@@ -1,6 +1,7 @@
 // The recorder's cost for one matching instance-method hit, with 1, 100 and 1000 armed trace
 // points (the match is the last entry: the search is a linear scan), and delivery's cost per
-// event, against the floor of a bare lock and a record append, in one run.
+// event, against the floor of a bare lock and a record append, and what thread and time add to
+// a record, in one run.
 //
 //   build/bench/trace_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only
 #include <benchmark/benchmark.h>
@@ -16,7 +17,9 @@
 #include "tests/harness/scripted_vm.h"
 #include "tests/harness/stderr_capture.h"
 #include "tests/harness/test_jvm.h"
+#include "platform/os.h"
 #include "trace/event_bank.h"
+#include "trace/thread_tags.h"
 
 namespace {
 constexpr int kDrainEvery = 1 << 16;  // records between two (untimed) deliveries
@@ -110,9 +113,19 @@ void BM_Floor_LockAndAppend(benchmark::State& state) {
         benchmark::DoNotOptimize(r);
     }
 }
+// What the recorder adds to every record for its thread and time: the thread's tag (made on
+// the thread's first event) and a read of the monotonic clock.
+void BM_ThreadAndTime(benchmark::State& state) {
+    JNIEnv* env = Agent();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CurrentThreadTag(env));
+        benchmark::DoNotOptimize(OsMonotonicNanos());
+    }
+}
 }  // namespace
 
 BENCHMARK(BM_Floor_LockAndAppend);
+BENCHMARK(BM_ThreadAndTime);
 BENCHMARK(BM_RecordMethodHit)->Arg(1)->Arg(100)->Arg(1000);
 BENCHMARK(BM_DeliverPerEvent)->Arg(10000)->Iterations(20);
 

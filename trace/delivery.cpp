@@ -162,6 +162,20 @@ void ReleaseRecord(JNIEnv* env, const TraceEventRecord& r) {
     ReleaseCallDetails(env, r.details);
 }
 
+jclass ObjectClass(JNIEnv* env) {
+    static jclass objectClass = nullptr;
+    if (objectClass == nullptr) {
+        jclass local = env->FindClass("java/lang/Object");
+        if (local == nullptr) {
+            env->ExceptionClear();
+            return nullptr;
+        }
+        objectClass = static_cast<jclass>(env->NewGlobalRef(local));
+        env->DeleteLocalRef(local);
+    }
+    return objectClass;
+}
+
 // The thread and time every record carries, and the arguments or the exit it may carry.
 void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
     jfieldID id = nullptr;
@@ -174,7 +188,7 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, Delive
     const CallDetails* d = r.details;
     if (d == nullptr) return;
     if (d->argumentCount >= 0 && (id = fields->arguments.Get(env)) != nullptr) {
-        jclass objectClass = env->FindClass("java/lang/Object");
+        jclass objectClass = ObjectClass(env);
         jobjectArray array = objectClass == nullptr ? nullptr : env->NewObjectArray(d->argumentCount, objectClass, nullptr);
         for (int32_t i = 0; array != nullptr && i < d->argumentCount; ++i) {
             jobject boxed = BoxCallValue(env, d->arguments[i]);
@@ -184,7 +198,6 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, Delive
         if (array != nullptr) env->SetObjectField(event, id, array);
         if (env->ExceptionCheck()) env->ExceptionClear();
         if (array != nullptr) env->DeleteLocalRef(array);
-        if (objectClass != nullptr) env->DeleteLocalRef(objectClass);
     }
     if (!d->exit) return;
     jclass exitClass = ExitEventClass(env);

@@ -16,6 +16,9 @@ import java.util.concurrent.atomic.AtomicLong;
  *   method N             N hits on a method trace point, recorded and delivered
  *   method-threads N T   T threads making N hits each on one method trace point: hits per second
  *   field N              N assignments of a watched field, recorded and delivered
+ *   call N WHAT          N calls of Account.move(J, Account)J traced for WHAT: entry, args, exit
+ *                        or args-exit (recorded and delivered), in ns per call
+ *   plain-move N         the same calls untraced
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   jdi-target N         N calls of the method a JDI client traces (see JdiClient)
  *   workload-agent-started [R]  the workload with the agent initialised and a consumer waiting
@@ -84,6 +87,33 @@ public final class BenchMain {
                 Tracing t = Tracing.start();
                 t.arm(fieldPoint("vexobench.Workload$Account", "balance", TracePoints.VALUE_LONG));
                 report("field-hit", t.timeHits(n, BenchMain::assignments), "ns/hit");
+                break;
+            }
+            case "call": {  // call N entry|args|exit|args-exit: Account.move(J, Account)J traced so
+                int bits = 0;
+                switch (args[2]) {
+                    case "entry": break;
+                    case "args": bits = TracePoints.ARGUMENTS; break;
+                    case "exit": bits = TracePoints.EXIT; break;
+                    case "args-exit": bits = TracePoints.ARGUMENTS | TracePoints.EXIT; break;
+                    default: throw new IllegalArgumentException(args[2]);
+                }
+                int perCall = (bits & TracePoints.EXIT) != 0 ? 2 : 1;
+                Tracing t = Tracing.start();
+                TracePoints.TracePoint p = depositPoint();
+                p.m_strMethodOrFieldName = "move";
+                p.m_strMethodOrFieldSignature = "(JLvexobench/Workload$Account;)J";
+                p.m_iFlags = bits;
+                t.arm(p);
+                report("call-" + args[2], perCall * t.timeHits(n * perCall, total -> moves(total / perCall)),
+                        "ns/call");
+                break;
+            }
+            case "plain-move": {
+                moves(n);
+                long start = System.nanoTime();
+                moves(n);
+                report("plain-move", (System.nanoTime() - start) / (double) n, "ns/call");
                 break;
             }
             case "plain": {
@@ -215,6 +245,14 @@ public final class BenchMain {
                 throw new IllegalStateException(e);
             }
         }
+    }
+
+    static void moves(int n) {
+        Workload.Account a = new Workload.Account();
+        Workload.Account b = new Workload.Account();
+        long sum = 0;
+        for (int i = 0; i < n; i++) sum += a.move(1, b);
+        sink += sum;
     }
 
     static void assignments(int n) {

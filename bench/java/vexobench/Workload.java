@@ -9,6 +9,13 @@ final class Workload {
             balance += amount;
         }
 
+        /** Two arguments, for the benchmark of recorded arguments. */
+        long move(long amount, Account to) {
+            balance -= amount;
+            to.balance += amount;
+            return balance;
+        }
+
         boolean withdraw(long amount) {
             if (amount > balance) return false;
             balance -= amount;
