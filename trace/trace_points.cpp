@@ -13,10 +13,12 @@
 #include "registry/reference_recovery.h"
 #include "trace/event_bank.h"
 #include "trace/thread_tags.h"
+#include "trace/trace_point_index.h"
 #include "trace/trace_flags.h"
 #include "trace/method_options.h"
 
 TracePointTable g_tracePoints;
+TracePointIndex g_tracePointIndex;  // of g_tracePoints, guarded by the recording lock
 
 namespace {
 // The trace point references of a replaced table. Records still waiting in a bank may carry
@@ -103,6 +105,7 @@ void DisarmTable(JNIEnv* env) {
     }
     g_tracePoints.entries = nullptr;
     g_tracePoints.count = 0;
+    FreeTracePointIndex(&g_tracePointIndex);
     LeaveLock(&g_agent.recordingLock);
 }
 
@@ -271,9 +274,12 @@ void BuildTable(JNIEnv* env, jobjectArray list) {
         env->DeleteLocalRef(element);
     }
 
+    TracePointIndex index;
+    BuildTracePointIndex(entries, count, &index);  // without memory, lookups scan the table
     EnterLock(&g_agent.recordingLock);
     g_tracePoints.count = count;
     g_tracePoints.entries = entries;
+    g_tracePointIndex = index;
     LeaveLock(&g_agent.recordingLock);
 }
 }  // namespace
@@ -291,16 +297,25 @@ void ActivateTracePoints(JNIEnv* env, jobject list) {
     if (array != nullptr) env->DeleteLocalRef(array);
 }
 
+namespace {
+// Another class's field at the same offset is not this entry's field.
+bool SameField(JNIEnv* env, const TracePointEntry& entry, jclass fieldClass) {
+    return fieldClass == nullptr || entry.fieldClass == nullptr || env == nullptr ||
+           env->IsSameObject(entry.fieldClass, fieldClass);
+}
+}  // namespace
+
 const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass fieldClass) {
-    for (int32_t i = 0; i < g_tracePoints.count; ++i) {
-        const TracePointEntry& entry = g_tracePoints.entries[i];
-        if (entry.memberId != memberId) continue;
-        // Another class's field at the same offset: not this trace point's field.
-        if (fieldClass != nullptr && entry.fieldClass != nullptr && env != nullptr &&
-            !env->IsSameObject(entry.fieldClass, fieldClass)) {
-            continue;
+    const TracePointEntry* entries = g_tracePoints.entries;
+    if (g_tracePointIndex.slots != nullptr) {
+        for (int32_t i = FirstEntryOf(g_tracePointIndex, entries, memberId); i >= 0;
+             i = NextEntryOf(g_tracePointIndex, i)) {
+            if (SameField(env, entries[i], fieldClass)) return &entries[i];
         }
-        return &entry;
+        return nullptr;
+    }
+    for (int32_t i = 0; i < g_tracePoints.count; ++i) {
+        if (entries[i].memberId == memberId && SameField(env, entries[i], fieldClass)) return &entries[i];
     }
     return nullptr;
 }
