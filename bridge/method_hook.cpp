@@ -39,6 +39,7 @@ struct ThreadCalls {
     std::vector<OpenCall> open;
 };
 thread_local ThreadCalls t_calls;
+constexpr size_t kMaxOpenCalls = 1 << 16;
 
 const ProbeShape* ShapeOf(jint id) {
     return id >= 0 && id < kMaxShapes ? g_shapes[id].load(std::memory_order_acquire) : nullptr;
@@ -115,6 +116,15 @@ void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
     }
     ReleaseCallDetails(env, arguments);
     if (shape != nullptr && shape->exits) {
+        // Calls whose exits are never seen (a constructor left by its super call's exception)
+        // would pile up under the live ones: a runaway stack loses its oldest half.
+        std::vector<OpenCall>& open = t_calls.open;
+        if (open.size() >= kMaxOpenCalls) {
+            for (size_t i = 0; i < open.size() / 2; ++i) {
+                if (open[i].subject != nullptr) env->DeleteWeakGlobalRef(open[i].subject);
+            }
+            open.erase(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(open.size() / 2));
+        }
         const bool recorded = offer.recorded;
         jweak subject = recorded && receiver != nullptr ? env->NewWeakGlobalRef(receiver) : nullptr;
         t_calls.open.push_back({id, recorded, subject, OsMonotonicNanos()});
