@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/class_file.h"
 #include "bridge/bytecode/field_sites.h"
 #include "bridge/debug_events.h"
 #include "bridge/field_instrumentation.h"
+#include "bridge/hook_class.h"
 #include "bridge/session.h"
 #include "trace/debug_hook.h"
 
@@ -15,29 +15,6 @@ namespace {
 int g_hookState = 0;
 
 constexpr char kKinds[] = {'I', 'J', 'F', 'D', 'L'};
-
-// public final class FieldHook { public static native <T> read<K>(...); write<K>(...); }
-std::vector<uint8_t> HookClassFile() {
-    using namespace bytecode;
-    ClassFile cls;
-    cls.major = 52;
-    cls.pool.entries.resize(1);
-    cls.access = 0x0031;  // public final super
-    cls.thisClass = cls.pool.ClassIndex(kFieldHookClass);
-    cls.superClass = cls.pool.ClassIndex("java/lang/Object");
-    for (const char kind : kKinds) {
-        for (int write = 0; write < 2; ++write) {
-            Member m;
-            m.access = 0x0109;  // public static native
-            m.name = cls.pool.Utf8Index(write ? FieldHookWriteName(kind) : FieldHookReadName(kind));
-            m.descriptor = cls.pool.Utf8Index(write ? FieldHookWriteDescriptor(kind) : FieldHookReadDescriptor(kind));
-            cls.methods.push_back(m);
-        }
-    }
-    std::vector<uint8_t> bytes;
-    WriteClassFile(cls, &bytes);
-    return bytes;
-}
 
 // The value of a site as the field's type holds it (narrow ints from their int on the stack).
 jvalue Narrowed(char signature, jvalue wide) {
@@ -72,27 +49,19 @@ void Raise(JNIEnv* env, jobject object, jvalue value, jint id, bool write) {
 }
 
 template <typename T>
-jvalue Of(T value);
-template <> jvalue Of(jint value) { jvalue v; v.j = 0; v.i = value; return v; }
-template <> jvalue Of(jlong value) { jvalue v; v.j = value; return v; }
-template <> jvalue Of(jfloat value) { jvalue v; v.j = 0; v.f = value; return v; }
-template <> jvalue Of(jdouble value) { jvalue v; v.d = value; return v; }
-template <> jvalue Of(jobject value) { jvalue v; v.j = 0; v.l = value; return v; }
-
-template <typename T>
 T JNICALL Read(JNIEnv* env, jclass, jobject object, T value, jint id) {
-    Raise(env, object, Of(value), id, false);
+    Raise(env, object, HookValue(value), id, false);
     return value;
 }
 
 template <typename T>
 void JNICALL Write(JNIEnv* env, jclass, jobject object, T value, jint id) {
-    Raise(env, object, Of(value), id, true);
+    Raise(env, object, HookValue(value), id, true);
 }
 
 template <typename T>
 T JNICALL WriteWide(JNIEnv* env, jclass, T value, jobject object, jint id) {
-    Raise(env, object, Of(value), id, true);
+    Raise(env, object, HookValue(value), id, true);
     return value;
 }
 
@@ -120,30 +89,11 @@ void* WriteOf(char kind) {
 bool EnsureFieldHookClass(JNIEnv* env) {
     using namespace bytecode;
     if (g_hookState != 0) return g_hookState == 1;
-    g_hookState = 2;
-    const std::vector<uint8_t> bytes = HookClassFile();
-    jclass hook = env->DefineClass(kFieldHookClass, nullptr, reinterpret_cast<const jbyte*>(bytes.data()),
-                                   static_cast<jsize>(bytes.size()));
-    if (hook == nullptr) {
-        env->ExceptionClear();
-        return false;
-    }
-    std::vector<std::string> descriptors;
-    std::vector<JNINativeMethod> natives;
+    std::vector<HookNative> natives;
     for (const char kind : kKinds) {
-        descriptors.push_back(FieldHookReadDescriptor(kind));
-        descriptors.push_back(FieldHookWriteDescriptor(kind));
+        natives.push_back({FieldHookReadName(kind), FieldHookReadDescriptor(kind), ReadOf(kind)});
+        natives.push_back({FieldHookWriteName(kind), FieldHookWriteDescriptor(kind), WriteOf(kind)});
     }
-    size_t d = 0;
-    for (const char kind : kKinds) {
-        natives.push_back({const_cast<char*>(FieldHookReadName(kind)), const_cast<char*>(descriptors[d++].c_str()),
-                           ReadOf(kind)});
-        natives.push_back({const_cast<char*>(FieldHookWriteName(kind)), const_cast<char*>(descriptors[d++].c_str()),
-                           WriteOf(kind)});
-    }
-    const bool bound = env->RegisterNatives(hook, natives.data(), static_cast<jint>(natives.size())) == JNI_OK;
-    if (!bound) env->ExceptionClear();
-    env->DeleteLocalRef(hook);
-    if (bound) g_hookState = 1;
-    return bound;
+    g_hookState = DefineHookClass(env, kFieldHookClass, natives) ? 1 : 2;
+    return g_hookState == 1;
 }

@@ -4,10 +4,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "bridge/bytecode/class_file.h"
 #include "bridge/bytecode/method_probes.h"
 #include "bridge/debug_events.h"
 #include "bridge/entry_instrumentation.h"
+#include "bridge/hook_class.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/profiler_entries.h"
 #include "platform/os.h"
@@ -81,16 +81,8 @@ CallDetails* TakeArguments(JNIEnv* env, const ProbeShape* shape) {
 }
 
 template <typename T>
-jvalue Of(T value);
-template <> jvalue Of(jint value) { jvalue v; v.j = 0; v.i = value; return v; }
-template <> jvalue Of(jlong value) { jvalue v; v.j = value; return v; }
-template <> jvalue Of(jfloat value) { jvalue v; v.j = 0; v.f = value; return v; }
-template <> jvalue Of(jdouble value) { jvalue v; v.d = value; return v; }
-template <> jvalue Of(jobject value) { jvalue v; v.j = 0; v.l = value; return v; }
-
-template <typename T>
 void JNICALL Argument(JNIEnv* env, jclass, T value) {
-    jvalue v = Of(value);
+    jvalue v = HookValue(value);
     char kind = 'P';  // a primitive, given its own kind at the entry
     if (std::is_same<T, jobject>::value) {
         kind = 'L';
@@ -164,16 +156,16 @@ void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
 }
 
 void JNICALL ExitVoid(JNIEnv* env, jclass, jobject receiver, jint id) {
-    Leave(env, id, receiver, false, Of(jint{0}));
+    Leave(env, id, receiver, false, HookValue(jint{0}));
 }
 
 template <typename T>
 void JNICALL Exit(JNIEnv* env, jclass, T value, jobject receiver, jint id) {
-    Leave(env, id, receiver, false, Of(value));
+    Leave(env, id, receiver, false, HookValue(value));
 }
 
 void JNICALL Thrown(JNIEnv* env, jclass, jthrowable exception, jobject receiver, jint id) {
-    Leave(env, id, receiver, true, Of(static_cast<jobject>(exception)));
+    Leave(env, id, receiver, true, HookValue(static_cast<jobject>(exception)));
 }
 
 void* ArgumentOf(char kind) {
@@ -197,15 +189,9 @@ void* ExitOf(char kind) {
     }
 }
 
-struct HookMethod {
-    const char* name;
-    std::string descriptor;
-    void* function;
-};
-
-std::vector<HookMethod> HookMethods() {
+std::vector<HookNative> HookMethods() {
     using namespace bytecode;
-    std::vector<HookMethod> methods;
+    std::vector<HookNative> methods;
     for (const char kind : kValueKinds) {
         methods.push_back({MethodHookArgumentName(kind), MethodHookArgumentDescriptor(kind), ArgumentOf(kind)});
     }
@@ -217,26 +203,6 @@ std::vector<HookMethod> HookMethods() {
     return methods;
 }
 
-// public final class MethodHook { public static native ... }
-std::vector<uint8_t> HookClassFile(const std::vector<HookMethod>& methods) {
-    using namespace bytecode;
-    ClassFile cls;
-    cls.major = 52;
-    cls.pool.entries.resize(1);
-    cls.access = 0x0031;  // public final super
-    cls.thisClass = cls.pool.ClassIndex(kMethodHookClass);
-    cls.superClass = cls.pool.ClassIndex("java/lang/Object");
-    for (const HookMethod& h : methods) {
-        Member m;
-        m.access = 0x0109;  // public static native
-        m.name = cls.pool.Utf8Index(h.name);
-        m.descriptor = cls.pool.Utf8Index(h.descriptor);
-        cls.methods.push_back(m);
-    }
-    std::vector<uint8_t> bytes;
-    WriteClassFile(cls, &bytes);
-    return bytes;
-}
 }  // namespace
 
 void PublishProbeShape(int id, const ProbeShape& shape) {
@@ -248,22 +214,6 @@ void PublishProbeShape(int id, const ProbeShape& shape) {
 
 bool EnsureMethodHookClass(JNIEnv* env) {
     if (g_hookState != 0) return g_hookState == 1;
-    g_hookState = 2;
-    const std::vector<HookMethod> methods = HookMethods();
-    const std::vector<uint8_t> bytes = HookClassFile(methods);
-    jclass hook = env->DefineClass(bytecode::kMethodHookClass, nullptr, reinterpret_cast<const jbyte*>(bytes.data()),
-                                   static_cast<jsize>(bytes.size()));
-    if (hook == nullptr) {
-        env->ExceptionClear();
-        return false;
-    }
-    std::vector<JNINativeMethod> natives;
-    for (const HookMethod& h : methods) {
-        natives.push_back({const_cast<char*>(h.name), const_cast<char*>(h.descriptor.c_str()), h.function});
-    }
-    const bool bound = env->RegisterNatives(hook, natives.data(), static_cast<jint>(natives.size())) == JNI_OK;
-    if (!bound) env->ExceptionClear();
-    env->DeleteLocalRef(hook);
-    if (bound) g_hookState = 1;
-    return bound;
+    g_hookState = DefineHookClass(env, bytecode::kMethodHookClass, HookMethods()) ? 1 : 2;
+    return g_hookState == 1;
 }

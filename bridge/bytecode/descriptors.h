@@ -23,4 +23,17 @@ VerificationType TypeOfDescriptor(const std::string& fieldDescriptor);
 
 VerificationType ObjectType(const std::string& className);
 
+// The hooks' value kinds: I (int, short, byte, char and boolean, ints on the stack), J, F, D or
+// L (any reference). Whether a kind takes two stack slots, and the descriptor a hook takes it as.
+inline bool IsWideKind(char kind) { return kind == 'J' || kind == 'D'; }
+inline const char* TypeOfKind(char kind) {
+    switch (kind) {
+        case 'J': return "J";
+        case 'F': return "F";
+        case 'D': return "D";
+        case 'L': return "Ljava/lang/Object;";
+        default: return "I";
+    }
+}
+
 }  // namespace bytecode

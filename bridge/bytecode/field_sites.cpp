@@ -4,6 +4,7 @@
 
 #include "bridge/bytecode/class_file.h"
 #include "bridge/bytecode/code.h"
+#include "bridge/bytecode/descriptors.h"
 #include "bridge/bytecode/frame_simulator.h"
 #include "bridge/bytecode/insertion.h"
 #include "bridge/bytecode/method_code.h"
@@ -15,17 +16,6 @@ namespace {
 // the value again and the id).
 constexpr uint16_t kSiteStack = 3;
 
-bool IsWideKind(char kind) { return kind == 'J' || kind == 'D'; }
-
-const char* TypeOfKind(char kind) {
-    switch (kind) {
-        case 'J': return "J";
-        case 'F': return "F";
-        case 'D': return "D";
-        case 'L': return "Ljava/lang/Object;";
-        default: return "I";
-    }
-}
 
 // The pool indexes of the Fieldrefs that name a target, with the target they name.
 std::map<uint16_t, const FieldSiteTarget*> MatchingFieldrefs(const ConstantPool& pool,

@@ -19,17 +19,6 @@ constexpr uint16_t kPrologueStack = 2;
 // A handler holds the exception, its copy, the receiver and the id.
 constexpr uint16_t kHandlerStack = 4;
 
-bool IsWideKind(char kind) { return kind == 'J' || kind == 'D'; }
-
-const char* TypeOfKind(char kind) {
-    switch (kind) {
-        case 'J': return "J";
-        case 'F': return "F";
-        case 'D': return "D";
-        case 'L': return "Ljava/lang/Object;";
-        default: return "I";
-    }
-}
 
 // The kind of the value a return instruction returns.
 char ReturnKind(uint8_t opcode) { return "IJFDLV"[opcode - op::kIreturn]; }

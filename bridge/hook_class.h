@@ -1,0 +1,28 @@
+// The hook classes rewritten code calls: public final classes of public static native methods,
+// defined at run time in the boot loader (so code of every loader sees them) and bound to the
+// bridge's functions.
+#pragma once
+
+#include <jni.h>
+
+#include <string>
+#include <vector>
+
+struct HookNative {
+    std::string name;
+    std::string descriptor;
+    void* function;
+};
+
+// Defines `className` (an internal name) with `natives` and binds them. False when either
+// failed (the class may then exist unbound; its callers are never rewritten).
+bool DefineHookClass(JNIEnv* env, const char* className, const std::vector<HookNative>& natives);
+
+// A value a hook receives, as a jvalue with the bytes beyond its width zero.
+template <typename T>
+jvalue HookValue(T value);
+template <> inline jvalue HookValue(jint value) { jvalue v; v.j = 0; v.i = value; return v; }
+template <> inline jvalue HookValue(jlong value) { jvalue v; v.j = value; return v; }
+template <> inline jvalue HookValue(jfloat value) { jvalue v; v.j = 0; v.f = value; return v; }
+template <> inline jvalue HookValue(jdouble value) { jvalue v; v.d = value; return v; }
+template <> inline jvalue HookValue(jobject value) { jvalue v; v.j = 0; v.l = value; return v; }
