@@ -168,39 +168,57 @@ void ReleaseSubject(JNIEnv* env, const Subject& subject) {
     }
 }
 
+// Step 2: whether the recording limit admits one more record (else the bank shows overflow).
+bool LimitAdmits(EventBank& bank) {
+    if (LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit)) return true;
+    bank.overflow = 1;
+    return false;
+}
+
+// Steps 5 and 6 for `entry`'s event on `subject`: a place in the bank with its common fields
+// filled (value zero, no details), or null when no chunk can be had (the event is dropped and
+// shows as an overflow). `*announce` says whether it is the first of its bank's filling.
+TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uintptr_t subject,
+                             int32_t flags, ThreadTag* thread, bool* announce) {
+    TraceEventRecord* record = PlaceRecord(&bank);
+    if (record == nullptr) {
+        bank.overflow = 1;
+        return nullptr;
+    }
+    record->subject = subject;
+    record->flags = flags;
+    *announce = bank.announced == 0;
+    bank.announced = 1;
+    record->tracePointRef = entry.tracePointRef;
+    ++bank.eventCount;
+    std::memset(&record->value, 0, sizeof record->value);
+    record->thread = thread;
+    record->time = OsMonotonicNanos();
+    record->details = nullptr;
+    StoreRelaxed(g_recording.totalRecorded, LoadRelaxed(g_recording.totalRecorded) + 1);
+    return record;
+}
+
 // Steps 2 to 8, with the recording lock held. Returns whether the record is the first of its
 // bank's filling, which announces the bank to the consumer.
 bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
                   const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass,
                   ThreadTag* thread, MethodEntryOffer* entryOffer) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
-    if (LoadRelaxed(g_recording.totalRecorded) >= LoadRelaxed(g_recording.recordingLimit)) {
-        bank.overflow = 1;
-        return false;
-    }
+    if (!LimitAdmits(bank)) return false;
     const TracePointEntry* entry = FindTracePoint(env, memberId, fieldClass);
     if (entry == nullptr) return false;
     Subject subject = {0, kNoSubject};
     if (!TakeSubject(env, *entry, object, receiverId, frame, &subject)) return false;
 
-    TraceEventRecord* record = PlaceRecord(&bank);
+    bool announce = false;
+    TraceEventRecord* record = PlaceEvent(bank, *entry, subject.value,
+                                          subject.kind | (entry->flags & kValueKindMask), thread, &announce);
     if (record == nullptr) {
-        // No room and no memory for a chunk: the event is dropped and shows as an overflow.
         ReleaseSubject(env, subject);
-        bank.overflow = 1;
         return false;
     }
-    record->subject = subject.value;
-    record->flags = subject.kind | (entry->flags & kValueKindMask);
-    const bool announce = bank.announced == 0;
-    bank.announced = 1;
-    record->tracePointRef = entry->tracePointRef;
-    ++bank.eventCount;
-    std::memset(&record->value, 0, sizeof record->value);
     FillValue(env, *entry, object, newValue, assigned, record);
-    record->thread = thread;
-    record->time = OsMonotonicNanos();
-    record->details = nullptr;
     if (entryOffer != nullptr) {
         entryOffer->recorded = true;
         if ((entry->flags & kArgumentsTracePoint) && entryOffer->details != nullptr) {
@@ -208,36 +226,24 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
             entryOffer->details = nullptr;
         }
     }
-    StoreRelaxed(g_recording.totalRecorded, LoadRelaxed(g_recording.totalRecorded) + 1);
     return announce;
 }
 
+// A method's exit, with the lock held; `*placed` says whether the subject and details went
+// into a record.
 bool RecordExitLocked(jmethodID method, jweak subject, CallDetails* details, ThreadTag* thread,
                       bool* placed) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
-    if (LoadRelaxed(g_recording.totalRecorded) >= LoadRelaxed(g_recording.recordingLimit)) {
-        bank.overflow = 1;
-        return false;
-    }
+    if (!LimitAdmits(bank)) return false;
     const TracePointEntry* entry = FindTracePoint(nullptr, method, nullptr);
     if (entry == nullptr) return false;
-    TraceEventRecord* record = PlaceRecord(&bank);
-    if (record == nullptr) {
-        bank.overflow = 1;
-        return false;
-    }
-    record->subject = reinterpret_cast<uintptr_t>(subject);
-    record->flags = (subject != nullptr ? kWeakRefSubject : kNoSubject) | kExitEvent;
-    const bool announce = bank.announced == 0;
-    bank.announced = 1;
-    record->tracePointRef = entry->tracePointRef;
-    ++bank.eventCount;
-    std::memset(&record->value, 0, sizeof record->value);
-    record->thread = thread;
-    record->time = OsMonotonicNanos();
+    bool announce = false;
+    TraceEventRecord* record = PlaceEvent(bank, *entry, reinterpret_cast<uintptr_t>(subject),
+                                          (subject != nullptr ? kWeakRefSubject : kNoSubject) | kExitEvent,
+                                          thread, &announce);
+    if (record == nullptr) return false;
     record->details = details;
     *placed = true;
-    StoreRelaxed(g_recording.totalRecorded, LoadRelaxed(g_recording.totalRecorded) + 1);
     return announce;
 }
 }  // namespace
