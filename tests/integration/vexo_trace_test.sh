@@ -1,13 +1,15 @@
 #!/bin/sh
 # The command-line tracer, end to end: the demo traced by default, JSON lines with a limit, the
-# subclass filter, and clear one-line refusals of mistakes.
+# subclass filter, arguments and exits (one line per call, paired through recursion, threads and
+# exceptions), and clear one-line refusals of mistakes.
 #   vexo_trace_test.sh VEXO_TRACE BUILD_DIR DEMO_JAR
 set -u
 tracer=$1
 export VEXO_BUILD=$2
 demo=$3
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+work=$(mktemp -d)
+trap 'rm -rf "$out" "$work"' EXIT
 failures=0
 
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
@@ -65,6 +67,163 @@ count_is '^java\.lang\.Object$' 1
 has '^--- vexo-trace classes: [0-9]+ loaded \(from the debug interface\), modification count 0$'
 has '^demo\.Account$'
 
+# The lines of the trace points named by $1 (a pattern), identity hashes numbered by first sight,
+# so two runs compare although the VM hands out other hashes.
+events_of() {
+    grep -E -- "$1" "$2" | awk '{
+        while (match($0, /@[0-9a-f]+/)) {
+            h = substr($0, RSTART + 1, RLENGTH - 1)
+            if (!(h in n)) n[h] = ++seen
+            printf "%s#%d", substr($0, 1, RSTART - 1), n[h]; $0 = substr($0, RSTART + RLENGTH)
+        }
+        print }'
+}
+
+# The breakpoint road records arguments but no exits: its entries of trace points with exits are
+# printed as entry lines at the end.
+if [ "${VEXO_AGENT_OPTIONS:-}" = breakpoints ]; then exits=0; else exits=1; fi
+dur='[0-9.]+ (ns|µs|us|ms|s)'
+hash='@[0-9a-f]+'
+
+echo "=== the demo with arguments and exits; the other trace points keep their lines"
+"$tracer" > "$work/plain" 2>&1 || fail "plain run: exit status $?"
+"$tracer" --method 'demo.Account.withdraw@args,exits' --method demo.Account.deposit --field demo.Account.balance \
+    -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?
+cat "$out"
+[ $status -eq 0 ] || fail "exit status $status"
+clean
+has '^alice has 225, bob has 179$'
+[ "$(events_of '^demo\.Account\.(deposit|balance)' "$work/plain")" = "$(events_of '^demo\.Account\.(deposit|balance)' "$out")" ] \
+    || fail "deposit and balance lines differ from a run without arguments and exits"
+if [ $exits -eq 1 ]; then
+    count_is "^demo\.Account\.withdraw\(J\)Z  demo\.SavingsAccount$hash  \(75\)  -> true  $dur  \[main\]\$" 1
+    count_is "^demo\.Account\.withdraw\(J\)Z  demo\.Account$hash  \(1000\)  -> false  $dur  \[main\]\$" 1
+    has '^ +4  demo\.Account\.withdraw\(J\)Z$'
+    has '^--- vexo-trace calls \(trace points with exits\)$'
+    has "^ +2 +0 +$dur +$dur +$dur  demo\.Account\.withdraw\(J\)Z\$"
+    count_is ' +[0-9]+ +[0-9]+ .*  demo\.Account\.deposit' 0
+else
+    count_is "^demo\.Account\.withdraw\(J\)Z  demo\.(Savings)?Account$hash  \((75|1000)\)  \[main\]\$" 2
+fi
+
+echo "=== JSON lines with arguments, exits, threads and times"
+"$tracer" --json --args --exits --threads --times --method demo.Account.deposit --field demo.Account.balance \
+    -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?
+cat "$out"
+[ $status -eq 0 ] || fail "exit status $status"
+clean
+call='^\{"tracePoint":"demo\.Account\.deposit\(J\)V","kind":"method","subjectClass":"demo\.(Savings)?Account","identityHash":"[0-9a-f]+","args":\['
+if [ $exits -eq 1 ]; then
+    for amount in 50 75 4; do count_is "$call$amount\],\"durationNs\":[0-9]+,\"thread\":\"main\",\"timeNs\":[0-9]+\}\$" 1; done
+    has '"calls":\{"demo\.Account\.deposit\(J\)V":\{"calls":3,"thrown":0,"totalNs":[0-9]+,"meanNs":[0-9]+,"maxNs":[0-9]+\}\}\}\}$'
+else
+    for amount in 50 75 4; do count_is "$call$amount\],\"thread\":\"main\",\"timeNs\":[0-9]+\}\$" 1; done
+fi
+count_is '^\{"tracePoint":"demo\.Account\.balance",.*,"value":[0-9]+,"thread":"main","timeNs":[0-9]+\}$' 15
+
+echo "=== calls paired through recursion, exceptions and two threads; a call the trace outlives"
+mkdir -p "$work/src"
+cat > "$work/src/Calls.java" <<'EOF_JAVA'
+import java.util.concurrent.CountDownLatch;
+
+public class Calls {
+    int fact(int n) {
+        if (n < 0) throw new IllegalArgumentException("negative");
+        return n <= 1 ? 1 : n * fact(n - 1);
+    }
+
+    static int down(int n) {
+        if (n == 0) throw new IllegalStateException("bottom");
+        return down(n - 1);
+    }
+
+    static int safe(int n) {
+        try {
+            return down(n);
+        } catch (IllegalStateException e) {
+            return -1;
+        }
+    }
+
+    // Two calls that overlap on two threads: each thread's exit must find its own entry.
+    void hold(CountDownLatch entered) throws InterruptedException {
+        entered.await();
+    }
+
+    void block(CountDownLatch entered, CountDownLatch left) throws InterruptedException {
+        entered.countDown();
+        left.await();
+    }
+
+    static void quit() {
+        System.exit(0);
+    }
+
+    public static void main(String[] args) throws Exception {
+        Calls c = new Calls();
+        System.out.println("fact " + c.fact(4));
+        try {
+            c.fact(-1);
+        } catch (IllegalArgumentException e) {
+            System.out.println("refused");
+        }
+        System.out.println("safe " + safe(2));
+        CountDownLatch entered = new CountDownLatch(1), left = new CountDownLatch(1);
+        Thread second = new Thread(() -> {
+            try {
+                c.block(entered, left);
+                c.fact(2);
+            } catch (InterruptedException e) {
+                throw new IllegalStateException(e);
+            }
+        }, "second");
+        second.start();
+        c.hold(entered);
+        left.countDown();
+        second.join();
+        quit();
+    }
+}
+EOF_JAVA
+javac=javac
+if [ -n "${JAVA_HOME:-}" ]; then javac=$JAVA_HOME/bin/javac; fi
+"$javac" -d "$work" "$work/src/Calls.java" || fail "Calls.java does not compile"
+"$tracer" --method 'Calls.fact@args,exits' --method 'Calls.down@args,exits' --method 'Calls.safe@exits' \
+    --method 'Calls.hold@exits' --method 'Calls.block@exits' --method 'Calls.quit@exits' \
+    --method 'Calls.<init>@exits' -- -cp "$work" Calls > "$out" 2>&1; status=$?
+cat "$out"
+[ $status -eq 0 ] || fail "exit status $status"
+has '^fact 24$'
+has '^safe -1$'
+if [ $exits -eq 1 ]; then
+    fact="^Calls\.fact\(I\)I  Calls$hash"
+    # innermost first, each call's argument with its own result
+    got=$(grep -E "$fact" "$out" | grep -F '[main]' | sed -E 's/^[^ ]+  [^ ]+  (\([^)]*\))  (-> [^ ]+|threw [^@]+).*$/\1 \2/' | tr '\n' ' ')
+    [ "$got" = "(1) -> 1 (2) -> 2 (3) -> 6 (4) -> 24 (-1) threw java.lang.IllegalArgumentException " ] \
+        || fail "fact's calls on main, innermost first: $got"
+    count_is "$fact  \(-1\)  threw java\.lang\.IllegalArgumentException$hash  $dur  \[main\]\$" 1
+    count_is "$fact  \(1\)  -> 1  $dur  \[second\]\$" 1
+    count_is "$fact  \(2\)  -> 2  $dur  \[second\]\$" 1
+    # one exception leaves three frames of down, and safe returns
+    [ "$(grep -E '^Calls\.down\(I\)I  static  \([0-2]\)  threw ' "$out" | sed -E 's/.*threw ([^ ]+) .*/\1/' | sort -u | wc -l)" -eq 1 ] \
+        || fail "the three frames of down do not show one exception"
+    count_is "^Calls\.down\(I\)I  static  \([0-2]\)  threw java\.lang\.IllegalStateException$hash  $dur  \[main\]\$" 3
+    count_is "^Calls\.safe\(I\)I  static  -> -1  $dur  \[main\]\$" 1
+    count_is '^Calls\.(hold|block)\(' 2
+    count_is "^Calls\.hold\(Ljava/util/concurrent/CountDownLatch;\)V  Calls$hash  -> void  $dur  \[main\]\$" 1
+    count_is "^Calls\.block\(Ljava/util/concurrent/CountDownLatch;Ljava/util/concurrent/CountDownLatch;\)V  Calls$hash  -> void  $dur  \[second\]\$" 1
+    # a constructor's entry has no object yet: the call shows the one its exit made
+    count_is "^Calls\.<init>\(\)V  Calls$hash  -> void  $dur  \[main\]\$" 1
+    # the call of quit is under way when the trace stops: its entry is printed at the end
+    [ "$(grep -B1 '^--- vexo-trace summary' "$out" | head -n 1)" = "Calls.quit()V  static  [main]" ] \
+        || fail "the unfinished call of quit is not the last line before the summary"
+    has "^ +7 +1 +$dur +$dur +$dur  Calls\.fact\(I\)I\$"
+    has "^ +3 +3 +$dur +$dur +$dur  Calls\.down\(I\)I\$"
+    has "^ +0 +0 +0 ns +0 ns +0 ns  Calls\.quit\(\)V\$"
+else
+    count_is "^Calls\.fact\(I\)I  Calls$hash  \((4|3|2|1|-1)\)  \[(main|second)\]\$" 7
+fi
+
 refused() {
     expected=$1; shift
     "$tracer" "$@" > "$out" 2>&1; status=$?
@@ -83,6 +242,7 @@ refused "--limit needs a whole number" --limit many --method demo.Account.deposi
 refused "no main class given" --method demo.Account.deposit -- -cp "$demo"
 refused "main class demo.Nothing not found" --method demo.Account.deposit -- -cp "$demo" demo.Nothing
 refused "field trace points need debug mode" --profiler --field demo.Account.balance -- -cp "$demo" demo.Main
+refused "bad trace point 'demo.Account.withdraw@results'" --method 'demo.Account.withdraw@results' -- -cp "$demo" demo.Main
 
 [ $failures -eq 0 ] && echo "vexo-trace: all checks passed"
 [ $failures -eq 0 ]

@@ -99,7 +99,7 @@ public final class EventFormatter {
      */
     public static String text(Target target, TraceMethodEvent entry, TraceMethodExitEvent exit, Columns columns) {
         TraceMethodEvent first = entry != null ? entry : exit;
-        StringBuilder b = new StringBuilder(text(target, first));
+        StringBuilder b = new StringBuilder(text(target, subjectOf(first, exit)));
         Object[] args = arguments(first, exit);
         if (args != null) {
             b.append("  (");
@@ -125,7 +125,7 @@ public final class EventFormatter {
     /** The JSON object of {@link #text(Target, TraceMethodEvent, TraceMethodExitEvent, Columns)}'s line. */
     public static String json(Target target, TraceMethodEvent entry, TraceMethodExitEvent exit, Columns columns) {
         TraceMethodEvent first = entry != null ? entry : exit;
-        String base = json(target, first);
+        String base = json(target, subjectOf(first, exit));
         StringBuilder b = new StringBuilder(base.substring(0, base.length() - 1));
         Object[] args = arguments(first, exit);
         if (args != null) {
@@ -146,6 +146,11 @@ public final class EventFormatter {
         }
         if (showsTime(first, exit, columns)) b.append(",\"timeNs\":").append(start(first, exit) - columns.origin);
         return b.append('}').toString();
+    }
+
+    /** The event whose subject a call shows: a constructor's entry has none yet, its exit has the object made. */
+    private static TraceMethodEvent subjectOf(TraceMethodEvent first, TraceMethodExitEvent exit) {
+        return first.m_Subject == null && exit != null ? exit : first;
     }
 
     /** The arguments recorded at the entry (or, without it, any the exit carries); null when none were. */
