@@ -1,27 +1,37 @@
 #include "trace/method_options.h"
 
-#include <mutex>
+#include <atomic>
 #include <unordered_map>
 
+#include "platform/os.h"
+
 namespace {
-std::mutex g_lock;
+// A leaf lock of its own, held for a map operation only (arming may hold the bridge's locks).
+std::atomic_flag g_lock = ATOMIC_FLAG_INIT;
 std::unordered_map<jmethodID, int32_t>* g_options = nullptr;  // made on first use, never freed
+
+struct Hold {
+    Hold() {
+        while (g_lock.test_and_set(std::memory_order_acquire)) OsYield();
+    }
+    ~Hold() { g_lock.clear(std::memory_order_release); }
+};
 }  // namespace
 
 void AddMethodOptions(jmethodID method, int32_t options) {
     if (options == 0) return;
-    std::lock_guard<std::mutex> hold(g_lock);
+    Hold hold;
     if (g_options == nullptr) g_options = new std::unordered_map<jmethodID, int32_t>();
     (*g_options)[method] |= options;
 }
 
 void ClearMethodOptions(jmethodID method) {
-    std::lock_guard<std::mutex> hold(g_lock);
+    Hold hold;
     if (g_options != nullptr) g_options->erase(method);
 }
 
 int32_t MethodOptions(jmethodID method) {
-    std::lock_guard<std::mutex> hold(g_lock);
+    Hold hold;
     if (g_options == nullptr) return 0;
     const auto found = g_options->find(method);
     return found == g_options->end() ? 0 : found->second;
