@@ -218,6 +218,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         if (p != nullptr && p->wanted) {
             result = JVMDI_ERROR_DUPLICATE;
         } else if (p != nullptr && p->fit && EnsureEntryHookClass(env) && WithOptions(env, p) && Instrument(env, p)) {
+            SetHonouredMethodOptions(method, p->options);
             result = JVMDI_ERROR_NONE;
         }
         OsLockLeave(&g_inst.lock);

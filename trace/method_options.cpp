@@ -4,11 +4,16 @@
 #include <unordered_map>
 
 #include "platform/os.h"
+#include "trace/trace_flags.h"
 
 namespace {
 // A leaf lock of its own, held for a map operation only (arming may hold the bridge's locks).
 std::atomic_flag g_lock = ATOMIC_FLAG_INIT;
-std::unordered_map<jmethodID, int32_t>* g_options = nullptr;  // made on first use, never freed
+struct Options {
+    int32_t wanted = 0;
+    int32_t honoured = 0;
+};
+std::unordered_map<jmethodID, Options>* g_options = nullptr;  // made on first use, never freed
 
 struct Hold {
     Hold() {
@@ -21,8 +26,10 @@ struct Hold {
 void AddMethodOptions(jmethodID method, int32_t options) {
     if (options == 0) return;
     Hold hold;
-    if (g_options == nullptr) g_options = new std::unordered_map<jmethodID, int32_t>();
-    (*g_options)[method] |= options;
+    if (g_options == nullptr) g_options = new std::unordered_map<jmethodID, Options>();
+    Options& o = (*g_options)[method];
+    if (o.wanted == 0) o.honoured = options & kArgumentsTracePoint;  // until its road says more
+    o.wanted |= options;
 }
 
 void ClearMethodOptions(jmethodID method) {
@@ -34,5 +41,19 @@ int32_t MethodOptions(jmethodID method) {
     Hold hold;
     if (g_options == nullptr) return 0;
     const auto found = g_options->find(method);
-    return found == g_options->end() ? 0 : found->second;
+    return found == g_options->end() ? 0 : found->second.wanted;
+}
+
+void SetHonouredMethodOptions(jmethodID method, int32_t honoured) {
+    Hold hold;
+    if (g_options == nullptr) return;
+    const auto found = g_options->find(method);
+    if (found != g_options->end()) found->second.honoured = honoured & found->second.wanted;
+}
+
+int32_t HonouredMethodOptions(jmethodID method) {
+    Hold hold;
+    if (g_options == nullptr) return 0;
+    const auto found = g_options->find(method);
+    return found == g_options->end() ? 0 : found->second.honoured;
 }

@@ -1,5 +1,7 @@
 // What method trace points ask for beyond their entries (arguments, exits), by method, for the
 // roads that arm them: set before a trace point's method is armed, cleared when it is disarmed.
+// The road that arms the method says what it records of it; activation writes back only those
+// bits, so the Java side learns what it will get.
 #pragma once
 
 #include <jni.h>
@@ -11,3 +13,8 @@
 void AddMethodOptions(jmethodID method, int32_t options);
 void ClearMethodOptions(jmethodID method);
 int32_t MethodOptions(jmethodID method);
+
+// What the road that armed `method` records of its options: until a road says otherwise,
+// the arguments (a breakpoint reads them from the frame) and no exits.
+void SetHonouredMethodOptions(jmethodID method, int32_t honoured);
+int32_t HonouredMethodOptions(jmethodID method);

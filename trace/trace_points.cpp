@@ -222,7 +222,14 @@ void EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePoi
     flags &= ~kArmedTracePoint;
     void* member = clazz == nullptr ? nullptr : ResolveMember(env, clazz, name, signature, flags);
     if (member != nullptr) {
+        const int32_t asked = (flags & kFieldTracePoint) ? 0 : flags & (kArgumentsTracePoint | kExitTracePoint);
         if (ArmsThroughDebugger()) Arm(clazz, member, flags);
+        // What the method's road records of what was asked is written back; profiler mode
+        // records entries only.
+        if (asked != 0) {
+            const int32_t honoured = ArmsThroughDebugger() ? HonouredMethodOptions(static_cast<jmethodID>(member)) : 0;
+            flags &= ~(asked & ~honoured);
+        }
         const uintptr_t classRef = g_agent.profilerMode
                                        ? ClassSlotOf(clazz)
                                        : reinterpret_cast<uintptr_t>(env->NewGlobalRef(clazz));

@@ -75,6 +75,9 @@ public class CallDetailsTest {
             Calls.v();
         }, points);
         long after = System.nanoTime();
+        for (TracePoint p : points) {
+            Check.equal(exits, (p.m_iFlags & TracePoints.EXIT) != 0, "the exit bit written back as the road records");
+        }
         if (!exits) {
             Check.equal(methods.length, events.size(), "entries only on this road");
             return;
