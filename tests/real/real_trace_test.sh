@@ -24,7 +24,7 @@ fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 # the whole program run interpreted, so those runs stay small.
 case $mode in
     instrumented) n=200 ;;
-    profiler) n=50 ;;
+    profiler|calls) n=50 ;;
     breakpoints|fields) n=10 ;;
     *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
@@ -73,6 +73,7 @@ case $mode in
     breakpoints) export VEXO_AGENT_OPTIONS=breakpoints ;;
     profiler) tracer_args="$tracer_args --profiler --classes" ;;
     fields) tracer_args="$tracer_args --field $field" ;;
+    calls) tracer_args="$tracer_args --args --exits" ;;
 esac
 [ "$mode" = breakpoints ] || unset VEXO_AGENT_OPTIONS
 
@@ -118,9 +119,12 @@ for m in $methods; do
     point=${m%=*} expected=${m##*=}
     got=$(grep -cF "{\"tracePoint\":\"$point\",\"kind\":\"method\"" events.json)
     [ "$got" -eq "$expected" ] || fail "$got events on $point, expected $expected"
+    # The summary counts events: with exits recorded, an entry and an exit per call.
+    counted=$expected
+    [ "$mode" = calls ] && counted=$((2 * expected))
     case $summary in
-        *"\"$point\":$expected"[,}]*) ;;
-        *) fail "the summary does not count $expected on $point" ;;
+        *"\"$point\":$counted"[,}]*) ;;
+        *) fail "the summary does not count $counted on $point" ;;
     esac
     echo "checked: $point: $got events (expected $expected)"
 done
@@ -136,6 +140,28 @@ if [ "$mode" = profiler ]; then
     [ -n "$listing" ] || fail "no class listing"
     for c in $listed; do
         case $listing in *"\"$c\""*) echo "checked: the listing names $c" ;; *) fail "the class listing lacks $c" ;; esac
+    done
+fi
+
+if [ "$mode" = calls ]; then
+    # One line per call, with its arguments, how it ended and its duration; every call of the
+    # workload returns normally (an insert's executeUpdate counts its one row).
+    for m in $methods; do
+        point=${m%=*}
+        grep -F "{\"tracePoint\":\"$point\",\"kind\":\"method\"" events.json > calls.txt
+        incomplete=$(grep -cv '"args":\[.*"durationNs":[0-9]' calls.txt)
+        [ "$incomplete" -eq 0 ] || fail "$incomplete calls of $point without arguments or duration"
+        threw=$(grep -c '"thrown":' calls.txt)
+        [ "$threw" -eq 0 ] || fail "$threw calls of $point threw"
+        case $point in
+            *executeUpdate*) odd=$(grep -cv '"return":1,' calls.txt)
+                             [ "$odd" -eq 0 ] || fail "$odd calls of $point did not return 1" ;;
+            *\)V) odd=$(grep -c '"return":' calls.txt)
+                   [ "$odd" -eq 0 ] || fail "$odd calls of the void $point with a return value" ;;
+            *) odd=$(grep -cv '"return":' calls.txt)
+               [ "$odd" -eq 0 ] || fail "$odd calls of $point without a return value" ;;
+        esac
+        echo "checked: $point: every call with arguments, a return value and a duration"
     done
 fi
 
