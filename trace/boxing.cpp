@@ -1,54 +1,93 @@
 #include "trace/boxing.h"
 
+#include <initializer_list>
+
 namespace {
+// A box is made as the VM makes an object without a constructor, its value field set: no Java
+// code runs on the consumer's thread per value. Booleans are the two shared instances.
 struct BoxClass {
     char kind;
     const char* className;
-    const char* descriptor;
+    const char* fieldDescriptor;
     jclass clazz;
-    jmethodID valueOf;
+    jfieldID value;
+    bool tried;
 };
 
 BoxClass g_boxes[] = {
-    {'Z', "java/lang/Boolean", "(Z)Ljava/lang/Boolean;", nullptr, nullptr},
-    {'B', "java/lang/Byte", "(B)Ljava/lang/Byte;", nullptr, nullptr},
-    {'C', "java/lang/Character", "(C)Ljava/lang/Character;", nullptr, nullptr},
-    {'S', "java/lang/Short", "(S)Ljava/lang/Short;", nullptr, nullptr},
-    {'I', "java/lang/Integer", "(I)Ljava/lang/Integer;", nullptr, nullptr},
-    {'J', "java/lang/Long", "(J)Ljava/lang/Long;", nullptr, nullptr},
-    {'F', "java/lang/Float", "(F)Ljava/lang/Float;", nullptr, nullptr},
-    {'D', "java/lang/Double", "(D)Ljava/lang/Double;", nullptr, nullptr},
+    {'B', "java/lang/Byte", "B", nullptr, nullptr, false},
+    {'C', "java/lang/Character", "C", nullptr, nullptr, false},
+    {'S', "java/lang/Short", "S", nullptr, nullptr, false},
+    {'I', "java/lang/Integer", "I", nullptr, nullptr, false},
+    {'J', "java/lang/Long", "J", nullptr, nullptr, false},
+    {'F', "java/lang/Float", "F", nullptr, nullptr, false},
+    {'D', "java/lang/Double", "D", nullptr, nullptr, false},
 };
+
+jobject g_true = nullptr;
+jobject g_false = nullptr;
+bool g_booleansTried = false;
+
+jclass GlobalClass(JNIEnv* env, const char* name) {
+    jclass local = env->FindClass(name);
+    if (local == nullptr) {
+        env->ExceptionClear();
+        return nullptr;
+    }
+    auto global = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    return global;
+}
 
 BoxClass* BoxOf(JNIEnv* env, char kind) {
     for (BoxClass& b : g_boxes) {
         if (b.kind != kind) continue;
-        if (b.valueOf == nullptr) {
-            jclass local = env->FindClass(b.className);
-            if (local == nullptr) {
-                env->ExceptionClear();
-                return nullptr;
-            }
-            b.clazz = static_cast<jclass>(env->NewGlobalRef(local));
-            env->DeleteLocalRef(local);
-            b.valueOf = env->GetStaticMethodID(b.clazz, "valueOf", b.descriptor);
-            if (b.valueOf == nullptr) env->ExceptionClear();
+        if (!b.tried) {
+            b.tried = true;
+            b.clazz = GlobalClass(env, b.className);
+            b.value = b.clazz == nullptr ? nullptr : env->GetFieldID(b.clazz, "value", b.fieldDescriptor);
+            if (b.value == nullptr) env->ExceptionClear();
         }
-        return b.valueOf == nullptr ? nullptr : &b;
+        return b.value == nullptr ? nullptr : &b;
     }
     return nullptr;
+}
+
+jobject Boolean(JNIEnv* env, bool value) {
+    if (!g_booleansTried) {
+        g_booleansTried = true;
+        jclass clazz = GlobalClass(env, "java/lang/Boolean");
+        for (const bool which : {true, false}) {
+            const jfieldID id = clazz == nullptr ? nullptr
+                : env->GetStaticFieldID(clazz, which ? "TRUE" : "FALSE", "Ljava/lang/Boolean;");
+            jobject local = id == nullptr ? nullptr : env->GetStaticObjectField(clazz, id);
+            if (env->ExceptionCheck()) env->ExceptionClear();
+            (which ? g_true : g_false) = local == nullptr ? nullptr : env->NewGlobalRef(local);
+            if (local != nullptr) env->DeleteLocalRef(local);
+        }
+    }
+    jobject shared = value ? g_true : g_false;
+    return shared == nullptr ? nullptr : env->NewLocalRef(shared);
 }
 }  // namespace
 
 jobject BoxCallValue(JNIEnv* env, const CallValue& v) {
     if (v.kind == 'L') return v.value.l == nullptr ? nullptr : env->NewLocalRef(v.value.l);
+    if (v.kind == 'Z') return Boolean(env, v.value.z != 0);
     BoxClass* box = BoxOf(env, v.kind);
-    if (box == nullptr) return nullptr;
-    jvalue argument = v.value;
-    jobject boxed = env->CallStaticObjectMethodA(box->clazz, box->valueOf, &argument);
-    if (env->ExceptionCheck()) {
+    jobject boxed = box == nullptr ? nullptr : env->AllocObject(box->clazz);
+    if (boxed == nullptr) {
         env->ExceptionClear();
         return nullptr;
+    }
+    switch (v.kind) {
+        case 'B': env->SetByteField(boxed, box->value, v.value.b); break;
+        case 'C': env->SetCharField(boxed, box->value, v.value.c); break;
+        case 'S': env->SetShortField(boxed, box->value, v.value.s); break;
+        case 'I': env->SetIntField(boxed, box->value, v.value.i); break;
+        case 'J': env->SetLongField(boxed, box->value, v.value.j); break;
+        case 'F': env->SetFloatField(boxed, box->value, v.value.f); break;
+        default: env->SetDoubleField(boxed, box->value, v.value.d); break;
     }
     return boxed;
 }

@@ -1,12 +1,64 @@
 #include "trace/call_details.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "platform/heap.h"
+#include "platform/os.h"
+
+namespace {
+// Details of calls with few arguments come from blocks of one size, kept on a free list once
+// delivered: the program's threads make them and the consumer releases them, a traffic the
+// process heap serves poorly (memory freed on one thread and wanted on another).
+constexpr int32_t kPooledArguments = 6;
+constexpr size_t kPooledBytes = sizeof(CallDetails) + sizeof(CallValue) * kPooledArguments;
+constexpr size_t kMaxPooled = 1 << 16;
+
+struct FreeBlock {
+    FreeBlock* next;
+};
+std::atomic_flag g_poolLock = ATOMIC_FLAG_INIT;
+FreeBlock* g_pool = nullptr;
+size_t g_pooled = 0;
+
+void LockPool() {
+    while (g_poolLock.test_and_set(std::memory_order_acquire)) OsYield();
+}
+void UnlockPool() { g_poolLock.clear(std::memory_order_release); }
+
+void* TakeBlock(size_t bytes) {
+    if (bytes > kPooledBytes) return MemAlloc(bytes);
+    LockPool();
+    FreeBlock* block = g_pool;
+    if (block != nullptr) {
+        g_pool = block->next;
+        --g_pooled;
+    }
+    UnlockPool();
+    return block != nullptr ? static_cast<void*>(block) : MemAlloc(kPooledBytes);
+}
+
+void GiveBlock(void* memory, int32_t argumentCount) {
+    if (argumentCount > kPooledArguments) {
+        MemFree(memory);
+        return;
+    }
+    LockPool();
+    const bool keep = g_pooled < kMaxPooled;
+    if (keep) {
+        auto* block = static_cast<FreeBlock*>(memory);
+        block->next = g_pool;
+        g_pool = block;
+        ++g_pooled;
+    }
+    UnlockPool();
+    if (!keep) MemFree(memory);
+}
+}  // namespace
 
 CallDetails* NewCallDetails(int32_t argumentCount) {
     const size_t extra = argumentCount > 0 ? sizeof(CallValue) * static_cast<size_t>(argumentCount) : 0;
-    auto* details = static_cast<CallDetails*>(MemAlloc(sizeof(CallDetails) + extra));
+    auto* details = static_cast<CallDetails*>(TakeBlock(sizeof(CallDetails) + extra));
     if (details == nullptr) return nullptr;
     std::memset(static_cast<void*>(details), 0, sizeof(CallDetails) + extra);
     details->argumentCount = argumentCount;
@@ -24,7 +76,7 @@ void ReleaseCallDetails(JNIEnv* env, CallDetails* details) {
     if (details->result.kind == 'L' && details->result.value.l != nullptr && env != nullptr) {
         env->DeleteWeakGlobalRef(details->result.value.l);
     }
-    MemFree(details);
+    GiveBlock(details, details->argumentCount);
 }
 
 CallValue MakeCallValue(JNIEnv* env, char kind, jvalue wide) {

@@ -255,6 +255,7 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
         }
         chunk->usedCount = 0;
     }
+    bank->fillCursor = nullptr;  // empty: filled from head again
 }
 
 // Steps 3 to 5: the RecordedData fields, the array and the TraceMethodEvent fields. Returns

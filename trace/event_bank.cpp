@@ -5,9 +5,12 @@
 Recording g_recording;
 
 TraceEventRecord* PlaceRecord(EventBank* bank) {
-    for (EventChunk* chunk = bank->head; chunk != nullptr; chunk = chunk->next) {
+    // The first chunk from head with room, as the chunks before the cursor are full.
+    for (EventChunk* chunk = bank->fillCursor != nullptr ? bank->fillCursor : bank->head; chunk != nullptr;
+         chunk = chunk->next) {
         if (chunk->usedCount + 1 < kChunkPlaces) {
             if (chunk->usedCount == 0) chunk->firstRecord = bank->eventCount;
+            bank->fillCursor = chunk;
             return &chunk->records[chunk->usedCount++];
         }
     }
@@ -18,5 +21,6 @@ TraceEventRecord* PlaceRecord(EventBank* bank) {
     chunk->firstRecord = bank->eventCount;
     chunk->next = bank->head;
     bank->head = chunk;
+    bank->fillCursor = chunk;
     return &chunk->records[0];
 }

@@ -39,6 +39,9 @@ struct EventBank {
     // signal since. Normally the same as a non-zero count; after a failed delivery leaves its
     // records in the bank, it lets the next record announce them again.
     uint8_t announced;
+    // The chunk the last record went into: every chunk before it (from head) is full, so the
+    // search for room starts here rather than at head. Null after the bank was emptied.
+    EventChunk* fillCursor;
 };
 
 struct Recording {
