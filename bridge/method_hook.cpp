@@ -29,7 +29,7 @@ constexpr char kExitKinds[] = {'V', 'I', 'J', 'F', 'D', 'L'};
 struct OpenCall {
     jint id;
     bool recorded;   // its entry was recorded, so its exit is
-    jweak subject;   // the receiver, for the exit's record
+    jweak subject;   // kept for the exit's record (none so far: see Enter)
     int64_t start;
 };
 
@@ -117,9 +117,9 @@ void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
             }
             open.erase(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(open.size() / 2));
         }
-        const bool recorded = offer.recorded;
-        jweak subject = recorded && receiver != nullptr ? env->NewWeakGlobalRef(receiver) : nullptr;
-        t_calls.open.push_back({id, recorded, subject, OsMonotonicNanos()});
+        // The exit's subject is its entry's, which delivery already hands over; only a
+        // constructor's exit (its entry had no object yet) carries one, the object made.
+        t_calls.open.push_back({id, offer.recorded, nullptr, OsMonotonicNanos()});
     }
     if (env->ExceptionCheck()) env->ExceptionClear();
 }
@@ -148,7 +148,8 @@ void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
     details->thrown = thrown;
     details->result = MakeCallValue(env, thrown ? 'L' : shape->returnKind, value);
     details->duration = now - call.start;
-    // A constructor's entry had no receiver to give; its exits have the object made.
+    // A constructor's exits have the object made (the rewritten code passes no receiver to
+    // other exits).
     jweak subject = call.subject;
     if (subject == nullptr && receiver != nullptr) subject = env->NewWeakGlobalRef(receiver);
     RecordMethodExit(env, method, subject, details);

@@ -86,6 +86,10 @@ struct DeliveryFields {
     LazyField exception{kMethodEventClass, "m_Exception", "Ljava/lang/Throwable;", false, nullptr};
     LazyField thrown{kMethodEventClass, "m_bThrown", "Z", false, nullptr};
     LazyField duration{kMethodEventClass, "m_lDuration", "J", false, nullptr};
+    // The thread of the last record converted, as a local reference: a bank's records mostly
+    // come from few threads.
+    const ThreadTag* lastTag = nullptr;
+    jobject lastThread = nullptr;
 };
 
 // The class a record's value kind selects; kinds without a value class give a method event.
@@ -180,9 +184,12 @@ jclass ObjectClass(JNIEnv* env) {
 void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
     jfieldID id = nullptr;
     if (r.thread != nullptr && r.thread->thread != nullptr && (id = fields->thread.Get(env)) != nullptr) {
-        jobject thread = env->NewLocalRef(r.thread->thread);
-        env->SetObjectField(event, id, thread);
-        if (thread != nullptr) env->DeleteLocalRef(thread);
+        if (r.thread != fields->lastTag) {
+            if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
+            fields->lastThread = env->NewLocalRef(r.thread->thread);
+            fields->lastTag = r.thread;
+        }
+        env->SetObjectField(event, id, fields->lastThread);
     }
     if ((id = fields->time.Get(env)) != nullptr) env->SetLongField(event, id, r.time);
     const CallDetails* d = r.details;
@@ -200,15 +207,14 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, Delive
         if (array != nullptr) env->DeleteLocalRef(array);
     }
     if (!d->exit) return;
+    // A new event's fields are null, false and 0: only what differs is written.
     jclass exitClass = ExitEventClass(env);
     jobject result = BoxCallValue(env, d->result);
-    if ((id = (d->thrown ? fields->exception : fields->returnValue).GetIn(env, exitClass)) != nullptr) {
+    if (result != nullptr && (id = (d->thrown ? fields->exception : fields->returnValue).GetIn(env, exitClass)) != nullptr) {
         env->SetObjectField(event, id, result);
     }
     if (result != nullptr) env->DeleteLocalRef(result);
-    if ((id = fields->thrown.GetIn(env, exitClass)) != nullptr) {
-        env->SetBooleanField(event, id, d->thrown ? JNI_TRUE : JNI_FALSE);
-    }
+    if (d->thrown && (id = fields->thrown.GetIn(env, exitClass)) != nullptr) env->SetBooleanField(event, id, JNI_TRUE);
     if ((id = fields->duration.GetIn(env, exitClass)) != nullptr) env->SetLongField(event, id, d->duration);
 }
 
@@ -256,6 +262,9 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
         chunk->usedCount = 0;
     }
     bank->fillCursor = nullptr;  // empty: filled from head again
+    if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
+    fields->lastThread = nullptr;
+    fields->lastTag = nullptr;
 }
 
 // Steps 3 to 5: the RecordedData fields, the array and the TraceMethodEvent fields. Returns

@@ -4,6 +4,8 @@ package com.vexo;
  * The end of a call of a method trace point that asked for exits ({@link TracePoints#EXIT}):
  * a return with its value, or the exception that left the method. Delivered after the event of
  * the call's entry, on the same thread; the entries and exits of one thread nest as the calls do.
+ * {@code m_Subject} is null except for a constructor, whose entry has no object yet: its exit
+ * carries the object made (the subject of any other call is its entry's).
  */
 public class TraceMethodExitEvent extends TraceMethodEvent {
     /** The value returned, primitives boxed; null for void, for a throw, or when it was collected. */
