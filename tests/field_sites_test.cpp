@@ -28,13 +28,6 @@ struct Access {
     std::string object;  // the object's class name without its package, "-" for a static
 };
 
-bool Failed(JNIEnv* env) {
-    if (!env->ExceptionCheck()) return false;
-    env->ExceptionDescribe();
-    env->ExceptionClear();
-    return true;
-}
-
 // The hook's log since the last call, parsed; the log is emptied.
 std::vector<Access> TakeLog(JNIEnv* env) {
     env->PushLocalFrame(16);

@@ -30,13 +30,6 @@ constexpr int kCodeLimit = 65535;
 
 using Log = std::vector<std::string>;
 
-bool Failed(JNIEnv* env) {
-    if (!env->ExceptionCheck()) return false;
-    env->ExceptionDescribe();
-    env->ExceptionClear();
-    return true;
-}
-
 jclass Hook(JNIEnv* env) { return env->FindClass(kHook); }
 
 // Defines `bytes` in a loader of its own and links the class, so the verifier has run; null

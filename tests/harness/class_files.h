@@ -13,3 +13,11 @@ std::vector<uint8_t> ClassBytes(JNIEnv* env, const char* resource);
 // Defines `bytes` in a class loader of its own (so the system loader's copy stays untouched).
 // Returns null, with the exception described and cleared, when the VM refuses the class.
 jclass DefineInFreshLoader(JNIEnv* env, const char* name, const std::vector<uint8_t>& bytes);
+
+// Whether the last JNI call left an exception (then described and cleared).
+inline bool Failed(JNIEnv* env) {
+    if (!env->ExceptionCheck()) return false;
+    env->ExceptionDescribe();
+    env->ExceptionClear();
+    return true;
+}
