@@ -34,7 +34,11 @@ struct ReadInstruction {
 int64_t BranchTarget(uint32_t at, int32_t relative) { return int64_t{at} + relative; }
 
 Refusal ReadSwitch(Reader* r, uint32_t at, Instruction* ins) {
-    r->Take((4 - (at + 1) % 4) % 4);  // padding
+    // Padding is written back as zeros; the verifier of current class files refuses any other
+    // (older ones ignore it), so a method with other padding is left as it is.
+    for (uint32_t pad = (4 - (at + 1) % 4) % 4; pad > 0; --pad) {
+        if (r->U1() != 0) return Refusal::kMalformedCode;
+    }
     ins->target = static_cast<LabelId>(BranchTarget(at, r->S4()));
     if (ins->opcode == op::kTableswitch) {
         ins->low = r->S4();
