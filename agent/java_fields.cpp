@@ -19,3 +19,16 @@ bool LookUpObjectFields(JNIEnv* env, jobject object, const FieldSpec* specs, siz
     if (!found) ErrorOut("%s", failureMessage);
     return found;
 }
+
+jclass KeptClass::Get(JNIEnv* env) {
+    if (tried) return ref;
+    tried = true;
+    jclass local = env->FindClass(name);
+    if (local == nullptr) {
+        env->ExceptionClear();
+        return nullptr;
+    }
+    ref = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    return ref;
+}

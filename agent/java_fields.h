@@ -19,3 +19,13 @@ bool LookUpFields(JNIEnv* env, jclass clazz, const FieldSpec* specs, size_t coun
 // The same on the class of `object`; a missing field is reported with `failureMessage`.
 bool LookUpObjectFields(JNIEnv* env, jobject object, const FieldSpec* specs, size_t count,
                         jfieldID* ids, const char* failureMessage);
+
+// A class found once by name, from the caller's loader, and kept as a global reference; null
+// (the lookup's exception cleared) when it is missing. Not for use by several threads at once.
+struct KeptClass {
+    const char* name;
+    bool tried = false;
+    jclass ref = nullptr;
+
+    jclass Get(JNIEnv* env);
+};

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "agent/error_out.h"
@@ -127,9 +128,9 @@ bool WithOptions(JNIEnv* env, Probe* p) {
     if (p->options == 0) return true;
     if (!EnsureMethodHookClass(env)) return false;
     ProbeShape shape;
-    char kinds[255];
+    char kinds[kMaxParameters];
     int32_t count = 0;
-    if (!ParameterKinds(p->descriptor.c_str(), kinds, 255, &count, &shape.returnKind)) return false;
+    if (!ParameterKinds(p->descriptor.c_str(), kinds, kMaxParameters, &count, &shape.returnKind)) return false;
     shape.kinds.assign(kinds, static_cast<size_t>(count));
     shape.arguments = (p->options & kArgumentsTracePoint) != 0;
     shape.exits = (p->options & kExitTracePoint) != 0;
@@ -300,25 +301,25 @@ void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass cla
     if (entries) {
         for (size_t i = 0; i < owners.size(); ++i) owners[i]->instrumented = wanted[i].instrumented;
     }
+    // Each pass takes the previous one's output, when there is one.
+    auto input = [&]() {
+        return entries ? std::make_pair(static_cast<const uint8_t*>(bytes.data()), bytes.size())
+                       : std::make_pair(static_cast<const uint8_t*>(data), static_cast<size_t>(length));
+    };
     if (!calls.empty()) {
         std::vector<uint8_t> withCalls;
-        const bool rewritten = entries ? bytecode::RewriteMethodProbes(bytes.data(), bytes.size(), &calls, &withCalls)
-                                       : bytecode::RewriteMethodProbes(data, static_cast<size_t>(length), &calls,
-                                                                       &withCalls);
-        if (rewritten) {
+        if (bytecode::RewriteMethodProbes(input().first, input().second, &calls, &withCalls)) {
             bytes.swap(withCalls);
             for (size_t i = 0; i < callOwners.size(); ++i) callOwners[i]->instrumented = calls[i].instrumented;
             entries = true;
         }
     }
     OsLockLeave(&g_inst.lock);
-    // The field pass takes the entry rewriter's output, outside the entry lock (field arming
-    // holds its own lock while it retransforms).
+    // The field pass runs outside the entry lock (field arming holds its own lock while it
+    // retransforms).
     std::vector<uint8_t> withSites;
-    const bool sites = fields && (entries ? RewriteFieldSitesOfClass(jni, classBeingRedefined, loader, name,
-                                                                     bytes.data(), bytes.size(), &withSites)
-                                          : RewriteFieldSitesOfClass(jni, classBeingRedefined, loader, name, data,
-                                                                     static_cast<size_t>(length), &withSites));
+    const bool sites = fields && RewriteFieldSitesOfClass(jni, classBeingRedefined, loader, name, input().first,
+                                                          input().second, &withSites);
     if (sites) bytes.swap(withSites);
     unsigned char* memory = nullptr;
     if ((entries || sites) &&

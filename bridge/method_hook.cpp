@@ -25,11 +25,11 @@ std::atomic<const ProbeShape*> g_shapes[kMaxShapes];
 constexpr char kValueKinds[] = {'I', 'J', 'F', 'D', 'L'};
 constexpr char kExitKinds[] = {'V', 'I', 'J', 'F', 'D', 'L'};
 
-// A call whose exit is awaited.
+// A call whose exit is awaited. Its exit carries no subject of its own (the call's subject is
+// its entry's), except a constructor's, whose entry had no object yet: the object made.
 struct OpenCall {
     jint id;
-    bool recorded;   // its entry was recorded, so its exit is
-    jweak subject;   // kept for the exit's record (none so far: see Enter)
+    bool recorded;  // its entry was recorded, so its exit is
     int64_t start;
 };
 
@@ -112,14 +112,9 @@ void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
         // would pile up under the live ones: a runaway stack loses its oldest half.
         std::vector<OpenCall>& open = t_calls.open;
         if (open.size() >= kMaxOpenCalls) {
-            for (size_t i = 0; i < open.size() / 2; ++i) {
-                if (open[i].subject != nullptr) env->DeleteWeakGlobalRef(open[i].subject);
-            }
             open.erase(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(open.size() / 2));
         }
-        // The exit's subject is its entry's, which delivery already hands over; only a
-        // constructor's exit (its entry had no object yet) carries one, the object made.
-        t_calls.open.push_back({id, offer.recorded, nullptr, OsMonotonicNanos()});
+        open.push_back({id, offer.recorded, OsMonotonicNanos()});
     }
     if (env->ExceptionCheck()) env->ExceptionClear();
 }
@@ -133,26 +128,17 @@ void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
     while (at > 0 && open[at - 1].id != id) --at;
     if (at == 0) return;  // entered before the probe was armed
     const OpenCall call = open[at - 1];
-    for (size_t i = at; i < open.size(); ++i) {
-        if (open[i].subject != nullptr) env->DeleteWeakGlobalRef(open[i].subject);
-    }
     open.resize(at - 1);
     const ProbeShape* shape = ShapeOf(id);
     const jmethodID method = ArmedProbeMethod(id);
     CallDetails* details = call.recorded && method != nullptr && shape != nullptr ? NewCallDetails(-1) : nullptr;
-    if (details == nullptr) {
-        if (call.subject != nullptr) env->DeleteWeakGlobalRef(call.subject);
-        return;
-    }
+    if (details == nullptr) return;
     details->exit = true;
     details->thrown = thrown;
     details->result = MakeCallValue(env, thrown ? 'L' : shape->returnKind, value);
     details->duration = now - call.start;
-    // A constructor's exits have the object made (the rewritten code passes no receiver to
-    // other exits).
-    jweak subject = call.subject;
-    if (subject == nullptr && receiver != nullptr) subject = env->NewWeakGlobalRef(receiver);
-    RecordMethodExit(env, method, subject, details);
+    // The rewritten code passes a receiver to a constructor's exits only.
+    RecordMethodExit(env, method, receiver == nullptr ? nullptr : env->NewWeakGlobalRef(receiver), details);
     if (env->ExceptionCheck()) env->ExceptionClear();
 }
 

@@ -2,50 +2,42 @@
 
 #include <initializer_list>
 
+#include "agent/java_fields.h"
+
 namespace {
 // A box is made as the VM makes an object without a constructor, its value field set: no Java
-// code runs on the consumer's thread per value. Booleans are the two shared instances.
+// code runs on the consumer's thread per value. Booleans are the two shared instances. Used by
+// delivery only (one consumer), so the kept classes need no lock.
 struct BoxClass {
     char kind;
-    const char* className;
+    KeptClass clazz;
     const char* fieldDescriptor;
-    jclass clazz;
     jfieldID value;
     bool tried;
 };
 
 BoxClass g_boxes[] = {
-    {'B', "java/lang/Byte", "B", nullptr, nullptr, false},
-    {'C', "java/lang/Character", "C", nullptr, nullptr, false},
-    {'S', "java/lang/Short", "S", nullptr, nullptr, false},
-    {'I', "java/lang/Integer", "I", nullptr, nullptr, false},
-    {'J', "java/lang/Long", "J", nullptr, nullptr, false},
-    {'F', "java/lang/Float", "F", nullptr, nullptr, false},
-    {'D', "java/lang/Double", "D", nullptr, nullptr, false},
+    {'B', {"java/lang/Byte"}, "B", nullptr, false},
+    {'C', {"java/lang/Character"}, "C", nullptr, false},
+    {'S', {"java/lang/Short"}, "S", nullptr, false},
+    {'I', {"java/lang/Integer"}, "I", nullptr, false},
+    {'J', {"java/lang/Long"}, "J", nullptr, false},
+    {'F', {"java/lang/Float"}, "F", nullptr, false},
+    {'D', {"java/lang/Double"}, "D", nullptr, false},
 };
+KeptClass g_booleanClass{"java/lang/Boolean"};
 
 jobject g_true = nullptr;
 jobject g_false = nullptr;
 bool g_booleansTried = false;
-
-jclass GlobalClass(JNIEnv* env, const char* name) {
-    jclass local = env->FindClass(name);
-    if (local == nullptr) {
-        env->ExceptionClear();
-        return nullptr;
-    }
-    auto global = static_cast<jclass>(env->NewGlobalRef(local));
-    env->DeleteLocalRef(local);
-    return global;
-}
 
 BoxClass* BoxOf(JNIEnv* env, char kind) {
     for (BoxClass& b : g_boxes) {
         if (b.kind != kind) continue;
         if (!b.tried) {
             b.tried = true;
-            b.clazz = GlobalClass(env, b.className);
-            b.value = b.clazz == nullptr ? nullptr : env->GetFieldID(b.clazz, "value", b.fieldDescriptor);
+            jclass clazz = b.clazz.Get(env);
+            b.value = clazz == nullptr ? nullptr : env->GetFieldID(clazz, "value", b.fieldDescriptor);
             if (b.value == nullptr) env->ExceptionClear();
         }
         return b.value == nullptr ? nullptr : &b;
@@ -56,7 +48,7 @@ BoxClass* BoxOf(JNIEnv* env, char kind) {
 jobject Boolean(JNIEnv* env, bool value) {
     if (!g_booleansTried) {
         g_booleansTried = true;
-        jclass clazz = GlobalClass(env, "java/lang/Boolean");
+        jclass clazz = g_booleanClass.Get(env);
         for (const bool which : {true, false}) {
             const jfieldID id = clazz == nullptr ? nullptr
                 : env->GetStaticFieldID(clazz, which ? "TRUE" : "FALSE", "Ljava/lang/Boolean;");
@@ -75,7 +67,7 @@ jobject BoxCallValue(JNIEnv* env, const CallValue& v) {
     if (v.kind == 'L') return v.value.l == nullptr ? nullptr : env->NewLocalRef(v.value.l);
     if (v.kind == 'Z') return Boolean(env, v.value.z != 0);
     BoxClass* box = BoxOf(env, v.kind);
-    jobject boxed = box == nullptr ? nullptr : env->AllocObject(box->clazz);
+    jobject boxed = box == nullptr ? nullptr : env->AllocObject(box->clazz.ref);
     if (boxed == nullptr) {
         env->ExceptionClear();
         return nullptr;

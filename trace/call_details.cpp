@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "agent/agent_state.h"
 #include "platform/heap.h"
 #include "platform/os.h"
 
@@ -122,4 +123,49 @@ bool ParameterKinds(const char* descriptor, char* kinds, int32_t capacity, int32
     *returnKind = r == '[' ? 'L' : r;
     *count = n;
     return true;
+}
+
+CallDetails* ArgumentsFromFrame(JNIEnv* env, jmethodID method, jframeID frame) {
+    constexpr jint kAccStatic = 0x0008;
+    JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
+    if (jvmdi == nullptr || jvmdi->GetMethodName == nullptr || jvmdi->GetMethodModifiers == nullptr ||
+        jvmdi->GetLocalInt == nullptr) {
+        return nullptr;
+    }
+    char* name = nullptr;
+    char* signature = nullptr;
+    jint modifiers = 0;
+    if (jvmdi->GetMethodName(nullptr, method, &name, &signature) != JVMDI_ERROR_NONE) return nullptr;
+    char kinds[kMaxParameters];
+    int32_t count = 0;
+    char returnKind = 'V';
+    const bool parsed = ParameterKinds(signature, kinds, kMaxParameters, &count, &returnKind);
+    jvmdi->Deallocate(reinterpret_cast<jbyte*>(name));
+    jvmdi->Deallocate(reinterpret_cast<jbyte*>(signature));
+    if (!parsed || jvmdi->GetMethodModifiers(nullptr, method, &modifiers) != JVMDI_ERROR_NONE) return nullptr;
+    CallDetails* details = NewCallDetails(count);
+    if (details == nullptr) return nullptr;
+    jint slot = (modifiers & kAccStatic) ? 0 : 1;
+    bool complete = true;
+    for (int32_t i = 0; i < count && complete; ++i) {
+        jvalue wide;
+        wide.j = 0;
+        jobject global = nullptr;  // GetLocalObject's reference, for the caller to delete
+        const jint at = slot;
+        slot += kinds[i] == 'J' || kinds[i] == 'D' ? 2 : 1;
+        switch (kinds[i]) {
+            case 'J': complete = jvmdi->GetLocalLong(frame, at, &wide.j) == JVMDI_ERROR_NONE; break;
+            case 'D': complete = jvmdi->GetLocalDouble(frame, at, &wide.d) == JVMDI_ERROR_NONE; break;
+            case 'F': complete = jvmdi->GetLocalFloat(frame, at, &wide.f) == JVMDI_ERROR_NONE; break;
+            case 'L': complete = jvmdi->GetLocalObject(frame, at, &global) == JVMDI_ERROR_NONE; wide.l = global; break;
+            default: complete = jvmdi->GetLocalInt(frame, at, &wide.i) == JVMDI_ERROR_NONE; break;
+        }
+        details->arguments[i] = MakeCallValue(env, kinds[i], wide);
+        if (global != nullptr) env->DeleteGlobalRef(global);
+    }
+    if (!complete) {
+        ReleaseCallDetails(env, details);
+        return nullptr;
+    }
+    return details;
 }

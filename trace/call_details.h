@@ -5,6 +5,8 @@
 
 #include <jni.h>
 
+#include "platform/jvmdi.h"
+
 #include <cstdint>
 
 // kind: a descriptor character (Z B C S I J F D, L for any reference, V for none).
@@ -32,6 +34,13 @@ void ReleaseCallDetails(JNIEnv* env, CallDetails* details);
 // (narrow kinds from their int); a reference becomes a new weak global reference.
 CallValue MakeCallValue(JNIEnv* env, char kind, jvalue wide);
 
+// A method descriptor has at most 255 parameter slots, so at most 255 parameters.
+constexpr int32_t kMaxParameters = 255;
+
 // The kinds of a method descriptor's parameters, one character each (arrays are L), and its
 // return kind. False for a malformed descriptor or one with more than `capacity` parameters.
 bool ParameterKinds(const char* descriptor, char* kinds, int32_t capacity, int32_t* count, char* returnKind);
+
+// The arguments of `method`, whose entry is the debug interface's current event in `frame`, read
+// from the frame's locals (the breakpoint road); null when they cannot all be read.
+CallDetails* ArgumentsFromFrame(JNIEnv* env, jmethodID method, jframeID frame);

@@ -52,23 +52,10 @@ struct LazyField {
     }
 };
 
-// The exit event class, found from the agent's loader the first time an exit is delivered (a
-// Java side without it never asks for exits).
-jclass ExitEventClass(JNIEnv* env) {
-    static jclass exitClass = nullptr;
-    static bool tried = false;
-    if (!tried) {
-        tried = true;
-        jclass local = env->FindClass("com/vexo/TraceMethodExitEvent");
-        if (local == nullptr) {
-            env->ExceptionClear();
-        } else {
-            exitClass = static_cast<jclass>(env->NewGlobalRef(local));
-            env->DeleteLocalRef(local);
-        }
-    }
-    return exitClass;
-}
+// The exit event class, found the first time an exit is delivered (a Java side without it never
+// asks for exits), and the class of argument arrays.
+KeptClass g_exitEventClass{"com/vexo/TraceMethodExitEvent"};
+KeptClass g_objectClass{"java/lang/Object"};
 
 struct DeliveryFields {
     jfieldID method[kMethodEventFieldCount];
@@ -166,20 +153,6 @@ void ReleaseRecord(JNIEnv* env, const TraceEventRecord& r) {
     ReleaseCallDetails(env, r.details);
 }
 
-jclass ObjectClass(JNIEnv* env) {
-    static jclass objectClass = nullptr;
-    if (objectClass == nullptr) {
-        jclass local = env->FindClass("java/lang/Object");
-        if (local == nullptr) {
-            env->ExceptionClear();
-            return nullptr;
-        }
-        objectClass = static_cast<jclass>(env->NewGlobalRef(local));
-        env->DeleteLocalRef(local);
-    }
-    return objectClass;
-}
-
 // The thread and time every record carries, and the arguments or the exit it may carry.
 void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
     jfieldID id = nullptr;
@@ -195,7 +168,7 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, Delive
     const CallDetails* d = r.details;
     if (d == nullptr) return;
     if (d->argumentCount >= 0 && (id = fields->arguments.Get(env)) != nullptr) {
-        jclass objectClass = ObjectClass(env);
+        jclass objectClass = g_objectClass.Get(env);
         jobjectArray array = objectClass == nullptr ? nullptr : env->NewObjectArray(d->argumentCount, objectClass, nullptr);
         for (int32_t i = 0; array != nullptr && i < d->argumentCount; ++i) {
             jobject boxed = BoxCallValue(env, d->arguments[i]);
@@ -208,7 +181,7 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, Delive
     }
     if (!d->exit) return;
     // A new event's fields are null, false and 0: only what differs is written.
-    jclass exitClass = ExitEventClass(env);
+    jclass exitClass = g_exitEventClass.Get(env);
     jobject result = BoxCallValue(env, d->result);
     if (result != nullptr && (id = (d->thrown ? fields->exception : fields->returnValue).GetIn(env, exitClass)) != nullptr) {
         env->SetObjectField(event, id, result);
@@ -223,7 +196,7 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, Delive
 bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, jsize index,
                    DeliveryFields* fields) {
     jclass eventClass = EventClassRef(ClassForKind(r.flags & kValueKindMask));
-    if (r.flags & kExitEvent) eventClass = ExitEventClass(env);
+    if (r.flags & kExitEvent) eventClass = g_exitEventClass.Get(env);
     jobject event = eventClass == nullptr ? nullptr : env->AllocObject(eventClass);
     if (event == nullptr) return false;
     SetSubject(env, event, r, fields->method[kSubject]);

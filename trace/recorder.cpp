@@ -219,11 +219,14 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
         return false;
     }
     FillValue(env, *entry, object, newValue, assigned, record);
-    if (entryOffer != nullptr) {
-        entryOffer->recorded = true;
-        if ((entry->flags & kArgumentsTracePoint) && entryOffer->details != nullptr) {
+    if (entryOffer != nullptr) entryOffer->recorded = true;
+    if (entry->flags & kArgumentsTracePoint) {
+        // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
+        if (entryOffer != nullptr) {
             record->details = entryOffer->details;
             entryOffer->details = nullptr;
+        } else if (frame != nullptr && env != nullptr) {
+            record->details = ArgumentsFromFrame(env, static_cast<jmethodID>(memberId), frame);
         }
     }
     return announce;

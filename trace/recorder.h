@@ -10,8 +10,8 @@
 // entry). `env` is null on the profiler path. Takes the recording lock; may request profiler
 // events, whose handling runs on this thread with the lock held. `fieldClass`, for a field
 // event, is the class that declares the field accessed (null when not known).
-// `entryOffer`, for a method entry, carries the arguments an instrumented entry hands over,
-// or those read from the frame, and learns whether the entry was recorded.
+// `entryOffer`, for an instrumented method entry, carries the arguments it hands over and
+// learns whether the entry was recorded; a breakpoint's arguments are read from `frame`.
 struct MethodEntryOffer;
 void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
                       const jvalue* newValue, bool assigned, jframeID frame,
