@@ -4,16 +4,20 @@
 
 #include "agent/java_boundary.h"
 #include "bridge/field_instrumentation.h"
+#include "bridge/in_vm_session/agent_options.h"
+#include "bridge/in_vm_session/session_start.h"
 #include "bridge/session.h"
 #include "bridge/vm_proxy.h"
 
-// Besides the agent's own options, the bridge reads "breakpoints": method trace points by JVMTI
-// breakpoints only, never by instrumentation; and "watches": field trace points by JVMTI field
-// watches only.
+// Besides the agent's own options, the bridge reads the words (between commas) "breakpoints":
+// method trace points by JVMTI breakpoints only, never by instrumentation; and "watches": field
+// trace points by JVMTI field watches only. Trace points in the options start the in-VM session.
 jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* reserved) {
-    g_bridge.forceBreakpoints = options != nullptr && std::strstr(options, "breakpoints") != nullptr;
-    FieldForceWatches(options != nullptr && std::strstr(options, "watches") != nullptr);
+    g_bridge.forceBreakpoints = HasOptionWord(options, "breakpoints");
+    FieldForceWatches(HasOptionWord(options, "watches"));
     g_bridge.wantMethodEntryEvents = options != nullptr && std::strstr(options, "nojvmdi") != nullptr;
     if (!BridgeStartSession(vm, true)) return JVM_OnLoad(vm, options, reserved);
-    return JVM_OnLoad(BridgeProxyVm(), options, reserved);
+    const jint loaded = JVM_OnLoad(BridgeProxyVm(), options, reserved);
+    if (loaded == JNI_OK) InVmSessionOnLoad(g_bridge.jvmti, options);
+    return loaded;
 }

@@ -47,6 +47,9 @@ struct FieldInstrumentation {
     // Classes that loaded after their field was armed and inherit it: classes loaded before
     // them may name the field through them, and must be rewritten again once they are prepared.
     std::vector<std::pair<jint, std::string>> pendingOwners;
+    // Classes loaded but not yet prepared when their field was armed, that may inherit it: when
+    // one prepares and does inherit it, the classes naming the field through it are rewritten.
+    std::vector<std::pair<jint, std::string>> unpreparedOwners;
 };
 
 FieldInstrumentation g_fi;
@@ -160,6 +163,7 @@ std::vector<jclass> SiteClasses(JNIEnv* env, WatchedField* f, bool findOwners,
     if (env->EnsureLocalCapacity(count + 16) != JNI_OK) env->ExceptionClear();
     if (findOwners) {
         std::vector<std::string> owners = {f->className};
+        std::vector<std::string> unprepared;
         for (jint i = 0; i < count; ++i) {
             if (env->IsSameObject(classes[i], f->declaringClass) ||
                 !env->IsAssignableFrom(classes[i], f->declaringClass)) {
@@ -168,12 +172,17 @@ std::vector<jclass> SiteClasses(JNIEnv* env, WatchedField* f, bool findOwners,
             jclass declaring = Resolve(env, classes[i], f->name, f->descriptor);
             if (declaring != nullptr && env->IsSameObject(declaring, f->declaringClass)) {
                 owners.push_back(ClassNameOf(classes[i]));
+            } else if (declaring == nullptr && DeclaresField(classes[i], f->name, f->descriptor) < 0) {
+                unprepared.push_back(ClassNameOf(classes[i]));
             }
             if (declaring != nullptr) env->DeleteLocalRef(declaring);
         }
         OsLockEnter(&g_fi.state);
         f->owners = owners;
+        for (const std::string& name : unprepared) g_fi.unpreparedOwners.emplace_back(IdOf(f), name);
+        if (!unprepared.empty()) g_ownersPending.store(true, std::memory_order_release);
         OsLockLeave(&g_fi.state);
+        if (!unprepared.empty()) g_fi.jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_PREPARE, nullptr);
     }
     OsLockEnter(&g_fi.state);
     bytecode::FieldSiteTarget target = TargetOf(*f);
@@ -427,14 +436,36 @@ bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject l
 
 bool FieldOwnersPending() { return g_ownersPending.load(std::memory_order_acquire); }
 
-void FieldInstrumentationOnClassPrepare(JNIEnv* env) {
+void FieldInstrumentationOnClassPrepare(JNIEnv* env, jclass klass) {
     if (!FieldOwnersPending()) return;
     OsLockEnter(&g_fi.arming);
     OsLockEnter(&g_fi.state);
     std::vector<std::pair<jint, std::string>> pending;
     pending.swap(g_fi.pendingOwners);
-    g_ownersPending.store(false, std::memory_order_release);
+    // The class preparing now may be one that was loaded, not prepared, when its field was armed.
+    std::vector<jint> inherited;
+    const std::string name = g_fi.unpreparedOwners.empty() ? "" : ClassNameOf(klass);
+    for (size_t i = 0; i < g_fi.unpreparedOwners.size();) {
+        if (g_fi.unpreparedOwners[i].second == name) {
+            inherited.push_back(g_fi.unpreparedOwners[i].first);
+            g_fi.unpreparedOwners.erase(g_fi.unpreparedOwners.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    g_ownersPending.store(!g_fi.unpreparedOwners.empty(), std::memory_order_release);
     OsLockLeave(&g_fi.state);
+    for (jint id : inherited) {
+        WatchedField* f = &g_fi.fields[static_cast<size_t>(id)];
+        jclass declaring = f->instrumented ? Resolve(env, klass, f->name, f->descriptor) : nullptr;
+        if (declaring != nullptr && env->IsSameObject(declaring, f->declaringClass)) {
+            OsLockEnter(&g_fi.state);
+            f->owners.push_back(name);
+            OsLockLeave(&g_fi.state);
+            pending.emplace_back(id, name);
+        }
+        if (declaring != nullptr) env->DeleteLocalRef(declaring);
+    }
     for (const auto& p : pending) {
         WatchedField* f = &g_fi.fields[static_cast<size_t>(p.first)];
         if (f->instrumented) RetransformAll(env, SiteClasses(env, f, false, &p.second));

@@ -56,4 +56,4 @@ bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject l
 // classes loaded before it may name the field through it. Once it is prepared (the class
 // prepare event, which stays enabled while such names wait), those classes are rewritten again.
 bool FieldOwnersPending();
-void FieldInstrumentationOnClassPrepare(JNIEnv* env);
+void FieldInstrumentationOnClassPrepare(JNIEnv* env, jclass klass);

@@ -129,6 +129,41 @@ jvmdiError JNICALL GetLoadedClasses(jint* countPtr, jclass** classesPtr) {
     return JVMDI_ERROR_NONE;
 }
 
+jvmdiError JNICALL GetClassMethods(jclass clazz, jint* countPtr, jmethodID** methodsPtr) {
+    return FromJvmti(g_bridge.jvmti->GetClassMethods(clazz, countPtr, methodsPtr));
+}
+
+jvmdiError JNICALL GetClassFields(jclass clazz, jint* countPtr, jfieldID** fieldsPtr) {
+    return FromJvmti(g_bridge.jvmti->GetClassFields(clazz, countPtr, fieldsPtr));
+}
+
+// As the debug interface did: the interfaces come as global references.
+jvmdiError JNICALL GetImplementedInterfaces(jclass clazz, jint* countPtr, jclass** interfacesPtr) {
+    if (countPtr == nullptr || interfacesPtr == nullptr) return JVMDI_ERROR_NULL_POINTER;
+    JNIEnv* env = BridgeJni();
+    if (env == nullptr) return JVMDI_ERROR_UNATTACHED_THREAD;
+    jint count = 0;
+    jclass* interfaces = nullptr;
+    const jvmtiError error = g_bridge.jvmti->GetImplementedInterfaces(clazz, &count, &interfaces);
+    if (error != JVMTI_ERROR_NONE) return FromJvmti(error);
+    for (jint i = 0; i < count; ++i) {
+        jclass local = interfaces[i];
+        interfaces[i] = static_cast<jclass>(env->NewGlobalRef(local));
+        env->DeleteLocalRef(local);
+    }
+    *countPtr = count;
+    *interfacesPtr = interfaces;
+    return JVMDI_ERROR_NONE;
+}
+
+jvmdiError JNICALL GetFieldName(jclass clazz, jfieldID field, char** namePtr, char** signaturePtr) {
+    return FromJvmti(g_bridge.jvmti->GetFieldName(clazz, field, namePtr, signaturePtr, nullptr));
+}
+
+jvmdiError JNICALL GetFieldModifiers(jclass clazz, jfieldID field, jint* modifiersPtr) {
+    return FromJvmti(g_bridge.jvmti->GetFieldModifiers(clazz, field, modifiersPtr));
+}
+
 jvmdiError JNICALL GetMethodName(jclass, jmethodID method, char** namePtr, char** signaturePtr) {
     return FromJvmti(g_bridge.jvmti->GetMethodName(method, namePtr, signaturePtr, nullptr));
 }
@@ -148,6 +183,11 @@ JVMDI_Interface_1 MakeTable() {
     table.GetLocalFloat = BridgeGetLocalFloat;
     table.GetLocalDouble = BridgeGetLocalDouble;
     table.GetMethodName = GetMethodName;
+    table.GetClassMethods = GetClassMethods;
+    table.GetClassFields = GetClassFields;
+    table.GetImplementedInterfaces = GetImplementedInterfaces;
+    table.GetFieldName = GetFieldName;
+    table.GetFieldModifiers = GetFieldModifiers;
     table.GetMethodModifiers = GetMethodModifiers;
     table.SetBreakpoint = SetBreakpoint;
     table.ClearBreakpoint = ClearBreakpoint;

@@ -9,6 +9,7 @@
 #include "bridge/heap_dump.h"
 #include "bridge/object_ids.h"
 #include "bridge/profiler_entries.h"
+#include "bridge/in_vm_session/class_waits.h"
 #include "bridge/session.h"
 
 namespace {
@@ -148,10 +149,11 @@ void SwitchClassUnloads(bool on) {
 }  // namespace
 
 // Class prepare events serve the class-load events, the resolution of the methods of classes
-// instrumented as they load, and the field names that classes loading late add.
+// instrumented as they load, the field names that classes loading late add, and the classes the
+// in-VM session waits for.
 void UpdateClassPrepare() {
-    SetJvmtiEvent(JVMTI_EVENT_CLASS_PREPARE,
-                  Enabled(JVMPI_EVENT_CLASS_LOAD) || ProfilerEntriesOn() || FieldOwnersPending());
+    SetJvmtiEvent(JVMTI_EVENT_CLASS_PREPARE, Enabled(JVMPI_EVENT_CLASS_LOAD) || ProfilerEntriesOn() ||
+                                                 FieldOwnersPending() || ClassWaitsActive());
 }
 
 namespace {
@@ -283,8 +285,9 @@ void JvmpiPostMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver) {
 // A class is prepared while it links, which may be inside a JNI call of a native method.
 void JNICALL JvmpiOnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass) {
     DeclareCallbackRoom(jni);
-    FieldInstrumentationOnClassPrepare(jni);
+    FieldInstrumentationOnClassPrepare(jni, klass);
     ProfilerEntriesOnClassPrepare(jni, klass);
+    ClassWaitsOnClassPrepare(jni, klass);
     if (!Enabled(JVMPI_EVENT_CLASS_LOAD)) return;
     PostClassLoad(jni, klass, 0);
 }

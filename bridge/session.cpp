@@ -5,6 +5,7 @@
 #include "bridge/entry_instrumentation.h"
 #include "bridge/field_instrumentation.h"
 #include "bridge/field_watch_gate.h"
+#include "bridge/in_vm_session/session_start.h"
 #include "bridge/jvmpi_bridge.h"
 #include "trace/thread_tags.h"
 
@@ -65,6 +66,7 @@ void InstallCallbacks(jvmtiEnv* jvmti) {
     callbacks.ObjectFree = JvmpiOnObjectFree;
     callbacks.MethodEntry = JvmpiOnMethodEntry;
     callbacks.ThreadEnd = OnThreadEnd;
+    callbacks.VMInit = InVmSessionOnVmInit;
     jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks));
     jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_THREAD_END, nullptr);
 }

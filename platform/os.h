@@ -41,6 +41,10 @@ int64_t OsMonotonicNanos();
 // Lets the thread sleep for about `micros` microseconds (at least a time slice on some systems).
 void OsSleepMicros(unsigned micros);
 
+// The file this library was loaded from, as a NUL-terminated path in `buffer`. Returns its
+// length, or 0 when it is not known or does not fit.
+size_t OsLibraryPath(char* buffer, size_t size);
+
 // What the operating system knows about the memory region around an address.
 struct OsRegionInfo {
     uintptr_t base = 0;

@@ -1,6 +1,7 @@
 // POSIX backend of the operating-system services.
 #include "platform/os.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
@@ -132,4 +133,13 @@ bool OsQueryRegion(const void* address, OsRegionInfo* info) {
     }
     std::fclose(maps);
     return found;
+}
+
+size_t OsLibraryPath(char* buffer, size_t size) {
+    Dl_info info = {};
+    if (dladdr(reinterpret_cast<void*>(&OsLibraryPath), &info) == 0 || info.dli_fname == nullptr) return 0;
+    const size_t length = std::strlen(info.dli_fname);
+    if (length == 0 || length + 1 > size) return 0;
+    std::memcpy(buffer, info.dli_fname, length + 1);
+    return length;
 }

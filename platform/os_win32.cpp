@@ -85,3 +85,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     }
     return TRUE;
 }
+
+size_t OsLibraryPath(char* buffer, size_t size) {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&OsLibraryPath), &self)) {
+        return 0;
+    }
+    const DWORD length = GetModuleFileNameA(self, buffer, static_cast<DWORD>(size));
+    return length == 0 || length >= size ? 0 : static_cast<size_t>(length);
+}

@@ -11,6 +11,7 @@
 #include "trace/call_details.h"
 #include "trace/debug_hook.h"
 #include "trace/event_bank.h"
+#include "trace/own_work.h"
 #include "trace/thread_tags.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
@@ -254,6 +255,7 @@ bool RecordExitLocked(jmethodID method, jweak subject, CallDetails* details, Thr
 void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
                       const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass,
                       MethodEntryOffer* entryOffer) {
+    if (InOwnWork()) return;
     ThreadTag* thread = CurrentThreadTag(env);
     EnterLock(&g_agent.recordingLock);
     const bool firstInBank = RecordLocked(env, memberId, object, receiverId, newValue, assigned, frame,
@@ -263,11 +265,14 @@ void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID rec
 }
 
 void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, CallDetails* details) {
-    ThreadTag* thread = CurrentThreadTag(env);
-    EnterLock(&g_agent.recordingLock);
     bool recorded = false;
-    const bool firstInBank = RecordExitLocked(method, subject, details, thread, &recorded);
-    LeaveLock(&g_agent.recordingLock);
+    bool firstInBank = false;
+    if (!InOwnWork()) {
+        ThreadTag* thread = CurrentThreadTag(env);
+        EnterLock(&g_agent.recordingLock);
+        firstInBank = RecordExitLocked(method, subject, details, thread, &recorded);
+        LeaveLock(&g_agent.recordingLock);
+    }
     if (!recorded) {
         if (subject != nullptr) env->DeleteWeakGlobalRef(subject);
         ReleaseCallDetails(env, details);

@@ -9,6 +9,7 @@
 #include "agent/java_fields.h"
 #include "agent/sync.h"
 #include "platform/heap.h"
+#include "platform/os.h"
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
 #include "trace/event_bank.h"
@@ -109,10 +110,23 @@ void DisarmTable(JNIEnv* env) {
     LeaveLock(&g_agent.recordingLock);
 }
 
-// The class a trace point names: the run-time class of m_Object, else m_strClass with dots
-// turned into slashes. Returns a local reference, or null.
-jclass ResolveClass(JNIEnv* env, jobject object, jstring className) {
+// The class a trace point names: the run-time class of m_Object; else a java.lang.Class held
+// in m_ReflectionItem (`*reflected` is then set: the class is taken as it is, from whichever
+// loader defined it, and never initialised); else m_strClass with dots turned into slashes.
+// Returns a local reference, or null.
+jclass ResolveClass(JNIEnv* env, jobject object, jobject reflectionItem, jstring className, bool* reflected) {
+    *reflected = false;
     if (object != nullptr) return env->GetObjectClass(object);
+    if (reflectionItem != nullptr) {
+        jclass classClass = env->FindClass("java/lang/Class");
+        const bool isClass = classClass != nullptr && env->IsInstanceOf(reflectionItem, classClass);
+        if (classClass != nullptr) env->DeleteLocalRef(classClass);
+        if (env->ExceptionCheck()) env->ExceptionClear();
+        if (isClass) {
+            *reflected = true;
+            return static_cast<jclass>(env->NewLocalRef(reflectionItem));
+        }
+    }
     if (className == nullptr) return nullptr;
     const char* chars = env->GetStringUTFChars(className, nullptr);
     if (chars == nullptr) return nullptr;
@@ -149,16 +163,87 @@ bool ValueKindFits(int32_t flags, const char* signature) {
     }
 }
 
+constexpr jint kAccStatic = 0x0008;
+
+// The member `clazz` itself declares with that name, signature and staticness, or null. Asks the
+// debug interface, which neither loads nor initialises anything.
+void* DeclaredMember(JVMDI_Interface_1* jvmdi, jclass clazz, const char* name, const char* signature,
+                     bool field, bool isStatic) {
+    jint count = 0;
+    void** members = nullptr;
+    const jvmdiError listed =
+        field ? jvmdi->GetClassFields(clazz, &count, reinterpret_cast<jfieldID**>(&members))
+              : jvmdi->GetClassMethods(clazz, &count, reinterpret_cast<jmethodID**>(&members));
+    if (listed != JVMDI_ERROR_NONE || members == nullptr) return nullptr;
+    void* found = nullptr;
+    for (jint i = 0; i < count && found == nullptr; ++i) {
+        char* n = nullptr;
+        char* s = nullptr;
+        jint modifiers = 0;
+        const jvmdiError named =
+            field ? jvmdi->GetFieldName(clazz, static_cast<jfieldID>(members[i]), &n, &s)
+                  : jvmdi->GetMethodName(clazz, static_cast<jmethodID>(members[i]), &n, &s);
+        if (named != JVMDI_ERROR_NONE) continue;
+        if (std::strcmp(n, name) == 0 && std::strcmp(s, signature) == 0) {
+            if (field) jvmdi->GetFieldModifiers(clazz, static_cast<jfieldID>(members[i]), &modifiers);
+            else jvmdi->GetMethodModifiers(clazz, static_cast<jmethodID>(members[i]), &modifiers);
+            if (((modifiers & kAccStatic) != 0) == isStatic) found = members[i];
+        }
+        jvmdi->Deallocate(reinterpret_cast<jbyte*>(n));
+        jvmdi->Deallocate(reinterpret_cast<jbyte*>(s));
+    }
+    jvmdi->Deallocate(reinterpret_cast<jbyte*>(members));
+    return found;
+}
+
+// The member as JNI's lookup finds it (the class, its super classes, then the interfaces of each),
+// without initialising any of them. Only where the debug interface can list members.
+void* MemberWithoutInitialising(JNIEnv* env, jclass clazz, const char* name, const char* signature,
+                                bool field, bool isStatic) {
+    JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
+    void* found = nullptr;
+    auto* k = static_cast<jclass>(env->NewLocalRef(clazz));
+    while (k != nullptr && found == nullptr) {
+        found = DeclaredMember(jvmdi, k, name, signature, field, isStatic);
+        jint count = 0;
+        jclass* interfaces = nullptr;
+        if (found == nullptr && jvmdi->GetImplementedInterfaces(k, &count, &interfaces) == JVMDI_ERROR_NONE &&
+            interfaces != nullptr) {
+            for (jint i = 0; i < count; ++i) {
+                if (found == nullptr) found = DeclaredMember(jvmdi, interfaces[i], name, signature, field, isStatic);
+                env->DeleteGlobalRef(interfaces[i]);
+            }
+            jvmdi->Deallocate(reinterpret_cast<jbyte*>(interfaces));
+        }
+        jclass super = env->GetSuperclass(k);
+        env->DeleteLocalRef(k);
+        k = super;
+    }
+    if (k != nullptr) env->DeleteLocalRef(k);
+    return found;
+}
+
+bool CanListMembers() {
+    JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
+    return jvmdi != nullptr && jvmdi->GetClassMethods != nullptr && jvmdi->GetClassFields != nullptr &&
+           jvmdi->GetFieldName != nullptr && jvmdi->GetImplementedInterfaces != nullptr &&
+           jvmdi->GetFieldModifiers != nullptr;
+}
+
 // The member a trace point names in `clazz`, or null. A failed lookup's NoSuchFieldError or
-// NoSuchMethodError is cleared, so the rest of the list is still processed.
-void* ResolveMember(JNIEnv* env, jclass clazz, jstring name, jstring signature, int32_t flags) {
+// NoSuchMethodError is cleared, so the rest of the list is still processed. A class taken from
+// m_ReflectionItem is searched without being initialised where the debug interface allows.
+void* ResolveMember(JNIEnv* env, jclass clazz, jstring name, jstring signature, int32_t flags, bool reflected) {
     if (name == nullptr || signature == nullptr) return nullptr;
     const char* n = env->GetStringUTFChars(name, nullptr);
     const char* s = n == nullptr ? nullptr : env->GetStringUTFChars(signature, nullptr);
     void* member = nullptr;
     if (s != nullptr) {
         const bool isStatic = (flags & kStaticTracePoint) != 0;
-        if (flags & kFieldTracePoint) {
+        const bool field = (flags & kFieldTracePoint) != 0;
+        if (reflected && CanListMembers()) {
+            member = MemberWithoutInitialising(env, clazz, n, s, field, isStatic);
+        } else if (field) {
             member = isStatic ? static_cast<void*>(env->GetStaticFieldID(clazz, n, s))
                               : static_cast<void*>(env->GetFieldID(clazz, n, s));
         } else {
@@ -214,13 +299,15 @@ void EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePoi
                      int32_t* count) {
     int32_t flags = env->GetIntField(element, ids[kFlags]);
     jobject object = env->GetObjectField(element, ids[kObject]);
+    jobject reflectionItem = env->GetObjectField(element, ids[kReflectionItem]);
     auto className = static_cast<jstring>(env->GetObjectField(element, ids[kClass]));
     auto name = static_cast<jstring>(env->GetObjectField(element, ids[kName]));
     auto signature = static_cast<jstring>(env->GetObjectField(element, ids[kSignature]));
 
-    jclass clazz = ResolveClass(env, object, className);
+    bool reflected = false;
+    jclass clazz = ResolveClass(env, object, reflectionItem, className, &reflected);
     flags &= ~kArmedTracePoint;
-    void* member = clazz == nullptr ? nullptr : ResolveMember(env, clazz, name, signature, flags);
+    void* member = clazz == nullptr ? nullptr : ResolveMember(env, clazz, name, signature, flags, reflected);
     if (member != nullptr) {
         const int32_t asked = (flags & kFieldTracePoint) ? 0 : flags & (kArgumentsTracePoint | kExitTracePoint);
         if (ArmsThroughDebugger()) Arm(clazz, member, flags);
@@ -244,27 +331,17 @@ void EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePoi
     }
     env->SetIntField(element, ids[kFlags], flags);
 
-    for (jobject local : {static_cast<jobject>(clazz), object, static_cast<jobject>(className),
+    for (jobject local : {static_cast<jobject>(clazz), object, reflectionItem, static_cast<jobject>(className),
                           static_cast<jobject>(name), static_cast<jobject>(signature)}) {
         if (local != nullptr) env->DeleteLocalRef(local);
     }
 }
 
-// Steps 4 to 6: builds the new table from the list array and installs it.
-void BuildTable(JNIEnv* env, jobjectArray list) {
-    const jsize n = list == nullptr ? 0 : env->GetArrayLength(list);
-    if (n == 0) return;  // an empty list leaves the table empty: tracing is off
-    const size_t bytes = sizeof(TracePointEntry) * static_cast<size_t>(n);
-    auto* entries = static_cast<TracePointEntry*>(MemAlloc(bytes));
-    if (entries == nullptr) {
-        ErrorOut("ERROR: VexoDll failed to allocate %d bytes\n", static_cast<int>(bytes));
-        return;
-    }
-    std::memset(static_cast<void*>(entries), 0, bytes);
-
+// Resolves, arms and enters the elements of `list` into `entries` from `*count` on (room for
+// every element). False when the trace point class's fields cannot be found.
+bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries, int32_t* count) {
     jfieldID ids[kFieldCount];
     bool haveIds = false;
-    int32_t count = 0;
     for (jsize i = 0; i < n; ++i) {
         jobject element = env->GetObjectArrayElement(list, i);
         if (element == nullptr) continue;
@@ -273,21 +350,61 @@ void BuildTable(JNIEnv* env, jobjectArray list) {
                                          "ERROR: VexoDll failed to access fields in TracePoint\n");
             if (!haveIds) {
                 env->DeleteLocalRef(element);
-                MemFree(entries);
-                return;
+                return false;
             }
         }
-        EnterTracePoint(env, element, ids, entries, &count);
+        EnterTracePoint(env, element, ids, entries, count);
         env->DeleteLocalRef(element);
     }
+    return true;
+}
 
+TracePointEntry* AllocateEntries(size_t n) {
+    const size_t bytes = sizeof(TracePointEntry) * n;
+    auto* entries = static_cast<TracePointEntry*>(MemAlloc(bytes));
+    if (entries == nullptr) {
+        ErrorOut("ERROR: VexoDll failed to allocate %d bytes\n", static_cast<int>(bytes));
+        return nullptr;
+    }
+    std::memset(static_cast<void*>(entries), 0, bytes);
+    return entries;
+}
+
+// Installs `entries` as the table with a fresh index; returns the table it replaced (its index
+// freed), for the caller to dispose of.
+TracePointTable Install(TracePointEntry* entries, int32_t count) {
     TracePointIndex index;
     BuildTracePointIndex(entries, count, &index);  // without memory, lookups scan the table
     EnterLock(&g_agent.recordingLock);
+    const TracePointTable replaced = g_tracePoints;
+    FreeTracePointIndex(&g_tracePointIndex);
     g_tracePoints.count = count;
     g_tracePoints.entries = entries;
     g_tracePointIndex = index;
     LeaveLock(&g_agent.recordingLock);
+    return replaced;
+}
+
+// Steps 4 to 6: builds the new table from the list array and installs it.
+void BuildTable(JNIEnv* env, jobjectArray list) {
+    const jsize n = list == nullptr ? 0 : env->GetArrayLength(list);
+    if (n == 0) return;  // an empty list leaves the table empty: tracing is off
+    TracePointEntry* entries = AllocateEntries(static_cast<size_t>(n));
+    if (entries == nullptr) return;
+    int32_t count = 0;
+    if (!EnterList(env, list, n, entries, &count)) {
+        MemFree(entries);
+        return;
+    }
+    Install(entries, count);
+}
+
+// Activations and additions replace the table one at a time.
+OsLock* ReplacingLock() {
+    static OsLock lock;
+    static const bool ready = OsLockInit(&lock);
+    (void)ready;
+    return &lock;
 }
 }  // namespace
 
@@ -298,10 +415,35 @@ void ActivateTracePoints(JNIEnv* env, jobject list) {
         return;
     }
     auto array = static_cast<jobjectArray>(env->GetObjectField(list, ids[0]));
+    OsLockEnter(ReplacingLock());
     StoreRelaxed(g_recording.recordingLimit, static_cast<int32_t>(env->GetIntField(list, ids[1])));
     DisarmTable(env);
     BuildTable(env, array);
+    OsLockLeave(ReplacingLock());
     if (array != nullptr) env->DeleteLocalRef(array);
+}
+
+void AddTracePoints(JNIEnv* env, jobjectArray points) {
+    const jsize n = points == nullptr ? 0 : env->GetArrayLength(points);
+    if (n == 0) return;
+    OsLockEnter(ReplacingLock());
+    EnterLock(&g_agent.recordingLock);
+    const int32_t kept = g_tracePoints.count;
+    LeaveLock(&g_agent.recordingLock);
+    TracePointEntry* entries = AllocateEntries(static_cast<size_t>(kept) + static_cast<size_t>(n));
+    if (entries != nullptr) {
+        // The table changes only under this lock, so the kept entries can be copied unlocked; the
+        // new table takes over their references.
+        if (kept > 0) std::memcpy(static_cast<void*>(entries), g_tracePoints.entries, sizeof(TracePointEntry) * static_cast<size_t>(kept));
+        int32_t count = kept;
+        if (EnterList(env, points, n, entries, &count)) {
+            // No record points into a table: the replaced array goes at once.
+            MemFree(Install(entries, count).entries);
+        } else {
+            MemFree(entries);
+        }
+    }
+    OsLockLeave(ReplacingLock());
 }
 
 namespace {

@@ -28,6 +28,11 @@ extern TracePointTable g_tracePoints;
 // arms the new trace points and writes the armed bit back into each; sets the recording limit.
 void ActivateTracePoints(JNIEnv* env, jobject list);
 
+// Adds the TracePoint objects of `points` to the armed table, behind the entries it holds
+// (which stay armed, with their references), as an activation would have entered them; writes
+// the armed bit back into each. The recording limit stays as it is.
+void AddTracePoints(JNIEnv* env, jobjectArray points);
+
 // The first entry for `memberId`, or null. Called with the recording lock held.
 // The first entry for the member `memberId` names; for a field event whose declaring class
 // `fieldClass` is known, the first entry of that very field.

@@ -231,18 +231,35 @@ refused() {
     [ $status -eq 2 ] || fail "exit status $status for: $*"
     clean
     grep -qF -- "vexo-trace: $expected" "$out" || fail "no message '$expected' for: $*"
+    grep -q '^alice has' "$out" && fail "the program ran after: $*"
+}
+# A trace point whose class never loads, or that names no member of its class, waits or is said
+# in the summary: the program runs as itself.
+said() {
+    expected=$1; shift
+    "$tracer" "$@" > "$out" 2>&1; status=$?
+    cat "$out"
+    [ $status -eq 0 ] || fail "exit status $status for: $*"
+    clean
+    has '^alice has 225, bob has 179$'
+    grep -qxF -- "$expected" "$out" || fail "no line '$expected' for: $*"
 }
 echo "=== mistakes"
-refused "unknown class demo.Acount" --method demo.Acount.deposit -- -cp "$demo" demo.Main
-refused "demo.Account has no method depositt" --method demo.Account.depositt -- -cp "$demo" demo.Main
-refused "demo.Account has no method deposit(I)V (it has deposit(J)V)" --method 'demo.Account.deposit(I)V' -- -cp "$demo" demo.Main
-refused "demo.Account has no field cash" --field demo.Account.cash -- -cp "$demo" demo.Main
+said "never matched: demo.Acount.deposit (no class it names was loaded)" --method demo.Acount.deposit -- -cp "$demo" demo.Main
+said "not armed: demo.Account.depositt: demo.Account has no method depositt" --method demo.Account.depositt -- -cp "$demo" demo.Main
+said "not armed: demo.Account.deposit(I)V: demo.Account has no method deposit(I)V (it has deposit(J)V)" \
+    --method 'demo.Account.deposit(I)V' -- -cp "$demo" demo.Main
+said "not armed: demo.Account.cash: demo.Account has no field cash" --field demo.Account.cash -- -cp "$demo" demo.Main
 refused "bad trace point 'deposit'" --method deposit -- -cp "$demo" demo.Main
 refused "--limit needs a whole number" --limit many --method demo.Account.deposit -- -cp "$demo" demo.Main
 refused "no main class given" --method demo.Account.deposit -- -cp "$demo"
-refused "main class demo.Nothing not found" --method demo.Account.deposit -- -cp "$demo" demo.Nothing
 refused "field trace points need debug mode" --profiler --field demo.Account.balance -- -cp "$demo" demo.Main
 refused "bad trace point 'demo.Account.withdraw@results'" --method 'demo.Account.withdraw@results' -- -cp "$demo" demo.Main
+refused "unknown option '--mehtod'" --mehtod demo.Account.deposit -- -cp "$demo" demo.Main
+# The program's own main class is the VM's to find.
+"$tracer" --method demo.Account.deposit -- -cp "$demo" demo.Nothing > "$out" 2>&1; status=$?
+[ $status -eq 1 ] || fail "exit status $status for a main class that is missing"
+has 'Could not find or load main class demo\.Nothing'
 
 [ $failures -eq 0 ] && echo "vexo-trace: all checks passed"
 [ $failures -eq 0 ]

@@ -4,9 +4,9 @@ import com.vexo.TraceMethodEvent;
 import com.vexo.TraceMethodExitEvent;
 import java.io.PrintStream;
 import java.util.ArrayList;
-import java.util.IdentityHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.concurrent.ConcurrentHashMap;
 import java.util.function.Function;
 
 /**
@@ -22,10 +22,12 @@ final class EventPrinter implements TraceSession.Listener {
     private final PrintStream out;
     private final boolean json;
     private final EventFormatter.Columns columns;
-    private final Map<Target, long[]> counts = new IdentityHashMap<>();
+    // Targets come as their classes load, on the program's threads: no lock is taken for them.
+    private final Map<Target, long[]> counts = new ConcurrentHashMap<>();
     private final CallStacks calls = new CallStacks();
     private boolean exitsSeen;
     private boolean overflow;
+    private boolean closed;
 
     /** {@code targetOf} finds an event's target (null for events of no target, such as the end mark). */
     EventPrinter(Function<TraceMethodEvent, Target> targetOf, List<Target> targets, PrintStream out, boolean json,
@@ -34,18 +36,24 @@ final class EventPrinter implements TraceSession.Listener {
         this.out = out;
         this.json = json;
         this.columns = columns;
-        for (Target t : targets) counts.put(t, new long[5]);
+        for (Target t : targets) add(t);
+    }
+
+    /** Counts a target's events from now on. */
+    void add(Target t) {
+        counts.putIfAbsent(t, new long[5]);
     }
 
     @Override
     public synchronized void onEvents(TraceMethodEvent[] events, boolean overflowed) {
+        if (closed) return;
         if (overflowed) overflow = true;
         StringBuilder lines = new StringBuilder();
         List<TraceMethodEvent> abandoned = new ArrayList<>();
         for (TraceMethodEvent e : events) {
             Target t = targetOf.apply(e);
             if (t == null) continue;
-            long[] c = counts.get(t);
+            long[] c = counts.computeIfAbsent(t, k -> new long[5]);
             c[EVENTS]++;
             if (e instanceof TraceMethodExitEvent) {
                 TraceMethodExitEvent exit = (TraceMethodExitEvent) e;
@@ -74,6 +82,11 @@ final class EventPrinter implements TraceSession.Listener {
         lines.append('\n');
     }
 
+    /** Takes no more events: what arrives after the summary is not printed. */
+    synchronized void close() {
+        closed = true;
+    }
+
     /** Prints the entries whose exits never came (the trace stopped first) as entry lines. */
     synchronized void printWaiting() {
         StringBuilder lines = new StringBuilder();
@@ -84,7 +97,7 @@ final class EventPrinter implements TraceSession.Listener {
 
     /** A copy of a trace point's counts, indexed by {@link #EVENTS} and the others. */
     synchronized long[] counts(Target t) {
-        return counts.get(t).clone();
+        return counts.computeIfAbsent(t, k -> new long[5]).clone();
     }
 
     /** Whether any exit arrived: the agent records exits, so the call statistics mean something. */

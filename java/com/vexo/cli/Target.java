@@ -9,8 +9,14 @@ public final class Target {
     public final TracePoints.TracePoint point;
 
     Target(String label, int flags, String className, String member, String signature) {
+        this(label, flags, className, member, signature, null);
+    }
+
+    /** With {@code type} the class itself, which the agent takes as it is (from any loader, never initialised). */
+    Target(String label, int flags, String className, String member, String signature, Class<?> type) {
         this.label = label;
         point = new TracePoints.TracePoint();
+        point.m_ReflectionItem = type;
         point.m_iFlags = flags;
         point.m_strClass = className;
         point.m_strMethodOrFieldName = member;

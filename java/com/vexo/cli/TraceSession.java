@@ -8,6 +8,8 @@ import com.vexo.TraceMethodEvent;
 import com.vexo.TracePoints;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Map;
+import java.util.concurrent.ConcurrentHashMap;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 
@@ -30,7 +32,10 @@ public final class TraceSession {
 
     private final Object lock = new Object();
     private final InitializeInfo info;
-    private List<Target> targets = new ArrayList<>();
+    // By trace point (identity: a trace point has no equality of its own); the session adds to it
+    // from the threads that load classes, so it takes no lock.
+    private final Map<TracePoints.TracePoint, Target> targets = new ConcurrentHashMap<>();
+    private boolean ownThreads;
     private CountDownLatch endMarkSeen = new CountDownLatch(0);
     private Thread consumer;
 
@@ -114,9 +119,27 @@ public final class TraceSession {
      */
     public void activate(List<Target> list, int limit) {
         synchronized (lock) {
-            targets = new ArrayList<>(list);
+            targets.clear();
+            for (Target t : list) targets.put(t.point, t);
             arm(list, limit);
         }
+    }
+
+    /**
+     * Adds targets to the armed ones, leaving those armed as they are (the in-VM session's own
+     * call to the agent). Afterwards each target tells whether it was armed.
+     */
+    void add(List<Target> list) {
+        if (list.isEmpty()) return;
+        for (Target t : list) targets.put(t.point, t);
+        TracePoints.TracePoint[] points = new TracePoints.TracePoint[list.size()];
+        for (int i = 0; i < points.length; i++) points[i] = list.get(i).point;
+        AgentNatives.add(points);
+    }
+
+    /** The session's threads (the consumer, the one that drains) are its own: the agent records nothing they do. */
+    void ownThreads() {
+        ownThreads = true;
     }
 
     /** Hands {@code list} and the end mark to the agent. Under the lock. */
@@ -136,12 +159,8 @@ public final class TraceSession {
 
     /** The target an event belongs to, or null for the end mark. */
     public Target targetOf(TraceMethodEvent event) {
-        synchronized (lock) {
-            for (Target t : targets) {
-                if (t.point == event.m_TracePoint) return t;
-            }
-            return null;
-        }
+        TracePoints.TracePoint p = event.m_TracePoint;
+        return p == null ? null : targets.get(p);
     }
 
     /** Starts the consumer thread (a daemon): it waits for deliveries and hands them over. */
@@ -152,6 +171,7 @@ public final class TraceSession {
     }
 
     private void consume(Listener listener) {
+        if (ownThreads) AgentNatives.ownThread(true);
         while (true) {
             RecordedData data = new RecordedData();
             NativeApi.nativeGetRecordedData(data);
@@ -184,12 +204,18 @@ public final class TraceSession {
     public boolean drain(long timeoutMillis) throws InterruptedException {
         CountDownLatch seen;
         synchronized (lock) {
-            arm(new ArrayList<>(), Integer.MAX_VALUE);  // the targets stay known for late events
+            // The targets stay known for late events. The in-VM session leaves everything armed
+            // (the VM is ending; disarming thousands of methods would only delay it) and stops
+            // printing after the mark instead.
+            if (!ownThreads) arm(new ArrayList<>(), Integer.MAX_VALUE);
             endMarkSeen = seen = new CountDownLatch(1);
         }
         // The limit may have been reached: count the mark's record afresh.
         NativeApi.nativeOnResetEventList();
+        // The end mark's hit must be recorded, on whichever thread drains.
+        if (ownThreads) AgentNatives.ownThread(false);
         endMark();
+        if (ownThreads) AgentNatives.ownThread(true);
         return seen.await(timeoutMillis, TimeUnit.MILLISECONDS);
     }
 

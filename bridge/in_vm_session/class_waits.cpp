@@ -1,0 +1,129 @@
+#include "bridge/in_vm_session/class_waits.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "bridge/jvmpi_bridge.h"
+#include "bridge/session.h"
+#include "platform/os.h"
+#include "trace/own_work.h"
+
+namespace {
+struct Waits {
+    OsLock lock;
+    std::vector<std::string> prefixes;  // internal names: "demo/Account", "org/h2/"
+    std::vector<jclass> supertypes;     // global references
+    jclass sessionClass = nullptr;
+    jmethodID handler = nullptr;
+};
+
+Waits& TheWaits() {
+    static Waits waits;
+    static const bool ready = OsLockInit(&waits.lock);
+    (void)ready;
+    return waits;
+}
+
+std::atomic<bool> g_active{false};
+
+// Set while this thread runs the session's handler; classes that prepare meanwhile wait in
+// line and are handed over when it returns.
+thread_local bool t_handling = false;
+thread_local std::vector<jclass> t_queued;
+
+void UpdateActive(const Waits& w) {
+    g_active.store(w.handler != nullptr && (!w.prefixes.empty() || !w.supertypes.empty()),
+                   std::memory_order_release);
+    UpdateClassPrepare();
+}
+
+bool Passes(JNIEnv* env, jclass klass) {
+    char* signature = nullptr;
+    if (g_bridge.jvmti->GetClassSignature(klass, &signature, nullptr) != JVMTI_ERROR_NONE) return false;
+    // "Lorg/h2/Driver;" names the class org/h2/Driver; the tracer's own classes never pass.
+    const char* name = signature + 1;
+    bool passes = false;
+    if (signature[0] == 'L' && std::strncmp(name, "com/vexo/", 9) != 0) {
+        Waits& w = TheWaits();
+        OsLockEnter(&w.lock);
+        for (const std::string& p : w.prefixes) {
+            if (std::strncmp(name, p.c_str(), p.size()) == 0) {
+                passes = true;
+                break;
+            }
+        }
+        for (size_t i = 0; !passes && i < w.supertypes.size(); ++i) {
+            passes = env->IsAssignableFrom(klass, w.supertypes[i]) == JNI_TRUE;
+        }
+        OsLockLeave(&w.lock);
+    }
+    g_bridge.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    return passes;
+}
+
+void Hand(JNIEnv* env, jclass klass) {
+    const Waits& w = TheWaits();
+    env->CallStaticVoidMethod(w.sessionClass, w.handler, klass);
+    if (env->ExceptionCheck()) env->ExceptionClear();  // the session reports its own failures
+}
+}  // namespace
+
+void SetPreparedHandler(JNIEnv* env, jclass sessionClass, jmethodID handler) {
+    Waits& w = TheWaits();
+    OsLockEnter(&w.lock);
+    w.sessionClass = static_cast<jclass>(env->NewGlobalRef(sessionClass));
+    w.handler = handler;
+    OsLockLeave(&w.lock);
+}
+
+void SetWaitedPrefixes(const std::vector<std::string>& prefixes) {
+    Waits& w = TheWaits();
+    OsLockEnter(&w.lock);
+    w.prefixes.clear();
+    for (std::string p : prefixes) {
+        for (char& c : p) {
+            if (c == '.') c = '/';
+        }
+        w.prefixes.push_back(p);
+    }
+    UpdateActive(w);
+    OsLockLeave(&w.lock);
+}
+
+void AddWaitedSupertype(JNIEnv* env, jclass type) {
+    Waits& w = TheWaits();
+    OsLockEnter(&w.lock);
+    bool known = false;
+    for (jclass t : w.supertypes) known = known || env->IsSameObject(t, type);
+    if (!known) w.supertypes.push_back(static_cast<jclass>(env->NewGlobalRef(type)));
+    UpdateActive(w);
+    OsLockLeave(&w.lock);
+}
+
+bool ClassWaitsActive() { return g_active.load(std::memory_order_acquire); }
+
+void ClassWaitsOnClassPrepare(JNIEnv* env, jclass klass) {
+    if (!ClassWaitsActive() || env == nullptr || !Passes(env, klass)) return;
+    if (t_handling) {
+        t_queued.push_back(static_cast<jclass>(env->NewGlobalRef(klass)));
+        return;
+    }
+    // The program's pending exception, if any, waits until the session is done.
+    jthrowable pending = env->ExceptionOccurred();
+    if (pending != nullptr) env->ExceptionClear();
+    t_handling = true;
+    BeginOwnWork();
+    Hand(env, klass);
+    while (!t_queued.empty()) {
+        jclass next = t_queued.back();
+        t_queued.pop_back();
+        Hand(env, next);
+        env->DeleteGlobalRef(next);
+    }
+    EndOwnWork();
+    t_handling = false;
+    if (pending != nullptr) {
+        env->Throw(pending);
+        env->DeleteLocalRef(pending);
+    }
+}

@@ -1,0 +1,78 @@
+#include "bridge/in_vm_session/session_start.h"
+
+#include <cstdio>
+#include <string>
+
+#include "agent/error_out.h"
+#include "bridge/in_vm_session/agent_options.h"
+#include "bridge/in_vm_session/class_waits.h"
+#include "bridge/in_vm_session/session_natives.h"
+#include "platform/os.h"
+#include "trace/own_work.h"
+
+namespace {
+std::string g_options;  // the option string, for the session's Java side
+bool g_waiting = false;
+
+bool Exists(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    std::fclose(f);
+    return true;
+}
+
+// The tracer's jar: named by the option jar=, else beside the library (as the build lays it
+// out, java/vexo.jar, or next to it).
+std::string TracerJar(const char* options) {
+    std::string jar = OptionValue(options, "jar");
+    if (!jar.empty()) return jar;
+    char path[4096];
+    if (OsLibraryPath(path, sizeof path) == 0) return "";
+    std::string dir(path);
+    const size_t slash = dir.find_last_of("/\\");
+    dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+    for (const char* relative : {"/java/vexo.jar", "/vexo.jar"}) {
+        if (Exists(dir + relative)) return dir + relative;
+    }
+    return "";
+}
+}  // namespace
+
+void InVmSessionOnLoad(jvmtiEnv* jvmti, const char* options) {
+    if (!AsksForSession(options)) return;
+    const std::string jar = TracerJar(options);
+    if (jar.empty() || !Exists(jar)) {
+        ErrorOut("Vexo: the tracer's classes (vexo.jar) were not found%s%s; name them with jar=PATH. "
+                 "The program runs untraced\n", jar.empty() ? "" : " at ", jar.c_str());
+        return;
+    }
+    if (jvmti->AddToBootstrapClassLoaderSearch(jar.c_str()) != JVMTI_ERROR_NONE) {
+        ErrorOut("Vexo: the VM refused %s on its boot class path. The program runs untraced\n", jar.c_str());
+        return;
+    }
+    g_options = options;
+    g_waiting = jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_VM_INIT, nullptr) == JVMTI_ERROR_NONE;
+}
+
+void JNICALL InVmSessionOnVmInit(jvmtiEnv* jvmti, JNIEnv* env, jthread) {
+    if (!g_waiting) return;
+    g_waiting = false;
+    jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_VM_INIT, nullptr);
+    BeginOwnWork();
+    jclass session = env->FindClass("com/vexo/cli/AgentMain");
+    jmethodID start = session == nullptr ? nullptr : env->GetStaticMethodID(session, "start", "(Ljava/lang/String;)V");
+    jmethodID prepared =
+        start == nullptr ? nullptr : env->GetStaticMethodID(session, "prepared", "(Ljava/lang/Class;)V");
+    if (prepared == nullptr || !RegisterSessionNatives(env)) {
+        if (env->ExceptionCheck()) env->ExceptionClear();
+        ErrorOut("Vexo: the tracer's classes do not fit this agent. The program runs untraced\n");
+    } else {
+        SetPreparedHandler(env, session, prepared);
+        jstring options = env->NewStringUTF(g_options.c_str());
+        if (options != nullptr) env->CallStaticVoidMethod(session, start, options);
+        if (env->ExceptionCheck()) env->ExceptionClear();  // the session says what went wrong itself
+        if (options != nullptr) env->DeleteLocalRef(options);
+    }
+    if (session != nullptr) env->DeleteLocalRef(session);
+    EndOwnWork();
+}

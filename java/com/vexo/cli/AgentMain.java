@@ -1,0 +1,162 @@
+package com.vexo.cli;
+
+import java.io.FileOutputStream;
+import java.io.IOException;
+import java.io.PrintStream;
+import java.nio.charset.Charset;
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.List;
+import java.util.Set;
+import java.util.WeakHashMap;
+
+/**
+ * The tracer inside the program: started by the agent when the VM has started, before the
+ * program's main class loads, with the agent's option string. It arms the trace points in the
+ * classes loaded so far and, as the agent hands them over, in every class that loads later, in
+ * any class loader, before any of its code runs; it prints every recorded event and, at exit,
+ * a summary. Its threads are daemons and its own work is never recorded.
+ */
+public final class AgentMain {
+    /** The most trace points one session arms; a pattern that would arm more is refused. */
+    static final int MAX_TRACE_POINTS = 20_000;
+
+    private static volatile AgentMain current;
+
+    private final AgentOptions options;
+    private final TraceSession session;
+    private final PrintStream out;
+    private final EventPrinter printer;
+    private final ClassArming arming;
+    private volatile boolean closing;
+    // Classes already offered (a class may come both from the start's scan and from the agent).
+    private final Set<Class<?>> offered = Collections.synchronizedSet(Collections.newSetFromMap(new WeakHashMap<>()));
+
+    private AgentMain(AgentOptions options, TraceSession session, PrintStream out, EventPrinter printer) {
+        this.options = options;
+        this.session = session;
+        this.out = out;
+        this.printer = printer;
+        arming = new ClassArming(options.specs, options.requested, MAX_TRACE_POINTS);
+    }
+
+    /** Called by the agent, once, on the thread that starts the VM. Never throws. */
+    public static void start(String optionString) {
+        try {
+            AgentOptions options = AgentOptions.parse(optionString);
+            current = open(options);
+            current.begin();
+        } catch (TraceSetupException e) {
+            refuse(e.getMessage(), optionString);
+        } catch (Throwable e) {
+            refuse("the session could not start: " + e, optionString);
+        }
+    }
+
+    private static void refuse(String message, String optionString) {
+        System.err.println("vexo-trace: " + message);
+        System.err.flush();
+        boolean strict = optionString != null && ("," + optionString + ",").contains(",strict,");
+        if (strict) Runtime.getRuntime().halt(2);
+    }
+
+    /** Called by the agent on the thread that prepares a class it may want, before the class's code runs. */
+    public static void prepared(Class<?> c) {
+        AgentMain m = current;
+        if (m == null || m.closing) return;
+        try {
+            m.offer(c);
+        } catch (Throwable e) {
+            m.note("the session failed on " + c.getName() + ": " + e);
+        }
+    }
+
+    private static AgentMain open(AgentOptions options) throws TraceSetupException {
+        TraceSession session = TraceSession.open();
+        if (options.profiler ? !session.inProfilerMode() : !session.canTrace()) {
+            throw new TraceSetupException(options.profiler
+                    ? "profiler mode needs the agent's word nojvmdi beside profiler"
+                    : "the agent cannot arm trace points in this VM");
+        }
+        PrintStream out = System.err;
+        if (options.output != null) {
+            try {
+                out = new PrintStream(new FileOutputStream(options.output), true, "UTF-8");
+            } catch (IOException e) {
+                throw new TraceSetupException("cannot write " + options.output + ": " + e.getMessage());
+            }
+        } else if (options.stdout) {
+            out = System.out;
+        }
+        String micros = options.output != null || canWriteMicroSign(out == System.out) ? "\u00b5s" : "us";
+        EventPrinter printer = new EventPrinter(session::targetOf, new ArrayList<>(), out, options.json,
+                new EventFormatter.Columns(options.threads, options.times, System.nanoTime(), micros));
+        return new AgentMain(options, session, out, printer);
+    }
+
+    private void begin() {
+        session.ownThreads();
+        session.startConsumer(printer);
+        session.activate(new ArrayList<>(), options.limit);
+        Thread summary = new Thread(this::finish, "vexo-summary");
+        Runtime.getRuntime().addShutdownHook(summary);
+        // First the agent waits, then the loaded classes are scanned: a class that loads in
+        // between comes both ways, and is armed once.
+        AgentNatives.waitFor(arming.prefixes());
+        Class<?>[] loaded = AgentNatives.loadedClasses();
+        if (loaded == null) loaded = new Class<?>[0];
+        for (Class<?> c : loaded) {
+            if (arming.isSupertype(c)) registerSupertype(c);
+        }
+        for (Class<?> c : loaded) offer(c);
+    }
+
+    private void registerSupertype(Class<?> c) {
+        if (arming.addSupertype(c)) AgentNatives.waitForSubtypes(c);
+    }
+
+    private void offer(Class<?> c) {
+        if (c.isArray() || c.isPrimitive() || c.getName().startsWith("com.vexo.")) return;
+        if (!offered.add(c)) return;
+        if (arming.isSupertype(c)) registerSupertype(c);
+        List<Target> found = arming.targetsOf(c);
+        if (found.isEmpty()) return;
+        for (Target t : found) printer.add(t);
+        session.add(found);
+        arming.armed(found);
+    }
+
+    private void note(String message) {
+        arming.note(message);
+    }
+
+    /** At exit: everything recorded before it is printed, then the summary. */
+    private void finish() {
+        closing = true;
+        AgentNatives.ownThread(true);
+        boolean complete;
+        try {
+            complete = session.drain(10_000);
+        } catch (InterruptedException e) {
+            complete = false;
+        }
+        printer.printWaiting();
+        printer.close();
+        List<Target> targets = arming.targets();
+        if (!options.specs.isEmpty()) out.print(Summary.of(targets, printer, arming, options, complete));
+        if (options.classes) out.print(Summary.classListing(session, options.json));
+        out.flush();
+    }
+
+    /** Whether the stream's encoding has the micro sign (else durations say "us"). */
+    private static boolean canWriteMicroSign(boolean stdout) {
+        String name = System.getProperty(stdout ? "stdout.encoding" : "stderr.encoding",
+                System.getProperty(stdout ? "sun.stdout.encoding" : "sun.stderr.encoding"));
+        try {
+            Charset cs = name != null ? Charset.forName(name) : Charset.defaultCharset();
+            return cs.newEncoder().canEncode('\u00b5');
+        } catch (RuntimeException e) {
+            return false;
+        }
+    }
+}

@@ -1,0 +1,26 @@
+package com.vexo.cli;
+
+import com.vexo.TracePoints;
+
+/** What the in-VM session asks of the agent beyond the interface every user interface has; bound by the agent. */
+final class AgentNatives {
+    private AgentNatives() {}
+
+    /** Every loaded and linked class (no arrays). */
+    static native Class<?>[] loadedClasses();
+
+    /** "M modifiers name descriptor" per declared method, "F ..." per declared field; nothing loaded or initialised. */
+    static native String[] members(Class<?> c);
+
+    /** Adds trace points to the armed ones (their classes in m_ReflectionItem); writes their armed bits. */
+    static native void add(TracePoints.TracePoint[] points);
+
+    /** The agent hands over each class that prepares and whose name starts with one of these. */
+    static native void waitFor(String[] prefixes);
+
+    /** ... and each class that extends or implements this one. */
+    static native void waitForSubtypes(Class<?> type);
+
+    /** Marks the calling thread as the session's own: nothing it does is recorded. */
+    static native void ownThread(boolean own);
+}

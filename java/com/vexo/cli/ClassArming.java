@@ -1,0 +1,284 @@
+package com.vexo.cli;
+
+import com.vexo.TracePoints;
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.Comparator;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.Set;
+import java.util.WeakHashMap;
+import java.util.concurrent.ConcurrentHashMap;
+import java.util.concurrent.CopyOnWriteArrayList;
+import java.util.concurrent.atomic.AtomicInteger;
+
+/**
+ * Which targets the trace points name in a class, from the members the VM lists (no class is
+ * loaded or initialised to find them), and what became of each trace point: the targets armed,
+ * the trace points no class matched, those that matched but could not be armed, and why.
+ * Called on whichever thread loads a class, so it shares its state without locks.
+ */
+final class ClassArming {
+    private static final int ACC_STATIC = 0x0008, ACC_BRIDGE = 0x0040, ACC_NATIVE = 0x0100, ACC_ABSTRACT = 0x0400;
+
+    private final List<PointSpec> specs;
+    private final int requested;
+    private final int max;
+    private final AtomicInteger armedCount = new AtomicInteger();
+    private final Map<String, List<Class<?>>> supertypes = new ConcurrentHashMap<>();
+    private final List<Target> targets = new CopyOnWriteArrayList<>();
+    private final Map<Target, Integer> specOf = new ConcurrentHashMap<>();
+    private final Set<PointSpec> matched = ConcurrentHashMap.newKeySet();
+    private final Set<PointSpec> armedSpecs = ConcurrentHashMap.newKeySet();
+    private final Map<String, String> notArmed = Collections.synchronizedMap(new LinkedHashMap<>());
+    private final List<String> notes = new CopyOnWriteArrayList<>();
+    // The classes of one name in order of arming: the second and later get "{2}" and on in labels.
+    private final Map<Class<?>, Integer> namesake = Collections.synchronizedMap(new WeakHashMap<>());
+    private final Map<String, AtomicInteger> namesakes = new ConcurrentHashMap<>();
+
+    ClassArming(List<PointSpec> specs, int requested, int max) {
+        this.specs = specs;
+        this.requested = requested;
+        this.max = max;
+    }
+
+    /** The name starts the agent is to hand over classes for. */
+    String[] prefixes() {
+        List<String> list = new ArrayList<>();
+        for (PointSpec s : specs) list.add(s.subtypes ? s.className : s.namePrefix());
+        return list.toArray(new String[0]);
+    }
+
+    boolean isSupertype(Class<?> c) {
+        for (PointSpec s : specs) {
+            if (s.subtypes && s.className.equals(c.getName())) return true;
+        }
+        return false;
+    }
+
+    /** Remembers a class that subtype trace points name; false when it was known. */
+    boolean addSupertype(Class<?> c) {
+        List<Class<?>> known = supertypes.computeIfAbsent(c.getName(), k -> new CopyOnWriteArrayList<>());
+        if (known.contains(c)) return false;
+        known.add(c);
+        return true;
+    }
+
+    /** The new targets the trace points name in {@code c}, with their classes set. */
+    List<Target> targetsOf(Class<?> c) {
+        List<Target> found = new ArrayList<>();
+        Members members = null;
+        for (int i = 0; i < specs.size(); i++) {
+            PointSpec s = specs.get(i);
+            if (!(s.subtypes ? isSubtype(c, s.className) : s.namesClass(c.getName()))) continue;
+            matched.add(s);
+            if (members == null) members = new Members(c);
+            int before = found.size();
+            if (s.field) fields(s, c, members, found);
+            else methods(s, c, members, found);
+            for (int j = before; j < found.size(); j++) specOf.put(found.get(j), i);
+        }
+        if (armedCount.addAndGet(found.size()) > max) {
+            armedCount.addAndGet(-found.size());
+            note("the trace points would arm more than " + max + " members: " + c.getName() + " is left untraced");
+            return new ArrayList<>();
+        }
+        return found;
+    }
+
+    /** After the agent was handed {@code found}: the armed ones are kept, the others said. */
+    void armed(List<Target> found) {
+        for (Target t : found) {
+            if (t.isArmed()) {
+                targets.add(t);
+                armedSpecs.add(specs.get(specOf.get(t)));
+            } else {
+                notArmed.put(t.label, "the agent could not arm it");
+            }
+        }
+    }
+
+    void note(String message) {
+        notes.add(message);
+    }
+
+    /** The armed targets, in the order of the trace points that named them, then of arming. */
+    List<Target> targets() {
+        List<Target> list = new ArrayList<>(targets);
+        list.sort(Comparator.comparingInt(t -> specOf.get(t)));
+        return list;
+    }
+
+    /** The trace points that no loaded class matched. */
+    List<String> neverMatched() {
+        List<String> list = new ArrayList<>();
+        for (PointSpec s : specs) {
+            if (!matched.contains(s)) list.add(s.text);
+        }
+        return list;
+    }
+
+    /** What matched and was not armed, with the reason; then the session's notes. */
+    Map<String, String> notArmed() {
+        Map<String, String> all;
+        synchronized (notArmed) {
+            all = new LinkedHashMap<>(notArmed);
+        }
+        for (PointSpec s : specs) {
+            if (s.isPattern() || s.subtypes) {
+                if (matched.contains(s) && !armedSpecs.contains(s)) {
+                    all.putIfAbsent(s.text, "no class it names declares such a member with code to trace");
+                }
+            }
+        }
+        return all;
+    }
+
+    List<String> notes() {
+        return new ArrayList<>(notes);
+    }
+
+    private boolean isSubtype(Class<?> c, String typeName) {
+        List<Class<?>> types = supertypes.get(typeName);
+        if (types == null) return false;
+        for (Class<?> t : types) {
+            if (t.isAssignableFrom(c)) return true;
+        }
+        return false;
+    }
+
+    private String suffix(Class<?> c) {
+        Integer n;
+        synchronized (namesake) {
+            n = namesake.get(c);
+            if (n == null) {
+                n = namesakes.computeIfAbsent(c.getName(), k -> new AtomicInteger()).incrementAndGet();
+                namesake.put(c, n);
+            }
+        }
+        return n == 1 ? "" : "{" + n + "}";
+    }
+
+    private void methods(PointSpec s, Class<?> c, Members members, List<Target> found) {
+        List<Member> candidates = new ArrayList<>();
+        boolean exact = !s.memberIsPattern() && !s.subtypes;
+        if (exact) {
+            // Declared or inherited, nearest first, as the VM's lookup finds them.
+            addMethods(s, members, candidates, false);
+            if (!s.member.equals("<init>")) {
+                for (Class<?> k = c.getSuperclass(); k != null; k = k.getSuperclass()) addMethods(s, new Members(k), candidates, false);
+                for (Class<?> i : c.getInterfaces()) addMethods(s, new Members(i), candidates, true);
+            }
+        } else {
+            addMethods(s, members, candidates, false);
+        }
+        List<String> descriptors = new ArrayList<>();
+        String suffix = null;
+        for (Member m : candidates) {
+            if (s.descriptor != null && !s.descriptor.equals(m.descriptor)) continue;
+            if (descriptors.contains(m.name + m.descriptor)) continue;  // overridden nearer: the class's own is resolved
+            descriptors.add(m.name + m.descriptor);
+            if (suffix == null) suffix = suffix(c);
+            String label = c.getName() + "." + m.name + m.descriptor + suffix;
+            if ((m.modifiers & (ACC_ABSTRACT | ACC_NATIVE)) != 0) {
+                if (exact) notArmed.put(label, (m.modifiers & ACC_NATIVE) != 0 ? "a native method has no code to trace"
+                        : "an abstract method has no code to trace; name " + s.className + "+." + s.member
+                                + " to trace its implementations");
+                continue;
+            }
+            int flags = (m.modifiers & ACC_STATIC) != 0 ? TracePoints.STATIC : 0;
+            Target t = new Target(label, flags | s.requested, c.getName(), m.name, m.descriptor, c);
+            t.request(requested);
+            found.add(t);
+        }
+        if (exact && descriptors.isEmpty()) {
+            notArmed.put(s.text, c.getName() + " has no method " + s.member + (s.descriptor != null ? s.descriptor : "")
+                    + describe(candidates));
+        }
+    }
+
+    private static void addMethods(PointSpec s, Members members, List<Member> to, boolean defaultsOnly) {
+        for (Member m : members.list) {
+            if (m.field || (m.modifiers & ACC_BRIDGE) != 0 || !s.namesMember(m.name)) continue;
+            if (m.name.equals("<clinit>")) continue;
+            if (m.name.equals("<init>") && s.memberIsPattern() && !s.member.startsWith("<")) continue;
+            if (defaultsOnly && (m.modifiers & (ACC_ABSTRACT | ACC_STATIC)) != 0) continue;
+            to.add(m);
+        }
+    }
+
+    private static String describe(List<Member> candidates) {
+        StringBuilder b = new StringBuilder();
+        for (Member m : candidates) b.append(b.length() == 0 ? " (it has " : ", ").append(m.name).append(m.descriptor);
+        return b.length() == 0 ? "" : b.append(')').toString();
+    }
+
+    private void fields(PointSpec s, Class<?> c, Members members, List<Target> found) {
+        List<Member> candidates = new ArrayList<>();
+        if (s.memberIsPattern()) {
+            for (Member m : members.list) {
+                if (m.field && s.namesMember(m.name)) candidates.add(m);
+            }
+        } else {
+            search:
+            for (Class<?> k = c; k != null; k = k.getSuperclass()) {
+                for (Member m : (k == c ? members : new Members(k)).list) {
+                    if (m.field && m.name.equals(s.member)) {
+                        candidates.add(m);
+                        break search;
+                    }
+                }
+            }
+            if (candidates.isEmpty()) notArmed.put(s.text, c.getName() + " has no field " + s.member);
+        }
+        String suffix = candidates.isEmpty() ? "" : suffix(c);
+        for (Member m : candidates) {
+            int flags = TracePoints.FIELD | valueKind(m.descriptor);
+            if ((m.modifiers & ACC_STATIC) != 0) flags |= TracePoints.STATIC;
+            found.add(new Target(c.getName() + "." + m.name + suffix, flags, c.getName(), m.name, m.descriptor, c));
+        }
+    }
+
+    /** The value kind the agent records for a field of this descriptor. */
+    static int valueKind(String descriptor) {
+        switch (descriptor.charAt(0)) {
+            case 'I': return TracePoints.VALUE_INT;
+            case 'J': return TracePoints.VALUE_LONG;
+            case 'F': return TracePoints.VALUE_FLOAT;
+            case 'D': return TracePoints.VALUE_DOUBLE;
+            case 'S': return TracePoints.VALUE_SHORT;
+            case 'B': return TracePoints.VALUE_BYTE;
+            case 'Z': return TracePoints.VALUE_BOOLEAN;
+            case 'C': return TracePoints.VALUE_CHAR;
+            default: return TracePoints.VALUE_OBJECT;
+        }
+    }
+
+    /** A member as the VM lists it. */
+    private static final class Member {
+        final boolean field;
+        final int modifiers;
+        final String name;
+        final String descriptor;
+
+        Member(String line) {
+            String[] w = line.split(" ", 4);
+            field = w[0].equals("F");
+            modifiers = Integer.parseInt(w[1]);
+            name = w[2];
+            descriptor = w[3];
+        }
+    }
+
+    /** The members a class declares. */
+    private static final class Members {
+        final List<Member> list = new ArrayList<>();
+
+        Members(Class<?> c) {
+            String[] lines = AgentNatives.members(c);
+            if (lines == null) return;
+            for (String line : lines) list.add(new Member(line));
+        }
+    }
+}

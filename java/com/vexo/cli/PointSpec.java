@@ -1,0 +1,145 @@
+package com.vexo.cli;
+
+import com.vexo.TracePoints;
+import java.util.regex.Pattern;
+
+/**
+ * A trace point as the user wrote it, before any class is known: which classes it names and which
+ * of their members.
+ *
+ * <p>A method is {@code CLASS.NAME} (every overload of that name, declared in the class or
+ * inherited) or {@code CLASS.NAME(DESCRIPTOR)} with a JVM method descriptor such as {@code (J)V};
+ * constructors are named {@code <init>}. It may end in {@code @args}, {@code @exits} or
+ * {@code @args,exits} (or {@code @args+exits}, which an agent option string can hold). A field is
+ * {@code CLASS.NAME}. Classes are named with dots, nested classes with {@code $}.
+ *
+ * <p>Patterns: {@code *} in a class name stands for any run of characters within a package name
+ * segment, {@code **} for any run at all; {@code *} in a member name for any run. So
+ * {@code demo.Account.*} names every method (or field) declared in demo.Account, {@code demo.*.*}
+ * every class of the package demo, and {@code demo.**} every class of demo and its subpackages.
+ * {@code Type+.NAME} names the method in Type and in every subtype that declares it, so an
+ * interface method traces its implementations.
+ */
+final class PointSpec {
+    final String text;
+    final boolean field;
+    /** The class name, or for a subtype pattern the super type's name. */
+    final String className;
+    final boolean subtypes;
+    final String member;
+    /** The descriptor asked for, or null for every overload. */
+    final String descriptor;
+    /** What else the trace point asks for: {@link TracePoints#ARGUMENTS}, {@link TracePoints#EXIT}. */
+    final int requested;
+    private final Pattern classPattern;  // null: the name itself
+    private final Pattern memberPattern;  // null: the name itself
+
+    private PointSpec(String text, boolean field, String className, boolean subtypes, String member, String descriptor,
+            int requested) {
+        this.text = text;
+        this.field = field;
+        this.className = className;
+        this.subtypes = subtypes;
+        this.member = member;
+        this.descriptor = descriptor;
+        this.requested = requested;
+        classPattern = className.contains("*") ? Pattern.compile(glob(className, true)) : null;
+        memberPattern = member.contains("*") ? Pattern.compile(glob(member, false)) : null;
+    }
+
+    static PointSpec method(String text) throws TraceSetupException {
+        String expected = "CLASS.METHOD or CLASS.METHOD(DESCRIPTOR), e.g. demo.Account.deposit(J)V";
+        int at = text.indexOf('@');
+        int requested = at >= 0 ? requests(text, text.substring(at + 1)) : 0;
+        String path = at >= 0 ? text.substring(0, at) : text;
+        String descriptor = null;
+        int paren = path.indexOf('(');
+        if (paren >= 0) {
+            descriptor = path.substring(paren);
+            path = path.substring(0, paren);
+            if (!descriptor.matches("\\([^()]*\\)[^()]+")) throw bad(text, expected);
+        }
+        String[] parts = split(text, path, expected);
+        return new PointSpec(text, false, stripPlus(parts[0]), parts[0].endsWith("+"), parts[1], descriptor, requested);
+    }
+
+    static PointSpec field(String text) throws TraceSetupException {
+        String[] parts = split(text, text, "CLASS.FIELD, e.g. demo.Account.balance");
+        if (parts[0].endsWith("+")) throw bad(text, "CLASS.FIELD: subtypes (+) are for methods");
+        return new PointSpec(text, true, parts[0], false, parts[1], null, 0);
+    }
+
+    /** The trace point bits a method's {@code @} suffix asks for: {@code args}, {@code exits}. */
+    private static int requests(String text, String suffix) throws TraceSetupException {
+        int bits = 0;
+        for (String word : suffix.split("[,+]", -1)) {
+            switch (word) {
+                case "args": bits |= TracePoints.ARGUMENTS; break;
+                case "exit": case "exits": bits |= TracePoints.EXIT; break;
+                default: throw bad(text, "args, exits or args,exits after '@', e.g. demo.Account.withdraw@args,exits");
+            }
+        }
+        return bits;
+    }
+
+    /** CLASS and MEMBER; {@code pkg.**} alone is every member of every class under pkg. */
+    private static String[] split(String text, String path, String expected) throws TraceSetupException {
+        if (path.endsWith(".**") && path.length() > 3) return new String[] {path, "*"};
+        int dot = path.lastIndexOf('.');
+        if (dot <= 0 || dot == path.length() - 1 || path.contains("/") || path.contains(" ")) {
+            throw bad(text, expected);
+        }
+        String type = path.substring(0, dot);
+        if (type.endsWith("+") && type.substring(0, type.length() - 1).contains("*")) {
+            throw bad(text, "a class name without '*' before '+', e.g. java.lang.Runnable+.run");
+        }
+        return new String[] {type, path.substring(dot + 1)};
+    }
+
+    private static String stripPlus(String type) {
+        return type.endsWith("+") ? type.substring(0, type.length() - 1) : type;
+    }
+
+    private static TraceSetupException bad(String text, String expected) {
+        return new TraceSetupException("bad trace point '" + text + "': expected " + expected);
+    }
+
+    private static String glob(String pattern, boolean dotted) {
+        StringBuilder b = new StringBuilder();
+        for (int i = 0; i < pattern.length(); i++) {
+            char c = pattern.charAt(i);
+            if (c == '*' && dotted && i + 1 < pattern.length() && pattern.charAt(i + 1) == '*') {
+                b.append(".*");
+                i++;
+            } else if (c == '*') {
+                b.append(dotted ? "[^.]*" : ".*");
+            } else {
+                b.append(Pattern.quote(String.valueOf(c)));
+            }
+        }
+        return b.toString();
+    }
+
+    /** Whether the class of this name is one the trace point names (subtypes aside). */
+    boolean namesClass(String name) {
+        return classPattern != null ? classPattern.matcher(name).matches() : className.equals(name);
+    }
+
+    boolean isPattern() {
+        return classPattern != null || memberPattern != null;
+    }
+
+    boolean memberIsPattern() {
+        return memberPattern != null;
+    }
+
+    boolean namesMember(String name) {
+        return memberPattern != null ? memberPattern.matcher(name).matches() : member.equals(name);
+    }
+
+    /** The start every class this trace point may name has (the agent lets only those through). */
+    String namePrefix() {
+        int star = className.indexOf('*');
+        return star < 0 ? className : className.substring(0, star);
+    }
+}

@@ -1,0 +1,121 @@
+package com.vexo.cli;
+
+import java.util.List;
+import java.util.Map;
+
+/** The summary printed at exit, as text or JSON; and the class listing. */
+final class Summary {
+    private Summary() {}
+
+    static String of(List<Target> targets, EventPrinter printer, ClassArming arming, AgentOptions options,
+            boolean complete) {
+        long total = 0;
+        for (Target t : targets) total += printer.counts(t)[EventPrinter.EVENTS];
+        boolean overflow = printer.overflow();
+        List<String> never = arming.neverMatched();
+        Map<String, String> notArmed = arming.notArmed();
+        List<String> notes = arming.notes();
+        boolean exits = printer.exitsSeen();
+        StringBuilder b = new StringBuilder();
+        if (options.json) {
+            b.append("{\"summary\":{\"events\":").append(total).append(",\"overflow\":").append(overflow)
+                    .append(",\"limit\":").append(options.limit).append(",\"complete\":").append(complete)
+                    .append(",\"tracePoints\":{");
+            for (int i = 0; i < targets.size(); i++) {
+                Target t = targets.get(i);
+                b.append(i == 0 ? "" : ",").append(EventFormatter.quote(t.label)).append(':')
+                        .append(printer.counts(t)[EventPrinter.EVENTS]);
+            }
+            b.append('}');
+            if (exits) {
+                b.append(",\"calls\":{");
+                String comma = "";
+                for (Target t : targets) {
+                    if (!t.hasExits()) continue;
+                    long[] c = printer.counts(t);
+                    b.append(comma).append(EventFormatter.quote(t.label)).append(":{\"calls\":").append(c[EventPrinter.CALLS])
+                            .append(",\"thrown\":").append(c[EventPrinter.THROWN])
+                            .append(",\"totalNs\":").append(c[EventPrinter.TOTAL_NS])
+                            .append(",\"meanNs\":").append(mean(c))
+                            .append(",\"maxNs\":").append(c[EventPrinter.MAX_NS]).append('}');
+                    comma = ",";
+                }
+                b.append('}');
+            }
+            if (!never.isEmpty()) {
+                b.append(",\"neverMatched\":[");
+                for (int i = 0; i < never.size(); i++) b.append(i == 0 ? "" : ",").append(EventFormatter.quote(never.get(i)));
+                b.append(']');
+            }
+            if (!notArmed.isEmpty()) {
+                b.append(",\"notArmed\":{");
+                String comma = "";
+                for (Map.Entry<String, String> e : notArmed.entrySet()) {
+                    b.append(comma).append(EventFormatter.quote(e.getKey())).append(':').append(EventFormatter.quote(e.getValue()));
+                    comma = ",";
+                }
+                b.append('}');
+            }
+            if (!notes.isEmpty()) {
+                b.append(",\"notes\":[");
+                for (int i = 0; i < notes.size(); i++) b.append(i == 0 ? "" : ",").append(EventFormatter.quote(notes.get(i)));
+                b.append(']');
+            }
+            return b.append("}}\n").toString();
+        }
+        b.append("--- vexo-trace summary: ").append(total).append(total == 1 ? " event\n" : " events\n");
+        for (Target t : targets) {
+            b.append(String.format("%10d  %s%n", printer.counts(t)[EventPrinter.EVENTS], t.label));
+        }
+        for (String s : never) b.append("never matched: ").append(s).append(" (no class it names was loaded)\n");
+        for (Map.Entry<String, String> e : notArmed.entrySet()) {
+            b.append("not armed: ").append(e.getKey()).append(": ").append(e.getValue()).append('\n');
+        }
+        for (String n : notes) b.append("note: ").append(n).append('\n');
+        if (exits) b.append(callTable(targets, printer));
+        if (overflow) {
+            b.append("overflow: the recording limit of ").append(options.limit)
+                    .append(" events was reached; later hits were not recorded\n");
+        }
+        if (!complete) b.append("incomplete: the last events did not arrive in time\n");
+        return b.toString();
+    }
+
+    /** The calls of the trace points with exits: how many, how many threw, their durations. */
+    private static String callTable(List<Target> targets, EventPrinter printer) {
+        StringBuilder b = new StringBuilder("--- vexo-trace calls (trace points with exits)\n");
+        b.append(String.format("%10s  %6s  %10s  %10s  %10s%n", "calls", "thrown", "total", "mean", "max"));
+        String micros = printer.micros();
+        for (Target t : targets) {
+            if (!t.hasExits()) continue;
+            long[] c = printer.counts(t);
+            b.append(String.format("%10d  %6d  %10s  %10s  %10s  %s%n", c[EventPrinter.CALLS], c[EventPrinter.THROWN],
+                    EventFormatter.duration(c[EventPrinter.TOTAL_NS], micros), EventFormatter.duration(mean(c), micros),
+                    EventFormatter.duration(c[EventPrinter.MAX_NS], micros), t.label));
+        }
+        return b.toString();
+    }
+
+    private static long mean(long[] c) {
+        return c[EventPrinter.CALLS] == 0 ? 0 : c[EventPrinter.TOTAL_NS] / c[EventPrinter.CALLS];
+    }
+
+    /** The loaded classes, sorted, one per line, then their number. */
+    static String classListing(TraceSession session, boolean json) {
+        TraceSession.ClassListing listing = session.listClasses();
+        StringBuilder b = new StringBuilder();
+        if (json) {
+            b.append("{\"classes\":[");
+            for (int i = 0; i < listing.names.size(); i++) {
+                b.append(i == 0 ? "" : ",").append(EventFormatter.quote(listing.names.get(i)));
+            }
+            return b.append("],\"count\":").append(listing.count).append(",\"modificationCount\":")
+                    .append(listing.modificationCount).append("}\n").toString();
+        }
+        b.append("--- vexo-trace classes: ").append(listing.count).append(" loaded (")
+                .append(listing.fromHeapDump ? "from a heap dump" : "from the debug interface")
+                .append("), modification count ").append(listing.modificationCount).append('\n');
+        for (String name : listing.names) b.append(name).append('\n');
+        return b.toString();
+    }
+}
