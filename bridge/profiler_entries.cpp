@@ -61,6 +61,19 @@ void Resolve(jclass klass, const std::vector<DeclaredMethod>& methods, const std
 // Classes the hook may be put in: application classes (a loader that is neither the boot nor
 // the platform loader). Told by the loader's class, without running Java code: this runs while
 // classes load.
+// The tracer's end mark, which the in-VM session runs from the boot class path: entered like an
+// application class, so that the session can tell when everything recorded has arrived.
+constexpr char kEndMarkClass[] = "com/vexo/cli/TraceSession";
+
+bool EndMarkClass(jclass klass) {
+    char* signature = nullptr;
+    if (g_entries.jvmti->GetClassSignature(klass, &signature, nullptr) != JVMTI_ERROR_NONE) return false;
+    const bool mark = std::strncmp(signature + 1, kEndMarkClass, sizeof kEndMarkClass - 1) == 0 &&
+                      signature[sizeof kEndMarkClass] == ';';
+    g_entries.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    return mark;
+}
+
 bool ApplicationLoader(JNIEnv* jni, jobject loader) {
     if (loader == nullptr) return false;
     jclass loaderClass = jni->GetObjectClass(loader);
@@ -106,7 +119,8 @@ jvmtiError RetransformApplicationClasses(JNIEnv* jni) {
         jobject module = nullptr;
         jvmti->IsModifiableClass(classes[i], &modifiable);
         jvmti->GetClassLoader(classes[i], &loader);
-        if (modifiable && ApplicationLoader(jni, loader) && !InNamedModule(jni, classes[i], &module)) {
+        if (modifiable && (ApplicationLoader(jni, loader) || (loader == nullptr && EndMarkClass(classes[i]))) &&
+            !InNamedModule(jni, classes[i], &module)) {
             chosen.push_back(static_cast<jclass>(jni->NewGlobalRef(classes[i])));
         }
         if (module != nullptr) jni->DeleteLocalRef(module);
@@ -172,12 +186,13 @@ jmethodID ProfilerEntryMethod(jint id) {
 void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loader,
                             const char* name, const unsigned char* data, jint length,
                             std::vector<EntryProbe>* probes) {
-    if (!ProfilerEntriesOn() || name == nullptr || loader == nullptr) return;
+    if (!ProfilerEntriesOn() || name == nullptr) return;
+    if (loader == nullptr && std::strcmp(name, kEndMarkClass) != 0) return;
     // The class file hook may run inside a native's JNI DefineClass, on a handle block linked to
     // the native's: room declared above the fresh block's 32 keeps -Xcheck:jni from counting
     // the native's references against this hook's few.
     if (jni->EnsureLocalCapacity(kHookLocalRefs) != JNI_OK) jni->ExceptionClear();
-    if (!ApplicationLoader(jni, loader)) return;
+    if (loader != nullptr && !ApplicationLoader(jni, loader)) return;
     if (!HookReady(jni)) return;
     std::vector<DeclaredMethod> methods;
     if (!ListInstrumentableMethods(data, static_cast<size_t>(length), &methods)) return;

@@ -98,7 +98,7 @@ public final class AgentMain {
         session.ownThreads();
         session.startConsumer(printer);
         session.activate(new ArrayList<>(), options.limit);
-        Thread summary = new Thread(this::finish, "vexo-summary");
+        Thread summary = new OwnThread(this::finish, "vexo-summary", true);
         Runtime.getRuntime().addShutdownHook(summary);
         // First the agent waits, then the loaded classes are scanned: a class that loads in
         // between comes both ways, and is armed once.
@@ -133,7 +133,6 @@ public final class AgentMain {
     /** At exit: everything recorded before it is printed, then the summary. */
     private void finish() {
         closing = true;
-        AgentNatives.ownThread(true);
         boolean complete;
         try {
             complete = session.drain(10_000);

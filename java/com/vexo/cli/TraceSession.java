@@ -165,13 +165,11 @@ public final class TraceSession {
 
     /** Starts the consumer thread (a daemon): it waits for deliveries and hands them over. */
     public void startConsumer(Listener listener) {
-        consumer = new Thread(() -> consume(listener), "vexo-consumer");
-        consumer.setDaemon(true);
+        consumer = new OwnThread(() -> consume(listener), "vexo-consumer", ownThreads);
         consumer.start();
     }
 
     private void consume(Listener listener) {
-        if (ownThreads) AgentNatives.ownThread(true);
         while (true) {
             RecordedData data = new RecordedData();
             NativeApi.nativeGetRecordedData(data);
