@@ -138,10 +138,17 @@ bool WithOptions(JNIEnv* env, Probe* p) {
     return true;
 }
 
+// The probes a batch of arming on this thread has made wanted, by id; null outside a batch.
+thread_local std::vector<jint>* t_batch = nullptr;
+
 // Arms `p` by instrumentation. Returns false (nothing armed, the probe unfit from now on) when
-// the class could not be rewritten for it.
+// the class could not be rewritten for it. In a batch the class is rewritten at its end.
 bool Instrument(JNIEnv* env, Probe* p) {
     p->wanted = true;
+    if (t_batch != nullptr) {
+        t_batch->push_back(IdOf(p));
+        return true;
+    }
     const jvmtiError error = Retransform(p->declaringClass);
     if (error == JVMTI_ERROR_NONE && p->instrumented) {
         g_armed[IdOf(p)].store(p->method, std::memory_order_release);
@@ -183,6 +190,61 @@ void SayExitsNotRecorded(jmethodID method) {
     if (declaring != nullptr) BridgeJni()->DeleteLocalRef(declaring);
 }
 }  // namespace
+
+void InstrumentationBeginBatch() {
+    if (t_batch == nullptr) t_batch = new std::vector<jint>();
+}
+
+void InstrumentationEndBatch() {
+    std::vector<jint>* batch = t_batch;
+    t_batch = nullptr;
+    JNIEnv* env = BridgeJni();
+    if (batch == nullptr) return;
+    if (env == nullptr || batch->empty()) {
+        delete batch;
+        return;
+    }
+    OsLockEnter(&g_inst.lock);
+    // Each class once, for all its probes of the batch.
+    std::vector<jint> done;
+    for (jint id : *batch) {
+        jclass clazz = g_inst.probes[static_cast<size_t>(id)].declaringClass;
+        bool seen = false;
+        for (jint d : done) seen = seen || SameClass(env, g_inst.probes[static_cast<size_t>(d)], clazz);
+        if (seen) continue;
+        done.push_back(id);
+        const jvmtiError error = Retransform(clazz);
+        if (error != JVMTI_ERROR_NONE) {
+            // Refused as a whole: none of its probes is instrumented; they take breakpoints below.
+            for (jint other : *batch) {
+                Probe& o = g_inst.probes[static_cast<size_t>(other)];
+                if (SameClass(env, o, clazz)) o.instrumented = false;
+            }
+        }
+    }
+    std::vector<jmethodID> fallBack;
+    for (jint id : *batch) {
+        Probe& p = g_inst.probes[static_cast<size_t>(id)];
+        if (p.wanted && p.instrumented) {
+            g_armed[id].store(p.method, std::memory_order_release);
+        } else if (p.wanted) {
+            p.wanted = false;
+            p.fit = false;
+            fallBack.push_back(p.method);
+        }
+    }
+    OsLockLeave(&g_inst.lock);
+    delete batch;
+    // What the rewriter or the VM refused keeps a JVMTI breakpoint, as outside a batch.
+    for (jmethodID method : fallBack) {
+        SetHonouredMethodOptions(method, kArgumentsTracePoint);
+        if (g_inst.jvmti->SetBreakpoint(method, 0) != JVMTI_ERROR_NONE) continue;
+        OsLockEnter(&g_inst.lock);
+        g_inst.breakpoints.push_back({method, 0});
+        OsLockLeave(&g_inst.lock);
+        if (MethodOptions(method) & kExitTracePoint) SayExitsNotRecorded(method);
+    }
+}
 
 void RestoreBreakpointsOf(jclass clazz) {
     JNIEnv* env = BridgeJni();

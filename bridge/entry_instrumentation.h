@@ -20,6 +20,12 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location);
 // the class cleared. Called after every retransformation.
 void RestoreBreakpointsOf(jclass clazz);
 
+// Brackets arming many methods on this thread: the classes of the methods armed by
+// instrumentation in between are rewritten once each, at the end (their probes fire from then
+// on); what cannot be instrumented then takes a JVMTI breakpoint.
+void InstrumentationBeginBatch();
+void InstrumentationEndBatch();
+
 // The method of an armed probe, or null (an unknown or disarmed probe). Safe on any thread.
 jmethodID ArmedProbeMethod(jint id);
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "agent/agent_state.h"
 #include "agent/connect.h"
@@ -165,18 +167,41 @@ bool ValueKindFits(int32_t flags, const char* signature) {
 
 constexpr jint kAccStatic = 0x0008;
 
-// The member `clazz` itself declares with that name, signature and staticness, or null. Asks the
-// debug interface, which neither loads nor initialises anything.
-void* DeclaredMember(JVMDI_Interface_1* jvmdi, jclass clazz, const char* name, const char* signature,
-                     bool field, bool isStatic) {
+// The members one class declares, as the debug interface lists them. A list of trace points
+// often names many members of one class: its members are listed once.
+struct DeclaredMembers {
+    struct Member {
+        std::string name;
+        std::string signature;
+        void* id;
+        bool isStatic;
+    };
+    jclass clazz = nullptr;  // global reference, or null
+    bool fields = false;
+    std::vector<Member> members;
+};
+DeclaredMembers g_lastListed;  // the last class listed; used and cleared under the replacing lock
+
+void ForgetListedMembers(JNIEnv* env) {
+    if (g_lastListed.clazz != nullptr) env->DeleteGlobalRef(g_lastListed.clazz);
+    g_lastListed.clazz = nullptr;
+    g_lastListed.members.clear();
+}
+
+const DeclaredMembers& ListDeclared(JNIEnv* env, JVMDI_Interface_1* jvmdi, jclass clazz, bool field) {
+    if (g_lastListed.clazz != nullptr && g_lastListed.fields == field && env->IsSameObject(g_lastListed.clazz, clazz)) {
+        return g_lastListed;
+    }
+    ForgetListedMembers(env);
+    g_lastListed.clazz = static_cast<jclass>(env->NewGlobalRef(clazz));
+    g_lastListed.fields = field;
     jint count = 0;
     void** members = nullptr;
     const jvmdiError listed =
         field ? jvmdi->GetClassFields(clazz, &count, reinterpret_cast<jfieldID**>(&members))
               : jvmdi->GetClassMethods(clazz, &count, reinterpret_cast<jmethodID**>(&members));
-    if (listed != JVMDI_ERROR_NONE || members == nullptr) return nullptr;
-    void* found = nullptr;
-    for (jint i = 0; i < count && found == nullptr; ++i) {
+    if (listed != JVMDI_ERROR_NONE || members == nullptr) return g_lastListed;
+    for (jint i = 0; i < count; ++i) {
         char* n = nullptr;
         char* s = nullptr;
         jint modifiers = 0;
@@ -184,16 +209,24 @@ void* DeclaredMember(JVMDI_Interface_1* jvmdi, jclass clazz, const char* name, c
             field ? jvmdi->GetFieldName(clazz, static_cast<jfieldID>(members[i]), &n, &s)
                   : jvmdi->GetMethodName(clazz, static_cast<jmethodID>(members[i]), &n, &s);
         if (named != JVMDI_ERROR_NONE) continue;
-        if (std::strcmp(n, name) == 0 && std::strcmp(s, signature) == 0) {
-            if (field) jvmdi->GetFieldModifiers(clazz, static_cast<jfieldID>(members[i]), &modifiers);
-            else jvmdi->GetMethodModifiers(clazz, static_cast<jmethodID>(members[i]), &modifiers);
-            if (((modifiers & kAccStatic) != 0) == isStatic) found = members[i];
-        }
+        if (field) jvmdi->GetFieldModifiers(clazz, static_cast<jfieldID>(members[i]), &modifiers);
+        else jvmdi->GetMethodModifiers(clazz, static_cast<jmethodID>(members[i]), &modifiers);
+        g_lastListed.members.push_back({n, s, members[i], (modifiers & kAccStatic) != 0});
         jvmdi->Deallocate(reinterpret_cast<jbyte*>(n));
         jvmdi->Deallocate(reinterpret_cast<jbyte*>(s));
     }
     jvmdi->Deallocate(reinterpret_cast<jbyte*>(members));
-    return found;
+    return g_lastListed;
+}
+
+// The member `clazz` itself declares with that name, signature and staticness, or null. Asks the
+// debug interface, which neither loads nor initialises anything.
+void* DeclaredMember(JNIEnv* env, JVMDI_Interface_1* jvmdi, jclass clazz, const char* name, const char* signature,
+                     bool field, bool isStatic) {
+    for (const DeclaredMembers::Member& m : ListDeclared(env, jvmdi, clazz, field).members) {
+        if (m.isStatic == isStatic && m.name == name && m.signature == signature) return m.id;
+    }
+    return nullptr;
 }
 
 // The member as JNI's lookup finds it (the class, its super classes, then the interfaces of each),
@@ -204,13 +237,13 @@ void* MemberWithoutInitialising(JNIEnv* env, jclass clazz, const char* name, con
     void* found = nullptr;
     auto* k = static_cast<jclass>(env->NewLocalRef(clazz));
     while (k != nullptr && found == nullptr) {
-        found = DeclaredMember(jvmdi, k, name, signature, field, isStatic);
+        found = DeclaredMember(env, jvmdi, k, name, signature, field, isStatic);
         jint count = 0;
         jclass* interfaces = nullptr;
         if (found == nullptr && jvmdi->GetImplementedInterfaces(k, &count, &interfaces) == JVMDI_ERROR_NONE &&
             interfaces != nullptr) {
             for (jint i = 0; i < count; ++i) {
-                if (found == nullptr) found = DeclaredMember(jvmdi, interfaces[i], name, signature, field, isStatic);
+                if (found == nullptr) found = DeclaredMember(env, jvmdi, interfaces[i], name, signature, field, isStatic);
                 env->DeleteGlobalRef(interfaces[i]);
             }
             jvmdi->Deallocate(reinterpret_cast<jbyte*>(interfaces));
@@ -356,6 +389,7 @@ bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries
         EnterTracePoint(env, element, ids, entries, count);
         env->DeleteLocalRef(element);
     }
+    ForgetListedMembers(env);
     return true;
 }
 
@@ -422,6 +456,8 @@ void ActivateTracePoints(JNIEnv* env, jobject list) {
     OsLockLeave(ReplacingLock());
     if (array != nullptr) env->DeleteLocalRef(array);
 }
+
+void SetRecordingLimit(int32_t limit) { StoreRelaxed(g_recording.recordingLimit, limit); }
 
 void AddTracePoints(JNIEnv* env, jobjectArray points) {
     const jsize n = points == nullptr ? 0 : env->GetArrayLength(points);

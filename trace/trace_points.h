@@ -33,6 +33,9 @@ void ActivateTracePoints(JNIEnv* env, jobject list);
 // the armed bit back into each. The recording limit stays as it is.
 void AddTracePoints(JNIEnv* env, jobjectArray points);
 
+// Sets the recording limit as an activation would, leaving the table as it is.
+void SetRecordingLimit(int32_t limit);
+
 // The first entry for `memberId`, or null. Called with the recording lock held.
 // The first entry for the member `memberId` names; for a field event whose declaring class
 // `fieldClass` is known, the first entry of that very field.

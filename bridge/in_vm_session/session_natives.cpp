@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/entry_instrumentation.h"
 #include "bridge/in_vm_session/class_waits.h"
 #include "bridge/session.h"
 #include "trace/own_work.h"
@@ -89,7 +90,11 @@ jobjectArray JNICALL Members(JNIEnv* env, jclass, jclass clazz) {
     return result;
 }
 
-void JNICALL Add(JNIEnv* env, jclass, jobjectArray points) { AddTracePoints(env, points); }
+void JNICALL Add(JNIEnv* env, jclass, jobjectArray points) {
+    InstrumentationBeginBatch();
+    AddTracePoints(env, points);
+    InstrumentationEndBatch();
+}
 
 void JNICALL WaitFor(JNIEnv* env, jclass, jobjectArray prefixes) {
     std::vector<std::string> list;
@@ -113,12 +118,15 @@ void JNICALL WaitForSubtypes(JNIEnv* env, jclass, jclass type) {
 
 void JNICALL OwnThread(JNIEnv*, jclass, jboolean own) { SetOwnThread(own == JNI_TRUE); }
 
+void JNICALL SetLimit(JNIEnv*, jclass, jint limit) { SetRecordingLimit(limit); }
+
 char kLoaded[] = "loadedClasses", kLoadedSig[] = "()[Ljava/lang/Class;";
 char kMembers[] = "members", kMembersSig[] = "(Ljava/lang/Class;)[Ljava/lang/String;";
 char kAdd[] = "add", kAddSig[] = "([Lcom/vexo/TracePoints$TracePoint;)V";
 char kWait[] = "waitFor", kWaitSig[] = "([Ljava/lang/String;)V";
 char kSubtypes[] = "waitForSubtypes", kSubtypesSig[] = "(Ljava/lang/Class;)V";
 char kOwn[] = "ownThread", kOwnSig[] = "(Z)V";
+char kLimit[] = "setLimit", kLimitSig[] = "(I)V";
 }  // namespace
 
 bool RegisterSessionNatives(JNIEnv* env) {
@@ -134,6 +142,7 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kWait, kWaitSig, reinterpret_cast<void*>(&WaitFor)},
         {kSubtypes, kSubtypesSig, reinterpret_cast<void*>(&WaitForSubtypes)},
         {kOwn, kOwnSig, reinterpret_cast<void*>(&OwnThread)},
+        {kLimit, kLimitSig, reinterpret_cast<void*>(&SetLimit)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();

@@ -119,11 +119,13 @@ public final class AgentMain {
         if (c.isArray() || c.isPrimitive() || c.getName().startsWith("com.vexo.")) return;
         if (!offered.add(c)) return;
         if (arming.isSupertype(c)) registerSupertype(c);
+        long start = System.nanoTime();
         List<Target> found = arming.targetsOf(c);
         if (found.isEmpty()) return;
         for (Target t : found) printer.add(t);
         session.add(found);
         arming.armed(found);
+        arming.took(System.nanoTime() - start);
     }
 
     private void note(String message) {

@@ -21,6 +21,9 @@ final class AgentNatives {
     /** ... and each class that extends or implements this one. */
     static native void waitForSubtypes(Class<?> type);
 
+    /** Sets the recording limit, leaving the armed trace points as they are. */
+    static native void setLimit(int limit);
+
     /** Marks the calling thread as the session's own: nothing it does is recorded. */
     static native void ownThread(boolean own);
 }

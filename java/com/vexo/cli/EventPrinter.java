@@ -46,7 +46,9 @@ final class EventPrinter implements TraceSession.Listener {
 
     @Override
     public synchronized void onEvents(TraceMethodEvent[] events, boolean overflowed) {
-        if (closed) return;
+        // After the delivery that reached the recording limit nothing more was recorded for the
+        // program: what comes later was recorded after the limit was lifted for the end mark.
+        if (closed || overflow) return;
         if (overflowed) overflow = true;
         StringBuilder lines = new StringBuilder();
         List<TraceMethodEvent> abandoned = new ArrayList<>();

@@ -61,6 +61,8 @@ final class Summary {
                 for (int i = 0; i < notes.size(); i++) b.append(i == 0 ? "" : ",").append(EventFormatter.quote(notes.get(i)));
                 b.append(']');
             }
+            String armed = arming.armingLine();
+            if (armed != null) b.append(",\"armed\":").append(EventFormatter.quote(armed));
             return b.append("}}\n").toString();
         }
         b.append("--- vexo-trace summary: ").append(total).append(total == 1 ? " event\n" : " events\n");
@@ -72,6 +74,8 @@ final class Summary {
             b.append("not armed: ").append(e.getKey()).append(": ").append(e.getValue()).append('\n');
         }
         for (String n : notes) b.append("note: ").append(n).append('\n');
+        String armed = arming.armingLine();
+        if (armed != null) b.append(armed).append('\n');
         if (exits) b.append(callTable(targets, printer));
         if (overflow) {
             b.append("overflow: the recording limit of ").append(options.limit)

@@ -206,6 +206,7 @@ public final class TraceSession {
             // (the VM is ending; disarming thousands of methods would only delay it) and stops
             // printing after the mark instead.
             if (!ownThreads) arm(new ArrayList<>(), Integer.MAX_VALUE);
+            else AgentNatives.setLimit(Integer.MAX_VALUE);
             endMarkSeen = seen = new CountDownLatch(1);
         }
         // The limit may have been reached: count the mark's record afresh.
