@@ -230,20 +230,25 @@ void* DeclaredMember(JNIEnv* env, JVMDI_Interface_1* jvmdi, jclass clazz, const 
 }
 
 // The member as JNI's lookup finds it (the class, its super classes, then the interfaces of each),
-// without initialising any of them. Only where the debug interface can list members.
+// without initialising any of them; `*declaring` becomes the class that declares it (a global
+// reference). Only where the debug interface can list members.
 void* MemberWithoutInitialising(JNIEnv* env, jclass clazz, const char* name, const char* signature,
-                                bool field, bool isStatic) {
+                                bool field, bool isStatic, jclass* declaring) {
     JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
     void* found = nullptr;
     auto* k = static_cast<jclass>(env->NewLocalRef(clazz));
     while (k != nullptr && found == nullptr) {
         found = DeclaredMember(env, jvmdi, k, name, signature, field, isStatic);
+        if (found != nullptr) *declaring = static_cast<jclass>(env->NewGlobalRef(k));
         jint count = 0;
         jclass* interfaces = nullptr;
         if (found == nullptr && jvmdi->GetImplementedInterfaces(k, &count, &interfaces) == JVMDI_ERROR_NONE &&
             interfaces != nullptr) {
             for (jint i = 0; i < count; ++i) {
-                if (found == nullptr) found = DeclaredMember(env, jvmdi, interfaces[i], name, signature, field, isStatic);
+                if (found == nullptr) {
+                    found = DeclaredMember(env, jvmdi, interfaces[i], name, signature, field, isStatic);
+                    if (found != nullptr) *declaring = static_cast<jclass>(env->NewGlobalRef(interfaces[i]));
+                }
                 env->DeleteGlobalRef(interfaces[i]);
             }
             jvmdi->Deallocate(reinterpret_cast<jbyte*>(interfaces));
@@ -265,8 +270,10 @@ bool CanListMembers() {
 
 // The member a trace point names in `clazz`, or null. A failed lookup's NoSuchFieldError or
 // NoSuchMethodError is cleared, so the rest of the list is still processed. A class taken from
-// m_ReflectionItem is searched without being initialised where the debug interface allows.
-void* ResolveMember(JNIEnv* env, jclass clazz, jstring name, jstring signature, int32_t flags, bool reflected) {
+// m_ReflectionItem is searched without being initialised where the debug interface allows; the
+// search then tells the declaring class (`*declaring`, a global reference; else it stays null).
+void* ResolveMember(JNIEnv* env, jclass clazz, jstring name, jstring signature, int32_t flags, bool reflected,
+                    jclass* declaring) {
     if (name == nullptr || signature == nullptr) return nullptr;
     const char* n = env->GetStringUTFChars(name, nullptr);
     const char* s = n == nullptr ? nullptr : env->GetStringUTFChars(signature, nullptr);
@@ -275,7 +282,7 @@ void* ResolveMember(JNIEnv* env, jclass clazz, jstring name, jstring signature, 
         const bool isStatic = (flags & kStaticTracePoint) != 0;
         const bool field = (flags & kFieldTracePoint) != 0;
         if (reflected && CanListMembers()) {
-            member = MemberWithoutInitialising(env, clazz, n, s, field, isStatic);
+            member = MemberWithoutInitialising(env, clazz, n, s, field, isStatic, declaring);
         } else if (field) {
             member = isStatic ? static_cast<void*>(env->GetStaticFieldID(clazz, n, s))
                               : static_cast<void*>(env->GetFieldID(clazz, n, s));
@@ -286,6 +293,10 @@ void* ResolveMember(JNIEnv* env, jclass clazz, jstring name, jstring signature, 
         if (member == nullptr) env->ExceptionClear();
         // A value kind that does not match the field would be read with the wrong accessor.
         if (!ValueKindFits(flags, s)) member = nullptr;
+        if (member == nullptr && *declaring != nullptr) {
+            env->DeleteGlobalRef(*declaring);
+            *declaring = nullptr;
+        }
         env->ReleaseStringUTFChars(signature, s);
     }
     if (n != nullptr) env->ReleaseStringUTFChars(name, n);
@@ -293,6 +304,7 @@ void* ResolveMember(JNIEnv* env, jclass clazz, jstring name, jstring signature, 
 }
 
 // The class that declares the field `field` resolved in `clazz` (a global reference), or null.
+// Reflects the field, which loads the field's type.
 jclass DeclaringClassOf(JNIEnv* env, jclass clazz, jfieldID field, bool isStatic) {
     jobject reflected = env->ToReflectedField(clazz, field, isStatic ? JNI_TRUE : JNI_FALSE);
     jclass declaring = nullptr;
@@ -340,7 +352,8 @@ void EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePoi
     bool reflected = false;
     jclass clazz = ResolveClass(env, object, reflectionItem, className, &reflected);
     flags &= ~kArmedTracePoint;
-    void* member = clazz == nullptr ? nullptr : ResolveMember(env, clazz, name, signature, flags, reflected);
+    jclass declaring = nullptr;
+    void* member = clazz == nullptr ? nullptr : ResolveMember(env, clazz, name, signature, flags, reflected, &declaring);
     if (member != nullptr) {
         const int32_t asked = (flags & kFieldTracePoint) ? 0 : flags & (kArgumentsTracePoint | kExitTracePoint);
         if (ArmsThroughDebugger()) Arm(clazz, member, flags);
@@ -355,13 +368,16 @@ void EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePoi
                                        : reinterpret_cast<uintptr_t>(env->NewGlobalRef(clazz));
         jclass fieldClass = nullptr;
         if ((flags & kFieldTracePoint) && !g_agent.profilerMode) {
-            fieldClass = DeclaringClassOf(env, clazz, static_cast<jfieldID>(member),
-                                          (flags & kStaticTracePoint) != 0);
+            fieldClass = declaring != nullptr ? declaring
+                                              : DeclaringClassOf(env, clazz, static_cast<jfieldID>(member),
+                                                                 (flags & kStaticTracePoint) != 0);
+            declaring = nullptr;
         }
         entries[*count] = {flags, member, classRef, env->NewGlobalRef(element), fieldClass};
         ++*count;
         flags |= kArmedTracePoint;
     }
+    if (declaring != nullptr) env->DeleteGlobalRef(declaring);
     env->SetIntField(element, ids[kFlags], flags);
 
     for (jobject local : {static_cast<jobject>(clazz), object, reflectionItem, static_cast<jobject>(className),

@@ -28,6 +28,7 @@ final class ClassArming {
     private final int max;
     private final AtomicInteger armedCount = new AtomicInteger();
     private final AtomicInteger armedClasses = new AtomicInteger();
+    private final AtomicInteger refusedClasses = new AtomicInteger();
     private final java.util.concurrent.atomic.AtomicLong armingNanos = new java.util.concurrent.atomic.AtomicLong();
     private final Map<String, List<Class<?>>> supertypes = new ConcurrentHashMap<>();
     private final List<Target> targets = new CopyOnWriteArrayList<>();
@@ -88,7 +89,7 @@ final class ClassArming {
                 + t.point.m_strMethodOrFieldSignature));
         if (armedCount.addAndGet(found.size()) > max) {
             armedCount.addAndGet(-found.size());
-            note("the trace points would arm more than " + max + " members: " + c.getName() + " is left untraced");
+            refusedClasses.incrementAndGet();
             return new ArrayList<>();
         }
         return found;
@@ -158,7 +159,13 @@ final class ClassArming {
     }
 
     List<String> notes() {
-        return new ArrayList<>(notes);
+        List<String> list = new ArrayList<>(notes);
+        int refused = refusedClasses.get();
+        if (refused > 0) {
+            list.add("the trace points would arm more than " + max + " members: " + refused
+                    + (refused == 1 ? " class was" : " classes were") + " left untraced");
+        }
+        return list;
     }
 
     private boolean isSubtype(Class<?> c, String typeName) {

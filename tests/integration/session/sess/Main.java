@@ -88,7 +88,11 @@ final class Circle implements Shape {
 final class Worker {
     static { System.out.println("Worker init"); }
 
+    static Unused unused;  // of a class the program never loads
+
     static void work() {
         System.out.println("working");
     }
 }
+
+final class Unused {}
