@@ -26,6 +26,8 @@ import java.util.concurrent.atomic.AtomicLong;
  *   allocations [R]      time per allocation of a small object (R per timed loop, default 20M)
  *   allocations-agent-started [R]  the same with the agent initialised and a consumer waiting
  *   allocations-after-object-listing [R]  the same after one object listing in debug mode
+ *   load N               N classes defined by a class loader of the program and linked, in ns
+ *                        per class (with and without a session waiting for other classes)
  *   listing MB           MB megabytes of live objects, then the class listing from a heap dump
  *                        (profiler mode) twice, and jcmd GC.class_histogram on the same heap
  * Prints one line: name, value and unit.
@@ -69,6 +71,7 @@ public final class BenchMain {
                 listObjects();
                 report("allocations-after-object-listing", allocations(n > 0 ? n : ROUNDS), "ns/object");
                 break;
+            case "load": report("load", load(n), "ns/class"); break;
             case "method": {
                 Tracing t = Tracing.start();
                 t.arm(depositPoint());
@@ -133,6 +136,50 @@ public final class BenchMain {
             case "listing": listing(n); break;
             default: throw new IllegalArgumentException(mode);
         }
+    }
+
+    /** Defines and links {@code n} empty classes gen.C0, gen.C1, ...; the time per class. */
+    static double load(int n) throws Exception {
+        final class Definer extends ClassLoader {
+            Class<?> define(String name, byte[] bytes) {
+                return defineClass(name, bytes, 0, bytes.length);
+            }
+        }
+        Definer loader = new Definer();
+        long start = System.nanoTime();
+        for (int i = 0; i < n; i++) {
+            String name = "gen.C" + i;
+            Class<?> c = loader.define(name, emptyClass(name.replace('.', '/')));
+            Class.forName(name, true, loader);  // linked and prepared
+            sink += c.hashCode();
+        }
+        return (System.nanoTime() - start) / (double) n;
+    }
+
+    /** The class file of an empty public class {@code internalName} extending Object. */
+    static byte[] emptyClass(String internalName) throws java.io.IOException {
+        java.io.ByteArrayOutputStream bytes = new java.io.ByteArrayOutputStream();
+        java.io.DataOutputStream out = new java.io.DataOutputStream(bytes);
+        out.writeInt(0xCAFEBABE);
+        out.writeShort(0);
+        out.writeShort(52);
+        out.writeShort(5);  // constant pool: 4 entries
+        out.writeByte(1);
+        out.writeUTF(internalName);
+        out.writeByte(7);
+        out.writeShort(1);
+        out.writeByte(1);
+        out.writeUTF("java/lang/Object");
+        out.writeByte(7);
+        out.writeShort(3);
+        out.writeShort(0x21);  // public super
+        out.writeShort(2);
+        out.writeShort(4);
+        out.writeShort(0);  // interfaces, fields, methods, attributes
+        out.writeShort(0);
+        out.writeShort(0);
+        out.writeShort(0);
+        return bytes.toByteArray();
     }
 
     static void report(String name, double value, String unit) {
