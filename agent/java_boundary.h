@@ -7,6 +7,9 @@ extern "C" {
 JNIEXPORT jint JNICALL JVM_OnLoad(JavaVM* vm, char* options, void* reserved);
 // The JVMTI start-up entry (-agentpath): the same start on the bridge's proxy.
 JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* reserved);
+// The JVMTI entry of a library loaded into a running VM (the attach mechanism): starts the
+// in-VM session there, on the roads the VM still grants.
+JNIEXPORT jint JNICALL Agent_OnAttach(JavaVM* vm, char* options, void* reserved);
 
 JNIEXPORT jboolean JNICALL Java_com_vexo_NativeApi_nativeInitialize(JNIEnv* env, jclass,
                                                                     jobject info);

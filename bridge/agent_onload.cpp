@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "agent/java_boundary.h"
+#include "agent/error_out.h"
 #include "bridge/field_instrumentation.h"
 #include "bridge/in_vm_session/agent_options.h"
 #include "bridge/in_vm_session/session_start.h"
@@ -20,4 +21,21 @@ jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* reserved) {
     const jint loaded = JVM_OnLoad(BridgeProxyVm(), options, reserved);
     if (loaded == JNI_OK) InVmSessionOnLoad(g_bridge.jvmti, options);
     return loaded;
+}
+
+// Agent_OnAttach: `VirtualMachine.loadAgentPath(path, OPTIONS)` on a running VM. The bridge starts
+// late (or is found started by an earlier attach or load) and the in-VM session starts at once;
+// the core connects when the session initialises it, as a late load does.
+jint JNICALL Agent_OnAttach(JavaVM* vm, char* options, void*) {
+    if (!AsksForSession(options)) {
+        ErrorOut("Vexo: an agent loaded into a running VM needs trace points in its options "
+                 "(method=CLASS.METHOD, field=CLASS.FIELD)\n");
+        return JNI_ERR;
+    }
+    g_bridge.attached = true;
+    if (!BridgeStartSession(vm, false)) {
+        ErrorOut("Vexo: this VM has no JVMTI; nothing can be traced\n");
+        return JNI_ERR;
+    }
+    return InVmSessionOnAttach(g_bridge.jvmti, options) ? JNI_OK : JNI_ERR;
 }

@@ -306,7 +306,8 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
         if (instrumented) {
             p->wanted = false;
             g_armed[IdOf(p)].store(nullptr, std::memory_order_release);
-            Retransform(p->declaringClass);
+            if (t_batch != nullptr) t_batch->push_back(IdOf(p));  // its class is rewritten at the end
+            else Retransform(p->declaringClass);
         }
         OsLockLeave(&g_inst.lock);
         if (instrumented) return JVMDI_ERROR_NONE;

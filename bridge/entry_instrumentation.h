@@ -20,9 +20,9 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location);
 // the class cleared. Called after every retransformation.
 void RestoreBreakpointsOf(jclass clazz);
 
-// Brackets arming many methods on this thread: the classes of the methods armed by
-// instrumentation in between are rewritten once each, at the end (their probes fire from then
-// on); what cannot be instrumented then takes a JVMTI breakpoint.
+// Brackets arming and disarming many methods on this thread: the classes of the methods armed or
+// disarmed by instrumentation in between are rewritten once each, at the end (probes fire from
+// then on); what cannot be instrumented then takes a JVMTI breakpoint.
 void InstrumentationBeginBatch();
 void InstrumentationEndBatch();
 

@@ -24,6 +24,7 @@ jvmtiCapabilities WantedCapabilities() {
     wanted.can_access_local_variables = 1;
     wanted.can_retransform_classes = 1;  // method entry by instrumentation; granted late too
     wanted.can_get_constant_pool = 1;    // finding a watched field's sites before rewriting
+    wanted.can_get_bytecodes = 1;        // telling that a class the session rewrote is restored
     // The profiler interface: identifiers in object tags, frees, every allocation.
     wanted.can_tag_objects = 1;
     wanted.can_generate_object_free_events = 1;
@@ -90,8 +91,8 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     InstallCallbacks(jvmti);
     g_bridge.jvmti = jvmti;
     g_sessionState = 1;
-    if (!g_bridge.granted.can_generate_breakpoint_events ||
-        !g_bridge.granted.can_generate_field_access_events) {
+    if (!g_bridge.attached && (!g_bridge.granted.can_generate_breakpoint_events ||
+                               !g_bridge.granted.can_generate_field_access_events)) {
         ErrorOut("Vexo error:  this VM grants breakpoints and field watches only to an agent "
                  "loaded at start-up; methods and fields that cannot be instrumented stay "
                  "unarmed. Start Java with -agentpath:/path/to/libvexo.so to trace "

@@ -12,6 +12,9 @@ struct BridgeSession {
     JavaVM* vm = nullptr;        // the virtual machine itself (never the proxy)
     jvmtiEnv* jvmti = nullptr;   // null: no session, the old interfaces come from the VM itself
     bool startedAtLoad = false;  // made in Agent_OnLoad, when the VM still grants everything
+    // Made for an agent loaded into a running VM: its session tells the command that attached
+    // what has no road, and the program's standard error is left alone.
+    bool attached = false;
     bool forceBreakpoints = false;  // method entry by JVMTI breakpoints only (for comparison)
     // Profiler mode is wanted (the agent's option "nojvmdi"): take the capability for JVMTI
     // method entry events too, which HotSpot grants only at start-up.

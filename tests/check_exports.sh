@@ -14,12 +14,12 @@ actual=$(mktemp)
 trap 'rm -f "$expected" "$actual"' EXIT
 
 if [ "$kind" = linux ]; then
-    { echo JVM_OnLoad; echo Agent_OnLoad; for n in $natives; do echo "Java_com_vexo_NativeApi_${n%@*}"; done; } \
+    { echo JVM_OnLoad; echo Agent_OnLoad; echo Agent_OnAttach; for n in $natives; do echo "Java_com_vexo_NativeApi_${n%@*}"; done; } \
         | sort > "$expected"
     nm -D --defined-only "$lib" | awk '$2 ~ /^[TtWwDdBbVv]$/ {print $3}' | sort > "$actual"
 else
     objdump=${3:-i686-w64-mingw32-objdump}
-    { echo _JVM_OnLoad@12; echo _Agent_OnLoad@12; for n in $natives; do echo "_Java_com_vexo_NativeApi_$n"; done; } \
+    { echo _JVM_OnLoad@12; echo _Agent_OnLoad@12; echo _Agent_OnAttach@12; for n in $natives; do echo "_Java_com_vexo_NativeApi_$n"; done; } \
         | sort > "$expected"
     # The platform's names (leading underscore) must all be there. MinGW also exports each
     # entry under its name without the underscore; nothing else may be exported.

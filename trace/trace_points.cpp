@@ -70,17 +70,20 @@ void Disarm(const TracePointEntry& entry) {
     }
 }
 
-void Arm(jclass clazz, void* memberId, int32_t flags) {
+bool Armed(jvmdiError error) { return error == JVMDI_ERROR_NONE || error == JVMDI_ERROR_DUPLICATE; }
+
+// Returns whether the debug interface took the member (or had it already).
+bool Arm(jclass clazz, void* memberId, int32_t flags) {
     JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
     if (flags & kFieldTracePoint) {
         auto field = static_cast<jfieldID>(memberId);
-        jvmdi->SetFieldAccessWatch(clazz, field);
-        jvmdi->SetFieldModificationWatch(clazz, field);
-    } else {
-        // The roads read what else the trace point asks for as they arm the method.
-        AddMethodOptions(static_cast<jmethodID>(memberId), flags & (kArgumentsTracePoint | kExitTracePoint));
-        jvmdi->SetBreakpoint(clazz, static_cast<jmethodID>(memberId), 0);
+        const bool access = Armed(jvmdi->SetFieldAccessWatch(clazz, field));
+        const bool modification = Armed(jvmdi->SetFieldModificationWatch(clazz, field));
+        return access && modification;
     }
+    // The roads read what else the trace point asks for as they arm the method.
+    AddMethodOptions(static_cast<jmethodID>(memberId), flags & (kArgumentsTracePoint | kExitTracePoint));
+    return Armed(jvmdi->SetBreakpoint(clazz, static_cast<jmethodID>(memberId), 0));
 }
 
 void DeleteTracePointRefs(JNIEnv* env, const RetiredTable& table) {
@@ -339,9 +342,11 @@ uintptr_t ClassSlotOf(jclass clazz) {
     return static_cast<uintptr_t>(static_cast<uint32_t>(h));
 }
 
-// Steps 3 to 10 for one element: resolves, arms and enters it; writes its flags back.
-void EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePointEntry* entries,
+// Steps 3 to 10 for one element: resolves, arms and enters it; writes its flags back. Returns
+// false when it was entered but the debug interface refused to arm its member.
+bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePointEntry* entries,
                      int32_t* count) {
+    bool taken = true;
     int32_t flags = env->GetIntField(element, ids[kFlags]);
     jobject object = env->GetObjectField(element, ids[kObject]);
     jobject reflectionItem = env->GetObjectField(element, ids[kReflectionItem]);
@@ -356,7 +361,7 @@ void EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePoi
     void* member = clazz == nullptr ? nullptr : ResolveMember(env, clazz, name, signature, flags, reflected, &declaring);
     if (member != nullptr) {
         const int32_t asked = (flags & kFieldTracePoint) ? 0 : flags & (kArgumentsTracePoint | kExitTracePoint);
-        if (ArmsThroughDebugger()) Arm(clazz, member, flags);
+        if (ArmsThroughDebugger()) taken = Arm(clazz, member, flags);
         // What the method's road records of what was asked is written back; profiler mode
         // records entries only.
         if (asked != 0) {
@@ -384,11 +389,14 @@ void EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePoi
                           static_cast<jobject>(name), static_cast<jobject>(signature)}) {
         if (local != nullptr) env->DeleteLocalRef(local);
     }
+    return taken;
 }
 
 // Resolves, arms and enters the elements of `list` into `entries` from `*count` on (room for
-// every element). False when the trace point class's fields cannot be found.
-bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries, int32_t* count) {
+// every element); `refused`, when given, learns the elements whose members were refused. False
+// when the trace point class's fields cannot be found.
+bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries, int32_t* count,
+               std::vector<jsize>* refused = nullptr) {
     jfieldID ids[kFieldCount];
     bool haveIds = false;
     for (jsize i = 0; i < n; ++i) {
@@ -402,7 +410,7 @@ bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries
                 return false;
             }
         }
-        EnterTracePoint(env, element, ids, entries, count);
+        if (!EnterTracePoint(env, element, ids, entries, count) && refused != nullptr) refused->push_back(i);
         env->DeleteLocalRef(element);
     }
     ForgetListedMembers(env);
@@ -475,7 +483,7 @@ void ActivateTracePoints(JNIEnv* env, jobject list) {
 
 void SetRecordingLimit(int32_t limit) { StoreRelaxed(g_recording.recordingLimit, limit); }
 
-void AddTracePoints(JNIEnv* env, jobjectArray points) {
+void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refused) {
     const jsize n = points == nullptr ? 0 : env->GetArrayLength(points);
     if (n == 0) return;
     OsLockEnter(ReplacingLock());
@@ -488,7 +496,7 @@ void AddTracePoints(JNIEnv* env, jobjectArray points) {
         // new table takes over their references.
         if (kept > 0) std::memcpy(static_cast<void*>(entries), g_tracePoints.entries, sizeof(TracePointEntry) * static_cast<size_t>(kept));
         int32_t count = kept;
-        if (EnterList(env, points, n, entries, &count)) {
+        if (EnterList(env, points, n, entries, &count, refused)) {
             // No record points into a table: the replaced array goes at once.
             MemFree(Install(entries, count).entries);
         } else {

@@ -4,6 +4,7 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <vector>
 
 struct TracePointEntry {
     int32_t flags;          // the trace point's m_iFlags with the armed bit clear
@@ -30,8 +31,9 @@ void ActivateTracePoints(JNIEnv* env, jobject list);
 
 // Adds the TracePoint objects of `points` to the armed table, behind the entries it holds
 // (which stay armed, with their references), as an activation would have entered them; writes
-// the armed bit back into each. The recording limit stays as it is.
-void AddTracePoints(JNIEnv* env, jobjectArray points);
+// the armed bit back into each. The recording limit stays as it is. `refused` learns the indexes
+// of the points entered whose members the debug interface refused (no road can trace them).
+void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refused);
 
 // Sets the recording limit as an activation would, leaving the table as it is.
 void SetRecordingLimit(int32_t limit);

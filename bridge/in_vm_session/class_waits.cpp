@@ -71,6 +71,7 @@ void Hand(JNIEnv* env, jclass klass) {
 void SetPreparedHandler(JNIEnv* env, jclass sessionClass, jmethodID handler) {
     Waits& w = TheWaits();
     OsLockEnter(&w.lock);
+    if (w.sessionClass != nullptr) env->DeleteGlobalRef(w.sessionClass);
     w.sessionClass = static_cast<jclass>(env->NewGlobalRef(sessionClass));
     w.handler = handler;
     OsLockLeave(&w.lock);
@@ -96,6 +97,19 @@ void AddWaitedSupertype(JNIEnv* env, jclass type) {
     bool known = false;
     for (jclass t : w.supertypes) known = known || env->IsSameObject(t, type);
     if (!known) w.supertypes.push_back(static_cast<jclass>(env->NewGlobalRef(type)));
+    UpdateActive(w);
+    OsLockLeave(&w.lock);
+}
+
+void ClearClassWaits() {
+    JNIEnv* env = BridgeJni();
+    Waits& w = TheWaits();
+    OsLockEnter(&w.lock);
+    w.prefixes.clear();
+    for (jclass t : w.supertypes) {
+        if (env != nullptr) env->DeleteGlobalRef(t);
+    }
+    w.supertypes.clear();
     UpdateActive(w);
     OsLockLeave(&w.lock);
 }

@@ -19,6 +19,9 @@ void SetWaitedPrefixes(const std::vector<std::string>& prefixes);
 // Lets every class that extends or implements `type` pass (a global reference is kept).
 void AddWaitedSupertype(JNIEnv* env, jclass type);
 
+// Waits for nothing any more (the session ends); the super types are let go.
+void ClearClassWaits();
+
 // Whether anything is waited for (the bridge then asks for class prepare events).
 bool ClassWaitsActive();
 

@@ -1,5 +1,7 @@
 #include "bridge/in_vm_session/session_natives.h"
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -90,10 +92,60 @@ jobjectArray JNICALL Members(JNIEnv* env, jclass, jclass clazz) {
     return result;
 }
 
-void JNICALL Add(JNIEnv* env, jclass, jobjectArray points) {
+// Returns, per point, whether it was entered but no road could arm its member.
+jbooleanArray JNICALL Add(JNIEnv* env, jclass, jobjectArray points) {
+    std::vector<jsize> refused;
     InstrumentationBeginBatch();
-    AddTracePoints(env, points);
+    AddTracePoints(env, points, &refused);
     InstrumentationEndBatch();
+    const jsize n = points == nullptr ? 0 : env->GetArrayLength(points);
+    jbooleanArray result = env->NewBooleanArray(n);
+    const jboolean yes = JNI_TRUE;
+    for (jsize i : refused) {
+        if (result != nullptr) env->SetBooleanArrayRegion(result, i, 1, &yes);
+    }
+    return result;
+}
+
+// An activation whose classes are rewritten once each (the session's detach).
+void JNICALL Activate(JNIEnv* env, jclass, jobject list) {
+    InstrumentationBeginBatch();
+    ActivateTracePoints(env, list);
+    InstrumentationEndBatch();
+}
+
+void JNICALL EndWaits(JNIEnv*, jclass) { ClearClassWaits(); }
+
+// A digest (64-bit FNV-1a, in hex) of every method's name, descriptor and current bytecodes.
+jstring JNICALL BytecodeDigest(JNIEnv* env, jclass, jclass clazz) {
+    jvmtiEnv* jvmti = g_bridge.jvmti;
+    uint64_t hash = 1469598103934665603ull;
+    auto mix = [&hash](const unsigned char* bytes, size_t n) {
+        for (size_t i = 0; i < n; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
+    };
+    jint count = 0;
+    jmethodID* methods = nullptr;
+    if (jvmti->GetClassMethods(clazz, &count, &methods) != JVMTI_ERROR_NONE) return nullptr;
+    for (jint i = 0; i < count; ++i) {
+        char* name = nullptr;
+        char* signature = nullptr;
+        if (jvmti->GetMethodName(methods[i], &name, &signature, nullptr) == JVMTI_ERROR_NONE) {
+            mix(reinterpret_cast<unsigned char*>(name), std::strlen(name) + 1);
+            mix(reinterpret_cast<unsigned char*>(signature), std::strlen(signature) + 1);
+            Release(name);
+            Release(signature);
+        }
+        jint length = 0;
+        unsigned char* code = nullptr;
+        if (jvmti->GetBytecodes(methods[i], &length, &code) == JVMTI_ERROR_NONE) {
+            mix(code, static_cast<size_t>(length));
+            Release(code);
+        }
+    }
+    Release(methods);
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return env->NewStringUTF(text);
 }
 
 void JNICALL WaitFor(JNIEnv* env, jclass, jobjectArray prefixes) {
@@ -122,7 +174,10 @@ void JNICALL SetLimit(JNIEnv*, jclass, jint limit) { SetRecordingLimit(limit); }
 
 char kLoaded[] = "loadedClasses", kLoadedSig[] = "()[Ljava/lang/Class;";
 char kMembers[] = "members", kMembersSig[] = "(Ljava/lang/Class;)[Ljava/lang/String;";
-char kAdd[] = "add", kAddSig[] = "([Lcom/vexo/TracePoints$TracePoint;)V";
+char kAdd[] = "add", kAddSig[] = "([Lcom/vexo/TracePoints$TracePoint;)[Z";
+char kActivate[] = "activate", kActivateSig[] = "(Lcom/vexo/TracePoints;)V";
+char kEndWaits[] = "endWaits", kEndWaitsSig[] = "()V";
+char kDigest[] = "bytecodeDigest", kDigestSig[] = "(Ljava/lang/Class;)Ljava/lang/String;";
 char kWait[] = "waitFor", kWaitSig[] = "([Ljava/lang/String;)V";
 char kSubtypes[] = "waitForSubtypes", kSubtypesSig[] = "(Ljava/lang/Class;)V";
 char kOwn[] = "ownThread", kOwnSig[] = "(Z)V";
@@ -139,6 +194,9 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kLoaded, kLoadedSig, reinterpret_cast<void*>(&LoadedClasses)},
         {kMembers, kMembersSig, reinterpret_cast<void*>(&Members)},
         {kAdd, kAddSig, reinterpret_cast<void*>(&Add)},
+        {kActivate, kActivateSig, reinterpret_cast<void*>(&Activate)},
+        {kEndWaits, kEndWaitsSig, reinterpret_cast<void*>(&EndWaits)},
+        {kDigest, kDigestSig, reinterpret_cast<void*>(&BytecodeDigest)},
         {kWait, kWaitSig, reinterpret_cast<void*>(&WaitFor)},
         {kSubtypes, kSubtypesSig, reinterpret_cast<void*>(&WaitForSubtypes)},
         {kOwn, kOwnSig, reinterpret_cast<void*>(&OwnThread)},

@@ -7,6 +7,7 @@
 #include "bridge/in_vm_session/agent_options.h"
 #include "bridge/in_vm_session/class_waits.h"
 #include "bridge/in_vm_session/session_natives.h"
+#include "bridge/session.h"
 #include "platform/os.h"
 #include "trace/own_work.h"
 
@@ -36,20 +37,56 @@ std::string TracerJar(const char* options) {
     }
     return "";
 }
-}  // namespace
 
-void InVmSessionOnLoad(jvmtiEnv* jvmti, const char* options) {
-    if (!AsksForSession(options)) return;
+// Puts the tracer's jar on the boot class path, once per VM (after attach, on the system class
+// path: appending to the boot class path of a running VM makes HotSpot warn on the program's
+// standard error that class sharing is reduced). False (said) when it cannot.
+bool AddTracerClasses(jvmtiEnv* jvmti, const char* options, bool running) {
+    static bool added = false;
+    if (added) return true;
     const std::string jar = TracerJar(options);
     if (jar.empty() || !Exists(jar)) {
         ErrorOut("Vexo: the tracer's classes (vexo.jar) were not found%s%s; name them with jar=PATH. "
                  "The program runs untraced\n", jar.empty() ? "" : " at ", jar.c_str());
-        return;
+        return false;
     }
-    if (jvmti->AddToBootstrapClassLoaderSearch(jar.c_str()) != JVMTI_ERROR_NONE) {
+    const jvmtiError error = running ? jvmti->AddToSystemClassLoaderSearch(jar.c_str())
+                                     : jvmti->AddToBootstrapClassLoaderSearch(jar.c_str());
+    if (error != JVMTI_ERROR_NONE) {
         ErrorOut("Vexo: the VM refused %s on its boot class path. The program runs untraced\n", jar.c_str());
-        return;
+        return false;
     }
+    added = true;
+    return true;
+}
+
+// Calls the session's static `entry` (start or attach) with the option string, as the tracer's
+// own work. False when the tracer's classes cannot be had.
+bool CallSession(JNIEnv* env, const char* entry, const std::string& optionString) {
+    BeginOwnWork();
+    jclass session = env->FindClass("com/vexo/cli/AgentMain");
+    jmethodID method = session == nullptr ? nullptr : env->GetStaticMethodID(session, entry, "(Ljava/lang/String;)V");
+    jmethodID prepared =
+        method == nullptr ? nullptr : env->GetStaticMethodID(session, "prepared", "(Ljava/lang/Class;)V");
+    const bool ready = prepared != nullptr && RegisterSessionNatives(env);
+    if (!ready) {
+        if (env->ExceptionCheck()) env->ExceptionClear();
+        ErrorOut("Vexo: the tracer's classes do not fit this agent. The program runs untraced\n");
+    } else {
+        SetPreparedHandler(env, session, prepared);
+        jstring options = env->NewStringUTF(optionString.c_str());
+        if (options != nullptr) env->CallStaticVoidMethod(session, method, options);
+        if (env->ExceptionCheck()) env->ExceptionClear();  // the session says what went wrong itself
+        if (options != nullptr) env->DeleteLocalRef(options);
+    }
+    if (session != nullptr) env->DeleteLocalRef(session);
+    EndOwnWork();
+    return ready;
+}
+}  // namespace
+
+void InVmSessionOnLoad(jvmtiEnv* jvmti, const char* options) {
+    if (!AsksForSession(options) || !AddTracerClasses(jvmti, options, false)) return;
     g_options = options;
     g_waiting = jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_VM_INIT, nullptr) == JVMTI_ERROR_NONE;
 }
@@ -58,21 +95,11 @@ void JNICALL InVmSessionOnVmInit(jvmtiEnv* jvmti, JNIEnv* env, jthread) {
     if (!g_waiting) return;
     g_waiting = false;
     jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_VM_INIT, nullptr);
-    BeginOwnWork();
-    jclass session = env->FindClass("com/vexo/cli/AgentMain");
-    jmethodID start = session == nullptr ? nullptr : env->GetStaticMethodID(session, "start", "(Ljava/lang/String;)V");
-    jmethodID prepared =
-        start == nullptr ? nullptr : env->GetStaticMethodID(session, "prepared", "(Ljava/lang/Class;)V");
-    if (prepared == nullptr || !RegisterSessionNatives(env)) {
-        if (env->ExceptionCheck()) env->ExceptionClear();
-        ErrorOut("Vexo: the tracer's classes do not fit this agent. The program runs untraced\n");
-    } else {
-        SetPreparedHandler(env, session, prepared);
-        jstring options = env->NewStringUTF(g_options.c_str());
-        if (options != nullptr) env->CallStaticVoidMethod(session, start, options);
-        if (env->ExceptionCheck()) env->ExceptionClear();  // the session says what went wrong itself
-        if (options != nullptr) env->DeleteLocalRef(options);
-    }
-    if (session != nullptr) env->DeleteLocalRef(session);
-    EndOwnWork();
+    CallSession(env, "start", g_options);
+}
+
+bool InVmSessionOnAttach(jvmtiEnv* jvmti, const char* options) {
+    JNIEnv* env = BridgeJni();
+    if (env == nullptr || !AddTracerClasses(jvmti, options, true)) return false;
+    return CallSession(env, "attach", options);
 }

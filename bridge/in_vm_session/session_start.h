@@ -15,3 +15,7 @@ void InVmSessionOnLoad(jvmtiEnv* jvmti, const char* options);
 
 // JVMTI's VMInit: starts the session's Java side.
 void JNICALL InVmSessionOnVmInit(jvmtiEnv* jvmti, JNIEnv* env, jthread thread);
+
+// From Agent_OnAttach: puts the tracer's classes on the system class path (once) and starts the
+// session at once, on the roads a running VM still grants. False when it could not start.
+bool InVmSessionOnAttach(jvmtiEnv* jvmti, const char* options);

@@ -29,11 +29,15 @@ public final class AgentMain {
     private final EventPrinter printer;
     private final ClassArming arming;
     private volatile boolean closing;
+    private final java.util.concurrent.atomic.AtomicBoolean ended = new java.util.concurrent.atomic.AtomicBoolean();
+    private final boolean attached;
+    private Thread summaryHook;
     // Classes already offered (a class may come both from the start's scan and from the agent).
     private final Set<Class<?>> offered = Collections.synchronizedSet(Collections.newSetFromMap(new WeakHashMap<>()));
 
     private AgentMain(AgentOptions options, TraceSession session, PrintStream out, EventPrinter printer) {
         this.options = options;
+        attached = options.connect != null;
         this.session = session;
         this.out = out;
         this.printer = printer;
@@ -71,7 +75,59 @@ public final class AgentMain {
         }
     }
 
+    /**
+     * Called by the agent when it is loaded into a running VM, on the attach mechanism's thread:
+     * starts the session on a thread of its own and returns. The session talks only to the
+     * command that attached (the local socket the option connect= names): the program's standard
+     * output and error stay untouched.
+     */
+    public static void attach(String optionString) {
+        new OwnThread(() -> attached(optionString), "vexo-attach", true).start();
+    }
+
+    private static void attached(String optionString) {
+        String path = null;
+        for (String word : optionString == null ? new String[0] : optionString.split(",")) {
+            if (word.startsWith("connect=")) path = word.substring("connect=".length());
+        }
+        if (path == null) return;  // nobody to tell
+        try (java.nio.channels.SocketChannel channel = java.nio.channels.SocketChannel.open(
+                java.net.UnixDomainSocketAddress.of(path))) {
+            PrintStream out = new PrintStream(ChannelStreams.out(channel), true, "UTF-8");
+            AgentMain m;
+            synchronized (AgentMain.class) {
+                if (current != null && !current.ended.get()) {
+                    out.println("vexo-trace: this VM is being traced already");
+                    return;
+                }
+                try {
+                    m = open(AgentOptions.parse(optionString), out);
+                } catch (TraceSetupException e) {
+                    out.println("vexo-trace: " + e.getMessage());
+                    return;
+                }
+                current = m;
+            }
+            m.begin();
+            // Until the command says stop, or goes away.
+            java.io.BufferedReader control = new java.io.BufferedReader(new java.io.InputStreamReader(
+                    ChannelStreams.in(channel), java.nio.charset.StandardCharsets.UTF_8));
+            String line;
+            do {
+                line = control.readLine();
+            } while (line != null && !line.equals("stop"));
+            m.detach();
+        } catch (Throwable e) {
+            AgentMain m = current;
+            if (m != null && !m.ended.get()) m.detach();  // the command is gone: leave the program as it was
+        }
+    }
+
     private static AgentMain open(AgentOptions options) throws TraceSetupException {
+        return open(options, null);
+    }
+
+    private static AgentMain open(AgentOptions options, PrintStream channel) throws TraceSetupException {
         TraceSession session = TraceSession.open();
         if (options.profiler ? !session.inProfilerMode() : !session.canTrace()) {
             throw new TraceSetupException(options.profiler
@@ -79,7 +135,9 @@ public final class AgentMain {
                     : "the agent cannot arm trace points in this VM");
         }
         PrintStream out = System.err;
-        if (options.output != null) {
+        if (channel != null) {
+            out = channel;
+        } else if (options.output != null) {
             try {
                 out = new PrintStream(new FileOutputStream(options.output), true, "UTF-8");
             } catch (IOException e) {
@@ -88,7 +146,7 @@ public final class AgentMain {
         } else if (options.stdout) {
             out = System.out;
         }
-        String micros = options.output != null || canWriteMicroSign(out == System.out) ? "\u00b5s" : "us";
+        String micros = channel != null || options.output != null || canWriteMicroSign(out == System.out) ? "\u00b5s" : "us";
         EventPrinter printer = new EventPrinter(session::targetOf, new ArrayList<>(), out, options.json,
                 new EventFormatter.Columns(options.threads, options.times, System.nanoTime(), micros));
         return new AgentMain(options, session, out, printer);
@@ -98,8 +156,9 @@ public final class AgentMain {
         session.ownThreads();
         session.startConsumer(printer);
         session.activate(new ArrayList<>(), options.limit);
-        Thread summary = new OwnThread(this::finish, "vexo-summary", true);
-        Runtime.getRuntime().addShutdownHook(summary);
+        summaryHook = new OwnThread(this::finish, "vexo-summary", true);
+        Runtime.getRuntime().addShutdownHook(summaryHook);
+        if (options.digests) printDigests("digest");
         // First the agent waits, then the loaded classes are scanned: a class that loads in
         // between comes both ways, and is armed once.
         AgentNatives.waitFor(arming.prefixes());
@@ -109,6 +168,23 @@ public final class AgentMain {
             if (arming.isSupertype(c)) registerSupertype(c);
         }
         for (Class<?> c : loaded) offer(c);
+    }
+
+    /**
+     * With the option digests: a line "WORD class digest" for every class of the program's own
+     * loaders (sorted), the digest over its methods' current bytecodes; said before anything is
+     * armed and again after detach, the lines tell that every class was restored.
+     */
+    private void printDigests(String word) {
+        ClassLoader platform = ClassLoader.getPlatformClassLoader();
+        java.util.TreeMap<String, String> lines = new java.util.TreeMap<>();
+        Class<?>[] loaded = AgentNatives.loadedClasses();
+        for (Class<?> c : loaded == null ? new Class<?>[0] : loaded) {
+            ClassLoader l = c.getClassLoader();
+            if (l == null || l == platform || c.isArray() || c.getName().startsWith("com.vexo.") || c.isHidden()) continue;
+            lines.put(c.getName() + "@" + Integer.toHexString(System.identityHashCode(c)), AgentNatives.bytecodeDigest(c));
+        }
+        for (java.util.Map.Entry<String, String> e : lines.entrySet()) out.println(word + " " + e.getKey() + " " + e.getValue());
     }
 
     private void registerSupertype(Class<?> c) {
@@ -123,8 +199,7 @@ public final class AgentMain {
         List<Target> found = arming.targetsOf(c);
         if (found.isEmpty()) return;
         for (Target t : found) printer.add(t);
-        session.add(found);
-        arming.armed(found);
+        arming.armed(found, session.add(found), attached);
         arming.took(System.nanoTime() - start);
     }
 
@@ -134,6 +209,7 @@ public final class AgentMain {
 
     /** At exit: everything recorded before it is printed, then the summary. */
     private void finish() {
+        if (!ended.compareAndSet(false, true)) return;
         closing = true;
         boolean complete;
         try {
@@ -141,6 +217,34 @@ public final class AgentMain {
         } catch (InterruptedException e) {
             complete = false;
         }
+        report(complete);
+    }
+
+    /**
+     * The end of a session after attach: nothing more is armed, every class it rewrote is
+     * restored, everything recorded is printed with the summary, and its threads end. The agent
+     * stays loaded, idle, for the next attach.
+     */
+    private void detach() {
+        if (!ended.compareAndSet(false, true)) return;
+        closing = true;
+        AgentNatives.endWaits();
+        try {
+            Runtime.getRuntime().removeShutdownHook(summaryHook);
+        } catch (IllegalStateException exiting) {
+            // the VM is ending: the hook would find the session ended
+        }
+        boolean complete;
+        try {
+            complete = session.stop(10_000);
+        } catch (InterruptedException e) {
+            complete = false;
+        }
+        if (options.digests) printDigests("restored");
+        report(complete);
+    }
+
+    private void report(boolean complete) {
         printer.printWaiting();
         printer.close();
         List<Target> targets = arming.targets();

@@ -12,8 +12,20 @@ final class AgentNatives {
     /** "M modifiers name descriptor" per declared method, "F ..." per declared field; nothing loaded or initialised. */
     static native String[] members(Class<?> c);
 
-    /** Adds trace points to the armed ones (their classes in m_ReflectionItem); writes their armed bits. */
-    static native void add(TracePoints.TracePoint[] points);
+    /**
+     * Adds trace points to the armed ones (their classes in m_ReflectionItem); writes their armed
+     * bits. Returns per point whether it was entered but no road could arm its member.
+     */
+    static native boolean[] add(TracePoints.TracePoint[] points);
+
+    /** Activates a list as the interface's activation does, rewriting each class once. */
+    static native void activate(TracePoints points);
+
+    /** The agent hands over no class any more. */
+    static native void endWaits();
+
+    /** A digest of the current bytecodes of every method of {@code c}. */
+    static native String bytecodeDigest(Class<?> c);
 
     /** The agent hands over each class that prepares and whose name starts with one of these. */
     static native void waitFor(String[] prefixes);

@@ -26,6 +26,10 @@ import java.util.List;
  *   profiler           profiler mode (with the agent's word nojvmdi)
  *   strict             a mistake in the options ends the VM with status 2 (for the launcher)
  *   jar=PATH           where the tracer's classes are (read by the agent)
+ *   connect=PATH       (attach) the local socket of the command that attached: events and the
+ *                      summary go there, and the session ends when it says stop or closes
+ *   digests            (attach) say a digest of each class's bytecodes before it is armed and
+ *                      after it is restored
  * </pre>
  * The agent's own words (nojvmdi, nojvmpi, breakpoints, watches) are left to the agent.
  */
@@ -33,8 +37,8 @@ final class AgentOptions {
     final List<PointSpec> specs = new ArrayList<>();
     int limit = 1_000_000;
     int requested;
-    boolean json, threads, times, classes, profiler, stdout, strict;
-    String output;
+    boolean json, threads, times, classes, profiler, stdout, strict, digests;
+    String output, connect;
 
     static AgentOptions parse(String options) throws TraceSetupException {
         AgentOptions o = new AgentOptions();
@@ -57,6 +61,8 @@ final class AgentOptions {
                 case "profiler": o.profiler = true; break;
                 case "stdout": o.stdout = true; break;
                 case "strict": o.strict = true; break;
+                case "digests": o.digests = true; break;
+                case "connect": o.connect = needs(name, value); break;
                 case "output": o.output = needs(name, value); break;
                 case "limit":
                     String n = needs(name, value);

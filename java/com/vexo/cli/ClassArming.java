@@ -95,12 +95,20 @@ final class ClassArming {
         return found;
     }
 
-    /** After the agent was handed {@code found}: the armed ones are kept, the others said. */
-    void armed(List<Target> found) {
-        for (Target t : found) {
-            if (t.isArmed()) {
+    /**
+     * After the agent was handed {@code found}: the armed ones are kept, the others said;
+     * {@code noRoad} tells those the agent entered but no road could arm.
+     */
+    void armed(List<Target> found, boolean[] noRoad, boolean attached) {
+        for (int i = 0; i < found.size(); i++) {
+            Target t = found.get(i);
+            if (t.isArmed() && (noRoad == null || !noRoad[i])) {
                 targets.add(t);
                 armedSpecs.add(specs.get(specOf.get(t)));
+            } else if (t.isArmed() && attached) {
+                notArmed.put(t.label, "no road traces it after attach: it cannot be instrumented (a class of the "
+                        + "JDK's modules, or one the VM will not let be rewritten), and breakpoints and field watches "
+                        + "are granted only to an agent loaded at start-up");
             } else {
                 notArmed.put(t.label, "the agent could not arm it");
             }

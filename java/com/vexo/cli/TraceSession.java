@@ -36,6 +36,7 @@ public final class TraceSession {
     // from the threads that load classes, so it takes no lock.
     private final Map<TracePoints.TracePoint, Target> targets = new ConcurrentHashMap<>();
     private boolean ownThreads;
+    private volatile boolean stopping;
     private CountDownLatch endMarkSeen = new CountDownLatch(0);
     private Thread consumer;
 
@@ -129,12 +130,12 @@ public final class TraceSession {
      * Adds targets to the armed ones, leaving those armed as they are (the in-VM session's own
      * call to the agent). Afterwards each target tells whether it was armed.
      */
-    void add(List<Target> list) {
-        if (list.isEmpty()) return;
+    boolean[] add(List<Target> list) {
+        if (list.isEmpty()) return new boolean[0];
         for (Target t : list) targets.put(t.point, t);
         TracePoints.TracePoint[] points = new TracePoints.TracePoint[list.size()];
         for (int i = 0; i < points.length; i++) points[i] = list.get(i).point;
-        AgentNatives.add(points);
+        return AgentNatives.add(points);
     }
 
     /** The session's threads (the consumer, the one that drains) are its own: the agent records nothing they do. */
@@ -144,6 +145,10 @@ public final class TraceSession {
 
     /** Hands {@code list} and the end mark to the agent. Under the lock. */
     private void arm(List<Target> list, int limit) {
+        NativeApi.nativeActivateTracePoints(points(list, limit));
+    }
+
+    private static TracePoints points(List<Target> list, int limit) {
         TracePoints points = new TracePoints();
         points.m_iMaxNumTraces = limit;
         points.m_TracePoints = new TracePoints.TracePoint[list.size() + 1];
@@ -154,7 +159,7 @@ public final class TraceSession {
         endMark.m_strMethodOrFieldName = "endMark";
         endMark.m_strMethodOrFieldSignature = "()V";
         points.m_TracePoints[list.size()] = endMark;
-        NativeApi.nativeActivateTracePoints(points);
+        return points;
     }
 
     /** The target an event belongs to, or null for the end mark. */
@@ -186,6 +191,7 @@ public final class TraceSession {
                 synchronized (lock) {
                     endMarkSeen.countDown();
                 }
+                if (stopping) return;
             }
         }
     }
@@ -216,6 +222,31 @@ public final class TraceSession {
         endMark();
         if (ownThreads) AgentNatives.ownThread(true);
         return seen.await(timeoutMillis, TimeUnit.MILLISECONDS);
+    }
+
+    /**
+     * The in-VM session's end after attach: disarms every trace point (each class rewritten
+     * once), waits until everything recorded so far has reached the listener, and stops the
+     * consumer. Returns false when that did not happen within the time-out. Afterwards the end
+     * mark is disarmed too: no class stays rewritten.
+     */
+    public boolean stop(long timeoutMillis) throws InterruptedException {
+        CountDownLatch seen;
+        synchronized (lock) {
+            stopping = true;
+            AgentNatives.activate(points(new ArrayList<>(), Integer.MAX_VALUE));
+            endMarkSeen = seen = new CountDownLatch(1);
+        }
+        NativeApi.nativeOnResetEventList();
+        AgentNatives.ownThread(false);
+        endMark();
+        AgentNatives.ownThread(true);
+        boolean complete = seen.await(timeoutMillis, TimeUnit.MILLISECONDS);
+        TracePoints none = new TracePoints();
+        none.m_iMaxNumTraces = Integer.MAX_VALUE;
+        none.m_TracePoints = new TracePoints.TracePoint[0];
+        AgentNatives.activate(none);
+        return complete;
     }
 
     /** The end mark's method: armed with every list, called only by {@link #drain}. */

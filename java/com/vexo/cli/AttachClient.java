@@ -1,0 +1,165 @@
+package com.vexo.cli;
+
+import com.sun.tools.attach.AgentInitializationException;
+import com.sun.tools.attach.AgentLoadException;
+import com.sun.tools.attach.AttachNotSupportedException;
+import com.sun.tools.attach.VirtualMachine;
+import java.io.BufferedReader;
+import java.io.FileOutputStream;
+import java.io.IOException;
+import java.io.InputStreamReader;
+import java.io.OutputStream;
+import java.io.PrintStream;
+import java.net.StandardProtocolFamily;
+import java.net.UnixDomainSocketAddress;
+import java.nio.channels.ServerSocketChannel;
+import java.nio.channels.SocketChannel;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.util.concurrent.TimeUnit;
+
+/**
+ * vexo-trace --pid: loads the agent into a running JVM through the attach mechanism the JDK
+ * ships, and prints what the session there sends back over a local socket in a directory only
+ * this user can enter. The session ends, leaving the program as it was, when this command says
+ * stop: at --duration, on Ctrl-C, or when it ends any other way (the socket closes).
+ *
+ * <pre>AttachClient PID LIBRARY JAR OPTIONS [DURATION_SECONDS|-] [OUTPUT_FILE]</pre>
+ */
+public final class AttachClient {
+    private AttachClient() {}
+
+    public static void main(String[] args) throws Exception {
+        String pid = args[0], library = args[1], jar = args[2], options = args[3];
+        long duration = args.length > 4 && !args[4].equals("-") ? parseSeconds(args[4]) : -1;
+        PrintStream out = args.length > 5 ? new PrintStream(new FileOutputStream(args[5]), true, "UTF-8") : System.out;
+        if (!pid.matches("[0-9]+")) refuse("--pid needs a process id, not '" + pid + "'");
+
+        Path dir = Files.createTempDirectory("vexo-attach-", PosixFilePermissions.asFileAttribute(
+                PosixFilePermissions.fromString("rwx------")));
+        Path socket = dir.resolve("events");
+        ServerSocketChannel server = ServerSocketChannel.open(StandardProtocolFamily.UNIX);
+        server.bind(UnixDomainSocketAddress.of(socket));
+        SocketChannel channel;
+        try {
+            load(pid, library, options + ",connect=" + socket + ",jar=" + jar);
+            channel = accept(server, 15_000);
+        } finally {
+            server.close();
+            Files.deleteIfExists(socket);
+            Files.deleteIfExists(dir);
+        }
+        if (channel == null) refuse("the agent in " + pid + " did not call back");
+
+        OutputStream toSession = ChannelStreams.out(channel);
+        java.util.concurrent.CountDownLatch done = new java.util.concurrent.CountDownLatch(1);
+        // Ctrl-C: the session stops, and the summary arrives before this VM ends.
+        Thread stopOnExit = new Thread(() -> {
+            sayStop(toSession);
+            try {
+                done.await(20, TimeUnit.SECONDS);
+            } catch (InterruptedException e) {
+                // ending anyway
+            }
+        }, "vexo-attach-stop");
+        Runtime.getRuntime().addShutdownHook(stopOnExit);
+        if (duration >= 0) {
+            Thread timer = new Thread(() -> {
+                try {
+                    TimeUnit.MILLISECONDS.sleep(duration);
+                    sayStop(toSession);
+                } catch (InterruptedException e) {
+                    // the trace ended first
+                }
+            }, "vexo-attach-duration");
+            timer.setDaemon(true);
+            timer.start();
+        }
+        boolean refused = false;
+        BufferedReader in = new BufferedReader(new InputStreamReader(ChannelStreams.in(channel), StandardCharsets.UTF_8));
+        for (String line; (line = in.readLine()) != null; ) {
+            if (line.startsWith("vexo-trace: ")) {
+                System.err.println(line);
+                refused = true;
+            } else {
+                out.println(line);
+            }
+        }
+        out.flush();
+        done.countDown();
+        try {
+            Runtime.getRuntime().removeShutdownHook(stopOnExit);
+        } catch (IllegalStateException exiting) {
+            // Ctrl-C: the hook said stop, and the summary has arrived
+        }
+        System.exit(refused ? 2 : 0);
+    }
+
+    private static long parseSeconds(String text) {
+        try {
+            return Math.round(Double.parseDouble(text) * 1000);
+        } catch (NumberFormatException e) {
+            refuse("--duration needs a number of seconds, not '" + text + "'");
+            return 0;
+        }
+    }
+
+    private static void load(String pid, String library, String options) {
+        VirtualMachine vm;
+        try {
+            vm = VirtualMachine.attach(pid);
+        } catch (AttachNotSupportedException | IOException | SecurityException e) {
+            refuse("cannot attach to process " + pid + " (not a HotSpot JVM of this user that accepts attach): "
+                    + e.getMessage());
+            return;
+        }
+        try {
+            vm.loadAgentPath(library, options);
+        } catch (AgentLoadException | AgentInitializationException | IOException e) {
+            refuse("process " + pid + " did not load the agent: " + e.getMessage());
+        } finally {
+            try {
+                vm.detach();
+            } catch (IOException e) {
+                // the attach connection only
+            }
+        }
+    }
+
+    /** The session's connection, or null when none came within the time-out. */
+    private static SocketChannel accept(ServerSocketChannel server, long millis) throws IOException {
+        Thread watchdog = new Thread(() -> {
+            try {
+                TimeUnit.MILLISECONDS.sleep(millis);
+                server.close();
+            } catch (InterruptedException | IOException e) {
+                // accepted in time
+            }
+        }, "vexo-attach-wait");
+        watchdog.setDaemon(true);
+        watchdog.start();
+        try {
+            SocketChannel channel = server.accept();
+            watchdog.interrupt();
+            return channel;
+        } catch (IOException closedByWatchdog) {
+            return null;
+        }
+    }
+
+    private static synchronized void sayStop(OutputStream toSession) {
+        try {
+            toSession.write("stop\n".getBytes(StandardCharsets.UTF_8));
+            toSession.flush();
+        } catch (IOException gone) {
+            // the session has ended already
+        }
+    }
+
+    private static void refuse(String message) {
+        System.err.println("vexo-trace: " + message);
+        System.exit(2);
+    }
+}
