@@ -28,6 +28,8 @@ import java.util.concurrent.atomic.AtomicLong;
  *   allocations-after-object-listing [R]  the same after one object listing in debug mode
  *   load N               N classes defined by a class loader of the program and linked, in ns
  *                        per class (with and without a session waiting for other classes)
+ *   attach-target N FILE N empty classes loaded, then calls of Work.work(int) in a loop, printing
+ *                        "rate R" (calls per second) every 250 ms until FILE exists
  *   listing MB           MB megabytes of live objects, then the class listing from a heap dump
  *                        (profiler mode) twice, and jcmd GC.class_histogram on the same heap
  * Prints one line: name, value and unit.
@@ -72,6 +74,7 @@ public final class BenchMain {
                 report("allocations-after-object-listing", allocations(n > 0 ? n : ROUNDS), "ns/object");
                 break;
             case "load": report("load", load(n), "ns/class"); break;
+            case "attach-target": attachTarget(n, java.nio.file.Paths.get(args[2])); break;
             case "method": {
                 Tracing t = Tracing.start();
                 t.arm(depositPoint());
@@ -135,6 +138,23 @@ public final class BenchMain {
             }
             case "listing": listing(n); break;
             default: throw new IllegalArgumentException(mode);
+        }
+    }
+
+    /** The program bench/run_attach_bench.sh attaches to. */
+    static void attachTarget(int classes, java.nio.file.Path stop) throws Exception {
+        load(classes);
+        System.out.println("ready");
+        long calls = 0, since = System.nanoTime();
+        while (!java.nio.file.Files.exists(stop)) {
+            for (int i = 0; i < 10_000; i++) sink += Work.work(i);
+            calls += 10_000;
+            long now = System.nanoTime();
+            if (now - since >= 250_000_000L) {
+                System.out.println("rate " + Math.round(calls * 1e9 / (now - since)));
+                calls = 0;
+                since = now;
+            }
         }
     }
 

@@ -32,6 +32,10 @@ public final class AttachClient {
     private AttachClient() {}
 
     public static void main(String[] args) throws Exception {
+        long started = System.nanoTime();
+        // VEXO_ATTACH_TIMES=1: when the session called back, sent its first event, was told to
+        // stop and ended, in ms (standard error; for the attach benchmark).
+        boolean times = "1".equals(System.getenv("VEXO_ATTACH_TIMES"));
         String pid = args[0], library = args[1], jar = args[2], options = args[3];
         long duration = args.length > 4 && !args[4].equals("-") ? parseSeconds(args[4]) : -1;
         PrintStream out = args.length > 5 ? new PrintStream(new FileOutputStream(args[5]), true, "UTF-8") : System.out;
@@ -52,6 +56,7 @@ public final class AttachClient {
             Files.deleteIfExists(dir);
         }
         if (channel == null) refuse("the agent in " + pid + " did not call back");
+        if (times) System.err.printf("times: attached %.1f ms%n", (System.nanoTime() - started) / 1e6);
 
         OutputStream toSession = ChannelStreams.out(channel);
         java.util.concurrent.CountDownLatch done = new java.util.concurrent.CountDownLatch(1);
@@ -79,7 +84,12 @@ public final class AttachClient {
         }
         boolean refused = false;
         BufferedReader in = new BufferedReader(new InputStreamReader(ChannelStreams.in(channel), StandardCharsets.UTF_8));
+        boolean first = true;
         for (String line; (line = in.readLine()) != null; ) {
+            if (times && first && !line.startsWith("digest ")) {
+                System.err.printf("times: first event %.1f ms%n", (System.nanoTime() - started) / 1e6);
+                first = false;
+            }
             if (line.startsWith("vexo-trace: ")) {
                 System.err.println(line);
                 refused = true;
@@ -88,6 +98,8 @@ public final class AttachClient {
             }
         }
         out.flush();
+        if (times) System.err.printf("times: ended %.1f ms (stop said at %.1f ms)%n", (System.nanoTime() - started) / 1e6,
+                stopSaid / 1e6 - started / 1e6);
         done.countDown();
         try {
             Runtime.getRuntime().removeShutdownHook(stopOnExit);
@@ -149,7 +161,10 @@ public final class AttachClient {
         }
     }
 
+    private static volatile long stopSaid;
+
     private static synchronized void sayStop(OutputStream toSession) {
+        if (stopSaid == 0) stopSaid = System.nanoTime();
         try {
             toSession.write("stop\n".getBytes(StandardCharsets.UTF_8));
             toSession.flush();
