@@ -14,17 +14,31 @@ import java.util.List;
  * freshly prepared insert (executeUpdate) and a freshly prepared select of the row just written
  * (executeQuery). Prints what it reads, so two runs compare byte for byte. With "gc", each
  * round ends with a collection, so what the round let go is collected while its trace events
- * may still be on their way.
- *   JdbcLoop JDBC_URL N [gc]
+ * may still be on their way. With "pause=MS", each round ends with a pause (a program running long
+ * enough to be attached to).
+ *   JdbcLoop JDBC_URL N [gc] [pause=MS]
  */
 public final class JdbcLoop {
     /** Every prepared statement, kept reachable until the VM ends (events name them later). */
     static final List<PreparedStatement> STATEMENTS = new ArrayList<>();
 
+    private static void sleep(long millis) {
+        try {
+            Thread.sleep(millis);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
     public static void main(String[] args) throws SQLException {
         String url = args[0];
         int n = Integer.parseInt(args[1]);
-        boolean collect = args.length > 2 && args[2].equals("gc");
+        boolean collect = false;
+        long pause = 0;
+        for (int a = 2; a < args.length; a++) {
+            if (args[a].equals("gc")) collect = true;
+            if (args[a].startsWith("pause=")) pause = Long.parseLong(args[a].substring(6));
+        }
         long checksum = 0;
         try (Connection c = DriverManager.getConnection(url)) {
             try (Statement s = c.createStatement()) {
@@ -49,6 +63,7 @@ public final class JdbcLoop {
                 }
                 select.close();
                 if (collect) System.gc();
+                if (pause > 0) sleep(pause);
             }
             System.out.println("statement class " + STATEMENTS.get(0).getClass().getName());
         }
