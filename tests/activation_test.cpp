@@ -177,3 +177,51 @@ TEST_F(Activation, ATracePointClassWithoutAFieldEmptiesTheTableAndArmsNothing) {
     EXPECT_EQ(g_recording.recordingLimit.load(), 12);
 }
 }  // namespace
+
+namespace {
+void SetReflectionItem(JNIEnv* env, jobject point, jobject item) {
+    jclass c = env->GetObjectClass(point);
+    env->SetObjectField(point, env->GetFieldID(c, "m_ReflectionItem", "Ljava/lang/Object;"), item);
+    env->DeleteLocalRef(c);
+}
+}  // namespace
+
+TEST_F(Activation, AClassInTheReflectionItemIsTheClassWhateverTheNameAndAnythingElseIsIgnored) {
+    jclass shape = env_->FindClass("vexotest/Shape");
+    jobject byClass = NewTracePoint(env_, {0, nullptr, "no.such.Class", "area", "()D"});
+    SetReflectionItem(env_, byClass, shape);
+    jobject byName = NewTracePoint(env_, ShapeArea());
+    SetReflectionItem(env_, byName, env_->NewStringUTF("vexotest.Circle"));  // not a class: the name decides
+    EXPECT_EQ(ActivateList(NewTracePoints(env_, {byClass, byName}, 10)), "");
+    ASSERT_EQ(g_tracePoints.count, 2);
+    EXPECT_TRUE(Same(ClassOfEntry(0), shape));
+    EXPECT_TRUE(Same(ClassOfEntry(1), shape));
+    EXPECT_EQ(TracePointFlags(env_, byClass), 0x004);
+}
+
+TEST_F(Activation, AddedTracePointsJoinTheArmedOnesWhichStayArmedAndTheLimitStays) {
+    const jfieldID count = FieldOf(env_, "vexotest/Shape", "count", "I");
+    auto first = Activate({ShapeArea()}, 55);
+    const size_t armingBefore = ArmingCalls().size();
+    jobject added = NewTracePoint(env_, ShapeField(0x10, "count", "I"));
+    jobject missing = NewTracePoint(env_, {0, nullptr, "vexotest.Shape", "nothing", "()V"});
+    jclass pointClass = env_->GetObjectClass(added);
+    jobjectArray array = env_->NewObjectArray(2, pointClass, nullptr);
+    env_->SetObjectArrayElement(array, 0, added);
+    env_->SetObjectArrayElement(array, 1, missing);
+    std::vector<jsize> refused;
+    AddTracePoints(env_, array, &refused);
+    EXPECT_TRUE(CallsStartingWith("Clear").empty()) << "nothing armed is disarmed";
+    EXPECT_EQ(ArmingCalls().size() - armingBefore, 2u);
+    EXPECT_EQ(CallsStartingWith("SetFieldAccessWatch").back(), Hex("SetFieldAccessWatch", count));
+    ASSERT_EQ(g_tracePoints.count, 2);
+    EXPECT_TRUE(Same(g_tracePoints.entries[0].tracePointRef, first[0]));
+    EXPECT_TRUE(Same(g_tracePoints.entries[1].tracePointRef, added));
+    EXPECT_EQ(TracePointFlags(env_, added), 0x015);
+    EXPECT_EQ(TracePointFlags(env_, missing), 0x000);
+    EXPECT_TRUE(refused.empty());
+    EXPECT_EQ(g_recording.recordingLimit.load(), 55);
+    // The next activation disarms both.
+    EXPECT_EQ(ActivateList(NewTracePoints(env_, {}, 1)), "");
+    EXPECT_EQ(CallsStartingWith("Clear").size(), 3u);
+}

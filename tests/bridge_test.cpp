@@ -11,6 +11,7 @@
 
 #include "bridge/debug_events.h"
 #include "bridge/field_watch_gate.h"
+#include "bridge/in_vm_session/agent_options.h"
 #include "bridge/jvmdi_bridge.h"
 #include "bridge/session.h"
 #include "tests/harness/test_jvm.h"
@@ -203,3 +204,19 @@ TEST(BridgeValues, AModificationsValueKeepsOnlyTheBytesOfItsType) {
     EXPECT_EQ(CleanValue('L', dirty).l, dirty.l);
 }
 }  // namespace
+
+// The bridge's words are whole words between commas: a trace point or a file name that holds
+// one is not that word.
+TEST(AgentOptions, WordsAreWholeAndValuesAreTheFirstOfTheirName) {
+    const char* options = "method=p.X.breakpoints,output=/tmp/watches.txt,breakpoints,jar=a.jar,jar=b.jar";
+    EXPECT_TRUE(HasOptionWord(options, "breakpoints"));
+    EXPECT_FALSE(HasOptionWord(options, "watches"));
+    EXPECT_FALSE(HasOptionWord("method=p.X.breakpoints", "breakpoints"));
+    EXPECT_FALSE(HasOptionWord(nullptr, "breakpoints"));
+    EXPECT_EQ(OptionValue(options, "jar"), "a.jar");
+    EXPECT_EQ(OptionValue(options, "points"), "");
+    EXPECT_TRUE(AsksForSession("nojvmdi,field=demo.Account.balance"));
+    EXPECT_TRUE(AsksForSession("classes"));
+    EXPECT_FALSE(AsksForSession("breakpoints,nojvmdi,classesX,jar=x"));
+    EXPECT_FALSE(AsksForSession(nullptr));
+}
