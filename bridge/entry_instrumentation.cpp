@@ -113,6 +113,21 @@ jvmtiError Retransform(jclass clazz) {
     return error;
 }
 
+// Retransforms the classes in one VM operation (the VM's walks over every class and all
+// compiled code are made once for all of them). Under the lock.
+jvmtiError RetransformTogether(const std::vector<jclass>& classes) {
+    jvmtiEnv* jvmti = g_inst.jvmti;
+    jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    t_retransforming = true;
+    const jvmtiError error = jvmti->RetransformClasses(static_cast<jint>(classes.size()), classes.data());
+    t_retransforming = false;
+    for (jclass c : classes) RestoreBreakpointsOf(c);
+    if (!ProfilerEntriesOn() && !FieldSitesWanted()) {
+        jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    }
+    return error;
+}
+
 bool SameClass(JNIEnv* env, const Probe& p, jclass clazz) {
     return p.declaringClass != nullptr && env->IsSameObject(p.declaringClass, clazz);
 }
@@ -205,16 +220,18 @@ void InstrumentationEndBatch() {
         return;
     }
     OsLockEnter(&g_inst.lock);
-    // Each class once, for all its probes of the batch.
-    std::vector<jint> done;
+    // Each class once, for all its probes of the batch; all of them together, and one by one
+    // only when the VM refuses the lot (to find which it refuses).
+    std::vector<jclass> classes;
     for (jint id : *batch) {
         jclass clazz = g_inst.probes[static_cast<size_t>(id)].declaringClass;
         bool seen = false;
-        for (jint d : done) seen = seen || SameClass(env, g_inst.probes[static_cast<size_t>(d)], clazz);
-        if (seen) continue;
-        done.push_back(id);
-        const jvmtiError error = Retransform(clazz);
-        if (error != JVMTI_ERROR_NONE) {
+        for (jclass c : classes) seen = seen || env->IsSameObject(c, clazz);
+        if (!seen) classes.push_back(clazz);
+    }
+    if (RetransformTogether(classes) != JVMTI_ERROR_NONE) {
+        for (jclass clazz : classes) {
+            if (Retransform(clazz) == JVMTI_ERROR_NONE) continue;
             // Refused as a whole: none of its probes is instrumented; they take breakpoints below.
             for (jint other : *batch) {
                 Probe& o = g_inst.probes[static_cast<size_t>(other)];

@@ -167,7 +167,28 @@ public final class AgentMain {
         for (Class<?> c : loaded) {
             if (arming.isSupertype(c)) registerSupertype(c);
         }
-        for (Class<?> c : loaded) offer(c);
+        // The classes loaded so far are armed together (their rewriting is one VM operation).
+        List<Target> found = new ArrayList<>();
+        long start = System.nanoTime();
+        for (Class<?> c : loaded) {
+            if (eligible(c) && offered.add(c)) {
+                List<Target> of = arming.targetsOf(c);
+                if (!of.isEmpty()) arming.counted();
+                found.addAll(of);
+            }
+        }
+        arm(found, start);
+    }
+
+    private static boolean eligible(Class<?> c) {
+        return !c.isArray() && !c.isPrimitive() && !c.getName().startsWith("com.vexo.");
+    }
+
+    private void arm(List<Target> found, long start) {
+        if (found.isEmpty()) return;
+        for (Target t : found) printer.add(t);
+        arming.armed(found, session.add(found), attached);
+        arming.took(System.nanoTime() - start);
     }
 
     /**
@@ -192,15 +213,12 @@ public final class AgentMain {
     }
 
     private void offer(Class<?> c) {
-        if (c.isArray() || c.isPrimitive() || c.getName().startsWith("com.vexo.")) return;
-        if (!offered.add(c)) return;
+        if (!eligible(c) || !offered.add(c)) return;
         if (arming.isSupertype(c)) registerSupertype(c);
         long start = System.nanoTime();
         List<Target> found = arming.targetsOf(c);
-        if (found.isEmpty()) return;
-        for (Target t : found) printer.add(t);
-        arming.armed(found, session.add(found), attached);
-        arming.took(System.nanoTime() - start);
+        if (!found.isEmpty()) arming.counted();
+        arm(found, start);
     }
 
     private void note(String message) {

@@ -115,9 +115,13 @@ final class ClassArming {
         }
     }
 
-    /** Counts a class armed and the time its arming took. */
-    void took(long nanos) {
+    /** Counts a class with trace points to arm. */
+    void counted() {
         armedClasses.incrementAndGet();
+    }
+
+    /** Adds the time an arming took. */
+    void took(long nanos) {
         armingNanos.addAndGet(nanos);
     }
 
