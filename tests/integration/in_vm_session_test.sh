@@ -38,9 +38,9 @@ count_is 'sess\.Circle\.area\(\)D' 1
 count_is 'sess\.Worker\.work\(\)V' 1
 has '^not armed: sess\.Shape\.area\(\)D: an abstract method has no code to trace; name sess\.Shape\+\.area to trace its implementations$' "$out"
 
-echo "=== arming loads no class the program does not load"
-"$tracer" --field sess.Worker.unused --method sess.Worker.work -- -Xlog:class+load -cp "$cp" sess.Main 100 > "$out" 2>&1 \
-    || fail "exit status $?"
+echo "=== arming loads no class the program does not load (trace points from a file)"
+printf '# a field of a type never loaded\nfield sess.Worker.unused\n\nmethod sess.Worker.work\n' > "$work/points"
+"$tracer" --points "$work/points" -- -Xlog:class+load -cp "$cp" sess.Main 100 > "$out" 2>&1 || fail "exit status $?"
 grep -q 'sess\.Worker source' "$out" || fail "no class loading logged"
 grep 'sess\.Unused' "$out" && fail "the field's type was loaded"
 count_is 'sess\.Worker\.work\(\)V' 1
