@@ -63,7 +63,10 @@ final class ClassArming {
 
     /** Remembers a class that subtype trace points name; false when it was known. */
     boolean addSupertype(Class<?> c) {
-        List<Class<?>> known = supertypes.computeIfAbsent(c.getName(), k -> new CopyOnWriteArrayList<>());
+        // No lambdas on this path: it runs while the VM prepares a class, where a first use would
+        // bootstrap one.
+        supertypes.putIfAbsent(c.getName(), new CopyOnWriteArrayList<>());
+        List<Class<?>> known = supertypes.get(c.getName());
         if (known.contains(c)) return false;
         known.add(c);
         return true;
@@ -85,8 +88,12 @@ final class ClassArming {
         }
         // A member that several trace points name is armed once, for the first of them.
         Set<String> seen = new HashSet<>();
-        found.removeIf(t -> !seen.add((t.isField() ? "F" : "M") + t.point.m_strMethodOrFieldName + " "
-                + t.point.m_strMethodOrFieldSignature));
+        for (java.util.Iterator<Target> i = found.iterator(); i.hasNext(); ) {
+            Target t = i.next();
+            if (!seen.add((t.isField() ? "F" : "M") + t.point.m_strMethodOrFieldName + " " + t.point.m_strMethodOrFieldSignature)) {
+                i.remove();
+            }
+        }
         if (armedCount.addAndGet(found.size()) > max) {
             armedCount.addAndGet(-found.size());
             refusedClasses.incrementAndGet();
@@ -194,7 +201,8 @@ final class ClassArming {
         synchronized (namesake) {
             n = namesake.get(c);
             if (n == null) {
-                n = namesakes.computeIfAbsent(c.getName(), k -> new AtomicInteger()).incrementAndGet();
+                namesakes.putIfAbsent(c.getName(), new AtomicInteger());
+                n = namesakes.get(c.getName()).incrementAndGet();
                 namesake.put(c, n);
             }
         }
