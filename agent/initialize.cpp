@@ -13,7 +13,7 @@ enum InitializeInfoField {
     kWatchAccessOK, kProfileHookOK, kInitializeInfoFieldCount
 };
 
-const FieldSpec kInitializeInfoFields[kInitializeInfoFieldCount] = {
+const JavaFieldName kInitializeInfoFields[kInitializeInfoFieldCount] = {
     {"m_iJNIVersion", "I"},
     {"m_iJVMDIVersion", "I"},
     {"m_iJVMPIVersion", "I"},

@@ -2,19 +2,19 @@
 
 #include "agent/error_out.h"
 
-bool LookUpFields(JNIEnv* env, jclass clazz, const FieldSpec* specs, size_t count,
+bool LookUpFields(JNIEnv* env, jclass clazz, const JavaFieldName* wanted, size_t count,
                   jfieldID* ids) {
     for (size_t i = 0; i < count; ++i) {
-        ids[i] = env->GetFieldID(clazz, specs[i].name, specs[i].signature);
+        ids[i] = env->GetFieldID(clazz, wanted[i].name, wanted[i].signature);
         if (ids[i] == nullptr) return false;
     }
     return true;
 }
 
-bool LookUpObjectFields(JNIEnv* env, jobject object, const FieldSpec* specs, size_t count,
+bool LookUpObjectFields(JNIEnv* env, jobject object, const JavaFieldName* wanted, size_t count,
                         jfieldID* ids, const char* failureMessage) {
     jclass clazz = env->GetObjectClass(object);
-    const bool found = LookUpFields(env, clazz, specs, count, ids);
+    const bool found = LookUpFields(env, clazz, wanted, count, ids);
     env->DeleteLocalRef(clazz);  // allowed with an exception pending
     if (!found) ErrorOut("%s", failureMessage);
     return found;

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-struct FieldSpec {
+struct JavaFieldName {
     const char* name;
     const char* signature;
 };
@@ -13,11 +13,11 @@ struct FieldSpec {
 // Looks the fields up in order into `ids` and stops at the first missing one, whose Java
 // exception stays pending for the Java caller (no further JNI call is made behind it).
 // Returns true when every field was found.
-bool LookUpFields(JNIEnv* env, jclass clazz, const FieldSpec* specs, size_t count,
+bool LookUpFields(JNIEnv* env, jclass clazz, const JavaFieldName* wanted, size_t count,
                   jfieldID* ids);
 
 // The same on the class of `object`; a missing field is reported with `failureMessage`.
-bool LookUpObjectFields(JNIEnv* env, jobject object, const FieldSpec* specs, size_t count,
+bool LookUpObjectFields(JNIEnv* env, jobject object, const JavaFieldName* wanted, size_t count,
                         jfieldID* ids, const char* failureMessage);
 
 // A class found once by name, from the caller's loader, and kept as a global reference; null

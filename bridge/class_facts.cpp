@@ -1,5 +1,6 @@
 #include "bridge/class_facts.h"
 
+#include "bridge/declared_members.h"
 #include "bridge/object_ids.h"
 #include "bridge/session.h"
 #include "registry/class_descriptor.h"
@@ -33,27 +34,17 @@ int PrimitiveCode(char c) {
 }
 
 void GatherFields(jclass clazz, ClassFacts* facts) {
-    jvmtiEnv* jvmti = g_bridge.jvmti;
-    jint count = 0;
-    jfieldID* fields = nullptr;
-    if (jvmti->GetClassFields(clazz, &count, &fields) != JVMTI_ERROR_NONE) return;
-    for (jint i = 0; i < count; ++i) {
-        char* name = nullptr;
-        char* signature = nullptr;
-        jint modifiers = 0;
-        if (jvmti->GetFieldName(clazz, fields[i], &name, &signature, nullptr) != JVMTI_ERROR_NONE) continue;
-        jvmti->GetFieldModifiers(clazz, fields[i], &modifiers);
-        const uint32_t size = DumpValueSize(signature);
-        if (modifiers & kAccStatic) {
-            facts->statics.emplace_back(name, signature);
+    std::vector<DeclaredMember> fields;
+    DeclaredFields(g_bridge.jvmti, clazz, &fields);
+    for (const DeclaredMember& f : fields) {
+        const uint32_t size = DumpValueSize(f.signature.c_str());
+        if (f.modifiers & kAccStatic) {
+            facts->statics.emplace_back(f.name, f.signature);
             facts->staticBytes += size;
         } else {
             facts->ownInstanceBytes += size;
         }
-        jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
-        jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
     }
-    jvmti->Deallocate(reinterpret_cast<unsigned char*>(fields));
 }
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include "bridge/bytecode/class_file.h"
 #include "bridge/bytecode/constant_pool.h"
 #include "bridge/bytecode/field_sites.h"
+#include "bridge/declared_members.h"
 #include "bridge/entry_hook.h"
 #include "bridge/entry_instrumentation.h"
 #include "bridge/field_hook.h"
@@ -79,20 +80,12 @@ std::string PackageOf(const std::string& internalName) {
 // 1 when `clazz` declares the field, 0 when not, -1 when its fields are not known yet (a class
 // not yet prepared).
 int DeclaresField(jclass clazz, const std::string& name, const std::string& descriptor) {
-    jint count = 0;
-    jfieldID* fields = nullptr;
-    if (g_fi.jvmti->GetClassFields(clazz, &count, &fields) != JVMTI_ERROR_NONE) return -1;
-    bool found = false;
-    for (jint i = 0; i < count && !found; ++i) {
-        char* n = nullptr;
-        char* d = nullptr;
-        if (g_fi.jvmti->GetFieldName(clazz, fields[i], &n, &d, nullptr) != JVMTI_ERROR_NONE) continue;
-        found = name == n && descriptor == d;
-        g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(n));
-        g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(d));
+    std::vector<DeclaredMember> fields;
+    if (!DeclaredFields(g_fi.jvmti, clazz, &fields)) return -1;
+    for (const DeclaredMember& f : fields) {
+        if (f.name == name && f.signature == descriptor) return 1;
     }
-    g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(fields));
-    return found ? 1 : 0;
+    return 0;
 }
 
 // JVMS 5.4.3.2 field resolution from `clazz`: the class itself, its superinterfaces, then its

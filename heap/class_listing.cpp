@@ -12,7 +12,7 @@
 namespace {
 enum ResultField { kObjects, kActualCount, kFiltered, kResultFieldCount };
 
-const FieldSpec kResultFields[kResultFieldCount] = {
+const JavaFieldName kResultFields[kResultFieldCount] = {
     {"m_Objects", "Ljava/lang/Object;"},
     {"m_iActualCount", "I"},
     {"m_bFiltered", "Z"},

@@ -34,7 +34,7 @@ VEXO_RAW_MEMORY_ACCESS bool HoldsId(uintptr_t address, jobjectID id) {
     return word == id;
 }
 
-// Step 1: the window position that held the reference last time.
+// First try: the window position that held the reference last time.
 VEXO_RAW_MEMORY_ACCESS bool FastPath(const uintptr_t* window, int words, jobjectID id) {
     if (g_recovery.cachedWindowIndex < 0 || g_recovery.cachedWindowIndex >= words) return false;
     const uintptr_t w = window[g_recovery.cachedWindowIndex];
@@ -50,7 +50,7 @@ VEXO_RAW_MEMORY_ACCESS bool FastPath(const uintptr_t* window, int words, jobject
     return true;
 }
 
-// Step 2: the whole window, nearest frame first.
+// Else: the whole window, nearest frame first.
 VEXO_RAW_MEMORY_ACCESS void FullScan(const uintptr_t* window, int words, jobjectID id) {
     OsRegionInfo last;  // the last region queried: a word inside it needs no new query
     bool haveLast = false;

@@ -20,13 +20,13 @@
 namespace {
 enum MethodEventField { kSubject, kObjectIndex, kTracePoint, kMethodEventFieldCount };
 
-const FieldSpec kMethodEventFields[kMethodEventFieldCount] = {
+const JavaFieldName kMethodEventFields[kMethodEventFieldCount] = {
     {"m_Subject", "Ljava/lang/Object;"},
     {"m_iObjectIndex", "I"},
     {"m_TracePoint", "Lcom/vexo/TracePoints$TracePoint;"},
 };
 
-const FieldSpec kRecordedDataFields[] = {
+const JavaFieldName kRecordedDataFields[] = {
     {"m_Events", "[Lcom/vexo/TraceMethodEvent;"},
     {"m_bOverflow", "Z"},
 };
@@ -240,7 +240,7 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
     fields->lastTag = nullptr;
 }
 
-// Steps 3 to 5: the RecordedData fields, the array and the TraceMethodEvent fields. Returns
+// The RecordedData fields, the array and the TraceMethodEvent fields. Returns
 // null (the bank untouched) on failure.
 jobjectArray PrepareDelivery(JNIEnv* env, jobject data, int32_t count, jfieldID* dataIds,
                              DeliveryFields* fields) {

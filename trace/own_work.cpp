@@ -1,16 +1,11 @@
 #include "trace/own_work.h"
 
-namespace {
-thread_local bool t_ownThread = false;
 thread_local int t_ownWork = 0;
-}  // namespace
 
-void SetOwnThread(bool own) { t_ownThread = own; }
+void SetOwnThread(bool own) { t_ownWork = own ? (t_ownWork | kOwnThread) : (t_ownWork & ~kOwnThread); }
 
 void BeginOwnWork() { ++t_ownWork; }
 
 void EndOwnWork() {
-    if (t_ownWork > 0) --t_ownWork;
+    if ((t_ownWork & ~kOwnThread) > 0) --t_ownWork;
 }
-
-bool InOwnWork() { return t_ownThread || t_ownWork > 0; }

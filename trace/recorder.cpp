@@ -78,7 +78,7 @@ bool ProfilerSubject(const TracePointEntry& entry, jobjectID receiverId, Subject
     return true;
 }
 
-// Step 4: the object the event concerns, if it belongs to the entry's class.
+// The object the event concerns, if it belongs to the entry's class.
 bool TakeSubject(JNIEnv* env, const TracePointEntry& entry, jobject object, jobjectID receiverId,
                  jframeID frame, Subject* subject) {
     auto clazz = reinterpret_cast<jclass>(entry.classRef);
@@ -144,7 +144,7 @@ void ReadFieldValue(JNIEnv* env, const TracePointEntry& entry, jobject object, i
     }
 }
 
-// Step 7: the value of a field trace point, and the assigned bit.
+// The value of a field trace point, and the assigned bit.
 void FillValue(JNIEnv* env, const TracePointEntry& entry, jobject object,
                const jvalue* newValue, bool assigned, TraceEventRecord* record) {
     const int32_t kind = record->flags & kValueKindMask;
@@ -169,14 +169,14 @@ void ReleaseSubject(JNIEnv* env, const Subject& subject) {
     }
 }
 
-// Step 2: whether the recording limit admits one more record (else the bank shows overflow).
+// Whether the recording limit admits one more record (else the bank shows overflow).
 bool LimitAdmits(EventBank& bank) {
     if (LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit)) return true;
     bank.overflow = 1;
     return false;
 }
 
-// Steps 5 and 6 for `entry`'s event on `subject`: a place in the bank with its common fields
+// For `entry`'s event on `subject`: a place in the bank with its common fields
 // filled (value zero, no details), or null when no chunk can be had (the event is dropped and
 // shows as an overflow). `*announce` says whether it is the first of its bank's filling.
 TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uintptr_t subject,
@@ -200,7 +200,7 @@ TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uint
     return record;
 }
 
-// Steps 2 to 8, with the recording lock held. Returns whether the record is the first of its
+// Records one hit, with the recording lock held. Returns whether the record is the first of its
 // bank's filling, which announces the bank to the consumer.
 bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
                   const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass,

@@ -38,7 +38,7 @@ uint32_t g_banksDelivered = 0;      // guarded by the recording lock
 
 enum TracePointField { kFlags, kObject, kClass, kReflectionItem, kName, kSignature, kFieldCount };
 
-const FieldSpec kTracePointFields[kFieldCount] = {
+const JavaFieldName kTracePointFields[kFieldCount] = {
     {"m_iFlags", "I"},
     {"m_Object", "Ljava/lang/Object;"},
     {"m_strClass", "Ljava/lang/String;"},
@@ -47,7 +47,7 @@ const FieldSpec kTracePointFields[kFieldCount] = {
     {"m_strMethodOrFieldSignature", "Ljava/lang/String;"},
 };
 
-const FieldSpec kListFields[] = {
+const JavaFieldName kListFields[] = {
     {"m_TracePoints", "[Lcom/vexo/TracePoints$TracePoint;"},
     {"m_iMaxNumTraces", "I"},
 };
@@ -90,7 +90,7 @@ void DeleteTracePointRefs(JNIEnv* env, const RetiredTable& table) {
     for (int32_t i = 0; i < table.count; ++i) env->DeleteGlobalRef(table.entries[i].tracePointRef);
 }
 
-// Step 3 of an activation: disarms every entry, releases the class references and retires the
+// The first half of an activation: disarms every entry, releases the class references and retires the
 // trace point references. Leaves the table empty.
 void DisarmTable(JNIEnv* env) {
     EnterLock(&g_agent.recordingLock);
@@ -119,15 +119,12 @@ void DisarmTable(JNIEnv* env) {
 // in m_ReflectionItem (`*reflected` is then set: the class is taken as it is, from whichever
 // loader defined it, and never initialised); else m_strClass with dots turned into slashes.
 // Returns a local reference, or null.
-jclass ResolveClass(JNIEnv* env, jobject object, jobject reflectionItem, jstring className, bool* reflected) {
+jclass ResolveClass(JNIEnv* env, jobject object, jobject reflectionItem, jclass classClass, jstring className,
+                    bool* reflected) {
     *reflected = false;
     if (object != nullptr) return env->GetObjectClass(object);
-    if (reflectionItem != nullptr) {
-        jclass classClass = env->FindClass("java/lang/Class");
-        const bool isClass = classClass != nullptr && env->IsInstanceOf(reflectionItem, classClass);
-        if (classClass != nullptr) env->DeleteLocalRef(classClass);
-        if (env->ExceptionCheck()) env->ExceptionClear();
-        if (isClass) {
+    if (reflectionItem != nullptr && classClass != nullptr) {
+        if (env->IsInstanceOf(reflectionItem, classClass)) {
             *reflected = true;
             return static_cast<jclass>(env->NewLocalRef(reflectionItem));
         }
@@ -342,10 +339,11 @@ uintptr_t ClassSlotOf(jclass clazz) {
     return static_cast<uintptr_t>(static_cast<uint32_t>(h));
 }
 
-// Steps 3 to 10 for one element: resolves, arms and enters it; writes its flags back. Returns
-// false when it was entered but the debug interface refused to arm its member.
-bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePointEntry* entries,
-                     int32_t* count) {
+// One element of a list: resolves, arms and enters it; writes its flags back. `classClass` is
+// java.lang.Class. Returns false when it was entered but the debug interface refused to arm its
+// member.
+bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jclass classClass,
+                     TracePointEntry* entries, int32_t* count) {
     bool taken = true;
     int32_t flags = env->GetIntField(element, ids[kFlags]);
     jobject object = env->GetObjectField(element, ids[kObject]);
@@ -355,7 +353,7 @@ bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, TracePoi
     auto signature = static_cast<jstring>(env->GetObjectField(element, ids[kSignature]));
 
     bool reflected = false;
-    jclass clazz = ResolveClass(env, object, reflectionItem, className, &reflected);
+    jclass clazz = ResolveClass(env, object, reflectionItem, classClass, className, &reflected);
     flags &= ~kArmedTracePoint;
     jclass declaring = nullptr;
     void* member = clazz == nullptr ? nullptr : ResolveMember(env, clazz, name, signature, flags, reflected, &declaring);
@@ -399,22 +397,25 @@ bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries
                std::vector<jsize>* refused = nullptr) {
     jfieldID ids[kFieldCount];
     bool haveIds = false;
-    for (jsize i = 0; i < n; ++i) {
+    bool failed = false;
+    jclass classClass = env->FindClass("java/lang/Class");
+    if (classClass == nullptr) env->ExceptionClear();
+    for (jsize i = 0; i < n && !failed; ++i) {
         jobject element = env->GetObjectArrayElement(list, i);
         if (element == nullptr) continue;
         if (!haveIds) {
             haveIds = LookUpObjectFields(env, element, kTracePointFields, kFieldCount, ids,
                                          "ERROR: VexoDll failed to access fields in TracePoint\n");
-            if (!haveIds) {
-                env->DeleteLocalRef(element);
-                return false;
-            }
+            failed = !haveIds;
         }
-        if (!EnterTracePoint(env, element, ids, entries, count) && refused != nullptr) refused->push_back(i);
+        if (haveIds && !EnterTracePoint(env, element, ids, classClass, entries, count) && refused != nullptr) {
+            refused->push_back(i);
+        }
         env->DeleteLocalRef(element);
     }
     ForgetListedMembers(env);
-    return true;
+    if (classClass != nullptr) env->DeleteLocalRef(classClass);
+    return !failed;
 }
 
 TracePointEntry* AllocateEntries(size_t n) {
@@ -443,7 +444,7 @@ TracePointTable Install(TracePointEntry* entries, int32_t count) {
     return replaced;
 }
 
-// Steps 4 to 6: builds the new table from the list array and installs it.
+// Builds the new table from the list array and installs it.
 void BuildTable(JNIEnv* env, jobjectArray list) {
     const jsize n = list == nullptr ? 0 : env->GetArrayLength(list);
     if (n == 0) return;  // an empty list leaves the table empty: tracing is off

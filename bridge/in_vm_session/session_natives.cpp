@@ -1,10 +1,10 @@
 #include "bridge/in_vm_session/session_natives.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "bridge/declared_members.h"
 #include "bridge/entry_instrumentation.h"
 #include "bridge/in_vm_session/class_waits.h"
 #include "bridge/session.h"
@@ -49,36 +49,11 @@ jobjectArray JNICALL LoadedClasses(JNIEnv* env, jclass) {
 // "M modifiers name descriptor" for each method the class declares, "F ..." for each field.
 jobjectArray JNICALL Members(JNIEnv* env, jclass, jclass clazz) {
     std::vector<std::string> lines;
-    jvmtiEnv* jvmti = g_bridge.jvmti;
-    jint count = 0;
-    jmethodID* methods = nullptr;
-    if (jvmti->GetClassMethods(clazz, &count, &methods) == JVMTI_ERROR_NONE) {
-        for (jint i = 0; i < count; ++i) {
-            char* name = nullptr;
-            char* signature = nullptr;
-            jint modifiers = 0;
-            if (jvmti->GetMethodName(methods[i], &name, &signature, nullptr) != JVMTI_ERROR_NONE) continue;
-            jvmti->GetMethodModifiers(methods[i], &modifiers);
-            lines.push_back("M " + std::to_string(modifiers) + " " + name + " " + signature);
-            Release(name);
-            Release(signature);
-        }
-        Release(methods);
-    }
-    jfieldID* fields = nullptr;
-    if (jvmti->GetClassFields(clazz, &count, &fields) == JVMTI_ERROR_NONE) {
-        for (jint i = 0; i < count; ++i) {
-            char* name = nullptr;
-            char* signature = nullptr;
-            jint modifiers = 0;
-            if (jvmti->GetFieldName(clazz, fields[i], &name, &signature, nullptr) != JVMTI_ERROR_NONE) continue;
-            jvmti->GetFieldModifiers(clazz, fields[i], &modifiers);
-            lines.push_back("F " + std::to_string(modifiers) + " " + name + " " + signature);
-            Release(name);
-            Release(signature);
-        }
-        Release(fields);
-    }
+    std::vector<DeclaredMember> members;
+    DeclaredMethods(g_bridge.jvmti, clazz, &members);
+    for (const DeclaredMember& m : members) lines.push_back("M " + std::to_string(m.modifiers) + " " + m.name + " " + m.signature);
+    DeclaredFields(g_bridge.jvmti, clazz, &members);
+    for (const DeclaredMember& m : members) lines.push_back("F " + std::to_string(m.modifiers) + " " + m.name + " " + m.signature);
     jclass stringClass = env->FindClass("java/lang/String");
     if (stringClass == nullptr) return nullptr;
     jobjectArray result = env->NewObjectArray(static_cast<jsize>(lines.size()), stringClass, nullptr);
@@ -123,26 +98,18 @@ jstring JNICALL BytecodeDigest(JNIEnv* env, jclass, jclass clazz) {
     auto mix = [&hash](const unsigned char* bytes, size_t n) {
         for (size_t i = 0; i < n; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
     };
-    jint count = 0;
-    jmethodID* methods = nullptr;
-    if (jvmti->GetClassMethods(clazz, &count, &methods) != JVMTI_ERROR_NONE) return nullptr;
-    for (jint i = 0; i < count; ++i) {
-        char* name = nullptr;
-        char* signature = nullptr;
-        if (jvmti->GetMethodName(methods[i], &name, &signature, nullptr) == JVMTI_ERROR_NONE) {
-            mix(reinterpret_cast<unsigned char*>(name), std::strlen(name) + 1);
-            mix(reinterpret_cast<unsigned char*>(signature), std::strlen(signature) + 1);
-            Release(name);
-            Release(signature);
-        }
+    std::vector<DeclaredMember> methods;
+    if (!DeclaredMethods(jvmti, clazz, &methods)) return nullptr;
+    for (const DeclaredMember& m : methods) {
+        mix(reinterpret_cast<const unsigned char*>(m.name.c_str()), m.name.size() + 1);
+        mix(reinterpret_cast<const unsigned char*>(m.signature.c_str()), m.signature.size() + 1);
         jint length = 0;
         unsigned char* code = nullptr;
-        if (jvmti->GetBytecodes(methods[i], &length, &code) == JVMTI_ERROR_NONE) {
+        if (jvmti->GetBytecodes(static_cast<jmethodID>(m.id), &length, &code) == JVMTI_ERROR_NONE) {
             mix(code, static_cast<size_t>(length));
             Release(code);
         }
     }
-    Release(methods);
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
     return env->NewStringUTF(text);

@@ -25,7 +25,7 @@ jobject NewInstance(JNIEnv* env, const char* className) {
     return env->AllocObject(Class(env, className));
 }
 
-jobject NewTracePoint(JNIEnv* env, const TracePointSpec& wanted) {
+jobject NewTracePoint(JNIEnv* env, const TracePointWanted& wanted) {
     jclass c = Class(env, "com/vexo/TracePoints$TracePoint");
     jobject tp = env->AllocObject(c);
     env->SetIntField(tp, env->GetFieldID(c, "m_iFlags", "I"), wanted.flags);

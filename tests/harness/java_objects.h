@@ -5,7 +5,7 @@
 
 #include <vector>
 
-struct TracePointSpec {
+struct TracePointWanted {
     int flags = 0;
     jobject object = nullptr;         // m_Object
     const char* className = nullptr;  // m_strClass
@@ -16,7 +16,7 @@ struct TracePointSpec {
 // A new instance, made without running a constructor (as the agent makes its objects).
 jobject NewInstance(JNIEnv* env, const char* className);
 
-jobject NewTracePoint(JNIEnv* env, const TracePointSpec& wanted);
+jobject NewTracePoint(JNIEnv* env, const TracePointWanted& wanted);
 // A TracePoints list holding `points` (null elements allowed) and the recording limit.
 jobject NewTracePoints(JNIEnv* env, const std::vector<jobject>& points, int limit);
 int TracePointFlags(JNIEnv* env, jobject tracePoint);

@@ -28,11 +28,11 @@ protected:
 
     virtual bool RegistersPanel() const { return true; }
 
-    // Builds a list from the specs (an entry without a name stands for a null element), activates
-    // it and returns the Java trace point objects (null where the list had none).
-    std::vector<jobject> Activate(const std::vector<TracePointSpec>& specs, int limit = 4096) {
+    // Builds a list of the trace points wanted (an entry without a name stands for a null
+    // element), activates it and returns the Java trace point objects (null where it had none).
+    std::vector<jobject> Activate(const std::vector<TracePointWanted>& list, int limit = 4096) {
         std::vector<jobject> points;
-        for (const TracePointSpec& wanted : specs) {
+        for (const TracePointWanted& wanted : list) {
             points.push_back(wanted.name == nullptr && wanted.className == nullptr &&
                                      wanted.object == nullptr
                                  ? nullptr
@@ -54,7 +54,7 @@ protected:
 };
 
 // The trace points the tests use most.
-inline TracePointSpec ShapeArea() { return {0, nullptr, "vexotest.Shape", "area", "()D"}; }
-inline TracePointSpec ShapeField(int kind, const char* name, const char* signature) {
+inline TracePointWanted ShapeArea() { return {0, nullptr, "vexotest.Shape", "area", "()D"}; }
+inline TracePointWanted ShapeField(int kind, const char* name, const char* signature) {
     return {0x001 | kind, nullptr, "vexotest.Shape", name, signature};
 }

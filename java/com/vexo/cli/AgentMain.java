@@ -41,14 +41,14 @@ public final class AgentMain {
         this.session = session;
         this.out = out;
         this.printer = printer;
-        arming = new ClassArming(options.specs, options.requested, MAX_TRACE_POINTS);
+        arming = new ClassArming(options.patterns, options.requested, MAX_TRACE_POINTS);
     }
 
     /** Called by the agent, once, on the thread that starts the VM. Never throws. */
     public static void start(String optionString) {
         try {
             AgentOptions options = AgentOptions.parse(optionString);
-            current = open(options);
+            current = open(options, null);
             current.begin();
         } catch (TraceSetupException e) {
             refuse(e.getMessage(), optionString);
@@ -123,10 +123,7 @@ public final class AgentMain {
         }
     }
 
-    private static AgentMain open(AgentOptions options) throws TraceSetupException {
-        return open(options, null);
-    }
-
+    /** A session whose events go to {@code channel}, or, when it is null, where the options say. */
     private static AgentMain open(AgentOptions options, PrintStream channel) throws TraceSetupException {
         TraceSession session = TraceSession.open();
         if (options.profiler ? !session.inProfilerMode() : !session.canTrace()) {
@@ -171,11 +168,7 @@ public final class AgentMain {
         List<Target> found = new ArrayList<>();
         long start = System.nanoTime();
         for (Class<?> c : loaded) {
-            if (eligible(c) && offered.add(c)) {
-                List<Target> of = arming.targetsOf(c);
-                if (!of.isEmpty()) arming.counted();
-                found.addAll(of);
-            }
+            if (eligible(c) && offered.add(c)) found.addAll(arming.targetsOf(c));
         }
         arm(found, start);
     }
@@ -202,7 +195,7 @@ public final class AgentMain {
         Class<?>[] loaded = AgentNatives.loadedClasses();
         for (Class<?> c : loaded == null ? new Class<?>[0] : loaded) {
             ClassLoader l = c.getClassLoader();
-            if (l == null || l == platform || c.isArray() || c.getName().startsWith("com.vexo.") || c.isHidden()) continue;
+            if (l == null || l == platform || !eligible(c) || c.isHidden()) continue;
             lines.put(c.getName() + "@" + Integer.toHexString(System.identityHashCode(c)), AgentNatives.bytecodeDigest(c));
         }
         for (java.util.Map.Entry<String, String> e : lines.entrySet()) out.println(word + " " + e.getKey() + " " + e.getValue());
@@ -216,9 +209,7 @@ public final class AgentMain {
         if (!eligible(c) || !offered.add(c)) return;
         if (arming.isSupertype(c)) registerSupertype(c);
         long start = System.nanoTime();
-        List<Target> found = arming.targetsOf(c);
-        if (!found.isEmpty()) arming.counted();
-        arm(found, start);
+        arm(arming.targetsOf(c), start);
     }
 
     private void note(String message) {
@@ -266,7 +257,7 @@ public final class AgentMain {
         printer.printWaiting();
         printer.close();
         List<Target> targets = arming.targets();
-        if (!options.specs.isEmpty()) out.print(Summary.of(targets, printer, arming, options, complete));
+        if (!options.patterns.isEmpty()) out.print(Summary.of(targets, printer, arming, options, complete));
         if (options.classes) out.print(Summary.classListing(session, options.json));
         out.flush();
     }

@@ -13,9 +13,11 @@ import java.util.List;
  * each a bare word or {@code name=value}.
  *
  * <pre>
- *   method=SPEC        a method trace point (SPEC as vexo-trace's --method; @args+exits for both)
- *   field=SPEC         a field trace point
- *   points=FILE        trace points from a file: a line "method SPEC" or "field SPEC" each; # comments
+ *   method=CLASS.METHOD[(DESCRIPTOR)][@args|@exits|@args+exits]
+ *                      a method trace point, written as for vexo-trace's --method
+ *   field=CLASS.FIELD  a field trace point
+ *   points=FILE        trace points from a file, one a line: "method CLASS.METHOD..." or
+ *                      "field CLASS.FIELD"; # starts a comment
  *   args, exits        arguments, exits for every method trace point
  *   threads, times     the thread, the time since the start on every line
  *   json               JSON lines
@@ -34,7 +36,7 @@ import java.util.List;
  * The agent's own words (nojvmdi, nojvmpi, breakpoints, watches) are left to the agent.
  */
 final class AgentOptions {
-    final List<PointSpec> specs = new ArrayList<>();
+    final List<PointPattern> patterns = new ArrayList<>();
     int limit = 1_000_000;
     int requested;
     boolean json, threads, times, classes, profiler, stdout, strict, digests;
@@ -79,9 +81,9 @@ final class AgentOptions {
                     throw new TraceSetupException("unknown agent option '" + word + "'");
             }
         }
-        for (String m : methods) o.specs.add(PointSpec.method(m));
-        for (String f : fields) o.specs.add(PointSpec.field(f));
-        if (o.specs.isEmpty() && !o.classes) {
+        for (String m : methods) o.patterns.add(PointPattern.method(m));
+        for (String f : fields) o.patterns.add(PointPattern.field(f));
+        if (o.patterns.isEmpty() && !o.classes) {
             throw new TraceSetupException("no trace point given (--method or --field), nor --classes");
         }
         if (o.profiler && !fields.isEmpty()) {
@@ -108,7 +110,7 @@ final class AgentOptions {
             String[] words = line.split("\\s+", 2);
             if (words.length == 2 && words[0].equals("method")) methods.add(words[1]);
             else if (words.length == 2 && words[0].equals("field")) fields.add(words[1]);
-            else throw new TraceSetupException("bad line in " + file + ": '" + line + "' (expected method SPEC or field SPEC)");
+            else throw new TraceSetupException("bad line in " + file + ": '" + line + "' (expected method CLASS.METHOD or field CLASS.FIELD)");
         }
     }
 }

@@ -23,7 +23,7 @@ import java.util.concurrent.atomic.AtomicInteger;
 final class ClassArming {
     private static final int ACC_STATIC = 0x0008, ACC_BRIDGE = 0x0040, ACC_NATIVE = 0x0100, ACC_ABSTRACT = 0x0400;
 
-    private final List<PointSpec> specs;
+    private final List<PointPattern> patterns;
     private final int requested;
     private final int max;
     private final AtomicInteger armedCount = new AtomicInteger();
@@ -32,17 +32,17 @@ final class ClassArming {
     private final java.util.concurrent.atomic.AtomicLong armingNanos = new java.util.concurrent.atomic.AtomicLong();
     private final Map<String, List<Class<?>>> supertypes = new ConcurrentHashMap<>();
     private final List<Target> targets = new CopyOnWriteArrayList<>();
-    private final Map<Target, Integer> specOf = new ConcurrentHashMap<>();
-    private final Set<PointSpec> matched = ConcurrentHashMap.newKeySet();
-    private final Set<PointSpec> armedSpecs = ConcurrentHashMap.newKeySet();
+    private final Map<Target, Integer> patternOf = new ConcurrentHashMap<>();
+    private final Set<PointPattern> matched = ConcurrentHashMap.newKeySet();
+    private final Set<PointPattern> armedPatterns = ConcurrentHashMap.newKeySet();
     private final Map<String, String> notArmed = Collections.synchronizedMap(new LinkedHashMap<>());
     private final List<String> notes = new CopyOnWriteArrayList<>();
     // The classes of one name in order of arming: the second and later get "{2}" and on in labels.
     private final Map<Class<?>, Integer> namesake = Collections.synchronizedMap(new WeakHashMap<>());
     private final Map<String, AtomicInteger> namesakes = new ConcurrentHashMap<>();
 
-    ClassArming(List<PointSpec> specs, int requested, int max) {
-        this.specs = specs;
+    ClassArming(List<PointPattern> patterns, int requested, int max) {
+        this.patterns = patterns;
         this.requested = requested;
         this.max = max;
     }
@@ -50,12 +50,12 @@ final class ClassArming {
     /** The name starts the agent is to hand over classes for. */
     String[] prefixes() {
         List<String> list = new ArrayList<>();
-        for (PointSpec s : specs) list.add(s.subtypes ? s.className : s.namePrefix());
+        for (PointPattern s : patterns) list.add(s.subtypes ? s.className : s.namePrefix());
         return list.toArray(new String[0]);
     }
 
     boolean isSupertype(Class<?> c) {
-        for (PointSpec s : specs) {
+        for (PointPattern s : patterns) {
             if (s.subtypes && s.className.equals(c.getName())) return true;
         }
         return false;
@@ -76,15 +76,15 @@ final class ClassArming {
     List<Target> targetsOf(Class<?> c) {
         List<Target> found = new ArrayList<>();
         Members members = null;
-        for (int i = 0; i < specs.size(); i++) {
-            PointSpec s = specs.get(i);
+        for (int i = 0; i < patterns.size(); i++) {
+            PointPattern s = patterns.get(i);
             if (!(s.subtypes ? isSubtype(c, s.className) : s.namesClass(c.getName()))) continue;
             matched.add(s);
             if (members == null) members = new Members(c);
             int before = found.size();
             if (s.field) fields(s, c, members, found);
             else methods(s, c, members, found);
-            for (int j = before; j < found.size(); j++) specOf.put(found.get(j), i);
+            for (int j = before; j < found.size(); j++) patternOf.put(found.get(j), i);
         }
         // A member that several trace points name is armed once, for the first of them.
         Set<String> seen = new HashSet<>();
@@ -99,6 +99,7 @@ final class ClassArming {
             refusedClasses.incrementAndGet();
             return new ArrayList<>();
         }
+        if (!found.isEmpty()) armedClasses.incrementAndGet();
         return found;
     }
 
@@ -111,7 +112,7 @@ final class ClassArming {
             Target t = found.get(i);
             if (t.isArmed() && (noRoad == null || !noRoad[i])) {
                 targets.add(t);
-                armedSpecs.add(specs.get(specOf.get(t)));
+                armedPatterns.add(patterns.get(patternOf.get(t)));
             } else if (t.isArmed() && attached) {
                 notArmed.put(t.label, "no road traces it after attach: it cannot be instrumented (a class of the "
                         + "JDK's modules, or one the VM will not let be rewritten), and breakpoints and field watches "
@@ -122,11 +123,6 @@ final class ClassArming {
         }
     }
 
-    /** Counts a class with trace points to arm. */
-    void counted() {
-        armedClasses.incrementAndGet();
-    }
-
     /** Adds the time an arming took. */
     void took(long nanos) {
         armingNanos.addAndGet(nanos);
@@ -134,9 +130,9 @@ final class ClassArming {
 
     /** With patterns or subtypes, what they armed: "armed: N trace points in M classes in T ms"; else null. */
     String armingLine() {
-        boolean patterns = false;
-        for (PointSpec s : specs) patterns |= s.isPattern() || s.subtypes;
-        if (!patterns) return null;
+        boolean anyPattern = false;
+        for (PointPattern s : patterns) anyPattern |= s.hasWildcards() || s.subtypes;
+        if (!anyPattern) return null;
         return "armed: " + targets.size() + " trace points in " + armedClasses.get() + " classes in "
                 + armingNanos.get() / 1_000_000 + " ms";
     }
@@ -148,14 +144,14 @@ final class ClassArming {
     /** The armed targets, in the order of the trace points that named them, then of arming. */
     List<Target> targets() {
         List<Target> list = new ArrayList<>(targets);
-        list.sort(Comparator.comparingInt(t -> specOf.get(t)));
+        list.sort(Comparator.comparingInt(t -> patternOf.get(t)));
         return list;
     }
 
     /** The trace points that no loaded class matched. */
     List<String> neverMatched() {
         List<String> list = new ArrayList<>();
-        for (PointSpec s : specs) {
+        for (PointPattern s : patterns) {
             if (!matched.contains(s)) list.add(s.text);
         }
         return list;
@@ -167,9 +163,9 @@ final class ClassArming {
         synchronized (notArmed) {
             all = new LinkedHashMap<>(notArmed);
         }
-        for (PointSpec s : specs) {
-            if (s.isPattern() || s.subtypes) {
-                if (matched.contains(s) && !armedSpecs.contains(s)) {
+        for (PointPattern s : patterns) {
+            if (s.hasWildcards() || s.subtypes) {
+                if (matched.contains(s) && !armedPatterns.contains(s)) {
                     all.putIfAbsent(s.text, "no class it names declares such a member with code to trace");
                 }
             }
@@ -209,9 +205,9 @@ final class ClassArming {
         return n == 1 ? "" : "{" + n + "}";
     }
 
-    private void methods(PointSpec s, Class<?> c, Members members, List<Target> found) {
+    private void methods(PointPattern s, Class<?> c, Members members, List<Target> found) {
         List<Member> candidates = new ArrayList<>();
-        boolean exact = !s.memberIsPattern() && !s.subtypes;
+        boolean exact = !s.memberHasWildcards() && !s.subtypes;
         if (exact) {
             // Declared or inherited, nearest first, as the VM's lookup finds them.
             addMethods(s, members, candidates, false);
@@ -246,11 +242,11 @@ final class ClassArming {
         }
     }
 
-    private static void addMethods(PointSpec s, Members members, List<Member> to, boolean defaultsOnly) {
+    private static void addMethods(PointPattern s, Members members, List<Member> to, boolean defaultsOnly) {
         for (Member m : members.list) {
             if (m.field || (m.modifiers & ACC_BRIDGE) != 0 || !s.namesMember(m.name)) continue;
             if (m.name.equals("<clinit>")) continue;
-            if (m.name.equals("<init>") && s.memberIsPattern() && !s.member.startsWith("<")) continue;
+            if (m.name.equals("<init>") && s.memberHasWildcards() && !s.member.startsWith("<")) continue;
             if (defaultsOnly && (m.modifiers & (ACC_ABSTRACT | ACC_STATIC)) != 0) continue;
             to.add(m);
         }
@@ -262,9 +258,9 @@ final class ClassArming {
         return b.length() == 0 ? "" : b.append(')').toString();
     }
 
-    private void fields(PointSpec s, Class<?> c, Members members, List<Target> found) {
+    private void fields(PointPattern s, Class<?> c, Members members, List<Target> found) {
         List<Member> candidates = new ArrayList<>();
-        if (s.memberIsPattern()) {
+        if (s.memberHasWildcards()) {
             for (Member m : members.list) {
                 if (m.field && s.namesMember(m.name)) candidates.add(m);
             }

@@ -42,11 +42,7 @@ final class Summary {
                 }
                 b.append('}');
             }
-            if (!never.isEmpty()) {
-                b.append(",\"neverMatched\":[");
-                for (int i = 0; i < never.size(); i++) b.append(i == 0 ? "" : ",").append(EventFormatter.quote(never.get(i)));
-                b.append(']');
-            }
+            jsonList(b, "neverMatched", never);
             if (!notArmed.isEmpty()) {
                 b.append(",\"notArmed\":{");
                 String comma = "";
@@ -56,11 +52,7 @@ final class Summary {
                 }
                 b.append('}');
             }
-            if (!notes.isEmpty()) {
-                b.append(",\"notes\":[");
-                for (int i = 0; i < notes.size(); i++) b.append(i == 0 ? "" : ",").append(EventFormatter.quote(notes.get(i)));
-                b.append(']');
-            }
+            jsonList(b, "notes", notes);
             String armed = arming.armingLine();
             if (armed != null) b.append(",\"armed\":").append(EventFormatter.quote(armed));
             return b.append("}}\n").toString();
@@ -83,6 +75,14 @@ final class Summary {
         }
         if (!complete) b.append("incomplete: the last events did not arrive in time\n");
         return b.toString();
+    }
+
+    /** {@code ,"key":["a","b"]}, or nothing for an empty list. */
+    private static void jsonList(StringBuilder b, String key, List<String> values) {
+        if (values.isEmpty()) return;
+        b.append(",\"").append(key).append("\":[");
+        for (int i = 0; i < values.size(); i++) b.append(i == 0 ? "" : ",").append(EventFormatter.quote(values.get(i)));
+        b.append(']');
     }
 
     /** The calls of the trace points with exits: how many, how many threw, their durations. */

@@ -20,7 +20,7 @@ import java.util.regex.Pattern;
  * {@code Type+.NAME} names the method in Type and in every subtype that declares it, so an
  * interface method traces its implementations.
  */
-final class PointSpec {
+final class PointPattern {
     final String text;
     final boolean field;
     /** The class name, or for a subtype pattern the super type's name. */
@@ -34,7 +34,7 @@ final class PointSpec {
     private final Pattern classPattern;  // null: the name itself
     private final Pattern memberPattern;  // null: the name itself
 
-    private PointSpec(String text, boolean field, String className, boolean subtypes, String member, String descriptor,
+    private PointPattern(String text, boolean field, String className, boolean subtypes, String member, String descriptor,
             int requested) {
         this.text = text;
         this.field = field;
@@ -47,7 +47,7 @@ final class PointSpec {
         memberPattern = member.contains("*") ? Pattern.compile(glob(member, false)) : null;
     }
 
-    static PointSpec method(String text) throws TraceSetupException {
+    static PointPattern method(String text) throws TraceSetupException {
         String expected = "CLASS.METHOD or CLASS.METHOD(DESCRIPTOR), e.g. demo.Account.deposit(J)V";
         int at = text.indexOf('@');
         int requested = at >= 0 ? requests(text, text.substring(at + 1)) : 0;
@@ -60,13 +60,13 @@ final class PointSpec {
             if (!descriptor.matches("\\([^()]*\\)[^()]+")) throw bad(text, expected);
         }
         String[] parts = split(text, path, expected);
-        return new PointSpec(text, false, stripPlus(parts[0]), parts[0].endsWith("+"), parts[1], descriptor, requested);
+        return new PointPattern(text, false, stripPlus(parts[0]), parts[0].endsWith("+"), parts[1], descriptor, requested);
     }
 
-    static PointSpec field(String text) throws TraceSetupException {
+    static PointPattern field(String text) throws TraceSetupException {
         String[] parts = split(text, text, "CLASS.FIELD, e.g. demo.Account.balance");
         if (parts[0].endsWith("+")) throw bad(text, "CLASS.FIELD: subtypes (+) are for methods");
-        return new PointSpec(text, true, parts[0], false, parts[1], null, 0);
+        return new PointPattern(text, true, parts[0], false, parts[1], null, 0);
     }
 
     /** The trace point bits a method's {@code @} suffix asks for: {@code args}, {@code exits}. */
@@ -125,11 +125,11 @@ final class PointSpec {
         return classPattern != null ? classPattern.matcher(name).matches() : className.equals(name);
     }
 
-    boolean isPattern() {
+    boolean hasWildcards() {
         return classPattern != null || memberPattern != null;
     }
 
-    boolean memberIsPattern() {
+    boolean memberHasWildcards() {
         return memberPattern != null;
     }
 
