@@ -1,7 +1,10 @@
 #include "bridge/method_hook.h"
 
 #include <atomic>
+#include <initializer_list>
+#include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "bridge/bytecode/method_probes.h"
@@ -30,12 +33,13 @@ constexpr char kExitKinds[] = {'V', 'I', 'J', 'F', 'D', 'L'};
 struct OpenCall {
     jint id;
     bool recorded;  // its entry was recorded, so its exit is
-    int64_t start;
+    int64_t start;  // the entry's record time
 };
 
 struct ThreadCalls {
-    std::vector<jvalue> pending;  // the arguments handed over for the next entry
-    std::vector<char> pendingKinds;
+    // The arguments handed over for the next entry, primitives in the widths of the hooks
+    // (kind 'P') until the entry gives them their parameters' kinds.
+    std::vector<CallValue> pending;
     std::vector<OpenCall> open;
 };
 thread_local ThreadCalls t_calls;
@@ -45,68 +49,32 @@ const ProbeShape* ShapeOf(jint id) {
     return id >= 0 && id < kMaxShapes ? g_shapes[id].load(std::memory_order_acquire) : nullptr;
 }
 
-void DropPending(JNIEnv* env) {
-    ThreadCalls& c = t_calls;
-    for (size_t i = 0; i < c.pending.size(); ++i) {
-        if (c.pendingKinds[i] == 'L' && c.pending[i].l != nullptr) env->DeleteWeakGlobalRef(c.pending[i].l);
-    }
-    c.pending.clear();
-    c.pendingKinds.clear();
-}
-
-// The arguments handed over, in the parameters' own kinds, when they match the shape.
-CallDetails* TakeArguments(JNIEnv* env, const ProbeShape* shape) {
-    ThreadCalls& c = t_calls;
-    CallDetails* details = nullptr;
-    if (shape != nullptr && shape->arguments && c.pending.size() == shape->kinds.size()) {
-        details = NewCallDetails(static_cast<int32_t>(shape->kinds.size()));
-    }
-    if (details == nullptr) {
-        DropPending(env);
-        return nullptr;
-    }
-    for (size_t i = 0; i < c.pending.size(); ++i) {
-        CallValue v;
-        if (c.pendingKinds[i] == 'L') {
-            v.kind = 'L';
-            v.value = c.pending[i];  // already a weak reference, which passes to the details
-        } else {
-            v = MakeCallValue(env, shape->kinds[i], c.pending[i]);
-        }
-        details->arguments[i] = v;
-    }
-    c.pending.clear();
-    c.pendingKinds.clear();
-    return details;
-}
-
 template <typename T>
 void JNICALL Argument(JNIEnv* env, jclass, T value) {
-    jvalue v = HookValue(value);
-    char kind = 'P';  // a primitive, given its own kind at the entry
+    CallValue v{'P', HookValue(value)};
     if (std::is_same<T, jobject>::value) {
-        kind = 'L';
-        v.l = v.l == nullptr ? nullptr : env->NewWeakGlobalRef(v.l);
+        v.kind = 'L';
+        v.value.l = v.value.l == nullptr ? nullptr : env->NewWeakGlobalRef(v.value.l);
     }
     t_calls.pending.push_back(v);
-    t_calls.pendingKinds.push_back(kind);
 }
 
-void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
-    const ProbeShape* shape = ShapeOf(id);
-    CallDetails* arguments = TakeArguments(env, shape);
+// The entry of the call `id`, with the `count` arguments handed over (-1: none), whose weak
+// references are deleted unless the entry's record took them.
+void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, const CallValue* arguments,
+               int32_t count) {
     const jmethodID method = ArmedProbeMethod(id);
     MethodEntryOffer offer;
     if (method != nullptr) {
-        offer.details = arguments;
+        offer.arguments = arguments;
+        offer.argumentCount = count;
         offer.active = true;
         MethodEntryOffer* previous = OfferMethodEntry(&offer);
         BridgeRaiseMethodEntry(env, method, receiver);
         OfferMethodEntry(previous);
         if (ProfilerEntriesOn()) JvmpiPostMethodEntry(env, method, receiver);
-        arguments = offer.details;  // left when the entry took none
     }
-    ReleaseCallDetails(env, arguments);
+    if (!offer.argumentsTaken) ReleaseCallValues(env, arguments, count);
     if (shape != nullptr && shape->exits) {
         // Calls whose exits are never seen (a constructor left by its super call's exception)
         // would pile up under the live ones: a runaway stack loses its oldest half.
@@ -114,9 +82,62 @@ void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
         if (open.size() >= kMaxOpenCalls) {
             open.erase(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(open.size() / 2));
         }
-        open.push_back({id, offer.recorded, OsMonotonicNanos()});
+        open.push_back({id, offer.recorded, offer.time});
     }
     if (env->ExceptionCheck()) env->ExceptionClear();
+}
+
+// The arguments handed over one by one: given their parameters' kinds when they match the shape.
+void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
+    const ProbeShape* shape = ShapeOf(id);
+    std::vector<CallValue> pending;
+    pending.swap(t_calls.pending);  // an entry nested in this one hands over its own
+    const bool matching = shape != nullptr && shape->arguments && pending.size() == shape->kinds.size();
+    for (size_t i = 0; matching && i < pending.size(); ++i) {
+        if (pending[i].kind != 'L') pending[i] = MakeCallValue(env, shape->kinds[i], pending[i].value);
+    }
+    if (!matching) ReleaseCallValues(env, pending.data(), static_cast<int32_t>(pending.size()));
+    EnterCall(env, receiver, id, shape, pending.data(), matching ? static_cast<int32_t>(pending.size()) : -1);
+    pending.clear();
+    if (t_calls.pending.empty()) t_calls.pending.swap(pending);  // keeps its room
+}
+
+// An entry handed its arguments of kinds K... with it, which spares a call per argument.
+template <char K> struct KindType;
+template <> struct KindType<'I'> { using type = jint; };
+template <> struct KindType<'J'> { using type = jlong; };
+template <> struct KindType<'F'> { using type = jfloat; };
+template <> struct KindType<'D'> { using type = jdouble; };
+template <> struct KindType<'L'> { using type = jobject; };
+
+template <char... K>
+void JNICALL EnterWith(JNIEnv* env, jclass, typename KindType<K>::type... values, jobject receiver, jint id) {
+    const ProbeShape* shape = ShapeOf(id);
+    CallValue arguments[sizeof...(K)];
+    int32_t count = -1;
+    if (shape != nullptr && shape->arguments && shape->kinds.size() == sizeof...(K)) {
+        CallValue* at = arguments;
+        const char* kinds = shape->kinds.c_str();
+        (void)std::initializer_list<int>{(*at++ = MakeCallValue(env, *kinds++, HookValue(values)), 0)...};
+        count = static_cast<int32_t>(sizeof...(K));
+    }
+    EnterCall(env, receiver, id, shape, arguments, count);
+}
+
+// The enter<kinds> natives for every `count` kinds, `code` numbering them in base 5.
+constexpr size_t Power5(size_t n) { return n == 0 ? 1 : 5 * Power5(n - 1); }
+
+template <size_t Count, size_t Code, size_t... Place>
+HookNative EnterWithNative(std::index_sequence<Place...>) {
+    const std::string kinds = {kValueKinds[Code / Power5(Count - 1 - Place) % 5]...};
+    return {bytecode::MethodHookEnterName(kinds), bytecode::MethodHookEnterDescriptor(kinds),
+            reinterpret_cast<void*>(EnterWith<kValueKinds[Code / Power5(Count - 1 - Place) % 5]...>)};
+}
+
+template <size_t Count, size_t... Code>
+void AddEnterWithNatives(std::vector<HookNative>* methods, std::index_sequence<Code...>) {
+    (void)std::initializer_list<int>{
+        (methods->push_back(EnterWithNative<Count, Code>(std::make_index_sequence<Count>())), 0)...};
 }
 
 // The call `id` ends: its open call is taken off the stack (with any above it, whose exits were
@@ -131,14 +152,10 @@ void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
     open.resize(at - 1);
     const ProbeShape* shape = ShapeOf(id);
     const jmethodID method = ArmedProbeMethod(id);
-    CallDetails* details = call.recorded && method != nullptr && shape != nullptr ? NewCallDetails(-1) : nullptr;
-    if (details == nullptr) return;
-    details->exit = true;
-    details->thrown = thrown;
-    details->result = MakeCallValue(env, thrown ? 'L' : shape->returnKind, value);
-    details->duration = now - call.start;
+    if (!call.recorded || method == nullptr || shape == nullptr) return;
     // The rewritten code passes a receiver to a constructor's exits only.
-    RecordMethodExit(env, method, receiver == nullptr ? nullptr : env->NewWeakGlobalRef(receiver), details);
+    RecordMethodExit(env, method, receiver == nullptr ? nullptr : env->NewWeakGlobalRef(receiver),
+                     MakeCallValue(env, thrown ? 'L' : shape->returnKind, value), thrown, now - call.start, now);
     if (env->ExceptionCheck()) env->ExceptionClear();
 }
 
@@ -186,6 +203,10 @@ std::vector<HookNative> HookMethods() {
         methods.push_back({MethodHookExitName(kind), MethodHookExitDescriptor(kind), ExitOf(kind)});
     }
     methods.push_back({kMethodHookEnterName, kMethodHookEnterDescriptor, reinterpret_cast<void*>(Enter)});
+    static_assert(kMaxEntryArguments == 3, "the enter<kinds> natives below");
+    AddEnterWithNatives<1>(&methods, std::make_index_sequence<Power5(1)>());
+    AddEnterWithNatives<2>(&methods, std::make_index_sequence<Power5(2)>());
+    AddEnterWithNatives<3>(&methods, std::make_index_sequence<Power5(3)>());
     methods.push_back({kMethodHookThrownName, kMethodHookThrownDescriptor, reinterpret_cast<void*>(Thrown)});
     return methods;
 }

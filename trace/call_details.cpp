@@ -1,83 +1,14 @@
 #include "trace/call_details.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "agent/agent_state.h"
-#include "platform/heap.h"
-#include "platform/os.h"
+#include "trace/trace_flags.h"
 
-namespace {
-// Details of calls with few arguments come from blocks of one size, kept on a free list once
-// delivered: the program's threads make them and the consumer releases them, a traffic the
-// process heap serves poorly (memory freed on one thread and wanted on another).
-constexpr int32_t kPooledArguments = 6;
-constexpr size_t kPooledBytes = sizeof(CallDetails) + sizeof(CallValue) * kPooledArguments;
-constexpr size_t kMaxPooled = 1 << 16;
-
-struct FreeBlock {
-    FreeBlock* next;
-};
-std::atomic_flag g_poolLock = ATOMIC_FLAG_INIT;
-FreeBlock* g_pool = nullptr;
-size_t g_pooled = 0;
-
-void LockPool() {
-    while (g_poolLock.test_and_set(std::memory_order_acquire)) OsYield();
-}
-void UnlockPool() { g_poolLock.clear(std::memory_order_release); }
-
-void* TakeBlock(size_t bytes) {
-    if (bytes > kPooledBytes) return MemAlloc(bytes);
-    LockPool();
-    FreeBlock* block = g_pool;
-    if (block != nullptr) {
-        g_pool = block->next;
-        --g_pooled;
+void ReleaseCallValues(JNIEnv* env, const CallValue* values, int32_t count) {
+    for (int32_t i = 0; i < count && env != nullptr; ++i) {
+        if (values[i].kind == 'L' && values[i].value.l != nullptr) env->DeleteWeakGlobalRef(values[i].value.l);
     }
-    UnlockPool();
-    return block != nullptr ? static_cast<void*>(block) : MemAlloc(kPooledBytes);
-}
-
-void GiveBlock(void* memory, int32_t argumentCount) {
-    if (argumentCount > kPooledArguments) {
-        MemFree(memory);
-        return;
-    }
-    LockPool();
-    const bool keep = g_pooled < kMaxPooled;
-    if (keep) {
-        auto* block = static_cast<FreeBlock*>(memory);
-        block->next = g_pool;
-        g_pool = block;
-        ++g_pooled;
-    }
-    UnlockPool();
-    if (!keep) MemFree(memory);
-}
-}  // namespace
-
-CallDetails* NewCallDetails(int32_t argumentCount) {
-    const size_t extra = argumentCount > 0 ? sizeof(CallValue) * static_cast<size_t>(argumentCount) : 0;
-    auto* details = static_cast<CallDetails*>(TakeBlock(sizeof(CallDetails) + extra));
-    if (details == nullptr) return nullptr;
-    std::memset(static_cast<void*>(details), 0, sizeof(CallDetails) + extra);
-    details->argumentCount = argumentCount;
-    details->arguments = argumentCount > 0 ? reinterpret_cast<CallValue*>(details + 1) : nullptr;
-    details->result.kind = 'V';
-    return details;
-}
-
-void ReleaseCallDetails(JNIEnv* env, CallDetails* details) {
-    if (details == nullptr) return;
-    for (int32_t i = 0; i < details->argumentCount; ++i) {
-        const CallValue& v = details->arguments[i];
-        if (v.kind == 'L' && v.value.l != nullptr && env != nullptr) env->DeleteWeakGlobalRef(v.value.l);
-    }
-    if (details->result.kind == 'L' && details->result.value.l != nullptr && env != nullptr) {
-        env->DeleteWeakGlobalRef(details->result.value.l);
-    }
-    GiveBlock(details, details->argumentCount);
 }
 
 CallValue MakeCallValue(JNIEnv* env, char kind, jvalue wide) {
@@ -97,6 +28,36 @@ CallValue MakeCallValue(JNIEnv* env, char kind, jvalue wide) {
         default: v.kind = 'V'; break;
     }
     return v;
+}
+
+int32_t ValueKindOfCallKind(char kind) {
+    switch (kind) {
+        case 'Z': return kBooleanValue;
+        case 'B': return kByteValue;
+        case 'C': return kCharValue;
+        case 'S': return kShortValue;
+        case 'I': return kIntValue;
+        case 'J': return kLongValue;
+        case 'F': return kFloatValue;
+        case 'D': return kDoubleValue;
+        case 'L': return kObjectValue;
+        default: return kNoValue;
+    }
+}
+
+char CallKindOfValueKind(int32_t valueKind) {
+    switch (valueKind) {
+        case kBooleanValue: return 'Z';
+        case kByteValue: return 'B';
+        case kCharValue: return 'C';
+        case kShortValue: return 'S';
+        case kIntValue: return 'I';
+        case kLongValue: return 'J';
+        case kFloatValue: return 'F';
+        case kDoubleValue: return 'D';
+        case kObjectValue: return 'L';
+        default: return 'V';
+    }
 }
 
 bool ParameterKinds(const char* descriptor, char* kinds, int32_t capacity, int32_t* count, char* returnKind) {
@@ -125,28 +86,27 @@ bool ParameterKinds(const char* descriptor, char* kinds, int32_t capacity, int32
     return true;
 }
 
-CallDetails* ArgumentsFromFrame(JNIEnv* env, jmethodID method, jframeID frame) {
+int32_t ArgumentsFromFrame(JNIEnv* env, jmethodID method, jframeID frame, CallValue* values) {
     constexpr jint kAccStatic = 0x0008;
     JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
     if (jvmdi == nullptr || jvmdi->GetMethodName == nullptr || jvmdi->GetMethodModifiers == nullptr ||
         jvmdi->GetLocalInt == nullptr) {
-        return nullptr;
+        return -1;
     }
     char* name = nullptr;
     char* signature = nullptr;
     jint modifiers = 0;
-    if (jvmdi->GetMethodName(nullptr, method, &name, &signature) != JVMDI_ERROR_NONE) return nullptr;
+    if (jvmdi->GetMethodName(nullptr, method, &name, &signature) != JVMDI_ERROR_NONE) return -1;
     char kinds[kMaxParameters];
     int32_t count = 0;
     char returnKind = 'V';
     const bool parsed = ParameterKinds(signature, kinds, kMaxParameters, &count, &returnKind);
     jvmdi->Deallocate(reinterpret_cast<jbyte*>(name));
     jvmdi->Deallocate(reinterpret_cast<jbyte*>(signature));
-    if (!parsed || jvmdi->GetMethodModifiers(nullptr, method, &modifiers) != JVMDI_ERROR_NONE) return nullptr;
-    CallDetails* details = NewCallDetails(count);
-    if (details == nullptr) return nullptr;
+    if (!parsed || jvmdi->GetMethodModifiers(nullptr, method, &modifiers) != JVMDI_ERROR_NONE) return -1;
     jint slot = (modifiers & kAccStatic) ? 0 : 1;
     bool complete = true;
+    int32_t read = 0;  // the values made, which a failure releases
     for (int32_t i = 0; i < count && complete; ++i) {
         jvalue wide;
         wide.j = 0;
@@ -160,12 +120,12 @@ CallDetails* ArgumentsFromFrame(JNIEnv* env, jmethodID method, jframeID frame) {
             case 'L': complete = jvmdi->GetLocalObject(frame, at, &global) == JVMDI_ERROR_NONE; wide.l = global; break;
             default: complete = jvmdi->GetLocalInt(frame, at, &wide.i) == JVMDI_ERROR_NONE; break;
         }
-        details->arguments[i] = MakeCallValue(env, kinds[i], wide);
+        values[read++] = MakeCallValue(env, kinds[i], wide);
         if (global != nullptr) env->DeleteGlobalRef(global);
     }
     if (!complete) {
-        ReleaseCallDetails(env, details);
-        return nullptr;
+        ReleaseCallValues(env, values, read);
+        return -1;
     }
-    return details;
+    return count;
 }

@@ -15,24 +15,23 @@ struct CallValue {
     jvalue value;  // the value in its natural width, the other bytes 0; L: a weak reference or null
 };
 
+// A call's arguments as its entry recorded them, kept beside the records of its bank.
 struct CallDetails {
-    int32_t argumentCount;  // -1: no arguments recorded
+    int32_t argumentCount;
     CallValue* arguments;
-    bool exit;              // an exit: `result` and `duration` hold
-    bool thrown;            // the exit is an exception (`result` is it)
-    CallValue result;
-    int64_t duration;       // nanoseconds from entry to exit
 };
 
-// Details for `argumentCount` arguments (-1 for none), every value zero. Null without memory.
-CallDetails* NewCallDetails(int32_t argumentCount);
-
-// Deletes the weak references the details hold and frees them.
-void ReleaseCallDetails(JNIEnv* env, CallDetails* details);
+// Deletes the weak references among `count` values.
+void ReleaseCallValues(JNIEnv* env, const CallValue* values, int32_t count);
 
 // A CallValue of `kind` from the int, long, float, double or reference the JVM hands over
 // (narrow kinds from their int); a reference becomes a new weak global reference.
 CallValue MakeCallValue(JNIEnv* env, char kind, jvalue wide);
+
+// The value kind of a record's flags (kIntValue ...) for a CallValue kind, and back ('V' and
+// kNoValue for none).
+int32_t ValueKindOfCallKind(char kind);
+char CallKindOfValueKind(int32_t valueKind);
 
 // A method descriptor has at most 255 parameter slots, so at most 255 parameters.
 constexpr int32_t kMaxParameters = 255;
@@ -42,5 +41,6 @@ constexpr int32_t kMaxParameters = 255;
 bool ParameterKinds(const char* descriptor, char* kinds, int32_t capacity, int32_t* count, char* returnKind);
 
 // The arguments of `method`, whose entry is the debug interface's current event in `frame`, read
-// from the frame's locals (the breakpoint road); null when they cannot all be read.
-CallDetails* ArgumentsFromFrame(JNIEnv* env, jmethodID method, jframeID frame);
+// from the frame's locals (the breakpoint road) into `values` (room for kMaxParameters).
+// Returns their number, or -1 (nothing held) when they cannot all be read.
+int32_t ArgumentsFromFrame(JNIEnv* env, jmethodID method, jframeID frame, CallValue* values);

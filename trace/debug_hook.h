@@ -3,6 +3,8 @@
 
 #include "platform/jvmdi.h"
 
+#include <cstdint>
+
 // Runs on the thread that hit a breakpoint or touched a watched field.
 void DebugEventHook(JNIEnv* env, JVMDI_Event* event);
 
@@ -18,16 +20,19 @@ struct FieldAccessOffer {
 };
 FieldAccessOffer OfferFieldAccessValue(const FieldAccessOffer& offer);
 
-struct CallDetails;
+struct CallValue;
 
 // A raiser of a method entry that holds the call's arguments (an instrumented entry) offers
-// them, on this thread, for the entry it is about to raise. The recorder takes the details
-// (leaving null) when it records the entry and its trace point asks for arguments, and sets
-// `recorded` when it records the entry at all. Returns the previous offer; hand it back to
-// withdraw this one.
+// them, on this thread, for the entry it is about to raise. The recorder takes them (their weak
+// references pass to the record, and `argumentsTaken` is set) when it records the entry and its
+// trace point asks for arguments, and sets `recorded` and `time` (the record's) when it records
+// the entry at all. Returns the previous offer; hand it back to withdraw this one.
 struct MethodEntryOffer {
-    CallDetails* details = nullptr;
+    const CallValue* arguments = nullptr;
+    int32_t argumentCount = -1;  // -1: none handed over
+    bool argumentsTaken = false;
     bool active = false;
     bool recorded = false;
+    int64_t time = 0;
 };
 MethodEntryOffer* OfferMethodEntry(MethodEntryOffer* offer);

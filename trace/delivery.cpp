@@ -94,9 +94,11 @@ EventClass ClassForKind(int32_t kind) {
 void SetSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID field) {
     const int32_t kind = r.flags & kSubjectKindMask;
     if (kind != kSlotSubject) {
+        // A new event's fields are null: a static trace point's subject is not written.
         auto subject = reinterpret_cast<jobject>(r.subject);
+        if (subject == nullptr) return;
         env->SetObjectField(event, field, subject);
-        if (kind == kWeakRefSubject && subject != nullptr) env->DeleteWeakGlobalRef(subject);
+        if (kind == kWeakRefSubject) env->DeleteWeakGlobalRef(subject);
         return;
     }
     const ObjectSlot* slot = SlotOf(static_cast<SlotHandle>(r.subject));
@@ -117,6 +119,7 @@ void SetSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID 
 }
 
 void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
+    if (r.flags & kExitEvent) return;  // its value is the call's result
     const int32_t kind = r.flags & kValueKindMask;
     const EventClass eventClass = ClassForKind(kind);
     jfieldID id = nullptr;
@@ -142,6 +145,13 @@ void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFie
     }
 }
 
+// Deletes the weak references of an entry's arguments.
+void ReleaseArguments(JNIEnv* env, const TraceEventRecord& r) {
+    if (!(r.flags & kExitEvent) && r.details != nullptr) {
+        ReleaseCallValues(env, r.details->arguments, r.details->argumentCount);
+    }
+}
+
 // Deletes the weak references a record holds, for records that are dropped unconverted.
 void ReleaseRecord(JNIEnv* env, const TraceEventRecord& r) {
     if ((r.flags & kSubjectKindMask) == kWeakRefSubject && r.subject != 0) {
@@ -150,7 +160,7 @@ void ReleaseRecord(JNIEnv* env, const TraceEventRecord& r) {
     if ((r.flags & kValueKindMask) == kObjectValue && r.value.l != nullptr) {
         env->DeleteWeakGlobalRef(r.value.l);
     }
-    ReleaseCallDetails(env, r.details);
+    ReleaseArguments(env, r);
 }
 
 // The thread and time every record carries, and the arguments or the exit it may carry.
@@ -165,30 +175,33 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, Delive
         env->SetObjectField(event, id, fields->lastThread);
     }
     if ((id = fields->time.Get(env)) != nullptr) env->SetLongField(event, id, r.time);
-    const CallDetails* d = r.details;
-    if (d == nullptr) return;
-    if (d->argumentCount >= 0 && (id = fields->arguments.Get(env)) != nullptr) {
+    const CallDetails* d = (r.flags & kExitEvent) ? nullptr : r.details;
+    if (d != nullptr && (id = fields->arguments.Get(env)) != nullptr) {
         jclass objectClass = g_objectClass.Get(env);
         jobjectArray array = objectClass == nullptr ? nullptr : env->NewObjectArray(d->argumentCount, objectClass, nullptr);
         for (int32_t i = 0; array != nullptr && i < d->argumentCount; ++i) {
-            jobject boxed = BoxCallValue(env, d->arguments[i]);
-            env->SetObjectArrayElement(array, i, boxed);
-            if (boxed != nullptr) env->DeleteLocalRef(boxed);
+            bool local = false;
+            jobject boxed = BoxCallValue(env, d->arguments[i], &local);
+            if (boxed != nullptr) env->SetObjectArrayElement(array, i, boxed);
+            if (local) env->DeleteLocalRef(boxed);
         }
         if (array != nullptr) env->SetObjectField(event, id, array);
         if (env->ExceptionCheck()) env->ExceptionClear();
         if (array != nullptr) env->DeleteLocalRef(array);
     }
-    if (!d->exit) return;
+    if (!(r.flags & kExitEvent)) return;
     // A new event's fields are null, false and 0: only what differs is written.
     jclass exitClass = g_exitEventClass.Get(env);
-    jobject result = BoxCallValue(env, d->result);
-    if (result != nullptr && (id = (d->thrown ? fields->exception : fields->returnValue).GetIn(env, exitClass)) != nullptr) {
-        env->SetObjectField(event, id, result);
+    const bool thrown = (r.flags & kThrownEvent) != 0;
+    const CallValue result{CallKindOfValueKind(r.flags & kValueKindMask), r.value};
+    if (result.kind != 'V' && (id = (thrown ? fields->exception : fields->returnValue).GetIn(env, exitClass)) != nullptr) {
+        bool local = false;
+        jobject boxed = BoxCallValue(env, result, &local);
+        if (boxed != nullptr) env->SetObjectField(event, id, boxed);
+        if (local) env->DeleteLocalRef(boxed);
     }
-    if (result != nullptr) env->DeleteLocalRef(result);
-    if (d->thrown && (id = fields->thrown.GetIn(env, exitClass)) != nullptr) env->SetBooleanField(event, id, JNI_TRUE);
-    if ((id = fields->duration.GetIn(env, exitClass)) != nullptr) env->SetLongField(event, id, d->duration);
+    if (thrown && (id = fields->thrown.GetIn(env, exitClass)) != nullptr) env->SetBooleanField(event, id, JNI_TRUE);
+    if ((id = fields->duration.GetIn(env, exitClass)) != nullptr) env->SetLongField(event, id, r.duration);
 }
 
 // Converts one record into a new event object stored at `index`. Returns false when the event
@@ -202,7 +215,10 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     SetSubject(env, event, r, fields->method[kSubject]);
     SetValue(env, event, r, fields);
     SetCallFields(env, event, r, fields);
-    ReleaseCallDetails(env, r.details);
+    ReleaseArguments(env, r);
+    if ((r.flags & kExitEvent) && (r.flags & kValueKindMask) == kObjectValue && r.value.l != nullptr) {
+        env->DeleteWeakGlobalRef(r.value.l);  // the exit's result; a field's value went with SetValue
+    }
     env->SetObjectField(event, fields->method[kTracePoint], r.tracePointRef);
     env->SetObjectArrayElement(array, index, event);
     env->DeleteLocalRef(event);
@@ -235,6 +251,7 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
         chunk->usedCount = 0;
     }
     bank->fillCursor = nullptr;  // empty: filled from head again
+    EmptyArguments(bank);
     if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
     fields->lastThread = nullptr;
     fields->lastTag = nullptr;

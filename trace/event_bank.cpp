@@ -1,6 +1,10 @@
 #include "trace/event_bank.h"
 
+#include <cstring>
+#include <new>
+
 #include "platform/heap.h"
+#include "trace/call_details.h"
 
 Recording g_recording;
 
@@ -24,3 +28,35 @@ TraceEventRecord* PlaceRecord(EventBank* bank) {
     bank->fillCursor = chunk;
     return &chunk->records[0];
 }
+
+CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t count) {
+    const size_t bytes = (sizeof(CallDetails) + sizeof(CallValue) * static_cast<size_t>(count) + 15) & ~size_t{15};
+    if (bytes > kArgumentBlockBytes) return nullptr;
+    // The blocks after the cursor hold nothing of this filling; an emptied bank starts again at
+    // its first block.
+    ArgumentBlock* block = bank->argumentCursor;
+    if (block == nullptr && (block = bank->arguments) != nullptr) block->used = 0;
+    while (block != nullptr && block->used + bytes > kArgumentBlockBytes) {
+        block = block->next;
+        if (block != nullptr) block->used = 0;
+    }
+    if (block == nullptr) {
+        block = static_cast<ArgumentBlock*>(MemAlloc(sizeof(ArgumentBlock)));
+        if (block == nullptr) return nullptr;
+        block->next = nullptr;
+        block->used = 0;
+        // Linked last, so the blocks are filled in order from the first.
+        ArgumentBlock** last = &bank->arguments;
+        while (*last != nullptr) last = &(*last)->next;
+        *last = block;
+    }
+    bank->argumentCursor = block;
+    auto* details = new (block->bytes + block->used) CallDetails;
+    block->used += bytes;
+    details->argumentCount = count;
+    details->arguments = reinterpret_cast<CallValue*>(details + 1);
+    if (count > 0) std::memcpy(static_cast<void*>(details->arguments), values, sizeof(CallValue) * static_cast<size_t>(count));
+    return details;
+}
+
+void EmptyArguments(EventBank* bank) { bank->argumentCursor = nullptr; }

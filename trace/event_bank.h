@@ -7,16 +7,22 @@
 #include <cstdint>
 
 struct CallDetails;
+struct CallValue;
 struct ThreadTag;
 
 struct TraceEventRecord {
     uintptr_t subject;     // by subject kind: 0, a weak global reference, or a SlotHandle
     int32_t flags;         // subject kind | value kind | assigned bit | exit bit
     jobject tracePointRef; // the matching entry's reference, copied (not a new reference)
-    jvalue value;          // the field's value in its natural width, the other bytes 0
+    // The field's value in its natural width, the other bytes 0; an exit's return value or
+    // exception (its kind is the value kind of `flags`, an object a weak global reference).
+    jvalue value;
     ThreadTag* thread;     // the thread it happened on, or null
     int64_t time;          // when, on the monotonic clock (ns)
-    CallDetails* details;  // arguments, or how an exit ended; null when none were recorded
+    union {
+        CallDetails* details;  // an entry's arguments; null when none were recorded
+        int64_t duration;      // an exit (kExitEvent): ns from its entry
+    };
 };
 
 constexpr int kChunkPlaces = 1024;  // a chunk takes at most kChunkPlaces - 1 records
@@ -31,6 +37,17 @@ struct EventChunk {
     int32_t firstRecord;
 };
 
+// The arguments of a bank's records, placed one after another and all given back when the bank
+// is emptied: a record's arguments cost no allocation of their own, and nothing is freed on the
+// consumer's thread that a program's thread allocated.
+constexpr size_t kArgumentBlockBytes = 64 * 1024;
+
+struct ArgumentBlock {
+    ArgumentBlock* next;
+    size_t used;
+    alignas(16) unsigned char bytes[kArgumentBlockBytes];
+};
+
 struct EventBank {
     EventChunk* head;    // null until the bank's first record
     int32_t eventCount;  // records added since the bank was last emptied
@@ -42,6 +59,8 @@ struct EventBank {
     // The chunk the last record went into: every chunk before it (from head) is full, so the
     // search for room starts here rather than at head. Null after the bank was emptied.
     EventChunk* fillCursor;
+    ArgumentBlock* arguments;       // the blocks, in the order they are filled
+    ArgumentBlock* argumentCursor;  // the block being filled; null when the bank is empty
 };
 
 struct Recording {
@@ -59,3 +78,11 @@ extern Recording g_recording;
 // linked in front. Returns null when a new chunk is needed and cannot be allocated.
 // Called with the recording lock held.
 TraceEventRecord* PlaceRecord(EventBank* bank);
+
+// A copy of `count` arguments (their weak references pass to it) beside `bank`'s records, or null
+// when no memory can be had. Called with the recording lock held.
+CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t count);
+
+// Gives back the room of every argument placed in `bank` (the blocks are kept for its next
+// filling), once its records are converted or released.
+void EmptyArguments(EventBank* bank);

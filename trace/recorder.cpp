@@ -177,10 +177,10 @@ bool LimitAdmits(EventBank& bank) {
 }
 
 // For `entry`'s event on `subject`: a place in the bank with its common fields
-// filled (value zero, no details), or null when no chunk can be had (the event is dropped and
+// filled (value zero, no details, `time`), or null when no chunk can be had (the event is dropped and
 // shows as an overflow). `*announce` says whether it is the first of its bank's filling.
 TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uintptr_t subject,
-                             int32_t flags, ThreadTag* thread, bool* announce) {
+                             int32_t flags, ThreadTag* thread, int64_t time, bool* announce) {
     TraceEventRecord* record = PlaceRecord(&bank);
     if (record == nullptr) {
         bank.overflow = 1;
@@ -194,7 +194,7 @@ TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uint
     ++bank.eventCount;
     std::memset(&record->value, 0, sizeof record->value);
     record->thread = thread;
-    record->time = OsMonotonicNanos();
+    record->time = time;
     record->details = nullptr;
     StoreRelaxed(g_recording.totalRecorded, LoadRelaxed(g_recording.totalRecorded) + 1);
     return record;
@@ -214,39 +214,52 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
 
     bool announce = false;
     TraceEventRecord* record = PlaceEvent(bank, *entry, subject.value,
-                                          subject.kind | (entry->flags & kValueKindMask), thread, &announce);
+                                          subject.kind | (entry->flags & kValueKindMask), thread,
+                                          OsMonotonicNanos(), &announce);
     if (record == nullptr) {
         ReleaseSubject(env, subject);
         return false;
     }
     FillValue(env, *entry, object, newValue, assigned, record);
-    if (entryOffer != nullptr) entryOffer->recorded = true;
+    if (entryOffer != nullptr) {
+        entryOffer->recorded = true;
+        entryOffer->time = record->time;
+    }
     if (entry->flags & kArgumentsTracePoint) {
         // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
         if (entryOffer != nullptr) {
-            record->details = entryOffer->details;
-            entryOffer->details = nullptr;
+            if (entryOffer->argumentCount >= 0) {
+                record->details = PlaceArguments(&bank, entryOffer->arguments, entryOffer->argumentCount);
+                entryOffer->argumentsTaken = record->details != nullptr;
+            }
         } else if (frame != nullptr && env != nullptr) {
-            record->details = ArgumentsFromFrame(env, static_cast<jmethodID>(memberId), frame);
+            CallValue values[kMaxParameters];
+            const int32_t count = ArgumentsFromFrame(env, static_cast<jmethodID>(memberId), frame, values);
+            if (count >= 0) {
+                record->details = PlaceArguments(&bank, values, count);
+                if (record->details == nullptr) ReleaseCallValues(env, values, count);
+            }
         }
     }
     return announce;
 }
 
-// A method's exit, with the lock held; `*placed` says whether the subject and details went
+// A method's exit, with the lock held; `*placed` says whether the subject and the result went
 // into a record.
-bool RecordExitLocked(jmethodID method, jweak subject, CallDetails* details, ThreadTag* thread,
-                      bool* placed) {
+bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, bool thrown,
+                      int64_t duration, int64_t time, ThreadTag* thread, bool* placed) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     if (!LimitAdmits(bank)) return false;
     const TracePointEntry* entry = FindTracePoint(nullptr, method, nullptr);
     if (entry == nullptr) return false;
     bool announce = false;
-    TraceEventRecord* record = PlaceEvent(bank, *entry, reinterpret_cast<uintptr_t>(subject),
-                                          (subject != nullptr ? kWeakRefSubject : kNoSubject) | kExitEvent,
-                                          thread, &announce);
+    const int32_t flags = (subject != nullptr ? kWeakRefSubject : kNoSubject) | kExitEvent |
+                          (thrown ? kThrownEvent : 0) | ValueKindOfCallKind(result.kind);
+    TraceEventRecord* record = PlaceEvent(bank, *entry, reinterpret_cast<uintptr_t>(subject), flags,
+                                          thread, time, &announce);
     if (record == nullptr) return false;
-    record->details = details;
+    record->value = result.value;
+    record->duration = duration;
     *placed = true;
     return announce;
 }
@@ -264,18 +277,19 @@ void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID rec
     if (firstInBank) SignalDataAvailable();
 }
 
-void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, CallDetails* details) {
+void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallValue& result, bool thrown,
+                      int64_t duration, int64_t time) {
     bool recorded = false;
     bool firstInBank = false;
     if (!InOwnWork()) {
         ThreadTag* thread = CurrentThreadTag(env);
         EnterLock(&g_agent.recordingLock);
-        firstInBank = RecordExitLocked(method, subject, details, thread, &recorded);
+        firstInBank = RecordExitLocked(method, subject, result, thrown, duration, time, thread, &recorded);
         LeaveLock(&g_agent.recordingLock);
     }
     if (!recorded) {
         if (subject != nullptr) env->DeleteWeakGlobalRef(subject);
-        ReleaseCallDetails(env, details);
+        if (result.kind == 'L' && result.value.l != nullptr) env->DeleteWeakGlobalRef(result.value.l);
     }
     if (firstInBank) SignalDataAvailable();
 }

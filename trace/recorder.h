@@ -6,6 +6,8 @@
 #include "platform/jvmdi.h"
 #include "platform/jvmpi.h"
 
+#include <cstdint>
+
 // Runs on the thread that hit the trace point (inside the debug hook, or the profiler's method
 // entry). `env` is null on the profiler path. Takes the recording lock; may request profiler
 // events, whose handling runs on this thread with the lock held. `fieldClass`, for a field
@@ -17,8 +19,10 @@ void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID rec
                       const jvalue* newValue, bool assigned, jframeID frame,
                       jclass fieldClass = nullptr, MethodEntryOffer* entryOffer = nullptr);
 
-// Records the exit of a call of `method` whose entry was recorded: `subject` (a weak global
-// reference, or null for a static method) and `details` (the exit's) pass to the record, or are
-// released when nothing is recorded.
-struct CallDetails;
-void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, CallDetails* details);
+// Records, at `time`, the exit of a call of `method` whose entry was recorded `duration` ns
+// before: `subject` (a weak global reference, or null but for a constructor's exit) and the
+// result (the return value or, `thrown`, the exception; an object as a weak global reference)
+// pass to the record, or are released when nothing is recorded.
+struct CallValue;
+void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallValue& result, bool thrown,
+                      int64_t duration, int64_t time);

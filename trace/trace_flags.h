@@ -15,7 +15,8 @@ constexpr int32_t kExitTracePoint = 0x400;       // every exit: the return value
 // A TraceEventRecord's flags: subject kind in bits 0-3, the value kind, and the assigned bit.
 constexpr int32_t kSubjectKindMask = 0x00F;
 constexpr int32_t kAssignedEvent = 0x100;  // a field modification
-constexpr int32_t kExitEvent = 0x200;      // a method's exit (its details say how it ended)
+constexpr int32_t kExitEvent = 0x200;      // a method's exit, its result in the value
+constexpr int32_t kThrownEvent = 0x400;    // an exit by an exception (the value is it)
 
 enum SubjectKind : int32_t {
     kNoSubject = 0,        // static trace points

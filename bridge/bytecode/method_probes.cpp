@@ -14,7 +14,8 @@ namespace {
 constexpr uint8_t kAload0 = 0x2a;
 constexpr uint8_t kAconstNull = op::kAconstNull;
 constexpr size_t kNowhere = static_cast<size_t>(-1);
-// The prologue holds at most a long or double argument, or the receiver and the id.
+// A prologue that calls arg<K> holds at most a long or double argument, or the receiver and the
+// id; one that hands the arguments to enter<kinds> holds them all beneath those two.
 constexpr uint16_t kPrologueStack = 2;
 // A handler holds the exception, its copy, the receiver and the id.
 constexpr uint16_t kHandlerStack = 4;
@@ -182,22 +183,28 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
     }
 
     std::vector<Instruction> prologue;
-    uint32_t slot = context.isStatic ? 0 : 1;
+    const uint32_t first = context.isStatic ? 0 : 1;
+    uint32_t slot = first;
+    const bool together = target.arguments && parameters.size() <= kMaxEntryArguments;
+    std::string kinds;  // the arguments handed over with the entry
     for (size_t p = 0; target.arguments && p < parameters.size(); ++p) {
         const char kind = FieldHookKind(parameters[p][0]);
         prologue.push_back(Load(kind, slot));
-        if (!calls.Call(MethodHookArgumentName(kind), MethodHookArgumentDescriptor(kind), &prologue)) {
+        if (together) {
+            kinds += kind;
+        } else if (!calls.Call(MethodHookArgumentName(kind), MethodHookArgumentDescriptor(kind), &prologue)) {
             return Refusal::kConstantPoolFull;
         }
         slot += IsWideKind(kind) ? 2 : 1;
     }
     const bool receiver = !context.isStatic && !context.isConstructor;
-    if (!calls.Tail(receiver ? kAload0 : kAconstNull, kMethodHookEnterName, kMethodHookEnterDescriptor,
-                    &prologue)) {
+    if (!calls.Tail(receiver ? kAload0 : kAconstNull, MethodHookEnterName(kinds).c_str(),
+                    MethodHookEnterDescriptor(kinds), &prologue)) {
         return Refusal::kConstantPoolFull;
     }
+    const auto stack = static_cast<uint16_t>(together ? slot - first + 2 : kPrologueStack);
     LabelId start = 0;
-    Refusal refusal = InsertAtStart(code, prologue, kPrologueStack, &start);
+    Refusal refusal = InsertAtStart(code, prologue, stack, &start);
     if (refusal != Refusal::kNone || !target.exits) return refusal;
 
     // The catch-all handlers: the exception is passed on and thrown again.
@@ -255,6 +262,14 @@ const char* MethodHookArgumentName(char kind) {
 }
 
 std::string MethodHookArgumentDescriptor(char kind) { return std::string("(") + TypeOfKind(kind) + ")V"; }
+
+std::string MethodHookEnterName(const std::string& kinds) { return kMethodHookEnterName + kinds; }
+
+std::string MethodHookEnterDescriptor(const std::string& kinds) {
+    std::string descriptor = "(";
+    for (const char kind : kinds) descriptor += TypeOfKind(kind);
+    return descriptor + (kMethodHookEnterDescriptor + 1);
+}
 
 const char* MethodHookExitName(char kind) {
     switch (kind) {

@@ -5,6 +5,9 @@
 // instruction; no handler covers it):
 //     [for each declared parameter: <load its slot>; invokestatic arg<K>(T)V]   (with arguments)
 //     <receiver>; <id>; invokestatic enter(Object, int)V
+// or, with the arguments of a method of at most kMaxEntryArguments parameters, in one call:
+//     [for each declared parameter: <load its slot>]; <receiver>; <id>;
+//     invokestatic enter<K...>(T..., Object, int)V
 // Before every return (with exits):
 //     [dup or dup2]; <receiver>; <id>; invokestatic exit<K>([T,] Object, int)V
 // A catch-all handler after the code, its exception table entry last (the method's own
@@ -61,6 +64,12 @@ struct MethodProbeTarget {
 // refuses stays as it was, its target saying why.
 bool RewriteMethodProbes(const uint8_t* data, size_t size, std::vector<MethodProbeTarget>* targets,
                          std::vector<uint8_t>* out, const char* hookClass = kMethodHookClass);
+
+constexpr size_t kMaxEntryArguments = 3;
+
+// The entry hook handed the arguments of `kinds` ("" for none: enter(Object, int)V).
+std::string MethodHookEnterName(const std::string& kinds);
+std::string MethodHookEnterDescriptor(const std::string& kinds);
 
 // The hook methods for a kind ('I', 'J', 'F', 'D', 'L'; 'V' for the exit of a void method).
 const char* MethodHookArgumentName(char kind);

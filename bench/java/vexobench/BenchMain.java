@@ -16,8 +16,9 @@ import java.util.concurrent.atomic.AtomicLong;
  *   method N             N hits on a method trace point, recorded and delivered
  *   method-threads N T   T threads making N hits each on one method trace point: hits per second
  *   field N              N assignments of a watched field, recorded and delivered
- *   call N WHAT          N calls of Account.move(J, Account)J traced for WHAT: entry, args, exit
- *                        or args-exit (recorded and delivered), in ns per call
+ *   call N WHAT [charge] N calls of Account.move(J, Account)J (or Account.charge(J, I)J) traced
+ *                        for WHAT: entry, args, exit or args-exit (recorded and delivered), in ns
+ *                        per call
  *   plain-move N         the same calls untraced
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   jdi-target N         N calls of the method a JDI client traces (see JdiClient)
@@ -105,14 +106,18 @@ public final class BenchMain {
                     default: throw new IllegalArgumentException(args[2]);
                 }
                 int perCall = (bits & TracePoints.EXIT) != 0 ? 2 : 1;
+                boolean charge = args.length > 3 && args[3].equals("charge");
                 Tracing t = Tracing.start();
                 TracePoints.TracePoint p = depositPoint();
-                p.m_strMethodOrFieldName = "move";
-                p.m_strMethodOrFieldSignature = "(JLvexobench/Workload$Account;)J";
+                p.m_strMethodOrFieldName = charge ? "charge" : "move";
+                p.m_strMethodOrFieldSignature = charge ? "(JI)J" : "(JLvexobench/Workload$Account;)J";
                 p.m_iFlags = bits;
                 t.arm(p);
-                report("call-" + args[2], perCall * t.timeHits(n * perCall, total -> moves(total / perCall)),
+                String name = args[2] + (charge ? "-charge" : "");
+                java.util.function.IntConsumer calls = charge ? BenchMain::charges : BenchMain::moves;
+                report("call-" + name, perCall * t.timeHits(n * perCall, total -> calls.accept(total / perCall)),
                         "ns/call");
+                report("calls-" + name, t.recordedNs / (double) n, "ns/call (the calls alone, before delivery ends)");
                 break;
             }
             case "plain-move": {
@@ -322,6 +327,13 @@ public final class BenchMain {
         sink += sum;
     }
 
+    static void charges(int n) {
+        Workload.Account a = new Workload.Account();
+        long sum = 0;
+        for (int i = 0; i < n; i++) sum += a.charge(i, 3);
+        sink += sum;
+    }
+
     static void assignments(int n) {
         Workload.Account a = new Workload.Account();
         for (int i = 0; i < n; i++) a.balance = i;
@@ -384,12 +396,16 @@ public final class BenchMain {
             NativeApi.nativeActivateTracePoints(list);
         }
 
+        /** How long the calls of the last timeHits took, without waiting for their delivery. */
+        long recordedNs;
+
         /** ns per hit for n hits, from the first call until the last event was delivered. */
         double timeHits(int n, java.util.function.IntConsumer hits) throws InterruptedException {
             hits.accept(100);  // warm-up, delivered before the clock starts
             while (delivered.get() < 100) Thread.sleep(1);
             long start = System.nanoTime();
             hits.accept(n);
+            recordedNs = System.nanoTime() - start;
             while (delivered.get() < 100L + n) Thread.onSpinWait();
             return (System.nanoTime() - start) / (double) n;
         }

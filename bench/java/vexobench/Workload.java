@@ -16,6 +16,12 @@ final class Workload {
             return balance;
         }
 
+        /** Two primitive arguments, beside move's primitive and reference. */
+        long charge(long amount, int times) {
+            balance -= amount * times;
+            return balance;
+        }
+
         boolean withdraw(long amount) {
             if (amount > balance) return false;
             balance -= amount;

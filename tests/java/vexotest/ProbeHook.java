@@ -52,6 +52,14 @@ public final class ProbeHook {
 
     public static void enter(Object receiver, int id) { note("enter " + id + " " + receiver(receiver)); }
 
+    // The entries handed their arguments with them (methods of few parameters), logged as the
+    // calls they spare.
+    public static void enterI(int a, Object receiver, int id) { argI(a); enter(receiver, id); }
+    public static void enterF(float a, Object receiver, int id) { argF(a); enter(receiver, id); }
+    public static void enterD(double a, Object receiver, int id) { argD(a); enter(receiver, id); }
+    public static void enterL(Object a, Object receiver, int id) { argL(a); enter(receiver, id); }
+    public static void enterIL(int a, Object b, Object receiver, int id) { argI(a); argL(b); enter(receiver, id); }
+
     public static void exitV(Object receiver, int id) { exit('V', receiver, id, null); }
     public static void exitI(int v, Object receiver, int id) { exit('I', receiver, id, String.valueOf(v)); }
     public static void exitJ(long v, Object receiver, int id) { exit('J', receiver, id, String.valueOf(v)); }
