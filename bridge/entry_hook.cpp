@@ -6,6 +6,7 @@
 #include "bridge/hook_class.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/profiler_entries.h"
+#include "trace/debug_hook.h"
 
 namespace {
 // 0: not tried; 1: defined and bound; 2: failed.
@@ -19,7 +20,12 @@ void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
     } else {
         const jmethodID method = ArmedProbeMethod(id);
         if (method == nullptr) return;  // disarmed while this code version was still running
+        MethodEntryOffer offer;
+        offer.receiver = receiver;
+        offer.active = true;
+        MethodEntryOffer* previous = OfferMethodEntry(&offer);
         BridgeRaiseMethodEntry(env, method, receiver);
+        OfferMethodEntry(previous);
         if (ProfilerEntriesOn()) JvmpiPostMethodEntry(env, method, receiver);
     }
     // Nothing the tracing did may change the program: no exception leaves the hook.

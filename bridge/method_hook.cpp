@@ -66,6 +66,7 @@ void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, 
     const jmethodID method = ArmedProbeMethod(id);
     MethodEntryOffer offer;
     if (method != nullptr) {
+        offer.receiver = receiver;
         offer.arguments = arguments;
         offer.argumentCount = count;
         offer.active = true;

@@ -24,14 +24,14 @@ const jvalue* OfferedValue(jfieldID field, jobject object) {
 void HandleEvent(JNIEnv* env, JVMDI_Event* event) {
     switch (event->kind) {
         case JVMDI_EVENT_BREAKPOINT: {
+            MethodEntryOffer* offer = ActiveEntryOffer();
             jframeID frame = nullptr;
-            if (g_agent.jvmdi->GetCurrentFrame(event->u.breakpoint.thread, &frame) !=
+            if (offer == nullptr && g_agent.jvmdi->GetCurrentFrame(event->u.breakpoint.thread, &frame) !=
                 JVMDI_ERROR_NONE) {
                 ErrorOut("ERROR: cannot get current frame\n");
                 return;
             }
-            RecordTraceEvent(env, event->u.breakpoint.method, nullptr, 0, nullptr, false, frame, nullptr,
-                             ActiveEntryOffer());
+            RecordTraceEvent(env, event->u.breakpoint.method, nullptr, 0, nullptr, false, frame, nullptr, offer);
             return;
         }
         case JVMDI_EVENT_FIELD_ACCESS: {

@@ -80,10 +80,17 @@ bool ProfilerSubject(const TracePointEntry& entry, jobjectID receiverId, Subject
 
 // The object the event concerns, if it belongs to the entry's class.
 bool TakeSubject(JNIEnv* env, const TracePointEntry& entry, jobject object, jobjectID receiverId,
-                 jframeID frame, Subject* subject) {
+                 jframeID frame, const MethodEntryOffer* entryOffer, Subject* subject) {
     auto clazz = reinterpret_cast<jclass>(entry.classRef);
     if (entry.flags & kStaticTracePoint) {
         *subject = {0, kNoSubject};
+        return true;
+    }
+    if (entryOffer != nullptr) {  // the receiver as its frame holds it; null passes, as there
+        jobject receiver = entryOffer->receiver;
+        if (receiver != nullptr && !env->IsInstanceOf(receiver, clazz)) return false;
+        *subject = {receiver == nullptr ? 0 : reinterpret_cast<uintptr_t>(env->NewWeakGlobalRef(receiver)),
+                    kWeakRefSubject};
         return true;
     }
     if (frame != nullptr) {
@@ -210,7 +217,7 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
     const TracePointEntry* entry = FindTracePoint(env, memberId, fieldClass);
     if (entry == nullptr) return false;
     Subject subject = {0, kNoSubject};
-    if (!TakeSubject(env, *entry, object, receiverId, frame, &subject)) return false;
+    if (!TakeSubject(env, *entry, object, receiverId, frame, entryOffer, &subject)) return false;
 
     bool announce = false;
     TraceEventRecord* record = PlaceEvent(bank, *entry, subject.value,
