@@ -10,6 +10,7 @@
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
 #include "trace/boxing.h"
+#include "trace/call_boxes.h"
 #include "trace/call_details.h"
 #include "trace/event_bank.h"
 #include "trace/event_classes.h"
@@ -77,6 +78,10 @@ struct DeliveryFields {
     // come from few threads.
     const ThreadTag* lastTag = nullptr;
     jobject lastThread = nullptr;
+    // The events with arguments, by their places in the delivered array, given their arguments
+    // all at once after the bank is converted.
+    std::vector<jint> argumentPlaces;
+    std::vector<const CallDetails*> argumentDetails;
 };
 
 // The class a record's value kind selects; kinds without a value class give a method event.
@@ -163,8 +168,23 @@ void ReleaseRecord(JNIEnv* env, const TraceEventRecord& r) {
     ReleaseArguments(env, r);
 }
 
-// The thread and time every record carries, and the arguments or the exit it may carry.
-void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
+// An Object[] of the arguments boxed here, one value at a time (when the bank's could not be
+// boxed in one call); null without memory.
+jobject ArgumentArray(JNIEnv* env, const CallDetails& d) {
+    jclass objectClass = g_objectClass.Get(env);
+    jobjectArray array = objectClass == nullptr ? nullptr : env->NewObjectArray(d.argumentCount, objectClass, nullptr);
+    for (int32_t i = 0; array != nullptr && i < d.argumentCount; ++i) {
+        bool local = false;
+        jobject boxed = BoxCallValue(env, d.arguments[i], &local);
+        if (boxed != nullptr) env->SetObjectArrayElement(array, i, boxed);
+        if (local) env->DeleteLocalRef(boxed);
+    }
+    return array;
+}
+
+// The thread and time every record carries, and the exit it may carry; an entry's arguments wait
+// for the bank's (its place in the delivered array is `index`). Returns whether they wait.
+bool SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize index, DeliveryFields* fields) {
     jfieldID id = nullptr;
     if (r.thread != nullptr && r.thread->thread != nullptr && (id = fields->thread.Get(env)) != nullptr) {
         if (r.thread != fields->lastTag) {
@@ -175,21 +195,12 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, Delive
         env->SetObjectField(event, id, fields->lastThread);
     }
     if ((id = fields->time.Get(env)) != nullptr) env->SetLongField(event, id, r.time);
-    const CallDetails* d = (r.flags & kExitEvent) ? nullptr : r.details;
-    if (d != nullptr && (id = fields->arguments.Get(env)) != nullptr) {
-        jclass objectClass = g_objectClass.Get(env);
-        jobjectArray array = objectClass == nullptr ? nullptr : env->NewObjectArray(d->argumentCount, objectClass, nullptr);
-        for (int32_t i = 0; array != nullptr && i < d->argumentCount; ++i) {
-            bool local = false;
-            jobject boxed = BoxCallValue(env, d->arguments[i], &local);
-            if (boxed != nullptr) env->SetObjectArrayElement(array, i, boxed);
-            if (local) env->DeleteLocalRef(boxed);
-        }
-        if (array != nullptr) env->SetObjectField(event, id, array);
-        if (env->ExceptionCheck()) env->ExceptionClear();
-        if (array != nullptr) env->DeleteLocalRef(array);
+    if (!(r.flags & kExitEvent)) {
+        if (r.details == nullptr || fields->arguments.Get(env) == nullptr) return false;
+        fields->argumentPlaces.push_back(index);
+        fields->argumentDetails.push_back(r.details);
+        return true;
     }
-    if (!(r.flags & kExitEvent)) return;
     // A new event's fields are null, false and 0: only what differs is written.
     jclass exitClass = g_exitEventClass.Get(env);
     const bool thrown = (r.flags & kThrownEvent) != 0;
@@ -202,6 +213,7 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, Delive
     }
     if (thrown && (id = fields->thrown.GetIn(env, exitClass)) != nullptr) env->SetBooleanField(event, id, JNI_TRUE);
     if ((id = fields->duration.GetIn(env, exitClass)) != nullptr) env->SetLongField(event, id, r.duration);
+    return false;
 }
 
 // Converts one record into a new event object stored at `index`. Returns false when the event
@@ -214,8 +226,7 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     if (event == nullptr) return false;
     SetSubject(env, event, r, fields->method[kSubject]);
     SetValue(env, event, r, fields);
-    SetCallFields(env, event, r, fields);
-    ReleaseArguments(env, r);
+    if (!SetCallFields(env, event, r, index, fields)) ReleaseArguments(env, r);
     if ((r.flags & kExitEvent) && (r.flags & kValueKindMask) == kObjectValue && r.value.l != nullptr) {
         env->DeleteWeakGlobalRef(r.value.l);  // the exit's result; a field's value went with SetValue
     }
@@ -223,6 +234,31 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     env->SetObjectArrayElement(array, index, event);
     env->DeleteLocalRef(event);
     return true;
+}
+
+// Gives the converted events that wait for their arguments an Object[] each: all in one call of
+// the boxing class, or one by one when it cannot. Their weak references are deleted after.
+void GiveArguments(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
+    std::vector<jint>& places = fields->argumentPlaces;
+    std::vector<const CallDetails*>& details = fields->argumentDetails;
+    if (places.empty()) return;
+    const jfieldID id = fields->arguments.Get(env);
+    jobject field = env->ToReflectedField(EventClassRef(kMethodEventClass), id, JNI_FALSE);
+    if (field == nullptr) env->ExceptionClear();
+    if (!AttachArguments(env, array, places, details, field)) {
+        for (size_t i = 0; i < places.size(); ++i) {
+            jobject event = env->GetObjectArrayElement(array, places[i]);
+            jobject values = event == nullptr ? nullptr : ArgumentArray(env, *details[i]);
+            if (values != nullptr) env->SetObjectField(event, id, values);
+            env->ExceptionClear();
+            if (values != nullptr) env->DeleteLocalRef(values);
+            if (event != nullptr) env->DeleteLocalRef(event);
+        }
+    }
+    if (field != nullptr) env->DeleteLocalRef(field);
+    for (const CallDetails* d : details) ReleaseCallValues(env, d->arguments, d->argumentCount);
+    places.clear();
+    details.clear();
 }
 
 // Walks bank B in the order its records were made (chunk by chunk in the order they were
@@ -250,6 +286,7 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
         }
         chunk->usedCount = 0;
     }
+    GiveArguments(env, array, fields);
     bank->fillCursor = nullptr;  // empty: filled from head again
     EmptyArguments(bank);
     if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);

@@ -118,6 +118,8 @@ public final class BenchMain {
                 report("call-" + name, perCall * t.timeHits(n * perCall, total -> calls.accept(total / perCall)),
                         "ns/call");
                 report("calls-" + name, t.recordedNs / (double) n, "ns/call (the calls alone, before delivery ends)");
+                report("calling-cpu-" + name, t.callingCpuNs / (double) n, "ns/call (CPU time of the calling thread)");
+                report("consumer-cpu-" + name, t.consumerCpuNs / (double) (n * perCall), "ns/event (CPU time of the consumer)");
                 break;
             }
             case "plain-move": {
@@ -361,6 +363,7 @@ public final class BenchMain {
     /** The agent with a consumer thread that counts delivered events. */
     static final class Tracing {
         final AtomicLong delivered = new AtomicLong();
+        Thread consumer;
 
         static Tracing start() {
             Tracing t = new Tracing();
@@ -378,6 +381,7 @@ public final class BenchMain {
             });
             consumer.setDaemon(true);
             consumer.start();
+            t.consumer = consumer;
             return t;
         }
 
@@ -398,15 +402,24 @@ public final class BenchMain {
 
         /** How long the calls of the last timeHits took, without waiting for their delivery. */
         long recordedNs;
+        /** The CPU time the calling thread spent in them, and the consumer in delivering them. */
+        long callingCpuNs;
+        long consumerCpuNs;
 
         /** ns per hit for n hits, from the first call until the last event was delivered. */
         double timeHits(int n, java.util.function.IntConsumer hits) throws InterruptedException {
             hits.accept(100);  // warm-up, delivered before the clock starts
             while (delivered.get() < 100) Thread.sleep(1);
+            java.lang.management.ThreadMXBean cpu = java.lang.management.ManagementFactory.getThreadMXBean();
+            long consumerStart = cpu.getThreadCpuTime(consumer.getId());
+            long callingStart = cpu.getCurrentThreadCpuTime();
             long start = System.nanoTime();
             hits.accept(n);
             recordedNs = System.nanoTime() - start;
-            while (delivered.get() < 100L + n) Thread.onSpinWait();
+            callingCpuNs = cpu.getCurrentThreadCpuTime() - callingStart;
+            // Waiting without spinning leaves both cores of a small machine to the delivery.
+            while (delivered.get() < 100L + n) java.util.concurrent.locks.LockSupport.parkNanos(20_000);
+            consumerCpuNs = cpu.getThreadCpuTime(consumer.getId()) - consumerStart;
             return (System.nanoTime() - start) / (double) n;
         }
     }

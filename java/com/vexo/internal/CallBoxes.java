@@ -1,0 +1,42 @@
+package com.vexo.internal;
+
+/**
+ * Gives the method events of one delivery their arguments in a single call from the agent, which
+ * defines this class in the boot loader: compiled Java makes the arrays and boxes where the
+ * agent would otherwise make several native calls a value. A primitive is boxed as autoboxing
+ * boxes it (its valueOf), so the values valueOf shares are the shared instances.
+ */
+public final class CallBoxes {
+    private CallBoxes() {}
+
+    /**
+     * Sets `field` (the events' Object[] of arguments) of events[places[e]] for each e to an
+     * array of its counts[e] values, which follow those of the event before it in kinds (a
+     * descriptor character: Z B C S I J F D, or L for an object), bits (a primitive's value; a
+     * float's or a double's raw bits) and refs (an object, null when it was collected).
+     */
+    public static void attach(Object[] events, int[] places, int[] counts, byte[] kinds, long[] bits,
+                              Object[] refs, java.lang.reflect.Field field) throws IllegalAccessException {
+        field.setAccessible(true);  // checked here once, not at every set
+        int at = 0;
+        for (int e = 0; e < places.length; e++) {
+            Object[] values = new Object[counts[e]];
+            for (int i = 0; i < values.length; i++, at++) values[i] = value(kinds[at], bits[at], refs[at]);
+            field.set(events[places[e]], values);
+        }
+    }
+
+    private static Object value(byte kind, long bits, Object ref) {
+        switch (kind) {
+            case 'Z': return Boolean.valueOf(bits != 0);
+            case 'B': return Byte.valueOf((byte) bits);
+            case 'C': return Character.valueOf((char) bits);
+            case 'S': return Short.valueOf((short) bits);
+            case 'I': return Integer.valueOf((int) bits);
+            case 'J': return Long.valueOf(bits);
+            case 'F': return Float.valueOf(Float.intBitsToFloat((int) bits));
+            case 'D': return Double.valueOf(Double.longBitsToDouble(bits));
+            default: return ref;
+        }
+    }
+}

@@ -1,0 +1,106 @@
+#include "trace/call_boxes.h"
+
+#include <cstddef>
+#include <initializer_list>
+
+#include "agent/java_fields.h"
+#include "trace/call_details.h"
+#include "trace/own_work.h"
+
+extern const unsigned char kCallBoxesClass[];
+extern const size_t kCallBoxesClassSize;
+
+namespace {
+constexpr const char* kClassName = "com/vexo/internal/CallBoxes";
+
+int g_state = 0;  // 0: not tried; 1: ready; 2: failed
+jclass g_class = nullptr;
+jmethodID g_attach = nullptr;
+KeptClass g_objectClass{"java/lang/Object"};
+
+bool Ready(JNIEnv* env) {
+    if (g_state != 0) return g_state == 1;
+    g_state = 2;
+    jclass defined = env->DefineClass(kClassName, nullptr, reinterpret_cast<const jbyte*>(kCallBoxesClass),
+                                      static_cast<jsize>(kCallBoxesClassSize));
+    if (defined == nullptr) {  // defined already, by an earlier start of the agent in this VM
+        env->ExceptionClear();
+        defined = env->FindClass(kClassName);
+    }
+    if (defined == nullptr || g_objectClass.Get(env) == nullptr) {
+        env->ExceptionClear();
+        return false;
+    }
+    g_attach = env->GetStaticMethodID(defined, "attach",
+                                      "([Ljava/lang/Object;[I[I[B[J[Ljava/lang/Object;Ljava/lang/reflect/Field;)V");
+    g_class = g_attach == nullptr ? nullptr : static_cast<jclass>(env->NewGlobalRef(defined));
+    env->ExceptionClear();
+    env->DeleteLocalRef(defined);
+    if (g_class != nullptr) g_state = 1;
+    return g_state == 1;
+}
+
+// A primitive's bits as the boxing class reads them: a narrow kind's value, a float's or a
+// double's raw bits.
+jlong Bits(const CallValue& v) {
+    switch (v.kind) {
+        case 'Z': return v.value.z;
+        case 'B': return v.value.b;
+        case 'C': return v.value.c;
+        case 'S': return v.value.s;
+        case 'I': case 'F': return v.value.i;  // F: its bits, which share the int's place
+        case 'J': case 'D': return v.value.j;
+        default: return 0;
+    }
+}
+}  // namespace
+
+bool AttachArguments(JNIEnv* env, jobjectArray events, const std::vector<jint>& places,
+                     const std::vector<const CallDetails*>& details, jobject field) {
+    if (field == nullptr || !Ready(env)) return false;
+    std::vector<jint> counts;
+    std::vector<jbyte> kinds;
+    std::vector<jlong> bits;
+    counts.reserve(details.size());
+    for (const CallDetails* d : details) {
+        counts.push_back(d->argumentCount);
+        for (int32_t i = 0; i < d->argumentCount; ++i) {
+            kinds.push_back(static_cast<jbyte>(d->arguments[i].kind));
+            bits.push_back(Bits(d->arguments[i]));
+        }
+    }
+    const auto groups = static_cast<jsize>(counts.size());
+    const auto total = static_cast<jsize>(kinds.size());
+    jintArray placeArray = env->NewIntArray(groups);
+    jintArray countArray = env->NewIntArray(groups);
+    jbyteArray kindArray = env->NewByteArray(total);
+    jlongArray bitArray = env->NewLongArray(total);
+    jobjectArray refArray = env->NewObjectArray(total, g_objectClass.ref, nullptr);
+    bool attached = false;
+    if (placeArray != nullptr && countArray != nullptr && kindArray != nullptr && bitArray != nullptr &&
+        refArray != nullptr) {
+        env->SetIntArrayRegion(placeArray, 0, groups, places.data());
+        env->SetIntArrayRegion(countArray, 0, groups, counts.data());
+        env->SetByteArrayRegion(kindArray, 0, total, kinds.data());
+        env->SetLongArrayRegion(bitArray, 0, total, bits.data());
+        jsize at = 0;
+        for (const CallDetails* d : details) {
+            for (int32_t i = 0; i < d->argumentCount; ++i, ++at) {
+                const CallValue& v = d->arguments[i];
+                if (v.kind == 'L' && v.value.l != nullptr) env->SetObjectArrayElement(refArray, at, v.value.l);
+            }
+        }
+        BeginOwnWork();
+        env->CallStaticVoidMethod(g_class, g_attach, events, placeArray, countArray, kindArray, bitArray, refArray,
+                                  field);
+        EndOwnWork();
+        attached = !env->ExceptionCheck();
+    }
+    env->ExceptionClear();
+    for (jobject array : {static_cast<jobject>(placeArray), static_cast<jobject>(countArray),
+                          static_cast<jobject>(kindArray), static_cast<jobject>(bitArray),
+                          static_cast<jobject>(refArray)}) {
+        if (array != nullptr) env->DeleteLocalRef(array);
+    }
+    return attached;
+}
