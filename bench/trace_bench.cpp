@@ -1,7 +1,8 @@
 // The recorder's cost for one matching instance-method hit, with 1, 100, 1000 and 10,000 armed
 // trace points (the match is the last entry, found through the table's index), and delivery's cost per
 // event, against the floor of a bare lock and a record append, and what thread and time add to
-// a record, in one run.
+// a record, in one run. Then an instrumented entry's record and delivery with no arguments, two
+// primitive arguments (a long and an int), and a long and an object.
 //
 //   build/bench/trace_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only
 #include <benchmark/benchmark.h>
@@ -18,8 +19,11 @@
 #include "tests/harness/stderr_capture.h"
 #include "tests/harness/test_jvm.h"
 #include "platform/os.h"
+#include "trace/call_details.h"
+#include "trace/debug_hook.h"
 #include "trace/event_bank.h"
 #include "trace/thread_tags.h"
+#include "trace/trace_flags.h"
 
 namespace {
 constexpr int kDrainEvery = 1 << 16;  // records between two (untimed) deliveries
@@ -36,13 +40,13 @@ JNIEnv* Agent() {
 }
 
 // Arms `count` trace points on methods m0..m(count-1) of vexotest.Many; returns the last one's id.
-jmethodID ArmMany(JNIEnv* env, int count) {
+jmethodID ArmMany(JNIEnv* env, int count, int32_t flags = 0) {
     env->PushLocalFrame(16);  // the harness's own local references end with the frame
     std::vector<jobject> points;
     std::vector<std::string> names;
     for (int i = 0; i < count; ++i) names.push_back("m" + std::to_string(i));
     for (int i = 0; i < count; ++i) {
-        points.push_back(NewTracePoint(env, {0, nullptr, "vexotest.Many", names[i].c_str(), "()V"}));
+        points.push_back(NewTracePoint(env, {flags, nullptr, "vexotest.Many", names[i].c_str(), "()V"}));
     }
     jobject list = NewTracePoints(env, points, 1 << 30);
     Java_com_vexo_NativeApi_nativeActivateTracePoints(env, nullptr, list);
@@ -122,11 +126,72 @@ void BM_ThreadAndTime(benchmark::State& state) {
         benchmark::DoNotOptimize(OsMonotonicNanos());
     }
 }
+
+// An instrumented entry as the method hook raises it: the receiver and the arguments offered.
+// Arguments: 0 none, 1 a long and an int, 2 a long and an object (a new weak reference, as the
+// hook makes one).
+void HitInstrumentedEntry(JNIEnv* env, jmethodID method, jobject receiver, int64_t arguments) {
+    CallValue values[2];
+    MethodEntryOffer offer;
+    offer.receiver = receiver;
+    offer.active = true;
+    if (arguments != 0) {
+        jvalue amount;
+        amount.j = 75;
+        jvalue second;
+        second.j = 0;
+        if (arguments == 1) second.i = 3;
+        else second.l = receiver;
+        values[0] = MakeCallValue(env, 'J', amount);
+        values[1] = MakeCallValue(env, arguments == 1 ? 'I' : 'L', second);
+        offer.arguments = values;
+        offer.argumentCount = 2;
+    }
+    MethodEntryOffer* previous = OfferMethodEntry(&offer);
+    HitBreakpoint(env, method, receiver);
+    OfferMethodEntry(previous);
+    if (!offer.argumentsTaken && offer.argumentCount > 0) ReleaseCallValues(env, values, 2);
+}
+
+void BM_RecordEntryWithArguments(benchmark::State& state) {
+    JNIEnv* env = Agent();
+    const jmethodID method = ArmMany(env, 1, state.range(0) != 0 ? kArgumentsTracePoint : 0);
+    jobject receiver = NewReceiver(env);
+    int sinceDrain = 0;
+    for (auto _ : state) {
+        HitInstrumentedEntry(env, method, receiver, state.range(0));
+        if (++sinceDrain == kDrainEvery) {
+            state.PauseTiming();
+            Drain(env);
+            sinceDrain = 0;
+            state.ResumeTiming();
+        }
+    }
+    if (sinceDrain > 0) Drain(env);
+    env->DeleteGlobalRef(receiver);
+}
+
+void BM_DeliverEntryWithArguments(benchmark::State& state) {
+    JNIEnv* env = Agent();
+    const jmethodID method = ArmMany(env, 1, state.range(0) != 0 ? kArgumentsTracePoint : 0);
+    jobject receiver = NewReceiver(env);
+    constexpr int kBatch = 10000;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int i = 0; i < kBatch; ++i) HitInstrumentedEntry(env, method, receiver, state.range(0));
+        state.ResumeTiming();
+        Drain(env);
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+    env->DeleteGlobalRef(receiver);
+}
 }  // namespace
 
 BENCHMARK(BM_Floor_LockAndAppend);
 BENCHMARK(BM_ThreadAndTime);
 BENCHMARK(BM_RecordMethodHit)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(BM_DeliverPerEvent)->Arg(10000)->Iterations(20);
+BENCHMARK(BM_RecordEntryWithArguments)->Arg(0)->Arg(1)->Arg(2);
+BENCHMARK(BM_DeliverEntryWithArguments)->Arg(0)->Arg(1)->Arg(2)->Iterations(20);
 
 BENCHMARK_MAIN();

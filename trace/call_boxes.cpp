@@ -13,31 +13,57 @@ extern const size_t kCallBoxesClassSize;
 namespace {
 constexpr const char* kClassName = "com/vexo/internal/CallBoxes";
 
-int g_state = 0;  // 0: not tried; 1: ready; 2: failed
+// The class as defined in the loader of `g_eventClass`, the method event class it was defined
+// for; defined again when another event class is registered.
+jclass g_eventClass = nullptr;
 jclass g_class = nullptr;
 jmethodID g_attach = nullptr;
+bool g_failed = false;  // for g_eventClass
 KeptClass g_objectClass{"java/lang/Object"};
 
-bool Ready(JNIEnv* env) {
-    if (g_state != 0) return g_state == 1;
-    g_state = 2;
-    jclass defined = env->DefineClass(kClassName, nullptr, reinterpret_cast<const jbyte*>(kCallBoxesClass),
+void Forget(JNIEnv* env) {
+    for (jclass* held : {&g_eventClass, &g_class}) {
+        if (*held != nullptr) env->DeleteGlobalRef(*held);
+        *held = nullptr;
+    }
+    g_attach = nullptr;
+    g_failed = false;
+}
+
+// The loader of `clazz`, a local reference; null for the boot loader or on failure.
+jobject LoaderOf(JNIEnv* env, jclass clazz) {
+    jclass classClass = env->GetObjectClass(clazz);
+    const jmethodID getLoader = env->GetMethodID(classClass, "getClassLoader", "()Ljava/lang/ClassLoader;");
+    jobject loader = getLoader == nullptr ? nullptr : env->CallObjectMethod(clazz, getLoader);
+    env->DeleteLocalRef(classClass);
+    env->ExceptionClear();
+    return loader;
+}
+
+bool Ready(JNIEnv* env, jclass eventClass) {
+    if (g_eventClass != nullptr && !env->IsSameObject(g_eventClass, eventClass)) Forget(env);
+    if (g_class != nullptr) return true;
+    if (g_failed || g_objectClass.Get(env) == nullptr) return false;
+    g_failed = true;
+    g_eventClass = static_cast<jclass>(env->NewGlobalRef(eventClass));
+    jobject loader = LoaderOf(env, eventClass);
+    jclass defined = env->DefineClass(kClassName, loader, reinterpret_cast<const jbyte*>(kCallBoxesClass),
                                       static_cast<jsize>(kCallBoxesClassSize));
-    if (defined == nullptr) {  // defined already, by an earlier start of the agent in this VM
+    if (defined == nullptr) {  // defined there already, by an earlier start of the agent in this VM
         env->ExceptionClear();
         defined = env->FindClass(kClassName);
     }
-    if (defined == nullptr || g_objectClass.Get(env) == nullptr) {
+    if (loader != nullptr) env->DeleteLocalRef(loader);
+    if (defined == nullptr) {
         env->ExceptionClear();
         return false;
     }
-    g_attach = env->GetStaticMethodID(defined, "attach",
-                                      "([Ljava/lang/Object;[I[I[B[J[Ljava/lang/Object;Ljava/lang/reflect/Field;)V");
-    g_class = g_attach == nullptr ? nullptr : static_cast<jclass>(env->NewGlobalRef(defined));
+    g_attach = env->GetStaticMethodID(defined, "attach", "([Ljava/lang/Object;[I[I[B[J[Ljava/lang/Object;)V");
+    if (g_attach != nullptr) g_class = static_cast<jclass>(env->NewGlobalRef(defined));
     env->ExceptionClear();
     env->DeleteLocalRef(defined);
-    if (g_class != nullptr) g_state = 1;
-    return g_state == 1;
+    g_failed = g_class == nullptr;
+    return !g_failed;
 }
 
 // A primitive's bits as the boxing class reads them: a narrow kind's value, a float's or a
@@ -55,9 +81,9 @@ jlong Bits(const CallValue& v) {
 }
 }  // namespace
 
-bool AttachArguments(JNIEnv* env, jobjectArray events, const std::vector<jint>& places,
-                     const std::vector<const CallDetails*>& details, jobject field) {
-    if (field == nullptr || !Ready(env)) return false;
+bool AttachArguments(JNIEnv* env, jclass eventClass, jobjectArray events, const std::vector<jint>& places,
+                     const std::vector<const CallDetails*>& details) {
+    if (eventClass == nullptr || !Ready(env, eventClass)) return false;
     std::vector<jint> counts;
     std::vector<jbyte> kinds;
     std::vector<jlong> bits;
@@ -91,8 +117,7 @@ bool AttachArguments(JNIEnv* env, jobjectArray events, const std::vector<jint>& 
             }
         }
         BeginOwnWork();
-        env->CallStaticVoidMethod(g_class, g_attach, events, placeArray, countArray, kindArray, bitArray, refArray,
-                                  field);
+        env->CallStaticVoidMethod(g_class, g_attach, events, placeArray, countArray, kindArray, bitArray, refArray);
         EndOwnWork();
         attached = !env->ExceptionCheck();
     }

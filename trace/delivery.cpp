@@ -243,9 +243,7 @@ void GiveArguments(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
     std::vector<const CallDetails*>& details = fields->argumentDetails;
     if (places.empty()) return;
     const jfieldID id = fields->arguments.Get(env);
-    jobject field = env->ToReflectedField(EventClassRef(kMethodEventClass), id, JNI_FALSE);
-    if (field == nullptr) env->ExceptionClear();
-    if (!AttachArguments(env, array, places, details, field)) {
+    if (!AttachArguments(env, EventClassRef(kMethodEventClass), array, places, details)) {
         for (size_t i = 0; i < places.size(); ++i) {
             jobject event = env->GetObjectArrayElement(array, places[i]);
             jobject values = event == nullptr ? nullptr : ArgumentArray(env, *details[i]);
@@ -255,7 +253,6 @@ void GiveArguments(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
             if (event != nullptr) env->DeleteLocalRef(event);
         }
     }
-    if (field != nullptr) env->DeleteLocalRef(field);
     for (const CallDetails* d : details) ReleaseCallValues(env, d->arguments, d->argumentCount);
     places.clear();
     details.clear();

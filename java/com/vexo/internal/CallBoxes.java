@@ -1,28 +1,30 @@
 package com.vexo.internal;
 
+import com.vexo.TraceMethodEvent;
+
 /**
  * Gives the method events of one delivery their arguments in a single call from the agent, which
- * defines this class in the boot loader: compiled Java makes the arrays and boxes where the
- * agent would otherwise make several native calls a value. A primitive is boxed as autoboxing
- * boxes it (its valueOf), so the values valueOf shares are the shared instances.
+ * carries this class and defines it in the loader of the event classes: compiled Java makes the
+ * arrays and boxes, and stores them, where the agent would otherwise make several native calls a
+ * value. It uses no reflection, so the program's own uses of the JDK meet the state they would
+ * meet untraced. A primitive is boxed as autoboxing boxes it (its valueOf), so the values
+ * valueOf shares are the shared instances.
  */
 public final class CallBoxes {
     private CallBoxes() {}
 
     /**
-     * Sets `field` (the events' Object[] of arguments) of events[places[e]] for each e to an
-     * array of its counts[e] values, which follow those of the event before it in kinds (a
-     * descriptor character: Z B C S I J F D, or L for an object), bits (a primitive's value; a
-     * float's or a double's raw bits) and refs (an object, null when it was collected).
+     * Sets the arguments of events[places[e]], for each e, to an array of its counts[e] values,
+     * which follow those of the event before it in kinds (a descriptor character: Z B C S I J F
+     * D, or L for an object), bits (a primitive's value; a float's or a double's raw bits) and
+     * refs (an object, null when it was collected).
      */
-    public static void attach(Object[] events, int[] places, int[] counts, byte[] kinds, long[] bits,
-                              Object[] refs, java.lang.reflect.Field field) throws IllegalAccessException {
-        field.setAccessible(true);  // checked here once, not at every set
+    public static void attach(Object[] events, int[] places, int[] counts, byte[] kinds, long[] bits, Object[] refs) {
         int at = 0;
         for (int e = 0; e < places.length; e++) {
             Object[] values = new Object[counts[e]];
             for (int i = 0; i < values.length; i++, at++) values[i] = value(kinds[at], bits[at], refs[at]);
-            field.set(events[places[e]], values);
+            ((TraceMethodEvent) events[places[e]]).m_Arguments = values;
         }
     }
 
