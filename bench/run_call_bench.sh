@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Method trace points that record more than their entries, side by side in one run: calls of
 # Account.move(J, Account)J untraced, traced for the entry alone, the entry with its two
-# arguments, the entry and its exit, and both with arguments (each recorded and delivered, ns per
-# call, medians of the repeats); then, from the recorder's Google benchmark, what thread and time
-# add to every record beside a recorded hit.
+# arguments (a primitive and an object), the entry and its exit, and both; then
+# Account.charge(J, I)J traced for its entry alone and with its two primitive arguments. For each:
+# ns per call until every event was recorded and delivered, the CPU time the calling thread spent
+# per call (what the traced program pays), and the consumer's CPU time per event delivered
+# (medians of the repeats, kinds interleaved). Then, from the recorder's Google benchmark, what
+# thread and time add to every record beside a recorded hit, and an instrumented entry's record
+# with and without arguments.
 #   bench/run_call_bench.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
 source "$(dirname "$0")/bench_env.sh" "${1:-build}"
@@ -11,37 +15,51 @@ build=${1:-build}
 calls=${VEXO_BENCH_HITS:-200000}
 repeats=${VEXO_BENCH_REPEATS:-5}
 
-result() { grep '^RESULT' | awk '{print $3}'; }
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 declare -A runs
-kinds=(entry args exit args-exit)
+kinds=("entry" "args" "exit" "args-exit" "entry charge" "args charge")
 for ((r = 1; r <= repeats; r++)); do
-  runs[plain]+="$("$java" -cp "$cp" vexobench.BenchMain plain-move "$calls" | result) "
+  runs[plain]+="$("$java" -cp "$cp" vexobench.BenchMain plain-move "$calls" | awk '/^RESULT/ {print $3}') "
   for k in "${kinds[@]}"; do
-    runs[$k]+="$("$java" -agentpath:"$lib" -cp "$cp" vexobench.BenchMain call "$calls" "$k" 2>/dev/null | result) "
+    out=$("$java" -agentpath:"$lib" -cp "$cp" vexobench.BenchMain call "$calls" $k 2>/dev/null)
+    for m in call calling-cpu consumer-cpu; do
+      runs[$k/$m]+="$(awk -v m="$m" '$2 ~ "^" m "-" {print $3}' <<<"$out") "
+    done
   done
 done
 m() { echo "${runs[$1]}" | median; }
-entry=$(m entry)
-echo "medians of $repeats runs of $calls calls; ns per call, recorded and delivered"
-printf '%-44s %10.1f ns/call\n' "untraced" "$(m plain)"
-printf '%-44s %10.1f ns/call\n' "entry" "$entry"
-for k in args exit args-exit; do
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2fx", a / b}'; }
+echo "medians of $repeats runs of $calls calls; ratios against the entry alone of the same method"
+printf '%-40s %22s %22s %24s\n' "" "recorded+delivered" "calling thread CPU" "consumer CPU per event"
+printf '%-40s %14.1f ns/call\n' "move untraced" "$(m plain)"
+for k in "${kinds[@]}"; do
   case $k in
-    args) label="entry with its two arguments" ;;
-    exit) label="entry and exit (return value, duration)" ;;
-    args-exit) label="both, with the arguments" ;;
+    entry) label="move: entry" ;;
+    args) label="move: entry with a long and an object" ;;
+    exit) label="move: entry and exit" ;;
+    args-exit) label="move: both, with the arguments" ;;
+    "entry charge") label="charge: entry" ;;
+    "args charge") label="charge: entry with a long and an int" ;;
   esac
-  printf '%-44s %10.1f ns/call  (%.2fx the entry)\n' "$label" "$(m "$k")" \
-    "$(awk -v a="$(m "$k")" -v b="$entry" 'BEGIN {print a / b}')"
+  base="entry"; [[ $k == *charge ]] && base="entry charge"
+  printf '%-40s' "$label"
+  for x in call calling-cpu consumer-cpu; do
+    printf ' %9.1f ns (%s)' "$(m "$k/$x")" "$(ratio "$(m "$k/$x")" "$(m "$base/$x")")"
+  done
+  echo
 done
 
 if [[ -x $build/bench/trace_bench ]]; then
-  out=$("$build/bench/trace_bench" --benchmark_filter='BM_ThreadAndTime|BM_RecordMethodHit/1$' \
+  out=$("$build/bench/trace_bench" --benchmark_filter='BM_ThreadAndTime|BM_RecordMethodHit/1$|BM_RecordEntryWithArguments' \
         --benchmark_repetitions=5 --benchmark_report_aggregates_only 2>/dev/null | grep '_median')
   hit=$(awk '/BM_RecordMethodHit\/1_median/ {print $2}' <<<"$out")
   extra=$(awk '/BM_ThreadAndTime_median/ {print $2}' <<<"$out")
   echo "recorder (Google benchmark, medians of 5): a recorded hit $hit ns, of which thread and time $extra ns" \
     "($(awk -v h="$hit" -v e="$extra" 'BEGIN {printf "%.3fx", h / (h - e)}') a hit without them)"
+  none=$(awk '/BM_RecordEntryWithArguments\/0_median/ {print $2}' <<<"$out")
+  two=$(awk '/BM_RecordEntryWithArguments\/1_median/ {print $2}' <<<"$out")
+  object=$(awk '/BM_RecordEntryWithArguments\/2_median/ {print $2}' <<<"$out")
+  echo "an instrumented entry's record: $none ns; with a long and an int $two ns ($(ratio "$two" "$none"));" \
+    "with a long and an object $object ns ($(ratio "$object" "$none"))"
 fi

@@ -3,7 +3,11 @@
 #include <cstring>
 #include <thread>
 
+#include <vector>
+
 #include "agent/sync.h"
+#include "platform/heap.h"
+#include "trace/call_details.h"
 #include "tests/harness/debug_events.h"
 #include "tests/harness/trace_fixture.h"
 #include "trace/event_bank.h"
@@ -67,6 +71,54 @@ TEST_F(Capture, AnEmptiedBankRefillsItsChunksFromTheHeadBeforeAllocating) {
     HitArea(shape);
     EXPECT_EQ(ChunkCount(bank0), 3);
     EXPECT_EQ(bank0.head->usedCount, 1);
+}
+
+TEST_F(Capture, ArgumentsFillTheirBlocksInOrderAndAnEmptiedBankReusesTheBlocks) {
+    EventBank bank = {};
+    auto blocks = [&] {
+        int n = 0;
+        for (const ArgumentBlock* b = bank.arguments; b != nullptr; b = b->next) ++n;
+        return n;
+    };
+    // More than one block's worth, in records of one to five values.
+    auto fill = [&](std::vector<CallDetails*>* placed) {
+        for (int r = 0; r < 5000; ++r) {
+            CallValue values[5];
+            const int count = 1 + r % 5;
+            for (int i = 0; i < count; ++i) {
+                values[i].kind = 'J';
+                values[i].value.j = r * 10 + i;
+            }
+            placed->push_back(PlaceArguments(&bank, values, count));
+        }
+    };
+    auto intact = [](const std::vector<CallDetails*>& placed) {
+        for (size_t r = 0; r < placed.size(); ++r) {
+            if (placed[r] == nullptr || placed[r]->argumentCount != 1 + static_cast<int>(r % 5)) return false;
+            for (int i = 0; i < placed[r]->argumentCount; ++i) {
+                if (placed[r]->arguments[i].value.j != static_cast<jlong>(r * 10 + i)) return false;
+            }
+        }
+        return true;
+    };
+    std::vector<CallDetails*> first;
+    fill(&first);
+    EXPECT_TRUE(intact(first));
+    const int used = blocks();
+    EXPECT_GT(used, 1);
+    EmptyArguments(&bank);
+    std::vector<CallDetails*> second;
+    fill(&second);
+    EXPECT_TRUE(intact(second));
+    EXPECT_EQ(blocks(), used) << "a block was allocated while emptied ones had room";
+    EXPECT_EQ(second.front(), first.front()) << "an emptied bank starts again at its first block";
+    CallValue huge[1];
+    EXPECT_EQ(PlaceArguments(&bank, huge, static_cast<int32_t>(kArgumentBlockBytes)), nullptr) << "more than a block holds";
+    while (bank.arguments != nullptr) {
+        ArgumentBlock* next = bank.arguments->next;
+        MemFree(bank.arguments);
+        bank.arguments = next;
+    }
 }
 
 TEST_F(Capture, TheFirstOfTwoEntriesForOneMethodDecides) {

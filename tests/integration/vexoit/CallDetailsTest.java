@@ -61,6 +61,7 @@ public class CallDetailsTest {
         Check.that(got[8] == o && got[9] == a && got[10] == null, "the references themselves, and null");
         Check.that(events.get(1).m_Subject == calls, "the receiver");
         Check.equal(Arrays.asList(1L << 40, -5, 2.75), Arrays.asList(events.get(1).m_Arguments), "long and double slots");
+        Check.that(events.get(1).m_Arguments[1] == Integer.valueOf(-5), "a small int boxed as valueOf boxes it");
     }
 
     static void returns() {
@@ -91,6 +92,7 @@ public class CallDetailsTest {
                     && exit.m_TracePoint == points[k], methods[k][0] + ": its entry, then its exit");
             if (k == 8) Check.that(exit.m_ReturnValue == back, "the object returned");
             else Check.equal(expected[k], exit.m_ReturnValue, methods[k][0] + " returned");
+            if (k == 1) Check.that(exit.m_ReturnValue == Byte.valueOf((byte) -3), "a byte boxed as valueOf boxes it");
             Check.that(!exit.m_bThrown && exit.m_Exception == null, "a normal return");
             Check.that(exit.m_lDuration >= 0 && exit.m_lTime - entry.m_lTime >= exit.m_lDuration / 2,
                     "a duration within the stretch between the events");
