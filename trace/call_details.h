@@ -1,5 +1,5 @@
-// What a method event carries when its trace point asks for more than the receiver: the
-// arguments at entry, and at an exit the return value or the exception and the duration.
+// The values a method event carries when its trace point asks for more than the receiver: the
+// arguments at entry, and an exit's return value or exception (which its record holds itself).
 // Object values are weak global references until delivery, so recording keeps nothing alive.
 #pragma once
 
