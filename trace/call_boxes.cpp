@@ -81,38 +81,40 @@ jlong Bits(const CallValue& v) {
 }
 }  // namespace
 
-bool AttachArguments(JNIEnv* env, jclass eventClass, jobjectArray events, const std::vector<jint>& places,
-                     const std::vector<const CallDetails*>& details) {
+bool AttachBoxedValues(JNIEnv* env, jclass eventClass, jobjectArray events, const std::vector<BoxedValues>& groups) {
     if (eventClass == nullptr || !Ready(env, eventClass)) return false;
+    std::vector<jint> places;
     std::vector<jint> counts;
     std::vector<jbyte> kinds;
     std::vector<jlong> bits;
-    counts.reserve(details.size());
-    for (const CallDetails* d : details) {
-        counts.push_back(d->argumentCount);
-        for (int32_t i = 0; i < d->argumentCount; ++i) {
-            kinds.push_back(static_cast<jbyte>(d->arguments[i].kind));
-            bits.push_back(Bits(d->arguments[i]));
+    places.reserve(groups.size());
+    counts.reserve(groups.size());
+    for (const BoxedValues& g : groups) {
+        places.push_back(g.place);
+        counts.push_back(g.count);
+        for (int32_t i = 0; i < (g.count < 0 ? 1 : g.count); ++i) {
+            kinds.push_back(static_cast<jbyte>(g.values[i].kind));
+            bits.push_back(Bits(g.values[i]));
         }
     }
-    const auto groups = static_cast<jsize>(counts.size());
+    const auto boxedEvents = static_cast<jsize>(counts.size());
     const auto total = static_cast<jsize>(kinds.size());
-    jintArray placeArray = env->NewIntArray(groups);
-    jintArray countArray = env->NewIntArray(groups);
+    jintArray placeArray = env->NewIntArray(boxedEvents);
+    jintArray countArray = env->NewIntArray(boxedEvents);
     jbyteArray kindArray = env->NewByteArray(total);
     jlongArray bitArray = env->NewLongArray(total);
     jobjectArray refArray = env->NewObjectArray(total, g_objectClass.ref, nullptr);
     bool attached = false;
     if (placeArray != nullptr && countArray != nullptr && kindArray != nullptr && bitArray != nullptr &&
         refArray != nullptr) {
-        env->SetIntArrayRegion(placeArray, 0, groups, places.data());
-        env->SetIntArrayRegion(countArray, 0, groups, counts.data());
+        env->SetIntArrayRegion(placeArray, 0, boxedEvents, places.data());
+        env->SetIntArrayRegion(countArray, 0, boxedEvents, counts.data());
         env->SetByteArrayRegion(kindArray, 0, total, kinds.data());
         env->SetLongArrayRegion(bitArray, 0, total, bits.data());
         jsize at = 0;
-        for (const CallDetails* d : details) {
-            for (int32_t i = 0; i < d->argumentCount; ++i, ++at) {
-                const CallValue& v = d->arguments[i];
+        for (const BoxedValues& g : groups) {
+            for (int32_t i = 0; i < (g.count < 0 ? 1 : g.count); ++i, ++at) {
+                const CallValue& v = g.values[i];
                 if (v.kind == 'L' && v.value.l != nullptr) env->SetObjectArrayElement(refArray, at, v.value.l);
             }
         }

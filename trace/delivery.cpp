@@ -1,6 +1,7 @@
 #include "trace/delivery.h"
 
 #include <algorithm>
+#include <deque>
 #include <vector>
 
 #include "agent/agent_state.h"
@@ -78,10 +79,10 @@ struct DeliveryFields {
     // come from few threads.
     const ThreadTag* lastTag = nullptr;
     jobject lastThread = nullptr;
-    // The events with arguments, by their places in the delivered array, given their arguments
-    // all at once after the bank is converted.
-    std::vector<jint> argumentPlaces;
-    std::vector<const CallDetails*> argumentDetails;
+    // The arguments and primitive return values of the events converted, stored all at once
+    // after the bank's last; the return values are kept here until then.
+    std::vector<BoxedValues> boxed;
+    std::deque<CallValue> results;
 };
 
 // The class a record's value kind selects; kinds without a value class give a method event.
@@ -170,12 +171,12 @@ void ReleaseRecord(JNIEnv* env, const TraceEventRecord& r) {
 
 // An Object[] of the arguments boxed here, one value at a time (when the bank's could not be
 // boxed in one call); null without memory.
-jobject ArgumentArray(JNIEnv* env, const CallDetails& d) {
+jobject ArgumentArray(JNIEnv* env, const CallValue* arguments, int32_t count) {
     jclass objectClass = g_objectClass.Get(env);
-    jobjectArray array = objectClass == nullptr ? nullptr : env->NewObjectArray(d.argumentCount, objectClass, nullptr);
-    for (int32_t i = 0; array != nullptr && i < d.argumentCount; ++i) {
+    jobjectArray array = objectClass == nullptr ? nullptr : env->NewObjectArray(count, objectClass, nullptr);
+    for (int32_t i = 0; array != nullptr && i < count; ++i) {
         bool local = false;
-        jobject boxed = BoxCallValue(env, d.arguments[i], &local);
+        jobject boxed = BoxCallValue(env, arguments[i], &local);
         if (boxed != nullptr) env->SetObjectArrayElement(array, i, boxed);
         if (local) env->DeleteLocalRef(boxed);
     }
@@ -197,15 +198,18 @@ bool SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize 
     if ((id = fields->time.Get(env)) != nullptr) env->SetLongField(event, id, r.time);
     if (!(r.flags & kExitEvent)) {
         if (r.details == nullptr || fields->arguments.Get(env) == nullptr) return false;
-        fields->argumentPlaces.push_back(index);
-        fields->argumentDetails.push_back(r.details);
+        fields->boxed.push_back({index, r.details->argumentCount, r.details->arguments});
         return true;
     }
     // A new event's fields are null, false and 0: only what differs is written.
     jclass exitClass = g_exitEventClass.Get(env);
     const bool thrown = (r.flags & kThrownEvent) != 0;
     const CallValue result{CallKindOfValueKind(r.flags & kValueKindMask), r.value};
-    if (result.kind != 'V' && (id = (thrown ? fields->exception : fields->returnValue).GetIn(env, exitClass)) != nullptr) {
+    if (result.kind != 'V' && result.kind != 'L' && fields->returnValue.GetIn(env, exitClass) != nullptr) {
+        fields->results.push_back(result);  // boxed with the bank's arguments
+        fields->boxed.push_back({index, -1, &fields->results.back()});
+    } else if (result.kind != 'V' &&
+               (id = (thrown ? fields->exception : fields->returnValue).GetIn(env, exitClass)) != nullptr) {
         bool local = false;
         jobject boxed = BoxCallValue(env, result, &local);
         if (boxed != nullptr) env->SetObjectField(event, id, boxed);
@@ -236,26 +240,31 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     return true;
 }
 
-// Gives the converted events that wait for their arguments an Object[] each: all in one call of
-// the boxing class, or one by one when it cannot. Their weak references are deleted after.
-void GiveArguments(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
-    std::vector<jint>& places = fields->argumentPlaces;
-    std::vector<const CallDetails*>& details = fields->argumentDetails;
-    if (places.empty()) return;
-    const jfieldID id = fields->arguments.Get(env);
-    if (!AttachArguments(env, EventClassRef(kMethodEventClass), array, places, details)) {
-        for (size_t i = 0; i < places.size(); ++i) {
-            jobject event = env->GetObjectArrayElement(array, places[i]);
-            jobject values = event == nullptr ? nullptr : ArgumentArray(env, *details[i]);
-            if (values != nullptr) env->SetObjectField(event, id, values);
+// Stores the arguments and primitive return values of the converted events: all in one call of
+// the boxing class, or one by one when it cannot. The arguments' weak references are deleted
+// after.
+void GiveBoxedValues(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
+    std::vector<BoxedValues>& groups = fields->boxed;
+    if (groups.empty()) return;
+    if (!AttachBoxedValues(env, EventClassRef(kMethodEventClass), array, groups)) {
+        for (const BoxedValues& g : groups) {
+            jobject event = env->GetObjectArrayElement(array, g.place);
+            bool local = true;
+            jobject value = event == nullptr ? nullptr
+                : g.count < 0 ? BoxCallValue(env, g.values[0], &local) : ArgumentArray(env, g.values, g.count);
+            const jfieldID id = g.count < 0 ? fields->returnValue.GetIn(env, g_exitEventClass.Get(env))
+                                            : fields->arguments.Get(env);
+            if (value != nullptr) env->SetObjectField(event, id, value);
             env->ExceptionClear();
-            if (values != nullptr) env->DeleteLocalRef(values);
+            if (value != nullptr && local) env->DeleteLocalRef(value);
             if (event != nullptr) env->DeleteLocalRef(event);
         }
     }
-    for (const CallDetails* d : details) ReleaseCallValues(env, d->arguments, d->argumentCount);
-    places.clear();
-    details.clear();
+    for (const BoxedValues& g : groups) {
+        if (g.count > 0) ReleaseCallValues(env, g.values, g.count);
+    }
+    groups.clear();
+    fields->results.clear();
 }
 
 // Walks bank B in the order its records were made (chunk by chunk in the order they were
@@ -283,7 +292,7 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
         }
         chunk->usedCount = 0;
     }
-    GiveArguments(env, array, fields);
+    GiveBoxedValues(env, array, fields);
     bank->fillCursor = nullptr;  // empty: filled from head again
     EmptyArguments(bank);
     if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);

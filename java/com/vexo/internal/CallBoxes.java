@@ -1,9 +1,11 @@
 package com.vexo.internal;
 
 import com.vexo.TraceMethodEvent;
+import com.vexo.TraceMethodExitEvent;
 
 /**
- * Gives the method events of one delivery their arguments in a single call from the agent, which
+ * Gives the method events of one delivery their arguments and primitive return values in a single
+ * call from the agent, which
  * carries this class and defines it in the loader of the event classes: compiled Java makes the
  * arrays and boxes, and stores them, where the agent would otherwise make several native calls a
  * value. It uses no reflection, so the program's own uses of the JDK meet the state they would
@@ -15,13 +17,19 @@ public final class CallBoxes {
 
     /**
      * Sets the arguments of events[places[e]], for each e, to an array of its counts[e] values,
-     * which follow those of the event before it in kinds (a descriptor character: Z B C S I J F
-     * D, or L for an object), bits (a primitive's value; a float's or a double's raw bits) and
-     * refs (an object, null when it was collected).
+     * or, where counts[e] is -1, the return value of that exit event to its one value. The values
+     * follow those of the event before in kinds (a descriptor character: Z B C S I J F D, or L
+     * for an object), bits (a primitive's value; a float's or a double's raw bits) and refs (an
+     * object, null when it was collected).
      */
     public static void attach(Object[] events, int[] places, int[] counts, byte[] kinds, long[] bits, Object[] refs) {
         int at = 0;
         for (int e = 0; e < places.length; e++) {
+            if (counts[e] < 0) {
+                ((TraceMethodExitEvent) events[places[e]]).m_ReturnValue = value(kinds[at], bits[at], refs[at]);
+                at++;
+                continue;
+            }
             Object[] values = new Object[counts[e]];
             for (int i = 0; i < values.length; i++, at++) values[i] = value(kinds[at], bits[at], refs[at]);
             ((TraceMethodEvent) events[places[e]]).m_Arguments = values;
