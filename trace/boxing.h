@@ -1,4 +1,4 @@
-// Java objects for recorded values, made on the consumer's thread without running Java code.
+// Java objects for recorded values, made on the consumer's thread.
 #pragma once
 
 #include <jni.h>
@@ -6,7 +6,6 @@
 #include "trace/call_details.h"
 
 // The Java object for `value`: an object is its weak reference itself (null once collected); a
-// boolean, and a byte, short, int, long or char that valueOf shares (-128 to 127, chars to 127),
-// is the instance valueOf returns, held for good; any other primitive is a new box. `*local`
-// says whether the result is a new local reference, which the caller deletes.
+// primitive is boxed by its class's valueOf (run as the tracer's own work). `*local` says whether
+// the result is a new local reference, which the caller deletes.
 jobject BoxCallValue(JNIEnv* env, const CallValue& value, bool* local);

@@ -49,7 +49,7 @@ bool Ready(JNIEnv* env, jclass eventClass) {
     jobject loader = LoaderOf(env, eventClass);
     jclass defined = env->DefineClass(kClassName, loader, reinterpret_cast<const jbyte*>(kCallBoxesClass),
                                       static_cast<jsize>(kCallBoxesClassSize));
-    if (defined == nullptr) {  // defined there already, by an earlier start of the agent in this VM
+    if (defined == nullptr) {  // defined there already, for an earlier event class of that loader
         env->ExceptionClear();
         defined = env->FindClass(kClassName);
     }

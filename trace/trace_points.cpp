@@ -14,6 +14,7 @@
 #include "platform/os.h"
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
+#include "trace/call_details.h"
 #include "trace/event_bank.h"
 #include "trace/thread_tags.h"
 #include "trace/trace_point_index.h"
@@ -151,18 +152,7 @@ jclass ResolveClass(JNIEnv* env, jobject object, jobject reflectionItem, jclass 
 bool ValueKindFits(int32_t flags, const char* signature) {
     const int32_t kind = flags & kValueKindMask;
     if (!(flags & kFieldTracePoint) || kind == kNoValue || kind > kCharValue) return true;
-    switch (signature[0]) {
-        case 'I': return kind == kIntValue;
-        case 'J': return kind == kLongValue;
-        case 'F': return kind == kFloatValue;
-        case 'D': return kind == kDoubleValue;
-        case 'L': case '[': return kind == kObjectValue;
-        case 'S': return kind == kShortValue;
-        case 'B': return kind == kByteValue;
-        case 'Z': return kind == kBooleanValue;
-        case 'C': return kind == kCharValue;
-        default: return false;
-    }
+    return kind == ValueKindOfCallKind(signature[0] == '[' ? 'L' : signature[0]);
 }
 
 constexpr jint kAccStatic = 0x0008;
