@@ -7,6 +7,7 @@
 //   build/bench/trace_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -128,9 +129,9 @@ void BM_ThreadAndTime(benchmark::State& state) {
 }
 
 // An instrumented entry as the method hook raises it: the receiver and the arguments offered.
-// Arguments: 0 none, 1 a long and an int, 2 a long and an object (a new weak reference, as the
-// hook makes one).
-void HitInstrumentedEntry(JNIEnv* env, jmethodID method, jobject receiver, int64_t arguments) {
+// Arguments: 0 none, 1 a long and an int, 2 a long and an object (`object`, or the receiver).
+void HitInstrumentedEntry(JNIEnv* env, jmethodID method, jobject receiver, int64_t arguments,
+                          jobject object = nullptr) {
     CallValue values[2];
     MethodEntryOffer offer;
     offer.receiver = receiver;
@@ -141,25 +142,30 @@ void HitInstrumentedEntry(JNIEnv* env, jmethodID method, jobject receiver, int64
         jvalue second;
         second.j = 0;
         if (arguments == 1) second.i = 3;
-        else second.l = receiver;
-        values[0] = MakeCallValue(env, 'J', amount);
-        values[1] = MakeCallValue(env, arguments == 1 ? 'I' : 'L', second);
+        else second.l = object != nullptr ? object : receiver;
+        values[0] = WidenedCallValue('J', amount);
+        values[1] = WidenedCallValue(arguments == 1 ? 'I' : 'L', second);
         offer.arguments = values;
         offer.argumentCount = 2;
+        offer.argumentsBorrowed = true;
     }
     MethodEntryOffer* previous = OfferMethodEntry(&offer);
     HitBreakpoint(env, method, receiver);
     OfferMethodEntry(previous);
-    if (!offer.argumentsTaken && offer.argumentCount > 0) ReleaseCallValues(env, values, 2);
 }
 
 void BM_RecordEntryWithArguments(benchmark::State& state) {
     JNIEnv* env = Agent();
     const jmethodID method = ArmMany(env, 1, state.range(0) != 0 ? kArgumentsTracePoint : 0);
     jobject receiver = NewReceiver(env);
+    // 3: a long and an object that differs from the last call's, which shares no reference.
+    std::vector<jobject> objects;
+    for (int i = 0; i < (state.range(0) == 3 ? 64 : 0); ++i) objects.push_back(NewReceiver(env));
+    size_t next = 0;
     int sinceDrain = 0;
     for (auto _ : state) {
-        HitInstrumentedEntry(env, method, receiver, state.range(0));
+        HitInstrumentedEntry(env, method, receiver, std::min<int64_t>(state.range(0), 2),
+                             objects.empty() ? nullptr : objects[next++ % objects.size()]);
         if (++sinceDrain == kDrainEvery) {
             state.PauseTiming();
             Drain(env);
@@ -168,6 +174,7 @@ void BM_RecordEntryWithArguments(benchmark::State& state) {
         }
     }
     if (sinceDrain > 0) Drain(env);
+    for (jobject object : objects) env->DeleteGlobalRef(object);
     env->DeleteGlobalRef(receiver);
 }
 
@@ -191,7 +198,7 @@ BENCHMARK(BM_Floor_LockAndAppend);
 BENCHMARK(BM_ThreadAndTime);
 BENCHMARK(BM_RecordMethodHit)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(BM_DeliverPerEvent)->Arg(10000)->Iterations(20);
-BENCHMARK(BM_RecordEntryWithArguments)->Arg(0)->Arg(1)->Arg(2);
+BENCHMARK(BM_RecordEntryWithArguments)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
 BENCHMARK(BM_DeliverEntryWithArguments)->Arg(0)->Arg(1)->Arg(2)->Iterations(20);
 
 BENCHMARK_MAIN();

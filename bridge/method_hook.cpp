@@ -51,7 +51,7 @@ const ProbeShape* ShapeOf(jint id) {
 
 template <typename T>
 void JNICALL Argument(JNIEnv* env, jclass, T value) {
-    CallValue v{'P', HookValue(value)};
+    CallValue v{'P', false, HookValue(value)};
     if (std::is_same<T, jobject>::value) {
         v.kind = 'L';
         v.value.l = v.value.l == nullptr ? nullptr : env->NewWeakGlobalRef(v.value.l);
@@ -59,23 +59,24 @@ void JNICALL Argument(JNIEnv* env, jclass, T value) {
     t_calls.pending.push_back(v);
 }
 
-// The entry of the call `id`, with the `count` arguments handed over (-1: none), whose weak
-// references are deleted unless the entry's record took them.
+// The entry of the call `id`, with the `count` arguments handed over (-1: none): the caller's
+// references (`borrowed`), or weak references deleted unless the entry's record took them.
 void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, const CallValue* arguments,
-               int32_t count) {
+               int32_t count, bool borrowed) {
     const jmethodID method = ArmedProbeMethod(id);
     MethodEntryOffer offer;
     if (method != nullptr) {
         offer.receiver = receiver;
         offer.arguments = arguments;
         offer.argumentCount = count;
+        offer.argumentsBorrowed = borrowed;
         offer.active = true;
         MethodEntryOffer* previous = OfferMethodEntry(&offer);
         BridgeRaiseMethodEntry(env, method, receiver);
         OfferMethodEntry(previous);
         if (ProfilerEntriesOn()) JvmpiPostMethodEntry(env, method, receiver);
     }
-    if (!offer.argumentsTaken) ReleaseCallValues(env, arguments, count);
+    if (!offer.argumentsTaken && !borrowed) ReleaseCallValues(env, arguments, count);
     if (shape != nullptr && shape->exits) {
         // Calls whose exits are never seen (a constructor left by its super call's exception)
         // would pile up under the live ones: a runaway stack loses its oldest half.
@@ -98,12 +99,14 @@ void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
         if (pending[i].kind != 'L') pending[i] = MakeCallValue(env, shape->kinds[i], pending[i].value);
     }
     if (!matching) ReleaseCallValues(env, pending.data(), static_cast<int32_t>(pending.size()));
-    EnterCall(env, receiver, id, shape, pending.data(), matching ? static_cast<int32_t>(pending.size()) : -1);
+    EnterCall(env, receiver, id, shape, pending.data(), matching ? static_cast<int32_t>(pending.size()) : -1,
+              false);
     pending.clear();
     if (t_calls.pending.empty()) t_calls.pending.swap(pending);  // keeps its room
 }
 
-// An entry handed its arguments of kinds K... with it, which spares a call per argument.
+// An entry handed its arguments of kinds K... with it, which spares a call per argument. Its
+// objects are this call's local references, which the record turns into weak ones if it is made.
 template <char K> struct KindType;
 template <> struct KindType<'I'> { using type = jint; };
 template <> struct KindType<'J'> { using type = jlong; };
@@ -119,10 +122,10 @@ void JNICALL EnterWith(JNIEnv* env, jclass, typename KindType<K>::type... values
     if (shape != nullptr && shape->arguments && shape->kinds.size() == sizeof...(K)) {
         CallValue* at = arguments;
         const char* kinds = shape->kinds.c_str();
-        (void)std::initializer_list<int>{(*at++ = MakeCallValue(env, *kinds++, HookValue(values)), 0)...};
+        (void)std::initializer_list<int>{(*at++ = WidenedCallValue(*kinds++, HookValue(values)), 0)...};
         count = static_cast<int32_t>(sizeof...(K));
     }
-    EnterCall(env, receiver, id, shape, arguments, count);
+    EnterCall(env, receiver, id, shape, arguments, count, true);
 }
 
 // The enter<kinds> natives for every `count` kinds, `code` numbering them in base 5.

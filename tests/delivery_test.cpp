@@ -2,10 +2,13 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "agent/sync.h"
 #include "tests/harness/debug_events.h"
 #include "tests/harness/trace_fixture.h"
+#include "trace/call_details.h"
+#include "trace/debug_hook.h"
 #include "trace/event_bank.h"
 #include "trace/trace_points.h"
 
@@ -320,5 +323,87 @@ TEST_F(Delivering, ConcurrentHitsDeliveriesAndActivationsLoseAndDoubleNothing) {
     EXPECT_GT(delivered.load(), 0);
     EXPECT_FALSE(unknownTracePoint.load());
     EXPECT_EQ(LiveWeakGlobalRefs(), weakBefore) << "subjects left behind";
+}
+
+// A thread's records of one bank filling share the weak reference of an object that comes again;
+// a later filling of the same bank makes its own, as the shared one was deleted with its bank.
+TEST_F(Delivering, AnObjectRecordedAgainSharesItsReferenceWithinItsBankFillingOnly) {
+    Activate({ShapeArea()});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    jobject other = env_->NewGlobalRef(NewInstance(env_, "vexotest/Shape"));  // for another thread too
+    const long weak = LiveWeakGlobalRefs();
+    const std::vector<jobject> subjects = {shape, shape, shape, other, shape};
+    for (jobject s : subjects) HitBreakpoint(env_, Area(), s);
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak + 3) << "one reference a run of the same subject";
+    Delivery d = DeliverEvents(env_);  // bank 0
+    ASSERT_EQ(d.events.size(), subjects.size());
+    for (size_t i = 0; i < subjects.size(); ++i) EXPECT_TRUE(Same(d.events[i].subject, subjects[i])) << i;
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak) << "a shared reference left behind, or deleted twice";
+
+    const jmethodID area = Area();
+    std::thread([&] {  // bank 1, from a thread whose records leave this one's alone
+        JNIEnv* env = nullptr;
+        TestJvm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
+        HitBreakpoint(env, area, other);
+        DeliverEvents(env);
+        TestJvm()->DetachCurrentThread();
+    }).join();
+    // Bank 0 again: the reference this thread made last is gone; a stranger may hold its place.
+    jweak stranger = env_->NewWeakGlobalRef(other);
+    HitBreakpoint(env_, Area(), shape);
+    d = DeliverEvents(env_);
+    ASSERT_EQ(d.events.size(), 1u);
+    EXPECT_TRUE(Same(d.events[0].subject, shape)) << "a reference of an earlier filling was shared";
+    env_->DeleteWeakGlobalRef(stranger);
+    env_->DeleteGlobalRef(other);
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak);
+}
+
+// Object arguments handed over as the caller's references: the record makes (or shares) weak
+// ones, which keep nothing alive.
+TEST_F(Delivering, SharedArgumentReferencesOfACollectedObjectArriveAsNullInEveryEvent) {
+    Activate({{0x200, nullptr, "vexotest.Shape", "area", "()D"}});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    const long weak = LiveWeakGlobalRefs();
+    auto enter = [&](jobject argument) {
+        CallValue values[2];
+        values[0].kind = values[1].kind = 'L';
+        values[0].value.l = values[1].value.l = argument;
+        MethodEntryOffer offer;
+        offer.receiver = shape;
+        offer.arguments = values;
+        offer.argumentCount = 2;
+        offer.argumentsBorrowed = true;
+        offer.active = true;
+        MethodEntryOffer* previous = OfferMethodEntry(&offer);
+        HitBreakpoint(env_, Area(), shape);
+        OfferMethodEntry(previous);
+    };
+    ASSERT_EQ(env_->PushLocalFrame(4), JNI_OK);
+    jobject kept = env_->NewGlobalRef(NewInstance(env_, "vexotest/Unrelated"));
+    jobject dropped = NewInstance(env_, "vexotest/Unrelated");
+    enter(dropped);
+    enter(dropped);
+    enter(kept);
+    env_->PopLocalFrame(nullptr);
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak + 3) << "the receiver's, the dropped object's and the kept one's";
+    jclass system = env_->FindClass("java/lang/System");
+    env_->CallStaticVoidMethod(system, env_->GetStaticMethodID(system, "gc", "()V"));
+    Delivery d = DeliverEvents(env_);
+    ASSERT_EQ(d.events.size(), 3u);
+    jfieldID argumentsField = env_->GetFieldID(env_->GetObjectClass(d.events[0].event), "m_Arguments", "[Ljava/lang/Object;");
+    ASSERT_NE(argumentsField, nullptr);
+    for (size_t i = 0; i < 3; ++i) {
+        auto arguments = static_cast<jobjectArray>(env_->GetObjectField(d.events[i].event, argumentsField));
+        ASSERT_NE(arguments, nullptr);
+        ASSERT_EQ(env_->GetArrayLength(arguments), 2);
+        for (jsize k = 0; k < 2; ++k) {
+            jobject got = env_->GetObjectArrayElement(arguments, k);
+            EXPECT_TRUE(i < 2 ? got == nullptr : Same(got, kept)) << "event " << i << ", argument " << k;
+        }
+        EXPECT_TRUE(Same(d.events[i].subject, shape));
+    }
+    env_->DeleteGlobalRef(kept);
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak);
 }
 }  // namespace

@@ -7,11 +7,19 @@
 
 void ReleaseCallValues(JNIEnv* env, const CallValue* values, int32_t count) {
     for (int32_t i = 0; i < count && env != nullptr; ++i) {
-        if (values[i].kind == 'L' && values[i].value.l != nullptr) env->DeleteWeakGlobalRef(values[i].value.l);
+        if (values[i].kind == 'L' && values[i].value.l != nullptr && !values[i].shared) {
+            env->DeleteWeakGlobalRef(values[i].value.l);
+        }
     }
 }
 
 CallValue MakeCallValue(JNIEnv* env, char kind, jvalue wide) {
+    CallValue v = WidenedCallValue(kind, wide);
+    if (v.kind == 'L' && v.value.l != nullptr) v.value.l = env == nullptr ? nullptr : env->NewWeakGlobalRef(v.value.l);
+    return v;
+}
+
+CallValue WidenedCallValue(char kind, jvalue wide) {
     CallValue v;
     v.kind = kind;
     v.value.j = 0;
@@ -24,7 +32,7 @@ CallValue MakeCallValue(JNIEnv* env, char kind, jvalue wide) {
         case 'J': v.value.j = wide.j; break;
         case 'F': v.value.f = wide.f; break;
         case 'D': v.value.d = wide.d; break;
-        case 'L': v.value.l = wide.l == nullptr || env == nullptr ? nullptr : env->NewWeakGlobalRef(wide.l); break;
+        case 'L': v.value.l = wide.l; break;
         default: v.kind = 'V'; break;
     }
     return v;

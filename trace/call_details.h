@@ -12,6 +12,8 @@
 // kind: a descriptor character (Z B C S I J F D, L for any reference, V for none).
 struct CallValue {
     char kind;
+    // L: the weak reference belongs to an earlier record of the same bank filling, not this one.
+    bool shared = false;
     jvalue value;  // the value in its natural width, the other bytes 0; L: a weak reference or null
 };
 
@@ -21,11 +23,14 @@ struct CallDetails {
     CallValue* arguments;
 };
 
-// Deletes the weak references among `count` values.
+// Deletes the weak references among `count` values (not the shared ones).
 void ReleaseCallValues(JNIEnv* env, const CallValue* values, int32_t count);
 
 // A CallValue of `kind` from the int, long, float, double or reference the JVM hands over
-// (narrow kinds from their int); a reference becomes a new weak global reference.
+// (narrow kinds from their int); a reference stays the caller's.
+CallValue WidenedCallValue(char kind, jvalue wide);
+
+// The same, a reference becoming a new weak global reference.
 CallValue MakeCallValue(JNIEnv* env, char kind, jvalue wide);
 
 // The value kind of a record's flags (kIntValue ...) for a CallValue kind, and back ('V' and

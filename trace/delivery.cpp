@@ -83,7 +83,20 @@ struct DeliveryFields {
     // after the bank's last; the return values are kept here until then.
     std::vector<BoxedValues> boxed;
     std::deque<CallValue> results;
+    // The weak references of the bank's records, deleted after its last record: records of one
+    // filling may share one, which its owner's deletion must not take from the later ones.
+    std::vector<jweak> spent;
 };
+
+void Spend(DeliveryFields* fields, jweak ref) {
+    if (ref != nullptr) fields->spent.push_back(ref);
+}
+
+void SpendValues(DeliveryFields* fields, const CallValue* values, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (values[i].kind == 'L' && !values[i].shared) Spend(fields, values[i].value.l);
+    }
+}
 
 // The class a record's value kind selects; kinds without a value class give a method event.
 EventClass ClassForKind(int32_t kind) {
@@ -97,14 +110,14 @@ EventClass ClassForKind(int32_t kind) {
     }
 }
 
-void SetSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID field) {
+void SetSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID field, DeliveryFields* fields) {
     const int32_t kind = r.flags & kSubjectKindMask;
     if (kind != kSlotSubject) {
         // A new event's fields are null: a static trace point's subject is not written.
         auto subject = reinterpret_cast<jobject>(r.subject);
         if (subject == nullptr) return;
         env->SetObjectField(event, field, subject);
-        if (kind == kWeakRefSubject) env->DeleteWeakGlobalRef(subject);
+        if (kind == kWeakRefSubject && !(r.flags & kSharedSubject)) Spend(fields, subject);
         return;
     }
     const ObjectSlot* slot = SlotOf(static_cast<SlotHandle>(r.subject));
@@ -141,7 +154,7 @@ void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFie
             break;
         case kObjectEventClass:
             if ((id = fields->objectValue.Get(env)) != nullptr) env->SetObjectField(event, id, r.value.l);
-            if (r.value.l != nullptr) env->DeleteWeakGlobalRef(r.value.l);
+            Spend(fields, r.value.l);
             break;
         default:
             return;  // a method event: no value and no assigned bit
@@ -151,22 +164,18 @@ void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFie
     }
 }
 
-// Deletes the weak references of an entry's arguments.
-void ReleaseArguments(JNIEnv* env, const TraceEventRecord& r) {
-    if (!(r.flags & kExitEvent) && r.details != nullptr) {
-        ReleaseCallValues(env, r.details->arguments, r.details->argumentCount);
-    }
+// The weak references of an entry's arguments are done with.
+void ReleaseArguments(DeliveryFields* fields, const TraceEventRecord& r) {
+    if (!(r.flags & kExitEvent) && r.details != nullptr) SpendValues(fields, r.details->arguments, r.details->argumentCount);
 }
 
-// Deletes the weak references a record holds, for records that are dropped unconverted.
-void ReleaseRecord(JNIEnv* env, const TraceEventRecord& r) {
-    if ((r.flags & kSubjectKindMask) == kWeakRefSubject && r.subject != 0) {
-        env->DeleteWeakGlobalRef(reinterpret_cast<jweak>(r.subject));
+// The weak references a record holds are done with, for records that are dropped unconverted.
+void ReleaseRecord(DeliveryFields* fields, const TraceEventRecord& r) {
+    if ((r.flags & kSubjectKindMask) == kWeakRefSubject && !(r.flags & kSharedSubject)) {
+        Spend(fields, reinterpret_cast<jweak>(r.subject));
     }
-    if ((r.flags & kValueKindMask) == kObjectValue && r.value.l != nullptr) {
-        env->DeleteWeakGlobalRef(r.value.l);
-    }
-    ReleaseArguments(env, r);
+    if ((r.flags & kValueKindMask) == kObjectValue) Spend(fields, r.value.l);
+    ReleaseArguments(fields, r);
 }
 
 // An Object[] of the arguments boxed here, one value at a time (when the bank's could not be
@@ -204,7 +213,7 @@ bool SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize 
     // A new event's fields are null, false and 0: only what differs is written.
     jclass exitClass = g_exitEventClass.Get(env);
     const bool thrown = (r.flags & kThrownEvent) != 0;
-    const CallValue result{CallKindOfValueKind(r.flags & kValueKindMask), r.value};
+    const CallValue result{CallKindOfValueKind(r.flags & kValueKindMask), false, r.value};
     if (result.kind != 'V' && result.kind != 'L' && fields->returnValue.GetIn(env, exitClass) != nullptr) {
         fields->results.push_back(result);  // boxed with the bank's arguments
         fields->boxed.push_back({index, -1, &fields->results.back()});
@@ -228,11 +237,11 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     if (r.flags & kExitEvent) eventClass = g_exitEventClass.Get(env);
     jobject event = eventClass == nullptr ? nullptr : env->AllocObject(eventClass);
     if (event == nullptr) return false;
-    SetSubject(env, event, r, fields->method[kSubject]);
+    SetSubject(env, event, r, fields->method[kSubject], fields);
     SetValue(env, event, r, fields);
-    if (!SetCallFields(env, event, r, index, fields)) ReleaseArguments(env, r);
-    if ((r.flags & kExitEvent) && (r.flags & kValueKindMask) == kObjectValue && r.value.l != nullptr) {
-        env->DeleteWeakGlobalRef(r.value.l);  // the exit's result; a field's value went with SetValue
+    if (!SetCallFields(env, event, r, index, fields)) ReleaseArguments(fields, r);
+    if ((r.flags & kExitEvent) && (r.flags & kValueKindMask) == kObjectValue) {
+        Spend(fields, r.value.l);  // the exit's result; a field's value went with SetValue
     }
     env->SetObjectField(event, fields->method[kTracePoint], r.tracePointRef);
     env->SetObjectArrayElement(array, index, event);
@@ -241,7 +250,7 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
 }
 
 // Stores the arguments and primitive return values of the converted events: all in one call of
-// the boxing class, or one by one when it cannot. The arguments' weak references are deleted
+// the boxing class, or one by one when it cannot. The arguments' weak references are done with
 // after.
 void GiveBoxedValues(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
     std::vector<BoxedValues>& groups = fields->boxed;
@@ -261,7 +270,7 @@ void GiveBoxedValues(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
         }
     }
     for (const BoxedValues& g : groups) {
-        if (g.count > 0) ReleaseCallValues(env, g.values, g.count);
+        if (g.count > 0) SpendValues(fields, g.values, g.count);
     }
     groups.clear();
     fields->results.clear();
@@ -290,6 +299,7 @@ void PrefetchReferences(const TraceEventRecord& r) {
 // filled, records by place) and empties it. After a failed allocation the remaining records are
 // released instead of converted, so nothing stays counted.
 void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryFields* fields) {
+    fields->spent.reserve(static_cast<size_t>(bank->eventCount));
     std::vector<EventChunk*> filled;
     for (EventChunk* chunk = bank->head; chunk != nullptr; chunk = chunk->next) {
         if (chunk->usedCount > 0) filled.push_back(chunk);
@@ -308,11 +318,13 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
                 env->ExceptionClear();  // the failure is reported; the partial result is stored
                 ErrorOut("ERROR: VexoDll failed to allocate a trace event");
             }
-            if (!converting) ReleaseRecord(env, r);
+            if (!converting) ReleaseRecord(fields, r);
         }
         chunk->usedCount = 0;
     }
     GiveBoxedValues(env, array, fields);
+    for (jweak spent : fields->spent) env->DeleteWeakGlobalRef(spent);
+    fields->spent.clear();
     bank->fillCursor = nullptr;  // empty: filled from head again
     EmptyArguments(bank);
     if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
@@ -368,6 +380,7 @@ void DeliverRecordedData(JNIEnv* env, jobject data) {
     EnterLock(&g_agent.recordingLock);
     EventBank* bank = &g_recording.banks[g_recording.currentBank];
     g_recording.currentBank ^= 1;
+    ++bank->filling;  // its records from now on share no reference with those delivered now
     LeaveLock(&g_agent.recordingLock);
     // From here the bank is read without the lock: capture appends only to the current bank.
 

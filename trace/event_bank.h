@@ -61,6 +61,9 @@ struct EventBank {
     EventChunk* fillCursor;
     ArgumentBlock* arguments;       // the blocks, in the order they are filled
     ArgumentBlock* argumentCursor;  // the block being filled; null when the bank is empty
+    // Counts the times delivery took the bank, under the recording lock: records of one filling
+    // may share weak references, as delivery deletes a bank's references after its last record.
+    uint32_t filling;
 };
 
 struct Recording {

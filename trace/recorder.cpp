@@ -20,7 +20,47 @@ namespace {
 struct Subject {
     uintptr_t value;
     int32_t kind;
+    bool shared;  // a weak reference an earlier record owns
 };
+
+// The last weak references this thread's records made, of subjects and of arguments. A program
+// mostly hands the same objects over and over (a loop's receiver, its collaborators), so a record
+// of the same bank filling for the same object shares the reference instead of making one (a
+// JVM-wide allocation under a lock). The record that made it owns it, and delivery deletes a
+// bank's references only after its last record, so no sharer outlives it.
+struct RecentReference {
+    jweak ref = nullptr;
+    const EventBank* bank = nullptr;
+    uint32_t filling = 0;
+};
+struct RecentReferences {
+    RecentReference subject;
+    RecentReference argument;
+};
+thread_local RecentReferences t_recent;
+
+// A weak reference to `object` (not null) for a record of `bank`: the recent one when it is of
+// this filling and refers to the same object (`*shared`), else a new one. Under the recording
+// lock, so the filling cannot change before the record is placed.
+jweak ReferenceFor(JNIEnv* env, const RecentReference& recent, const EventBank& bank, jobject object,
+                   bool* shared) {
+    *shared = recent.ref != nullptr && recent.bank == &bank && recent.filling == bank.filling &&
+              env->IsSameObject(recent.ref, object);
+    return *shared ? recent.ref : env->NewWeakGlobalRef(object);
+}
+
+// A reference made for a record just placed in `bank` becomes the one to share.
+void Remember(RecentReference* recent, const EventBank& bank, jweak ref) {
+    if (ref != nullptr) *recent = {ref, &bank, bank.filling};
+}
+
+Subject WeakSubject(JNIEnv* env, const EventBank& bank, jobject object) {
+    Subject subject = {0, kWeakRefSubject, false};
+    if (object != nullptr) {
+        subject.value = reinterpret_cast<uintptr_t>(ReferenceFor(env, t_recent.subject, bank, object, &subject.shared));
+    }
+    return subject;
+}
 
 void RequestProfilerEvent(jint type, jobjectID id) {
     g_agent.jvmpi->RequestEvent(type, reinterpret_cast<void*>(static_cast<uintptr_t>(id)));
@@ -74,37 +114,35 @@ bool ProfilerSubject(const TracePointEntry& entry, jobjectID receiverId, Subject
     const SlotHandle k = slot->classHandle.load(std::memory_order_relaxed);
     if (k == 0) return false;
     if (!ClassChainReaches(k, static_cast<SlotHandle>(entry.classRef))) return false;
-    *subject = {static_cast<uintptr_t>(static_cast<uint32_t>(h)), kSlotSubject};
+    *subject = {static_cast<uintptr_t>(static_cast<uint32_t>(h)), kSlotSubject, false};
     return true;
 }
 
 // The object the event concerns, if it belongs to the entry's class.
-bool TakeSubject(JNIEnv* env, const TracePointEntry& entry, jobject object, jobjectID receiverId,
-                 jframeID frame, const MethodEntryOffer* entryOffer, Subject* subject) {
+bool TakeSubject(JNIEnv* env, const EventBank& bank, const TracePointEntry& entry, jobject object,
+                 jobjectID receiverId, jframeID frame, const MethodEntryOffer* entryOffer, Subject* subject) {
     auto clazz = reinterpret_cast<jclass>(entry.classRef);
     if (entry.flags & kStaticTracePoint) {
-        *subject = {0, kNoSubject};
+        *subject = {0, kNoSubject, false};
         return true;
     }
     if (entryOffer != nullptr) {  // the receiver as its frame holds it; null passes, as there
         jobject receiver = entryOffer->receiver;
         if (receiver != nullptr && !env->IsInstanceOf(receiver, clazz)) return false;
-        *subject = {receiver == nullptr ? 0 : reinterpret_cast<uintptr_t>(env->NewWeakGlobalRef(receiver)),
-                    kWeakRefSubject};
+        *subject = WeakSubject(env, bank, receiver);
         return true;
     }
     if (frame != nullptr) {
         jobject receiver = nullptr;  // a global reference from the debugger
         g_agent.jvmdi->GetLocalObject(frame, 0, &receiver);
         const bool instance = env->IsInstanceOf(receiver, clazz);
-        if (instance) *subject = {reinterpret_cast<uintptr_t>(env->NewWeakGlobalRef(receiver)),
-                                  kWeakRefSubject};
+        if (instance) *subject = WeakSubject(env, bank, receiver);
         if (receiver != nullptr) env->DeleteGlobalRef(receiver);
         return instance;
     }
     if (object != nullptr) {
         if (!env->IsInstanceOf(object, clazz)) return false;
-        *subject = {reinterpret_cast<uintptr_t>(env->NewWeakGlobalRef(object)), kWeakRefSubject};
+        *subject = WeakSubject(env, bank, object);
         return true;
     }
     if (receiverId != 0 && g_agent.jvmpi != nullptr) {
@@ -171,7 +209,7 @@ void FillValue(JNIEnv* env, const TracePointEntry& entry, jobject object,
 }
 
 void ReleaseSubject(JNIEnv* env, const Subject& subject) {
-    if (subject.kind == kWeakRefSubject && subject.value != 0) {
+    if (subject.kind == kWeakRefSubject && subject.value != 0 && !subject.shared) {
         env->DeleteWeakGlobalRef(reinterpret_cast<jweak>(subject.value));
     }
 }
@@ -181,6 +219,24 @@ bool LimitAdmits(EventBank& bank) {
     if (LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit)) return true;
     bank.overflow = 1;
     return false;
+}
+
+// An instrumented entry's arguments, placed beside its record. Objects handed over as the
+// caller's references get weak references of the record's (or shared with a recent record);
+// weak references handed over pass to the record.
+CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, MethodEntryOffer* offer) {
+    CallDetails* details = PlaceArguments(&bank, offer->arguments, offer->argumentCount);
+    if (details == nullptr || !offer->argumentsBorrowed) {
+        offer->argumentsTaken = details != nullptr;
+        return details;
+    }
+    for (int32_t i = 0; i < details->argumentCount; ++i) {
+        CallValue& v = details->arguments[i];
+        if (v.kind != 'L' || v.value.l == nullptr) continue;
+        v.value.l = ReferenceFor(env, t_recent.argument, bank, v.value.l, &v.shared);
+        if (!v.shared) Remember(&t_recent.argument, bank, v.value.l);  // the record is placed: it owns it
+    }
+    return details;
 }
 
 // For `entry`'s event on `subject`: a place in the bank with its common fields
@@ -216,16 +272,20 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
     if (!LimitAdmits(bank)) return false;
     const TracePointEntry* entry = FindTracePoint(env, memberId, fieldClass);
     if (entry == nullptr) return false;
-    Subject subject = {0, kNoSubject};
-    if (!TakeSubject(env, *entry, object, receiverId, frame, entryOffer, &subject)) return false;
+    Subject subject = {0, kNoSubject, false};
+    if (!TakeSubject(env, bank, *entry, object, receiverId, frame, entryOffer, &subject)) return false;
 
     bool announce = false;
     TraceEventRecord* record = PlaceEvent(bank, *entry, subject.value,
-                                          subject.kind | (entry->flags & kValueKindMask), thread,
-                                          OsMonotonicNanos(), &announce);
+                                          subject.kind | (subject.shared ? kSharedSubject : 0) |
+                                              (entry->flags & kValueKindMask),
+                                          thread, OsMonotonicNanos(), &announce);
     if (record == nullptr) {
         ReleaseSubject(env, subject);
         return false;
+    }
+    if (subject.kind == kWeakRefSubject && !subject.shared) {
+        Remember(&t_recent.subject, bank, reinterpret_cast<jweak>(subject.value));
     }
     FillValue(env, *entry, object, newValue, assigned, record);
     if (entryOffer != nullptr) {
@@ -235,10 +295,7 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
     if (entry->flags & kArgumentsTracePoint) {
         // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
         if (entryOffer != nullptr) {
-            if (entryOffer->argumentCount >= 0) {
-                record->details = PlaceArguments(&bank, entryOffer->arguments, entryOffer->argumentCount);
-                entryOffer->argumentsTaken = record->details != nullptr;
-            }
+            if (entryOffer->argumentCount >= 0) record->details = PlaceOfferedArguments(env, bank, entryOffer);
         } else if (frame != nullptr && env != nullptr) {
             CallValue values[kMaxParameters];
             const int32_t count = ArgumentsFromFrame(env, static_cast<jmethodID>(memberId), frame, values);

@@ -17,6 +17,9 @@ constexpr int32_t kSubjectKindMask = 0x00F;
 constexpr int32_t kAssignedEvent = 0x100;  // a field modification
 constexpr int32_t kExitEvent = 0x200;      // a method's exit, its result in the value
 constexpr int32_t kThrownEvent = 0x400;    // an exit by an exception (the value is it)
+// The subject's weak reference is shared with an earlier record of the same bank filling, which
+// owns it: delivery deletes it once, after the bank's last record.
+constexpr int32_t kSharedSubject = 0x800;
 
 enum SubjectKind : int32_t {
     kNoSubject = 0,        // static trace points
