@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Method trace points that record more than their entries, side by side in one run: calls of
 # Account.move(J, Account)J untraced, traced for the entry alone, the entry with its two
-# arguments (a primitive and an object), the entry and its exit, and both; then
-# Account.charge(J, I)J traced for its entry alone and with its two primitive arguments. For each:
-# ns per call until every event was recorded and delivered, the CPU time the calling thread spent
-# per call (what the traced program pays), and the consumer's CPU time per event delivered
-# (medians of the repeats, kinds interleaved). Then, from the recorder's Google benchmark, what
+# arguments (a primitive and an object), the same with an object that changes every call, the
+# entry and its exit, and both; then Account.charge(J, I)J traced for its entry alone and with its
+# two primitive arguments. For each: ns per call until every event was recorded and delivered, the
+# CPU time the calling thread spent per call (what the traced program pays), and the consumer's CPU
+# time per event delivered (medians of the repeats, kinds interleaved). Each timed run follows as
+# many calls, delivered, to warm the banks: the steady state, not the first touch of their memory
+# (VEXO_BENCH_COLD=1 warms with 100 calls only). Then, from the recorder's Google benchmark, what
 # thread and time add to every record beside a recorded hit, and an instrumented entry's record
 # with and without arguments.
 #   bench/run_call_bench.sh [BUILD_DIR]     (default: build)
@@ -18,11 +20,13 @@ repeats=${VEXO_BENCH_REPEATS:-5}
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 declare -A runs
-kinds=("entry" "args" "exit" "args-exit" "entry charge" "args charge")
+warm=$((2 * calls))  # hits: an exit is an event of its own
+[[ ${VEXO_BENCH_COLD:-0} == 1 ]] && warm=100
+kinds=("entry" "args" "args around" "exit" "args-exit" "entry charge" "args charge")
 for ((r = 1; r <= repeats; r++)); do
   runs[plain]+="$("$java" -cp "$cp" vexobench.BenchMain plain-move "$calls" | awk '/^RESULT/ {print $3}') "
   for k in "${kinds[@]}"; do
-    out=$("$java" -agentpath:"$lib" -cp "$cp" vexobench.BenchMain call "$calls" $k 2>/dev/null)
+    out=$("$java" -Dvexo.warm="$warm" -agentpath:"$lib" -cp "$cp" vexobench.BenchMain call "$calls" $k 2>/dev/null)
     for m in call calling-cpu consumer-cpu; do
       runs[$k/$m]+="$(awk -v m="$m" '$2 ~ "^" m "-" {print $3}' <<<"$out") "
     done
@@ -37,6 +41,7 @@ for k in "${kinds[@]}"; do
   case $k in
     entry) label="move: entry" ;;
     args) label="move: entry with a long and an object" ;;
+    "args around") label="  the object another each call" ;;
     exit) label="move: entry and exit" ;;
     args-exit) label="move: both, with the arguments" ;;
     "entry charge") label="charge: entry" ;;
@@ -60,6 +65,8 @@ if [[ -x $build/bench/trace_bench ]]; then
   none=$(awk '/BM_RecordEntryWithArguments\/0_median/ {print $2}' <<<"$out")
   two=$(awk '/BM_RecordEntryWithArguments\/1_median/ {print $2}' <<<"$out")
   object=$(awk '/BM_RecordEntryWithArguments\/2_median/ {print $2}' <<<"$out")
+  another=$(awk '/BM_RecordEntryWithArguments\/3_median/ {print $2}' <<<"$out")
   echo "an instrumented entry's record: $none ns; with a long and an int $two ns ($(ratio "$two" "$none"));" \
-    "with a long and an object $object ns ($(ratio "$object" "$none"))"
+    "with a long and an object $object ns ($(ratio "$object" "$none")), another each call $another ns" \
+    "($(ratio "$another" "$none"))"
 fi

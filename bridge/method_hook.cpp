@@ -158,9 +158,11 @@ void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
     const jmethodID method = ArmedProbeMethod(id);
     if (!call.recorded || method == nullptr || shape == nullptr) return;
     // The rewritten code passes a receiver to a constructor's exits only.
-    RecordMethodExit(env, method, receiver == nullptr ? nullptr : env->NewWeakGlobalRef(receiver),
-                     MakeCallValue(env, thrown ? 'L' : shape->returnKind, value), thrown, now - call.start, now);
-    if (env->ExceptionCheck()) env->ExceptionClear();
+    const CallValue result = MakeCallValue(env, thrown ? 'L' : shape->returnKind, value);
+    RecordMethodExit(env, method, receiver == nullptr ? nullptr : env->NewWeakGlobalRef(receiver), result, thrown,
+                     now - call.start, now);
+    // Only a weak reference's allocation can leave an exception (OutOfMemoryError) pending here.
+    if ((receiver != nullptr || result.kind == 'L') && env->ExceptionCheck()) env->ExceptionClear();
 }
 
 void JNICALL ExitVoid(JNIEnv* env, jclass, jobject receiver, jint id) {

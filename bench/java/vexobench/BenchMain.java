@@ -16,9 +16,10 @@ import java.util.concurrent.atomic.AtomicLong;
  *   method N             N hits on a method trace point, recorded and delivered
  *   method-threads N T   T threads making N hits each on one method trace point: hits per second
  *   field N              N assignments of a watched field, recorded and delivered
- *   call N WHAT [charge] N calls of Account.move(J, Account)J (or Account.charge(J, I)J) traced
- *                        for WHAT: entry, args, exit or args-exit (recorded and delivered), in ns
- *                        per call
+ *   call N WHAT [charge|around] N calls of Account.move(J, Account)J (or Account.charge(J, I)J,
+ *                        or move to another of 64 accounts each call) traced for WHAT: entry,
+ *                        args, exit or args-exit (recorded and delivered), in ns per call
+ *                        (-Dvexo.warm=W: W calls delivered before the clock starts, default 100)
  *   plain-move N         the same calls untraced
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   jdi-target N         N calls of the method a JDI client traces (see JdiClient)
@@ -107,14 +108,16 @@ public final class BenchMain {
                 }
                 int perCall = (bits & TracePoints.EXIT) != 0 ? 2 : 1;
                 boolean charge = args.length > 3 && args[3].equals("charge");
+                boolean around = args.length > 3 && args[3].equals("around");
                 Tracing t = Tracing.start();
                 TracePoints.TracePoint p = depositPoint();
                 p.m_strMethodOrFieldName = charge ? "charge" : "move";
                 p.m_strMethodOrFieldSignature = charge ? "(JI)J" : "(JLvexobench/Workload$Account;)J";
                 p.m_iFlags = bits;
                 t.arm(p);
-                String name = args[2] + (charge ? "-charge" : "");
-                java.util.function.IntConsumer calls = charge ? BenchMain::charges : BenchMain::moves;
+                String name = args[2] + (charge ? "-charge" : around ? "-around" : "");
+                java.util.function.IntConsumer calls =
+                        charge ? BenchMain::charges : around ? BenchMain::movesAround : BenchMain::moves;
                 report("call-" + name, perCall * t.timeHits(n * perCall, total -> calls.accept(total / perCall)),
                         "ns/call");
                 report("calls-" + name, t.recordedNs / (double) n, "ns/call (the calls alone, before delivery ends)");
@@ -329,6 +332,15 @@ public final class BenchMain {
         sink += sum;
     }
 
+    static void movesAround(int n) {
+        Workload.Account a = new Workload.Account();
+        Workload.Account[] to = new Workload.Account[64];
+        for (int i = 0; i < to.length; i++) to[i] = new Workload.Account();
+        long sum = 0;
+        for (int i = 0; i < n; i++) sum += a.move(1, to[i & 63]);
+        sink += sum;
+    }
+
     static void charges(int n) {
         Workload.Account a = new Workload.Account();
         long sum = 0;
@@ -408,8 +420,11 @@ public final class BenchMain {
 
         /** ns per hit for n hits, from the first call until the last event was delivered. */
         double timeHits(int n, java.util.function.IntConsumer hits) throws InterruptedException {
-            hits.accept(100);  // warm-up, delivered before the clock starts
-            while (delivered.get() < 100) Thread.sleep(1);
+            // Warm-up, delivered before the clock starts. As many hits as the timed ones grow the
+            // banks to the size those need, so the clock sees no first touch of their memory.
+            int warm = Integer.getInteger("vexo.warm", 100);
+            hits.accept(warm);
+            while (delivered.get() < warm) Thread.sleep(1);
             java.lang.management.ThreadMXBean cpu = java.lang.management.ManagementFactory.getThreadMXBean();
             long consumerStart = cpu.getThreadCpuTime(consumer.getId());
             long callingStart = cpu.getCurrentThreadCpuTime();
@@ -418,7 +433,7 @@ public final class BenchMain {
             recordedNs = System.nanoTime() - start;
             callingCpuNs = cpu.getCurrentThreadCpuTime() - callingStart;
             // Waiting without spinning leaves both cores of a small machine to the delivery.
-            while (delivered.get() < 100L + n) java.util.concurrent.locks.LockSupport.parkNanos(20_000);
+            while (delivered.get() < (long) warm + n) java.util.concurrent.locks.LockSupport.parkNanos(20_000);
             consumerCpuNs = cpu.getThreadCpuTime(consumer.getId()) - consumerStart;
             return (System.nanoTime() - start) / (double) n;
         }
