@@ -32,10 +32,18 @@ jweak CurrentThreadReference(JNIEnv* env) {
 }
 }  // namespace
 
+// A tag has a cache line of its own: delivery reads it for every record, and memory the thread
+// allocates next to it (the room of its arguments, its open calls) is written on every call.
+constexpr uintptr_t kCacheLine = 64;
+static_assert(sizeof(ThreadTag) <= kCacheLine, "a tag fits one cache line");
+
 ThreadTag* CurrentThreadTag(JNIEnv* env) {
     if (t_tag != nullptr || env == nullptr) return t_tag;
-    auto* tag = static_cast<ThreadTag*>(MemAlloc(sizeof(ThreadTag)));
-    if (tag == nullptr) return nullptr;
+    void* block = MemAlloc(2 * kCacheLine + sizeof(ThreadTag));
+    if (block == nullptr) return nullptr;
+    const uintptr_t line = (reinterpret_cast<uintptr_t>(block) + kCacheLine) & ~(kCacheLine - 1);
+    auto* tag = reinterpret_cast<ThreadTag*>(line);
+    tag->block = block;
     tag->thread = CurrentThreadReference(env);
     tag->banksDeliveredAtRetirement = 0;
     tag->next = nullptr;
@@ -64,7 +72,7 @@ void ReleaseRetiredThreadTags(JNIEnv* env, uint32_t banksDelivered) {
                 env->DeleteWeakGlobalRef(tag->thread);
                 --g_tagReferences;
             }
-            MemFree(tag);
+            MemFree(tag->block);
         } else {
             link = &tag->next;
         }

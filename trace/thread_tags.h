@@ -12,6 +12,7 @@ struct ThreadTag {
     jweak thread;  // may be null (the thread object could not be had)
     uint32_t banksDeliveredAtRetirement;
     ThreadTag* next;  // on the retired list
+    void* block;      // the allocation the tag sits in
 };
 
 // The calling thread's tag, made on first use. Null without an environment or memory. Call it
