@@ -10,6 +10,7 @@
 #include "trace/call_details.h"
 #include "trace/debug_hook.h"
 #include "trace/event_bank.h"
+#include "trace/recorder.h"
 #include "trace/trace_points.h"
 
 namespace {
@@ -404,6 +405,51 @@ TEST_F(Delivering, SharedArgumentReferencesOfACollectedObjectArriveAsNullInEvery
         EXPECT_TRUE(Same(d.events[i].subject, shape));
     }
     env_->DeleteGlobalRef(kept);
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak);
+}
+
+// A Java side whose loader cannot take the boxing class still gets its arguments and return
+// values, boxed one at a time.
+TEST_F(Delivering, WithoutTheBoxingClassArgumentsAndReturnValuesAreBoxedOneByOne) {
+    Script().refusedDefinition = "com/vexo/internal/CallBoxes";
+    Activate({{0x200 | 0x400, nullptr, "vexotest.Shape", "area", "()D"}});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    jobject tag = NewInstance(env_, "vexotest/Unrelated");
+    const long weak = LiveWeakGlobalRefs();
+    CallValue values[2];
+    values[0].kind = 'J';
+    values[0].value.j = 75;
+    values[1].kind = 'L';
+    values[1].value.l = tag;
+    MethodEntryOffer offer;
+    offer.receiver = shape;
+    offer.arguments = values;
+    offer.argumentCount = 2;
+    offer.argumentsBorrowed = true;
+    offer.active = true;
+    MethodEntryOffer* previous = OfferMethodEntry(&offer);
+    HitBreakpoint(env_, Area(), shape);
+    OfferMethodEntry(previous);
+    jvalue result;
+    result.d = 2.5;
+    RecordMethodExit(env_, Area(), nullptr, CallValue{'D', false, result}, false, 10, offer.time + 10);
+    Delivery d = DeliverEvents(env_);
+    ASSERT_EQ(d.events.size(), 2u);
+    auto field = [&](jobject event, const char* name, const char* signature) {
+        return env_->GetObjectField(event, env_->GetFieldID(env_->GetObjectClass(event), name, signature));
+    };
+    auto arguments = static_cast<jobjectArray>(field(d.events[0].event, "m_Arguments", "[Ljava/lang/Object;"));
+    ASSERT_NE(arguments, nullptr);
+    ASSERT_EQ(env_->GetArrayLength(arguments), 2);
+    jobject amount = env_->GetObjectArrayElement(arguments, 0);
+    jclass longClass = env_->FindClass("java/lang/Long");
+    ASSERT_TRUE(amount != nullptr && env_->IsInstanceOf(amount, longClass));
+    EXPECT_EQ(env_->CallLongMethod(amount, env_->GetMethodID(longClass, "longValue", "()J")), 75);
+    EXPECT_TRUE(Same(env_->GetObjectArrayElement(arguments, 1), tag));
+    jobject returned = field(d.events[1].event, "m_ReturnValue", "Ljava/lang/Object;");
+    jclass doubleClass = env_->FindClass("java/lang/Double");
+    ASSERT_TRUE(returned != nullptr && env_->IsInstanceOf(returned, doubleClass));
+    EXPECT_EQ(env_->CallDoubleMethod(returned, env_->GetMethodID(doubleClass, "doubleValue", "()D")), 2.5);
     EXPECT_EQ(LiveWeakGlobalRefs(), weak);
 }
 }  // namespace

@@ -206,6 +206,14 @@ jclass JNICALL ScriptedFindClass(JNIEnv* env, const char* name) {
     return g_realJni->FindClass(env, name);
 }
 
+jclass JNICALL ScriptedDefineClass(JNIEnv* env, const char* name, jobject loader, const jbyte* bytes, jsize size) {
+    if (g_script.refusedDefinition != nullptr && name != nullptr && std::strcmp(name, g_script.refusedDefinition) == 0) {
+        g_realJni->ThrowNew(env, g_realJni->FindClass(env, "java/lang/LinkageError"), name);
+        return nullptr;
+    }
+    return g_realJni->DefineClass(env, name, loader, bytes, size);
+}
+
 jobject JNICALL CountingNewGlobalRef(JNIEnv* env, jobject ref) {
     jobject global = g_realJni->NewGlobalRef(env, ref);
     if (global != nullptr) ++g_liveGlobalRefs;
@@ -248,6 +256,7 @@ void RouteJniThroughScript() {
     table->GetVersion = ScriptedGetVersion;
     table->GetJavaVM = ScriptedGetJavaVM;
     table->FindClass = ScriptedFindClass;
+    table->DefineClass = ScriptedDefineClass;
     table->NewGlobalRef = CountingNewGlobalRef;
     table->DeleteGlobalRef = CountingDeleteGlobalRef;
     table->NewWeakGlobalRef = CountingNewWeakGlobalRef;

@@ -33,6 +33,8 @@ struct VmScript {
 
     // A class JNIEnv's FindClass pretends not to find (NoClassDefFoundError), or null.
     const char* missingClass = nullptr;
+    // A class JNIEnv's DefineClass refuses (LinkageError), or null.
+    const char* refusedDefinition = nullptr;
 
     // Answers the profiler's RequestEvent: delivers the requested event (or not) before returning,
     // as the profiler does, on the requesting thread.
