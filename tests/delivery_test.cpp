@@ -20,6 +20,27 @@ protected:
     jfieldID ShapeFieldId(const char* name, const char* sig) {
         return FieldOf(env_, "vexotest/Shape", name, sig);
     }
+    // An entry of area() on `shape` as the method hook raises it, with two arguments whose objects
+    // are the caller's references. Returns the time the entry's record took, or 0.
+    int64_t EnterWithArguments(jobject shape, const CallValue& first, const CallValue& second) {
+        const CallValue values[2] = {first, second};
+        MethodEntryOffer offer;
+        offer.receiver = shape;
+        offer.arguments = values;
+        offer.argumentCount = 2;
+        offer.argumentsBorrowed = true;
+        offer.active = true;
+        MethodEntryOffer* previous = OfferMethodEntry(&offer);
+        HitBreakpoint(env_, Area(), shape);
+        OfferMethodEntry(previous);
+        return offer.time;
+    }
+    static CallValue Object(jobject o) {
+        CallValue v;
+        v.kind = 'L';
+        v.value.l = o;
+        return v;
+    }
 };
 
 TEST_F(Delivering, ACallBeforeAnyRecordBlocksUntilTheFirstOneArrives) {
@@ -366,20 +387,7 @@ TEST_F(Delivering, SharedArgumentReferencesOfACollectedObjectArriveAsNullInEvery
     Activate({{0x200, nullptr, "vexotest.Shape", "area", "()D"}});
     jobject shape = NewInstance(env_, "vexotest/Shape");
     const long weak = LiveWeakGlobalRefs();
-    auto enter = [&](jobject argument) {
-        CallValue values[2];
-        values[0].kind = values[1].kind = 'L';
-        values[0].value.l = values[1].value.l = argument;
-        MethodEntryOffer offer;
-        offer.receiver = shape;
-        offer.arguments = values;
-        offer.argumentCount = 2;
-        offer.argumentsBorrowed = true;
-        offer.active = true;
-        MethodEntryOffer* previous = OfferMethodEntry(&offer);
-        HitBreakpoint(env_, Area(), shape);
-        OfferMethodEntry(previous);
-    };
+    auto enter = [&](jobject argument) { EnterWithArguments(shape, Object(argument), Object(argument)); };
     ASSERT_EQ(env_->PushLocalFrame(4), JNI_OK);
     jobject kept = env_->NewGlobalRef(NewInstance(env_, "vexotest/Unrelated"));
     jobject dropped = NewInstance(env_, "vexotest/Unrelated");
@@ -416,23 +424,13 @@ TEST_F(Delivering, WithoutTheBoxingClassArgumentsAndReturnValuesAreBoxedOneByOne
     jobject shape = NewInstance(env_, "vexotest/Shape");
     jobject tag = NewInstance(env_, "vexotest/Unrelated");
     const long weak = LiveWeakGlobalRefs();
-    CallValue values[2];
-    values[0].kind = 'J';
-    values[0].value.j = 75;
-    values[1].kind = 'L';
-    values[1].value.l = tag;
-    MethodEntryOffer offer;
-    offer.receiver = shape;
-    offer.arguments = values;
-    offer.argumentCount = 2;
-    offer.argumentsBorrowed = true;
-    offer.active = true;
-    MethodEntryOffer* previous = OfferMethodEntry(&offer);
-    HitBreakpoint(env_, Area(), shape);
-    OfferMethodEntry(previous);
+    CallValue seventyFive;
+    seventyFive.kind = 'J';
+    seventyFive.value.j = 75;
+    const int64_t entered = EnterWithArguments(shape, seventyFive, Object(tag));
     jvalue result;
     result.d = 2.5;
-    RecordMethodExit(env_, Area(), nullptr, CallValue{'D', false, result}, false, 10, offer.time + 10);
+    RecordMethodExit(env_, Area(), nullptr, CallValue{'D', false, result}, false, 10, entered + 10);
     Delivery d = DeliverEvents(env_);
     ASSERT_EQ(d.events.size(), 2u);
     auto field = [&](jobject event, const char* name, const char* signature) {
