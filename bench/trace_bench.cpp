@@ -2,7 +2,8 @@
 // trace points (the match is the last entry, found through the table's index), and delivery's cost per
 // event, against the floor of a bare lock and a record append, and what thread and time add to
 // a record, in one run. Then an instrumented entry's record and delivery with no arguments, two
-// primitive arguments (a long and an int), and a long and an object.
+// primitive arguments (a long and an int), a long and the same object, and a long and another
+// object each call.
 //
 //   build/bench/trace_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only
 #include <benchmark/benchmark.h>

@@ -79,6 +79,8 @@ jlong Bits(const CallValue& v) {
         default: return 0;
     }
 }
+// The values a group holds: its arguments, or an exit's one return value.
+int32_t ValueCount(const BoxedValues& g) { return g.count < 0 ? 1 : g.count; }
 }  // namespace
 
 bool AttachBoxedValues(JNIEnv* env, jclass eventClass, jobjectArray events, const std::vector<BoxedValues>& groups) {
@@ -87,12 +89,16 @@ bool AttachBoxedValues(JNIEnv* env, jclass eventClass, jobjectArray events, cons
     std::vector<jint> counts;
     std::vector<jbyte> kinds;
     std::vector<jlong> bits;
+    size_t values = 0;
+    for (const BoxedValues& g : groups) values += static_cast<size_t>(ValueCount(g));
     places.reserve(groups.size());
     counts.reserve(groups.size());
+    kinds.reserve(values);
+    bits.reserve(values);
     for (const BoxedValues& g : groups) {
         places.push_back(g.place);
         counts.push_back(g.count);
-        for (int32_t i = 0; i < (g.count < 0 ? 1 : g.count); ++i) {
+        for (int32_t i = 0; i < ValueCount(g); ++i) {
             kinds.push_back(static_cast<jbyte>(g.values[i].kind));
             bits.push_back(Bits(g.values[i]));
         }
@@ -113,7 +119,7 @@ bool AttachBoxedValues(JNIEnv* env, jclass eventClass, jobjectArray events, cons
         env->SetLongArrayRegion(bitArray, 0, total, bits.data());
         jsize at = 0;
         for (const BoxedValues& g : groups) {
-            for (int32_t i = 0; i < (g.count < 0 ? 1 : g.count); ++i, ++at) {
+            for (int32_t i = 0; i < ValueCount(g); ++i, ++at) {
                 const CallValue& v = g.values[i];
                 if (v.kind == 'L' && v.value.l != nullptr) env->SetObjectArrayElement(refArray, at, v.value.l);
             }

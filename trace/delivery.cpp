@@ -110,14 +110,13 @@ EventClass ClassForKind(int32_t kind) {
     }
 }
 
-void SetSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID field, DeliveryFields* fields) {
+void SetSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID field) {
     const int32_t kind = r.flags & kSubjectKindMask;
     if (kind != kSlotSubject) {
         // A new event's fields are null: a static trace point's subject is not written.
         auto subject = reinterpret_cast<jobject>(r.subject);
         if (subject == nullptr) return;
         env->SetObjectField(event, field, subject);
-        if (kind == kWeakRefSubject && !(r.flags & kSharedSubject)) Spend(fields, subject);
         return;
     }
     const ObjectSlot* slot = SlotOf(static_cast<SlotHandle>(r.subject));
@@ -154,7 +153,6 @@ void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFie
             break;
         case kObjectEventClass:
             if ((id = fields->objectValue.Get(env)) != nullptr) env->SetObjectField(event, id, r.value.l);
-            Spend(fields, r.value.l);
             break;
         default:
             return;  // a method event: no value and no assigned bit
@@ -164,18 +162,14 @@ void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFie
     }
 }
 
-// The weak references of an entry's arguments are done with.
-void ReleaseArguments(DeliveryFields* fields, const TraceEventRecord& r) {
-    if (!(r.flags & kExitEvent) && r.details != nullptr) SpendValues(fields, r.details->arguments, r.details->argumentCount);
-}
-
-// The weak references a record holds are done with, for records that are dropped unconverted.
+// The weak references a record owns are done with (converted or dropped): its subject, its
+// field value or exit result, its arguments.
 void ReleaseRecord(DeliveryFields* fields, const TraceEventRecord& r) {
     if ((r.flags & kSubjectKindMask) == kWeakRefSubject && !(r.flags & kSharedSubject)) {
         Spend(fields, reinterpret_cast<jweak>(r.subject));
     }
     if ((r.flags & kValueKindMask) == kObjectValue) Spend(fields, r.value.l);
-    ReleaseArguments(fields, r);
+    if (!(r.flags & kExitEvent) && r.details != nullptr) SpendValues(fields, r.details->arguments, r.details->argumentCount);
 }
 
 // An Object[] of the arguments boxed here, one value at a time (when the bank's could not be
@@ -193,8 +187,8 @@ jobject ArgumentArray(JNIEnv* env, const CallValue* arguments, int32_t count) {
 }
 
 // The thread and time every record carries, and the exit it may carry; an entry's arguments wait
-// for the bank's (its place in the delivered array is `index`). Returns whether they wait.
-bool SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize index, DeliveryFields* fields) {
+// for the bank's (its place in the delivered array is `index`).
+void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize index, DeliveryFields* fields) {
     jfieldID id = nullptr;
     if (r.thread != nullptr && r.thread->thread != nullptr && (id = fields->thread.Get(env)) != nullptr) {
         if (r.thread != fields->lastTag) {
@@ -206,9 +200,10 @@ bool SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize 
     }
     if ((id = fields->time.Get(env)) != nullptr) env->SetLongField(event, id, r.time);
     if (!(r.flags & kExitEvent)) {
-        if (r.details == nullptr || fields->arguments.Get(env) == nullptr) return false;
-        fields->boxed.push_back({index, r.details->argumentCount, r.details->arguments});
-        return true;
+        if (r.details != nullptr && fields->arguments.Get(env) != nullptr) {
+            fields->boxed.push_back({index, r.details->argumentCount, r.details->arguments});
+        }
+        return;
     }
     // A new event's fields are null, false and 0: only what differs is written.
     jclass exitClass = g_exitEventClass.Get(env);
@@ -226,7 +221,6 @@ bool SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize 
     }
     if (thrown && (id = fields->thrown.GetIn(env, exitClass)) != nullptr) env->SetBooleanField(event, id, JNI_TRUE);
     if ((id = fields->duration.GetIn(env, exitClass)) != nullptr) env->SetLongField(event, id, r.duration);
-    return false;
 }
 
 // Converts one record into a new event object stored at `index`. Returns false when the event
@@ -237,12 +231,9 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     if (r.flags & kExitEvent) eventClass = g_exitEventClass.Get(env);
     jobject event = eventClass == nullptr ? nullptr : env->AllocObject(eventClass);
     if (event == nullptr) return false;
-    SetSubject(env, event, r, fields->method[kSubject], fields);
+    SetSubject(env, event, r, fields->method[kSubject]);
     SetValue(env, event, r, fields);
-    if (!SetCallFields(env, event, r, index, fields)) ReleaseArguments(fields, r);
-    if ((r.flags & kExitEvent) && (r.flags & kValueKindMask) == kObjectValue) {
-        Spend(fields, r.value.l);  // the exit's result; a field's value went with SetValue
-    }
+    SetCallFields(env, event, r, index, fields);
     env->SetObjectField(event, fields->method[kTracePoint], r.tracePointRef);
     env->SetObjectArrayElement(array, index, event);
     env->DeleteLocalRef(event);
@@ -250,8 +241,7 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
 }
 
 // Stores the arguments and primitive return values of the converted events: all in one call of
-// the boxing class, or one by one when it cannot. The arguments' weak references are done with
-// after.
+// the boxing class, or one by one when it cannot.
 void GiveBoxedValues(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
     std::vector<BoxedValues>& groups = fields->boxed;
     if (groups.empty()) return;
@@ -268,9 +258,6 @@ void GiveBoxedValues(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
             if (value != nullptr && local) env->DeleteLocalRef(value);
             if (event != nullptr) env->DeleteLocalRef(event);
         }
-    }
-    for (const BoxedValues& g : groups) {
-        if (g.count > 0) SpendValues(fields, g.values, g.count);
     }
     groups.clear();
     fields->results.clear();
@@ -318,7 +305,7 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
                 env->ExceptionClear();  // the failure is reported; the partial result is stored
                 ErrorOut("ERROR: VexoDll failed to allocate a trace event");
             }
-            if (!converting) ReleaseRecord(fields, r);
+            ReleaseRecord(fields, r);  // its references are deleted after the bank's last record
         }
         chunk->usedCount = 0;
     }

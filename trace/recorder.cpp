@@ -54,10 +54,10 @@ void Remember(RecentReference* recent, const EventBank& bank, jweak ref) {
     if (ref != nullptr) *recent = {ref, &bank, bank.filling};
 }
 
-Subject WeakSubject(JNIEnv* env, const EventBank& bank, jobject object) {
+Subject WeakSubject(JNIEnv* env, const EventBank& bank, const RecentReference& recent, jobject object) {
     Subject subject = {0, kWeakRefSubject, false};
     if (object != nullptr) {
-        subject.value = reinterpret_cast<uintptr_t>(ReferenceFor(env, t_recent.subject, bank, object, &subject.shared));
+        subject.value = reinterpret_cast<uintptr_t>(ReferenceFor(env, recent, bank, object, &subject.shared));
     }
     return subject;
 }
@@ -119,8 +119,9 @@ bool ProfilerSubject(const TracePointEntry& entry, jobjectID receiverId, Subject
 }
 
 // The object the event concerns, if it belongs to the entry's class.
-bool TakeSubject(JNIEnv* env, const EventBank& bank, const TracePointEntry& entry, jobject object,
-                 jobjectID receiverId, jframeID frame, const MethodEntryOffer* entryOffer, Subject* subject) {
+bool TakeSubject(JNIEnv* env, const EventBank& bank, const RecentReference& recent, const TracePointEntry& entry,
+                 jobject object, jobjectID receiverId, jframeID frame, const MethodEntryOffer* entryOffer,
+                 Subject* subject) {
     auto clazz = reinterpret_cast<jclass>(entry.classRef);
     if (entry.flags & kStaticTracePoint) {
         *subject = {0, kNoSubject, false};
@@ -129,20 +130,20 @@ bool TakeSubject(JNIEnv* env, const EventBank& bank, const TracePointEntry& entr
     if (entryOffer != nullptr) {  // the receiver as its frame holds it; null passes, as there
         jobject receiver = entryOffer->receiver;
         if (receiver != nullptr && !env->IsInstanceOf(receiver, clazz)) return false;
-        *subject = WeakSubject(env, bank, receiver);
+        *subject = WeakSubject(env, bank, recent, receiver);
         return true;
     }
     if (frame != nullptr) {
         jobject receiver = nullptr;  // a global reference from the debugger
         g_agent.jvmdi->GetLocalObject(frame, 0, &receiver);
         const bool instance = env->IsInstanceOf(receiver, clazz);
-        if (instance) *subject = WeakSubject(env, bank, receiver);
+        if (instance) *subject = WeakSubject(env, bank, recent, receiver);
         if (receiver != nullptr) env->DeleteGlobalRef(receiver);
         return instance;
     }
     if (object != nullptr) {
         if (!env->IsInstanceOf(object, clazz)) return false;
-        *subject = WeakSubject(env, bank, object);
+        *subject = WeakSubject(env, bank, recent, object);
         return true;
     }
     if (receiverId != 0 && g_agent.jvmpi != nullptr) {
@@ -224,7 +225,7 @@ bool LimitAdmits(EventBank& bank) {
 // An instrumented entry's arguments, placed beside its record. Objects handed over as the
 // caller's references get weak references of the record's (or shared with a recent record);
 // weak references handed over pass to the record.
-CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, MethodEntryOffer* offer) {
+CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, RecentReference* recent, MethodEntryOffer* offer) {
     CallDetails* details = PlaceArguments(&bank, offer->arguments, offer->argumentCount);
     if (details == nullptr || !offer->argumentsBorrowed) {
         offer->argumentsTaken = details != nullptr;
@@ -233,8 +234,8 @@ CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, MethodEntryOffe
     for (int32_t i = 0; i < details->argumentCount; ++i) {
         CallValue& v = details->arguments[i];
         if (v.kind != 'L' || v.value.l == nullptr) continue;
-        v.value.l = ReferenceFor(env, t_recent.argument, bank, v.value.l, &v.shared);
-        if (!v.shared) Remember(&t_recent.argument, bank, v.value.l);  // the record is placed: it owns it
+        v.value.l = ReferenceFor(env, *recent, bank, v.value.l, &v.shared);
+        if (!v.shared) Remember(recent, bank, v.value.l);  // the record is placed: it owns it
     }
     return details;
 }
@@ -272,8 +273,9 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
     if (!LimitAdmits(bank)) return false;
     const TracePointEntry* entry = FindTracePoint(env, memberId, fieldClass);
     if (entry == nullptr) return false;
+    RecentReferences& recent = t_recent;
     Subject subject = {0, kNoSubject, false};
-    if (!TakeSubject(env, bank, *entry, object, receiverId, frame, entryOffer, &subject)) return false;
+    if (!TakeSubject(env, bank, recent.subject, *entry, object, receiverId, frame, entryOffer, &subject)) return false;
 
     bool announce = false;
     TraceEventRecord* record = PlaceEvent(bank, *entry, subject.value,
@@ -285,7 +287,7 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
         return false;
     }
     if (subject.kind == kWeakRefSubject && !subject.shared) {
-        Remember(&t_recent.subject, bank, reinterpret_cast<jweak>(subject.value));
+        Remember(&recent.subject, bank, reinterpret_cast<jweak>(subject.value));
     }
     FillValue(env, *entry, object, newValue, assigned, record);
     if (entryOffer != nullptr) {
@@ -295,7 +297,7 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
     if (entry->flags & kArgumentsTracePoint) {
         // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
         if (entryOffer != nullptr) {
-            if (entryOffer->argumentCount >= 0) record->details = PlaceOfferedArguments(env, bank, entryOffer);
+            if (entryOffer->argumentCount >= 0) record->details = PlaceOfferedArguments(env, bank, &recent.argument, entryOffer);
         } else if (frame != nullptr && env != nullptr) {
             CallValue values[kMaxParameters];
             const int32_t count = ArgumentsFromFrame(env, static_cast<jmethodID>(memberId), frame, values);

@@ -5,10 +5,9 @@ import com.vexo.TraceMethodExitEvent;
 
 /**
  * Gives the method events of one delivery their arguments and primitive return values in a single
- * call from the agent, which
- * carries this class and defines it in the loader of the event classes: compiled Java makes the
- * arrays and boxes, and stores them, where the agent would otherwise make several native calls a
- * value. It uses no reflection, so the program's own uses of the JDK meet the state they would
+ * call from the agent, which carries this class and defines it in the loader of the event
+ * classes: compiled Java makes the arrays and boxes, and stores them, where the agent would
+ * otherwise make several native calls a value. It uses no reflection, so the program's own uses of the JDK meet the state they would
  * meet untraced. A primitive is boxed as autoboxing boxes it (its valueOf), so the values
  * valueOf shares are the shared instances.
  */
