@@ -64,16 +64,17 @@ count_is 'sess\.plugin\.Plugin\.run\(\)V\{2\}' 2
 has '^armed: [0-9]+ trace points in [0-9]+ classes in [0-9]+ ms$' "$out"
 
 echo "=== the tracer does not trace itself"
+# Which thread runs a class initialiser both the program and the tracer need depends on timing,
+# so the program's count of StringBuilder.toString may differ between runs; what the tracer does
+# during the sleep and at the end must add none: the pause that ends the program comes last.
 for sleep in 100 1500; do
-    "$tracer" --threads --method java.lang.StringBuilder.toString -- -cp "$cp" sess.Main $sleep > "$work/sb$sleep" 2>&1 \
-        || fail "exit status $?"
+    "$tracer" --threads --method java.lang.StringBuilder.toString --method sess.Main.pause \
+        -- -cp "$cp" sess.Main $sleep > "$work/sb$sleep" 2>&1 || fail "exit status $?"
+    grep -A3 summary "$work/sb$sleep"
+    last=$(grep -E '^(java\.lang\.StringBuilder|sess\.Main)\.' "$work/sb$sleep" | tail -1)
+    [ "$last" = "sess.Main.pause(I)V  static  [main]" ] || { fail "an event after the program's last call: $last"; tail "$work/sb$sleep"; }
+    [ "$(grep -cE '^java\.lang\.StringBuilder\.toString' "$work/sb$sleep")" -ge 1 ] || fail "no StringBuilder.toString"
 done
-grep -A2 summary "$work/sb100" "$work/sb1500"
-a=$(grep -cE '^java\.lang\.StringBuilder\.toString' "$work/sb100") b=$(grep -cE '^java\.lang\.StringBuilder\.toString' "$work/sb1500")
-if ! { [ "$a" -ge 1 ] && [ "$a" -eq "$b" ]; }; then
-    fail "StringBuilder.toString: $a events sleeping 100 ms, $b sleeping 1500 ms"
-    diff "$work/sb100" "$work/sb1500" | head -20  # which events differ, and on which threads
-fi
 [ "$(grep -E '^java\.lang\.StringBuilder' "$work/sb1500" | grep -vc '\[main\]$')" -eq 0 ] || fail "events on the tracer's threads"
 grep -q overflow "$work/sb1500" && fail "the limit was reached"
 

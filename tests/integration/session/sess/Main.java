@@ -7,7 +7,8 @@ import java.io.InputStream;
 /**
  * A program the in-VM session traces as it runs by itself: initialisers that print, an
  * interface with two implementations, a lambda, a plugin class defined by two class loaders of
- * its own, and one StringBuilder.toString before a sleep (args[0] ms).
+ * its own, and one StringBuilder.toString before a sleep (args[0] ms, in pause: the program's last
+ * call).
  */
 public class Main {
     static { System.out.println("Main init"); }
@@ -34,7 +35,11 @@ public class Main {
             for (int i = 0; i < loader; i++) plugin.run();
         }
         System.out.println(new StringBuilder("built ").append(count).toString());
-        Thread.sleep(Integer.parseInt(args[0]));
+        pause(Integer.parseInt(args[0]));
+    }
+
+    static void pause(int ms) throws InterruptedException {
+        Thread.sleep(ms);
     }
 
     /** Defines the plugin class itself, from the class file beside this one, never asking its parent. */
