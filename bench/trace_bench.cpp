@@ -3,7 +3,7 @@
 // event, against the floor of a bare lock and a record append, and what thread and time add to
 // a record, in one run. Then an instrumented entry's record and delivery with no arguments, two
 // primitive arguments (a long and an int), a long and the same object, and a long and another
-// object each call.
+// object each call, beside the floor of that last: a weak reference made and deleted.
 //
 //   build/bench/trace_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only
 #include <benchmark/benchmark.h>
@@ -119,6 +119,21 @@ void BM_Floor_LockAndAppend(benchmark::State& state) {
         benchmark::DoNotOptimize(r);
     }
 }
+// The floor of an object argument that is another object each call: the JNI weak reference that
+// holds it until delivery, made and deleted, nothing else.
+void BM_Floor_WeakReference(benchmark::State& state) {
+    JNIEnv* env = Agent();
+    std::vector<jobject> objects;
+    for (int i = 0; i < 64; ++i) objects.push_back(NewReceiver(env));
+    size_t next = 0;
+    for (auto _ : state) {
+        jweak weak = env->NewWeakGlobalRef(objects[next++ % objects.size()]);
+        benchmark::DoNotOptimize(weak);
+        env->DeleteWeakGlobalRef(weak);
+    }
+    for (jobject object : objects) env->DeleteGlobalRef(object);
+}
+
 // What the recorder adds to every record for its thread and time: the thread's tag (made on
 // the thread's first event) and a read of the monotonic clock.
 void BM_ThreadAndTime(benchmark::State& state) {
@@ -196,6 +211,7 @@ void BM_DeliverEntryWithArguments(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Floor_LockAndAppend);
+BENCHMARK(BM_Floor_WeakReference);
 BENCHMARK(BM_ThreadAndTime);
 BENCHMARK(BM_RecordMethodHit)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(BM_DeliverPerEvent)->Arg(10000)->Iterations(20);

@@ -20,6 +20,8 @@ import java.util.concurrent.atomic.AtomicLong;
  *                        or move to another of 64 accounts each call) traced for WHAT: entry,
  *                        args, exit or args-exit (recorded and delivered), in ns per call
  *                        (-Dvexo.warm=W: W calls delivered before the clock starts, default 100)
+ *   calls N R KIND...    the same for each KIND (WHAT, or WHAT-charge, WHAT-around) in turn, R
+ *                        rounds in one JVM, each round starting one kind later
  *   plain-move N         the same calls untraced
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   jdi-target N         N calls of the method a JDI client traces (see JdiClient)
@@ -34,7 +36,7 @@ import java.util.concurrent.atomic.AtomicLong;
  *                        "rate R" (calls per second) every 250 ms until FILE exists
  *   listing MB           MB megabytes of live objects, then the class listing from a heap dump
  *                        (profiler mode) twice, and jcmd GC.class_histogram on the same heap
- * Prints one line: name, value and unit.
+ * Prints a line a figure: name, value and unit.
  */
 public final class BenchMain {
     static final int ROUNDS = 20_000_000;
@@ -97,32 +99,18 @@ public final class BenchMain {
                 report("field-hit", t.timeHits(n, BenchMain::assignments), "ns/hit");
                 break;
             }
-            case "call": {  // call N entry|args|exit|args-exit: Account.move(J, Account)J traced so
-                int bits = 0;
-                switch (args[2]) {
-                    case "entry": break;
-                    case "args": bits = TracePoints.ARGUMENTS; break;
-                    case "exit": bits = TracePoints.EXIT; break;
-                    case "args-exit": bits = TracePoints.ARGUMENTS | TracePoints.EXIT; break;
-                    default: throw new IllegalArgumentException(args[2]);
-                }
-                int perCall = (bits & TracePoints.EXIT) != 0 ? 2 : 1;
-                boolean charge = args.length > 3 && args[3].equals("charge");
-                boolean around = args.length > 3 && args[3].equals("around");
+            case "call": {  // call N entry|args|exit|args-exit [charge|around]
                 Tracing t = Tracing.start();
-                TracePoints.TracePoint p = depositPoint();
-                p.m_strMethodOrFieldName = charge ? "charge" : "move";
-                p.m_strMethodOrFieldSignature = charge ? "(JI)J" : "(JLvexobench/Workload$Account;)J";
-                p.m_iFlags = bits;
-                t.arm(p);
-                String name = args[2] + (charge ? "-charge" : around ? "-around" : "");
-                java.util.function.IntConsumer calls =
-                        charge ? BenchMain::charges : around ? BenchMain::movesAround : BenchMain::moves;
-                report("call-" + name, perCall * t.timeHits(n * perCall, total -> calls.accept(total / perCall)),
-                        "ns/call");
-                report("calls-" + name, t.recordedNs / (double) n, "ns/call (the calls alone, before delivery ends)");
-                report("calling-cpu-" + name, t.callingCpuNs / (double) n, "ns/call (CPU time of the calling thread)");
-                report("consumer-cpu-" + name, t.consumerCpuNs / (double) (n * perCall), "ns/event (CPU time of the consumer)");
+                timeCalls(t, n, args[2] + (args.length > 3 ? "-" + args[3] : ""));
+                break;
+            }
+            case "calls": {  // calls N ROUNDS KIND...: each kind in turn, ROUNDS times, in this JVM
+                Tracing t = Tracing.start();
+                int rounds = Integer.parseInt(args[2]);
+                String[] kinds = Arrays.copyOfRange(args, 3, args.length);
+                for (int r = 0; r < rounds; r++) {
+                    for (int k = 0; k < kinds.length; k++) timeCalls(t, n, kinds[(k + r) % kinds.length]);
+                }
                 break;
             }
             case "plain-move": {
@@ -210,6 +198,39 @@ public final class BenchMain {
         out.writeShort(0);
         out.writeShort(0);
         return bytes.toByteArray();
+    }
+
+    /**
+     * n calls of Account.move(J, Account)J, or Account.charge(J, I)J (KIND ending in -charge), or
+     * move to another of 64 accounts each call (-around), traced for the entry alone, its
+     * arguments, its exit or both (KIND starting entry, args, exit or args-exit): recorded and
+     * delivered, then disarmed.
+     */
+    static void timeCalls(Tracing t, int n, String kind) throws InterruptedException {
+        String[] parts = kind.split("-(?=charge$|around$)");
+        int bits = 0;
+        switch (parts[0]) {
+            case "entry": break;
+            case "args": bits = TracePoints.ARGUMENTS; break;
+            case "exit": bits = TracePoints.EXIT; break;
+            case "args-exit": bits = TracePoints.ARGUMENTS | TracePoints.EXIT; break;
+            default: throw new IllegalArgumentException(kind);
+        }
+        int perCall = (bits & TracePoints.EXIT) != 0 ? 2 : 1;
+        boolean charge = parts.length > 1 && parts[1].equals("charge");
+        boolean around = parts.length > 1 && parts[1].equals("around");
+        TracePoints.TracePoint p = depositPoint();
+        p.m_strMethodOrFieldName = charge ? "charge" : "move";
+        p.m_strMethodOrFieldSignature = charge ? "(JI)J" : "(JLvexobench/Workload$Account;)J";
+        p.m_iFlags = bits;
+        t.arm(p);
+        java.util.function.IntConsumer calls =
+                charge ? BenchMain::charges : around ? BenchMain::movesAround : BenchMain::moves;
+        report("call-" + kind, perCall * t.timeHits(n * perCall, total -> calls.accept(total / perCall)), "ns/call");
+        report("calls-" + kind, t.recordedNs / (double) n, "ns/call (the calls alone, before delivery ends)");
+        report("calling-cpu-" + kind, t.callingCpuNs / (double) n, "ns/call (CPU time of the calling thread)");
+        report("consumer-cpu-" + kind, t.consumerCpuNs / (double) (n * perCall), "ns/event (CPU time of the consumer)");
+        t.disarm();
     }
 
     static void report(String name, double value, String unit) {
@@ -423,8 +444,9 @@ public final class BenchMain {
             // Warm-up, delivered before the clock starts. As many hits as the timed ones grow the
             // banks to the size those need, so the clock sees no first touch of their memory.
             int warm = Integer.getInteger("vexo.warm", 100);
+            long before = delivered.get();
             hits.accept(warm);
-            while (delivered.get() < warm) Thread.sleep(1);
+            while (delivered.get() - before < warm) Thread.sleep(1);
             java.lang.management.ThreadMXBean cpu = java.lang.management.ManagementFactory.getThreadMXBean();
             long consumerStart = cpu.getThreadCpuTime(consumer.getId());
             long callingStart = cpu.getCurrentThreadCpuTime();
@@ -433,7 +455,7 @@ public final class BenchMain {
             recordedNs = System.nanoTime() - start;
             callingCpuNs = cpu.getCurrentThreadCpuTime() - callingStart;
             // Waiting without spinning leaves both cores of a small machine to the delivery.
-            while (delivered.get() < (long) warm + n) java.util.concurrent.locks.LockSupport.parkNanos(20_000);
+            while (delivered.get() - before < (long) warm + n) java.util.concurrent.locks.LockSupport.parkNanos(20_000);
             consumerCpuNs = cpu.getThreadCpuTime(consumer.getId()) - consumerStart;
             return (System.nanoTime() - start) / (double) n;
         }
