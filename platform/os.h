@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// The size of a cache line on the agent's targets: data that one thread writes often and another
+// reads keeps lines of its own, or every write takes the line back from the reader's cache.
+constexpr size_t kCacheLine = 64;
+
 // A lock that its owner may enter again (a Win32 critical section, or a recursive mutex).
 struct OsLock {
     void* impl = nullptr;

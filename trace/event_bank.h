@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/os.h"
+
 struct CallDetails;
 struct CallValue;
 struct ThreadTag;
@@ -48,7 +50,10 @@ struct ArgumentBlock {
     alignas(16) unsigned char bytes[kArgumentBlockBytes];
 };
 
-struct EventBank {
+// Each bank has lines of its own, and so has the recording's state: the recording threads write
+// the current bank and the count on every record, while delivery empties the other bank and
+// reads globals of its own for every record it converts.
+struct alignas(kCacheLine) EventBank {
     EventChunk* head;    // null until the bank's first record
     int32_t eventCount;  // records added since the bank was last emptied
     uint8_t overflow;    // an event was refused at the limit while this bank was current
@@ -66,7 +71,7 @@ struct EventBank {
     uint32_t filling;
 };
 
-struct Recording {
+struct alignas(kCacheLine) Recording {
     EventBank banks[2];  // guarded by the recording lock while current
     int32_t currentBank; // guarded by the recording lock; switched only by delivery
     // Records since the last reset; written under the recording lock, reset without it.

@@ -34,7 +34,6 @@ jweak CurrentThreadReference(JNIEnv* env) {
 
 // A tag has a cache line of its own: delivery reads it for every record, and memory the thread
 // allocates next to it (the room of its arguments, its open calls) is written on every call.
-constexpr uintptr_t kCacheLine = 64;
 static_assert(sizeof(ThreadTag) <= kCacheLine, "a tag fits one cache line");
 
 ThreadTag* CurrentThreadTag(JNIEnv* env) {
