@@ -35,6 +35,29 @@ protected:
         OfferMethodEntry(previous);
         return offer.time;
     }
+    // Each event's subject, trace point (points[point[i]]), thread (this one) and time (rising).
+    void ExpectEveryEventsFields(const Delivery& d, const std::vector<jobject>& subjects,
+                                 const std::vector<jobject>& points, const std::vector<int>& point) {
+        ASSERT_EQ(d.events.size(), subjects.size());
+        ASSERT_EQ(env_->PushLocalFrame(16), JNI_OK);
+        jclass threadClass = env_->FindClass("java/lang/Thread");
+        jobject current = env_->CallStaticObjectMethod(
+            threadClass, env_->GetStaticMethodID(threadClass, "currentThread", "()Ljava/lang/Thread;"));
+        ASSERT_FALSE(env_->ExceptionCheck());
+        jlong last = 0;
+        for (size_t i = 0; i < subjects.size(); ++i) {
+            jobject e = d.events[i].event;
+            jclass c = env_->GetObjectClass(e);
+            EXPECT_TRUE(Same(d.events[i].subject, subjects[i])) << i;
+            EXPECT_TRUE(Same(d.events[i].tracePoint, points[point[i]])) << i;
+            EXPECT_TRUE(Same(env_->GetObjectField(e, env_->GetFieldID(c, "m_Thread", "Ljava/lang/Thread;")), current)) << i;
+            const jlong time = env_->GetLongField(e, env_->GetFieldID(c, "m_lTime", "J"));
+            EXPECT_TRUE(time > 0 && time >= last) << i;
+            last = time;
+            env_->DeleteLocalRef(c);
+        }
+        env_->PopLocalFrame(nullptr);
+    }
     static CallValue Object(jobject o) {
         CallValue v;
         v.kind = 'L';
@@ -416,10 +439,10 @@ TEST_F(Delivering, SharedArgumentReferencesOfACollectedObjectArriveAsNullInEvery
     EXPECT_EQ(LiveWeakGlobalRefs(), weak);
 }
 
-// A Java side whose loader cannot take the boxing class still gets its arguments and return
+// A Java side whose loader cannot take the event filler still gets its arguments and return
 // values, boxed one at a time.
-TEST_F(Delivering, WithoutTheBoxingClassArgumentsAndReturnValuesAreBoxedOneByOne) {
-    Script().refusedDefinition = "com/vexo/internal/CallBoxes";
+TEST_F(Delivering, WithoutTheEventFillerArgumentsAndReturnValuesAreBoxedOneByOne) {
+    Script().refusedDefinition = "com/vexo/internal/EventFiller";
     Activate({{0x200 | 0x400, nullptr, "vexotest.Shape", "area", "()D"}});
     jobject shape = NewInstance(env_, "vexotest/Shape");
     jobject tag = NewInstance(env_, "vexotest/Unrelated");
@@ -448,6 +471,68 @@ TEST_F(Delivering, WithoutTheBoxingClassArgumentsAndReturnValuesAreBoxedOneByOne
     jclass doubleClass = env_->FindClass("java/lang/Double");
     ASSERT_TRUE(returned != nullptr && env_->IsInstanceOf(returned, doubleClass));
     EXPECT_EQ(env_->CallDoubleMethod(returned, env_->GetMethodID(doubleClass, "doubleValue", "()D")), 2.5);
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak);
+}
+
+// The first entry with arguments brings the filler in the middle of a bank, which from then on
+// stores the fields every event carries, of every kind, and of every later bank.
+TEST_F(Delivering, EventsBeforeAndAfterTheFillerCameGetTheSameFields) {
+    auto points = Activate({{0x200, nullptr, "vexotest.Shape", "area", "()D"}, ShapeField(0x10, "count", "I")});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    jobject other = NewInstance(env_, "vexotest/Shape");
+    const long weak = LiveWeakGlobalRefs();
+    env_->SetIntField(other, ShapeFieldId("count", "I"), 7);
+    CallValue seven;
+    seven.kind = 'I';
+    seven.value.i = 7;
+    HitBreakpoint(env_, Area(), shape);
+    HitFieldAccess(env_, ShapeFieldId("count", "I"), other);
+    EnterWithArguments(other, seven, Object(shape));
+    HitBreakpoint(env_, Area(), shape);
+    HitFieldAccess(env_, ShapeFieldId("count", "I"), other);
+    HitBreakpoint(env_, Area(), shape);
+    Delivery d = DeliverEvents(env_);
+    ExpectEveryEventsFields(d, {shape, other, other, shape, other, shape}, points, {0, 1, 0, 0, 1, 0});
+    EXPECT_EQ(d.events[4].longValue, 7);
+    jfieldID argumentsField = env_->GetFieldID(env_->GetObjectClass(d.events[2].event), "m_Arguments", "[Ljava/lang/Object;");
+    auto arguments = static_cast<jobjectArray>(env_->GetObjectField(d.events[2].event, argumentsField));
+    ASSERT_TRUE(arguments != nullptr && env_->GetArrayLength(arguments) == 2);
+    EXPECT_TRUE(Same(env_->GetObjectArrayElement(arguments, 1), shape));
+    HitFieldAccess(env_, ShapeFieldId("count", "I"), other);
+    HitBreakpoint(env_, Area(), shape);
+    ExpectEveryEventsFields(DeliverEvents(env_), {other, shape}, points, {1, 0});
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak);
+}
+
+// A filler whose call fails (as a Java side lacking one of its fields would make it) leaves its
+// delivery to store every field itself, and is not called again.
+TEST_F(Delivering, AFailedFillerCallLeavesEveryFieldToDeliveryFromThenOn) {
+    auto points = Activate({{0x200 | 0x400, nullptr, "vexotest.Shape", "area", "()D"}});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    const long weak = LiveWeakGlobalRefs();
+    CallValue seven;
+    seven.kind = 'I';
+    seven.value.i = 7;
+    auto enterAndLeave = [&] {
+        HitBreakpoint(env_, Area(), shape);
+        const int64_t entered = EnterWithArguments(shape, seven, Object(shape));
+        RecordMethodExit(env_, Area(), nullptr, CallValue{'V', false, {}}, false, 42, entered + 42);
+    };
+    Script().failingStaticVoidCalls = 1;
+    const int calls = Script().staticVoidCalls;
+    enterAndLeave();
+    Delivery d = DeliverEvents(env_);
+    EXPECT_EQ(Script().staticVoidCalls, calls + 1) << "the filler was not tried";
+    ExpectEveryEventsFields(d, {shape, shape, nullptr}, points, {0, 0, 0});
+    jobject exit = d.events[2].event;
+    EXPECT_EQ(env_->GetLongField(exit, env_->GetFieldID(env_->GetObjectClass(exit), "m_lDuration", "J")), 42);
+    jfieldID argumentsField = env_->GetFieldID(env_->GetObjectClass(d.events[1].event), "m_Arguments", "[Ljava/lang/Object;");
+    auto arguments = static_cast<jobjectArray>(env_->GetObjectField(d.events[1].event, argumentsField));
+    ASSERT_TRUE(arguments != nullptr && env_->GetArrayLength(arguments) == 2);
+    EXPECT_TRUE(Same(env_->GetObjectArrayElement(arguments, 1), shape));
+    enterAndLeave();
+    ExpectEveryEventsFields(DeliverEvents(env_), {shape, shape, nullptr}, points, {0, 0, 0});
+    EXPECT_EQ(Script().staticVoidCalls, calls + 1) << "a failed filler was called again";
     EXPECT_EQ(LiveWeakGlobalRefs(), weak);
 }
 }  // namespace

@@ -5,7 +5,7 @@
 
 namespace {
 // A primitive is boxed by its class's valueOf, as autoboxing boxes it. Delivery boxes a bank's
-// values in one call of its boxing class; this serves the values it cannot hand there. Used by
+// values in one call of its event filler; this serves the values it cannot hand there. Used by
 // delivery only (one consumer), so what is kept here needs no lock.
 struct BoxClass {
     char kind;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <initializer_list>
+#include <unordered_map>
 #include <vector>
 
 #include "agent/agent_state.h"
@@ -11,7 +13,7 @@
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
 #include "trace/boxing.h"
-#include "trace/call_boxes.h"
+#include "trace/event_filler.h"
 #include "trace/call_details.h"
 #include "trace/event_bank.h"
 #include "trace/event_classes.h"
@@ -86,6 +88,17 @@ struct DeliveryFields {
     // The weak references of the bank's records, deleted after its last record: records of one
     // filling may share one, which its owner's deletion must not take from the later ones.
     std::vector<jweak> spent;
+    // Once the filler is there: the common fields queued for it, and the places of the references
+    // they name (with the last trace point's and thread's).
+    bool useFiller = false;
+    jsize count = 0;  // the bank's records
+    CommonFields queued;
+    std::unordered_map<const void*, jint> commonAt;
+    jobject lastPoint = nullptr;
+    jint lastPointAt = 0;
+    jint lastThreadAt = 0;
+    uintptr_t lastSubject = 0;
+    jint lastSubjectAt = 0;
 };
 
 void Spend(DeliveryFields* fields, jweak ref) {
@@ -186,9 +199,8 @@ jobject ArgumentArray(JNIEnv* env, const CallValue* arguments, int32_t count) {
     return array;
 }
 
-// The thread and time every record carries, and the exit it may carry; an entry's arguments wait
-// for the bank's (its place in the delivered array is `index`).
-void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize index, DeliveryFields* fields) {
+// The thread, time and trace point every record carries, and an exit's duration, stored here.
+void SetCommonFields(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
     jfieldID id = nullptr;
     if (r.thread != nullptr && r.thread->thread != nullptr && (id = fields->thread.Get(env)) != nullptr) {
         if (r.thread != fields->lastTag) {
@@ -199,6 +211,83 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize 
         env->SetObjectField(event, id, fields->lastThread);
     }
     if ((id = fields->time.Get(env)) != nullptr) env->SetLongField(event, id, r.time);
+    env->SetObjectField(event, fields->method[kTracePoint], r.tracePointRef);
+    if ((r.flags & kExitEvent) && (id = fields->duration.GetIn(env, g_exitEventClass.Get(env))) != nullptr) {
+        env->SetLongField(event, id, r.duration);
+    }
+}
+
+// The place among the filler's common references of a trace point's or a thread's reference.
+jint CommonPlace(DeliveryFields* fields, const void* key, jobject ref) {
+    const auto placed = fields->commonAt.emplace(key, static_cast<jint>(fields->queued.common.size()));
+    if (placed.second) fields->queued.common.push_back(ref);
+    return placed.first->second;
+}
+
+// The same fields, queued for the filler.
+void QueueCommonFields(const TraceEventRecord& r, jsize index, DeliveryFields* fields) {
+    CommonFields& q = fields->queued;
+    if (r.tracePointRef != fields->lastPoint || q.points.empty()) {
+        fields->lastPoint = r.tracePointRef;
+        fields->lastPointAt = CommonPlace(fields, r.tracePointRef, r.tracePointRef);
+    }
+    q.points.push_back(fields->lastPointAt);
+    jint thread = -1;
+    if (r.thread != nullptr && r.thread->thread != nullptr) {
+        if (r.thread != fields->lastTag) {
+            fields->lastTag = r.thread;
+            fields->lastThreadAt = CommonPlace(fields, r.thread, r.thread->thread);
+        }
+        thread = fields->lastThreadAt;
+    }
+    q.threads.push_back(thread);
+    // A subject's reference (a slot's is stored apart); a run of records sharing one shares its place.
+    jint subject = -1;
+    if ((r.flags & kSubjectKindMask) != kSlotSubject && r.subject != 0) {
+        if (r.subject != fields->lastSubject || q.subjects.empty()) {
+            fields->lastSubject = r.subject;
+            fields->lastSubjectAt = static_cast<jint>(q.common.size());
+            q.common.push_back(reinterpret_cast<jobject>(r.subject));
+        }
+        subject = fields->lastSubjectAt;
+    }
+    q.subjects.push_back(subject);
+    q.times.push_back(r.time);
+    if (r.flags & kExitEvent) {
+        q.exits.push_back(index);
+        q.durations.push_back(r.duration);
+    }
+}
+
+// Stores the queued fields one by one, when the filler could not.
+void StoreCommonFields(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
+    const CommonFields& q = fields->queued;
+    const jfieldID thread = fields->thread.Get(env);
+    const jfieldID time = fields->time.Get(env);
+    const jfieldID duration = fields->duration.GetIn(env, g_exitEventClass.Get(env));
+    for (size_t i = 0; i < q.points.size(); ++i) {
+        jobject event = env->GetObjectArrayElement(array, q.first + static_cast<jsize>(i));
+        if (event == nullptr) continue;
+        env->SetObjectField(event, fields->method[kTracePoint], q.common[static_cast<size_t>(q.points[i])]);
+        if (thread != nullptr && q.threads[i] >= 0) {
+            env->SetObjectField(event, thread, q.common[static_cast<size_t>(q.threads[i])]);
+        }
+        if (time != nullptr) env->SetLongField(event, time, q.times[i]);
+        if (q.subjects[i] >= 0) {
+            env->SetObjectField(event, fields->method[kSubject], q.common[static_cast<size_t>(q.subjects[i])]);
+        }
+        env->DeleteLocalRef(event);
+    }
+    for (size_t x = 0; duration != nullptr && x < q.exits.size(); ++x) {
+        jobject event = env->GetObjectArrayElement(array, q.exits[x]);
+        if (event != nullptr) env->SetLongField(event, duration, q.durations[x]);
+        if (event != nullptr) env->DeleteLocalRef(event);
+    }
+}
+
+// An entry's arguments and an exit's primitive return value wait for the bank's last record (the
+// event's place in the delivered array is `index`); an exit's object or exception is stored here.
+void SetCallValues(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize index, DeliveryFields* fields) {
     if (!(r.flags & kExitEvent)) {
         if (r.details != nullptr && fields->arguments.Get(env) != nullptr) {
             fields->boxed.push_back({index, r.details->argumentCount, r.details->arguments});
@@ -209,6 +298,7 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize 
     jclass exitClass = g_exitEventClass.Get(env);
     const bool thrown = (r.flags & kThrownEvent) != 0;
     const CallValue result{CallKindOfValueKind(r.flags & kValueKindMask), false, r.value};
+    jfieldID id = nullptr;
     if (result.kind != 'V' && result.kind != 'L' && fields->returnValue.GetIn(env, exitClass) != nullptr) {
         fields->results.push_back(result);  // boxed with the bank's arguments
         fields->boxed.push_back({index, -1, &fields->results.back()});
@@ -220,7 +310,23 @@ void SetCallFields(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize 
         if (local) env->DeleteLocalRef(boxed);
     }
     if (thrown && (id = fields->thrown.GetIn(env, exitClass)) != nullptr) env->SetBooleanField(event, id, JNI_TRUE);
-    if ((id = fields->duration.GetIn(env, exitClass)) != nullptr) env->SetLongField(event, id, r.duration);
+}
+
+void Reserve(DeliveryFields* fields, jsize events) {
+    CommonFields& q = fields->queued;
+    for (std::vector<jint>* v : {&q.points, &q.threads, &q.subjects}) v->reserve(static_cast<size_t>(events));
+    q.times.reserve(static_cast<size_t>(events));
+}
+
+// From event `first` on, of a bank of `count`.
+void StartFilling(JNIEnv* env, jsize first, jsize count, DeliveryFields* fields) {
+    if (!EventFillerReady(env, EventClassRef(kMethodEventClass), true)) return;
+    if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
+    fields->lastThread = nullptr;
+    fields->lastTag = nullptr;
+    fields->useFiller = true;
+    fields->queued.first = first;
+    Reserve(fields, count - first);
 }
 
 // Converts one record into a new event object stored at `index`. Returns false when the event
@@ -231,21 +337,31 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     if (r.flags & kExitEvent) eventClass = g_exitEventClass.Get(env);
     jobject event = eventClass == nullptr ? nullptr : env->AllocObject(eventClass);
     if (event == nullptr) return false;
-    SetSubject(env, event, r, fields->method[kSubject]);
+    // The first record with arguments or an exit brings the filler, which stores the fields
+    // common to all events from then on.
+    if (!fields->useFiller && ((r.flags & kExitEvent) || r.details != nullptr)) StartFilling(env, index, fields->count, fields);
+    if (fields->useFiller) {
+        QueueCommonFields(r, index, fields);
+    } else {
+        SetCommonFields(env, event, r, fields);
+    }
+    if (!fields->useFiller || (r.flags & kSubjectKindMask) == kSlotSubject) {
+        SetSubject(env, event, r, fields->method[kSubject]);
+    }
     SetValue(env, event, r, fields);
-    SetCallFields(env, event, r, index, fields);
-    env->SetObjectField(event, fields->method[kTracePoint], r.tracePointRef);
+    SetCallValues(env, event, r, index, fields);
     env->SetObjectArrayElement(array, index, event);
     env->DeleteLocalRef(event);
     return true;
 }
 
-// Stores the arguments and primitive return values of the converted events: all in one call of
-// the boxing class, or one by one when it cannot.
-void GiveBoxedValues(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
+// Stores the queued fields, arguments and primitive return values of the converted events: all in
+// one call of the filler, or one by one when it cannot.
+void StoreQueued(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
     std::vector<BoxedValues>& groups = fields->boxed;
-    if (groups.empty()) return;
-    if (!AttachBoxedValues(env, EventClassRef(kMethodEventClass), array, groups)) {
+    if (groups.empty() && !fields->useFiller) return;
+    if (!FillEvents(env, EventClassRef(kMethodEventClass), array, fields->queued, groups)) {
+        if (fields->useFiller) StoreCommonFields(env, array, fields);
         for (const BoxedValues& g : groups) {
             jobject event = env->GetObjectArrayElement(array, g.place);
             bool local = true;
@@ -259,8 +375,6 @@ void GiveBoxedValues(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
             if (event != nullptr) env->DeleteLocalRef(event);
         }
     }
-    groups.clear();
-    fields->results.clear();
 }
 
 // A record's weak references were made on the thread that recorded it, so reading them misses
@@ -287,6 +401,9 @@ void PrefetchReferences(const TraceEventRecord& r) {
 // released instead of converted, so nothing stays counted.
 void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryFields* fields) {
     fields->spent.reserve(static_cast<size_t>(bank->eventCount));
+    fields->count = bank->eventCount;
+    fields->useFiller = EventFillerReady(env, EventClassRef(kMethodEventClass), false);
+    if (fields->useFiller) Reserve(fields, fields->count);
     std::vector<EventChunk*> filled;
     for (EventChunk* chunk = bank->head; chunk != nullptr; chunk = chunk->next) {
         if (chunk->usedCount > 0) filled.push_back(chunk);
@@ -309,7 +426,7 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
         }
         chunk->usedCount = 0;
     }
-    GiveBoxedValues(env, array, fields);
+    StoreQueued(env, array, fields);
     for (jweak spent : fields->spent) env->DeleteWeakGlobalRef(spent);
     fields->spent.clear();
     bank->fillCursor = nullptr;  // empty: filled from head again

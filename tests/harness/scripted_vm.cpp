@@ -214,6 +214,24 @@ jclass JNICALL ScriptedDefineClass(JNIEnv* env, const char* name, jobject loader
     return g_realJni->DefineClass(env, name, loader, bytes, size);
 }
 
+// Behind the JNI checker too, which hands its variadic calls on as CallStaticVoidMethodV.
+void JNICALL ScriptedCallStaticVoidMethodV(JNIEnv* env, jclass clazz, jmethodID method, va_list arguments) {
+    ++g_script.staticVoidCalls;
+    if (g_script.failingStaticVoidCalls > 0) {
+        --g_script.failingStaticVoidCalls;
+        g_realJni->ThrowNew(env, g_realJni->FindClass(env, "java/lang/NoSuchFieldError"), "scripted");
+        return;
+    }
+    g_realJni->CallStaticVoidMethodV(env, clazz, method, arguments);
+}
+
+void JNICALL ScriptedCallStaticVoidMethod(JNIEnv* env, jclass clazz, jmethodID method, ...) {
+    va_list arguments;
+    va_start(arguments, method);
+    ScriptedCallStaticVoidMethodV(env, clazz, method, arguments);
+    va_end(arguments);
+}
+
 jobject JNICALL CountingNewGlobalRef(JNIEnv* env, jobject ref) {
     jobject global = g_realJni->NewGlobalRef(env, ref);
     if (global != nullptr) ++g_liveGlobalRefs;
@@ -257,6 +275,8 @@ void RouteJniThroughScript() {
     table->GetJavaVM = ScriptedGetJavaVM;
     table->FindClass = ScriptedFindClass;
     table->DefineClass = ScriptedDefineClass;
+    table->CallStaticVoidMethod = ScriptedCallStaticVoidMethod;
+    table->CallStaticVoidMethodV = ScriptedCallStaticVoidMethodV;
     table->NewGlobalRef = CountingNewGlobalRef;
     table->DeleteGlobalRef = CountingDeleteGlobalRef;
     table->NewWeakGlobalRef = CountingNewWeakGlobalRef;

@@ -35,6 +35,10 @@ struct VmScript {
     const char* missingClass = nullptr;
     // A class JNIEnv's DefineClass refuses (LinkageError), or null.
     const char* refusedDefinition = nullptr;
+    // JNIEnv's CallStaticVoidMethod throws a NoSuchFieldError instead of calling, this many more
+    // times; it counts the calls it made or refused.
+    int failingStaticVoidCalls = 0;
+    int staticVoidCalls = 0;
 
     // Answers the profiler's RequestEvent: delivers the requested event (or not) before returning,
     // as the profiler does, on the requesting thread.

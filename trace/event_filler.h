@@ -1,0 +1,48 @@
+// The fields of a delivery's events stored in one call of the agent's event filler
+// (com/vexo/internal/EventFiller, carried in the library and defined in the loader of the event
+// classes the first time a delivery holds arguments or exits) rather than with a native call a
+// field: the trace point, subject, thread and time of every event from a first one on, exits'
+// durations, the arguments (boxed into an Object[]) and primitive return values.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+#include <vector>
+
+struct CallValue;
+
+// The values of the event at `place` in the delivered array: its arguments (`count` of them,
+// stored as an Object[]), or, with `count` -1, an exit's return value (one, stored boxed).
+struct BoxedValues {
+    jint place;
+    int32_t count;
+    const CallValue* values;
+};
+
+// The fields every event from `first` on gets: `common` holds each trace point and thread once,
+// and subjects (references of any kind; a weak one stores what it refers to), `points[i]`,
+// `threads[i]` and `subjects[i]` name those of event `first + i` (-1: none), `times[i]` is its
+// time; `exits` are the places of exit events and `durations` theirs.
+struct CommonFields {
+    jsize first = 0;
+    std::vector<jobject> common;
+    std::vector<jint> points;
+    std::vector<jint> threads;
+    std::vector<jint> subjects;
+    std::vector<jlong> times;
+    std::vector<jint> exits;
+    std::vector<jlong> durations;
+};
+
+// Whether the filler is there for `eventClass` (the method event class), defining it when
+// `define` is set and it was not yet; false once it failed. Used by delivery only (one consumer).
+bool EventFillerReady(JNIEnv* env, jclass eventClass, bool define);
+
+// Stores `fields` and `groups` into `events` (instances of the method event class or of its
+// subclasses): primitives boxed as their valueOf boxes them, objects as their references resolve
+// (null once collected). Returns false when the filler is not ready or its call failed, and the
+// caller stores them itself; a failure to link (a field the event classes lack) retires the filler. Runs Java
+// code on the calling thread, as the tracer's own work.
+bool FillEvents(JNIEnv* env, jclass eventClass, jobjectArray events, const CommonFields& fields,
+                const std::vector<BoxedValues>& groups);
