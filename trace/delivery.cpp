@@ -199,22 +199,30 @@ jobject ArgumentArray(JNIEnv* env, const CallValue* arguments, int32_t count) {
     return array;
 }
 
-// The thread, time and trace point every record carries, and an exit's duration, stored here.
-void SetCommonFields(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
+// The trace point, thread (none when null) and time every record carries, stored into `event`.
+void StoreCommon(JNIEnv* env, jobject event, jobject tracePoint, jobject thread, jlong time, DeliveryFields* fields) {
     jfieldID id = nullptr;
-    if (r.thread != nullptr && r.thread->thread != nullptr && (id = fields->thread.Get(env)) != nullptr) {
-        if (r.thread != fields->lastTag) {
-            if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
-            fields->lastThread = env->NewLocalRef(r.thread->thread);
-            fields->lastTag = r.thread;
-        }
-        env->SetObjectField(event, id, fields->lastThread);
+    env->SetObjectField(event, fields->method[kTracePoint], tracePoint);
+    if (thread != nullptr && (id = fields->thread.Get(env)) != nullptr) env->SetObjectField(event, id, thread);
+    if ((id = fields->time.Get(env)) != nullptr) env->SetLongField(event, id, time);
+}
+
+void StoreDuration(JNIEnv* env, jobject event, jlong duration, DeliveryFields* fields) {
+    const jfieldID id = fields->duration.GetIn(env, g_exitEventClass.Get(env));
+    if (id != nullptr) env->SetLongField(event, id, duration);
+}
+
+// The same for record `r`, and an exit's duration; its thread as a local reference kept for the
+// records of that thread that follow.
+void SetCommonFields(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
+    if (r.thread != nullptr && r.thread->thread != nullptr && r.thread != fields->lastTag) {
+        if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
+        fields->lastThread = env->NewLocalRef(r.thread->thread);
+        fields->lastTag = r.thread;
     }
-    if ((id = fields->time.Get(env)) != nullptr) env->SetLongField(event, id, r.time);
-    env->SetObjectField(event, fields->method[kTracePoint], r.tracePointRef);
-    if ((r.flags & kExitEvent) && (id = fields->duration.GetIn(env, g_exitEventClass.Get(env))) != nullptr) {
-        env->SetLongField(event, id, r.duration);
-    }
+    const bool threaded = r.thread != nullptr && r.thread->thread != nullptr;
+    StoreCommon(env, event, r.tracePointRef, threaded ? fields->lastThread : nullptr, r.time, fields);
+    if (r.flags & kExitEvent) StoreDuration(env, event, r.duration, fields);
 }
 
 // The place among the filler's common references of a trace point's or a thread's reference.
@@ -262,26 +270,19 @@ void QueueCommonFields(const TraceEventRecord& r, jsize index, DeliveryFields* f
 // Stores the queued fields one by one, when the filler could not.
 void StoreCommonFields(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
     const CommonFields& q = fields->queued;
-    const jfieldID thread = fields->thread.Get(env);
-    const jfieldID time = fields->time.Get(env);
-    const jfieldID duration = fields->duration.GetIn(env, g_exitEventClass.Get(env));
+    auto common = [&q](jint place) { return place < 0 ? nullptr : q.common[static_cast<size_t>(place)]; };
     for (size_t i = 0; i < q.points.size(); ++i) {
         jobject event = env->GetObjectArrayElement(array, q.first + static_cast<jsize>(i));
         if (event == nullptr) continue;
-        env->SetObjectField(event, fields->method[kTracePoint], q.common[static_cast<size_t>(q.points[i])]);
-        if (thread != nullptr && q.threads[i] >= 0) {
-            env->SetObjectField(event, thread, q.common[static_cast<size_t>(q.threads[i])]);
-        }
-        if (time != nullptr) env->SetLongField(event, time, q.times[i]);
-        if (q.subjects[i] >= 0) {
-            env->SetObjectField(event, fields->method[kSubject], q.common[static_cast<size_t>(q.subjects[i])]);
-        }
+        StoreCommon(env, event, common(q.points[i]), common(q.threads[i]), q.times[i], fields);
+        if (q.subjects[i] >= 0) env->SetObjectField(event, fields->method[kSubject], common(q.subjects[i]));
         env->DeleteLocalRef(event);
     }
-    for (size_t x = 0; duration != nullptr && x < q.exits.size(); ++x) {
+    for (size_t x = 0; x < q.exits.size(); ++x) {
         jobject event = env->GetObjectArrayElement(array, q.exits[x]);
-        if (event != nullptr) env->SetLongField(event, duration, q.durations[x]);
-        if (event != nullptr) env->DeleteLocalRef(event);
+        if (event == nullptr) continue;
+        StoreDuration(env, event, q.durations[x], fields);
+        env->DeleteLocalRef(event);
     }
 }
 
