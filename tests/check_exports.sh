@@ -1,5 +1,6 @@
 #!/bin/sh
-# Checks that the agent library exports exactly its entry points.
+# Checks that the agent library exports exactly its entry points and, on Linux, that its
+# thread-locals fit the static TLS room glibc keeps for libraries loaded late (an attach).
 #   check_exports.sh linux libvexo.so
 #   check_exports.sh windows vexo.dll [objdump]
 set -eu
@@ -17,6 +18,12 @@ if [ "$kind" = linux ]; then
     { echo JVM_OnLoad; echo Agent_OnLoad; echo Agent_OnAttach; for n in $natives; do echo "Java_com_vexo_NativeApi_${n%@*}"; done; } \
         | sort > "$expected"
     nm -D --defined-only "$lib" | awk '$2 ~ /^[TtWwDdBbVv]$/ {print $3}' | sort > "$actual"
+    # Debian 12's glibc has room for about 1.6 KB of them in all; the library takes a third at most.
+    tls=$(( $(readelf -lW "$lib" | awk '$1 == "TLS" {print $6}') + 0 ))
+    if [ "$tls" -gt 512 ]; then
+        echo "$lib has $tls bytes of thread-locals: more than a late load can be sure of" >&2
+        exit 1
+    fi
 else
     objdump=${3:-i686-w64-mingw32-objdump}
     { echo _JVM_OnLoad@12; echo _Agent_OnLoad@12; echo _Agent_OnAttach@12; for n in $natives; do echo "_Java_com_vexo_NativeApi_$n"; done; } \
