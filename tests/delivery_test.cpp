@@ -504,6 +504,50 @@ TEST_F(Delivering, EventsBeforeAndAfterTheFillerCameGetTheSameFields) {
     EXPECT_EQ(LiveWeakGlobalRefs(), weak);
 }
 
+// The filler makes the entries and the exits that returned a primitive or nothing; delivery makes
+// the rest, those it stores more into: each arrives as its class, in order, with its values.
+TEST_F(Delivering, EventsTheFillerMakesAndEventsDeliveryMakesComeInTheirOrder) {
+    auto points = Activate({{0x200 | 0x400, nullptr, "vexotest.Shape", "area", "()D"}, ShapeField(0x10, "count", "I")});
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    jobject problem = NewInstance(env_, "java/lang/IllegalStateException");
+    const long weak = LiveWeakGlobalRefs();
+    auto leave = [&](char kind, jvalue value, bool thrown) {
+        if (kind == 'L') value.l = env_->NewWeakGlobalRef(value.l);
+        RecordMethodExit(env_, Area(), nullptr, CallValue{kind, false, value}, thrown, 5, EnterWithArguments(shape, Object(shape), Object(nullptr)) + 5);
+    };
+    jvalue half, returned, thrown;
+    half.d = 0.5;
+    returned.l = shape;
+    thrown.l = problem;
+    leave('D', half, false);
+    leave('L', returned, false);
+    HitFieldAccess(env_, ShapeFieldId("count", "I"), shape);
+    leave('L', thrown, true);
+    Delivery d = DeliverEvents(env_);
+    ExpectEveryEventsFields(d, {shape, nullptr, shape, nullptr, shape, shape, nullptr}, points, {0, 0, 0, 0, 1, 0, 0});
+    jclass exitClass = env_->FindClass("com/vexo/TraceMethodExitEvent");
+    auto value = [&](size_t i, const char* name, const char* signature) {
+        jobject e = d.events[i].event;
+        return env_->GetObjectField(e, env_->GetFieldID(env_->GetObjectClass(e), name, signature));
+    };
+    for (size_t i : {0, 2, 5}) {
+        EXPECT_FALSE(env_->IsInstanceOf(d.events[i].event, exitClass)) << i;
+        EXPECT_TRUE(Same(env_->GetObjectArrayElement(static_cast<jobjectArray>(value(i, "m_Arguments", "[Ljava/lang/Object;")), 0), shape)) << i;
+    }
+    for (size_t i : {1, 3, 6}) ASSERT_TRUE(env_->IsInstanceOf(d.events[i].event, exitClass)) << i;
+    jobject boxed = value(1, "m_ReturnValue", "Ljava/lang/Object;");
+    jclass doubleClass = env_->FindClass("java/lang/Double");
+    ASSERT_TRUE(boxed != nullptr && env_->IsInstanceOf(boxed, doubleClass));
+    EXPECT_EQ(env_->CallDoubleMethod(boxed, env_->GetMethodID(doubleClass, "doubleValue", "()D")), 0.5);
+    ASSERT_FALSE(env_->ExceptionCheck());
+    EXPECT_TRUE(Same(value(3, "m_ReturnValue", "Ljava/lang/Object;"), shape));
+    EXPECT_TRUE(Same(value(6, "m_Exception", "Ljava/lang/Throwable;"), problem));
+    EXPECT_TRUE(env_->GetBooleanField(d.events[6].event, env_->GetFieldID(exitClass, "m_bThrown", "Z")));
+    EXPECT_FALSE(env_->GetBooleanField(d.events[1].event, env_->GetFieldID(exitClass, "m_bThrown", "Z")));
+    EXPECT_EQ(d.events[4].longValue, 0);
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak);
+}
+
 // A filler whose call fails (as a Java side lacking one of its fields would make it) leaves its
 // delivery to store every field itself, and is not called again.
 TEST_F(Delivering, AFailedFillerCallLeavesEveryFieldToDeliveryFromThenOn) {

@@ -91,6 +91,7 @@ struct DeliveryFields {
     // Once the filler is there: the common fields queued for it, and the places of the references
     // they name (with the last trace point's and thread's).
     bool useFiller = false;
+    bool fillerMakes = false;  // events too
     jsize count = 0;  // the bank's records
     CommonFields queued;
     std::unordered_map<const void*, jint> commonAt;
@@ -232,9 +233,10 @@ jint CommonPlace(DeliveryFields* fields, const void* key, jobject ref) {
     return placed.first->second;
 }
 
-// The same fields, queued for the filler.
-void QueueCommonFields(const TraceEventRecord& r, jsize index, DeliveryFields* fields) {
+// The same fields, queued for the filler, which makes the event too unless it was `made` here.
+void QueueCommonFields(const TraceEventRecord& r, jsize index, MadeEvent made, DeliveryFields* fields) {
     CommonFields& q = fields->queued;
+    q.made.push_back(made);
     if (r.tracePointRef != fields->lastPoint || q.points.empty()) {
         fields->lastPoint = r.tracePointRef;
         fields->lastPointAt = CommonPlace(fields, r.tracePointRef, r.tracePointRef);
@@ -315,6 +317,7 @@ void SetCallValues(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize 
 
 void Reserve(DeliveryFields* fields, jsize events) {
     CommonFields& q = fields->queued;
+    q.made.reserve(static_cast<size_t>(events));
     for (std::vector<jint>* v : {&q.points, &q.threads, &q.subjects}) v->reserve(static_cast<size_t>(events));
     q.times.reserve(static_cast<size_t>(events));
 }
@@ -326,34 +329,70 @@ void StartFilling(JNIEnv* env, jsize first, jsize count, DeliveryFields* fields)
     fields->lastThread = nullptr;
     fields->lastTag = nullptr;
     fields->useFiller = true;
+    fields->fillerMakes = EventFillerMakesEvents(env);
     fields->queued.first = first;
     Reserve(fields, count - first);
 }
 
-// Converts one record into a new event object stored at `index`. Returns false when the event
-// object cannot be allocated.
+// Which event the filler can make for record `r` itself: one that gets nothing but what the filler
+// stores (a method entry, or an exit that returned a primitive or nothing, whose subject is not a
+// profiler slot).
+MadeEvent FillerMakes(const TraceEventRecord& r) {
+    if ((r.flags & kSubjectKindMask) == kSlotSubject) return kMadeHere;
+    if (!(r.flags & kExitEvent)) return ClassForKind(r.flags & kValueKindMask) == kMethodEventClass ? kMakeEntry : kMadeHere;
+    return (r.flags & kThrownEvent) || (r.flags & kValueKindMask) == kObjectValue ? kMadeHere : kMakeExit;
+}
+
+// Converts one record into a new event object stored at `index` (or left to the filler to make).
+// Returns false when the event object cannot be allocated.
 bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, jsize index,
                    DeliveryFields* fields) {
     jclass eventClass = EventClassRef(ClassForKind(r.flags & kValueKindMask));
     if (r.flags & kExitEvent) eventClass = g_exitEventClass.Get(env);
-    jobject event = eventClass == nullptr ? nullptr : env->AllocObject(eventClass);
-    if (event == nullptr) return false;
+    if (eventClass == nullptr) return false;
     // The first record with arguments or an exit brings the filler, which stores the fields
     // common to all events from then on.
     if (!fields->useFiller && ((r.flags & kExitEvent) || r.details != nullptr)) StartFilling(env, index, fields->count, fields);
+    const MadeEvent made = fields->useFiller && fields->fillerMakes ? FillerMakes(r) : kMadeHere;
+    jobject event = nullptr;
+    if (made == kMadeHere && (event = env->AllocObject(eventClass)) == nullptr) return false;
     if (fields->useFiller) {
-        QueueCommonFields(r, index, fields);
+        QueueCommonFields(r, index, made, fields);
     } else {
         SetCommonFields(env, event, r, fields);
     }
     if (!fields->useFiller || (r.flags & kSubjectKindMask) == kSlotSubject) {
         SetSubject(env, event, r, fields->method[kSubject]);
     }
-    SetValue(env, event, r, fields);
     SetCallValues(env, event, r, index, fields);
+    if (event == nullptr) return true;
+    SetValue(env, event, r, fields);
     env->SetObjectArrayElement(array, index, event);
     env->DeleteLocalRef(event);
     return true;
+}
+
+const char kEventNotAllocated[] = "ERROR: VexoDll failed to allocate a trace event";
+
+// Makes the events the filler was to make, when it could not; where memory runs out, that event
+// and those after it stay null.
+void MakeMissingEvents(JNIEnv* env, jobjectArray array, const CommonFields& q) {
+    for (size_t i = 0; i < q.made.size(); ++i) {
+        if (q.made[i] == kMadeHere) continue;
+        const jsize index = q.first + static_cast<jsize>(i);
+        jobject event = env->GetObjectArrayElement(array, index);
+        if (event == nullptr) {
+            jclass eventClass = q.made[i] == kMakeEntry ? EventClassRef(kMethodEventClass) : g_exitEventClass.Get(env);
+            event = eventClass == nullptr ? nullptr : env->AllocObject(eventClass);
+            if (event == nullptr) {
+                env->ExceptionClear();
+                ErrorOut(kEventNotAllocated);
+                return;
+            }
+            env->SetObjectArrayElement(array, index, event);
+        }
+        env->DeleteLocalRef(event);
+    }
 }
 
 // Stores the queued fields, arguments and primitive return values of the converted events: all in
@@ -361,8 +400,11 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
 void StoreQueued(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
     std::vector<BoxedValues>& groups = fields->boxed;
     if (groups.empty() && !fields->useFiller) return;
-    if (!FillEvents(env, EventClassRef(kMethodEventClass), array, fields->queued, groups)) {
-        if (fields->useFiller) StoreCommonFields(env, array, fields);
+    if (!FillEvents(env, EventClassRef(kMethodEventClass), g_exitEventClass.Get(env), array, fields->queued, groups)) {
+        if (fields->useFiller) {
+            MakeMissingEvents(env, array, fields->queued);
+            StoreCommonFields(env, array, fields);
+        }
         for (const BoxedValues& g : groups) {
             jobject event = env->GetObjectArrayElement(array, g.place);
             bool local = true;
@@ -404,6 +446,7 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
     fields->spent.reserve(static_cast<size_t>(bank->eventCount));
     fields->count = bank->eventCount;
     fields->useFiller = EventFillerReady(env, EventClassRef(kMethodEventClass), false);
+    fields->fillerMakes = fields->useFiller && EventFillerMakesEvents(env);
     if (fields->useFiller) Reserve(fields, fields->count);
     std::vector<EventChunk*> filled;
     for (EventChunk* chunk = bank->head; chunk != nullptr; chunk = chunk->next) {
@@ -421,7 +464,7 @@ void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryField
             if (converting && !ConvertRecord(env, r, array, index++, fields)) {
                 converting = false;
                 env->ExceptionClear();  // the failure is reported; the partial result is stored
-                ErrorOut("ERROR: VexoDll failed to allocate a trace event");
+                ErrorOut(kEventNotAllocated);
             }
             ReleaseRecord(fields, r);  // its references are deleted after the bank's last record
         }

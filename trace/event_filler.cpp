@@ -19,10 +19,30 @@ constexpr const char* kClassName = "com/vexo/internal/EventFiller";
 jclass g_eventClass = nullptr;
 jclass g_class = nullptr;
 jmethodID g_fill = nullptr;
-constexpr const char* kFillSignature = "([Ljava/lang/Object;I[Ljava/lang/Object;[I[I[I[J[I[J[I[I[B[J[Ljava/lang/Object;)V";
+constexpr const char* kFillSignature = "([Ljava/lang/Object;ILsun/misc/Unsafe;Ljava/lang/Class;Ljava/lang/Class;[B[Ljava/lang/Object;[I[I[I[J[I[J[I[I[B[J[Ljava/lang/Object;)V";
 bool g_failed = false;  // for g_eventClass
 KeptClass g_objectClass{"java/lang/Object"};
 KeptClass g_linkageError{"java/lang/LinkageError"};
+KeptClass g_unsafeClass{"sun/misc/Unsafe"};
+// The filler makes events with it; null when the VM has none (delivery then makes them all).
+jobject g_unsafe = nullptr;
+
+bool g_unsafeTried = false;
+
+// The VM's one instance (JNI reads a private field as any other), looked up once.
+jobject Unsafe(JNIEnv* env) {
+    if (g_unsafeTried) return g_unsafe;
+    g_unsafeTried = true;
+    jclass unsafeClass = g_unsafeClass.Get(env);
+    const jfieldID the = unsafeClass == nullptr ? nullptr : env->GetStaticFieldID(unsafeClass, "theUnsafe", "Lsun/misc/Unsafe;");
+    jobject unsafe = the == nullptr ? nullptr : env->GetStaticObjectField(unsafeClass, the);
+    env->ExceptionClear();
+    if (unsafe != nullptr) {
+        g_unsafe = env->NewGlobalRef(unsafe);
+        env->DeleteLocalRef(unsafe);
+    }
+    return g_unsafe;
+}
 
 void Forget(JNIEnv* env) {
     for (jclass* held : {&g_eventClass, &g_class}) {
@@ -98,7 +118,9 @@ bool EventFillerReady(JNIEnv* env, jclass eventClass, bool define) {
     return eventClass != nullptr && Ready(env, eventClass, define);
 }
 
-bool FillEvents(JNIEnv* env, jclass eventClass, jobjectArray events, const CommonFields& fields,
+bool EventFillerMakesEvents(JNIEnv* env) { return Unsafe(env) != nullptr; }
+
+bool FillEvents(JNIEnv* env, jclass eventClass, jclass exitClass, jobjectArray events, const CommonFields& fields,
                 const std::vector<BoxedValues>& groups) {
     if (!EventFillerReady(env, eventClass, true)) return false;
     // The values in one pass: a bank's values were written on other threads, so each is read once.
@@ -128,6 +150,7 @@ bool FillEvents(JNIEnv* env, jclass eventClass, jobjectArray events, const Commo
     const auto filled = static_cast<jsize>(fields.points.size());
     const auto exits = static_cast<jsize>(fields.exits.size());
     const auto common = static_cast<jsize>(fields.common.size());
+    jbyteArray madeArray = env->NewByteArray(filled);
     jobjectArray commonArray = env->NewObjectArray(common, g_objectClass.ref, nullptr);
     jintArray pointArray = env->NewIntArray(filled);
     jintArray threadArray = env->NewIntArray(filled);
@@ -140,12 +163,13 @@ bool FillEvents(JNIEnv* env, jclass eventClass, jobjectArray events, const Commo
     jbyteArray kindArray = env->NewByteArray(total);
     jlongArray bitArray = env->NewLongArray(total);
     jobjectArray refArray = env->NewObjectArray(total, g_objectClass.ref, nullptr);
-    const jobject arrays[] = {commonArray, pointArray, threadArray, subjectArray, timeArray, exitArray, durationArray,
-                              placeArray, countArray, kindArray, bitArray, refArray};
+    const jobject arrays[] = {madeArray, commonArray, pointArray, threadArray, subjectArray, timeArray, exitArray,
+                              durationArray, placeArray, countArray, kindArray, bitArray, refArray};
     bool made = true;
     for (jobject array : arrays) made = made && array != nullptr;
     bool filledAll = false;
     if (made) {
+        env->SetByteArrayRegion(madeArray, 0, filled, fields.made.data());
         for (jsize i = 0; i < common; ++i) env->SetObjectArrayElement(commonArray, i, fields.common[i]);
         env->SetIntArrayRegion(pointArray, 0, filled, fields.points.data());
         env->SetIntArrayRegion(threadArray, 0, filled, fields.threads.data());
@@ -159,9 +183,9 @@ bool FillEvents(JNIEnv* env, jclass eventClass, jobjectArray events, const Commo
         env->SetLongArrayRegion(bitArray, 0, total, bits.data());
         for (const auto& object : objects) env->SetObjectArrayElement(refArray, object.first, object.second);
         BeginOwnWork();
-        env->CallStaticVoidMethod(g_class, g_fill, events, fields.first, commonArray, pointArray, threadArray,
-                                  subjectArray, timeArray, exitArray, durationArray, placeArray, countArray, kindArray, bitArray,
-                                  refArray);
+        env->CallStaticVoidMethod(g_class, g_fill, events, fields.first, g_unsafe, eventClass, exitClass, madeArray,
+                                  commonArray, pointArray, threadArray, subjectArray, timeArray, exitArray, durationArray,
+                                  placeArray, countArray, kindArray, bitArray, refArray);
         EndOwnWork();
         jthrowable failure = env->ExceptionOccurred();
         filledAll = failure == nullptr;

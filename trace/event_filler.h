@@ -23,9 +23,12 @@ struct BoxedValues {
 // The fields every event from `first` on gets: `common` holds each trace point and thread once,
 // and subjects (references of any kind; a weak one stores what it refers to), `points[i]`,
 // `threads[i]` and `subjects[i]` name those of event `first + i` (-1: none), `times[i]` is its
-// time; `exits` are the places of exit events and `durations` theirs.
+// time; `exits` are the places of exit events and `durations` theirs. `made[i]` says which event
+// the filler makes at `first + i` (kMadeHere: delivery made it).
+enum MadeEvent : jbyte { kMadeHere = 0, kMakeEntry = 1, kMakeExit = 2 };
 struct CommonFields {
     jsize first = 0;
+    std::vector<jbyte> made;
     std::vector<jobject> common;
     std::vector<jint> points;
     std::vector<jint> threads;
@@ -39,10 +42,15 @@ struct CommonFields {
 // `define` is set and it was not yet; false once it failed. Used by delivery only (one consumer).
 bool EventFillerReady(JNIEnv* env, jclass eventClass, bool define);
 
-// Stores `fields` and `groups` into `events` (instances of the method event class or of its
-// subclasses): primitives boxed as their valueOf boxes them, objects as their references resolve
-// (null once collected). Returns false when the filler is not ready or its call failed, and the
+// Whether the filler can make events (of the classes delivery would make them of, without running
+// a constructor), where `fields.made` asks it to.
+bool EventFillerMakesEvents(JNIEnv* env);
+
+// Makes the events `fields.made` asks for (instances of `eventClass`, the method event class, or
+// of `exitClass`) and stores `fields` and `groups` into `events` (instances of those classes or of
+// the method event class's subclasses): primitives boxed as their valueOf boxes them, objects as
+// their references resolve (null once collected). Returns false when the filler is not ready or its call failed, and the
 // caller stores them itself; a failure to link (a field the event classes lack) retires the filler. Runs Java
 // code on the calling thread, as the tracer's own work.
-bool FillEvents(JNIEnv* env, jclass eventClass, jobjectArray events, const CommonFields& fields,
+bool FillEvents(JNIEnv* env, jclass eventClass, jclass exitClass, jobjectArray events, const CommonFields& fields,
                 const std::vector<BoxedValues>& groups);
