@@ -322,9 +322,10 @@ void Reserve(DeliveryFields* fields, jsize events) {
     q.times.reserve(static_cast<size_t>(events));
 }
 
-// From event `first` on, of a bank of `count`.
-void StartFilling(JNIEnv* env, jsize first, jsize count, DeliveryFields* fields) {
-    if (!EventFillerReady(env, EventClassRef(kMethodEventClass), true)) return;
+// The filler takes the events from `first` on, of a bank of `count`, if it is there (or, with
+// `define`, can be defined now).
+void StartFilling(JNIEnv* env, jsize first, jsize count, bool define, DeliveryFields* fields) {
+    if (!EventFillerReady(env, EventClassRef(kMethodEventClass), define)) return;
     if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
     fields->lastThread = nullptr;
     fields->lastTag = nullptr;
@@ -352,7 +353,7 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     if (eventClass == nullptr) return false;
     // The first record with arguments or an exit brings the filler, which stores the fields
     // common to all events from then on.
-    if (!fields->useFiller && ((r.flags & kExitEvent) || r.details != nullptr)) StartFilling(env, index, fields->count, fields);
+    if (!fields->useFiller && ((r.flags & kExitEvent) || r.details != nullptr)) StartFilling(env, index, fields->count, true, fields);
     const MadeEvent made = fields->useFiller && fields->fillerMakes ? FillerMakes(r) : kMadeHere;
     jobject event = nullptr;
     if (made == kMadeHere && (event = env->AllocObject(eventClass)) == nullptr) return false;
@@ -445,9 +446,7 @@ void PrefetchReferences(const TraceEventRecord& r) {
 void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryFields* fields) {
     fields->spent.reserve(static_cast<size_t>(bank->eventCount));
     fields->count = bank->eventCount;
-    fields->useFiller = EventFillerReady(env, EventClassRef(kMethodEventClass), false);
-    fields->fillerMakes = fields->useFiller && EventFillerMakesEvents(env);
-    if (fields->useFiller) Reserve(fields, fields->count);
+    StartFilling(env, 0, fields->count, false, fields);  // a later bank's filler fills it whole
     std::vector<EventChunk*> filled;
     for (EventChunk* chunk = bank->head; chunk != nullptr; chunk = chunk->next) {
         if (chunk->usedCount > 0) filled.push_back(chunk);

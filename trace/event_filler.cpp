@@ -26,7 +26,6 @@ KeptClass g_linkageError{"java/lang/LinkageError"};
 KeptClass g_unsafeClass{"sun/misc/Unsafe"};
 // The filler makes events with it; null when the VM has none (delivery then makes them all).
 jobject g_unsafe = nullptr;
-
 bool g_unsafeTried = false;
 
 // The VM's one instance (JNI reads a private field as any other), looked up once.
@@ -34,7 +33,8 @@ jobject Unsafe(JNIEnv* env) {
     if (g_unsafeTried) return g_unsafe;
     g_unsafeTried = true;
     jclass unsafeClass = g_unsafeClass.Get(env);
-    const jfieldID the = unsafeClass == nullptr ? nullptr : env->GetStaticFieldID(unsafeClass, "theUnsafe", "Lsun/misc/Unsafe;");
+    const jfieldID the =
+        unsafeClass == nullptr ? nullptr : env->GetStaticFieldID(unsafeClass, "theUnsafe", "Lsun/misc/Unsafe;");
     jobject unsafe = the == nullptr ? nullptr : env->GetStaticObjectField(unsafeClass, the);
     env->ExceptionClear();
     if (unsafe != nullptr) {

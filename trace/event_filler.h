@@ -1,8 +1,8 @@
-// The fields of a delivery's events stored in one call of the agent's event filler
-// (com/vexo/internal/EventFiller, carried in the library and defined in the loader of the event
-// classes the first time a delivery holds arguments or exits) rather than with a native call a
-// field: the trace point, subject, thread and time of every event from a first one on, exits'
-// durations, the arguments (boxed into an Object[]) and primitive return values.
+// A delivery's method events made, and their fields stored, in one call of the agent's event
+// filler (com/vexo/internal/EventFiller, carried in the library and defined in the loader of the
+// event classes the first time a delivery holds arguments or exits) rather than with a native call
+// an event and a field: the trace point, subject, thread and time of every event from a first one
+// on, exits' durations, the arguments (boxed into an Object[]) and primitive return values.
 #pragma once
 
 #include <jni.h>
@@ -49,8 +49,9 @@ bool EventFillerMakesEvents(JNIEnv* env);
 // Makes the events `fields.made` asks for (instances of `eventClass`, the method event class, or
 // of `exitClass`) and stores `fields` and `groups` into `events` (instances of those classes or of
 // the method event class's subclasses): primitives boxed as their valueOf boxes them, objects as
-// their references resolve (null once collected). Returns false when the filler is not ready or its call failed, and the
-// caller stores them itself; a failure to link (a field the event classes lack) retires the filler. Runs Java
-// code on the calling thread, as the tracer's own work.
+// their references resolve (null once collected). Returns false when the filler is not ready or
+// its call failed, and the caller makes and stores them itself; a failure to link (a field the
+// event classes lack) retires the filler. Runs Java code on the calling thread, as the tracer's
+// own work.
 bool FillEvents(JNIEnv* env, jclass eventClass, jclass exitClass, jobjectArray events, const CommonFields& fields,
                 const std::vector<BoxedValues>& groups);

@@ -7,9 +7,9 @@ import com.vexo.TracePoints;
 /**
  * Completes the events of one delivery in a single call from the agent, which carries this class
  * and defines it in the loader of the event classes once a delivery holds arguments or exits:
- * compiled Java stores the trace points, subjects, threads, times and durations, makes the argument arrays
- * and boxes, where the agent would otherwise make a native call a field and several a value. It
- * uses no reflection, so the program's own uses of the JDK meet the state they would meet
+ * compiled Java makes the method events, stores the trace points, subjects, threads, times and
+ * durations, makes the argument arrays and boxes, where the agent would otherwise make a native
+ * call an event, one a field and several a value. It uses no reflection, so the program's own uses of the JDK meet the state they would meet
  * untraced. A primitive is boxed as autoboxing boxes it (its valueOf), so the values valueOf
  * shares are the shared instances.
  */
