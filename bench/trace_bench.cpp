@@ -3,13 +3,19 @@
 // event, against the floor of a bare lock and a record append, and what thread and time add to
 // a record, in one run. Then an instrumented entry's record and delivery with no arguments, two
 // primitive arguments (a long and an int), a long and the same object, and a long and another
-// object each call, beside the floor of that last: a weak reference made and deleted.
+// object each call, beside the floor of that last: a weak reference made and deleted, made while
+// another thread deletes earlier ones, and the native half of the alternative, a store into a Java
+// array.
 //
 //   build/bench/trace_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent/agent_state.h"
@@ -134,6 +140,75 @@ void BM_Floor_WeakReference(benchmark::State& state) {
     for (jobject object : objects) env->DeleteGlobalRef(object);
 }
 
+// The same weak references made while another thread deletes the ones made before, as the
+// consumer deletes those of a delivered bank while the program records into the other: both
+// threads update the JVM's shared store of weak references. Timed: the making alone.
+void BM_Floor_WeakReferenceBesideRelease(benchmark::State& state) {
+    JNIEnv* env = Agent();
+    std::vector<jobject> objects;
+    for (int i = 0; i < 64; ++i) objects.push_back(NewReceiver(env));
+    std::mutex lock;
+    std::vector<jweak> made;
+    std::atomic<bool> done{false};
+    std::thread releaser([&] {
+        JNIEnv* own = nullptr;
+        TestJvm()->AttachCurrentThread(reinterpret_cast<void**>(&own), nullptr);
+        std::vector<jweak> spent;
+        for (bool last = false; !last;) {
+            last = done.load();
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                spent.swap(made);
+            }
+            for (jweak weak : spent) own->DeleteWeakGlobalRef(weak);
+            if (spent.empty()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            spent.clear();
+        }
+        TestJvm()->DetachCurrentThread();
+    });
+    std::vector<jweak> batch;
+    size_t next = 0;
+    for (auto _ : state) {
+        batch.push_back(env->NewWeakGlobalRef(objects[next++ % objects.size()]));
+        if (batch.size() == 4096) {
+            std::lock_guard<std::mutex> hold(lock);
+            made.insert(made.end(), batch.begin(), batch.end());
+            batch.clear();
+        }
+    }
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        made.insert(made.end(), batch.begin(), batch.end());
+    }
+    done = true;
+    releaser.join();
+    for (jobject object : objects) env->DeleteGlobalRef(object);
+}
+
+// The native half of holding another object each call through a java.lang.ref.WeakReference
+// the instrumented code makes (the Java half is BenchMain's weak-floor): the reference stored
+// into a Java array of the bank, a new array every 65,536, with no weak reference of the JVM's.
+void BM_Floor_StoreInJavaArray(benchmark::State& state) {
+    JNIEnv* env = Agent();
+    std::vector<jobject> objects;
+    for (int i = 0; i < 64; ++i) objects.push_back(NewReceiver(env));
+    jclass objectClass = env->FindClass("java/lang/Object");
+    constexpr jsize kLength = 1 << 16;
+    jobjectArray bank = env->NewObjectArray(kLength, objectClass, nullptr);
+    jsize next = 0;
+    for (auto _ : state) {
+        env->SetObjectArrayElement(bank, next, objects[static_cast<size_t>(next) % objects.size()]);
+        if (++next == kLength) {
+            env->DeleteLocalRef(bank);
+            bank = env->NewObjectArray(kLength, objectClass, nullptr);
+            next = 0;
+        }
+    }
+    env->DeleteLocalRef(bank);
+    env->DeleteLocalRef(objectClass);
+    for (jobject object : objects) env->DeleteGlobalRef(object);
+}
+
 // What the recorder adds to every record for its thread and time: the thread's tag (made on
 // the thread's first event) and a read of the monotonic clock.
 void BM_ThreadAndTime(benchmark::State& state) {
@@ -212,6 +287,8 @@ void BM_DeliverEntryWithArguments(benchmark::State& state) {
 
 BENCHMARK(BM_Floor_LockAndAppend);
 BENCHMARK(BM_Floor_WeakReference);
+BENCHMARK(BM_Floor_WeakReferenceBesideRelease);
+BENCHMARK(BM_Floor_StoreInJavaArray);
 BENCHMARK(BM_ThreadAndTime);
 BENCHMARK(BM_RecordMethodHit)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(BM_DeliverPerEvent)->Arg(10000)->Iterations(20);

@@ -24,6 +24,10 @@ import java.util.concurrent.atomic.AtomicLong;
  *                        rounds in one JVM, each round starting one kind later
  *   plain-move N         the same calls untraced
  *   plain N              the same N calls untraced (the base the two above are compared with)
+ *   weak-floor N         the Java-side floor of holding another object each call weakly: N
+ *                        java.lang.ref.WeakReference objects made and kept until a simulated
+ *                        delivery drops them (every 65,536), beside the same stores of the objects
+ *                        themselves, in ns per object (collections included)
  *   jdi-target N         N calls of the method a JDI client traces (see JdiClient)
  *   workload-agent-started [R]  the workload with the agent initialised and a consumer waiting
  *   workload-after-object-listing [R]  the same after one object listing in debug mode
@@ -125,6 +129,15 @@ public final class BenchMain {
                 long start = System.nanoTime();
                 calls(n);
                 report("plain-call", (System.nanoTime() - start) / (double) n, "ns/call");
+                break;
+            }
+            case "weak-floor": {
+                for (int i = 0; i < 3; i++) {
+                    keepObjects(n, false);
+                    keepObjects(n, true);
+                }
+                report("weak-floor-plain", keepObjects(n, false), "ns/object");
+                report("weak-floor-weak-reference", keepObjects(n, true), "ns/object");
                 break;
             }
             case "jdi-target": {
@@ -351,6 +364,22 @@ public final class BenchMain {
         long sum = 0;
         for (int i = 0; i < n; i++) sum += a.move(1, b);
         sink += sum;
+    }
+
+    /** n of 64 objects in turn kept in a bank-like array, weakly or not, in ns per object. */
+    static double keepObjects(int n, boolean weakly) {
+        Object[] objects = new Object[64];
+        for (int i = 0; i < objects.length; i++) objects[i] = new Workload.Account();
+        Object[] bank = new Object[1 << 16];
+        long start = System.nanoTime();
+        for (int i = 0; i < n; i++) {
+            Object o = objects[i & 63];
+            bank[i & (bank.length - 1)] = weakly ? new java.lang.ref.WeakReference<Object>(o) : o;
+            if ((i & (bank.length - 1)) == bank.length - 1) bank = new Object[bank.length];
+        }
+        double ns = (System.nanoTime() - start) / (double) n;
+        live = bank;
+        return ns;
     }
 
     static void movesAround(int n) {
