@@ -13,6 +13,7 @@
 #include "bridge/entry_instrumentation.h"
 #include "bridge/field_hook.h"
 #include "bridge/jvmpi_bridge.h"
+#include "bridge/old_frames.h"
 #include "bridge/profiler_entries.h"
 #include "bridge/session.h"
 #include "platform/os.h"
@@ -208,17 +209,21 @@ void SetClassFileHook(bool on) {
     }
 }
 
-// Retransforms `classes` (and deletes the references). Returns whether every class was
-// retransformed and no method with a site was refused.
-bool RetransformAll(JNIEnv* env, const std::vector<jclass>& classes) {
+void DeleteLocalRefs(JNIEnv* env, const std::vector<jclass>& classes) {
+    for (jclass c : classes) env->DeleteLocalRef(c);
+}
+
+// Retransforms `classes` (and, with `release`, deletes the references). Returns whether every
+// class was retransformed and no method with a site was refused.
+bool RetransformAll(JNIEnv* env, const std::vector<jclass>& classes, bool release = true) {
     bool complete = true;
     t_retransforming = true;
     t_refusedMethods = 0;
     for (jclass c : classes) {
         complete = g_fi.jvmti->RetransformClasses(1, &c) == JVMTI_ERROR_NONE && complete;
         RestoreBreakpointsOf(c);
-        env->DeleteLocalRef(c);
     }
+    if (release) DeleteLocalRefs(env, classes);
     t_retransforming = false;
     return complete && t_refusedMethods == 0;
 }
@@ -232,13 +237,27 @@ void SetInstrumented(WatchedField* f, bool on) {
 
 // Arms the sites of `f`. Returns false (nothing armed, the field unfit from now on) when some
 // site could not be rewritten and JVMTI watches can serve the field instead.
+std::string ShownName(const WatchedField& f) {
+    std::string shown = f.className + "." + f.name;
+    std::replace(shown.begin(), shown.end(), '/', '.');
+    return shown;
+}
+
 bool Instrument(JNIEnv* env, WatchedField* f) {
     SetInstrumented(f, true);
     SetClassFileHook(true);
-    if (RetransformAll(env, SiteClasses(env, f, true))) return true;
+    const std::vector<jclass> classes = SiteClasses(env, f, true);
+    const bool complete = RetransformAll(env, classes, false);
     const bool watchable = g_bridge.granted.can_generate_field_access_events &&
                            g_bridge.granted.can_generate_field_modification_events;
-    if (!watchable) return true;  // what instrumentation reaches is all there is
+    // When watches can serve the field but some site could not be rewritten, they serve it all;
+    // otherwise what instrumentation reaches is all there is.
+    if (complete || !watchable) {
+        OldFramesAfterRewrite(env, IdOf(f), f->declaringClass, f->field, ShownName(*f), classes);
+        DeleteLocalRefs(env, classes);
+        return true;
+    }
+    DeleteLocalRefs(env, classes);
     SetInstrumented(f, false);
     RetransformAll(env, SiteClasses(env, f, false));
     if (g_fi.instrumentedCount == 0) SetClassFileHook(false);
@@ -247,8 +266,12 @@ bool Instrument(JNIEnv* env, WatchedField* f) {
 }
 
 void Uninstrument(JNIEnv* env, WatchedField* f) {
+    OldFramesBeforeRestore(IdOf(f));
     SetInstrumented(f, false);
-    RetransformAll(env, SiteClasses(env, f, false));
+    const std::vector<jclass> classes = SiteClasses(env, f, false);
+    RetransformAll(env, classes, false);
+    OldFramesAfterRestore(env, IdOf(f), classes);
+    DeleteLocalRefs(env, classes);
     if (g_fi.instrumentedCount == 0) SetClassFileHook(false);
 }
 
@@ -349,6 +372,7 @@ jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
                    (f->instrumented || Instrument(env, f))) {
             f->wanted[kind] = true;
             Publish(*f);
+            OldFramesWatch(env, IdOf(f), kind, true);
             result = JVMDI_ERROR_NONE;
         }
         OsLockLeave(&g_fi.arming);
@@ -367,6 +391,7 @@ jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
             result = f->wanted[kind] ? JVMDI_ERROR_NONE : JVMDI_ERROR_NOT_FOUND;
             f->wanted[kind] = false;
             Publish(*f);
+            OldFramesWatch(env, IdOf(f), kind, false);
             if (f->instrumented && !f->wanted[kAccessWatch] && !f->wanted[kModificationWatch]) {
                 Uninstrument(env, f);
             }

@@ -7,6 +7,7 @@
 #include "bridge/field_watch_gate.h"
 #include "bridge/in_vm_session/session_start.h"
 #include "bridge/jvmpi_bridge.h"
+#include "bridge/old_frames.h"
 #include "trace/thread_tags.h"
 
 BridgeSession g_bridge;
@@ -85,6 +86,8 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     g_bridge.startedAtLoad = atLoad;
     TakeCapabilities(jvmti);
     GateInit(jvmti);
+    OldFramesInit(jvmti, g_bridge.granted.can_generate_field_access_events &&
+                             g_bridge.granted.can_generate_field_modification_events);
     InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
     FieldInstrumentationInit(jvmti, FieldWatchesForced());
     JvmpiBridgeInit(jvmti);

@@ -23,7 +23,9 @@ public class FieldTraceTest {
                 test("SubclassInstancesAcceptedSuperclassRejected", FieldTraceTest::subclasses),
                 test("WatchesComeOffWithTheList", FieldTraceTest::watchesComeOff),
                 test("FieldsOfUnrelatedClassesAtOneOffsetKeptApart", FieldTraceTest::sameOffset),
-                test("OneFieldThroughTwoSubclassesTheFirstDecides", FieldTraceTest::oneFieldTwoNames));
+                test("OneFieldThroughTwoSubclassesTheFirstDecides", FieldTraceTest::oneFieldTwoNames),
+                test("ArmedAndTouchedInOneRunningFrame", FieldTraceTest::inOneFrame),
+                test("LoopRunningWhenArmedRemovedRearmedAndReturned", FieldTraceTest::runningLoop));
     }
 
     /** An assignment then a read of the same value: [assigned v, read v]. */
@@ -80,6 +82,110 @@ public class FieldTraceTest {
         x.z = true; sink += x.z ? 1 : 0;
         x.c = '\u00e9'; sink += x.c;
         return sink;
+    }
+
+    static TracePoint[] everyKindPoints() {
+        return new TracePoint[] {
+            Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT),
+            Agent.field("vexoit.Fields", "j", "J", TracePoints.VALUE_LONG),
+            Agent.field("vexoit.Fields", "f", "F", TracePoints.VALUE_FLOAT),
+            Agent.field("vexoit.Fields", "d", "D", TracePoints.VALUE_DOUBLE),
+            Agent.field("vexoit.Fields", "s", "S", TracePoints.VALUE_SHORT),
+            Agent.field("vexoit.Fields", "b", "B", TracePoints.VALUE_BYTE),
+            Agent.field("vexoit.Fields", "z", "Z", TracePoints.VALUE_BOOLEAN),
+            Agent.field("vexoit.Fields", "c", "C", TracePoints.VALUE_CHAR),
+            Agent.field("vexoit.Fields", "o", "Ljava/lang/Object;", TracePoints.VALUE_OBJECT),
+            Agent.field("vexoit.Fields", "counter", "I", TracePoints.VALUE_INT | TracePoints.STATIC),
+        };
+    }
+
+    /**
+     * The frame that arms goes on with the code it had, which calls no hook: every access it
+     * makes after arming is still seen, once.
+     */
+    static void inOneFrame() {
+        TracePoint[] p = everyKindPoints();
+        Fields x = new Fields();
+        MoreFields y = new MoreFields();
+        Object value = new StringBuilder("held");
+        Agent.activate(p);
+        x.i = -1; int seen = x.i; y.i = 7;
+        x.j = Long.MIN_VALUE + 7; long sink = x.j;
+        x.f = 1.5f; sink += (long) x.f;
+        x.d = -2.25; sink += (long) x.d;
+        x.s = (short) -300; sink += x.s;
+        x.b = (byte) -5; sink += x.b;
+        x.z = true; sink += x.z ? 1 : 0;
+        x.c = '\u00e9'; sink += x.c;
+        x.o = value; Object read = x.o;
+        Fields.counter = 41; Fields.counter = Fields.counter + 1;
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.that(seen == -1 && sink != 0 && read == value, "the program's reads");
+        Check.equal(3, Agent.count(events, p[0]), "i: assigned, read, assigned through the subclass");
+        List<TraceMethodEvent> onI = new java.util.ArrayList<>();
+        for (TraceMethodEvent e : events) if (e.m_TracePoint == p[0]) onI.add(e);
+        Check.that(onI.get(0).m_Subject == x && onI.get(2).m_Subject == y, "i's subjects in order");
+        Check.equal(7, valueOf(onI.get(2), p[0]), "the subclass's assignment");
+        expectPair(events.subList(0, 2), p[0], x, -1);
+        expectPair(events, p[1], x, Long.MIN_VALUE + 7);
+        expectPair(events, p[2], x, 1.5f);
+        expectPair(events, p[3], x, -2.25);
+        expectPair(events, p[4], x, (short) -300);
+        expectPair(events, p[5], x, (byte) -5);
+        expectPair(events, p[6], x, true);
+        expectPair(events, p[7], x, '\u00e9');
+        expectPair(events, p[8], x, value);
+        Check.equal(3, Agent.count(events, p[9]), "the static field: assigned, read, assigned");
+        Check.equal(3 + 8 * 2 + 3, events.size(), "every access once");
+        Agent.activate();
+    }
+
+    /**
+     * A loop running on another thread when its field is armed: its accesses in the old frame
+     * are seen, none while the trace point is removed, again once it is armed anew, and the calls
+     * after the old frame returned are seen through the hook alone: exact counts, in order.
+     */
+    static void runningLoop() throws Exception {
+        final int n = 2000;
+        TracePoint i = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
+        Fields x = new Fields();
+        RunningLoop.step = 0;
+        RunningLoop.reached = 0;
+        Thread t = new Thread(new LoopDriver(x, n, 3), "running-loop");
+        t.start();
+        awaitReached(1);
+        Agent.activate(i);
+        RunningLoop.step = 1;  // values 0 .. n-1, seen
+        awaitReached(2);
+        Agent.activate();
+        RunningLoop.step = 2;  // n .. 2n-1, not traced
+        awaitReached(3);
+        TracePoint again = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
+        Agent.activate(again);
+        RunningLoop.step = 3;  // 2n .. 3n-1, seen
+        awaitReached(100);
+        Thread.sleep(200);     // the old frame has returned: its watch ends
+        RunningLoop.step = 100;  // 3n .. 4n-1, through the hook
+        awaitReached(101);
+        t.join();
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(3 * n, events.size(), "every assignment of the traced stretches, once");
+        for (int k = 0; k < events.size(); k++) {
+            TraceMethodEvent e = events.get(k);
+            int expected = k < n ? k : k + n;
+            Check.that(e.m_TracePoint == (k < n ? i : again) && e.m_Subject == x && ((TraceFieldEvent) e).m_bAssigned,
+                    "an assignment of x.i");
+            Check.equal(expected, valueOf(e, i), "value " + k + " in order");
+        }
+        Agent.activate();
+    }
+
+    static void awaitReached(int s) throws InterruptedException {
+        long end = System.nanoTime() + 30_000_000_000L;
+        while (RunningLoop.reached < s) {
+            Check.that(System.nanoTime() < end, "the loop reached stage " + s + " within 30 s");
+            Thread.sleep(1);
+        }
     }
 
     static void everyKind() {
