@@ -364,7 +364,7 @@ bool OldFramesRaise(JNIEnv* env, jmethodID method, jclass fieldClass, jfieldID f
     return true;
 }
 
-std::vector<std::string> OldFramesNotes() {
+std::vector<std::string> OldFramesTakeNotes() {
     std::vector<std::string> notes;
     if (g_of.monitor == nullptr) return notes;
     Locked locked;
@@ -377,6 +377,7 @@ std::vector<std::string> OldFramesNotes() {
         }
     }
     notes.insert(notes.end(), g_of.unseen.begin(), g_of.unseen.end());
+    g_of.unseen.clear();
     return notes;
 }
 

@@ -43,8 +43,8 @@ bool OldFramesRaise(JNIEnv* env, jmethodID method, jclass fieldClass, jfieldID f
 
 // One line per old method that still runs with its field watched ("... still runs code from
 // before lo.Work.acc was armed: its accesses come through a field watch"), and per old method
-// whose accesses were not seen because the VM grants no watch.
-std::vector<std::string> OldFramesNotes();
+// found since the last call whose accesses are not seen because the VM grants no watch.
+std::vector<std::string> OldFramesTakeNotes();
 
 // Looks at every thread with old frames again now (the checker does so on its own too).
 void OldFramesRecheck(JNIEnv* env);

@@ -248,6 +248,19 @@ TEST_F(Capture, AtTheLimitEvenAnUnknownIdentifierSetsOverflow) {
     EXPECT_EQ(Current().eventCount, 1);
 }
 
+TEST_F(Capture, PastTheLimitOnlyAMarkThatAskedForItIsRecorded) {
+    const jmethodID make = StaticMethodOf(env_, "vexotest/Shape", "make", "()Lvexotest/Shape;");
+    Activate({ShapeArea(), {0x100 | kUnlimitedTracePoint, nullptr, "vexotest.Shape", "make", "()Lvexotest/Shape;"}}, 1);
+    HitArea(NewInstance(env_, "vexotest/Shape"), 2);
+    EXPECT_EQ(Current().eventCount, 1);
+    HitBreakpoint(env_, make, nullptr);
+    HitBreakpoint(env_, make, nullptr);
+    EXPECT_EQ(Current().eventCount, 3);
+    EXPECT_EQ(Current().overflow, 1) << "the limit was reached all the same";
+    Activate({ShapeArea()}, 1);
+    EXPECT_EQ(g_tracePoints.unlimited, 0);
+}
+
 TEST_F(Capture, EventsRaisedByTheHooksOwnCallsAreIgnored) {
     Activate({ShapeArea()});
     Script().reenterFromGetLocalObject = MethodOf(env_, "vexotest/Shape", "area", "()D");

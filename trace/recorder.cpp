@@ -270,8 +270,15 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
                   const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass,
                   ThreadTag* thread, MethodEntryOffer* entryOffer) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
-    if (!LimitAdmits(bank)) return false;
-    const TracePointEntry* entry = FindTracePoint(env, memberId, fieldClass);
+    const TracePointEntry* entry = nullptr;
+    if (!LimitAdmits(bank)) {
+        // Past the limit only a mark that asked for it is recorded.
+        if (g_tracePoints.unlimited == 0) return false;
+        entry = FindTracePoint(env, memberId, fieldClass);
+        if (entry == nullptr || !(entry->flags & kUnlimitedTracePoint)) return false;
+    } else {
+        entry = FindTracePoint(env, memberId, fieldClass);
+    }
     if (entry == nullptr) return false;
     RecentReferences& recent = t_recent;
     Subject subject = {0, kNoSubject, false};

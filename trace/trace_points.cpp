@@ -112,6 +112,7 @@ void DisarmTable(JNIEnv* env) {
     }
     g_tracePoints.entries = nullptr;
     g_tracePoints.count = 0;
+    g_tracePoints.unlimited = 0;
     FreeTracePointIndex(&g_tracePointIndex);
     LeaveLock(&g_agent.recordingLock);
 }
@@ -429,6 +430,10 @@ TracePointTable Install(TracePointEntry* entries, int32_t count) {
     FreeTracePointIndex(&g_tracePointIndex);
     g_tracePoints.count = count;
     g_tracePoints.entries = entries;
+    g_tracePoints.unlimited = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (entries[i].flags & kUnlimitedTracePoint) ++g_tracePoints.unlimited;
+    }
     g_tracePointIndex = index;
     LeaveLock(&g_agent.recordingLock);
     return replaced;

@@ -20,6 +20,7 @@ struct TracePointEntry {
 struct TracePointTable {
     TracePointEntry* entries;  // valid entries packed at the front; null when empty
     int32_t count;
+    int32_t unlimited;  // entries with kUnlimitedTracePoint
 };
 
 // Guarded by the recording lock. Replaced as a whole, never changed once installed.

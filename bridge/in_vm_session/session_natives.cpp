@@ -7,6 +7,7 @@
 #include "bridge/declared_members.h"
 #include "bridge/entry_instrumentation.h"
 #include "bridge/in_vm_session/class_waits.h"
+#include "bridge/old_frames.h"
 #include "bridge/session.h"
 #include "trace/own_work.h"
 #include "trace/trace_points.h"
@@ -139,6 +140,23 @@ void JNICALL OwnThread(JNIEnv*, jclass, jboolean own) { SetOwnThread(own == JNI_
 
 void JNICALL SetLimit(JNIEnv*, jclass, jint limit) { SetRecordingLimit(limit); }
 
+// The running methods whose field accesses come through a watch, or are not seen, by name.
+jobjectArray JNICALL OldFrames(JNIEnv* env, jclass) {
+    OldFramesRecheck(env);
+    const std::vector<std::string> notes = OldFramesTakeNotes();
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (stringClass == nullptr) return nullptr;
+    jobjectArray result = env->NewObjectArray(static_cast<jsize>(notes.size()), stringClass, nullptr);
+    for (size_t i = 0; result != nullptr && i < notes.size(); ++i) {
+        jstring s = env->NewStringUTF(notes[i].c_str());
+        if (s == nullptr) break;
+        env->SetObjectArrayElement(result, static_cast<jsize>(i), s);
+        env->DeleteLocalRef(s);
+    }
+    env->DeleteLocalRef(stringClass);
+    return result;
+}
+
 char kLoaded[] = "loadedClasses", kLoadedSig[] = "()[Ljava/lang/Class;";
 char kMembers[] = "members", kMembersSig[] = "(Ljava/lang/Class;)[Ljava/lang/String;";
 char kAdd[] = "add", kAddSig[] = "([Lcom/vexo/TracePoints$TracePoint;)[Z";
@@ -149,6 +167,7 @@ char kWait[] = "waitFor", kWaitSig[] = "([Ljava/lang/String;)V";
 char kSubtypes[] = "waitForSubtypes", kSubtypesSig[] = "(Ljava/lang/Class;)V";
 char kOwn[] = "ownThread", kOwnSig[] = "(Z)V";
 char kLimit[] = "setLimit", kLimitSig[] = "(I)V";
+char kOld[] = "oldFrames", kOldSig[] = "()[Ljava/lang/String;";
 }  // namespace
 
 bool RegisterSessionNatives(JNIEnv* env) {
@@ -168,6 +187,7 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kSubtypes, kSubtypesSig, reinterpret_cast<void*>(&WaitForSubtypes)},
         {kOwn, kOwnSig, reinterpret_cast<void*>(&OwnThread)},
         {kLimit, kLimitSig, reinterpret_cast<void*>(&SetLimit)},
+        {kOld, kOldSig, reinterpret_cast<void*>(&OldFrames)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();

@@ -50,12 +50,19 @@ for run in 1 2; do
     done
     [ $((first_hit - first_last)) -le 1 ] && [ $((first_last - first_hit)) -le 1 ] && [ $((n_hit - n_last)) -le 2 ] && \
         [ $((n_last - n_hit)) -le 2 ] || fail "attach $run: the stretches of hit and last differ by more than a round"
+    # main was running when att.Counter.last was armed and reads it at its end: it is named, once.
+    note='note: att.Target.main([Ljava/lang/String;)V runs code from before att.Counter.last was armed: its accesses are not seen until it returns'
+    [ "$(grep -cxF "$note" "$work/trace$run")" = 2 ] || fail "attach $run: main's old frame not named at the start and in the summary"
     grep '^digest' "$work/trace$run" | cut -d' ' -f2- > "$work/before$run"
     grep '^restored' "$work/trace$run" | cut -d' ' -f2- > "$work/after$run"
     grep -q '^att\.Counter@' "$work/before$run" || fail "attach $run: no digest of att.Counter"
     cmp -s "$work/before$run" "$work/after$run" || { fail "attach $run: classes not restored"; diff "$work/before$run" "$work/after$run"; }
 done
 cmp -s "$work/before1" "$work/before2" || fail "the second attach found other bytecodes than the first"
+
+echo "=== a reused agent records exactly its limit"
+timeout 60 "$tracer" --pid "$target" --duration 1 --limit 4 --method att.Counter.hit > "$work/trace4" 2> "$work/err4"
+grep -qx -- '--- vexo-trace summary: 4 events' "$work/trace4" || { fail "the third attach's limit of 4"; cat "$work/trace4"; }
 
 echo "=== Ctrl-C ends the trace with its summary"
 timeout 60 "$tracer" --pid "$target" --method att.Counter.hit > "$work/trace3" 2>&1 &

@@ -94,6 +94,14 @@ cat "$err"
 same_output "$work/bad.out" "a bad option string"
 [ "$(cat "$err")" = "vexo-trace: unknown agent option 'colour'" ] || fail "not one clear line on standard error"
 
+echo "=== the limit is exact when the program ends while eight threads still hit"
+for run in 1 2 3; do
+    "$tracer" --output "$out" --limit 5000 --method sess.Hits.hit -- -cp "$cp" sess.Hits 5000 > /dev/null 2>&1 \
+        || fail "exit status $?"
+    grep -qx -- '--- vexo-trace summary: 5000 events' "$out" || { fail "run $run: not 5000 events"; grep summary "$out"; }
+    [ "$(grep -c '^sess\.Hits\.hit' "$out")" = 5000 ] || fail "run $run: not 5000 event lines"
+done
+
 echo "=== 10,000 armed trace points"
 mkdir -p "$work/many/many"
 awk 'BEGIN { n = 10000

@@ -20,6 +20,11 @@ public class TracePoints {
     public static final int ARGUMENTS = 0x200;
     /** Method trace points: record every exit as a {@link TraceMethodExitEvent}. */
     public static final int EXIT = 0x400;
+    /**
+     * Recorded also once the recording limit is reached (a mark that closes a session, so that
+     * the limit need not be lifted for it).
+     */
+    public static final int UNLIMITED = 0x800;
 
     public TracePoint[] m_TracePoints;
     public int m_iMaxNumTraces;

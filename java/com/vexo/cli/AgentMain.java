@@ -1,5 +1,7 @@
 package com.vexo.cli;
 
+import com.vexo.NativeApi;
+
 import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.PrintStream;
@@ -153,6 +155,9 @@ public final class AgentMain {
         session.ownThreads();
         session.startConsumer(printer);
         session.activate(new ArrayList<>(), options.limit);
+        // The limit counts this session's events: an earlier session's (its end mark, after
+        // attach) are not among them.
+        NativeApi.nativeOnResetEventList();
         summaryHook = new OwnThread(this::finish, "vexo-summary", true);
         Runtime.getRuntime().addShutdownHook(summaryHook);
         if (options.digests) printDigests("digest");
@@ -171,6 +176,19 @@ public final class AgentMain {
             if (eligible(c) && offered.add(c)) found.addAll(arming.targetsOf(c));
         }
         arm(found, start);
+        // Said at once: a method that was running when its field was armed and whose accesses
+        // are not seen until it returns (no field watch after attach).
+        for (String note : takeOldFrames()) {
+            out.println(options.json ? "{\"note\":" + EventFormatter.quote(note) + "}" : "note: " + note);
+        }
+    }
+
+    /** The agent's lines on running methods that keep code from before arming, kept as notes. */
+    private List<String> takeOldFrames() {
+        String[] notes = AgentNatives.oldFrames();
+        List<String> list = notes == null ? new ArrayList<>() : java.util.Arrays.asList(notes);
+        for (String note : list) arming.note(note);
+        return list;
     }
 
     private static boolean eligible(Class<?> c) {
@@ -220,6 +238,7 @@ public final class AgentMain {
     private void finish() {
         if (!ended.compareAndSet(false, true)) return;
         closing = true;
+        takeOldFrames();
         boolean complete;
         try {
             complete = session.drain(10_000);
@@ -238,6 +257,7 @@ public final class AgentMain {
         if (!ended.compareAndSet(false, true)) return;
         closing = true;
         AgentNatives.endWaits();
+        takeOldFrames();
         try {
             Runtime.getRuntime().removeShutdownHook(summaryHook);
         } catch (IllegalStateException exiting) {

@@ -36,6 +36,13 @@ final class AgentNatives {
     /** Sets the recording limit, leaving the armed trace points as they are. */
     static native void setLimit(int limit);
 
+    /**
+     * The running methods that still run code from before a field they access was armed: those
+     * whose accesses come through a field watch, and those found since the last call whose
+     * accesses are not seen (no watch after attach).
+     */
+    static native String[] oldFrames();
+
     /** Marks the calling thread as the session's own: nothing it does is recorded. */
     static native void ownThread(boolean own);
 }

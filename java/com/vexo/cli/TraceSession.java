@@ -154,7 +154,7 @@ public final class TraceSession {
         points.m_TracePoints = new TracePoints.TracePoint[list.size() + 1];
         for (int i = 0; i < list.size(); i++) points.m_TracePoints[i] = list.get(i).point;
         TracePoints.TracePoint endMark = new TracePoints.TracePoint();
-        endMark.m_iFlags = TracePoints.STATIC;
+        endMark.m_iFlags = TracePoints.STATIC | TracePoints.UNLIMITED;
         endMark.m_strClass = SELF;
         endMark.m_strMethodOrFieldName = "endMark";
         endMark.m_strMethodOrFieldSignature = "()V";
@@ -210,13 +210,11 @@ public final class TraceSession {
         synchronized (lock) {
             // The targets stay known for late events. The in-VM session leaves everything armed
             // (the VM is ending; disarming thousands of methods would only delay it) and stops
-            // printing after the mark instead.
+            // printing after the mark instead. The mark is recorded past the limit, which stays:
+            // lifted, it would let the program's other threads in before the mark.
             if (!ownThreads) arm(new ArrayList<>(), Integer.MAX_VALUE);
-            else AgentNatives.setLimit(Integer.MAX_VALUE);
             endMarkSeen = seen = new CountDownLatch(1);
         }
-        // The limit may have been reached: count the mark's record afresh.
-        NativeApi.nativeOnResetEventList();
         // The end mark's hit must be recorded, on whichever thread drains.
         if (ownThreads) AgentNatives.ownThread(false);
         endMark();
