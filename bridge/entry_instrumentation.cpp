@@ -208,6 +208,7 @@ void SayExitsNotRecorded(jmethodID method) {
 
 void InstrumentationBeginBatch() {
     if (t_batch == nullptr) t_batch = new std::vector<jint>();
+    FieldBatchBegin();
 }
 
 void InstrumentationEndBatch() {
@@ -215,23 +216,29 @@ void InstrumentationEndBatch() {
     t_batch = nullptr;
     JNIEnv* env = BridgeJni();
     if (batch == nullptr) return;
-    if (env == nullptr || batch->empty()) {
+    if (env == nullptr) {
         delete batch;
         return;
     }
+    // The batch's fields have their sites rewritten in the same retransformation, so that every
+    // trace point of the batch starts at once.
+    std::vector<jclass> fieldClasses = FieldBatchClasses(env);
     OsLockEnter(&g_inst.lock);
-    // Each class once, for all its probes of the batch; all of them together, and one by one
-    // only when the VM refuses the lot (to find which it refuses).
+    // Each class once, for all its probes and fields of the batch; all of them together, and
+    // one by one only when the VM refuses the lot (to find which it refuses).
     std::vector<jclass> classes;
-    for (jint id : *batch) {
-        jclass clazz = g_inst.probes[static_cast<size_t>(id)].declaringClass;
+    auto add = [&](jclass clazz) {
         bool seen = false;
         for (jclass c : classes) seen = seen || env->IsSameObject(c, clazz);
         if (!seen) classes.push_back(clazz);
-    }
-    if (RetransformTogether(classes) != JVMTI_ERROR_NONE) {
+    };
+    for (jint id : *batch) add(g_inst.probes[static_cast<size_t>(id)].declaringClass);
+    for (jclass c : fieldClasses) add(c);
+    bool retransformed = true;
+    if (!classes.empty() && RetransformTogether(classes) != JVMTI_ERROR_NONE) {
         for (jclass clazz : classes) {
             if (Retransform(clazz) == JVMTI_ERROR_NONE) continue;
+            retransformed = false;
             // Refused as a whole: none of its probes is instrumented; they take breakpoints below.
             for (jint other : *batch) {
                 Probe& o = g_inst.probes[static_cast<size_t>(other)];
@@ -240,6 +247,7 @@ void InstrumentationEndBatch() {
         }
     }
     std::vector<jmethodID> fallBack;
+    FieldBatchPublish(retransformed);
     for (jint id : *batch) {
         Probe& p = g_inst.probes[static_cast<size_t>(id)];
         if (p.wanted && p.instrumented) {
@@ -251,6 +259,7 @@ void InstrumentationEndBatch() {
         }
     }
     OsLockLeave(&g_inst.lock);
+    FieldBatchEnd(env, retransformed);
     delete batch;
     // What the rewriter or the VM refused keeps a JVMTI breakpoint, as outside a batch.
     for (jmethodID method : fallBack) {

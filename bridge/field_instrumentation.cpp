@@ -62,6 +62,15 @@ bool g_forceWatches = false;
 thread_local size_t t_refusedMethods = 0;  // counted by the class file hook while retransforming
 std::atomic<bool> g_ownersPending{false};
 
+// Fields armed in a batch of arming on this thread, whose classes are rewritten together with
+// the batch's methods and which are published at its end; null outside a batch.
+struct FieldBatch {
+    std::vector<jint> ids;
+    bool published = false;
+    std::vector<std::vector<jclass>> classes;  // per id, local references, once gathered
+};
+thread_local FieldBatch* t_fieldBatch = nullptr;
+
 jint IdOf(const WatchedField* f) { return static_cast<jint>(f - g_fi.fields.data()); }
 
 std::string ClassNameOf(jclass clazz) {
@@ -275,6 +284,18 @@ void Uninstrument(JNIEnv* env, WatchedField* f) {
     if (g_fi.instrumentedCount == 0) SetClassFileHook(false);
 }
 
+// In a batch, a field not armed yet joins it: its sites are rewritten at the batch's end.
+bool Batched(WatchedField* f) {
+    if (t_fieldBatch == nullptr) return false;
+    const jint id = IdOf(f);
+    if (std::find(t_fieldBatch->ids.begin(), t_fieldBatch->ids.end(), id) != t_fieldBatch->ids.end()) return true;
+    if (f->instrumented) return false;
+    SetInstrumented(f, true);
+    SetClassFileHook(true);
+    t_fieldBatch->ids.push_back(id);
+    return true;
+}
+
 void Publish(const WatchedField& f) {
     const uint8_t bits = static_cast<uint8_t>((f.wanted[kAccessWatch] ? 1 : 0) |
                                               (f.wanted[kModificationWatch] ? 2 : 0));
@@ -345,6 +366,70 @@ bool FileDeclares(const uint8_t* data, size_t size, const std::string& name, con
 }
 }  // namespace
 
+void FieldBatchBegin() {
+    if (t_fieldBatch == nullptr) t_fieldBatch = new FieldBatch();
+}
+
+std::vector<jclass> FieldBatchClasses(JNIEnv* env) {
+    std::vector<jclass> all;
+    if (t_fieldBatch == nullptr) return all;
+    OsLockEnter(&g_fi.arming);
+    for (jint id : t_fieldBatch->ids) {
+        t_fieldBatch->classes.push_back(SiteClasses(env, &g_fi.fields[static_cast<size_t>(id)], true));
+        all.insert(all.end(), t_fieldBatch->classes.back().begin(), t_fieldBatch->classes.back().end());
+    }
+    t_retransforming = true;
+    t_refusedMethods = 0;
+    return all;
+}
+
+void FieldBatchPublish(bool retransformed) {
+    FieldBatch* batch = t_fieldBatch;
+    if (batch == nullptr || !retransformed || t_refusedMethods != 0) return;
+    for (jint id : batch->ids) Publish(g_fi.fields[static_cast<size_t>(id)]);
+    batch->published = true;
+}
+
+void FieldBatchEnd(JNIEnv* env, bool retransformed) {
+    FieldBatch* batch = t_fieldBatch;
+    if (batch == nullptr) return;
+    t_fieldBatch = nullptr;
+    t_retransforming = false;
+    const bool watchable = g_bridge.granted.can_generate_field_access_events &&
+                           g_bridge.granted.can_generate_field_modification_events;
+    const bool complete = retransformed && t_refusedMethods == 0;
+    if (!complete && watchable) {
+        // Some site could not be rewritten, and watches can serve its field: the fields go one
+        // by one, as outside a batch, to find which.
+        for (jint id : batch->ids) SetInstrumented(&g_fi.fields[static_cast<size_t>(id)], false);
+        for (const std::vector<jclass>& classes : batch->classes) RetransformAll(env, classes, false);
+        if (g_fi.instrumentedCount == 0) SetClassFileHook(false);
+    }
+    for (size_t i = 0; i < batch->ids.size(); ++i) {
+        WatchedField* f = &g_fi.fields[static_cast<size_t>(batch->ids[i])];
+        const std::vector<jclass>& classes = batch->classes[i];
+        bool armed = true;
+        if (!complete && watchable) {
+            armed = Instrument(env, f);
+        } else {
+            OldFramesAfterRewrite(env, IdOf(f), f->declaringClass, f->field, ShownName(*f), classes);
+        }
+        if (armed && !batch->published) Publish(*f);
+        for (int kind = 0; kind < 2; ++kind) {
+            if (!f->wanted[kind]) continue;
+            if (armed) {
+                OldFramesWatch(env, IdOf(f), static_cast<FieldWatchKind>(kind), true);
+            } else {
+                f->wanted[kind] = false;
+                GateSetWatch(static_cast<FieldWatchKind>(kind), f->declaringClass, f->field);
+            }
+        }
+        DeleteLocalRefs(env, classes);
+    }
+    OsLockLeave(&g_fi.arming);
+    delete batch;
+}
+
 void FieldForceWatches(bool force) { g_forceWatches = force; }
 bool FieldWatchesForced() { return g_forceWatches; }
 
@@ -368,6 +453,9 @@ jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
         jvmdiError result = -1;
         if (f != nullptr && f->fit && f->wanted[kind]) {
             result = JVMDI_ERROR_DUPLICATE;
+        } else if (f != nullptr && f->fit && EnsureFieldHookClass(env) && Batched(f)) {
+            f->wanted[kind] = true;  // published at the batch's end
+            result = JVMDI_ERROR_NONE;
         } else if (f != nullptr && f->fit && EnsureFieldHookClass(env) &&
                    (f->instrumented || Instrument(env, f))) {
             f->wanted[kind] = true;

@@ -32,6 +32,17 @@ bool FieldInstrumentationAvailable();
 jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field);
 jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field);
 
+// A batch of arming on this thread (bracketed by the entry instrumentation's): fields armed in
+// it have their sites rewritten in the batch's one retransformation, together with its methods,
+// and are published at its end. FieldBatchClasses gives the classes to retransform (and holds
+// the arming lock until FieldBatchEnd, which says whether the VM took them all).
+void FieldBatchBegin();
+std::vector<jclass> FieldBatchClasses(JNIEnv* env);
+void FieldBatchEnd(JNIEnv* env, bool retransformed);
+// Publishes the batch's fields when every class was rewritten as asked, at the moment the
+// batch's methods are published; FieldBatchEnd then only looks for old frames.
+void FieldBatchPublish(bool retransformed);
+
 // What the hook needs of an armed site id.
 struct ArmedFieldSite {
     jfieldID field = nullptr;

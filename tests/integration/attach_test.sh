@@ -64,6 +64,13 @@ echo "=== a reused agent records exactly its limit"
 timeout 60 "$tracer" --pid "$target" --duration 1 --limit 4 --method att.Counter.hit > "$work/trace4" 2> "$work/err4"
 grep -qx -- '--- vexo-trace summary: 4 events' "$work/trace4" || { fail "the third attach's limit of 4"; cat "$work/trace4"; }
 
+echo "=== a method and a field of one session start together"
+timeout 60 "$tracer" --pid "$target" --duration 1 --limit 20 --method att.Counter.hit --field att.Counter.last \
+    > "$work/trace5" 2> "$work/err5"
+hits=$(grep -cE '^att\.Counter\.hit\(I\)V ' "$work/trace5") lasts=$(grep -cE '^att\.Counter\.last ' "$work/trace5")
+[ $((hits + lasts)) = 20 ] && [ $((hits - lasts)) -le 1 ] && [ $((lasts - hits)) -le 1 ] \
+    || { fail "one session's method and field did not start together: $hits entries, $lasts assignments"; cat "$work/trace5"; }
+
 echo "=== Ctrl-C ends the trace with its summary"
 timeout 60 "$tracer" --pid "$target" --method att.Counter.hit > "$work/trace3" 2>&1 &
 client=$!
