@@ -63,7 +63,7 @@ void Resolve(jclass klass, const std::vector<DeclaredMethod>& methods, const std
 // classes load.
 // The tracer's end mark, which the in-VM session runs from the boot class path: entered like an
 // application class, so that the session can tell when everything recorded has arrived.
-constexpr char kEndMarkClass[] = "com/vexo/cli/TraceSession";
+constexpr char kEndMarkClass[] = "com/vexo/cli/EndMark";
 
 bool EndMarkClass(jclass klass) {
     char* signature = nullptr;

@@ -28,7 +28,7 @@ public final class TraceSession {
         void onEvents(TraceMethodEvent[] events, boolean overflow);
     }
 
-    private static final String SELF = TraceSession.class.getName();
+    private static final String SELF = EndMark.class.getName();
 
     private final Object lock = new Object();
     private final InitializeInfo info;
@@ -156,7 +156,7 @@ public final class TraceSession {
         TracePoints.TracePoint endMark = new TracePoints.TracePoint();
         endMark.m_iFlags = TracePoints.STATIC | TracePoints.UNLIMITED;
         endMark.m_strClass = SELF;
-        endMark.m_strMethodOrFieldName = "endMark";
+        endMark.m_strMethodOrFieldName = "hit";
         endMark.m_strMethodOrFieldSignature = "()V";
         points.m_TracePoints[list.size()] = endMark;
         return points;
@@ -198,7 +198,7 @@ public final class TraceSession {
 
     private static boolean isEndMark(TraceMethodEvent e) {
         TracePoints.TracePoint p = e.m_TracePoint;
-        return p != null && SELF.equals(p.m_strClass) && "endMark".equals(p.m_strMethodOrFieldName);
+        return p != null && SELF.equals(p.m_strClass) && "hit".equals(p.m_strMethodOrFieldName);
     }
 
     /**
@@ -217,7 +217,7 @@ public final class TraceSession {
         }
         // The end mark's hit must be recorded, on whichever thread drains.
         if (ownThreads) AgentNatives.ownThread(false);
-        endMark();
+        EndMark.hit();
         if (ownThreads) AgentNatives.ownThread(true);
         return seen.await(timeoutMillis, TimeUnit.MILLISECONDS);
     }
@@ -237,7 +237,7 @@ public final class TraceSession {
         }
         NativeApi.nativeOnResetEventList();
         AgentNatives.ownThread(false);
-        endMark();
+        EndMark.hit();
         AgentNatives.ownThread(true);
         boolean complete = seen.await(timeoutMillis, TimeUnit.MILLISECONDS);
         TracePoints none = new TracePoints();
@@ -246,9 +246,6 @@ public final class TraceSession {
         AgentNatives.activate(none);
         return complete;
     }
-
-    /** The end mark's method: armed with every list, called only by {@link #drain}. */
-    static void endMark() {}
 
     /** The agent requires a panel; events are taken from the deliveries instead. */
     public static final class Panel {
