@@ -39,6 +39,9 @@ bool OsThreadSlotSet(void* value);
 // Gives up the rest of the thread's time slice.
 void OsYield();
 
+// The operating system's number of the calling thread (the one the VM's logs show).
+uint64_t OsThreadId();
+
 // A monotonic clock in nanoseconds (the one System.nanoTime reads on this platform).
 int64_t OsMonotonicNanos();
 

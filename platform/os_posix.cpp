@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <time.h>
 #include <cerrno>
 
@@ -89,6 +91,14 @@ bool OsThreadSlotSet(void* value) {
 }
 
 void OsYield() { sched_yield(); }
+
+uint64_t OsThreadId() {
+#ifdef SYS_gettid
+    return static_cast<uint64_t>(syscall(SYS_gettid));
+#else
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pthread_self()));
+#endif
+}
 
 int64_t OsMonotonicNanos() {
     timespec t;

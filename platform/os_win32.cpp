@@ -48,6 +48,8 @@ bool OsThreadSlotSet(void* value) {
 
 void OsYield() { SwitchToThread(); }
 
+uint64_t OsThreadId() { return GetCurrentThreadId(); }
+
 int64_t OsMonotonicNanos() {
     LARGE_INTEGER count, frequency;
     QueryPerformanceCounter(&count);

@@ -1,6 +1,7 @@
 #include "bridge/in_vm_session/class_waits.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "bridge/jvmpi_bridge.h"
@@ -25,6 +26,20 @@ Waits& TheWaits() {
 }
 
 std::atomic<bool> g_active{false};
+bool g_marks = false;
+
+// With the option "handlings": a line on standard output before and after each handing over,
+// with the thread's number as the VM's logs show it (tests read it beside -Xlog's class loads).
+void Mark(const char* what, JNIEnv* env, jclass klass) {
+    if (!g_marks) return;
+    char* signature = nullptr;
+    if (klass != nullptr) g_bridge.jvmti->GetClassSignature(klass, &signature, nullptr);
+    std::printf("[%llu][vexo] %s %s\n", static_cast<unsigned long long>(OsThreadId()), what,
+                signature != nullptr ? signature : "");
+    std::fflush(stdout);
+    if (signature != nullptr) g_bridge.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    (void)env;
+}
 
 // Set while this thread runs the session's handler; classes that prepare meanwhile wait in
 // line and are handed over when it returns.
@@ -67,6 +82,8 @@ void Hand(JNIEnv* env, jclass klass) {
     if (env->ExceptionCheck()) env->ExceptionClear();  // the session reports its own failures
 }
 }  // namespace
+
+void SetHandlingMarks(bool on) { g_marks = on; }
 
 void SetPreparedHandler(JNIEnv* env, jclass sessionClass, jmethodID handler) {
     Waits& w = TheWaits();
@@ -127,6 +144,7 @@ void ClassWaitsOnClassPrepare(JNIEnv* env, jclass klass) {
     if (pending != nullptr) env->ExceptionClear();
     t_handling = true;
     BeginOwnWork();
+    Mark("handling", env, klass);
     Hand(env, klass);
     while (!t_queued.empty()) {
         jclass next = t_queued.back();
@@ -134,6 +152,7 @@ void ClassWaitsOnClassPrepare(JNIEnv* env, jclass klass) {
         Hand(env, next);
         env->DeleteGlobalRef(next);
     }
+    Mark("handled", env, nullptr);
     EndOwnWork();
     t_handling = false;
     if (pending != nullptr) {

@@ -27,3 +27,6 @@ bool ClassWaitsActive();
 
 // From the bridge's class prepare callback.
 void ClassWaitsOnClassPrepare(JNIEnv* env, jclass klass);
+
+// The option "handlings": each handing over is marked on standard output, with its thread.
+void SetHandlingMarks(bool on);

@@ -5,7 +5,10 @@
 #include <vector>
 
 #include "bridge/declared_members.h"
+#include "bridge/entry_hook.h"
 #include "bridge/entry_instrumentation.h"
+#include "bridge/field_hook.h"
+#include "bridge/method_hook.h"
 #include "bridge/in_vm_session/class_waits.h"
 #include "bridge/old_frames.h"
 #include "bridge/session.h"
@@ -157,6 +160,15 @@ jobjectArray JNICALL OldFrames(JNIEnv* env, jclass) {
     return result;
 }
 
+// The hook classes arming calls into, defined now rather than while a class prepares.
+void JNICALL WarmUp(JNIEnv* env, jclass) {
+    if (!g_bridge.granted.can_retransform_classes) return;
+    EnsureEntryHookClass(env);
+    EnsureFieldHookClass(env);
+    EnsureMethodHookClass(env);
+    if (env->ExceptionCheck()) env->ExceptionClear();
+}
+
 char kLoaded[] = "loadedClasses", kLoadedSig[] = "()[Ljava/lang/Class;";
 char kMembers[] = "members", kMembersSig[] = "(Ljava/lang/Class;)[Ljava/lang/String;";
 char kAdd[] = "add", kAddSig[] = "([Lcom/vexo/TracePoints$TracePoint;)[Z";
@@ -167,6 +179,7 @@ char kWait[] = "waitFor", kWaitSig[] = "([Ljava/lang/String;)V";
 char kSubtypes[] = "waitForSubtypes", kSubtypesSig[] = "(Ljava/lang/Class;)V";
 char kOwn[] = "ownThread", kOwnSig[] = "(Z)V";
 char kLimit[] = "setLimit", kLimitSig[] = "(I)V";
+char kWarm[] = "warmUp", kWarmSig[] = "()V";
 char kOld[] = "oldFrames", kOldSig[] = "()[Ljava/lang/String;";
 }  // namespace
 
@@ -188,6 +201,7 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kOwn, kOwnSig, reinterpret_cast<void*>(&OwnThread)},
         {kLimit, kLimitSig, reinterpret_cast<void*>(&SetLimit)},
         {kOld, kOldSig, reinterpret_cast<void*>(&OldFrames)},
+        {kWarm, kWarmSig, reinterpret_cast<void*>(&WarmUp)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();

@@ -88,6 +88,7 @@ bool CallSession(JNIEnv* env, const char* entry, const std::string& optionString
 void InVmSessionOnLoad(jvmtiEnv* jvmti, const char* options) {
     if (!AsksForSession(options) || !AddTracerClasses(jvmti, options, false)) return;
     g_options = options;
+    SetHandlingMarks(HasOptionWord(options, "handlings"));
     g_waiting = jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_VM_INIT, nullptr) == JVMTI_ERROR_NONE;
 }
 

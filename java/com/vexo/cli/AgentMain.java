@@ -161,6 +161,13 @@ public final class AgentMain {
         summaryHook = new OwnThread(this::finish, "vexo-summary", true);
         Runtime.getRuntime().addShutdownHook(summaryHook);
         if (options.digests) printDigests("digest");
+        // Whatever handing a class over needs is loaded and initialised before the first class is.
+        try {
+            ClassArming.warmUp(options.patterns);
+        } catch (TraceSetupException | RuntimeException e) {
+            note("the session could not warm up: " + e);
+        }
+        AgentNatives.warmUp();
         // First the agent waits, then the loaded classes are scanned: a class that loads in
         // between comes both ways, and is armed once.
         AgentNatives.waitFor(arming.prefixes());

@@ -43,6 +43,9 @@ final class AgentNatives {
      */
     static native String[] oldFrames();
 
+    /** Defines the classes arming calls into (the hooks), so that no arming has to. */
+    static native void warmUp();
+
     /** Marks the calling thread as the session's own: nothing it does is recorded. */
     static native void ownThread(boolean own);
 }

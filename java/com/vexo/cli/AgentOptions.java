@@ -33,7 +33,8 @@ import java.util.List;
  *   digests            (attach) say a digest of each class's bytecodes before it is armed and
  *                      after it is restored
  * </pre>
- * The agent's own words (nojvmdi, nojvmpi, breakpoints, watches) are left to the agent.
+ * The agent's own words (nojvmdi, nojvmpi, breakpoints, watches, and handlings: each class
+ * handed to the session marked on standard output) are left to the agent.
  */
 final class AgentOptions {
     final List<PointPattern> patterns = new ArrayList<>();
@@ -75,7 +76,7 @@ final class AgentOptions {
                     }
                     if (o.limit < 0) throw new TraceSetupException("--limit must not be negative");
                     break;
-                case "jar": case "nojvmdi": case "nojvmpi": case "breakpoints": case "watches": case "":
+                case "jar": case "nojvmdi": case "nojvmpi": case "breakpoints": case "watches": case "handlings": case "":
                     break;
                 default:
                     throw new TraceSetupException("unknown agent option '" + word + "'");

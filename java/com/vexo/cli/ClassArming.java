@@ -47,6 +47,72 @@ final class ClassArming {
         this.max = max;
     }
 
+    /**
+     * Runs every path of {@link #targetsOf} and {@link #armed} once, on classes of the tracer's
+     * own, and the session's patterns' matchers, before any class of the program is handed over.
+     * Handing a class over runs on the thread that prepares it, which may hold class
+     * initialisation locks: had the handler to load or initialise a class then, it could wait
+     * for another thread that waits for this one. After this nothing it touches is new.
+     */
+    static void warmUp(List<PointPattern> session) throws TraceSetupException {
+        String self = WarmUp.class.getName(), base = WarmBase.class.getName();
+        String glob = self.substring(0, self.lastIndexOf('.')) + ".ClassArming$Warm*";
+        List<PointPattern> patterns = new ArrayList<>();
+        for (String m : new String[] {self + ".run", self + ".run(I)V@args,exits", self + ".inherited", self + ".fromInterface",
+                self + ".missing", self + ".stop", base + ".abstractOne", glob + ".*", base + "+.abstractOne", "com.vexo.**.run"}) {
+            patterns.add(PointPattern.method(m));
+        }
+        for (String f : new String[] {self + ".count", self + ".base", self + ".*", self + ".missing"}) {
+            patterns.add(PointPattern.field(f));
+        }
+        ClassArming a = new ClassArming(patterns, TracePoints.ARGUMENTS, 1_000_000);
+        for (Class<?> c : new Class<?>[] {WarmBase.class, WarmUp.class}) {
+            if (a.isSupertype(c)) a.addSupertype(c);
+            for (int pass = 0; pass < 2; pass++) {
+                List<Target> found = a.targetsOf(c);
+                a.armed(found, new boolean[found.size()], pass == 0);
+                a.armed(found, null, pass == 1);
+            }
+        }
+        a.prefixes();
+        a.notArmed();
+        a.notes();
+        for (PointPattern p : session) {
+            p.namesClass("warm.Up$1");
+            p.namesMember("warmUp");
+        }
+        // A concurrent map through its resizes, as the session's maps grow.
+        Map<Integer, Integer> grown = new ConcurrentHashMap<>();
+        for (int i = 0; i < 1024; i++) grown.put(i, i);
+    }
+
+    /** Classes the warm-up names: a declared, an inherited, an abstract and a native method, fields. */
+    abstract static class WarmBase implements WarmFace {
+        int base;
+
+        abstract void abstractOne();
+
+        void inherited() {}
+    }
+
+    interface WarmFace {
+        default void fromInterface() {}
+    }
+
+    static final class WarmUp extends WarmBase {
+        static int count;
+        long other;
+
+        void run() {}
+
+        void run(int n) {}
+
+        native void stop();
+
+        @Override
+        void abstractOne() {}
+    }
+
     /** The name starts the agent is to hand over classes for. */
     String[] prefixes() {
         List<String> list = new ArrayList<>();
