@@ -127,13 +127,7 @@ public class FieldTraceTest {
         Check.that(onI.get(0).m_Subject == x && onI.get(2).m_Subject == y, "i's subjects in order");
         Check.equal(7, valueOf(onI.get(2), p[0]), "the subclass's assignment");
         expectPair(events.subList(0, 2), p[0], x, -1);
-        expectPair(events, p[1], x, Long.MIN_VALUE + 7);
-        expectPair(events, p[2], x, 1.5f);
-        expectPair(events, p[3], x, -2.25);
-        expectPair(events, p[4], x, (short) -300);
-        expectPair(events, p[5], x, (byte) -5);
-        expectPair(events, p[6], x, true);
-        expectPair(events, p[7], x, '\u00e9');
+        expectKinds(events, p, x);
         expectPair(events, p[8], x, value);
         Check.equal(3, Agent.count(events, p[9]), "the static field: assigned, read, assigned");
         Check.equal(3 + 8 * 2 + 3, events.size(), "every access once");
@@ -189,30 +183,26 @@ public class FieldTraceTest {
     }
 
     static void everyKind() {
-        TracePoint i = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
-        TracePoint j = Agent.field("vexoit.Fields", "j", "J", TracePoints.VALUE_LONG);
-        TracePoint f = Agent.field("vexoit.Fields", "f", "F", TracePoints.VALUE_FLOAT);
-        TracePoint d = Agent.field("vexoit.Fields", "d", "D", TracePoints.VALUE_DOUBLE);
-        TracePoint s = Agent.field("vexoit.Fields", "s", "S", TracePoints.VALUE_SHORT);
-        TracePoint b = Agent.field("vexoit.Fields", "b", "B", TracePoints.VALUE_BYTE);
-        TracePoint z = Agent.field("vexoit.Fields", "z", "Z", TracePoints.VALUE_BOOLEAN);
-        TracePoint c = Agent.field("vexoit.Fields", "c", "C", TracePoints.VALUE_CHAR);
-        Agent.activate(i, j, f, d, s, b, z, c);
-        for (TracePoint p : new TracePoint[] {i, j, f, d, s, b, z, c}) {
-            Check.that(Agent.armed(p), p.m_strMethodOrFieldName + " armed");
-        }
+        TracePoint[] p = java.util.Arrays.copyOf(everyKindPoints(), 8);
+        Agent.activate(p);
+        for (TracePoint q : p) Check.that(Agent.armed(q), q.m_strMethodOrFieldName + " armed");
         Fields x = new Fields();
         Check.that(touchEveryKind(x) != 0, "the reads happened");
         List<TraceMethodEvent> events = Agent.collect();
         Check.equal(16, events.size(), "two events per field");
-        expectPair(events, i, x, -1);
-        expectPair(events, j, x, Long.MIN_VALUE + 7);
-        expectPair(events, f, x, 1.5f);
-        expectPair(events, d, x, -2.25);
-        expectPair(events, s, x, (short) -300);
-        expectPair(events, b, x, (byte) -5);
-        expectPair(events, z, x, true);
-        expectPair(events, c, x, '\u00e9');
+        expectPair(events, p[0], x, -1);
+        expectKinds(events, p, x);
+    }
+
+    /** The pairs of every kind but i's, as touchEveryKind makes them. */
+    static void expectKinds(List<TraceMethodEvent> events, TracePoint[] p, Fields x) {
+        expectPair(events, p[1], x, Long.MIN_VALUE + 7);
+        expectPair(events, p[2], x, 1.5f);
+        expectPair(events, p[3], x, -2.25);
+        expectPair(events, p[4], x, (short) -300);
+        expectPair(events, p[5], x, (byte) -5);
+        expectPair(events, p[6], x, true);
+        expectPair(events, p[7], x, '\u00e9');
     }
 
     static Object assignReadClear(Fields x, Object value) {
