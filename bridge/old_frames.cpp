@@ -4,6 +4,8 @@
 #include <atomic>
 #include <map>
 
+#include "agent/error_out.h"
+
 namespace {
 constexpr jint kScanDepth = 1024;         // deeper stacks are read again, whole
 constexpr jlong kCheckEveryMs = 20;
@@ -35,10 +37,12 @@ struct OldFrames {
     jvmtiEnv* jvmti = nullptr;
     jrawMonitorID monitor = nullptr;  // the table below, and the checker's sleep
     bool watchable = false;
+    bool sayUnseen = false;  // no session tells of them: standard error does
     std::vector<Entry> entries;  // one per instrumented field that had old frames
     std::vector<Tracked> threads;
     std::map<int, std::vector<jmethodID>> hooked;  // old versions that call the hook, per field
     std::vector<std::string> unseen;
+    std::vector<std::string> said;  // on standard error, once each
 };
 
 OldFrames g_of;
@@ -258,9 +262,10 @@ void StartChecker(JNIEnv* env) {
 }
 }  // namespace
 
-void OldFramesInit(jvmtiEnv* jvmti, bool watchesGranted) {
+void OldFramesInit(jvmtiEnv* jvmti, bool watchesGranted, bool sayUnseen) {
     g_of.jvmti = jvmti;
     g_of.watchable = watchesGranted;
+    g_of.sayUnseen = sayUnseen;
     if (jvmti->CreateRawMonitor("vexo old frames", &g_of.monitor) != JVMTI_ERROR_NONE) g_of.monitor = nullptr;
 }
 
@@ -288,6 +293,11 @@ void OldFramesAfterRewrite(JNIEnv* env, int id, jclass declaringClass, jfieldID 
             if (g_of.unseen.size() >= kMaxUnseenNotes) break;
             g_of.unseen.push_back(m.shown + " runs code from before " + shownName +
                                   " was armed: its accesses are not seen until it returns");
+            const std::string& note = g_of.unseen.back();
+            if (g_of.sayUnseen && std::find(g_of.said.begin(), g_of.said.end(), note) == g_of.said.end()) {
+                g_of.said.push_back(note);
+                ErrorOut("Vexo: %s\n", note.c_str());
+            }
         }
         return;
     }

@@ -16,8 +16,10 @@
 
 #include "bridge/field_watch_gate.h"
 
-// Once, with the session's environment. `watchesGranted`: JVMTI field events are there.
-void OldFramesInit(jvmtiEnv* jvmti, bool watchesGranted);
+// Once, with the session's environment. `watchesGranted`: JVMTI field events are there;
+// `sayUnseen`: old frames that cannot be watched are also said on standard error (no in-VM
+// session of an attach tells of them).
+void OldFramesInit(jvmtiEnv* jvmti, bool watchesGranted, bool sayUnseen);
 
 // The field of site id `id` (declared by `declaringClass`, shown as `shownName`, e.g.
 // "lo.Work.acc") had its sites rewritten in `siteClasses`: finds the frames still running an

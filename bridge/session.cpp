@@ -86,8 +86,10 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     g_bridge.startedAtLoad = atLoad;
     TakeCapabilities(jvmti);
     GateInit(jvmti);
-    OldFramesInit(jvmti, g_bridge.granted.can_generate_field_access_events &&
-                             g_bridge.granted.can_generate_field_modification_events);
+    OldFramesInit(jvmti,
+                  g_bridge.granted.can_generate_field_access_events &&
+                      g_bridge.granted.can_generate_field_modification_events,
+                  !g_bridge.attached);
     InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
     FieldInstrumentationInit(jvmti, FieldWatchesForced());
     JvmpiBridgeInit(jvmti);

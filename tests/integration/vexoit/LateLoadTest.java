@@ -46,6 +46,14 @@ public class LateLoadTest {
         Check.that(events.get(2).m_TracePoint == i && events.get(2).m_Subject == x, "the read of i");
         Agent.activate();
 
+        // Armed while this frame runs code that assigns the field: without watches its
+        // accesses cannot be seen, and standard error says so (once).
+        i = Agent.field("vexoit.Fields", "i", "I", TracePoints.VALUE_INT);
+        Agent.activate(i);
+        x.i = 5;
+        Check.equal(0, Agent.collect().size(), "the old frame's assignment is not seen");
+        Agent.activate();
+
         // A second initialisation neither connects again nor repeats the message.
         Check.that(NativeApi.nativeInitialize(new InitializeInfo()), "second nativeInitialize");
 
