@@ -81,9 +81,21 @@ final class ClassArming {
             p.namesClass("warm.Up$1");
             p.namesMember("warmUp");
         }
-        // A concurrent map through its resizes, as the session's maps grow.
+        // A concurrent map through its resizes, as the session's maps grow; and the nested classes
+        // of the structures the handler uses, some of which only contention or growth reaches
+        // (a concurrent map's counter cells, tree bins).
         Map<Integer, Integer> grown = new ConcurrentHashMap<>();
         for (int i = 0; i < 1024; i++) grown.put(i, i);
+        for (Class<?> c : new Class<?>[] {ConcurrentHashMap.class, CopyOnWriteArrayList.class, java.util.HashMap.class,
+                LinkedHashMap.class, WeakHashMap.class, ArrayList.class, Collections.class, java.util.regex.Pattern.class}) {
+            for (Class<?> nested : c.getDeclaredClasses()) {
+                try {
+                    Class.forName(nested.getName(), true, null);
+                } catch (ClassNotFoundException | LinkageError e) {
+                    // what cannot be initialised here is not used by the handler either
+                }
+            }
+        }
     }
 
     /** Classes the warm-up names: a declared, an inherited, an abstract and a native method, fields. */
