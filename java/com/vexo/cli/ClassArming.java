@@ -83,9 +83,12 @@ final class ClassArming {
         }
         // A concurrent map through its resizes, as the session's maps grow; and the nested classes
         // of the structures the handler uses, some of which only contention or growth reaches
-        // (a concurrent map's counter cells, tree bins).
+        // (a concurrent map's counter cells and tree bins, and what those use: the thread's
+        // random probe, parking).
         Map<Integer, Integer> grown = new ConcurrentHashMap<>();
         for (int i = 0; i < 1024; i++) grown.put(i, i);
+        java.util.concurrent.ThreadLocalRandom.current().nextInt();
+        java.util.concurrent.locks.LockSupport.unpark(Thread.currentThread());
         for (Class<?> c : new Class<?>[] {ConcurrentHashMap.class, CopyOnWriteArrayList.class, java.util.HashMap.class,
                 LinkedHashMap.class, WeakHashMap.class, ArrayList.class, Collections.class, java.util.regex.Pattern.class}) {
             for (Class<?> nested : c.getDeclaredClasses()) {
