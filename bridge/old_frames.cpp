@@ -269,6 +269,10 @@ void OldFramesInit(jvmtiEnv* jvmti, bool watchesGranted, bool sayUnseen) {
     if (jvmti->CreateRawMonitor("vexo old frames", &g_of.monitor) != JVMTI_ERROR_NONE) g_of.monitor = nullptr;
 }
 
+void OldFramesStartChecker(JNIEnv* env) {
+    if (g_of.monitor != nullptr && g_of.watchable) StartChecker(env);
+}
+
 void OldFramesAfterRewrite(JNIEnv* env, int id, jclass declaringClass, jfieldID field,
                            const std::string& shownName, const std::vector<jclass>& siteClasses) {
     if (g_of.monitor == nullptr) return;

@@ -21,6 +21,10 @@
 // session of an attach tells of them).
 void OldFramesInit(jvmtiEnv* jvmti, bool watchesGranted, bool sayUnseen);
 
+// Starts the checker thread now (it waits until a field has old frames to watch), rather than
+// when one first does, which may be while a class prepares: making a thread runs Java code.
+void OldFramesStartChecker(JNIEnv* env);
+
 // The field of site id `id` (declared by `declaringClass`, shown as `shownName`, e.g.
 // "lo.Work.acc") had its sites rewritten in `siteClasses`: finds the frames still running an
 // old version of a method of those classes. Old versions that already call the hook (running

@@ -160,8 +160,10 @@ jobjectArray JNICALL OldFrames(JNIEnv* env, jclass) {
     return result;
 }
 
-// The hook classes arming calls into, defined now rather than while a class prepares.
+// The hook classes arming calls into, defined now rather than while a class prepares, and the
+// thread that watches old frames, started now.
 void JNICALL WarmUp(JNIEnv* env, jclass) {
+    OldFramesStartChecker(env);
     if (!g_bridge.granted.can_retransform_classes) return;
     EnsureEntryHookClass(env);
     EnsureFieldHookClass(env);
