@@ -244,21 +244,27 @@ void SetInstrumented(WatchedField* f, bool on) {
     OsLockLeave(&g_fi.state);
 }
 
-// Arms the sites of `f`. Returns false (nothing armed, the field unfit from now on) when some
-// site could not be rewritten and JVMTI watches can serve the field instead.
+// The field as users name it: "lo.Work.acc".
 std::string ShownName(const WatchedField& f) {
     std::string shown = f.className + "." + f.name;
     std::replace(shown.begin(), shown.end(), '/', '.');
     return shown;
 }
 
+// Whether JVMTI field watches can serve a field the rewriter cannot.
+bool WatchesGranted() {
+    return g_bridge.granted.can_generate_field_access_events &&
+           g_bridge.granted.can_generate_field_modification_events;
+}
+
+// Arms the sites of `f`. Returns false (nothing armed, the field unfit from now on) when some
+// site could not be rewritten and JVMTI watches can serve the field instead.
 bool Instrument(JNIEnv* env, WatchedField* f) {
     SetInstrumented(f, true);
     SetClassFileHook(true);
     const std::vector<jclass> classes = SiteClasses(env, f, true);
     const bool complete = RetransformAll(env, classes, false);
-    const bool watchable = g_bridge.granted.can_generate_field_access_events &&
-                           g_bridge.granted.can_generate_field_modification_events;
+    const bool watchable = WatchesGranted();
     // When watches can serve the field but some site could not be rewritten, they serve it all;
     // otherwise what instrumentation reaches is all there is.
     if (complete || !watchable) {
@@ -395,8 +401,7 @@ void FieldBatchEnd(JNIEnv* env, bool retransformed) {
     if (batch == nullptr) return;
     t_fieldBatch = nullptr;
     t_retransforming = false;
-    const bool watchable = g_bridge.granted.can_generate_field_access_events &&
-                           g_bridge.granted.can_generate_field_modification_events;
+    const bool watchable = WatchesGranted();
     const bool complete = retransformed && t_refusedMethods == 0;
     if (!complete && watchable) {
         // Some site could not be rewritten, and watches can serve its field: the fields go one

@@ -130,7 +130,6 @@ std::vector<ThreadOld> OldFramesOf(JNIEnv* env, const std::vector<jclass>& class
         return out;
     }
     if (env->EnsureLocalCapacity(threads + 16) != JNI_OK) env->ExceptionClear();
-    std::vector<jmethodID> deep;
     for (jint t = 0; t < threads; ++t) {
         const jvmtiStackInfo& s = info[t];
         std::vector<jmethodID> stack;

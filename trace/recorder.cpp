@@ -272,8 +272,10 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     const TracePointEntry* entry = nullptr;
     if (!LimitAdmits(bank)) {
-        // Past the limit only a mark that asked for it is recorded.
-        if (g_tracePoints.unlimited == 0) return false;
+        // Past the limit only a mark that asked for it is recorded (with one such mark, as the
+        // tracer arms, a hit of another member costs one comparison).
+        const int32_t marks = g_tracePoints.unlimited;
+        if (marks == 0 || (marks == 1 && memberId != g_tracePoints.unlimitedMember)) return false;
         entry = FindTracePoint(env, memberId, fieldClass);
         if (entry == nullptr || !(entry->flags & kUnlimitedTracePoint)) return false;
     } else {

@@ -113,6 +113,7 @@ void DisarmTable(JNIEnv* env) {
     g_tracePoints.entries = nullptr;
     g_tracePoints.count = 0;
     g_tracePoints.unlimited = 0;
+    g_tracePoints.unlimitedMember = nullptr;
     FreeTracePointIndex(&g_tracePointIndex);
     LeaveLock(&g_agent.recordingLock);
 }
@@ -431,8 +432,10 @@ TracePointTable Install(TracePointEntry* entries, int32_t count) {
     g_tracePoints.count = count;
     g_tracePoints.entries = entries;
     g_tracePoints.unlimited = 0;
+    g_tracePoints.unlimitedMember = nullptr;
     for (int32_t i = 0; i < count; ++i) {
-        if (entries[i].flags & kUnlimitedTracePoint) ++g_tracePoints.unlimited;
+        if (!(entries[i].flags & kUnlimitedTracePoint)) continue;
+        if (g_tracePoints.unlimited++ == 0) g_tracePoints.unlimitedMember = entries[i].memberId;
     }
     g_tracePointIndex = index;
     LeaveLock(&g_agent.recordingLock);
@@ -476,8 +479,6 @@ void ActivateTracePoints(JNIEnv* env, jobject list) {
     OsLockLeave(ReplacingLock());
     if (array != nullptr) env->DeleteLocalRef(array);
 }
-
-void SetRecordingLimit(int32_t limit) { StoreRelaxed(g_recording.recordingLimit, limit); }
 
 void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refused) {
     const jsize n = points == nullptr ? 0 : env->GetArrayLength(points);

@@ -20,7 +20,8 @@ struct TracePointEntry {
 struct TracePointTable {
     TracePointEntry* entries;  // valid entries packed at the front; null when empty
     int32_t count;
-    int32_t unlimited;  // entries with kUnlimitedTracePoint
+    int32_t unlimited;      // entries with kUnlimitedTracePoint
+    void* unlimitedMember;  // the member of the first of them, or null
 };
 
 // Guarded by the recording lock. Replaced as a whole, never changed once installed.
@@ -35,9 +36,6 @@ void ActivateTracePoints(JNIEnv* env, jobject list);
 // the armed bit back into each. The recording limit stays as it is. `refused` learns the indexes
 // of the points entered whose members the debug interface refused (no road can trace them).
 void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refused);
-
-// Sets the recording limit as an activation would, leaving the table as it is.
-void SetRecordingLimit(int32_t limit);
 
 // The first entry for `memberId`, or null. Called with the recording lock held.
 // The first entry for the member `memberId` names; for a field event whose declaring class

@@ -30,7 +30,7 @@ bool g_marks = false;
 
 // With the option "handlings": a line on standard output before and after each handing over,
 // with the thread's number as the VM's logs show it (tests read it beside -Xlog's class loads).
-void Mark(const char* what, JNIEnv* env, jclass klass) {
+void Mark(const char* what, jclass klass) {
     if (!g_marks) return;
     char* signature = nullptr;
     if (klass != nullptr) g_bridge.jvmti->GetClassSignature(klass, &signature, nullptr);
@@ -38,7 +38,6 @@ void Mark(const char* what, JNIEnv* env, jclass klass) {
                 signature != nullptr ? signature : "");
     std::fflush(stdout);
     if (signature != nullptr) g_bridge.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
-    (void)env;
 }
 
 // Set while this thread runs the session's handler; classes that prepare meanwhile wait in
@@ -144,7 +143,7 @@ void ClassWaitsOnClassPrepare(JNIEnv* env, jclass klass) {
     if (pending != nullptr) env->ExceptionClear();
     t_handling = true;
     BeginOwnWork();
-    Mark("handling", env, klass);
+    Mark("handling", klass);
     Hand(env, klass);
     while (!t_queued.empty()) {
         jclass next = t_queued.back();
@@ -152,7 +151,7 @@ void ClassWaitsOnClassPrepare(JNIEnv* env, jclass klass) {
         Hand(env, next);
         env->DeleteGlobalRef(next);
     }
-    Mark("handled", env, nullptr);
+    Mark("handled", nullptr);
     EndOwnWork();
     t_handling = false;
     if (pending != nullptr) {

@@ -141,8 +141,6 @@ void JNICALL WaitForSubtypes(JNIEnv* env, jclass, jclass type) {
 
 void JNICALL OwnThread(JNIEnv*, jclass, jboolean own) { SetOwnThread(own == JNI_TRUE); }
 
-void JNICALL SetLimit(JNIEnv*, jclass, jint limit) { SetRecordingLimit(limit); }
-
 // The running methods whose field accesses come through a watch, or are not seen, by name.
 jobjectArray JNICALL OldFrames(JNIEnv* env, jclass) {
     OldFramesRecheck(env);
@@ -180,7 +178,6 @@ char kDigest[] = "bytecodeDigest", kDigestSig[] = "(Ljava/lang/Class;)Ljava/lang
 char kWait[] = "waitFor", kWaitSig[] = "([Ljava/lang/String;)V";
 char kSubtypes[] = "waitForSubtypes", kSubtypesSig[] = "(Ljava/lang/Class;)V";
 char kOwn[] = "ownThread", kOwnSig[] = "(Z)V";
-char kLimit[] = "setLimit", kLimitSig[] = "(I)V";
 char kWarm[] = "warmUp", kWarmSig[] = "()V";
 char kOld[] = "oldFrames", kOldSig[] = "()[Ljava/lang/String;";
 }  // namespace
@@ -201,7 +198,6 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kWait, kWaitSig, reinterpret_cast<void*>(&WaitFor)},
         {kSubtypes, kSubtypesSig, reinterpret_cast<void*>(&WaitForSubtypes)},
         {kOwn, kOwnSig, reinterpret_cast<void*>(&OwnThread)},
-        {kLimit, kLimitSig, reinterpret_cast<void*>(&SetLimit)},
         {kOld, kOldSig, reinterpret_cast<void*>(&OldFrames)},
         {kWarm, kWarmSig, reinterpret_cast<void*>(&WarmUp)},
     };

@@ -33,9 +33,6 @@ final class AgentNatives {
     /** ... and each class that extends or implements this one. */
     static native void waitForSubtypes(Class<?> type);
 
-    /** Sets the recording limit, leaving the armed trace points as they are. */
-    static native void setLimit(int limit);
-
     /**
      * The running methods that still run code from before a field they access was armed: those
      * whose accesses come through a field watch, and those found since the last call whose

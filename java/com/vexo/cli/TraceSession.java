@@ -31,6 +31,7 @@ public final class TraceSession {
     private static final String SELF = EndMark.class.getName();
 
     private final Object lock = new Object();
+    private int limit = Integer.MAX_VALUE;  // of the last activation
     private final InitializeInfo info;
     // By trace point (identity: a trace point has no equality of its own); the session adds to it
     // from the threads that load classes, so it takes no lock.
@@ -122,6 +123,7 @@ public final class TraceSession {
         synchronized (lock) {
             targets.clear();
             for (Target t : list) targets.put(t.point, t);
+            this.limit = limit;
             arm(list, limit);
         }
     }
@@ -212,7 +214,7 @@ public final class TraceSession {
             // (the VM is ending; disarming thousands of methods would only delay it) and stops
             // printing after the mark instead. The mark is recorded past the limit, which stays:
             // lifted, it would let the program's other threads in before the mark.
-            if (!ownThreads) arm(new ArrayList<>(), Integer.MAX_VALUE);
+            if (!ownThreads) arm(new ArrayList<>(), limit);
             endMarkSeen = seen = new CountDownLatch(1);
         }
         // The end mark's hit must be recorded, on whichever thread drains.
@@ -232,10 +234,9 @@ public final class TraceSession {
         CountDownLatch seen;
         synchronized (lock) {
             stopping = true;
-            AgentNatives.activate(points(new ArrayList<>(), Integer.MAX_VALUE));
+            AgentNatives.activate(points(new ArrayList<>(), limit));
             endMarkSeen = seen = new CountDownLatch(1);
         }
-        NativeApi.nativeOnResetEventList();
         AgentNatives.ownThread(false);
         EndMark.hit();
         AgentNatives.ownThread(true);
