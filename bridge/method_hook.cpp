@@ -33,6 +33,7 @@ constexpr char kExitKinds[] = {'V', 'I', 'J', 'F', 'D', 'L'};
 struct OpenCall {
     jint id;
     bool recorded;  // its entry was recorded, so its exit is
+    bool dropped;   // its entry was dropped (the banks were full), so its exit is
     int64_t start;  // the entry's record time
 };
 
@@ -84,7 +85,7 @@ void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, 
         if (open.size() >= kMaxOpenCalls) {
             open.erase(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(open.size() / 2));
         }
-        open.push_back({id, offer.recorded, offer.time});
+        open.push_back({id, offer.recorded, offer.dropped, offer.time});
     }
     if (env->ExceptionCheck()) env->ExceptionClear();
 }
@@ -156,7 +157,10 @@ void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
     open.resize(at - 1);
     const ProbeShape* shape = ShapeOf(id);
     const jmethodID method = ArmedProbeMethod(id);
-    if (!call.recorded || method == nullptr || shape == nullptr) return;
+    if (!call.recorded || method == nullptr || shape == nullptr) {
+        if (call.dropped && method != nullptr) CountDroppedExit(method);
+        return;
+    }
     // The rewritten code passes a receiver to a constructor's exits only.
     const CallValue result = MakeCallValue(env, thrown ? 'L' : shape->returnKind, value);
     RecordMethodExit(env, method, receiver == nullptr ? nullptr : env->NewWeakGlobalRef(receiver), result, thrown,

@@ -580,3 +580,44 @@ TEST_F(Delivering, AFailedFillerCallLeavesEveryFieldToDeliveryFromThenOn) {
     EXPECT_EQ(LiveWeakGlobalRefs(), weak);
 }
 }  // namespace
+
+namespace {
+// Bounded recording: what a bank cannot hold is dropped and counted by its trace point, and a
+// bank is handed over in slices that keep the order of its records and its references alive.
+TEST_F(Delivering, BoundedBanksDropCountedHitsAndComeInOrderedSlices) {
+    auto points = Activate({ShapeArea()});
+    const long weak = LiveWeakGlobalRefs();
+    BoundRecording(4, 1 << 20, 3);
+    std::vector<jobject> shapes;
+    for (int i = 0; i < 6; ++i) shapes.push_back(NewInstance(env_, "vexotest/Shape"));
+    // The fourth record shares the third's reference, which the first slice hands over; the
+    // last three find the bank full.
+    for (int i : {0, 1, 2, 2, 4, 5, 4}) HitBreakpoint(env_, Area(), shapes[static_cast<size_t>(i)]);
+    Delivery first = DeliverEvents(env_);
+    ExpectEveryEventsFields(first, {shapes[0], shapes[1], shapes[2]}, points, {0, 0, 0});
+    ASSERT_EQ(first.drops.size(), 1u);
+    EXPECT_TRUE(Same(first.drops[0].first, points[0]));
+    EXPECT_EQ(first.drops[0].second, 3);
+    Delivery second = DeliverEvents(env_);
+    ExpectEveryEventsFields(second, {shapes[2]}, points, {0});
+    EXPECT_TRUE(second.drops.empty());
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak);
+    HitBreakpoint(env_, Area(), shapes[4]);  // the bank has room again
+    ExpectEveryEventsFields(DeliverEvents(env_), {shapes[4]}, points, {0});
+
+    // Arguments have a bound of their own: a record whose arguments do not fit is dropped whole.
+    points = Activate({{0x200, nullptr, "vexotest.Shape", "area", "()D"}});
+    BoundRecording(100, 64, 0);
+    CallValue seven;
+    seven.kind = 'I';
+    seven.value.i = 7;
+    EnterWithArguments(shapes[0], seven, seven);
+    EnterWithArguments(shapes[1], seven, seven);
+    Delivery withArguments = DeliverEvents(env_);
+    ExpectEveryEventsFields(withArguments, {shapes[0]}, points, {0});
+    ASSERT_EQ(withArguments.drops.size(), 1u);
+    EXPECT_EQ(withArguments.drops[0].second, 1);
+    BoundRecording(0, 0, 0);
+    EXPECT_EQ(LiveWeakGlobalRefs(), weak);
+}
+}  // namespace

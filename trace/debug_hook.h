@@ -38,6 +38,7 @@ struct MethodEntryOffer {
     bool argumentsTaken = false;
     bool active = false;
     bool recorded = false;
+    bool dropped = false;  // an event, not recorded: the banks were full (its exit is dropped too)
     int64_t time = 0;
 };
 MethodEntryOffer* OfferMethodEntry(MethodEntryOffer* offer);

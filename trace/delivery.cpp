@@ -15,6 +15,7 @@
 #include "trace/boxing.h"
 #include "trace/event_filler.h"
 #include "trace/call_details.h"
+#include "trace/drop_counts.h"
 #include "trace/event_bank.h"
 #include "trace/event_classes.h"
 #include "trace/thread_tags.h"
@@ -440,43 +441,133 @@ void PrefetchReferences(const TraceEventRecord& r) {
 #endif
 }
 
-// Walks bank B in the order its records were made (chunk by chunk in the order they were
-// filled, records by place) and empties it. After a failed allocation the remaining records are
-// released instead of converted, so nothing stays counted.
-void ConvertBank(JNIEnv* env, EventBank* bank, jobjectArray array, DeliveryFields* fields) {
-    fields->spent.reserve(static_cast<size_t>(bank->eventCount));
-    fields->count = bank->eventCount;
-    StartFilling(env, 0, fields->count, false, fields);  // a later bank's filler fills it whole
-    std::vector<EventChunk*> filled;
+// A bank being delivered: the whole bank in one delivery, or, when the Java side asked for
+// bounded deliveries, slice by slice, each delivery taking up where the last one stopped.
+struct BankInDelivery {
+    EventBank* bank = nullptr;
+    std::vector<EventChunk*> chunks;  // its chunks with records, in the order they were filled
+    size_t chunk = 0;                 // where the next slice starts
+    int32_t place = 0;
+    int32_t left = 0;                 // records not yet handed over
+    bool sliced = false;              // a slice of it has been handed over
+    // The weak references of its records handed over, deleted after its last record: records
+    // of one filling may share one, which its owner's deletion must not take from the later ones.
+    std::vector<jweak> spent;
+    std::vector<DropCount> drops;     // taken with the bank, handed over with its first slice
+};
+BankInDelivery g_delivering;  // the consumer's (one consumer thread at a time)
+
+// The bank just taken, its chunks put in the order they were filled.
+void StartBank(BankInDelivery* d, EventBank* bank) {
+    d->bank = bank;
+    d->chunks.clear();
     for (EventChunk* chunk = bank->head; chunk != nullptr; chunk = chunk->next) {
-        if (chunk->usedCount > 0) filled.push_back(chunk);
+        if (chunk->usedCount > 0) d->chunks.push_back(chunk);
     }
-    std::stable_sort(filled.begin(), filled.end(), [](const EventChunk* a, const EventChunk* b) {
+    std::stable_sort(d->chunks.begin(), d->chunks.end(), [](const EventChunk* a, const EventChunk* b) {
         return a->firstRecord < b->firstRecord;
     });
+    d->chunk = 0;
+    d->place = 0;
+    d->left = bank->eventCount;
+    d->sliced = false;
+}
+
+// The next record of the bank, in the order they were made.
+const TraceEventRecord& NextRecord(BankInDelivery* d) {
+    while (d->place >= d->chunks[d->chunk]->usedCount) {
+        ++d->chunk;
+        d->place = 0;
+    }
+    EventChunk* chunk = d->chunks[d->chunk];
+    if (d->place + kPrefetchAhead < chunk->usedCount) PrefetchReferences(chunk->records[d->place + kPrefetchAhead]);
+    --d->left;
+    return chunk->records[d->place++];
+}
+
+// Converts the next `count` records into `array`. After a failed allocation the remaining
+// records are released instead of converted, so nothing stays counted; their places stay null.
+void ConvertSlice(JNIEnv* env, BankInDelivery* d, jsize count, jobjectArray array, DeliveryFields* fields) {
+    fields->count = count;
+    StartFilling(env, 0, count, false, fields);  // a later bank's filler fills it whole
     jsize index = 0;
     bool converting = true;
-    for (EventChunk* chunk : filled) {
-        for (int32_t place = 0; place < chunk->usedCount; ++place) {
-            const TraceEventRecord& r = chunk->records[place];
-            if (place + kPrefetchAhead < chunk->usedCount) PrefetchReferences(chunk->records[place + kPrefetchAhead]);
-            if (converting && !ConvertRecord(env, r, array, index++, fields)) {
-                converting = false;
-                env->ExceptionClear();  // the failure is reported; the partial result is stored
-                ErrorOut(kEventNotAllocated);
-            }
-            ReleaseRecord(fields, r);  // its references are deleted after the bank's last record
+    for (jsize i = 0; i < count; ++i) {
+        const TraceEventRecord& r = NextRecord(d);
+        if (converting && !ConvertRecord(env, r, array, index++, fields)) {
+            converting = false;
+            env->ExceptionClear();  // the failure is reported; the partial result is stored
+            ErrorOut(kEventNotAllocated);
         }
-        chunk->usedCount = 0;
+        ReleaseRecord(fields, r);  // its references are deleted after the bank's last record
     }
     StoreQueued(env, array, fields);
-    for (jweak spent : fields->spent) env->DeleteWeakGlobalRef(spent);
-    fields->spent.clear();
-    bank->fillCursor = nullptr;  // empty: filled from head again
-    EmptyArguments(bank);
     if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
     fields->lastThread = nullptr;
     fields->lastTag = nullptr;
+}
+
+// Releases the next `count` records unconverted, counted as dropped (no trace point named: their
+// trace points' references may go with the bank).
+void DropSlice(BankInDelivery* d, jsize count, DeliveryFields* fields) {
+    for (jsize i = 0; i < count; ++i) ReleaseRecord(fields, NextRecord(d));
+    EnterLock(&g_agent.recordingLock);
+    CountDropLocked(nullptr, count);
+    LeaveLock(&g_agent.recordingLock);
+}
+
+// The bank's last record has been handed over: its references are deleted and it is empty.
+void FinishBank(JNIEnv* env, BankInDelivery* d) {
+    EventBank* bank = d->bank;
+    for (jweak spent : d->spent) env->DeleteWeakGlobalRef(spent);
+    d->spent.clear();
+    for (EventChunk* chunk : d->chunks) chunk->usedCount = 0;
+    bank->fillCursor = nullptr;  // empty: filled from head again
+    EmptyArguments(bank);
+    bank->eventCount = 0;
+    bank->overflow = 0;
+    d->bank = nullptr;
+    if (!d->drops.empty()) {  // they could not be handed over
+        int64_t n = 0;
+        for (const DropCount& c : d->drops) n += c.count;
+        d->drops.clear();
+        EnterLock(&g_agent.recordingLock);
+        CountDropLocked(nullptr, n);
+        LeaveLock(&g_agent.recordingLock);
+    }
+    ReleaseRetiredTracePoints(env);
+}
+
+// The counts of hits dropped, in the Java side's fields for them if it has them
+// (m_DroppedTracePoints, a trace point or null for each count of m_DroppedCounts). Returns
+// whether they were handed over.
+KeptClass g_tracePointClass{"com/vexo/TracePoints$TracePoint"};
+
+bool StoreDrops(JNIEnv* env, jobject data, const std::vector<DropCount>& drops) {
+    if (drops.empty()) return true;
+    jclass dataClass = env->GetObjectClass(data);
+    const jfieldID pointsId = env->GetFieldID(dataClass, "m_DroppedTracePoints", "[Lcom/vexo/TracePoints$TracePoint;");
+    const jfieldID countsId = pointsId == nullptr ? nullptr : env->GetFieldID(dataClass, "m_DroppedCounts", "[J");
+    env->DeleteLocalRef(dataClass);
+    jclass pointClass = countsId == nullptr ? nullptr : g_tracePointClass.Get(env);
+    const auto n = static_cast<jsize>(drops.size());
+    jobjectArray points = pointClass == nullptr ? nullptr : env->NewObjectArray(n, pointClass, nullptr);
+    jlongArray counts = points == nullptr ? nullptr : env->NewLongArray(n);
+    if (counts == nullptr) {
+        env->ExceptionClear();  // a Java side without the fields, or no memory: counted on
+        if (points != nullptr) env->DeleteLocalRef(points);
+        return false;
+    }
+    for (jsize i = 0; i < n; ++i) {
+        if (drops[i].tracePointRef != nullptr) env->SetObjectArrayElement(points, i, drops[i].tracePointRef);
+        const jlong count = drops[i].count;
+        env->SetLongArrayRegion(counts, i, 1, &count);
+    }
+    env->SetObjectField(data, pointsId, points);
+    env->SetObjectField(data, countsId, counts);
+    env->DeleteLocalRef(points);
+    env->DeleteLocalRef(counts);
+    return true;
 }
 
 // The RecordedData fields, the array and the TraceMethodEvent fields. Returns
@@ -522,30 +613,54 @@ void GatherRecords() {
 }  // namespace
 
 void DeliverRecordedData(JNIEnv* env, jobject data) {
-    WaitDataAvailable();
-    GatherRecords();
-    EnterLock(&g_agent.recordingLock);
-    EventBank* bank = &g_recording.banks[g_recording.currentBank];
-    g_recording.currentBank ^= 1;
-    ++bank->filling;  // its records from now on share no reference with those delivered now
-    LeaveLock(&g_agent.recordingLock);
-    // From here the bank is read without the lock: capture appends only to the current bank.
+    BankInDelivery& d = g_delivering;
+    if (d.bank == nullptr) {
+        WaitDataAvailable();
+        GatherRecords();
+        EnterLock(&g_agent.recordingLock);
+        EventBank* bank = &g_recording.banks[g_recording.currentBank];
+        g_recording.currentBank ^= 1;
+        ++bank->filling;  // its records from now on share no reference with those delivered now
+        TakeDropsLocked(&d.drops);
+        LeaveLock(&g_agent.recordingLock);
+        // From here the bank is read without the lock: capture appends only to the current bank.
+        // This call took the bank's signal. A bank left untouched keeps its records; its next
+        // record, once it is current again, must announce them anew or they would never be
+        // waited for.
+        bank->announced = 0;
+        StartBank(&d, bank);
+    }
+    const int32_t slice = LoadRelaxed(g_recording.sliceEvents);
+    const jsize count = slice > 0 && d.left > slice ? slice : d.left;
 
     jfieldID dataIds[2];
     DeliveryFields fields;
-    jobjectArray array = PrepareDelivery(env, data, bank->eventCount, dataIds, &fields);
-    // This call took the bank's signal. A bank left untouched keeps its records; its next
-    // record, once it is current again, must announce them anew or they would never be waited
-    // for.
-    bank->announced = 0;
-    if (array == nullptr) return;
-    ConvertBank(env, bank, array, &fields);
-    env->SetObjectField(data, dataIds[0], array);
-    env->SetBooleanField(data, dataIds[1], bank->overflow ? JNI_TRUE : JNI_FALSE);
-    env->DeleteLocalRef(array);
-    bank->eventCount = 0;
-    bank->overflow = 0;
-    ReleaseRetiredTracePoints(env);
+    fields.spent.swap(d.spent);
+    fields.spent.reserve(fields.spent.size() + static_cast<size_t>(count));
+    jobjectArray array = PrepareDelivery(env, data, count, dataIds, &fields);
+    if (array == nullptr && !d.sliced) {
+        // Nothing handed over: the bank stays as it is, and the counts go back.
+        d.bank = nullptr;
+        EnterLock(&g_agent.recordingLock);
+        for (const DropCount& c : d.drops) CountDropLocked(c.tracePointRef, c.count);
+        LeaveLock(&g_agent.recordingLock);
+        d.drops.clear();
+        fields.spent.swap(d.spent);
+        return;
+    }
+    if (array != nullptr) {
+        ConvertSlice(env, &d, count, array, &fields);
+        env->SetObjectField(data, dataIds[0], array);
+        env->DeleteLocalRef(array);
+    } else {
+        DropSlice(&d, count, &fields);
+    }
+    fields.spent.swap(d.spent);
+    d.sliced = true;
+    if (StoreDrops(env, data, d.drops)) d.drops.clear();
+    // A bank's overflow comes with its last slice: a Java side may take nothing after it.
+    if (array != nullptr) env->SetBooleanField(data, dataIds[1], d.left == 0 && d.bank->overflow ? JNI_TRUE : JNI_FALSE);
+    if (d.left == 0) FinishBank(env, &d);
 }
 
 void ResetEventList() { StoreRelaxed(g_recording.totalRecorded, 0); }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/atomics.h"
 #include "platform/heap.h"
 #include "trace/call_details.h"
 
@@ -29,8 +30,28 @@ TraceEventRecord* PlaceRecord(EventBank* bank) {
     return &chunk->records[0];
 }
 
+namespace {
+size_t ArgumentRoom(int32_t count) {
+    return (sizeof(CallDetails) + sizeof(CallValue) * static_cast<size_t>(count) + 15) & ~size_t{15};
+}
+}  // namespace
+
+bool BankAdmits(const EventBank& bank, int32_t argumentCount) {
+    const int32_t capacity = LoadRelaxed(g_recording.bankCapacity);
+    if (capacity == 0) return true;
+    if (bank.eventCount >= capacity) return false;
+    return argumentCount < 0 ||
+           static_cast<int64_t>(bank.argumentBytes + ArgumentRoom(argumentCount)) <= LoadRelaxed(g_recording.argumentCapacity);
+}
+
+void BoundRecording(int32_t bankRecords, int64_t argumentBytes, int32_t sliceEvents) {
+    StoreRelaxed(g_recording.bankCapacity, bankRecords > 0 ? bankRecords : 0);
+    StoreRelaxed(g_recording.argumentCapacity, argumentBytes > 0 ? argumentBytes : 0);
+    StoreRelaxed(g_recording.sliceEvents, sliceEvents > 0 ? sliceEvents : 0);
+}
+
 CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t count) {
-    const size_t bytes = (sizeof(CallDetails) + sizeof(CallValue) * static_cast<size_t>(count) + 15) & ~size_t{15};
+    const size_t bytes = ArgumentRoom(count);
     if (bytes > kArgumentBlockBytes) return nullptr;
     // The blocks after the cursor hold nothing of this filling; an emptied bank starts again at
     // its first block.
@@ -53,10 +74,14 @@ CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t co
     bank->argumentCursor = block;
     auto* details = new (block->bytes + block->used) CallDetails;
     block->used += bytes;
+    bank->argumentBytes += bytes;
     details->argumentCount = count;
     details->arguments = reinterpret_cast<CallValue*>(details + 1);
     if (count > 0) std::memcpy(static_cast<void*>(details->arguments), values, sizeof(CallValue) * static_cast<size_t>(count));
     return details;
 }
 
-void EmptyArguments(EventBank* bank) { bank->argumentCursor = nullptr; }
+void EmptyArguments(EventBank* bank) {
+    bank->argumentCursor = nullptr;
+    bank->argumentBytes = 0;
+}

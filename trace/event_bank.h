@@ -66,6 +66,7 @@ struct alignas(kCacheLine) EventBank {
     EventChunk* fillCursor;
     ArgumentBlock* arguments;       // the blocks, in the order they are filled
     ArgumentBlock* argumentCursor;  // the block being filled; null when the bank is empty
+    size_t argumentBytes;           // placed since the bank was last emptied
     // Counts the times delivery took the bank, under the recording lock: records of one filling
     // may share weak references, as delivery deletes a bank's references after its last record.
     uint32_t filling;
@@ -78,6 +79,11 @@ struct alignas(kCacheLine) Recording {
     std::atomic<int32_t> totalRecorded{0};
     // The most recent activation's m_iMaxNumTraces; written without the lock.
     std::atomic<int32_t> recordingLimit{4096};
+    // Bounded recording, which a Java side asks for (see BoundRecording); all 0 until then: a bank
+    // grows with its records and a delivery hands over a whole bank.
+    std::atomic<int32_t> bankCapacity{0};       // records a bank holds at most
+    std::atomic<int64_t> argumentCapacity{0};   // bytes of arguments a bank holds at most
+    std::atomic<int32_t> sliceEvents{0};        // events one delivery hands over at most
 };
 
 extern Recording g_recording;
@@ -90,6 +96,14 @@ TraceEventRecord* PlaceRecord(EventBank* bank);
 // A copy of `count` arguments (their weak references pass to it) beside `bank`'s records, or null
 // when no memory can be had. Called with the recording lock held.
 CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t count);
+
+// Whether `bank` has room for one more record with `argumentCount` arguments (-1: none), within
+// the bounds a Java side asked for. Called with the recording lock held.
+bool BankAdmits(const EventBank& bank, int32_t argumentCount);
+
+// The bounds of bounded recording (0, 0, 0: unbounded, as the agent starts). Past the capacity
+// a hit is dropped and counted (trace/drop_counts.h), never waited for.
+void BoundRecording(int32_t bankRecords, int64_t argumentBytes, int32_t sliceEvents);
 
 // Gives back the room of every argument placed in `bank` (the blocks are kept for its next
 // filling), once its records are converted or released.

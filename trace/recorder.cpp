@@ -10,6 +10,7 @@
 #include "platform/os.h"
 #include "trace/call_details.h"
 #include "trace/debug_hook.h"
+#include "trace/drop_counts.h"
 #include "trace/event_bank.h"
 #include "trace/own_work.h"
 #include "trace/thread_tags.h"
@@ -264,6 +265,48 @@ TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uint
     return record;
 }
 
+// Places the hit of `entry` on `subject` (taken), with its value and its arguments: those an
+// instrumented entry hands over, or the `frameArguments` read from a breakpoint's frame into
+// `frameValues` (-1: none). A bank the bounds leave no room in drops it, counted.
+bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const Subject& subject, jobject object,
+              const jvalue* newValue, bool assigned, ThreadTag* thread, MethodEntryOffer* entryOffer,
+              CallValue* frameValues, int32_t frameArguments) {
+    const bool arguments = (entry.flags & kArgumentsTracePoint) != 0;
+    const int32_t argumentCount = !arguments ? -1 : entryOffer != nullptr ? entryOffer->argumentCount : frameArguments;
+    TraceEventRecord* record = nullptr;
+    bool announce = false;
+    if ((entry.flags & kUnlimitedTracePoint) || BankAdmits(bank, argumentCount)) {
+        record = PlaceEvent(bank, entry, subject.value,
+                            subject.kind | (subject.shared ? kSharedSubject : 0) | (entry.flags & kValueKindMask),
+                            thread, OsMonotonicNanos(), &announce);
+    }
+    if (record == nullptr) {
+        ReleaseSubject(env, subject);
+        if (frameArguments > 0) ReleaseCallValues(env, frameValues, frameArguments);
+        CountDropLocked(entry.tracePointRef);
+        if (entryOffer != nullptr) entryOffer->dropped = true;
+        return false;
+    }
+    if (subject.kind == kWeakRefSubject && !subject.shared) {
+        Remember(&t_recent.subject, bank, reinterpret_cast<jweak>(subject.value));
+    }
+    FillValue(env, entry, object, newValue, assigned, record);
+    if (entryOffer != nullptr) {
+        entryOffer->recorded = true;
+        entryOffer->time = record->time;
+    }
+    if (arguments) {
+        // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
+        if (entryOffer != nullptr) {
+            if (entryOffer->argumentCount >= 0) record->details = PlaceOfferedArguments(env, bank, &t_recent.argument, entryOffer);
+        } else if (frameArguments >= 0) {
+            record->details = PlaceArguments(&bank, frameValues, frameArguments);
+            if (record->details == nullptr) ReleaseCallValues(env, frameValues, frameArguments);
+        }
+    }
+    return announce;
+}
+
 // Records one hit, with the recording lock held. Returns whether the record is the first of its
 // bank's filling, which announces the bank to the consumer.
 bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
@@ -282,41 +325,14 @@ bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receive
         entry = FindTracePoint(env, memberId, fieldClass);
     }
     if (entry == nullptr) return false;
-    RecentReferences& recent = t_recent;
     Subject subject = {0, kNoSubject, false};
-    if (!TakeSubject(env, bank, recent.subject, *entry, object, receiverId, frame, entryOffer, &subject)) return false;
-
-    bool announce = false;
-    TraceEventRecord* record = PlaceEvent(bank, *entry, subject.value,
-                                          subject.kind | (subject.shared ? kSharedSubject : 0) |
-                                              (entry->flags & kValueKindMask),
-                                          thread, OsMonotonicNanos(), &announce);
-    if (record == nullptr) {
-        ReleaseSubject(env, subject);
-        return false;
+    if (!TakeSubject(env, bank, t_recent.subject, *entry, object, receiverId, frame, entryOffer, &subject)) return false;
+    if ((entry->flags & kArgumentsTracePoint) && entryOffer == nullptr && frame != nullptr && env != nullptr) {
+        CallValue values[kMaxParameters];
+        const int32_t count = ArgumentsFromFrame(env, static_cast<jmethodID>(memberId), frame, values);
+        return PlaceHit(env, bank, *entry, subject, object, newValue, assigned, thread, entryOffer, values, count);
     }
-    if (subject.kind == kWeakRefSubject && !subject.shared) {
-        Remember(&recent.subject, bank, reinterpret_cast<jweak>(subject.value));
-    }
-    FillValue(env, *entry, object, newValue, assigned, record);
-    if (entryOffer != nullptr) {
-        entryOffer->recorded = true;
-        entryOffer->time = record->time;
-    }
-    if (entry->flags & kArgumentsTracePoint) {
-        // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
-        if (entryOffer != nullptr) {
-            if (entryOffer->argumentCount >= 0) record->details = PlaceOfferedArguments(env, bank, &recent.argument, entryOffer);
-        } else if (frame != nullptr && env != nullptr) {
-            CallValue values[kMaxParameters];
-            const int32_t count = ArgumentsFromFrame(env, static_cast<jmethodID>(memberId), frame, values);
-            if (count >= 0) {
-                record->details = PlaceArguments(&bank, values, count);
-                if (record->details == nullptr) ReleaseCallValues(env, values, count);
-            }
-        }
-    }
-    return announce;
+    return PlaceHit(env, bank, *entry, subject, object, newValue, assigned, thread, entryOffer, nullptr, -1);
 }
 
 // A method's exit, with the lock held; `*placed` says whether the subject and the result went
@@ -327,12 +343,19 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
     if (!LimitAdmits(bank)) return false;
     const TracePointEntry* entry = FindTracePoint(nullptr, method, nullptr);
     if (entry == nullptr) return false;
+    if (!BankAdmits(bank, -1)) {
+        CountDropLocked(entry->tracePointRef);
+        return false;
+    }
     bool announce = false;
     const int32_t flags = (subject != nullptr ? kWeakRefSubject : kNoSubject) | kExitEvent |
                           (thrown ? kThrownEvent : 0) | ValueKindOfCallKind(result.kind);
     TraceEventRecord* record = PlaceEvent(bank, *entry, reinterpret_cast<uintptr_t>(subject), flags,
                                           thread, time, &announce);
-    if (record == nullptr) return false;
+    if (record == nullptr) {
+        CountDropLocked(entry->tracePointRef);
+        return false;
+    }
     record->value = result.value;
     record->duration = duration;
     *placed = true;
@@ -367,4 +390,11 @@ void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallVa
         if (result.kind == 'L' && result.value.l != nullptr) env->DeleteWeakGlobalRef(result.value.l);
     }
     if (firstInBank) SignalDataAvailable();
+}
+
+void CountDroppedExit(jmethodID method) {
+    EnterLock(&g_agent.recordingLock);
+    const TracePointEntry* entry = FindTracePoint(nullptr, method, nullptr);
+    if (entry != nullptr) CountDropLocked(entry->tracePointRef);
+    LeaveLock(&g_agent.recordingLock);
 }

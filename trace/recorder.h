@@ -26,3 +26,6 @@ void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID rec
 struct CallValue;
 void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallValue& result, bool thrown,
                       int64_t duration, int64_t time);
+
+// The exit of a call whose entry was dropped (the banks were full) is dropped too, and counted.
+void CountDroppedExit(jmethodID method);

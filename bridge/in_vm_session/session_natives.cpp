@@ -12,6 +12,10 @@
 #include "bridge/in_vm_session/class_waits.h"
 #include "bridge/old_frames.h"
 #include "bridge/session.h"
+#include "agent/agent_state.h"
+#include "agent/sync.h"
+#include "platform/atomics.h"
+#include "trace/event_bank.h"
 #include "trace/own_work.h"
 #include "trace/trace_points.h"
 
@@ -141,6 +145,14 @@ void JNICALL WaitForSubtypes(JNIEnv* env, jclass, jclass type) {
 
 void JNICALL OwnThread(JNIEnv*, jclass, jboolean own) { SetOwnThread(own == JNI_TRUE); }
 
+jlong JNICALL Recorded(JNIEnv*, jclass) { return LoadRelaxed(g_recording.totalRecorded); }
+
+void JNICALL Bound(JNIEnv*, jclass, jint bankRecords, jlong argumentBytes, jint sliceEvents) {
+    EnterLock(&g_agent.recordingLock);
+    BoundRecording(bankRecords, argumentBytes, sliceEvents);
+    LeaveLock(&g_agent.recordingLock);
+}
+
 // The running methods whose field accesses come through a watch, or are not seen, by name.
 jobjectArray JNICALL OldFrames(JNIEnv* env, jclass) {
     OldFramesRecheck(env);
@@ -178,6 +190,8 @@ char kDigest[] = "bytecodeDigest", kDigestSig[] = "(Ljava/lang/Class;)Ljava/lang
 char kWait[] = "waitFor", kWaitSig[] = "([Ljava/lang/String;)V";
 char kSubtypes[] = "waitForSubtypes", kSubtypesSig[] = "(Ljava/lang/Class;)V";
 char kOwn[] = "ownThread", kOwnSig[] = "(Z)V";
+char kRecorded[] = "recorded", kRecordedSig[] = "()J";
+char kBound[] = "bound", kBoundSig[] = "(IJI)V";
 char kWarm[] = "warmUp", kWarmSig[] = "()V";
 char kOld[] = "oldFrames", kOldSig[] = "()[Ljava/lang/String;";
 }  // namespace
@@ -200,6 +214,8 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kOwn, kOwnSig, reinterpret_cast<void*>(&OwnThread)},
         {kOld, kOldSig, reinterpret_cast<void*>(&OldFrames)},
         {kWarm, kWarmSig, reinterpret_cast<void*>(&WarmUp)},
+        {kBound, kBoundSig, reinterpret_cast<void*>(&Bound)},
+        {kRecorded, kRecordedSig, reinterpret_cast<void*>(&Recorded)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();

@@ -82,6 +82,14 @@ Delivery ReadDelivery(JNIEnv* env, jobject data) {
         data, env->GetFieldID(dataClass, "m_Events", "[Lcom/vexo/TraceMethodEvent;")));
     d.overflow = env->GetBooleanField(data, env->GetFieldID(dataClass, "m_bOverflow", "Z"));
     d.eventsSet = array != nullptr;
+    auto points = static_cast<jobjectArray>(env->GetObjectField(
+        data, env->GetFieldID(dataClass, "m_DroppedTracePoints", "[Lcom/vexo/TracePoints$TracePoint;")));
+    auto counts = static_cast<jlongArray>(env->GetObjectField(data, env->GetFieldID(dataClass, "m_DroppedCounts", "[J")));
+    for (jsize i = 0; points != nullptr && counts != nullptr && i < env->GetArrayLength(counts); ++i) {
+        jlong n = 0;
+        env->GetLongArrayRegion(counts, i, 1, &n);
+        d.drops.emplace_back(env->GetObjectArrayElement(points, i), n);
+    }
     if (array == nullptr) return d;
     jclass method = Class(env, "com/vexo/TraceMethodEvent");
     jfieldID subject = env->GetFieldID(method, "m_Subject", "Ljava/lang/Object;");

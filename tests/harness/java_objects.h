@@ -3,6 +3,8 @@
 
 #include <jni.h>
 
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 struct TracePointWanted {
@@ -46,6 +48,7 @@ struct Delivery {
     std::vector<EventView> events;
     bool overflow = false;
     bool eventsSet = false;  // m_Events was written
+    std::vector<std::pair<jobject, int64_t>> drops;  // m_DroppedTracePoints with m_DroppedCounts
 };
 
 // Calls nativeGetRecordedData (which blocks until data is available) and reads the result.

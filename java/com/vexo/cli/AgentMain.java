@@ -146,13 +146,16 @@ public final class AgentMain {
             out = System.out;
         }
         String micros = channel != null || options.output != null || canWriteMicroSign(out == System.out) ? "\u00b5s" : "us";
+        // A quarter of the buffer for the entries waiting for their exits (an event and its line).
+        int mostWaiting = (int) Math.min(1 << 20, ((long) options.bufferMegabytes << 20) / 4 / TraceSession.EVENT_BYTES);
         EventPrinter printer = new EventPrinter(session::targetOf, new ArrayList<>(), out, options.json,
-                new EventFormatter.Columns(options.threads, options.times, System.nanoTime(), micros));
+                new EventFormatter.Columns(options.threads, options.times, System.nanoTime(), micros), mostWaiting);
         return new AgentMain(options, session, out, printer);
     }
 
     private void begin() {
         session.ownThreads();
+        session.bound(options.bufferMegabytes);
         session.startConsumer(printer);
         session.activate(new ArrayList<>(), options.limit);
         // The limit counts this session's events: an earlier session's (its end mark, after

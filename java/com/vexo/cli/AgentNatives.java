@@ -43,6 +43,17 @@ final class AgentNatives {
     /** Defines the classes arming calls into (the hooks), so that no arming has to. */
     static native void warmUp();
 
+    /**
+     * Bounds what the agent keeps for delivery: at most {@code bankRecords} records and
+     * {@code argumentBytes} bytes of arguments in each of its two banks (a hit beyond is dropped
+     * and counted), and at most {@code sliceEvents} events a delivery. Zeros: unbounded, a whole
+     * bank a delivery, as for any other user interface.
+     */
+    static native void bound(int bankRecords, long argumentBytes, int sliceEvents);
+
+    /** The events recorded since the last reset of the count (the session's start), marks included. */
+    static native long recorded();
+
     /** Marks the calling thread as the session's own: nothing it does is recorded. */
     static native void ownThread(boolean own);
 }

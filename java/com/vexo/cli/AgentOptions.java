@@ -22,6 +22,8 @@ import java.util.List;
  *   threads, times     the thread, the time since the start on every line
  *   json               JSON lines
  *   limit=N            record at most N events
+ *   buffer=MB          the memory kept for events not yet written (default 16): a hit that
+ *                      finds it full is dropped and counted
  *   output=FILE        events and summary to FILE (else standard error)
  *   stdout             events and summary to standard output
  *   classes            list the loaded classes at exit
@@ -39,6 +41,7 @@ import java.util.List;
 final class AgentOptions {
     final List<PointPattern> patterns = new ArrayList<>();
     int limit = 1_000_000;
+    int bufferMegabytes = 16;
     int requested;
     boolean json, threads, times, classes, profiler, stdout, strict, digests;
     String output, connect;
@@ -75,6 +78,17 @@ final class AgentOptions {
                         throw new TraceSetupException("--limit needs a whole number, not '" + n + "'");
                     }
                     if (o.limit < 0) throw new TraceSetupException("--limit must not be negative");
+                    break;
+                case "buffer":
+                    String mb = needs(name, value);
+                    try {
+                        o.bufferMegabytes = Integer.parseInt(mb);
+                    } catch (NumberFormatException e) {
+                        o.bufferMegabytes = -1;
+                    }
+                    if (o.bufferMegabytes < 1 || o.bufferMegabytes > 4096) {
+                        throw new TraceSetupException("--buffer needs a number of megabytes from 1 to 4096, not '" + mb + "'");
+                    }
                     break;
                 case "jar": case "nojvmdi": case "nojvmpi": case "breakpoints": case "watches": case "handlings": case "":
                     break;

@@ -18,10 +18,30 @@ import java.util.Map;
  */
 final class CallStacks {
     private final Map<Thread, ArrayDeque<TraceMethodEvent>> stacks = new IdentityHashMap<>();
+    private final int most;
+    private int waiting;
 
-    /** An entry whose line waits for its exit. */
-    void enter(TraceMethodEvent entry) {
+    /** At most {@code most} entries wait at a time. */
+    CallStacks(int most) {
+        this.most = Math.max(1, most);
+    }
+
+    /**
+     * An entry whose line waits for its exit. When {@code most} entries wait already, the oldest
+     * of this thread's (or of the deepest stack's) stops waiting and is returned, for its line to
+     * be printed now; else null.
+     */
+    TraceMethodEvent enter(TraceMethodEvent entry) {
         stacks.computeIfAbsent(entry.m_Thread, t -> new ArrayDeque<>()).push(entry);
+        if (++waiting <= most) return null;
+        ArrayDeque<TraceMethodEvent> from = stacks.get(entry.m_Thread);
+        if (from.size() == 1) {
+            for (ArrayDeque<TraceMethodEvent> s : stacks.values()) if (s.size() > from.size()) from = s;
+        }
+        TraceMethodEvent oldest = from.removeLast();
+        waiting--;
+        if (from.isEmpty()) stacks.values().remove(from);
+        return oldest;
     }
 
     /**
@@ -35,6 +55,7 @@ final class CallStacks {
         List<TraceMethodEvent> above = new ArrayList<>();
         TraceMethodEvent entry;
         while ((entry = stack.pop()).m_TracePoint != exit.m_TracePoint) above.add(0, entry);
+        waiting -= above.size() + 1;
         abandoned.addAll(above);
         if (stack.isEmpty()) stacks.remove(exit.m_Thread);
         return entry;
@@ -47,6 +68,7 @@ final class CallStacks {
             stack.descendingIterator().forEachRemaining(all::add);
         }
         stacks.clear();
+        waiting = 0;
         all.sort(Comparator.comparingLong(e -> e.m_lTime));
         return all;
     }

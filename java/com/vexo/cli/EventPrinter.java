@@ -15,8 +15,13 @@ import java.util.function.Function;
  * Counts each trace point's events and, from the exits, its calls and their durations.
  */
 final class EventPrinter implements TraceSession.Listener {
-    /** Indexes of {@link #counts}: events, calls (exits), exceptions, total and longest duration (ns). */
-    static final int EVENTS = 0, CALLS = 1, THROWN = 2, TOTAL_NS = 3, MAX_NS = 4;
+    /**
+     * Indexes of {@link #counts}: events, calls (exits), exceptions, total and longest duration
+     * (ns), events dropped (not recorded: the tracer fell behind).
+     */
+    static final int EVENTS = 0, CALLS = 1, THROWN = 2, TOTAL_NS = 3, MAX_NS = 4, DROPPED = 5, COUNTS = 6;
+    /** Entries waiting for their exits at most, by default. */
+    static final int MOST_WAITING = 16_384;
 
     private final Function<TraceMethodEvent, Target> targetOf;
     private final PrintStream out;
@@ -24,14 +29,23 @@ final class EventPrinter implements TraceSession.Listener {
     private final EventFormatter.Columns columns;
     // Targets come as their classes load, on the program's threads: no lock is taken for them.
     private final Map<Target, long[]> counts = new ConcurrentHashMap<>();
-    private final CallStacks calls = new CallStacks();
+    private final CallStacks calls;
     private boolean exitsSeen;
     private boolean overflow;
+    private long droppedUnknown;  // of no trace point known, or not delivered for want of memory
+    private long printedEarly;    // entries printed before their exits came (too many were waiting)
     private boolean closed;
 
     /** {@code targetOf} finds an event's target (null for events of no target, such as the end mark). */
     EventPrinter(Function<TraceMethodEvent, Target> targetOf, List<Target> targets, PrintStream out, boolean json,
             EventFormatter.Columns columns) {
+        this(targetOf, targets, out, json, columns, MOST_WAITING);
+    }
+
+    /** At most {@code mostWaiting} entries wait for their exits; the oldest beyond are printed as entry lines. */
+    EventPrinter(Function<TraceMethodEvent, Target> targetOf, List<Target> targets, PrintStream out, boolean json,
+            EventFormatter.Columns columns, int mostWaiting) {
+        calls = new CallStacks(mostWaiting);
         this.targetOf = targetOf;
         this.out = out;
         this.json = json;
@@ -41,7 +55,7 @@ final class EventPrinter implements TraceSession.Listener {
 
     /** Counts a target's events from now on. */
     void add(Target t) {
-        counts.putIfAbsent(t, new long[5]);
+        counts.putIfAbsent(t, new long[COUNTS]);
     }
 
     @Override
@@ -55,7 +69,7 @@ final class EventPrinter implements TraceSession.Listener {
         for (TraceMethodEvent e : events) {
             Target t = targetOf.apply(e);
             if (t == null) continue;
-            long[] c = counts.computeIfAbsent(t, k -> new long[5]);
+            long[] c = counts.computeIfAbsent(t, k -> new long[COUNTS]);
             c[EVENTS]++;
             if (e instanceof TraceMethodExitEvent) {
                 TraceMethodExitEvent exit = (TraceMethodExitEvent) e;
@@ -69,7 +83,11 @@ final class EventPrinter implements TraceSession.Listener {
                 abandoned.clear();
                 line(lines, t, entry, exit);
             } else if (t.hasExits()) {
-                calls.enter(e);
+                TraceMethodEvent early = calls.enter(e);
+                if (early != null) {
+                    printedEarly++;
+                    line(lines, targetOf.apply(early), early, null);
+                }
             } else {
                 line(lines, t, e, null);
             }
@@ -82,6 +100,23 @@ final class EventPrinter implements TraceSession.Listener {
         if (t == null) return;
         lines.append(json ? EventFormatter.json(t, entry, exit, columns) : EventFormatter.text(t, entry, exit, columns));
         lines.append('\n');
+    }
+
+    @Override
+    public synchronized void onDropped(Target t, long count) {
+        if (closed) return;
+        if (t == null) droppedUnknown += count;
+        else counts.computeIfAbsent(t, k -> new long[COUNTS])[DROPPED] += count;
+    }
+
+    /** Events dropped of no known trace point, or not delivered for want of memory. */
+    synchronized long droppedUnknown() {
+        return droppedUnknown;
+    }
+
+    /** Entries printed before their exits came, as more calls were open than the printer keeps. */
+    synchronized long printedEarly() {
+        return printedEarly;
     }
 
     /** Takes no more events: what arrives after the summary is not printed. */
@@ -99,7 +134,7 @@ final class EventPrinter implements TraceSession.Listener {
 
     /** A copy of a trace point's counts, indexed by {@link #EVENTS} and the others. */
     synchronized long[] counts(Target t) {
-        return counts.computeIfAbsent(t, k -> new long[5]).clone();
+        return counts.computeIfAbsent(t, k -> new long[COUNTS]).clone();
     }
 
     /** Whether any exit arrived: the agent records exits, so the call statistics mean something. */

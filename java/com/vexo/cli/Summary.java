@@ -1,6 +1,7 @@
 package com.vexo.cli;
 
 import java.util.List;
+import java.util.Locale;
 import java.util.Map;
 
 /** The summary printed at exit, as text or JSON; and the class listing. */
@@ -9,8 +10,13 @@ final class Summary {
 
     static String of(List<Target> targets, EventPrinter printer, ClassArming arming, AgentOptions options,
             boolean complete) {
-        long total = 0;
-        for (Target t : targets) total += printer.counts(t)[EventPrinter.EVENTS];
+        long total = 0, dropped = 0;
+        for (Target t : targets) {
+            long[] c = printer.counts(t);
+            total += c[EventPrinter.EVENTS];
+            dropped += c[EventPrinter.DROPPED];
+        }
+        long undelivered = printer.droppedUnknown();
         boolean overflow = printer.overflow();
         List<String> never = arming.neverMatched();
         Map<String, String> notArmed = arming.notArmed();
@@ -20,6 +26,7 @@ final class Summary {
         if (options.json) {
             b.append("{\"summary\":{\"events\":").append(total).append(",\"overflow\":").append(overflow)
                     .append(",\"limit\":").append(options.limit).append(",\"complete\":").append(complete)
+                    .append(",\"dropped\":").append(dropped + undelivered)
                     .append(",\"tracePoints\":{");
             for (int i = 0; i < targets.size(); i++) {
                 Target t = targets.get(i);
@@ -27,6 +34,17 @@ final class Summary {
                         .append(printer.counts(t)[EventPrinter.EVENTS]);
             }
             b.append('}');
+            if (dropped > 0) {
+                b.append(",\"droppedBy\":{");
+                String comma = "";
+                for (Target t : targets) {
+                    long d = printer.counts(t)[EventPrinter.DROPPED];
+                    if (d == 0) continue;
+                    b.append(comma).append(EventFormatter.quote(t.label)).append(':').append(d);
+                    comma = ",";
+                }
+                b.append('}');
+            }
             if (exits) {
                 b.append(",\"calls\":{");
                 String comma = "";
@@ -59,7 +77,10 @@ final class Summary {
         }
         b.append("--- vexo-trace summary: ").append(total).append(total == 1 ? " event\n" : " events\n");
         for (Target t : targets) {
-            b.append(String.format("%10d  %s%n", printer.counts(t)[EventPrinter.EVENTS], t.label));
+            long[] c = printer.counts(t);
+            b.append(String.format("%10d  %s", c[EventPrinter.EVENTS], t.label));
+            if (c[EventPrinter.DROPPED] > 0) b.append(String.format(Locale.ROOT, "  (dropped %,d)", c[EventPrinter.DROPPED]));
+            b.append('\n');
         }
         for (String s : never) b.append("never matched: ").append(s).append(" (no class it names was loaded)\n");
         for (Map.Entry<String, String> e : notArmed.entrySet()) {
@@ -73,7 +94,21 @@ final class Summary {
             b.append("overflow: the recording limit of ").append(options.limit)
                     .append(" events was reached; later hits were not recorded\n");
         }
-        if (!complete) b.append("incomplete: the last events did not arrive in time\n");
+        if (dropped > 0) {
+            b.append(String.format(Locale.ROOT, "dropped %,d events: the tracer fell behind (raise --buffer, or trace fewer points)%n", dropped));
+        }
+        if (undelivered > 0) {
+            b.append(String.format(Locale.ROOT, "dropped %,d events: no memory was left to deliver them%n", undelivered));
+        }
+        if (printer.printedEarly() > 0) {
+            b.append(String.format(Locale.ROOT, "note: %,d entries were printed before their exits came (more calls were open at once than the tracer keeps)%n",
+                    printer.printedEarly()));
+        }
+        if (!complete) {
+            long missing = Math.max(0, AgentNatives.recorded() - 1 - total);
+            b.append(String.format(Locale.ROOT, "incomplete: %,d recorded events were not written before the trace ended (the output could not keep up)%n",
+                    missing));
+        }
         return b.toString();
     }
 

@@ -26,6 +26,13 @@ public final class TraceSession {
     /** Receives deliveries on the consumer thread. */
     public interface Listener {
         void onEvents(TraceMethodEvent[] events, boolean overflow);
+
+        /**
+         * Hits of {@code target} (null: of a trace point not known, or events whose delivery
+         * found no memory) that were events but could not be recorded or delivered, reported
+         * before the delivery that follows them.
+         */
+        default void onDropped(Target target, long count) {}
     }
 
     private static final String SELF = EndMark.class.getName();
@@ -170,6 +177,28 @@ public final class TraceSession {
         return p == null ? null : targets.get(p);
     }
 
+    /**
+     * Bounds the agent's memory for this session's events to about {@code megabytes}: three
+     * quarters for its two banks (records and their arguments), one quarter for the events of
+     * one delivery on the Java heap. A hit that finds its bank full is dropped and counted, never
+     * waited for. Zero: unbounded, as for any other user interface.
+     */
+    public void bound(int megabytes) {
+        if (megabytes <= 0) {
+            AgentNatives.bound(0, 0, 0);
+            return;
+        }
+        long bytes = (long) megabytes << 20;
+        long bank = bytes * 3 / 8;  // each of two
+        int records = (int) Math.max(1024, Math.min(Integer.MAX_VALUE / 2, bank / 2 / RECORD_BYTES));
+        long arguments = Math.max(64 * 1024, bank - (long) records * RECORD_BYTES);
+        int slice = (int) Math.max(256, Math.min(65_536, bytes / 4 / EVENT_BYTES));
+        AgentNatives.bound(records, arguments, slice);
+    }
+
+    /** What a record costs in a bank (with its references), and a delivered event on the heap (with its line). */
+    static final int RECORD_BYTES = 80, EVENT_BYTES = 512;
+
     /** Starts the consumer thread (a daemon): it waits for deliveries and hands them over. */
     public void startConsumer(Listener listener) {
         consumer = new OwnThread(() -> consume(listener), "vexo-consumer", ownThreads);
@@ -181,14 +210,27 @@ public final class TraceSession {
             RecordedData data = new RecordedData();
             NativeApi.nativeGetRecordedData(data);
             TraceMethodEvent[] events = data.m_Events != null ? data.m_Events : new TraceMethodEvent[0];
+            if (data.m_DroppedCounts != null && data.m_DroppedTracePoints != null) {
+                for (int i = 0; i < data.m_DroppedCounts.length; i++) {
+                    TracePoints.TracePoint p = data.m_DroppedTracePoints[i];
+                    listener.onDropped(p == null ? null : targets.get(p), data.m_DroppedCounts[i]);
+                }
+            }
             List<TraceMethodEvent> own = new ArrayList<>(events.length);
             boolean marked = false;
+            long missing = 0;  // recorded, but no memory was left for their event objects
             for (TraceMethodEvent e : events) {
-                if (e == null) continue;
-                if (isEndMark(e)) marked = true;
+                if (e == null) missing++;
+                else if (isEndMark(e)) marked = true;
                 else own.add(e);
             }
-            listener.onEvents(own.toArray(new TraceMethodEvent[0]), data.m_bOverflow);
+            if (missing > 0) listener.onDropped(null, missing);
+            try {
+                listener.onEvents(own.toArray(new TraceMethodEvent[0]), data.m_bOverflow);
+            } catch (OutOfMemoryError e) {
+                // The program's heap is full: these events are lost, and said to be.
+                listener.onDropped(null, own.size());
+            }
             if (marked) {
                 synchronized (lock) {
                     endMarkSeen.countDown();
@@ -245,6 +287,7 @@ public final class TraceSession {
         none.m_iMaxNumTraces = Integer.MAX_VALUE;
         none.m_TracePoints = new TracePoints.TracePoint[0];
         AgentNatives.activate(none);
+        bound(0);  // the agent as it was for the next user interface
         return complete;
     }
 
