@@ -38,7 +38,7 @@ if [[ -f $groovy ]]; then
   export VEXO_BUILD=$build
   for pattern in 'groovy.lang.*.*' 'org.codehaus.groovy.**'; do
     for ((r = 1; r <= repeats; r++)); do
-      line=$("$(dirname "$0")/../vexo-trace" --limit 0 --method "$pattern" -- -cp "$groovy" groovy.ui.GroovyMain "$script" | grep '^armed:')
+      line=$("$(dirname "$0")/../vexo-trace" --limit 1 --method "$pattern" -- -cp "$groovy" groovy.ui.GroovyMain "$script" | grep '^armed:')
     done
     printf '  %-26s %s\n' "$pattern" "$line"
   done

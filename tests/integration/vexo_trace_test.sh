@@ -231,6 +231,8 @@ refused() {
     [ $status -eq 2 ] || fail "exit status $status for: $*"
     clean
     grep -qF -- "vexo-trace: $expected" "$out" || fail "no message '$expected' for: $*"
+    # one line (profiler mode's own notice that the debug interface is off aside)
+    [ "$(grep -vc '^Vexo error:  cannot obtain jvmdi' "$out")" -eq 1 ] || fail "not one line for: $*"
     grep -q '^alice has' "$out" && fail "the program ran after: $*"
 }
 # A trace point whose class never loads, or that names no member of its class, waits or is said
@@ -256,6 +258,43 @@ refused "no main class given" --method demo.Account.deposit -- -cp "$demo"
 refused "field trace points need debug mode" --profiler --field demo.Account.balance -- -cp "$demo" demo.Main
 refused "bad trace point 'demo.Account.withdraw@results'" --method 'demo.Account.withdraw@results' -- -cp "$demo" demo.Main
 refused "unknown option '--mehtod'" --mehtod demo.Account.deposit -- -cp "$demo" demo.Main
+# A method trace point that names a field, and the other way round, say what to write instead;
+# unusual names that are valid still reach the program.
+said "not armed: demo.SavingsAccount.rate: demo.SavingsAccount has no method rate (it has a field rate: use --field)" \
+    --method demo.SavingsAccount.rate --field demo.Account.deposit --method 'demo.Outer$Inner.m([[Ljava/lang/String;I)[J' \
+    --method 'demo.Account.<clinit>' --method 'demo.*.<init>' -- -cp "$demo" demo.Main
+has '^not armed: demo\.Account\.deposit: demo\.Account has no field deposit \(it has a method deposit: use --method\)$'
+has '^never matched: demo\.Outer\$Inner\.m\(\[\[Ljava/lang/String;I\)\[J \(no class it names was loaded\)$'
+
+echo "=== one-line refusals: options, --pid's (before any attach), names no class can have"
+point=demo.Account.deposit
+refused "unknown option '-cp' (did you mean: ./vexo-trace ... -- -cp ...? java's options and the program come after --)" \
+    --method $point -cp "$demo" demo.Main
+refused "unknown option 'demo.Main' (did you mean: ./vexo-trace ... -- demo.Main ...?" --method $point demo.Main
+refused "unknown option '--colour' (see ./vexo-trace --help)" --colour --method $point -- -cp "$demo" demo.Main
+refused "no trace point given (--method, --field or --points), nor --classes" -- -cp "$demo" demo.Main
+refused "no trace point given (--method, --field or --points), nor --classes" --pid 1
+refused "--duration applies to --pid only" --duration 2 --method $point -- -cp "$demo" demo.Main
+for d in 0 -1 NaN Infinity 2s; do refused "--duration needs a number of seconds more than 0" --pid 1 --duration $d --method $point; done
+refused "--limit must be at least 1" --limit 0 --method $point -- -cp "$demo" demo.Main
+refused "--limit must be at most 2147483647, not 2147483648" --limit 2147483648 --method $point -- -cp "$demo" demo.Main
+for m in app..Calc.add .Calc.add app.util.Calc::add 'demo.Account.a:b' 'demo.Account.a b' 'demo.Account.add;' \
+        demo/Account.deposit 'demo.Account.<foo>' 'demo.Account.deposit(J)X' 'demo.Account.deposit(long)V' \
+        'demo.Account.deposit(J)' 'demo.Account.m(Ljava.lang.String;)V'; do
+    refused "bad trace point '$m': " --method "$m" -- -cp "$demo" demo.Main
+done
+refused "bad trace point 'demo.Account.bal?ance': '?' cannot be in a Java name" --pid 1 --field 'demo.Account.bal?ance'
+
+echo "=== a trace points file: # starts a comment anywhere; its mistakes carry the file and line"
+printf '# the demo\nmethod demo.Account.deposit(J)V   # entries\nfield demo.Account.balance#reads, assignments\n' > "$work/points"
+said "--- vexo-trace summary: 18 events" --points "$work/points" -- -cp "$demo" demo.Main
+printf 'method demo.Account.deposit\n\nmethod app..Calc.add  # empty part\n' > "$work/points"
+refused "$work/points:3: bad trace point 'app..Calc.add': " --points "$work/points" -- -cp "$demo" demo.Main
+
+echo "=== --version: the project's version; --help: the usage"
+version=$(sed -n 's/^project(vexo VERSION \([^ )]*\).*/\1/p' "$(dirname "$tracer")/CMakeLists.txt")
+[ -n "$version" ] && [ "$("$tracer" --version)" = "vexo-trace $version" ] || fail "--version: '$("$tracer" --version 2>&1)', project $version"
+"$tracer" --help | grep -q -- '--pid PID' || fail "--help prints no usage"
 # The program's own main class is the VM's to find.
 "$tracer" --method demo.Account.deposit -- -cp "$demo" demo.Nothing > "$out" 2>&1; status=$?
 [ $status -eq 1 ] || fail "exit status $status for a main class that is missing"

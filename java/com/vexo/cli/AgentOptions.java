@@ -17,11 +17,11 @@ import java.util.List;
  *                      a method trace point, written as for vexo-trace's --method
  *   field=CLASS.FIELD  a field trace point
  *   points=FILE        trace points from a file, one a line: "method CLASS.METHOD..." or
- *                      "field CLASS.FIELD"; # starts a comment
+ *                      "field CLASS.FIELD"; # starts a comment, anywhere on a line
  *   args, exits        arguments, exits for every method trace point
  *   threads, times     the thread, the time since the start on every line
  *   json               JSON lines
- *   limit=N            record at most N events
+ *   limit=N            record at most N events (1 to 2147483647)
  *   buffer=MB          the memory kept for events not yet written (default 16): a hit that
  *                      finds it full is dropped and counted
  *   output=FILE        events and summary to FILE (else standard error)
@@ -48,15 +48,15 @@ final class AgentOptions {
 
     static AgentOptions parse(String options) throws TraceSetupException {
         AgentOptions o = new AgentOptions();
-        List<String> methods = new ArrayList<>();
-        List<String> fields = new ArrayList<>();
+        List<PointPattern> methods = new ArrayList<>();
+        List<PointPattern> fields = new ArrayList<>();
         for (String word : options == null ? new String[0] : options.split(",", -1)) {
             int eq = word.indexOf('=');
             String name = eq < 0 ? word : word.substring(0, eq);
             String value = eq < 0 ? null : word.substring(eq + 1);
             switch (name) {
-                case "method": methods.add(needs(name, value)); break;
-                case "field": fields.add(needs(name, value)); break;
+                case "method": methods.add(PointPattern.method(needs(name, value))); break;
+                case "field": fields.add(PointPattern.field(needs(name, value))); break;
                 case "points": o.readPoints(needs(name, value), methods, fields); break;
                 case "args": o.requested |= TracePoints.ARGUMENTS; break;
                 case "exits": o.requested |= TracePoints.EXIT; break;
@@ -70,15 +70,7 @@ final class AgentOptions {
                 case "digests": o.digests = true; break;
                 case "connect": o.connect = needs(name, value); break;
                 case "output": o.output = needs(name, value); break;
-                case "limit":
-                    String n = needs(name, value);
-                    try {
-                        o.limit = Integer.parseInt(n);
-                    } catch (NumberFormatException e) {
-                        throw new TraceSetupException("--limit needs a whole number, not '" + n + "'");
-                    }
-                    if (o.limit < 0) throw new TraceSetupException("--limit must not be negative");
-                    break;
+                case "limit": o.limit = limit(needs(name, value)); break;
                 case "buffer":
                     String mb = needs(name, value);
                     try {
@@ -96,10 +88,10 @@ final class AgentOptions {
                     throw new TraceSetupException("unknown agent option '" + word + "'");
             }
         }
-        for (String m : methods) o.patterns.add(PointPattern.method(m));
-        for (String f : fields) o.patterns.add(PointPattern.field(f));
+        o.patterns.addAll(methods);
+        o.patterns.addAll(fields);
         if (o.patterns.isEmpty() && !o.classes) {
-            throw new TraceSetupException("no trace point given (--method or --field), nor --classes");
+            throw new TraceSetupException("no trace point given (--method, --field or --points), nor --classes");
         }
         if (o.profiler && !fields.isEmpty()) {
             throw new TraceSetupException("field trace points need debug mode: drop --profiler for --field");
@@ -112,20 +104,40 @@ final class AgentOptions {
         return value;
     }
 
-    private void readPoints(String file, List<String> methods, List<String> fields) throws TraceSetupException {
+    /** The recording limit: a whole number from 1 to {@link Integer#MAX_VALUE}. */
+    private static int limit(String n) throws TraceSetupException {
+        if (!n.matches("[+-]?[0-9]+")) throw new TraceSetupException("--limit needs a whole number, not '" + n + "'");
+        java.math.BigInteger value = new java.math.BigInteger(n);
+        if (value.signum() <= 0) throw new TraceSetupException("--limit must be at least 1, not " + n);
+        if (value.bitLength() > 31) {
+            throw new TraceSetupException("--limit must be at most " + Integer.MAX_VALUE + ", not " + n);
+        }
+        return value.intValue();
+    }
+
+    /** The trace points of a file; a mistake there is said with the file and the line, FILE:LINE: ... */
+    private void readPoints(String file, List<PointPattern> methods, List<PointPattern> fields) throws TraceSetupException {
         List<String> lines;
         try {
             lines = Files.readAllLines(Paths.get(file), StandardCharsets.UTF_8);
         } catch (IOException e) {
             throw new TraceSetupException("cannot read the trace points file " + file + ": " + e.getMessage());
         }
-        for (String raw : lines) {
-            String line = raw.trim();
-            if (line.isEmpty() || line.startsWith("#")) continue;
+        for (int n = 0; n < lines.size(); n++) {
+            String line = lines.get(n);
+            int hash = line.indexOf('#');
+            if (hash >= 0) line = line.substring(0, hash);
+            line = line.trim();
+            if (line.isEmpty()) continue;
+            String where = file + ":" + (n + 1) + ": ";
             String[] words = line.split("\\s+", 2);
-            if (words.length == 2 && words[0].equals("method")) methods.add(words[1]);
-            else if (words.length == 2 && words[0].equals("field")) fields.add(words[1]);
-            else throw new TraceSetupException("bad line in " + file + ": '" + line + "' (expected method CLASS.METHOD or field CLASS.FIELD)");
+            try {
+                if (words.length == 2 && words[0].equals("method")) methods.add(PointPattern.method(words[1]));
+                else if (words.length == 2 && words[0].equals("field")) fields.add(PointPattern.field(words[1]));
+                else throw new TraceSetupException("bad line '" + line + "' (expected method CLASS.METHOD or field CLASS.FIELD)");
+            } catch (TraceSetupException e) {
+                throw new TraceSetupException(where + e.getMessage());
+            }
         }
     }
 }

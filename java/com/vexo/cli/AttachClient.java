@@ -37,9 +37,16 @@ public final class AttachClient {
         // stop and ended, in ms (standard error; for the attach benchmark).
         boolean times = "1".equals(System.getenv("VEXO_ATTACH_TIMES"));
         String pid = args[0], library = args[1], jar = args[2], options = args[3];
-        long duration = args.length > 4 && !args[4].equals("-") ? parseSeconds(args[4]) : -1;
-        PrintStream out = args.length > 5 ? new PrintStream(new FileOutputStream(args[5]), true, "UTF-8") : System.out;
         if (!pid.matches("[0-9]+")) refuse("--pid needs a process id, not '" + pid + "'");
+        long duration = args.length > 4 && !args[4].equals("-") ? parseSeconds(args[4]) : -1;
+        // The options' mistakes are said here, before the target is touched: there the session
+        // could only refuse to start.
+        try {
+            AgentOptions.parse(options);
+        } catch (TraceSetupException e) {
+            refuse(e.getMessage());
+        }
+        PrintStream out = args.length > 5 ? new PrintStream(new FileOutputStream(args[5]), true, "UTF-8") : System.out;
 
         Path dir = Files.createTempDirectory("vexo-attach-", PosixFilePermissions.asFileAttribute(
                 PosixFilePermissions.fromString("rwx------")));
@@ -109,13 +116,11 @@ public final class AttachClient {
         System.exit(refused ? 2 : 0);
     }
 
+    /** A duration in ms from a positive number of seconds, e.g. 10 or 0.5; at least 1 ms. */
     private static long parseSeconds(String text) {
-        try {
-            return Math.round(Double.parseDouble(text) * 1000);
-        } catch (NumberFormatException e) {
-            refuse("--duration needs a number of seconds, not '" + text + "'");
-            return 0;
-        }
+        double seconds = text.matches("[0-9]+(\\.[0-9]*)?|\\.[0-9]+") ? Double.parseDouble(text) : 0;
+        if (!(seconds > 0)) refuse("--duration needs a number of seconds more than 0, e.g. 10 or 0.5, not '" + text + "'");
+        return Math.max(1, Math.round(Math.min(seconds * 1000, Long.MAX_VALUE)));
     }
 
     private static void load(String pid, String library, String options) {

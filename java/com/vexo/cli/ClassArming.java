@@ -59,10 +59,10 @@ final class ClassArming {
         String glob = self.substring(0, self.lastIndexOf('.')) + ".ClassArming$Warm*";
         List<PointPattern> patterns = new ArrayList<>();
         for (String m : new String[] {self + ".run", self + ".run(I)V@args,exits", self + ".inherited", self + ".fromInterface",
-                self + ".missing", self + ".stop", base + ".abstractOne", glob + ".*", base + "+.abstractOne", "com.vexo.**.run"}) {
+                self + ".missing", self + ".count", self + ".stop", base + ".abstractOne", glob + ".*", base + "+.abstractOne", "com.vexo.**.run"}) {
             patterns.add(PointPattern.method(m));
         }
-        for (String f : new String[] {self + ".count", self + ".base", self + ".*", self + ".missing"}) {
+        for (String f : new String[] {self + ".count", self + ".base", self + ".*", self + ".missing", self + ".run"}) {
             patterns.add(PointPattern.field(f));
         }
         ClassArming a = new ClassArming(patterns, TracePoints.ARGUMENTS, 1_000_000);
@@ -318,8 +318,9 @@ final class ClassArming {
             found.add(t);
         }
         if (exact && descriptors.isEmpty()) {
-            notArmed.put(s.text, c.getName() + " has no method " + s.member + (s.descriptor != null ? s.descriptor : "")
-                    + describe(candidates));
+            String other = candidates.isEmpty() && hasMember(c, members, s.member, true)
+                    ? " (it has a field " + s.member + ": use --field)" : describe(candidates);
+            notArmed.put(s.text, c.getName() + " has no method " + s.member + (s.descriptor != null ? s.descriptor : "") + other);
         }
     }
 
@@ -331,6 +332,16 @@ final class ClassArming {
             if (defaultsOnly && (m.modifiers & (ACC_ABSTRACT | ACC_STATIC)) != 0) continue;
             to.add(m);
         }
+    }
+
+    /** Whether {@code c} declares or inherits from its superclasses a field (or a method) of that name. */
+    private static boolean hasMember(Class<?> c, Members members, String name, boolean field) {
+        for (Class<?> k = c; k != null; k = k.getSuperclass()) {
+            for (Member m : (k == c ? members : new Members(k)).list) {
+                if (m.field == field && m.name.equals(name)) return true;
+            }
+        }
+        return false;
     }
 
     private static String describe(List<Member> candidates) {
@@ -355,7 +366,10 @@ final class ClassArming {
                     }
                 }
             }
-            if (candidates.isEmpty()) notArmed.put(s.text, c.getName() + " has no field " + s.member);
+            if (candidates.isEmpty()) {
+                notArmed.put(s.text, c.getName() + " has no field " + s.member
+                        + (hasMember(c, members, s.member, false) ? " (it has a method " + s.member + ": use --method)" : ""));
+            }
         }
         String suffix = candidates.isEmpty() ? "" : suffix(c);
         for (Member m : candidates) {

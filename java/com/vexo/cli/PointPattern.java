@@ -19,6 +19,9 @@ import java.util.regex.Pattern;
  * every class of the package demo, and {@code demo.**} every class of demo and its subpackages.
  * {@code Type+.NAME} names the method in Type and in every subtype that declares it, so an
  * interface method traces its implementations.
+ *
+ * <p>A trace point that no class can match (an empty name between dots, a character no Java name
+ * has, a descriptor that is not one) is refused as it is read, with the reason.
  */
 final class PointPattern {
     final String text;
@@ -57,15 +60,21 @@ final class PointPattern {
         if (paren >= 0) {
             descriptor = path.substring(paren);
             path = path.substring(0, paren);
-            if (!descriptor.matches("\\([^()]*\\)[^()]+")) throw bad(text, expected);
+            String why = descriptorProblem(descriptor);
+            if (why != null) throw because(text, why);
         }
         String[] parts = split(text, path, expected);
+        checkNames(text, parts, false);
         return new PointPattern(text, false, stripPlus(parts[0]), parts[0].endsWith("+"), parts[1], descriptor, requested);
     }
 
     static PointPattern field(String text) throws TraceSetupException {
+        if (text.contains("(") || text.contains("@")) {
+            throw bad(text, "CLASS.FIELD: descriptors and @args, @exits are for methods");
+        }
         String[] parts = split(text, text, "CLASS.FIELD, e.g. demo.Account.balance");
         if (parts[0].endsWith("+")) throw bad(text, "CLASS.FIELD: subtypes (+) are for methods");
+        checkNames(text, parts, true);
         return new PointPattern(text, true, parts[0], false, parts[1], null, 0);
     }
 
@@ -84,11 +93,12 @@ final class PointPattern {
 
     /** CLASS and MEMBER; {@code pkg.**} alone is every member of every class under pkg. */
     private static String[] split(String text, String path, String expected) throws TraceSetupException {
+        if (path.contains("::") || path.contains("#")) {
+            throw because(text, "the member comes after a dot, e.g. " + path.replace("::", ".").replace('#', '.'));
+        }
         if (path.endsWith(".**") && path.length() > 3) return new String[] {path, "*"};
         int dot = path.lastIndexOf('.');
-        if (dot <= 0 || dot == path.length() - 1 || path.contains("/") || path.contains(" ")) {
-            throw bad(text, expected);
-        }
+        if (dot <= 0 || dot == path.length() - 1) throw bad(text, expected);
         String type = path.substring(0, dot);
         if (type.endsWith("+") && type.substring(0, type.length() - 1).contains("*")) {
             throw bad(text, "a class name without '*' before '+', e.g. java.lang.Runnable+.run");
@@ -96,12 +106,94 @@ final class PointPattern {
         return new String[] {type, path.substring(dot + 1)};
     }
 
+    /**
+     * Refuses a class or member name that no class of the VM can have: an empty segment, or a
+     * character that is not in a Java name ({@code -} aside, which Kotlin puts in the names it
+     * mangles). Patterns keep their {@code *}, a subtype pattern its final {@code +}; methods may
+     * be {@code <init>} and {@code <clinit>}.
+     */
+    private static void checkNames(String text, String[] parts, boolean field) throws TraceSetupException {
+        String type = stripPlus(parts[0]);
+        for (String segment : type.split("\\.", -1)) {
+            if (segment.isEmpty()) throw because(text, "the class name '" + type + "' has an empty part between dots");
+            String why = characterProblem(segment);
+            if (why != null && why.startsWith("'/'")) throw because(text, why + " (classes are named with dots)");
+            if (why != null && why.startsWith("'+'")) {
+                throw because(text, why + " ('+' ends a class name for its subtypes, e.g. java.lang.Runnable+.run)");
+            }
+            if (why != null) throw because(text, why);
+        }
+        String member = parts[1];
+        if (!field && (member.contains("<") || member.contains(">"))) {
+            Pattern p = Pattern.compile(glob(member, false));
+            if (!p.matcher("<init>").matches() && !p.matcher("<clinit>").matches()) {
+                throw because(text, "only <init> (constructors) and <clinit> have '<' and '>' in their names");
+            }
+            return;
+        }
+        String why = characterProblem(member);
+        if (why != null) throw because(text, why);
+    }
+
+    /** Why a name (without dots) cannot be one of the VM's, or null; {@code *} is a pattern's, {@code -} Kotlin's. */
+    private static String characterProblem(String name) {
+        for (int i = 0; i < name.length(); ) {
+            int c = name.codePointAt(i);
+            i += Character.charCount(c);
+            if (c == '*' || c == '-' || (Character.isJavaIdentifierPart(c) && !Character.isIdentifierIgnorable(c))) continue;
+            String shown = c == ' ' ? "a space" : Character.isWhitespace(c) || Character.isISOControl(c)
+                    ? String.format("the character U+%04X", c) : "'" + new String(Character.toChars(c)) + "'";
+            return shown + " cannot be in a Java name";
+        }
+        return null;
+    }
+
+    /** Why {@code d} is not a JVM method descriptor such as {@code (J)V}, or null. */
+    static String descriptorProblem(String d) {
+        String types = "'" + d + "' is not a JVM method descriptor (types B C D F I J S Z, Lpkg/Class; and [type, "
+                + "V for void, e.g. (J)V)";
+        int i = 1;
+        while (i < d.length() && d.charAt(i) != ')') {
+            i = fieldType(d, i);
+            if (i < 0) return dotted(d) ? "a descriptor names classes with '/', e.g. (Ljava/lang/String;)V" : types;
+        }
+        if (i >= d.length()) return types;
+        if (++i == d.length()) return "the descriptor '" + d + "' has no return type (V for void), e.g. (J)V";
+        if (d.charAt(i) == 'V' && i + 1 == d.length()) return null;
+        int end = fieldType(d, i);
+        if (end == d.length()) return null;
+        return end < 0 && dotted(d) ? "a descriptor names classes with '/', e.g. (Ljava/lang/String;)V" : types;
+    }
+
+    /** The end of the field type at {@code i} in a descriptor, or -1. */
+    private static int fieldType(String d, int i) {
+        while (i < d.length() && d.charAt(i) == '[') i++;
+        if (i >= d.length()) return -1;
+        char c = d.charAt(i);
+        if ("BCDFIJSZ".indexOf(c) >= 0) return i + 1;
+        if (c != 'L') return -1;
+        int semi = d.indexOf(';', i);
+        if (semi < 0) return -1;
+        for (String segment : d.substring(i + 1, semi).split("/", -1)) {
+            if (segment.isEmpty() || segment.contains("*") || characterProblem(segment) != null) return -1;
+        }
+        return semi + 1;
+    }
+
+    private static boolean dotted(String d) {
+        return d.matches(".*L[^;]*\\.[^;]*;.*");
+    }
+
     private static String stripPlus(String type) {
         return type.endsWith("+") ? type.substring(0, type.length() - 1) : type;
     }
 
     private static TraceSetupException bad(String text, String expected) {
-        return new TraceSetupException("bad trace point '" + text + "': expected " + expected);
+        return because(text, "expected " + expected);
+    }
+
+    private static TraceSetupException because(String text, String why) {
+        return new TraceSetupException("bad trace point '" + text + "': " + why);
     }
 
     private static String glob(String pattern, boolean dotted) {
