@@ -43,7 +43,7 @@ public final class AgentMain {
         this.session = session;
         this.out = out;
         this.printer = printer;
-        arming = new ClassArming(options.patterns, options.requested, MAX_TRACE_POINTS);
+        arming = new ClassArming(options.patterns, options.requested, MAX_TRACE_POINTS, options.profiler);
     }
 
     /** Called by the agent, once, on the thread that starts the VM. Never throws. */

@@ -26,6 +26,7 @@ final class ClassArming {
     private final List<PointPattern> patterns;
     private final int requested;
     private final int max;
+    private final boolean profiler;  // the agent records entries only: nothing to tell per trace point
     private final AtomicInteger armedCount = new AtomicInteger();
     private final AtomicInteger armedClasses = new AtomicInteger();
     private final AtomicInteger refusedClasses = new AtomicInteger();
@@ -37,11 +38,16 @@ final class ClassArming {
     private final Set<PointPattern> armedPatterns = ConcurrentHashMap.newKeySet();
     private final Map<String, String> notArmed = Collections.synchronizedMap(new LinkedHashMap<>());
     private final List<String> notes = new CopyOnWriteArrayList<>();
+    // The trace points whose exits are not recorded, by why (the agent's word): how many, the first few.
+    private final Map<String, List<String>> exitsNotRecorded = Collections.synchronizedMap(new LinkedHashMap<>());
+    private final Map<String, AtomicInteger> exitsNotRecordedCount = new ConcurrentHashMap<>();
+    private static final int EXAMPLES = 3;
     // The classes of one name in order of arming: the second and later get "{2}" and on in labels.
     private final Map<Class<?>, Integer> namesake = Collections.synchronizedMap(new WeakHashMap<>());
     private final Map<String, AtomicInteger> namesakes = new ConcurrentHashMap<>();
 
-    ClassArming(List<PointPattern> patterns, int requested, int max) {
+    ClassArming(List<PointPattern> patterns, int requested, int max, boolean profiler) {
+        this.profiler = profiler;
         this.patterns = patterns;
         this.requested = requested;
         this.max = max;
@@ -65,13 +71,14 @@ final class ClassArming {
         for (String f : new String[] {self + ".count", self + ".base", self + ".*", self + ".missing"}) {
             patterns.add(PointPattern.field(f));
         }
-        ClassArming a = new ClassArming(patterns, TracePoints.ARGUMENTS, 1_000_000);
+        ClassArming a = new ClassArming(patterns, TracePoints.ARGUMENTS, 1_000_000, false);
         for (Class<?> c : new Class<?>[] {WarmBase.class, WarmUp.class}) {
             if (a.isSupertype(c)) a.addSupertype(c);
             for (int pass = 0; pass < 2; pass++) {
                 List<Target> found = a.targetsOf(c);
                 a.armed(found, new boolean[found.size()], pass == 0);
                 a.armed(found, null, pass == 1);
+                a.exitsNotRecorded(found);
             }
         }
         a.prefixes();
@@ -189,9 +196,14 @@ final class ClassArming {
      * {@code noRoad} tells those the agent entered but no road could arm.
      */
     void armed(List<Target> found, boolean[] noRoad, boolean attached) {
+        List<Target> noExits = null;
         for (int i = 0; i < found.size(); i++) {
             Target t = found.get(i);
             if (t.isArmed() && (noRoad == null || !noRoad[i])) {
+                if (!profiler && (t.notRecorded() & TracePoints.EXIT) != 0) {
+                    if (noExits == null) noExits = new ArrayList<>();
+                    noExits.add(t);
+                }
                 targets.add(t);
                 armedPatterns.add(patterns.get(patternOf.get(t)));
             } else if (t.isArmed() && attached) {
@@ -201,6 +213,43 @@ final class ClassArming {
             } else {
                 notArmed.put(t.label, "the agent could not arm it");
             }
+        }
+        exitsNotRecorded(noExits);
+    }
+
+    /** Remembers, by why, the trace points whose exits the agent does not record (their methods take breakpoints). */
+    void exitsNotRecorded(List<Target> list) {
+        if (list == null || list.isEmpty()) return;
+        TracePoints.TracePoint[] points = new TracePoints.TracePoint[list.size()];
+        for (int i = 0; i < points.length; i++) points[i] = list.get(i).point;
+        String[] why = AgentNatives.exitsNotRecorded(points);
+        for (int i = 0; i < points.length; i++) {
+            String reason = why != null && why[i] != null ? why[i] : "unknown";
+            exitsNotRecordedCount.putIfAbsent(reason, new AtomicInteger());
+            exitsNotRecordedCount.get(reason).incrementAndGet();
+            synchronized (exitsNotRecorded) {
+                List<String> examples = exitsNotRecorded.get(reason);
+                if (examples == null) exitsNotRecorded.put(reason, examples = new ArrayList<>());
+                if (examples.size() < EXAMPLES) examples.add(list.get(i).label);
+            }
+        }
+    }
+
+    /** Why methods take breakpoints, as the summary says it of many. */
+    private static String whyBreakpoints(String reason) {
+        switch (reason) {
+            case "option": return "the option breakpoints";
+            case "jdk-module": return "their classes are in the JDK's named modules";
+            case "named-module": return "their classes are in named modules";
+            case "refused": return "the rewriter or the VM refused their classes";
+            case "unmodifiable": return "the VM does not let their classes be rewritten";
+            case "no-rewriting": return "this VM does not let classes be rewritten";
+            case "native": return "native methods";
+            case "abstract": return "abstract methods";
+            case "constructor": return "constructors";
+            case "no-hook": return "the method hook could not be defined";
+            case "too-many": return "more methods than the instrumentation holds";
+            default: return "the agent did not say why";
         }
     }
 
@@ -256,6 +305,14 @@ final class ClassArming {
 
     List<String> notes() {
         List<String> list = new ArrayList<>(notes);
+        synchronized (exitsNotRecorded) {
+            for (Map.Entry<String, List<String>> e : exitsNotRecorded.entrySet()) {
+                int n = exitsNotRecordedCount.get(e.getKey()).get();
+                list.add("exits not recorded for " + n + (n == 1 ? " method" : " methods") + " traced by breakpoints ("
+                        + whyBreakpoints(e.getKey()) + ")" + (n > e.getValue().size() ? ", e.g. " : ": ")
+                        + String.join(", ", e.getValue()) + (n > e.getValue().size() ? ", ..." : ""));
+            }
+        }
         int refused = refusedClasses.get();
         if (refused > 0) {
             list.add("the trace points would arm more than " + max + " members: " + refused
