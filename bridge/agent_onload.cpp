@@ -2,6 +2,7 @@
 // takes what the VM grants only now, then the agent starts as a start-up agent on the proxy.
 #include <cstring>
 
+#include "agent/agent_state.h"
 #include "agent/java_boundary.h"
 #include "agent/error_out.h"
 #include "bridge/field_instrumentation.h"
@@ -17,6 +18,8 @@ jint JNICALL Agent_OnLoad(JavaVM* vm, char* options, void* reserved) {
     g_bridge.forceBreakpoints = HasOptionWord(options, "breakpoints");
     FieldForceWatches(HasOptionWord(options, "watches"));
     g_bridge.wantMethodEntryEvents = options != nullptr && std::strstr(options, "nojvmdi") != nullptr;
+    // The in-VM session asked for profiler mode: it says which mode runs in its own words.
+    g_agent.modeToldByJavaSide = AsksForSession(options) && HasOptionWord(options, "profiler");
     if (!BridgeStartSession(vm, true)) return JVM_OnLoad(vm, options, reserved);
     const jint loaded = JVM_OnLoad(BridgeProxyVm(), options, reserved);
     if (loaded == JNI_OK) InVmSessionOnLoad(g_bridge.jvmti, options);

@@ -55,9 +55,13 @@ count_is '^demo\.SavingsAccount\.deposit\(J\)V  demo\.SavingsAccount@' 1
 count_is '  demo\.Account@' 0
 
 echo "=== profiler mode and the class listing"
-"$tracer" --profiler --method demo.Account.deposit --classes -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?
+"$tracer" --profiler --method demo.Account.deposit@args,exits --classes -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?
 cat "$out" | grep -v '^\[' | head -20
 [ $status -eq 0 ] || fail "exit status $status"
+# the session says the mode in its own words, the agent's notice of no debug interface is left out
+count_is '^Vexo' 0
+has '^vexo-trace: profiler mode: method entries through the profiler interface, objects by stable identifiers; no field trace points; the arguments and exits asked for \(demo\.Account\.deposit@args\+exits\) are not recorded in profiler mode$'
+has '^note: the arguments and exits asked for \(demo\.Account\.deposit@args\+exits\) are not recorded in profiler mode$'
 count_is '^demo\.Account\.deposit\(J\)V  demo\.(Savings)?Account@[0-9a-f]+$' 3
 has '^--- vexo-trace classes: [0-9]+ loaded \(from a heap dump\), modification count [0-9]+$'
 has '^demo\.SavingsAccount$'
