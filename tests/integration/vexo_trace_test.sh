@@ -110,6 +110,22 @@ else
     count_is "^demo\.Account\.withdraw\(J\)Z  demo\.(Savings)?Account$hash  \((75|1000)\)  \[main\]\$" 2
 fi
 
+echo "=== trace points of one member: merged in its class, said when named through another class"
+"$tracer" --method 'demo.Account.withdraw@args' --method 'demo.Account.withdraw(J)Z@exits' --method 'demo.Account.deposit@args' \
+    --method 'demo.SavingsAccount.deposit@exits' --field demo.SavingsAccount.balance --field demo.Account.balance \
+    -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+cat "$out"
+if [ $exits -eq 1 ]; then
+    count_is "^demo\.Account\.withdraw\(J\)Z  demo\.SavingsAccount$hash  \(75\)  -> true  $dur  \[main\]\$" 1
+    count_is "^demo\.Account\.withdraw\(J\)Z  demo\.Account$hash  \(1000\)  -> false  $dur  \[main\]\$" 1
+else
+    count_is "^demo\.Account\.withdraw\(J\)Z  demo\.(Savings)?Account$hash  \((75|1000)\)  \[main\]\$" 2
+fi
+count_is "^demo\.Account\.deposit\(J\)V  demo\.(Savings)?Account$hash  \((50|75|4)\)  \[main\]\$" 3
+has '^not armed: demo\.SavingsAccount\.deposit\(J\)V: demo\.Account\.deposit\(J\)V traces the same method, armed first: the agent takes one trace point a member, whose class filters the hits; the exits asked for here cannot be added to it$'
+has '^not armed: demo\.SavingsAccount\.balance: demo\.Account\.balance traces the same field, armed first: .*hits$'
+has '^ +15  demo\.Account\.balance$'
+
 echo "=== JSON lines with arguments, exits, threads and times"
 "$tracer" --json --args --exits --threads --times --method demo.Account.deposit --field demo.Account.balance \
     -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?

@@ -4,6 +4,7 @@ import com.vexo.TracePoints;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.Comparator;
+import java.util.HashMap;
 import java.util.HashSet;
 import java.util.LinkedHashMap;
 import java.util.List;
@@ -34,6 +35,10 @@ final class ClassArming {
     private final Map<String, List<Class<?>>> supertypes = new ConcurrentHashMap<>();
     private final List<Target> targets = new CopyOnWriteArrayList<>();
     private final Map<Target, Integer> patternOf = new ConcurrentHashMap<>();
+    // The later trace points that a target, armed for the first of them, stands for as well.
+    private final Map<Target, List<PointPattern>> namedBy = new ConcurrentHashMap<>();
+    // By the class that declares a member, the first target armed for it.
+    private final Map<Class<?>, Map<String, Target>> firstOfMember = Collections.synchronizedMap(new WeakHashMap<>());
     private final Set<PointPattern> matched = ConcurrentHashMap.newKeySet();
     private final Set<PointPattern> armedPatterns = ConcurrentHashMap.newKeySet();
     private final Map<String, String> notArmed = Collections.synchronizedMap(new LinkedHashMap<>());
@@ -174,11 +179,29 @@ final class ClassArming {
             else methods(s, c, members, found);
             for (int j = before; j < found.size(); j++) patternOf.put(found.get(j), i);
         }
-        // A member that several trace points name is armed once, for the first of them.
-        Set<String> seen = new HashSet<>();
+        // A member that several trace points name in this class is armed once, with what all of
+        // them ask for. One that an earlier class's trace point armed is that trace point's: the
+        // agent takes one trace point a member, whose class filters the hits.
+        Map<String, Target> seen = new HashMap<>();
         for (java.util.Iterator<Target> i = found.iterator(); i.hasNext(); ) {
             Target t = i.next();
-            if (!seen.add((t.isField() ? "F" : "M") + t.point.m_strMethodOrFieldName + " " + t.point.m_strMethodOrFieldSignature)) {
+            String key = (t.isField() ? "F" : "M") + t.point.m_strMethodOrFieldName + " " + t.point.m_strMethodOrFieldSignature;
+            Target first = seen.get(key);
+            if (first != null) {
+                first.merge(t);
+                namedBy.putIfAbsent(first, new CopyOnWriteArrayList<>());
+                namedBy.get(first).add(patterns.get(patternOf.get(t)));
+                i.remove();
+                continue;
+            }
+            seen.put(key, t);
+            Target earlier = firstOfMember(t, key);
+            if (earlier != t) {
+                int beyond = t.asksBeyond(earlier);
+                notArmed.put(t.label, earlier.label + " traces the same " + (t.isField() ? "field" : "method")
+                        + ", armed first: the agent takes one trace point a member, whose class filters the hits"
+                        + (beyond == 0 ? "" : "; " + describe(beyond) + " asked for here cannot be added to it"));
+                matched.add(patterns.get(patternOf.get(t)));
                 i.remove();
             }
         }
@@ -189,6 +212,24 @@ final class ClassArming {
         }
         if (!found.isEmpty()) armedClasses.incrementAndGet();
         return found;
+    }
+
+    /** The first target of the member {@code key} that {@code t}'s member's class declares: {@code t} when it is the first. */
+    private Target firstOfMember(Target t, String key) {
+        if (t.declaredIn == null) return t;
+        synchronized (firstOfMember) {
+            Map<String, Target> members = firstOfMember.get(t.declaredIn);
+            if (members == null) firstOfMember.put(t.declaredIn, members = new HashMap<>());
+            Target first = members.get(key);
+            if (first == null) members.put(key, first = t);
+            return first;
+        }
+    }
+
+    /** What the bits of {@link Target#REQUESTS} ask for, in words. */
+    private static String describe(int requests) {
+        boolean args = (requests & TracePoints.ARGUMENTS) != 0, exits = (requests & TracePoints.EXIT) != 0;
+        return args && exits ? "the arguments and exits" : args ? "the arguments" : "the exits";
     }
 
     /**
@@ -206,6 +247,8 @@ final class ClassArming {
                 }
                 targets.add(t);
                 armedPatterns.add(patterns.get(patternOf.get(t)));
+                List<PointPattern> more = namedBy.get(t);
+                if (more != null) armedPatterns.addAll(more);
             } else if (t.isArmed() && attached) {
                 notArmed.put(t.label, "no road traces it after attach: it cannot be instrumented (a class of the "
                         + "JDK's modules, or one the VM will not let be rewritten), and breakpoints and field watches "
@@ -372,6 +415,7 @@ final class ClassArming {
             int flags = (m.modifiers & ACC_STATIC) != 0 ? TracePoints.STATIC : 0;
             Target t = new Target(label, flags | s.requested, c.getName(), m.name, m.descriptor, c);
             t.request(requested);
+            t.declaredIn = m.owner;
             found.add(t);
         }
         if (exact && descriptors.isEmpty()) {
@@ -418,7 +462,9 @@ final class ClassArming {
         for (Member m : candidates) {
             int flags = TracePoints.FIELD | valueKind(m.descriptor);
             if ((m.modifiers & ACC_STATIC) != 0) flags |= TracePoints.STATIC;
-            found.add(new Target(c.getName() + "." + m.name + suffix, flags, c.getName(), m.name, m.descriptor, c));
+            Target t = new Target(c.getName() + "." + m.name + suffix, flags, c.getName(), m.name, m.descriptor, c);
+            t.declaredIn = m.owner;
+            found.add(t);
         }
     }
 
@@ -444,7 +490,11 @@ final class ClassArming {
         final String name;
         final String descriptor;
 
-        Member(String line) {
+        /** The class that declares it. */
+        final Class<?> owner;
+
+        Member(String line, Class<?> owner) {
+            this.owner = owner;
             String[] w = line.split(" ", 4);
             field = w[0].equals("F");
             modifiers = Integer.parseInt(w[1]);
@@ -460,7 +510,7 @@ final class ClassArming {
         Members(Class<?> c) {
             String[] lines = AgentNatives.members(c);
             if (lines == null) return;
-            for (String line : lines) list.add(new Member(line));
+            for (String line : lines) list.add(new Member(line, c));
         }
     }
 }

@@ -12,6 +12,8 @@ public final class Target {
     public final TracePoints.TracePoint point;
     // What was asked of the agent (it writes back into the flags what the road records).
     private int asked;
+    /** The class that declares the member (the target's class or one it inherits from). */
+    Class<?> declaredIn;
 
     Target(String label, int flags, String className, String member, String signature) {
         this(label, flags, className, member, signature, null);
@@ -57,6 +59,16 @@ public final class Target {
         if (isField()) return;
         point.m_iFlags |= bits & REQUESTS;
         asked |= bits & REQUESTS;
+    }
+
+    /** Asks also for what {@code other}, a trace point of the same member, asks for. */
+    void merge(Target other) {
+        request(other.asked);
+    }
+
+    /** What it asks for beyond its entries that {@code other} does not. */
+    int asksBeyond(Target other) {
+        return asked & ~other.asked;
     }
 
     /** What was asked and the agent does not record (after it was armed). */
