@@ -126,6 +126,24 @@ has '^not armed: demo\.SavingsAccount\.deposit\(J\)V: demo\.Account\.deposit\(J\
 has '^not armed: demo\.SavingsAccount\.balance: demo\.Account\.balance traces the same field, armed first: .*hits$'
 has '^ +15  demo\.Account\.balance$'
 
+echo "=== the summary: by count, highest first, ties by label, the rows without events in one line (--summary all lists them)"
+"$tracer" --method 'demo.**' -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+sed -n '/^--- vexo-trace summary/,$p' "$out"
+rows=$(sed -n '/^--- vexo-trace summary/,/^armed/p' "$out" | sed -n 's/^ *\([0-9][0-9]*\)  /\1 /p' | tr '\n' '|')
+[ "$rows" = "3 demo.Account.deposit(J)V|2 demo.Account.balance()J|2 demo.Account.withdraw(J)Z|2 demo.Main.transfer(Ldemo/Account;Ldemo/Account;J)Z|1 demo.Main.main([Ljava/lang/String;)V|1 demo.SavingsAccount.addInterest()V|" ] \
+    || fail "summary rows not by count and label: $rows"
+has '^1 more armed trace point had no events$'
+"$tracer" --summary all --json --method 'demo.**' -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+has '"tracePoints":\{"demo\.Account\.deposit\(J\)V":3,"demo\.Account\.balance\(\)J":2,.*"demo\.SavingsAccount\.addInterest\(\)V":1,"demo\.Account\.owner\(\)Ljava/lang/String;":0\}'
+"$tracer" --summary all --exits --method 'demo.**' -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+has '^ +0  demo\.Account\.owner\(\)Ljava/lang/String;$'
+count_is 'more armed trace points? had no events' 0
+if [ $exits -eq 1 ]; then
+    # the calls table by total time, longest first
+    sed -n '/^--- vexo-trace calls/,$p' "$out" | awk 'NR > 2 { v = $3; u = $4; f = u == "s" ? 1e9 : u == "ms" ? 1e6 : u == "ns" ? 1 : 1e3
+        if (NR > 3 && v * f > last) bad = 1; last = v * f } END { exit bad }' || fail "the calls table is not by total time"
+fi
+
 echo "=== JSON lines with arguments, exits, threads and times"
 "$tracer" --json --args --exits --threads --times --method demo.Account.deposit --field demo.Account.balance \
     -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?
@@ -288,6 +306,7 @@ refused "--limit needs a whole number" --limit many --method demo.Account.deposi
 refused "no main class given" --method demo.Account.deposit -- -cp "$demo"
 refused "field trace points need debug mode" --profiler --field demo.Account.balance -- -cp "$demo" demo.Main
 refused "bad trace point 'demo.Account.withdraw@results'" --method 'demo.Account.withdraw@results' -- -cp "$demo" demo.Main
+refused "--summary takes only all, not 'some'" --summary some --method demo.Account.deposit -- -cp "$demo" demo.Main
 refused "unknown option '--mehtod'" --mehtod demo.Account.deposit -- -cp "$demo" demo.Main
 # The program's own main class is the VM's to find.
 "$tracer" --method demo.Account.deposit -- -cp "$demo" demo.Nothing > "$out" 2>&1; status=$?
