@@ -303,11 +303,16 @@ final class ClassArming {
 
     /** With patterns or subtypes, what they armed: "armed: N trace points in M classes in T ms"; else null. */
     String armingLine() {
+        long[] a = armedCounts();
+        return a == null ? null : "armed: " + a[0] + " trace points in " + a[1] + " classes in " + a[2] + " ms";
+    }
+
+    /** The numbers of {@link #armingLine}: trace points, classes, milliseconds; null without patterns or subtypes. */
+    long[] armedCounts() {
         boolean anyPattern = false;
         for (PointPattern s : patterns) anyPattern |= s.hasWildcards() || s.subtypes;
         if (!anyPattern) return null;
-        return "armed: " + targets.size() + " trace points in " + armedClasses.get() + " classes in "
-                + armingNanos.get() / 1_000_000 + " ms";
+        return new long[] {targets.size(), armedClasses.get(), armingNanos.get() / 1_000_000};
     }
 
     void note(String message) {

@@ -58,8 +58,11 @@ final class Summary {
                 b.append('}');
             }
             jsonList(b, "notes", notes);
-            String armed = arming.armingLine();
-            if (armed != null) b.append(",\"armed\":").append(EventFormatter.quote(armed));
+            long[] armed = arming.armedCounts();
+            if (armed != null) {
+                b.append(",\"armed\":{\"tracePoints\":").append(armed[0]).append(",\"classes\":").append(armed[1])
+                        .append(",\"ms\":").append(armed[2]).append('}');
+            }
             return b.append("}}\n").toString();
         }
         b.append("--- vexo-trace summary: ").append(total).append(total == 1 ? " event\n" : " events\n");
