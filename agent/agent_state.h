@@ -19,6 +19,9 @@ struct AgentState {
 
     bool noJvmdiOption = false;
     bool noJvmpiOption = false;
+    // The Java side that asked for nojvmdi (the in-VM session in profiler mode) says itself which
+    // mode runs: the missing debug interface it asked for is not an error to print.
+    bool modeToldByJavaSide = false;
     bool connected = false;  // ConnectToVm has run
 
     jint jniVersion = 0;

@@ -28,8 +28,10 @@ void ObtainDebugger(JavaVM* vm, jint* status) {
     if (!g_agent.noJvmdiOption) *status = vm->GetEnv(&table, JVMDI_VERSION_1);
     if (g_agent.noJvmdiOption || *status != 0) {
         g_agent.jvmdiVersion = 0;
-        ErrorOut("Vexo error:  cannot obtain jvmdi (debug) interface pointer (%x)\n",
-                 static_cast<unsigned>(*status));
+        if (!(g_agent.noJvmdiOption && g_agent.modeToldByJavaSide)) {
+            ErrorOut("Vexo error:  cannot obtain jvmdi (debug) interface pointer (%x)\n",
+                     static_cast<unsigned>(*status));
+        }
         return;
     }
     g_agent.jvmdi = static_cast<JVMDI_Interface_1*>(table);

@@ -34,6 +34,16 @@ struct Probe {
     bool instrumented = false;  // the class's current version calls the hook for it
     int32_t options = 0;        // what else its trace points ask for (arguments, exits)
     bool constructor = false;   // instrumented only when its exits are asked for
+    BreakpointReason unfit = BreakpointReason::kNone;  // why it cannot be instrumented, when it cannot
+};
+
+// A method on the breakpoint road whose exits were asked for, and why it is there.
+struct UnrecordedExits {
+    jmethodID method;
+    jclass declaringClass;  // global reference
+    std::string name;
+    std::string descriptor;
+    BreakpointReason reason;
 };
 
 // A JVMTI breakpoint the bridge set. Retransforming a class clears the breakpoints in its
@@ -46,9 +56,12 @@ struct JvmtiBreakpoint {
 struct Instrumentation {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
+    bool forceBreakpoints = false;
     OsLock lock;                // arming may run on several threads at once
     std::vector<Probe> probes;  // the index is the probe's id
     std::vector<JvmtiBreakpoint> breakpoints;
+    std::vector<UnrecordedExits> unrecorded;  // each method once
+    bool sessionTells = false;  // the in-VM session says what has no exits; standard error does not
 };
 
 Instrumentation g_inst;
@@ -56,6 +69,25 @@ Instrumentation g_inst;
 std::atomic<jmethodID> g_armed[kMaxProbes];
 // Set while this thread retransforms a class for the bridge.
 thread_local bool t_retransforming = false;
+
+// Whether the class was loaded by the boot or the platform loader: a class of the JDK itself.
+bool OfTheJdk(jclass clazz) {
+    jvmtiEnv* jvmti = g_inst.jvmti;
+    jobject loader = nullptr;
+    if (jvmti->GetClassLoader(clazz, &loader) != JVMTI_ERROR_NONE) return false;
+    if (loader == nullptr) return true;
+    JNIEnv* env = BridgeJni();
+    bool platform = false;
+    jclass loaderClass = env == nullptr ? nullptr : env->GetObjectClass(loader);
+    char* signature = nullptr;
+    if (loaderClass != nullptr && jvmti->GetClassSignature(loaderClass, &signature, nullptr) == JVMTI_ERROR_NONE) {
+        platform = std::strcmp(signature, "Ljdk/internal/loader/ClassLoaders$PlatformClassLoader;") == 0;
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    }
+    if (loaderClass != nullptr) env->DeleteLocalRef(loaderClass);
+    if (env != nullptr) env->DeleteLocalRef(loader);
+    return platform;
+}
 
 // Fills in what the class file hook needs to find the method, and whether it can be
 // instrumented: not native or abstract, no constructor (its receiver is not initialised at
@@ -79,8 +111,11 @@ void Describe(JNIEnv* env, Probe* p) {
     jvmti->IsModifiableClass(declaring, &modifiable);
     p->declaringClass = static_cast<jclass>(env->NewGlobalRef(declaring));
     p->constructor = p->name == "<init>";
-    p->fit = p->declaringClass != nullptr && modifiable && !(modifiers & (kAccNative | kAccAbstract)) &&
-             !InNamedModule(env, declaring);
+    if (modifiers & kAccNative) p->unfit = BreakpointReason::kNative;
+    else if (modifiers & kAccAbstract) p->unfit = BreakpointReason::kAbstract;
+    else if (InNamedModule(env, declaring)) p->unfit = OfTheJdk(declaring) ? BreakpointReason::kJdkModule : BreakpointReason::kNamedModule;
+    else if (!modifiable) p->unfit = BreakpointReason::kUnmodifiable;
+    p->fit = p->declaringClass != nullptr && p->unfit == BreakpointReason::kNone;
     env->DeleteLocalRef(declaring);
 }
 
@@ -171,6 +206,7 @@ bool Instrument(JNIEnv* env, Probe* p) {
     }
     p->wanted = false;
     p->fit = false;
+    p->unfit = BreakpointReason::kRefused;
     if (error != JVMTI_ERROR_NONE) {
         // The VM refused the rewritten class (it stays as it was); give the class's other
         // probes their instrumentation back without this one.
@@ -183,26 +219,58 @@ bool Instrument(JNIEnv* env, Probe* p) {
     }
     return false;
 }
+// Why a method on the breakpoint road is there, as the standard error line says it.
+const char* Said(BreakpointReason reason) {
+    switch (reason) {
+        case BreakpointReason::kOption: return "the option breakpoints";
+        case BreakpointReason::kNoRewriting: return "this VM does not let classes be rewritten";
+        case BreakpointReason::kNative: return "a native method has no code to instrument";
+        case BreakpointReason::kAbstract: return "an abstract method has no code to instrument";
+        case BreakpointReason::kJdkModule: return "its class is in one of the JDK's named modules, which cannot see the hook";
+        case BreakpointReason::kNamedModule: return "its class is in a named module, which cannot see the hook";
+        case BreakpointReason::kUnmodifiable: return "the VM does not let its class be rewritten";
+        case BreakpointReason::kConstructor: return "a constructor";
+        case BreakpointReason::kRefused: return "the rewriter or the VM refused its class";
+        case BreakpointReason::kNoHook: return "the method hook could not be defined";
+        case BreakpointReason::kTooMany: return "more methods than the instrumentation holds";
+        case BreakpointReason::kNone: break;
+    }
+    return "the rewriter refused it";
+}
+
 // JVMTI's method exit events would put every thread into the interpreter: a method on the
-// breakpoint road records its entries (and arguments), never its exits.
-void SayExitsNotRecorded(jmethodID method) {
+// breakpoint road records its entries (and arguments), never its exits. Each method is told of
+// once: to the in-VM session, which sums them up, or else on standard error.
+void SayExitsNotRecorded(jmethodID method, BreakpointReason reason) {
+    JNIEnv* env = BridgeJni();
     char* name = nullptr;
     char* signature = nullptr;
     char* classSignature = nullptr;
     jclass declaring = nullptr;
-    if (g_inst.jvmti->GetMethodName(method, &name, &signature, nullptr) != JVMTI_ERROR_NONE) return;
+    if (env == nullptr || g_inst.jvmti->GetMethodName(method, &name, &signature, nullptr) != JVMTI_ERROR_NONE) return;
     if (g_inst.jvmti->GetMethodDeclaringClass(method, &declaring) == JVMTI_ERROR_NONE) {
         g_inst.jvmti->GetClassSignature(declaring, &classSignature, nullptr);
     }
-    // "Lp/Main$A;" names the class as p/Main$A
-    const std::string owner = classSignature == nullptr ? "?" : std::string(classSignature + 1, std::strlen(classSignature) - 2);
-    ErrorOut("Vexo: the exits of %s.%s%s are not recorded: it is traced by a JVMTI breakpoint (the option "
-             "breakpoints, or a method the rewriter refused), and exits are recorded only by instrumentation\n",
-             owner.c_str(), name, signature);
+    bool known = false;
+    OsLockEnter(&g_inst.lock);
+    for (const UnrecordedExits& u : g_inst.unrecorded) known = known || u.method == method;
+    if (!known && declaring != nullptr) {
+        g_inst.unrecorded.push_back({method, static_cast<jclass>(env->NewGlobalRef(declaring)), name, signature, reason});
+    }
+    const bool tell = !known && !g_inst.sessionTells;
+    OsLockLeave(&g_inst.lock);
+    if (tell) {
+        // "Lp/Main$A;" names the class as p/Main$A
+        const std::string owner =
+            classSignature == nullptr ? "?" : std::string(classSignature + 1, std::strlen(classSignature) - 2);
+        ErrorOut("Vexo: the exits of %s.%s%s are not recorded: it is traced by a JVMTI breakpoint (%s), and exits are "
+                 "recorded only by instrumentation\n",
+                 owner.c_str(), name, signature, Said(reason));
+    }
     g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
     g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
     if (classSignature != nullptr) g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(classSignature));
-    if (declaring != nullptr) BridgeJni()->DeleteLocalRef(declaring);
+    if (declaring != nullptr) env->DeleteLocalRef(declaring);
 }
 }  // namespace
 
@@ -255,6 +323,7 @@ void InstrumentationEndBatch() {
         } else if (p.wanted) {
             p.wanted = false;
             p.fit = false;
+            p.unfit = BreakpointReason::kRefused;
             fallBack.push_back(p.method);
         }
     }
@@ -268,7 +337,7 @@ void InstrumentationEndBatch() {
         OsLockEnter(&g_inst.lock);
         g_inst.breakpoints.push_back({method, 0});
         OsLockLeave(&g_inst.lock);
-        if (MethodOptions(method) & kExitTracePoint) SayExitsNotRecorded(method);
+        if (MethodOptions(method) & kExitTracePoint) SayExitsNotRecorded(method, BreakpointReason::kRefused);
     }
 }
 
@@ -291,6 +360,26 @@ void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints) {
     jvmtiCapabilities granted = {};
     jvmti->GetCapabilities(&granted);
     g_inst.available = !forceBreakpoints && granted.can_retransform_classes;
+    g_inst.forceBreakpoints = forceBreakpoints;
+}
+
+void InstrumentationSessionTells() {
+    OsLockEnter(&g_inst.lock);
+    g_inst.sessionTells = true;
+    OsLockLeave(&g_inst.lock);
+}
+
+BreakpointReason UnrecordedExitsReason(JNIEnv* env, jclass clazz, const char* name, const char* descriptor) {
+    BreakpointReason reason = BreakpointReason::kNone;
+    OsLockEnter(&g_inst.lock);
+    for (const UnrecordedExits& u : g_inst.unrecorded) {
+        if (u.name == name && u.descriptor == descriptor && env->IsAssignableFrom(clazz, u.declaringClass)) {
+            reason = u.reason;
+            break;
+        }
+    }
+    OsLockLeave(&g_inst.lock);
+    return reason;
 }
 
 jmethodID ArmedProbeMethod(jint id) {
@@ -300,15 +389,25 @@ jmethodID ArmedProbeMethod(jint id) {
 
 jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
     JNIEnv* env = BridgeJni();
+    BreakpointReason reason = g_inst.forceBreakpoints ? BreakpointReason::kOption : BreakpointReason::kNoRewriting;
     if (location == 0 && g_inst.available && env != nullptr) {
         OsLockEnter(&g_inst.lock);
         Probe* p = Find(env, method, true);
         jvmdiError result = -1;
-        if (p != nullptr && p->wanted) {
+        if (p == nullptr) {
+            reason = BreakpointReason::kTooMany;
+        } else if (p->wanted) {
             result = JVMDI_ERROR_DUPLICATE;
-        } else if (p != nullptr && p->fit && EnsureEntryHookClass(env) && WithOptions(env, p) && Instrument(env, p)) {
+        } else if (!p->fit) {
+            reason = p->unfit;
+        } else if (!EnsureEntryHookClass(env) || !WithOptions(env, p)) {
+            reason = p->constructor && !(p->options & kExitTracePoint) ? BreakpointReason::kConstructor
+                                                                        : BreakpointReason::kNoHook;
+        } else if (Instrument(env, p)) {
             SetHonouredMethodOptions(method, p->options);
             result = JVMDI_ERROR_NONE;
+        } else {
+            reason = BreakpointReason::kRefused;
         }
         OsLockLeave(&g_inst.lock);
         if (result != -1) return result;
@@ -318,7 +417,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         OsLockEnter(&g_inst.lock);
         g_inst.breakpoints.push_back({method, location});
         OsLockLeave(&g_inst.lock);
-        if (location == 0 && (MethodOptions(method) & kExitTracePoint)) SayExitsNotRecorded(method);
+        if (location == 0 && (MethodOptions(method) & kExitTracePoint)) SayExitsNotRecorded(method, reason);
     }
     return static_cast<jvmdiError>(error);
 }

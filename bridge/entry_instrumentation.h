@@ -9,6 +9,22 @@
 
 #include "platform/jvmdi.h"
 
+// Why a method takes a JVMTI breakpoint rather than instrumentation.
+enum class BreakpointReason {
+    kNone,
+    kOption,        // the option breakpoints
+    kNoRewriting,   // the VM does not grant retransforming classes
+    kNative,
+    kAbstract,
+    kJdkModule,     // a class of a named module of the boot or platform loader
+    kNamedModule,   // a class of another named module
+    kUnmodifiable,  // a class the VM will not let be rewritten
+    kConstructor,   // its receiver is not initialised at entry; instrumented only for its exits
+    kRefused,       // the rewriter or the VM refused the rewritten class
+    kNoHook,        // the method hook could not be had (or the method's shape read)
+    kTooMany,       // the table of instrumented methods is full
+};
+
 // Sets up the class file hook. `forceBreakpoints`: every method keeps JVMTI breakpoints.
 void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints);
 
@@ -28,6 +44,14 @@ void InstrumentationEndBatch();
 
 // The method of an armed probe, or null (an unknown or disarmed probe). Safe on any thread.
 jmethodID ArmedProbeMethod(jint id);
+
+// From now on a method on the breakpoint road whose exits are asked for is told of to the in-VM
+// session (UnrecordedExitsReason) instead of on standard error.
+void InstrumentationSessionTells();
+
+// Why the method `name` `descriptor` that `clazz` declares or inherits is on the breakpoint road
+// without its exits; kNone when no such method was told of.
+BreakpointReason UnrecordedExitsReason(JNIEnv* env, jclass clazz, const char* name, const char* descriptor);
 
 // JVMTI's ClassFileLoadHook: rewrites the class being retransformed by this bridge.
 void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass classBeingRedefined,

@@ -136,6 +136,21 @@ TEST_F(AgentStart, NoJvmdiWithAWorkingProfilerGivesProfilerMode) {
     EXPECT_EQ(ScriptedJvmpi()->NotifyEvent, &DispatchProfilerEvent);
 }
 
+// The in-VM session that asked for profiler mode says the mode itself: the debug interface it
+// asked to go without is no error to print; one the VM fails to give still is.
+TEST_F(AgentStart, NoJvmdiAskedByAJavaSideThatSaysTheModeIsNotReported) {
+    g_agent.modeToldByJavaSide = true;
+    EXPECT_EQ(OnLoad("nojvmdi"), "");
+    EXPECT_TRUE(g_agent.profilerMode);
+    EXPECT_EQ(g_agent.jvmdi, nullptr);
+}
+
+TEST_F(AgentStart, AnUnobtainableDebuggerIsReportedAlsoToAJavaSideThatSaysTheMode) {
+    g_agent.modeToldByJavaSide = true;
+    Script().jvmdiStatus = 111;
+    EXPECT_EQ(OnLoad(nullptr), "Vexo error:  cannot obtain jvmdi (debug) interface pointer (6f)\n");
+}
+
 TEST_F(AgentStart, NoJvmdiReportsTheLastFailedProfilerStatus) {
     Script().jvmpi11Status = JNI_EVERSION;
     Script().jvmpi1Status = JNI_ERR;

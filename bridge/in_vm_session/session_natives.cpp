@@ -170,6 +170,73 @@ jobjectArray JNICALL OldFrames(JNIEnv* env, jclass) {
     return result;
 }
 
+// The word the session reads for why a method is on the breakpoint road.
+const char* ReasonWord(BreakpointReason reason) {
+    switch (reason) {
+        case BreakpointReason::kOption: return "option";
+        case BreakpointReason::kNoRewriting: return "no-rewriting";
+        case BreakpointReason::kNative: return "native";
+        case BreakpointReason::kAbstract: return "abstract";
+        case BreakpointReason::kJdkModule: return "jdk-module";
+        case BreakpointReason::kNamedModule: return "named-module";
+        case BreakpointReason::kUnmodifiable: return "unmodifiable";
+        case BreakpointReason::kConstructor: return "constructor";
+        case BreakpointReason::kRefused: return "refused";
+        case BreakpointReason::kNoHook: return "no-hook";
+        case BreakpointReason::kTooMany: return "too-many";
+        case BreakpointReason::kNone: break;
+    }
+    return nullptr;
+}
+
+// Per method trace point (its class in m_ReflectionItem), why its method records no exits on
+// the breakpoint road, as a word; null where the bridge told of no such method.
+jobjectArray JNICALL ExitsNotRecorded(JNIEnv* env, jclass, jobjectArray points) {
+    const jsize n = points == nullptr ? 0 : env->GetArrayLength(points);
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (stringClass == nullptr) return nullptr;
+    jobjectArray result = env->NewObjectArray(n, stringClass, nullptr);
+    env->DeleteLocalRef(stringClass);
+    jclass classClass = env->FindClass("java/lang/Class");
+    for (jsize i = 0; result != nullptr && classClass != nullptr && i < n; ++i) {
+        jobject point = env->GetObjectArrayElement(points, i);
+        if (point == nullptr) continue;
+        jclass pointClass = env->GetObjectClass(point);
+        const jfieldID classField = env->GetFieldID(pointClass, "m_ReflectionItem", "Ljava/lang/Object;");
+        const jfieldID nameField = classField == nullptr ? nullptr : env->GetFieldID(pointClass, "m_strMethodOrFieldName", "Ljava/lang/String;");
+        const jfieldID descriptorField =
+            nameField == nullptr ? nullptr : env->GetFieldID(pointClass, "m_strMethodOrFieldSignature", "Ljava/lang/String;");
+        env->DeleteLocalRef(pointClass);
+        if (descriptorField == nullptr) {
+            env->ExceptionClear();
+            env->DeleteLocalRef(point);
+            break;
+        }
+        auto clazz = static_cast<jclass>(env->GetObjectField(point, classField));
+        auto name = static_cast<jstring>(env->GetObjectField(point, nameField));
+        auto descriptor = static_cast<jstring>(env->GetObjectField(point, descriptorField));
+        const char* nameChars = name == nullptr ? nullptr : env->GetStringUTFChars(name, nullptr);
+        const char* descriptorChars = descriptor == nullptr ? nullptr : env->GetStringUTFChars(descriptor, nullptr);
+        const char* word = nullptr;
+        if (clazz != nullptr && env->IsInstanceOf(clazz, classClass) && nameChars != nullptr && descriptorChars != nullptr) {
+            word = ReasonWord(UnrecordedExitsReason(env, clazz, nameChars, descriptorChars));
+        }
+        if (nameChars != nullptr) env->ReleaseStringUTFChars(name, nameChars);
+        if (descriptorChars != nullptr) env->ReleaseStringUTFChars(descriptor, descriptorChars);
+        if (word != nullptr) {
+            jstring s = env->NewStringUTF(word);
+            if (s != nullptr) env->SetObjectArrayElement(result, i, s);
+            if (s != nullptr) env->DeleteLocalRef(s);
+        }
+        for (jobject local : {static_cast<jobject>(clazz), static_cast<jobject>(name), static_cast<jobject>(descriptor), point}) {
+            if (local != nullptr) env->DeleteLocalRef(local);
+        }
+    }
+    if (classClass != nullptr) env->DeleteLocalRef(classClass);
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    return result;
+}
+
 // The hook classes arming calls into, defined now rather than while a class prepares, and the
 // thread that watches old frames, started now.
 void JNICALL WarmUp(JNIEnv* env, jclass) {
@@ -193,6 +260,7 @@ char kOwn[] = "ownThread", kOwnSig[] = "(Z)V";
 char kRecorded[] = "recorded", kRecordedSig[] = "()J";
 char kBound[] = "bound", kBoundSig[] = "(IJI)V";
 char kWarm[] = "warmUp", kWarmSig[] = "()V";
+char kExits[] = "exitsNotRecorded", kExitsSig[] = "([Lcom/vexo/TracePoints$TracePoint;)[Ljava/lang/String;";
 char kOld[] = "oldFrames", kOldSig[] = "()[Ljava/lang/String;";
 }  // namespace
 
@@ -216,6 +284,7 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kWarm, kWarmSig, reinterpret_cast<void*>(&WarmUp)},
         {kBound, kBoundSig, reinterpret_cast<void*>(&Bound)},
         {kRecorded, kRecordedSig, reinterpret_cast<void*>(&Recorded)},
+        {kExits, kExitsSig, reinterpret_cast<void*>(&ExitsNotRecorded)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "agent/error_out.h"
+#include "bridge/entry_instrumentation.h"
 #include "bridge/in_vm_session/agent_options.h"
 #include "bridge/in_vm_session/class_waits.h"
 #include "bridge/in_vm_session/session_natives.h"
@@ -73,6 +74,8 @@ bool CallSession(JNIEnv* env, const char* entry, const std::string& optionString
         if (env->ExceptionCheck()) env->ExceptionClear();
         ErrorOut("Vexo: the tracer's classes do not fit this agent. The program runs untraced\n");
     } else {
+        // The session sums up what has no exits in its summary, in its own words.
+        InstrumentationSessionTells();
         SetPreparedHandler(env, session, prepared);
         jstring options = env->NewStringUTF(optionString.c_str());
         if (options != nullptr) env->CallStaticVoidMethod(session, method, options);

@@ -87,6 +87,15 @@ cp "$err" "$out"
 count_is 'sess\.Square\.area\(\)D' 2
 [ "$(grep -c '^sess\.Square\.area()D  sess\.Square@' "$err")" -eq 2 ] || fail "no event lines on standard error"
 
+echo "=== the agent loaded twice, by JAVA_TOOL_OPTIONS and by the tracer: one library, the last session, said"
+JAVA_TOOL_OPTIONS="-agentpath:$lib=method=sess.Worker.work" "$tracer" --method sess.Square.area -- -cp "$cp" sess.Main 100 \
+    > "$out" 2>&1 || fail "exit status $?"
+cat "$out"
+[ "$(grep -c '^vexo-trace: ' "$out")" -eq 1 ] || fail "not one line on the second load"
+has "^vexo-trace: the agent library is loaded twice \(-agentpath more than once, one perhaps in JAVA_TOOL_OPTIONS\): .*so the trace points of 'method=sess\.Worker\.work' record nothing\$" "$out"
+count_is 'sess\.Square\.area\(\)D' 2
+grep -qE '^ *[0-9]*  sess\.Worker|^sess\.Worker' "$out" && fail "the first load's trace point shows up"
+
 echo "=== a bad option string: one line, the program runs untraced"
 "$java" "-agentpath:$lib=method=sess.Square.area,colour" -cp "$cp" sess.Main 100 > "$work/bad.out" 2> "$err" \
     || fail "exit status $?"

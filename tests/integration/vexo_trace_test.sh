@@ -55,9 +55,13 @@ count_is '^demo\.SavingsAccount\.deposit\(J\)V  demo\.SavingsAccount@' 1
 count_is '  demo\.Account@' 0
 
 echo "=== profiler mode and the class listing"
-"$tracer" --profiler --method demo.Account.deposit --classes -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?
+"$tracer" --profiler --method demo.Account.deposit@args,exits --classes -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?
 cat "$out" | grep -v '^\[' | head -20
 [ $status -eq 0 ] || fail "exit status $status"
+# the session says the mode in its own words, the agent's notice of no debug interface is left out
+count_is '^Vexo' 0
+has '^vexo-trace: profiler mode: method entries through the profiler interface, objects by stable identifiers; no field trace points; the arguments and exits asked for \(demo\.Account\.deposit@args\+exits\) are not recorded in profiler mode$'
+has '^note: the arguments and exits asked for \(demo\.Account\.deposit@args\+exits\) are not recorded in profiler mode$'
 count_is '^demo\.Account\.deposit\(J\)V  demo\.(Savings)?Account@[0-9a-f]+$' 3
 has '^--- vexo-trace classes: [0-9]+ loaded \(from a heap dump\), modification count [0-9]+$'
 has '^demo\.SavingsAccount$'
@@ -106,6 +110,40 @@ else
     count_is "^demo\.Account\.withdraw\(J\)Z  demo\.(Savings)?Account$hash  \((75|1000)\)  \[main\]\$" 2
 fi
 
+echo "=== trace points of one member: merged in its class, said when named through another class"
+"$tracer" --method 'demo.Account.withdraw@args' --method 'demo.Account.withdraw(J)Z@exits' --method 'demo.Account.deposit@args' \
+    --method 'demo.SavingsAccount.deposit@exits' --field demo.SavingsAccount.balance --field demo.Account.balance \
+    -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+cat "$out"
+if [ $exits -eq 1 ]; then
+    count_is "^demo\.Account\.withdraw\(J\)Z  demo\.SavingsAccount$hash  \(75\)  -> true  $dur  \[main\]\$" 1
+    count_is "^demo\.Account\.withdraw\(J\)Z  demo\.Account$hash  \(1000\)  -> false  $dur  \[main\]\$" 1
+else
+    count_is "^demo\.Account\.withdraw\(J\)Z  demo\.(Savings)?Account$hash  \((75|1000)\)  \[main\]\$" 2
+fi
+count_is "^demo\.Account\.deposit\(J\)V  demo\.(Savings)?Account$hash  \((50|75|4)\)  \[main\]\$" 3
+has '^not armed: demo\.SavingsAccount\.deposit\(J\)V: demo\.Account\.deposit\(J\)V traces the same method, armed first: the agent takes one trace point a member, whose class filters the hits; the exits asked for here cannot be added to it$'
+has '^not armed: demo\.SavingsAccount\.balance: demo\.Account\.balance traces the same field, armed first: .*hits$'
+has '^ +15  demo\.Account\.balance$'
+
+echo "=== the summary: by count, highest first, ties by label, the rows without events in one line (--summary all lists them)"
+"$tracer" --method 'demo.**' -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+sed -n '/^--- vexo-trace summary/,$p' "$out"
+rows=$(sed -n '/^--- vexo-trace summary/,/^armed/p' "$out" | sed -n 's/^ *\([0-9][0-9]*\)  /\1 /p' | tr '\n' '|')
+[ "$rows" = "3 demo.Account.deposit(J)V|2 demo.Account.balance()J|2 demo.Account.withdraw(J)Z|2 demo.Main.transfer(Ldemo/Account;Ldemo/Account;J)Z|1 demo.Main.main([Ljava/lang/String;)V|1 demo.SavingsAccount.addInterest()V|" ] \
+    || fail "summary rows not by count and label: $rows"
+has '^1 more armed trace point had no events$'
+"$tracer" --summary all --json --method 'demo.**' -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+has '"tracePoints":\{"demo\.Account\.deposit\(J\)V":3,"demo\.Account\.balance\(\)J":2,.*"demo\.SavingsAccount\.addInterest\(\)V":1,"demo\.Account\.owner\(\)Ljava/lang/String;":0\}'
+"$tracer" --summary all --exits --method 'demo.**' -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+has '^ +0  demo\.Account\.owner\(\)Ljava/lang/String;$'
+count_is 'more armed trace points? had no events' 0
+if [ $exits -eq 1 ]; then
+    # the calls table by total time, longest first
+    sed -n '/^--- vexo-trace calls/,$p' "$out" | awk 'NR > 2 { v = $3; u = $4; f = u == "s" ? 1e9 : u == "ms" ? 1e6 : u == "ns" ? 1 : 1e3
+        if (NR > 3 && v * f > last) bad = 1; last = v * f } END { exit bad }' || fail "the calls table is not by total time"
+fi
+
 echo "=== JSON lines with arguments, exits, threads and times"
 "$tracer" --json --args --exits --threads --times --method demo.Account.deposit --field demo.Account.balance \
     -- -cp "$demo" demo.Main > "$out" 2>&1; status=$?
@@ -120,6 +158,19 @@ else
     for amount in 50 75 4; do count_is "$call$amount\],\"thread\":\"main\",\"timeNs\":[0-9]+\}\$" 1; done
 fi
 count_is '^\{"tracePoint":"demo\.Account\.balance",.*,"value":[0-9]+,"thread":"main","timeNs":[0-9]+\}$' 15
+
+echo "=== exits of methods on the breakpoint road: one note per reason in the summary, nothing on standard error"
+"$tracer" --exits --method java.lang.String.isEmpty --method java.lang.String.length --method demo.Account.deposit \
+    -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+grep -E '^(note|Vexo)' "$out"
+count_is '^Vexo' 0
+if [ $exits -eq 1 ]; then
+    count_is '^note: exits not recorded' 1
+    has "^note: exits not recorded for 2 methods traced by breakpoints \(their classes are in the JDK's named modules\): java\.lang\.String\.isEmpty\(\)Z, java\.lang\.String\.length\(\)I\$"
+else
+    count_is '^note: exits not recorded' 1
+    has '^note: exits not recorded for 3 methods traced by breakpoints \(the option breakpoints\): java\.lang\.String\.isEmpty\(\)Z, java\.lang\.String\.length\(\)I, demo\.Account\.deposit\(J\)V$'
+fi
 
 echo "=== calls paired through recursion, exceptions and two threads; a call the trace outlives"
 mkdir -p "$work/src"
@@ -257,6 +308,7 @@ refused "--limit needs a whole number" --limit many --method demo.Account.deposi
 refused "no main class given" --method demo.Account.deposit -- -cp "$demo"
 refused "field trace points need debug mode" --profiler --field demo.Account.balance -- -cp "$demo" demo.Main
 refused "bad trace point 'demo.Account.withdraw@results'" --method 'demo.Account.withdraw@results' -- -cp "$demo" demo.Main
+refused "--summary takes only all, not 'some'" --summary some --method demo.Account.deposit -- -cp "$demo" demo.Main
 refused "unknown option '--mehtod'" --mehtod demo.Account.deposit -- -cp "$demo" demo.Main
 # A method trace point that names a field, and the other way round, say what to write instead;
 # unusual names that are valid still reach the program.

@@ -43,7 +43,7 @@ public final class AgentMain {
         this.session = session;
         this.out = out;
         this.printer = printer;
-        arming = new ClassArming(options.patterns, options.requested, MAX_TRACE_POINTS);
+        arming = new ClassArming(options.patterns, options.requested, MAX_TRACE_POINTS, options.profiler);
     }
 
     /** Called by the agent, once, on the thread that starts the VM. Never throws. */
@@ -154,6 +154,7 @@ public final class AgentMain {
     }
 
     private void begin() {
+        if (options.profiler) sayProfilerMode();
         session.ownThreads();
         session.bound(options.bufferMegabytes);
         session.startConsumer(printer);
@@ -191,6 +192,33 @@ public final class AgentMain {
         for (String note : takeOldFrames()) {
             out.println(options.json ? "{\"note\":" + EventFormatter.quote(note) + "}" : "note: " + note);
         }
+    }
+
+    /**
+     * Profiler mode in one line (on standard error, or to the command that attached): what it
+     * records, and that the arguments and exits asked for are not (also a note in the summary).
+     */
+    private void sayProfilerMode() {
+        List<String> askers = new ArrayList<>();
+        int asked = options.requested;
+        if ((options.requested & com.vexo.TracePoints.ARGUMENTS) != 0) askers.add("args");
+        if ((options.requested & com.vexo.TracePoints.EXIT) != 0) askers.add("exits");
+        for (PointPattern p : options.patterns) {
+            if (p.requested != 0) askers.add(p.text);
+            asked |= p.requested;
+        }
+        String line = "profiler mode: method entries through the profiler interface, objects by stable identifiers;"
+                + " no field trace points";
+        if (asked != 0) {
+            boolean args = (asked & com.vexo.TracePoints.ARGUMENTS) != 0, exits = (asked & com.vexo.TracePoints.EXIT) != 0;
+            String note = "the " + (args && exits ? "arguments and exits" : args ? "arguments" : "exits") + " asked for ("
+                    + String.join(", ", askers) + ") are not recorded in profiler mode";
+            arming.note(note);
+            line += "; " + note;
+        }
+        PrintStream says = attached ? out : System.err;
+        says.println("vexo-trace: " + line);
+        says.flush();
     }
 
     /** The agent's lines on running methods that keep code from before arming, kept as notes. */

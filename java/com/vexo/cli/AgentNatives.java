@@ -40,6 +40,13 @@ final class AgentNatives {
      */
     static native String[] oldFrames();
 
+    /**
+     * Per method trace point whose exits are not recorded, why its method is on the breakpoint
+     * road: "option", "jdk-module", "named-module", "refused", "unmodifiable", "no-rewriting",
+     * "native", "abstract", "constructor", "no-hook", "too-many"; null where the agent does not say.
+     */
+    static native String[] exitsNotRecorded(TracePoints.TracePoint[] points);
+
     /** Defines the classes arming calls into (the hooks), so that no arming has to. */
     static native void warmUp();
 

@@ -26,6 +26,7 @@ import java.util.List;
  *                      finds it full is dropped and counted
  *   output=FILE        events and summary to FILE (else standard error)
  *   stdout             events and summary to standard output
+ *   summary=all        the summary lists every armed trace point (else those with events)
  *   classes            list the loaded classes at exit
  *   profiler           profiler mode (with the agent's word nojvmdi)
  *   strict             a mistake in the options ends the VM with status 2 (for the launcher)
@@ -43,7 +44,7 @@ final class AgentOptions {
     int limit = 1_000_000;
     int bufferMegabytes = 16;
     int requested;
-    boolean json, threads, times, classes, profiler, stdout, strict, digests;
+    boolean json, threads, times, classes, profiler, stdout, strict, digests, summaryAll;
     String output, connect;
 
     static AgentOptions parse(String options) throws TraceSetupException {
@@ -70,6 +71,10 @@ final class AgentOptions {
                 case "digests": o.digests = true; break;
                 case "connect": o.connect = needs(name, value); break;
                 case "output": o.output = needs(name, value); break;
+                case "summary":
+                    if (!"all".equals(value)) throw new TraceSetupException("--summary takes only all, not '" + value + "'");
+                    o.summaryAll = true;
+                    break;
                 case "limit": o.limit = limit(needs(name, value)); break;
                 case "buffer":
                     String mb = needs(name, value);

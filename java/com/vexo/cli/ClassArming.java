@@ -4,6 +4,7 @@ import com.vexo.TracePoints;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.Comparator;
+import java.util.HashMap;
 import java.util.HashSet;
 import java.util.LinkedHashMap;
 import java.util.List;
@@ -26,6 +27,7 @@ final class ClassArming {
     private final List<PointPattern> patterns;
     private final int requested;
     private final int max;
+    private final boolean profiler;  // the agent records entries only: nothing to tell per trace point
     private final AtomicInteger armedCount = new AtomicInteger();
     private final AtomicInteger armedClasses = new AtomicInteger();
     private final AtomicInteger refusedClasses = new AtomicInteger();
@@ -33,15 +35,24 @@ final class ClassArming {
     private final Map<String, List<Class<?>>> supertypes = new ConcurrentHashMap<>();
     private final List<Target> targets = new CopyOnWriteArrayList<>();
     private final Map<Target, Integer> patternOf = new ConcurrentHashMap<>();
+    // The later trace points that a target, armed for the first of them, stands for as well.
+    private final Map<Target, List<PointPattern>> namedBy = new ConcurrentHashMap<>();
+    // By the class that declares a member, the first target armed for it.
+    private final Map<Class<?>, Map<String, Target>> firstOfMember = Collections.synchronizedMap(new WeakHashMap<>());
     private final Set<PointPattern> matched = ConcurrentHashMap.newKeySet();
     private final Set<PointPattern> armedPatterns = ConcurrentHashMap.newKeySet();
     private final Map<String, String> notArmed = Collections.synchronizedMap(new LinkedHashMap<>());
     private final List<String> notes = new CopyOnWriteArrayList<>();
+    // The trace points whose exits are not recorded, by why (the agent's word): how many, the first few.
+    private final Map<String, List<String>> exitsNotRecorded = Collections.synchronizedMap(new LinkedHashMap<>());
+    private final Map<String, AtomicInteger> exitsNotRecordedCount = new ConcurrentHashMap<>();
+    private static final int EXAMPLES = 3;
     // The classes of one name in order of arming: the second and later get "{2}" and on in labels.
     private final Map<Class<?>, Integer> namesake = Collections.synchronizedMap(new WeakHashMap<>());
     private final Map<String, AtomicInteger> namesakes = new ConcurrentHashMap<>();
 
-    ClassArming(List<PointPattern> patterns, int requested, int max) {
+    ClassArming(List<PointPattern> patterns, int requested, int max, boolean profiler) {
+        this.profiler = profiler;
         this.patterns = patterns;
         this.requested = requested;
         this.max = max;
@@ -65,13 +76,14 @@ final class ClassArming {
         for (String f : new String[] {self + ".count", self + ".base", self + ".*", self + ".missing", self + ".run"}) {
             patterns.add(PointPattern.field(f));
         }
-        ClassArming a = new ClassArming(patterns, TracePoints.ARGUMENTS, 1_000_000);
+        ClassArming a = new ClassArming(patterns, TracePoints.ARGUMENTS, 1_000_000, false);
         for (Class<?> c : new Class<?>[] {WarmBase.class, WarmUp.class}) {
             if (a.isSupertype(c)) a.addSupertype(c);
             for (int pass = 0; pass < 2; pass++) {
                 List<Target> found = a.targetsOf(c);
                 a.armed(found, new boolean[found.size()], pass == 0);
                 a.armed(found, null, pass == 1);
+                a.exitsNotRecorded(found);
             }
         }
         a.prefixes();
@@ -167,11 +179,29 @@ final class ClassArming {
             else methods(s, c, members, found);
             for (int j = before; j < found.size(); j++) patternOf.put(found.get(j), i);
         }
-        // A member that several trace points name is armed once, for the first of them.
-        Set<String> seen = new HashSet<>();
+        // A member that several trace points name in this class is armed once, with what all of
+        // them ask for. One that an earlier class's trace point armed is that trace point's: the
+        // agent takes one trace point a member, whose class filters the hits.
+        Map<String, Target> seen = new HashMap<>();
         for (java.util.Iterator<Target> i = found.iterator(); i.hasNext(); ) {
             Target t = i.next();
-            if (!seen.add((t.isField() ? "F" : "M") + t.point.m_strMethodOrFieldName + " " + t.point.m_strMethodOrFieldSignature)) {
+            String key = (t.isField() ? "F" : "M") + t.point.m_strMethodOrFieldName + " " + t.point.m_strMethodOrFieldSignature;
+            Target first = seen.get(key);
+            if (first != null) {
+                first.merge(t);
+                namedBy.putIfAbsent(first, new CopyOnWriteArrayList<>());
+                namedBy.get(first).add(patterns.get(patternOf.get(t)));
+                i.remove();
+                continue;
+            }
+            seen.put(key, t);
+            Target earlier = firstOfMember(t, key);
+            if (earlier != t) {
+                int beyond = t.asksBeyond(earlier);
+                notArmed.put(t.label, earlier.label + " traces the same " + (t.isField() ? "field" : "method")
+                        + ", armed first: the agent takes one trace point a member, whose class filters the hits"
+                        + (beyond == 0 ? "" : "; " + describe(beyond) + " asked for here cannot be added to it"));
+                matched.add(patterns.get(patternOf.get(t)));
                 i.remove();
             }
         }
@@ -184,16 +214,41 @@ final class ClassArming {
         return found;
     }
 
+    /** The first target of the member {@code key} that {@code t}'s member's class declares: {@code t} when it is the first. */
+    private Target firstOfMember(Target t, String key) {
+        if (t.declaredIn == null) return t;
+        synchronized (firstOfMember) {
+            Map<String, Target> members = firstOfMember.get(t.declaredIn);
+            if (members == null) firstOfMember.put(t.declaredIn, members = new HashMap<>());
+            Target first = members.get(key);
+            if (first == null) members.put(key, first = t);
+            return first;
+        }
+    }
+
+    /** What the bits of {@link Target#REQUESTS} ask for, in words. */
+    private static String describe(int requests) {
+        boolean args = (requests & TracePoints.ARGUMENTS) != 0, exits = (requests & TracePoints.EXIT) != 0;
+        return args && exits ? "the arguments and exits" : args ? "the arguments" : "the exits";
+    }
+
     /**
      * After the agent was handed {@code found}: the armed ones are kept, the others said;
      * {@code noRoad} tells those the agent entered but no road could arm.
      */
     void armed(List<Target> found, boolean[] noRoad, boolean attached) {
+        List<Target> noExits = null;
         for (int i = 0; i < found.size(); i++) {
             Target t = found.get(i);
             if (t.isArmed() && (noRoad == null || !noRoad[i])) {
+                if (!profiler && (t.notRecorded() & TracePoints.EXIT) != 0) {
+                    if (noExits == null) noExits = new ArrayList<>();
+                    noExits.add(t);
+                }
                 targets.add(t);
                 armedPatterns.add(patterns.get(patternOf.get(t)));
+                List<PointPattern> more = namedBy.get(t);
+                if (more != null) armedPatterns.addAll(more);
             } else if (t.isArmed() && attached) {
                 notArmed.put(t.label, "no road traces it after attach: it cannot be instrumented (a class of the "
                         + "JDK's modules, or one the VM will not let be rewritten), and breakpoints and field watches "
@@ -201,6 +256,43 @@ final class ClassArming {
             } else {
                 notArmed.put(t.label, "the agent could not arm it");
             }
+        }
+        exitsNotRecorded(noExits);
+    }
+
+    /** Remembers, by why, the trace points whose exits the agent does not record (their methods take breakpoints). */
+    void exitsNotRecorded(List<Target> list) {
+        if (list == null || list.isEmpty()) return;
+        TracePoints.TracePoint[] points = new TracePoints.TracePoint[list.size()];
+        for (int i = 0; i < points.length; i++) points[i] = list.get(i).point;
+        String[] why = AgentNatives.exitsNotRecorded(points);
+        for (int i = 0; i < points.length; i++) {
+            String reason = why != null && why[i] != null ? why[i] : "unknown";
+            exitsNotRecordedCount.putIfAbsent(reason, new AtomicInteger());
+            exitsNotRecordedCount.get(reason).incrementAndGet();
+            synchronized (exitsNotRecorded) {
+                List<String> examples = exitsNotRecorded.get(reason);
+                if (examples == null) exitsNotRecorded.put(reason, examples = new ArrayList<>());
+                if (examples.size() < EXAMPLES) examples.add(list.get(i).label);
+            }
+        }
+    }
+
+    /** Why methods take breakpoints, as the summary says it of many. */
+    private static String whyBreakpoints(String reason) {
+        switch (reason) {
+            case "option": return "the option breakpoints";
+            case "jdk-module": return "their classes are in the JDK's named modules";
+            case "named-module": return "their classes are in named modules";
+            case "refused": return "the rewriter or the VM refused their classes";
+            case "unmodifiable": return "the VM does not let their classes be rewritten";
+            case "no-rewriting": return "this VM does not let classes be rewritten";
+            case "native": return "native methods";
+            case "abstract": return "abstract methods";
+            case "constructor": return "constructors";
+            case "no-hook": return "the method hook could not be defined";
+            case "too-many": return "more methods than the instrumentation holds";
+            default: return "the agent did not say why";
         }
     }
 
@@ -211,11 +303,16 @@ final class ClassArming {
 
     /** With patterns or subtypes, what they armed: "armed: N trace points in M classes in T ms"; else null. */
     String armingLine() {
+        long[] a = armedCounts();
+        return a == null ? null : "armed: " + a[0] + " trace points in " + a[1] + " classes in " + a[2] + " ms";
+    }
+
+    /** The numbers of {@link #armingLine}: trace points, classes, milliseconds; null without patterns or subtypes. */
+    long[] armedCounts() {
         boolean anyPattern = false;
         for (PointPattern s : patterns) anyPattern |= s.hasWildcards() || s.subtypes;
         if (!anyPattern) return null;
-        return "armed: " + targets.size() + " trace points in " + armedClasses.get() + " classes in "
-                + armingNanos.get() / 1_000_000 + " ms";
+        return new long[] {targets.size(), armedClasses.get(), armingNanos.get() / 1_000_000};
     }
 
     void note(String message) {
@@ -256,6 +353,14 @@ final class ClassArming {
 
     List<String> notes() {
         List<String> list = new ArrayList<>(notes);
+        synchronized (exitsNotRecorded) {
+            for (Map.Entry<String, List<String>> e : exitsNotRecorded.entrySet()) {
+                int n = exitsNotRecordedCount.get(e.getKey()).get();
+                list.add("exits not recorded for " + n + (n == 1 ? " method" : " methods") + " traced by breakpoints ("
+                        + whyBreakpoints(e.getKey()) + ")" + (n > e.getValue().size() ? ", e.g. " : ": ")
+                        + String.join(", ", e.getValue()) + (n > e.getValue().size() ? ", ..." : ""));
+            }
+        }
         int refused = refusedClasses.get();
         if (refused > 0) {
             list.add("the trace points would arm more than " + max + " members: " + refused
@@ -315,6 +420,7 @@ final class ClassArming {
             int flags = (m.modifiers & ACC_STATIC) != 0 ? TracePoints.STATIC : 0;
             Target t = new Target(label, flags | s.requested, c.getName(), m.name, m.descriptor, c);
             t.request(requested);
+            t.declaredIn = m.owner;
             found.add(t);
         }
         if (exact && descriptors.isEmpty()) {
@@ -375,7 +481,9 @@ final class ClassArming {
         for (Member m : candidates) {
             int flags = TracePoints.FIELD | valueKind(m.descriptor);
             if ((m.modifiers & ACC_STATIC) != 0) flags |= TracePoints.STATIC;
-            found.add(new Target(c.getName() + "." + m.name + suffix, flags, c.getName(), m.name, m.descriptor, c));
+            Target t = new Target(c.getName() + "." + m.name + suffix, flags, c.getName(), m.name, m.descriptor, c);
+            t.declaredIn = m.owner;
+            found.add(t);
         }
     }
 
@@ -401,7 +509,11 @@ final class ClassArming {
         final String name;
         final String descriptor;
 
-        Member(String line) {
+        /** The class that declares it. */
+        final Class<?> owner;
+
+        Member(String line, Class<?> owner) {
+            this.owner = owner;
             String[] w = line.split(" ", 4);
             field = w[0].equals("F");
             modifiers = Integer.parseInt(w[1]);
@@ -417,7 +529,7 @@ final class ClassArming {
         Members(Class<?> c) {
             String[] lines = AgentNatives.members(c);
             if (lines == null) return;
-            for (String line : lines) list.add(new Member(line));
+            for (String line : lines) list.add(new Member(line, c));
         }
     }
 }

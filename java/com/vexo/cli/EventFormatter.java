@@ -135,7 +135,7 @@ public final class EventFormatter {
         }
         if (exit != null) {
             if (exit.m_bThrown) {
-                b.append(",\"thrown\":").append(exit.m_Exception != null ? quote(identity(exit.m_Exception)) : "null");
+                b.append(",\"thrown\":").append(jsonValue(exit.m_Exception));
             } else if (!target.returnsVoid()) {
                 b.append(",\"return\":").append(jsonValue(exit.m_ReturnValue));
             }
@@ -220,7 +220,9 @@ public final class EventFormatter {
             return Double.isNaN(d) || Double.isInfinite(d) ? quote(v.toString()) : v.toString();
         }
         if (v instanceof String || v instanceof Character) return quote(v.toString());
-        return quote(identity(v));
+        // The same hex string as an event's identityHash.
+        return "{\"class\":" + quote(v.getClass().getName()) + ",\"identityHash\":"
+                + quote(Integer.toHexString(System.identityHashCode(v))) + "}";
     }
 
     static String quote(String s) {
@@ -234,7 +236,10 @@ public final class EventFormatter {
                 case '\r': b.append("\\r"); break;
                 case '\t': b.append("\\t"); break;
                 default:
-                    if (c < 0x20) b.append(String.format("\\u%04x", (int) c));
+                    // Control characters and a surrogate without its other half (which UTF-8 cannot carry) as escapes.
+                    boolean paired = Character.isHighSurrogate(c) ? i + 1 < s.length() && Character.isLowSurrogate(s.charAt(i + 1))
+                            : !Character.isLowSurrogate(c) || (i > 0 && Character.isHighSurrogate(s.charAt(i - 1)));
+                    if (c < 0x20 || !paired) b.append(String.format("\\u%04x", (int) c));
                     else b.append(c);
             }
         }

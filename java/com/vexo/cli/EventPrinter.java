@@ -64,7 +64,7 @@ final class EventPrinter implements TraceSession.Listener {
         // program: what comes later was recorded after the limit was lifted for the end mark.
         if (closed || overflow) return;
         if (overflowed) overflow = true;
-        StringBuilder lines = new StringBuilder();
+        StringBuilder lines = this.lines;
         List<TraceMethodEvent> abandoned = new ArrayList<>();
         for (TraceMethodEvent e : events) {
             Target t = targetOf.apply(e);
@@ -92,14 +92,24 @@ final class EventPrinter implements TraceSession.Listener {
                 line(lines, t, e, null);
             }
         }
-        out.print(lines);
+        write(lines);
+    }
+
+    /** Lines are written a few kilobytes at a time: a delivery's text would be one large object. */
+    private static final int WRITE_AT = 32 * 1024;
+    private final StringBuilder lines = new StringBuilder(WRITE_AT + 1024);
+
+    private void write(StringBuilder lines) {
+        out.append(lines);
         out.flush();
+        lines.setLength(0);
     }
 
     private void line(StringBuilder lines, Target t, TraceMethodEvent entry, TraceMethodExitEvent exit) {
         if (t == null) return;
         lines.append(json ? EventFormatter.json(t, entry, exit, columns) : EventFormatter.text(t, entry, exit, columns));
         lines.append('\n');
+        if (lines.length() >= WRITE_AT) write(lines);
     }
 
     @Override

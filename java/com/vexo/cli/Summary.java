@@ -1,5 +1,8 @@
 package com.vexo.cli;
 
+import java.util.ArrayList;
+import java.util.Comparator;
+import java.util.HashMap;
 import java.util.List;
 import java.util.Locale;
 import java.util.Map;
@@ -8,8 +11,9 @@ import java.util.Map;
 final class Summary {
     private Summary() {}
 
-    static String of(List<Target> targets, EventPrinter printer, ClassArming arming, AgentOptions options,
+    static String of(List<Target> armedTargets, EventPrinter printer, ClassArming arming, AgentOptions options,
             boolean complete) {
+        List<Target> targets = byCount(armedTargets, printer, EventPrinter.EVENTS);
         long total = 0, dropped = 0;
         for (Target t : targets) {
             long[] c = printer.counts(t);
@@ -48,7 +52,7 @@ final class Summary {
             if (exits) {
                 b.append(",\"calls\":{");
                 String comma = "";
-                for (Target t : targets) {
+                for (Target t : byCount(targets, printer, EventPrinter.TOTAL_NS)) {
                     if (!t.hasExits()) continue;
                     long[] c = printer.counts(t);
                     b.append(comma).append(EventFormatter.quote(t.label)).append(":{\"calls\":").append(c[EventPrinter.CALLS])
@@ -71,16 +75,28 @@ final class Summary {
                 b.append('}');
             }
             jsonList(b, "notes", notes);
-            String armed = arming.armingLine();
-            if (armed != null) b.append(",\"armed\":").append(EventFormatter.quote(armed));
+            long[] armed = arming.armedCounts();
+            if (armed != null) {
+                b.append(",\"armed\":{\"tracePoints\":").append(armed[0]).append(",\"classes\":").append(armed[1])
+                        .append(",\"ms\":").append(armed[2]).append('}');
+            }
             return b.append("}}\n").toString();
         }
         b.append("--- vexo-trace summary: ").append(total).append(total == 1 ? " event\n" : " events\n");
+        int quiet = 0;
         for (Target t : targets) {
             long[] c = printer.counts(t);
+            if (c[EventPrinter.EVENTS] == 0 && c[EventPrinter.DROPPED] == 0 && !options.summaryAll) {
+                quiet++;
+                continue;
+            }
             b.append(String.format("%10d  %s", c[EventPrinter.EVENTS], t.label));
             if (c[EventPrinter.DROPPED] > 0) b.append(String.format(Locale.ROOT, "  (dropped %,d)", c[EventPrinter.DROPPED]));
             b.append('\n');
+        }
+        if (quiet > 0) {
+            b.append(String.format(Locale.ROOT, "%,d more armed trace point%s had no events%n", quiet,
+                    quiet == 1 ? "" : "s"));
         }
         for (String s : never) b.append("never matched: ").append(s).append(" (no class it names was loaded)\n");
         for (Map.Entry<String, String> e : notArmed.entrySet()) {
@@ -125,7 +141,7 @@ final class Summary {
         StringBuilder b = new StringBuilder("--- vexo-trace calls (trace points with exits)\n");
         b.append(String.format("%10s  %6s  %10s  %10s  %10s%n", "calls", "thrown", "total", "mean", "max"));
         String micros = printer.micros();
-        for (Target t : targets) {
+        for (Target t : byCount(targets, printer, EventPrinter.TOTAL_NS)) {
             if (!t.hasExits()) continue;
             long[] c = printer.counts(t);
             b.append(String.format("%10d  %6d  %10s  %10s  %10s  %s%n", c[EventPrinter.CALLS], c[EventPrinter.THROWN],
@@ -133,6 +149,15 @@ final class Summary {
                     EventFormatter.duration(c[EventPrinter.MAX_NS], micros), t.label));
         }
         return b.toString();
+    }
+
+    /** The targets by one of their counts, highest first; ties by label. */
+    private static List<Target> byCount(List<Target> targets, EventPrinter printer, int count) {
+        List<Target> sorted = new ArrayList<>(targets);
+        Map<Target, Long> of = new HashMap<>();
+        for (Target t : sorted) of.put(t, printer.counts(t)[count]);
+        sorted.sort(Comparator.comparing((Target t) -> -of.get(t)).thenComparing(t -> t.label));
+        return sorted;
     }
 
     private static long mean(long[] c) {

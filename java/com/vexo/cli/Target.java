@@ -4,9 +4,16 @@ import com.vexo.TracePoints;
 
 /** One trace point as the user named it, ready to hand to the agent. */
 public final class Target {
+    /** The bits of what a method trace point asks for beyond its entries; trace points of one member merge them. */
+    static final int REQUESTS = TracePoints.ARGUMENTS | TracePoints.EXIT;
+
     /** How the trace point is shown: {@code demo.Account.deposit(J)V} or {@code demo.Account.balance}. */
     public final String label;
     public final TracePoints.TracePoint point;
+    // What was asked of the agent (it writes back into the flags what the road records).
+    private int asked;
+    /** The class that declares the member (the target's class or one it inherits from). */
+    Class<?> declaredIn;
 
     Target(String label, int flags, String className, String member, String signature) {
         this(label, flags, className, member, signature, null);
@@ -21,6 +28,7 @@ public final class Target {
         point.m_strClass = className;
         point.m_strMethodOrFieldName = member;
         point.m_strMethodOrFieldSignature = signature;
+        if (!isField()) asked = flags & REQUESTS;
     }
 
     public boolean isField() {
@@ -48,7 +56,24 @@ public final class Target {
 
     /** Asks for more at each hit: {@link TracePoints#ARGUMENTS}, {@link TracePoints#EXIT}; method trace points only. */
     void request(int bits) {
-        if (!isField()) point.m_iFlags |= bits & (TracePoints.ARGUMENTS | TracePoints.EXIT);
+        if (isField()) return;
+        point.m_iFlags |= bits & REQUESTS;
+        asked |= bits & REQUESTS;
+    }
+
+    /** Asks also for what {@code other}, a trace point of the same member, asks for. */
+    void merge(Target other) {
+        request(other.asked);
+    }
+
+    /** What it asks for beyond its entries that {@code other} does not. */
+    int asksBeyond(Target other) {
+        return asked & ~other.asked;
+    }
+
+    /** What was asked and the agent does not record (after it was armed). */
+    int notRecorded() {
+        return asked & ~point.m_iFlags;
     }
 
     public int valueKind() {

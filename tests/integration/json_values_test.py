@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Every kind of value in a --json run reads back through a JSON parser as the text run shows it:
+the same trace of tests/integration/values (arguments, return values, an exception and fields of
+every kind) in both forms, line by line, and the values the program passes, as Python has them.
+
+    json_values_test.py VEXO_TRACE BUILD_DIR SOURCE_DIR
+"""
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+tracer, build, sources = sys.argv[1:4]
+java_home = os.environ.get("JAVA_HOME")
+javac = os.path.join(java_home, "bin", "javac") if java_home else "javac"
+env = dict(os.environ, VEXO_BUILD=build)
+failures = []
+
+
+def fail(message):
+    print("FAILED: " + message)
+    failures.append(message)
+
+
+def run(work, extra):
+    """The program traced; returns its event lines and the objects it named, by identity."""
+    out = os.path.join(work, "events")
+    args = [tracer, "--output", out, "--args", "--exits", "--method", "vals.Values.*", "--field", "vals.Values.*"]
+    program = subprocess.run(args + extra + ["--", "-cp", work, "vals.Values"], env=env,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, encoding="utf-8")
+    print(program.stdout, end="")
+    if program.returncode != 0:
+        fail("exit status %d with %s" % (program.returncode, extra))
+    roles = {}
+    for line in program.stdout.splitlines():
+        m = re.match(r"^object (\S+) (\S+)$", line)
+        if m:
+            roles[m.group(2)] = m.group(1)
+    with open(out, encoding="utf-8") as f:
+        lines = f.read().splitlines()
+    print("\n".join(lines))
+    return lines, roles
+
+
+def text_value(s, i, roles):
+    """The value written at s[i:] by the text output, as (canonical value, end)."""
+    if s[i] in "\"'":
+        j = i + 1
+        while s[j] != s[i]:
+            j += 2 if s[j] == "\\" else 1
+        inner = s[i + 1:j]
+        return ("str", json.loads('"' + inner + '"')), j + 1
+    m = re.compile(r"[^ ,)]+").match(s, i)
+    token = m.group(0)
+    if token == "null":
+        value = None
+    elif token in ("true", "false"):
+        value = ("bool", token == "true")
+    elif token in ("NaN", "Infinity", "-Infinity"):
+        value = ("str", token)
+    elif "@" in token:
+        value = ("object", token.rsplit("@", 1)[0], roles.get(token))
+        if value[2] is None:
+            fail("text: an object the program did not name: " + token)
+    else:
+        value = ("number", float(token) if re.search("[.eE]", token) else int(token))
+    return value, m.end()
+
+
+def json_value(v, roles):
+    if v is None:
+        return None
+    if isinstance(v, bool):
+        return ("bool", v)
+    if isinstance(v, (int, float)):
+        return ("number", v)
+    if isinstance(v, str):
+        return ("str", v)
+    if isinstance(v, dict) and set(v) == {"class", "identityHash"} and re.fullmatch("[0-9a-f]+", v["identityHash"]):
+        role = roles.get(v["class"] + "@" + v["identityHash"])
+        if role is None:
+            fail("JSON: an object the program did not name: %r" % v)
+        return ("object", v["class"], role)
+    fail("JSON: not a value of the agreed forms: %r" % (v,))
+    return ("?", repr(v))
+
+
+def parse_text(line, roles):
+    """label, and what the line shows: access and value, args, return or thrown."""
+    label, rest = line.split("  ", 1)
+    shown = {}
+    rest = rest.split("  ", 1)[1] if "  " in rest else ""  # the subject
+    for access in ("assigned ", "read     "):
+        if rest.startswith(access):
+            shown["access"] = access.strip()
+            shown["value"], end = text_value(rest, len(access), roles)
+            rest = rest[end:].lstrip()
+    if rest.startswith("("):
+        args, i = [], 1
+        while rest[i] != ")":
+            value, i = text_value(rest, i, roles)
+            args.append(value)
+            if rest.startswith(", ", i):
+                i += 2
+        shown["args"] = args
+        rest = rest[i + 1:].lstrip()
+    if rest.startswith("-> void"):
+        pass
+    elif rest.startswith("-> "):
+        shown["return"], _ = text_value(rest, 3, roles)
+    elif rest.startswith("threw "):
+        shown["thrown"], _ = text_value(rest, 6, roles)
+    return label, shown
+
+
+def parse_json(obj, roles):
+    shown = {}
+    if "access" in obj:
+        shown["access"] = obj["access"]
+        shown["value"] = json_value(obj["value"], roles)
+    if "args" in obj:
+        shown["args"] = [json_value(v, roles) for v in obj["args"]]
+    for key in ("return", "thrown"):
+        if key in obj:
+            shown[key] = json_value(obj[key], roles)
+    return obj["tracePoint"], shown
+
+
+work = tempfile.mkdtemp()
+subprocess.run([javac, "-d", work, os.path.join(sources, "vals", "Values.java")], check=True)
+text_lines, text_roles = run(work, [])
+json_lines, json_roles = run(work, ["--json"])
+
+events = []
+summary = None
+for line in json_lines:
+    try:
+        obj = json.loads(line)
+    except ValueError as e:
+        fail("not JSON: %s (%s)" % (line, e))
+        continue
+    if "summary" in obj:
+        summary = obj["summary"]
+    else:
+        events.append(obj)
+text_events = [l for l in text_lines if l.startswith("vals.")]
+if len(events) != len(text_events) or not events:
+    fail("%d JSON events, %d text lines" % (len(events), len(text_events)))
+for t, j in zip(text_events, events):
+    a, b = parse_text(t, text_roles), parse_json(j, json_roles)
+    if a != b:
+        fail("the JSON line reads otherwise than the text line:\n  %s\n  %s\n  text %r\n  JSON %r" % (t, json.dumps(j), a, b))
+
+# What the program passed, as a JSON reader has it.
+by_label = {}
+for e in events:
+    by_label.setdefault(e["tracePoint"], []).append(e)
+
+
+def first(label, key):
+    found = by_label.get(label)
+    return found[0].get(key) if found else "(no event of %s)" % label
+
+
+expected_args = {
+    "vals.Values.integers(IJSB)V": [-7, -2 ** 63, 300, -128],
+    "vals.Values.reals(DDFDF)V": [2.5e-300, "NaN", 0.1, "-Infinity", "Infinity"],
+    "vals.Values.characters(CCCZZ)V": ["x", "\u00e9", "\n", True, False],
+    "vals.Values.strings(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)V":
+        ["say \"hi\"\\ back\n\ttab, (paren)", "gr\u00fc\u00df \u4e16\u754c \U0001f600", None, ""],
+}
+for label, args in expected_args.items():
+    if first(label, "args") != args:
+        fail("%s: args %r, expected %r" % (label, first(label, "args"), args))
+objects = first("vals.Values.objects(Ljava/lang/Object;[I[[Ljava/lang/String;)V", "args")
+if not (isinstance(objects, list) and [o["class"] for o in objects] == ["java.lang.Object", "[I", "[[Ljava.lang.String;"]):
+    fail("objects: %r" % (objects,))
+for label, key, value in [("vals.Values.notANumber()D", "return", "NaN"), ("vals.Values.letter()C", "return", "q"),
+                          ("vals.Values.text(Ljava/lang/String;)Ljava/lang/String;", "return", "a\"b")]:
+    if first(label, key) != value:
+        fail("%s: %s %r, expected %r" % (label, key, first(label, key), value))
+thrown = first("vals.Values.thrower()I", "thrown")
+if not (isinstance(thrown, dict) and thrown.get("class") == "java.lang.IllegalStateException"):
+    fail("thrower: thrown %r" % (thrown,))
+values = {e["tracePoint"]: e["value"] for e in events if e.get("kind") == "field" and e["access"] == "assigned"}
+for field, value in [("vals.Values.string", "field \"value\"\n"), ("vals.Values.real", "NaN"), ("vals.Values.single", -0.5),
+                     ("vals.Values.whole", 2 ** 63 - 1), ("vals.Values.letter", "\u00e9"), ("vals.Values.flag", True),
+                     ("vals.Values.numbers", None)]:
+    if values.get(field, "(none)") != value:
+        fail("%s: last value %r, expected %r" % (field, values.get(field, "(none)"), value))
+if not (isinstance(values.get("vals.Values.object"), dict) and values["vals.Values.object"]["class"] == "java.lang.Object"):
+    fail("vals.Values.object: %r" % (values.get("vals.Values.object"),))
+armed = summary.get("armed") if summary else None
+if not (isinstance(armed, dict) and set(armed) == {"tracePoints", "classes", "ms"}
+        and all(isinstance(v, int) for v in armed.values()) and armed["classes"] == 1 and armed["tracePoints"] > 10):
+    fail("the summary's armed: %r" % (armed,))
+
+if not failures:
+    print("JSON values: all checks passed")
+sys.exit(1 if failures else 0)
