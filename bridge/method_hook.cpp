@@ -83,7 +83,12 @@ void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, 
         // would pile up under the live ones: a runaway stack loses its oldest half.
         std::vector<OpenCall>& open = t_calls.open;
         if (open.size() >= kMaxOpenCalls) {
-            open.erase(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(open.size() / 2));
+            const auto half = open.begin() + static_cast<std::ptrdiff_t>(open.size() / 2);
+            for (auto call = open.begin(); call != half; ++call) {  // their exits are events not seen
+                const jmethodID lost = call->recorded || call->dropped ? ArmedProbeMethod(call->id) : nullptr;
+                if (lost != nullptr) CountDroppedExit(lost);
+            }
+            open.erase(open.begin(), half);
         }
         open.push_back({id, offer.recorded, offer.dropped, offer.time});
     }
