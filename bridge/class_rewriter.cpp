@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "bridge/bytecode/byte_io.h"
+#include "bytecode/byte_io.h"
 
 namespace {
 constexpr uint32_t kPrefixLength = 8;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "agent/error_out.h"
-#include "bridge/bytecode/method_probes.h"
+#include "bytecode/method_probes.h"
 #include "bridge/class_rewriter.h"
 #include "bridge/entry_hook.h"
 #include "bridge/field_instrumentation.h"

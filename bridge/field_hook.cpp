@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/field_sites.h"
+#include "bytecode/field_sites.h"
 #include "bridge/debug_events.h"
 #include "bridge/field_instrumentation.h"
 #include "bridge/hook_class.h"

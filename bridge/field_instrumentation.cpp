@@ -5,9 +5,9 @@
 #include <string>
 #include <utility>
 
-#include "bridge/bytecode/class_file.h"
-#include "bridge/bytecode/constant_pool.h"
-#include "bridge/bytecode/field_sites.h"
+#include "bytecode/class_file.h"
+#include "bytecode/constant_pool.h"
+#include "bytecode/field_sites.h"
 #include "bridge/declared_members.h"
 #include "bridge/entry_hook.h"
 #include "bridge/entry_instrumentation.h"

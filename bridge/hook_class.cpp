@@ -1,6 +1,6 @@
 #include "bridge/hook_class.h"
 
-#include "bridge/bytecode/class_file.h"
+#include "bytecode/class_file.h"
 
 namespace {
 std::vector<uint8_t> HookClassFile(const char* className, const std::vector<HookNative>& natives) {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "bridge/bytecode/method_probes.h"
+#include "bytecode/method_probes.h"
 #include "bridge/debug_events.h"
 #include "bridge/entry_instrumentation.h"
 #include "bridge/hook_class.h"

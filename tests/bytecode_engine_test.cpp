@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/class_file.h"
-#include "bridge/bytecode/code_reader.h"
-#include "bridge/bytecode/code_writer.h"
-#include "bridge/bytecode/insertion.h"
-#include "bridge/bytecode/method_code.h"
-#include "bridge/bytecode/opcodes.h"
+#include "bytecode/class_file.h"
+#include "bytecode/code_reader.h"
+#include "bytecode/code_writer.h"
+#include "bytecode/insertion.h"
+#include "bytecode/method_code.h"
+#include "bytecode/opcodes.h"
 #include "tests/harness/class_files.h"
 #include "tests/harness/test_jvm.h"
 

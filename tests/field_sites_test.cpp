@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/field_sites.h"
+#include "bytecode/field_sites.h"
 #include "tests/harness/class_files.h"
 #include "tests/harness/test_jvm.h"
 

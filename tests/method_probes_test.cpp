@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/class_file.h"
-#include "bridge/bytecode/insertion.h"
-#include "bridge/bytecode/method_code.h"
-#include "bridge/bytecode/method_probes.h"
-#include "bridge/bytecode/opcodes.h"
+#include "bytecode/class_file.h"
+#include "bytecode/insertion.h"
+#include "bytecode/method_code.h"
+#include "bytecode/method_probes.h"
+#include "bytecode/opcodes.h"
 #include "tests/harness/class_files.h"
 #include "tests/harness/test_jvm.h"
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/class_file.h"
-#include "bridge/bytecode/field_sites.h"
-#include "bridge/bytecode/method_code.h"
-#include "bridge/bytecode/method_probes.h"
+#include "bytecode/class_file.h"
+#include "bytecode/field_sites.h"
+#include "bytecode/method_code.h"
+#include "bytecode/method_probes.h"
 #include "bridge/class_rewriter.h"
 #include "tests/fuzz/fuzz_targets.h"
 

@@ -1,6 +1,6 @@
 #include "tests/sweep/field_targets.h"
 
-#include "bridge/bytecode/class_file.h"
+#include "bytecode/class_file.h"
 
 namespace {
 constexpr int kMaxDepth = 64;  // deeper than any real hierarchy; bounds a cyclic one

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/field_sites.h"
+#include "bytecode/field_sites.h"
 
 class JarFields {
 public:

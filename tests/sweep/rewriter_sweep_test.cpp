@@ -13,9 +13,9 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "bridge/bytecode/class_file.h"
-#include "bridge/bytecode/field_sites.h"
-#include "bridge/bytecode/method_code.h"
+#include "bytecode/class_file.h"
+#include "bytecode/field_sites.h"
+#include "bytecode/method_code.h"
 #include "bridge/class_rewriter.h"
 #include "bridge/entry_hook.h"
 #include "bridge/field_hook.h"

@@ -1,4 +1,4 @@
-#include "bridge/bytecode/constant_pool.h"
+#include "bytecode/constant_pool.h"
 
 namespace bytecode {
 namespace {

@@ -1,7 +1,7 @@
-#include "bridge/bytecode/method_code.h"
+#include "bytecode/method_code.h"
 
-#include "bridge/bytecode/code_reader.h"
-#include "bridge/bytecode/code_writer.h"
+#include "bytecode/code_reader.h"
+#include "bytecode/code_writer.h"
 
 namespace bytecode {
 

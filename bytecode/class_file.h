@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "bridge/bytecode/constant_pool.h"
-#include "bridge/bytecode/refusal.h"
+#include "bytecode/constant_pool.h"
+#include "bytecode/refusal.h"
 
 namespace bytecode {
 

@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "bridge/bytecode/code.h"
-#include "bridge/bytecode/constant_pool.h"
-#include "bridge/bytecode/refusal.h"
-#include "bridge/bytecode/stack_map.h"
+#include "bytecode/code.h"
+#include "bytecode/constant_pool.h"
+#include "bytecode/refusal.h"
+#include "bytecode/stack_map.h"
 
 namespace bytecode {
 

@@ -1,4 +1,4 @@
-#include "bridge/bytecode/descriptors.h"
+#include "bytecode/descriptors.h"
 
 namespace bytecode {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/byte_io.h"
-#include "bridge/bytecode/code.h"
-#include "bridge/bytecode/constant_pool.h"
-#include "bridge/bytecode/refusal.h"
+#include "bytecode/byte_io.h"
+#include "bytecode/code.h"
+#include "bytecode/constant_pool.h"
+#include "bytecode/refusal.h"
 
 namespace bytecode {
 

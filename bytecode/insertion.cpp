@@ -1,8 +1,8 @@
-#include "bridge/bytecode/insertion.h"
+#include "bytecode/insertion.h"
 
 #include <algorithm>
 
-#include "bridge/bytecode/opcodes.h"
+#include "bytecode/opcodes.h"
 
 namespace bytecode {
 namespace {

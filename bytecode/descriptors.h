@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/code.h"
+#include "bytecode/code.h"
 
 namespace bytecode {
 

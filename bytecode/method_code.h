@@ -1,10 +1,10 @@
 // A method's Code attribute decoded on demand from a class file model and written back.
 #pragma once
 
-#include "bridge/bytecode/class_file.h"
-#include "bridge/bytecode/code.h"
-#include "bridge/bytecode/refusal.h"
-#include "bridge/bytecode/stack_map.h"
+#include "bytecode/class_file.h"
+#include "bytecode/code.h"
+#include "bytecode/refusal.h"
+#include "bytecode/stack_map.h"
 
 namespace bytecode {
 

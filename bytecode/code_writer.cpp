@@ -1,10 +1,10 @@
-#include "bridge/bytecode/code_writer.h"
+#include "bytecode/code_writer.h"
 
 #include <algorithm>
 
-#include "bridge/bytecode/byte_io.h"
-#include "bridge/bytecode/frame_simulator.h"
-#include "bridge/bytecode/opcodes.h"
+#include "bytecode/byte_io.h"
+#include "bytecode/frame_simulator.h"
+#include "bytecode/opcodes.h"
 
 namespace bytecode {
 namespace {

@@ -1,4 +1,4 @@
-#include "bridge/bytecode/opcodes.h"
+#include "bytecode/opcodes.h"
 
 namespace bytecode {
 

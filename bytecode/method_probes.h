@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/refusal.h"
+#include "bytecode/refusal.h"
 
 namespace bytecode {
 

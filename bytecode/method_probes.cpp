@@ -1,13 +1,13 @@
-#include "bridge/bytecode/method_probes.h"
+#include "bytecode/method_probes.h"
 
-#include "bridge/bytecode/class_file.h"
-#include "bridge/bytecode/code.h"
-#include "bridge/bytecode/descriptors.h"
-#include "bridge/bytecode/field_sites.h"
-#include "bridge/bytecode/frame_simulator.h"
-#include "bridge/bytecode/insertion.h"
-#include "bridge/bytecode/method_code.h"
-#include "bridge/bytecode/opcodes.h"
+#include "bytecode/class_file.h"
+#include "bytecode/code.h"
+#include "bytecode/descriptors.h"
+#include "bytecode/field_sites.h"
+#include "bytecode/frame_simulator.h"
+#include "bytecode/insertion.h"
+#include "bytecode/method_code.h"
+#include "bytecode/opcodes.h"
 
 namespace bytecode {
 namespace {

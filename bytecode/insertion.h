@@ -17,9 +17,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "bridge/bytecode/code.h"
-#include "bridge/bytecode/constant_pool.h"
-#include "bridge/bytecode/refusal.h"
+#include "bytecode/code.h"
+#include "bytecode/constant_pool.h"
+#include "bytecode/refusal.h"
 
 namespace bytecode {
 

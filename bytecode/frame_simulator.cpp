@@ -1,9 +1,9 @@
-#include "bridge/bytecode/frame_simulator.h"
+#include "bytecode/frame_simulator.h"
 
 #include <string>
 
-#include "bridge/bytecode/descriptors.h"
-#include "bridge/bytecode/opcodes.h"
+#include "bytecode/descriptors.h"
+#include "bytecode/opcodes.h"
 
 namespace bytecode {
 namespace {

@@ -1,7 +1,7 @@
-#include "bridge/bytecode/code_reader.h"
+#include "bytecode/code_reader.h"
 
-#include "bridge/bytecode/byte_io.h"
-#include "bridge/bytecode/opcodes.h"
+#include "bytecode/byte_io.h"
+#include "bytecode/opcodes.h"
 
 namespace bytecode {
 namespace {

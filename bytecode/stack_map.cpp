@@ -1,6 +1,6 @@
-#include "bridge/bytecode/stack_map.h"
+#include "bytecode/stack_map.h"
 
-#include "bridge/bytecode/descriptors.h"
+#include "bytecode/descriptors.h"
 
 namespace bytecode {
 namespace {

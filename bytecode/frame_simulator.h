@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "bridge/bytecode/code.h"
-#include "bridge/bytecode/constant_pool.h"
-#include "bridge/bytecode/stack_map.h"
+#include "bytecode/code.h"
+#include "bytecode/constant_pool.h"
+#include "bytecode/stack_map.h"
 
 namespace bytecode {
 

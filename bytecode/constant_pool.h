@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/byte_io.h"
+#include "bytecode/byte_io.h"
 
 namespace bytecode {
 

@@ -1,4 +1,4 @@
-#include "bridge/bytecode/refusal.h"
+#include "bytecode/refusal.h"
 
 namespace bytecode {
 

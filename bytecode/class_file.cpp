@@ -1,4 +1,4 @@
-#include "bridge/bytecode/class_file.h"
+#include "bytecode/class_file.h"
 
 namespace bytecode {
 namespace {

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bytecode/constant_pool.h"
-#include "bridge/bytecode/refusal.h"
+#include "bytecode/constant_pool.h"
+#include "bytecode/refusal.h"
 
 namespace bytecode {
 
