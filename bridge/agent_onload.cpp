@@ -7,10 +7,10 @@
 #include "agent/agent_state.h"
 #include "agent/java_boundary.h"
 #include "agent/error_out.h"
-#include "bridge/field_instrumentation.h"
-#include "bridge/in_vm_session/agent_options.h"
-#include "bridge/in_vm_session/session_start.h"
-#include "bridge/session.h"
+#include "instrument/field_instrumentation.h"
+#include "session/agent_options.h"
+#include "session/session_start.h"
+#include "bridge/jvmti_env.h"
 #include "bridge/vm_proxy.h"
 
 // Besides the agent's own options, the bridge reads the words (between commas) "breakpoints":

@@ -2,7 +2,7 @@
 
 #include "bridge/declared_members.h"
 #include "bridge/object_ids.h"
-#include "bridge/session.h"
+#include "bridge/jvmti_env.h"
 #include "registry/class_descriptor.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "bridge/debug_events.h"
 
-#include "bridge/old_frames.h"
-#include "bridge/session.h"
+#include "instrument/old_frames.h"
+#include "bridge/jvmti_env.h"
 
 namespace {
 // One debug event being handled on this thread. Events raised by the hook's own work nest.

@@ -4,7 +4,7 @@
 #include <unordered_map>
 
 #include "bridge/object_ids.h"
-#include "bridge/session.h"
+#include "bridge/jvmti_env.h"
 #include "registry/class_descriptor.h"
 
 namespace {

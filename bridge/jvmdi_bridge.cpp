@@ -1,10 +1,10 @@
 #include "bridge/jvmdi_bridge.h"
 
 #include "bridge/debug_events.h"
-#include "bridge/entry_instrumentation.h"
-#include "bridge/field_instrumentation.h"
+#include "instrument/entry_instrumentation.h"
+#include "instrument/field_instrumentation.h"
 #include "bridge/field_watch_gate.h"
-#include "bridge/session.h"
+#include "bridge/jvmti_env.h"
 
 namespace {
 jvmdiError FromJvmti(jvmtiError error) {

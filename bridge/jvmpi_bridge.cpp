@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "bridge/class_facts.h"
-#include "bridge/field_instrumentation.h"
+#include "instrument/field_instrumentation.h"
 #include "bridge/heap_dump.h"
 #include "bridge/object_ids.h"
 #include "bridge/profiler_entries.h"
-#include "bridge/in_vm_session/class_waits.h"
-#include "bridge/session.h"
+#include "session/class_waits.h"
+#include "bridge/jvmti_env.h"
 
 namespace {
 JVMPI_Interface g_table;

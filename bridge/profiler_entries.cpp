@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bridge/entry_hook.h"
+#include "instrument/entry_hook.h"
 #include "platform/os.h"
 
 namespace {

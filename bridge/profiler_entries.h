@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/class_rewriter.h"
+#include "instrument/class_rewriter.h"
 
 void ProfilerEntriesInit(jvmtiEnv* jvmti);
 

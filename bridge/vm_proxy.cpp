@@ -2,7 +2,7 @@
 
 #include "bridge/jvmdi_bridge.h"
 #include "bridge/jvmpi_bridge.h"
-#include "bridge/session.h"
+#include "bridge/jvmti_env.h"
 #include "platform/jvmdi.h"
 #include "platform/jvmpi.h"
 

@@ -11,9 +11,9 @@
 
 #include "bridge/debug_events.h"
 #include "bridge/field_watch_gate.h"
-#include "bridge/in_vm_session/agent_options.h"
+#include "session/agent_options.h"
 #include "bridge/jvmdi_bridge.h"
-#include "bridge/session.h"
+#include "bridge/jvmti_env.h"
 #include "tests/harness/test_jvm.h"
 
 namespace {

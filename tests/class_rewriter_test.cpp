@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/class_rewriter.h"
+#include "instrument/class_rewriter.h"
 #include "tests/harness/class_files.h"
 #include "tests/harness/test_jvm.h"
 

@@ -16,7 +16,7 @@
 #include "bytecode/field_sites.h"
 #include "bytecode/method_code.h"
 #include "bytecode/method_probes.h"
-#include "bridge/class_rewriter.h"
+#include "instrument/class_rewriter.h"
 #include "tests/fuzz/fuzz_targets.h"
 
 namespace {

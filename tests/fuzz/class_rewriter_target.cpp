@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/class_rewriter.h"
+#include "instrument/class_rewriter.h"
 #include "tests/fuzz/fuzz_targets.h"
 
 namespace {

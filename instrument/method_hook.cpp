@@ -1,4 +1,4 @@
-#include "bridge/method_hook.h"
+#include "instrument/method_hook.h"
 
 #include <atomic>
 #include <initializer_list>
@@ -9,8 +9,8 @@
 
 #include "bytecode/method_probes.h"
 #include "bridge/debug_events.h"
-#include "bridge/entry_instrumentation.h"
-#include "bridge/hook_class.h"
+#include "instrument/entry_instrumentation.h"
+#include "instrument/hook_class.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/profiler_entries.h"
 #include "platform/os.h"

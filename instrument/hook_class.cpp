@@ -1,4 +1,4 @@
-#include "bridge/hook_class.h"
+#include "instrument/hook_class.h"
 
 #include "bytecode/class_file.h"
 

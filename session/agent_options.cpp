@@ -1,4 +1,4 @@
-#include "bridge/in_vm_session/agent_options.h"
+#include "session/agent_options.h"
 
 #include <cstring>
 

@@ -1,17 +1,17 @@
-#include "bridge/in_vm_session/session_natives.h"
+#include "session/session_natives.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "bridge/declared_members.h"
-#include "bridge/entry_hook.h"
-#include "bridge/entry_instrumentation.h"
-#include "bridge/field_hook.h"
-#include "bridge/method_hook.h"
-#include "bridge/in_vm_session/class_waits.h"
-#include "bridge/old_frames.h"
-#include "bridge/session.h"
+#include "instrument/entry_hook.h"
+#include "instrument/entry_instrumentation.h"
+#include "instrument/field_hook.h"
+#include "instrument/method_hook.h"
+#include "session/class_waits.h"
+#include "instrument/old_frames.h"
+#include "bridge/jvmti_env.h"
 #include "agent/agent_state.h"
 #include "agent/sync.h"
 #include "platform/atomics.h"

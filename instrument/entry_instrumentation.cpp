@@ -1,4 +1,4 @@
-#include "bridge/entry_instrumentation.h"
+#include "instrument/entry_instrumentation.h"
 
 #include <atomic>
 #include <cstring>
@@ -8,12 +8,12 @@
 
 #include "agent/error_out.h"
 #include "bytecode/method_probes.h"
-#include "bridge/class_rewriter.h"
-#include "bridge/entry_hook.h"
-#include "bridge/field_instrumentation.h"
-#include "bridge/method_hook.h"
+#include "instrument/class_rewriter.h"
+#include "instrument/entry_hook.h"
+#include "instrument/field_instrumentation.h"
+#include "instrument/method_hook.h"
 #include "bridge/profiler_entries.h"
-#include "bridge/session.h"
+#include "bridge/jvmti_env.h"
 #include "platform/os.h"
 #include "trace/call_details.h"
 #include "trace/method_options.h"

@@ -1,4 +1,4 @@
-#include "bridge/class_rewriter.h"
+#include "instrument/class_rewriter.h"
 
 #include <cstring>
 

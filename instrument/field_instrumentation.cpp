@@ -1,4 +1,4 @@
-#include "bridge/field_instrumentation.h"
+#include "instrument/field_instrumentation.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,13 +9,13 @@
 #include "bytecode/constant_pool.h"
 #include "bytecode/field_sites.h"
 #include "bridge/declared_members.h"
-#include "bridge/entry_hook.h"
-#include "bridge/entry_instrumentation.h"
-#include "bridge/field_hook.h"
+#include "instrument/entry_hook.h"
+#include "instrument/entry_instrumentation.h"
+#include "instrument/field_hook.h"
 #include "bridge/jvmpi_bridge.h"
-#include "bridge/old_frames.h"
+#include "instrument/old_frames.h"
 #include "bridge/profiler_entries.h"
-#include "bridge/session.h"
+#include "bridge/jvmti_env.h"
 #include "platform/os.h"
 
 namespace {

@@ -1,14 +1,14 @@
-#include "bridge/in_vm_session/session_start.h"
+#include "session/session_start.h"
 
 #include <cstdio>
 #include <string>
 
 #include "agent/error_out.h"
-#include "bridge/entry_instrumentation.h"
-#include "bridge/in_vm_session/agent_options.h"
-#include "bridge/in_vm_session/class_waits.h"
-#include "bridge/in_vm_session/session_natives.h"
-#include "bridge/session.h"
+#include "instrument/entry_instrumentation.h"
+#include "session/agent_options.h"
+#include "session/class_waits.h"
+#include "session/session_natives.h"
+#include "bridge/jvmti_env.h"
 #include "platform/os.h"
 #include "trace/own_work.h"
 

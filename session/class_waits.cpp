@@ -1,11 +1,11 @@
-#include "bridge/in_vm_session/class_waits.h"
+#include "session/class_waits.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "bridge/jvmpi_bridge.h"
-#include "bridge/session.h"
+#include "bridge/jvmti_env.h"
 #include "platform/os.h"
 #include "trace/own_work.h"
 

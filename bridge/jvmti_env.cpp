@@ -1,13 +1,13 @@
-#include "bridge/session.h"
+#include "bridge/jvmti_env.h"
 
 #include "agent/error_out.h"
 #include "bridge/debug_events.h"
-#include "bridge/entry_instrumentation.h"
-#include "bridge/field_instrumentation.h"
+#include "instrument/entry_instrumentation.h"
+#include "instrument/field_instrumentation.h"
 #include "bridge/field_watch_gate.h"
-#include "bridge/in_vm_session/session_start.h"
+#include "session/session_start.h"
 #include "bridge/jvmpi_bridge.h"
-#include "bridge/old_frames.h"
+#include "instrument/old_frames.h"
 #include "trace/thread_tags.h"
 
 BridgeSession g_bridge;

@@ -1,4 +1,4 @@
-#include "bridge/old_frames.h"
+#include "instrument/old_frames.h"
 
 #include <algorithm>
 #include <atomic>

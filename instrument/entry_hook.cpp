@@ -1,9 +1,9 @@
-#include "bridge/entry_hook.h"
+#include "instrument/entry_hook.h"
 
-#include "bridge/class_rewriter.h"
+#include "instrument/class_rewriter.h"
 #include "bridge/debug_events.h"
-#include "bridge/entry_instrumentation.h"
-#include "bridge/hook_class.h"
+#include "instrument/entry_instrumentation.h"
+#include "instrument/hook_class.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/profiler_entries.h"
 #include "trace/debug_hook.h"

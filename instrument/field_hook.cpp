@@ -1,13 +1,13 @@
-#include "bridge/field_hook.h"
+#include "instrument/field_hook.h"
 
 #include <string>
 #include <vector>
 
 #include "bytecode/field_sites.h"
 #include "bridge/debug_events.h"
-#include "bridge/field_instrumentation.h"
-#include "bridge/hook_class.h"
-#include "bridge/session.h"
+#include "instrument/field_instrumentation.h"
+#include "instrument/hook_class.h"
+#include "bridge/jvmti_env.h"
 #include "trace/debug_hook.h"
 
 namespace {
