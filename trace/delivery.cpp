@@ -14,6 +14,7 @@
 #include "registry/reference_recovery.h"
 #include "trace/boxing.h"
 #include "trace/event_filler.h"
+#include "trace/bank_deliveries.h"
 #include "trace/call_details.h"
 #include "trace/drop_counts.h"
 #include "trace/event_bank.h"
@@ -535,7 +536,12 @@ void FinishBank(JNIEnv* env, BankInDelivery* d) {
         CountDropLocked(nullptr, n);
         LeaveLock(&g_agent.recordingLock);
     }
-    ReleaseRetiredTracePoints(env);
+    // What retired two deliveries ago can go: no bank holds a record that carries it.
+    EnterLock(&g_agent.recordingLock);
+    const uint32_t delivered = CountBankDeliveredLocked();
+    ReleaseRetiredThreadTags(env, delivered);
+    ReleaseRetiredTracePointsLocked(env, delivered);
+    LeaveLock(&g_agent.recordingLock);
 }
 
 // The counts of hits dropped, in the Java side's fields for them if it has them

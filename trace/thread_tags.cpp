@@ -5,7 +5,7 @@
 #include "agent/agent_state.h"
 #include "agent/sync.h"
 #include "platform/heap.h"
-#include "trace/trace_points.h"
+#include "trace/bank_deliveries.h"
 
 namespace {
 thread_local ThreadTag* t_tag = nullptr;
@@ -65,7 +65,7 @@ void ReleaseRetiredThreadTags(JNIEnv* env, uint32_t banksDelivered) {
     ThreadTag** link = &g_retiredTags;
     while (*link != nullptr) {
         ThreadTag* tag = *link;
-        if (banksDelivered - tag->banksDeliveredAtRetirement >= 2) {
+        if (ReleasableAfter(tag->banksDeliveredAtRetirement, banksDelivered)) {
             *link = tag->next;
             if (tag->thread != nullptr) {
                 env->DeleteWeakGlobalRef(tag->thread);

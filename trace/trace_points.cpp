@@ -16,7 +16,7 @@
 #include "registry/reference_recovery.h"
 #include "trace/call_details.h"
 #include "trace/event_bank.h"
-#include "trace/thread_tags.h"
+#include "trace/bank_deliveries.h"
 #include "trace/trace_point_index.h"
 #include "trace/trace_flags.h"
 #include "trace/method_options.h"
@@ -35,7 +35,6 @@ struct RetiredTable {
 };
 
 RetiredTable* g_retired = nullptr;  // guarded by the recording lock
-uint32_t g_banksDelivered = 0;      // guarded by the recording lock
 
 enum TracePointField { kFlags, kObject, kClass, kReflectionItem, kName, kSignature, kFieldCount };
 
@@ -104,7 +103,7 @@ void DisarmTable(JNIEnv* env) {
     if (g_tracePoints.entries != nullptr) {
         auto* retired = static_cast<RetiredTable*>(MemAlloc(sizeof(RetiredTable)));
         if (retired != nullptr) {
-            *retired = {g_tracePoints.entries, g_tracePoints.count, g_banksDelivered, g_retired};
+            *retired = {g_tracePoints.entries, g_tracePoints.count, BanksDeliveredLocked(), g_retired};
             g_retired = retired;
         }
         // Without a node the references stay alive for good: a small leak, never a dangling
@@ -526,17 +525,12 @@ const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass 
     return nullptr;
 }
 
-uint32_t BanksDeliveredLocked() { return g_banksDelivered; }
-
-void ReleaseRetiredTracePoints(JNIEnv* env) {
-    EnterLock(&g_agent.recordingLock);
-    ++g_banksDelivered;
-    ReleaseRetiredThreadTags(env, g_banksDelivered);
+void ReleaseRetiredTracePointsLocked(JNIEnv* env, uint32_t banksDelivered) {
     // Retired before the last two deliveries: neither bank can hold their records any more.
     RetiredTable** link = &g_retired;
     while (*link != nullptr) {
         RetiredTable* table = *link;
-        if (g_banksDelivered - table->banksDeliveredAtRetirement >= 2) {
+        if (ReleasableAfter(table->banksDeliveredAtRetirement, banksDelivered)) {
             *link = table->next;
             DeleteTracePointRefs(env, *table);
             MemFree(table->entries);
@@ -545,5 +539,4 @@ void ReleaseRetiredTracePoints(JNIEnv* env) {
             link = &table->next;
         }
     }
-    LeaveLock(&g_agent.recordingLock);
 }

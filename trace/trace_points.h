@@ -42,10 +42,7 @@ void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refuse
 // `fieldClass` is known, the first entry of that very field.
 const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass fieldClass);
 
-// Called by delivery each time it has emptied a bank: trace point references retired by an
-// activation are deleted once no undelivered record can still carry them.
-void ReleaseRetiredTracePoints(JNIEnv* env);
-
-// How many deliveries have completed (each releases what retired two deliveries before).
-// Under the recording lock.
-uint32_t BanksDeliveredLocked();
+// Called by delivery each time it has emptied a bank (`banksDelivered` is the count after it),
+// under the recording lock: trace point references retired by an activation are deleted once
+// no undelivered record can still carry them.
+void ReleaseRetiredTracePointsLocked(JNIEnv* env, uint32_t banksDelivered);
