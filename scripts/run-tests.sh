@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+install_seconds=$SECONDS
 
 jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
 jobs=$(nproc)
@@ -29,6 +30,14 @@ else
   echo "=== no JDK 21 or later under /usr/lib/jvm: the JDK 25 runs are skipped"
 fi
 
+# Each stage's time, printed at the end so that growth shows where it happens.
+stage_times=()
+stage() {
+  local name=$1 start=$SECONDS; shift
+  "$@"
+  stage_times+=("$(printf '%6d s  %s' $((SECONDS - start)) "$name")")
+}
+
 configure_and_build() {
   local dir=$1; shift
   echo "=== build $dir"
@@ -42,21 +51,25 @@ run_tests() {
   ctest --test-dir "$1" --output-on-failure -j "$jobs"
 }
 
-configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXO_LATER_JDK_HOME="$later_jdk"
-run_tests build
+stage_times+=("$(printf '%6d s  %s' "$install_seconds" "install what is missing")")
+stage "build (GCC)" configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXO_LATER_JDK_HOME="$later_jdk"
+stage "tests (GCC)" run_tests build
 
-configure_and_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+stage "build (ASan+UBSan)" configure_and_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DVEXO_SANITIZE=address,undefined -DVEXO_BUILD_BENCH=OFF -DVEXO_FUZZ=ON
-run_tests build-asan
+stage "tests (ASan+UBSan)" run_tests build-asan
 echo "=== fuzzers in build-asan"
-scripts/run-fuzzers.sh build-asan 60
+stage "fuzzers" scripts/run-fuzzers.sh build-asan 60
 
-configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+stage "build (TSan)" configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DVEXO_SANITIZE=thread -DVEXO_BUILD_BENCH=OFF
-run_tests build-tsan
+stage "tests (TSan)" run_tests build-tsan
 
-configure_and_build build-win32 -DCMAKE_BUILD_TYPE=Release \
+stage "cross-build (win32)" configure_and_build build-win32 -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 echo "=== cross-build export check"
-tests/check_exports.sh windows build-win32/vexo.dll
+stage "export check (win32)" tests/check_exports.sh windows build-win32/vexo.dll
+echo "=== time per stage"
+printf '%s\n' "${stage_times[@]}"
+printf '%6d s  all\n' "$SECONDS"
 echo "all test runs passed"
