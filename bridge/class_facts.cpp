@@ -3,10 +3,11 @@
 #include "bridge/declared_members.h"
 #include "bridge/object_ids.h"
 #include "bridge/jvmti_env.h"
+#include "bytecode/access_flags.h"
 #include "registry/class_descriptor.h"
 
 namespace {
-constexpr jint kAccStatic = 0x0008;
+using bytecode::kAccStatic;
 // Interfaces whose references fit in the room every caller leaves for the class's facts.
 constexpr jint kPlannedInterfaces = 16;
 

@@ -7,14 +7,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "bytecode/access_flags.h"
 #include "bytecode/constant_pool.h"
 #include "bytecode/refusal.h"
 
 namespace bytecode {
 
-constexpr uint16_t kAccStatic = 0x0008;
-constexpr uint16_t kAccNative = 0x0100;
-constexpr uint16_t kAccAbstract = 0x0400;
 
 constexpr uint16_t kOldestMajorVersion = 45;
 constexpr uint16_t kNewestMajorVersion = 69;  // Java 25

@@ -2,13 +2,14 @@
 
 #include <cstring>
 
+#include "bytecode/access_flags.h"
 #include "bytecode/byte_io.h"
 
 namespace {
 constexpr uint32_t kPrefixLength = 8;
-constexpr uint16_t kAccStatic = 0x0008;
-constexpr uint16_t kAccNative = 0x0100;
-constexpr uint16_t kAccAbstract = 0x0400;
+using bytecode::kAccStatic;
+using bytecode::kAccNative;
+using bytecode::kAccAbstract;
 
 using bytecode::Reader;
 using bytecode::Writer;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "agent/error_out.h"
+#include "bytecode/access_flags.h"
 #include "bytecode/method_probes.h"
 #include "instrument/class_rewriter.h"
 #include "instrument/entry_hook.h"
@@ -21,8 +22,8 @@
 
 namespace {
 constexpr jint kMaxProbes = 1 << 16;
-constexpr jint kAccNative = 0x0100;
-constexpr jint kAccAbstract = 0x0400;
+using bytecode::kAccNative;
+using bytecode::kAccAbstract;
 
 struct Probe {
     jmethodID method = nullptr;

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "bytecode/access_flags.h"
 #include "bytecode/class_file.h"
 #include "bytecode/constant_pool.h"
 #include "bytecode/field_sites.h"
@@ -20,9 +21,9 @@
 
 namespace {
 constexpr jint kMaxFields = 4096;  // site ids stay within sipush
-constexpr jint kAccPublic = 0x0001;
-constexpr jint kAccProtected = 0x0004;
-constexpr jint kAccStatic = 0x0008;
+using bytecode::kAccPublic;
+using bytecode::kAccProtected;
+using bytecode::kAccStatic;
 
 struct WatchedField {
     jfieldID field = nullptr;

@@ -10,9 +10,9 @@ rooms="platform agent registry trace heap bytecode bridge instrument session"
 # Includes between rooms as they stand: "from>to".
 allowed_edges="agent>bridge agent>heap agent>platform agent>registry agent>trace
 registry>agent registry>heap registry>platform registry>trace
-trace>agent trace>platform trace>registry
+trace>agent trace>bytecode trace>platform trace>registry
 heap>agent heap>registry
-bridge>agent bridge>instrument bridge>platform bridge>registry bridge>session bridge>trace
+bridge>agent bridge>bytecode bridge>instrument bridge>platform bridge>registry bridge>session bridge>trace
 instrument>agent instrument>bridge instrument>bytecode instrument>platform instrument>trace
 session>agent session>bridge session>instrument session>platform session>trace"
 # Files that include each other, still to be undone by one owner of the VM's events.

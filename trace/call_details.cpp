@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "agent/agent_state.h"
+#include "bytecode/access_flags.h"
 #include "trace/trace_flags.h"
 
 void ReleaseCallValues(JNIEnv* env, const CallValue* values, int32_t count) {
@@ -95,7 +96,7 @@ bool ParameterKinds(const char* descriptor, char* kinds, int32_t capacity, int32
 }
 
 int32_t ArgumentsFromFrame(JNIEnv* env, jmethodID method, jframeID frame, CallValue* values) {
-    constexpr jint kAccStatic = 0x0008;
+    using bytecode::kAccStatic;
     JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
     if (jvmdi == nullptr || jvmdi->GetMethodName == nullptr || jvmdi->GetMethodModifiers == nullptr ||
         jvmdi->GetLocalInt == nullptr) {

@@ -10,6 +10,7 @@
 #include "agent/error_out.h"
 #include "agent/java_fields.h"
 #include "agent/sync.h"
+#include "bytecode/access_flags.h"
 #include "platform/heap.h"
 #include "platform/os.h"
 #include "registry/object_table.h"
@@ -156,7 +157,7 @@ bool ValueKindFits(int32_t flags, const char* signature) {
     return kind == ValueKindOfCallKind(signature[0] == '[' ? 'L' : signature[0]);
 }
 
-constexpr jint kAccStatic = 0x0008;
+using bytecode::kAccStatic;
 
 // The members one class declares, as the debug interface lists them. A list of trace points
 // often names many members of one class: its members are listed once.
