@@ -1,5 +1,7 @@
 #include "bridge/jvmti_env.h"
 
+#include <atomic>
+
 #include "agent/error_out.h"
 #include "bridge/debug_events.h"
 #include "instrument/entry_instrumentation.h"
@@ -13,8 +15,30 @@
 BridgeSession g_bridge;
 
 namespace {
-// 0: not tried; 1: a session exists; 2: the VM has no JVMTI.
-int g_sessionState = 0;
+enum class SessionState { kNotTried, kStarted, kNoJvmti };
+SessionState g_sessionState = SessionState::kNotTried;
+
+// Whether a setup call succeeded; a failure is reported once, naming the call.
+bool Succeeded(jvmtiError error, const char* call) {
+    if (error == JVMTI_ERROR_NONE) return true;
+    ErrorOut("Vexo error:  JVMTI %s failed (%d)\n", call, static_cast<int>(error));
+    return false;
+}
+
+// The VM is ending: events that still come (on threads that outlive VMDeath) are not acted on.
+std::atomic<bool> g_vmDead{false};
+void JNICALL OnVmDeath(jvmtiEnv*, JNIEnv*) { g_vmDead.store(true, std::memory_order_release); }
+bool VmDead() { return g_vmDead.load(std::memory_order_acquire); }
+
+void JNICALL OnClassFileLoad(jvmtiEnv* jvmti, JNIEnv* jni, jclass redefined, jobject loader, const char* name,
+                             jobject domain, jint length, const unsigned char* data, jint* newLength,
+                             unsigned char** newData) {
+    if (!VmDead()) InstrumentationClassFileLoadHook(jvmti, jni, redefined, loader, name, domain, length, data, newLength, newData);
+}
+
+void JNICALL OnClassPrepare(jvmtiEnv* jvmti, JNIEnv* jni, jthread thread, jclass klass) {
+    if (!VmDead()) JvmpiOnClassPrepare(jvmti, jni, thread, klass);
+}
 
 // What the debug interface is built from. HotSpot grants these only while the VM starts.
 jvmtiCapabilities WantedCapabilities() {
@@ -55,31 +79,39 @@ void TakeCapabilities(jvmtiEnv* jvmti) {
 }
 
 // A thread that ends retires the tag its events name.
-void JNICALL OnThreadEnd(jvmtiEnv*, JNIEnv* jni, jthread) { RetireCurrentThreadTag(jni); }
+void JNICALL OnThreadEnd(jvmtiEnv*, JNIEnv* jni, jthread) {
+    if (!VmDead()) RetireCurrentThreadTag(jni);
+}
 
-void InstallCallbacks(jvmtiEnv* jvmti) {
+// Installs the callbacks; false when the VM refuses them (no event would reach the bridge).
+bool InstallCallbacks(jvmtiEnv* jvmti) {
     jvmtiEventCallbacks callbacks = {};
     callbacks.Breakpoint = BridgeOnBreakpoint;
     callbacks.FieldAccess = BridgeOnFieldAccess;
     callbacks.FieldModification = BridgeOnFieldModification;
-    callbacks.ClassFileLoadHook = InstrumentationClassFileLoadHook;
-    callbacks.ClassPrepare = JvmpiOnClassPrepare;
+    callbacks.ClassFileLoadHook = OnClassFileLoad;
+    callbacks.ClassPrepare = OnClassPrepare;
     callbacks.SampledObjectAlloc = JvmpiOnSampledObjectAlloc;
     callbacks.ObjectFree = JvmpiOnObjectFree;
     callbacks.MethodEntry = JvmpiOnMethodEntry;
     callbacks.ThreadEnd = OnThreadEnd;
     callbacks.VMInit = InVmSessionOnVmInit;
-    jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks));
-    jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_THREAD_END, nullptr);
+    callbacks.VMDeath = OnVmDeath;
+    if (!Succeeded(jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks)), "SetEventCallbacks")) {
+        return false;
+    }
+    Succeeded(jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_THREAD_END, nullptr), "enabling ThreadEnd");
+    Succeeded(jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_VM_DEATH, nullptr), "enabling VMDeath");
+    return true;
 }
 }  // namespace
 
 bool BridgeStartSession(JavaVM* vm, bool atLoad) {
-    if (g_sessionState != 0) return g_sessionState == 1;
+    if (g_sessionState != SessionState::kNotTried) return g_sessionState == SessionState::kStarted;
     jvmtiEnv* jvmti = nullptr;
     if (vm->GetEnv(reinterpret_cast<void**>(&jvmti), JVMTI_VERSION_1_2) != JNI_OK ||
         jvmti == nullptr) {
-        g_sessionState = 2;
+        g_sessionState = SessionState::kNoJvmti;
         return false;
     }
     g_bridge.vm = vm;
@@ -93,9 +125,12 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
     FieldInstrumentationInit(jvmti, FieldWatchesForced());
     JvmpiBridgeInit(jvmti);
-    InstallCallbacks(jvmti);
+    if (!InstallCallbacks(jvmti)) {
+        g_sessionState = SessionState::kNoJvmti;
+        return false;
+    }
     g_bridge.jvmti = jvmti;
-    g_sessionState = 1;
+    g_sessionState = SessionState::kStarted;
     if (!g_bridge.attached && (!g_bridge.granted.can_generate_breakpoint_events ||
                                !g_bridge.granted.can_generate_field_access_events)) {
         ErrorOut("Vexo error:  this VM grants breakpoints and field watches only to an agent "
