@@ -32,7 +32,7 @@ final class ClassArming {
     private final AtomicInteger armedClasses = new AtomicInteger();
     private final AtomicInteger refusedClasses = new AtomicInteger();
     private final java.util.concurrent.atomic.AtomicLong armingNanos = new java.util.concurrent.atomic.AtomicLong();
-    private final Map<String, List<Class<?>>> supertypes = new ConcurrentHashMap<>();
+    private final Map<String, CopyOnWriteArrayList<Class<?>>> supertypes = new ConcurrentHashMap<>();
     private final List<Target> targets = new CopyOnWriteArrayList<>();
     private final Map<Target, Integer> patternOf = new ConcurrentHashMap<>();
     // The later trace points that a target, armed for the first of them, stands for as well.
@@ -159,10 +159,8 @@ final class ClassArming {
         // No lambdas on this path: it runs while the VM prepares a class, where a first use would
         // bootstrap one.
         supertypes.putIfAbsent(c.getName(), new CopyOnWriteArrayList<>());
-        List<Class<?>> known = supertypes.get(c.getName());
-        if (known.contains(c)) return false;
-        known.add(c);
-        return true;
+        // Two threads that prepare the class at once: only one of them adds it.
+        return supertypes.get(c.getName()).addIfAbsent(c);
     }
 
     /** The new targets the trace points name in {@code c}, with their classes set. */

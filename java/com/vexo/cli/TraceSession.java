@@ -250,16 +250,30 @@ public final class TraceSession {
      * listener. Returns false when that did not happen within the time-out.
      */
     public boolean drain(long timeoutMillis) throws InterruptedException {
+        // The targets stay known for late events. The in-VM session leaves everything armed (the
+        // VM is ending; disarming thousands of methods would only delay it) and stops printing
+        // after the mark instead. The mark is recorded past the limit, which stays: lifted, it
+        // would let the program's other threads in before the mark.
+        return markAndWait(false, timeoutMillis);
+    }
+
+    /**
+     * Under the lock, disarms (everything but the mark, rewriting each class once, when
+     * {@code stop}; else the list, unless the in-VM session leaves it) and expects the end
+     * mark; then hits the mark, recorded on whichever thread this is, and waits until its event
+     * has arrived. (No lambdas: this runs at exit, where a first one would be bootstrapped.)
+     */
+    private boolean markAndWait(boolean stop, long timeoutMillis) throws InterruptedException {
         CountDownLatch seen;
         synchronized (lock) {
-            // The targets stay known for late events. The in-VM session leaves everything armed
-            // (the VM is ending; disarming thousands of methods would only delay it) and stops
-            // printing after the mark instead. The mark is recorded past the limit, which stays:
-            // lifted, it would let the program's other threads in before the mark.
-            if (!ownThreads) arm(new ArrayList<>(), limit);
+            if (stop) {
+                stopping = true;
+                AgentNatives.activate(points(new ArrayList<>(), limit));
+            } else if (!ownThreads) {
+                arm(new ArrayList<>(), limit);
+            }
             endMarkSeen = seen = new CountDownLatch(1);
         }
-        // The end mark's hit must be recorded, on whichever thread drains.
         if (ownThreads) AgentNatives.ownThread(false);
         EndMark.hit();
         if (ownThreads) AgentNatives.ownThread(true);
@@ -273,16 +287,7 @@ public final class TraceSession {
      * mark is disarmed too: no class stays rewritten.
      */
     public boolean stop(long timeoutMillis) throws InterruptedException {
-        CountDownLatch seen;
-        synchronized (lock) {
-            stopping = true;
-            AgentNatives.activate(points(new ArrayList<>(), limit));
-            endMarkSeen = seen = new CountDownLatch(1);
-        }
-        AgentNatives.ownThread(false);
-        EndMark.hit();
-        AgentNatives.ownThread(true);
-        boolean complete = seen.await(timeoutMillis, TimeUnit.MILLISECONDS);
+        boolean complete = markAndWait(true, timeoutMillis);
         TracePoints none = new TracePoints();
         none.m_iMaxNumTraces = Integer.MAX_VALUE;
         none.m_TracePoints = new TracePoints.TracePoint[0];
