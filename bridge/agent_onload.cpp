@@ -11,6 +11,7 @@
 #include "session/agent_options.h"
 #include "session/session_start.h"
 #include "bridge/jvmti_env.h"
+#include "bridge/vm_events.h"
 #include "bridge/vm_proxy.h"
 
 // Besides the agent's own options, the bridge reads the words (between commas) "breakpoints":

@@ -5,11 +5,10 @@
 #include <vector>
 
 #include "bridge/class_facts.h"
-#include "instrument/field_instrumentation.h"
+#include "bridge/event_switches.h"
 #include "bridge/heap_dump.h"
 #include "bridge/object_ids.h"
 #include "bridge/profiler_entries.h"
-#include "session/class_waits.h"
 #include "bridge/jvmti_env.h"
 
 namespace {
@@ -27,21 +26,6 @@ void Post(JVMPI_Event* event) {
 }
 
 jint JvmpiFrom(jvmtiError error) { return error == JVMTI_ERROR_NONE ? JVMPI_SUCCESS : JVMPI_NOT_AVAILABLE; }
-
-// The local references a profiler callback may hold at once, nested requests included. Above a
-// fresh handle block's 32, so that -Xcheck:jni takes it (see DeclareCallbackRoom).
-constexpr jint kCallbackLocalRefs = 64;
-
-// The first JNI call of a profiler callback. HotSpot runs a JVMTI callback on a handle block of
-// its own, linked to the block of the code the event interrupted: a JDK native that allocates
-// through JNI with tens of its references live, say. HotSpot 17's -Xcheck:jni counts the live
-// references of that whole chain against the fresh block's planned capacity of 32, so without
-// this any JNI call of the callback warns ("JNI local refs: 33, exceeds capacity: 32"), though
-// the callback frees what it makes. A capacity above the block's plan raises the plan to what
-// is live plus the capacity. The block, with anything left in it, goes when the callback returns.
-void DeclareCallbackRoom(JNIEnv* jni) {
-    if (jni->EnsureLocalCapacity(kCallbackLocalRefs) != JNI_OK) jni->ExceptionClear();
-}
 
 int ArrayKind(const ClassFacts& facts) {
     if (facts.primitiveElement != 0) return facts.primitiveElement;
@@ -148,14 +132,6 @@ void SwitchClassUnloads(bool on) {
 
 }  // namespace
 
-// Class prepare events serve the class-load events, the resolution of the methods of classes
-// instrumented as they load, the field names that classes loading late add, and the classes the
-// in-VM session waits for.
-void UpdateClassPrepare() {
-    SetJvmtiEvent(JVMTI_EVENT_CLASS_PREPARE, Enabled(JVMPI_EVENT_CLASS_LOAD) || ProfilerEntriesOn() ||
-                                                 FieldOwnersPending() || ClassWaitsActive());
-}
-
 namespace {
 
 // Method entries by instrumentation where retransformation was granted; JVMTI method entry
@@ -163,9 +139,7 @@ namespace {
 // breakpoint road is forced.
 jint SwitchMethodEntries(bool on) {
     if (ProfilerEntriesAvailable() && !g_bridge.forceBreakpoints) {
-        const jint result = JvmpiFrom(SetProfilerEntries(BridgeJni(), on));
-        UpdateClassPrepare();
-        return result;
+        return JvmpiFrom(SetProfilerEntries(BridgeJni(), on));
     }
     return SetJvmtiEvent(JVMTI_EVENT_METHOD_ENTRY, on);
 }
@@ -190,7 +164,7 @@ jint Switch(jint type, bool on) {
             break;
         case JVMPI_EVENT_CLASS_LOAD:
             g_enabled[type].store(on, std::memory_order_release);
-            UpdateClassPrepare();
+            WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kClassLoads, on);
             result = JVMPI_SUCCESS;
             break;
         case JVMPI_EVENT_OBJECT_MOVE:  // identifiers never move
@@ -283,11 +257,7 @@ void JvmpiPostMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver) {
 }
 
 // A class is prepared while it links, which may be inside a JNI call of a native method.
-void JNICALL JvmpiOnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass) {
-    DeclareCallbackRoom(jni);
-    FieldInstrumentationOnClassPrepare(jni, klass);
-    ProfilerEntriesOnClassPrepare(jni, klass);
-    ClassWaitsOnClassPrepare(jni, klass);
+void JvmpiPostClassPrepare(JNIEnv* jni, jclass klass) {
     if (!Enabled(JVMPI_EVENT_CLASS_LOAD)) return;
     PostClassLoad(jni, klass, 0);
 }

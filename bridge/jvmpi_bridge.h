@@ -16,10 +16,8 @@ JVMPI_Interface* BridgeJvmpi();
 // METHOD_ENTRY2 from the entry hook of an instrumented method, when the event is enabled.
 void JvmpiPostMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver);
 
-// Enables class prepare events while anything needs them, disables them otherwise.
-void UpdateClassPrepare();
-
-void JNICALL JvmpiOnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass);
+// A class was prepared: its class-load event, when the profiler asked for them.
+void JvmpiPostClassPrepare(JNIEnv* jni, jclass klass);
 void JNICALL JvmpiOnSampledObjectAlloc(jvmtiEnv*, JNIEnv* jni, jthread, jobject object,
                                        jclass klass, jlong size);
 void JNICALL JvmpiOnObjectFree(jvmtiEnv*, jlong tag);

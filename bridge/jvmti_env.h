@@ -25,11 +25,18 @@ struct BridgeSession {
 
 extern BridgeSession g_bridge;
 
-// Makes the JVMTI environment for `vm`, takes the capabilities the debug interface needs and
-// installs the event callbacks. `atLoad`: called from Agent_OnLoad. Returns false (and leaves
-// no session) when the VM has no JVMTI. A second call does nothing and returns whether the
-// first succeeded.
-bool BridgeStartSession(JavaVM* vm, bool atLoad);
-
 // The JNI environment of the calling thread, or null when it is not attached.
 JNIEnv* BridgeJni();
+
+// The local references a callback may hold at once, nested requests included. Above a fresh
+// handle block's 32, so that -Xcheck:jni takes it (see DeclareCallbackRoom).
+constexpr jint kCallbackLocalRefs = 64;
+
+// The first JNI call of a callback. HotSpot runs a JVMTI callback on a handle block of its own,
+// linked to the block of the code the event interrupted: a JDK native that allocates through
+// JNI with tens of its references live, say. HotSpot 17's -Xcheck:jni counts the live references
+// of that whole chain against the fresh block's planned capacity of 32, so without this any JNI
+// call of the callback warns ("JNI local refs: 33, exceeds capacity: 32"), though the callback
+// frees what it makes. A capacity above the block's plan raises the plan to what is live plus
+// the capacity. The block, with anything left in it, goes when the callback returns.
+void DeclareCallbackRoom(JNIEnv* jni);

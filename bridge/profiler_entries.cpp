@@ -1,5 +1,7 @@
 #include "bridge/profiler_entries.h"
 
+#include "bridge/event_switches.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -132,7 +134,7 @@ jvmtiError RetransformApplicationClasses(JNIEnv* jni) {
     // its own: the class list is global references by then.
     jvmtiError error = JVMTI_ERROR_NONE;
     if (!chosen.empty()) {
-        jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+        WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerRetransform, true);
         error = jvmti->RetransformClasses(static_cast<jint>(chosen.size()), chosen.data());
         if (error != JVMTI_ERROR_NONE) {
             // One class the VM refused fails them all: take them one by one, and let the
@@ -140,6 +142,7 @@ jvmtiError RetransformApplicationClasses(JNIEnv* jni) {
             error = JVMTI_ERROR_NONE;
             for (jclass c : chosen) jvmti->RetransformClasses(1, &c);
         }
+        WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerRetransform, false);
     }
     for (jclass c : chosen) jni->DeleteGlobalRef(c);
     return error;
@@ -168,10 +171,13 @@ jvmtiError SetProfilerEntries(JNIEnv* env, bool on) {
     jvmtiError error = g_entries.methods == nullptr ? JVMTI_ERROR_OUT_OF_MEMORY : JVMTI_ERROR_NONE;
     if (error == JVMTI_ERROR_NONE && on != ProfilerEntriesOn()) {
         g_entries.on.store(on, std::memory_order_release);
-        if (on) g_entries.jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+        // Classes that load from now on are instrumented as they load, their methods resolved
+        // as they are prepared.
+        if (on) WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerEntries, true);
+        WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kProfilerEntryClasses, on);
         // Without JNI (while the VM starts) no application class is loaded yet.
         if (env != nullptr) error = RetransformApplicationClasses(env);
-        if (!on) g_entries.jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+        if (!on) WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerEntries, false);
     }
     OsLockLeave(&g_entries.switchLock);
     return error;

@@ -3,6 +3,7 @@
 #include "bridge/jvmdi_bridge.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/jvmti_env.h"
+#include "bridge/vm_events.h"
 #include "platform/jvmdi.h"
 #include "platform/jvmpi.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "agent/error_out.h"
+#include "bridge/event_switches.h"
 #include "bytecode/access_flags.h"
 #include "bytecode/method_probes.h"
 #include "instrument/class_rewriter.h"
@@ -138,14 +139,12 @@ jint IdOf(const Probe* p) { return static_cast<jint>(p - g_inst.probes.data()); 
 // Retransforms the class; the class file hook instruments its wanted probes. Under the lock.
 jvmtiError Retransform(jclass clazz) {
     jvmtiEnv* jvmti = g_inst.jvmti;
-    jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kEntryRetransform, true);
     t_retransforming = true;
     const jvmtiError error = jvmti->RetransformClasses(1, &clazz);
     t_retransforming = false;
     RestoreBreakpointsOf(clazz);
-    if (!ProfilerEntriesOn() && !FieldSitesWanted()) {
-        jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
-    }
+    WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kEntryRetransform, false);
     return error;
 }
 
@@ -153,14 +152,12 @@ jvmtiError Retransform(jclass clazz) {
 // compiled code are made once for all of them). Under the lock.
 jvmtiError RetransformTogether(const std::vector<jclass>& classes) {
     jvmtiEnv* jvmti = g_inst.jvmti;
-    jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kEntryRetransform, true);
     t_retransforming = true;
     const jvmtiError error = jvmti->RetransformClasses(static_cast<jint>(classes.size()), classes.data());
     t_retransforming = false;
     for (jclass c : classes) RestoreBreakpointsOf(c);
-    if (!ProfilerEntriesOn() && !FieldSitesWanted()) {
-        jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
-    }
+    WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kEntryRetransform, false);
     return error;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "bridge/event_switches.h"
 #include "bytecode/access_flags.h"
 #include "bytecode/class_file.h"
 #include "bytecode/constant_pool.h"
@@ -186,7 +187,7 @@ std::vector<jclass> SiteClasses(JNIEnv* env, WatchedField* f, bool findOwners,
         for (const std::string& name : unprepared) g_fi.unpreparedOwners.emplace_back(IdOf(f), name);
         if (!unprepared.empty()) g_ownersPending.store(true, std::memory_order_release);
         OsLockLeave(&g_fi.state);
-        if (!unprepared.empty()) g_fi.jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_PREPARE, nullptr);
+        if (!unprepared.empty()) WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kFieldOwners, true);
     }
     OsLockEnter(&g_fi.state);
     bytecode::FieldSiteTarget target = TargetOf(*f);
@@ -211,13 +212,7 @@ std::vector<jclass> SiteClasses(JNIEnv* env, WatchedField* f, bool findOwners,
     return out;
 }
 
-void SetClassFileHook(bool on) {
-    if (on) {
-        g_fi.jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
-    } else if (!ProfilerEntriesOn()) {
-        g_fi.jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
-    }
-}
+void SetClassFileHook(bool on) { WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kFieldSites, on); }
 
 void DeleteLocalRefs(JNIEnv* env, const std::vector<jclass>& classes) {
     for (jclass c : classes) env->DeleteLocalRef(c);
@@ -533,7 +528,7 @@ bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject l
                 f.owners.push_back(className);
                 g_fi.pendingOwners.emplace_back(IdOf(&f), className);
                 g_ownersPending.store(true, std::memory_order_release);
-                g_fi.jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_PREPARE, nullptr);
+                WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kFieldOwners, true);
             }
         }
         targets.push_back(TargetOf(f));
@@ -583,5 +578,5 @@ void FieldInstrumentationOnClassPrepare(JNIEnv* env, jclass klass) {
         if (f->instrumented) RetransformAll(env, SiteClasses(env, f, false, &p.second));
     }
     OsLockLeave(&g_fi.arming);
-    UpdateClassPrepare();
+    WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kFieldOwners, FieldOwnersPending());
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bridge/jvmpi_bridge.h"
+#include "bridge/event_switches.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
 #include "trace/own_work.h"
@@ -48,7 +48,7 @@ thread_local std::vector<jclass> t_queued;
 void UpdateActive(const Waits& w) {
     g_active.store(w.handler != nullptr && (!w.prefixes.empty() || !w.supertypes.empty()),
                    std::memory_order_release);
-    UpdateClassPrepare();
+    WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kClassWaits, g_active.load(std::memory_order_acquire));
 }
 
 bool Passes(JNIEnv* env, jclass klass) {

@@ -1,0 +1,159 @@
+// The one owner of the JVMTI callback table: it makes the environment, takes the capabilities,
+// starts the rooms that serve events and installs the callbacks, each of which hands its event
+// to the rooms that asked for it, in the order written there. The rooms switch the class events
+// through bridge/event_switches.
+#include "bridge/vm_events.h"
+
+#include <atomic>
+
+#include "agent/error_out.h"
+#include "bridge/debug_events.h"
+#include "bridge/event_switches.h"
+#include "bridge/field_watch_gate.h"
+#include "bridge/jvmpi_bridge.h"
+#include "bridge/jvmti_env.h"
+#include "bridge/profiler_entries.h"
+#include "instrument/entry_instrumentation.h"
+#include "instrument/field_instrumentation.h"
+#include "instrument/old_frames.h"
+#include "session/class_waits.h"
+#include "session/session_start.h"
+#include "trace/thread_tags.h"
+
+namespace {
+enum class SessionState { kNotTried, kStarted, kNoJvmti };
+SessionState g_sessionState = SessionState::kNotTried;
+
+// Whether a setup call succeeded; a failure is reported once, naming the call.
+bool Succeeded(jvmtiError error, const char* call) {
+    if (error == JVMTI_ERROR_NONE) return true;
+    ErrorOut("Vexo error:  JVMTI %s failed (%d)\n", call, static_cast<int>(error));
+    return false;
+}
+
+// The VM is ending: events that still come (on threads that outlive VMDeath) are not acted on.
+std::atomic<bool> g_vmDead{false};
+void JNICALL OnVmDeath(jvmtiEnv*, JNIEnv*) { g_vmDead.store(true, std::memory_order_release); }
+bool VmDead() { return g_vmDead.load(std::memory_order_acquire); }
+
+void JNICALL OnClassFileLoad(jvmtiEnv* jvmti, JNIEnv* jni, jclass redefined, jobject loader, const char* name,
+                             jobject domain, jint length, const unsigned char* data, jint* newLength,
+                             unsigned char** newData) {
+    if (!VmDead()) InstrumentationClassFileLoadHook(jvmti, jni, redefined, loader, name, domain, length, data, newLength, newData);
+}
+
+// A class is prepared: first the field trace points (a class naming an armed field through a
+// class loading late), then profiler mode's method entries (the methods of a class instrumented
+// as it loaded), then the in-VM session (it may arm the class, which needs both before), last
+// the profiler interface's class-load event.
+void JNICALL OnClassPrepare(jvmtiEnv*, JNIEnv* jni, jthread, jclass klass) {
+    if (VmDead()) return;
+    DeclareCallbackRoom(jni);
+    FieldInstrumentationOnClassPrepare(jni, klass);
+    ProfilerEntriesOnClassPrepare(jni, klass);
+    ClassWaitsOnClassPrepare(jni, klass);
+    JvmpiPostClassPrepare(jni, klass);
+}
+
+// What the debug interface is built from. HotSpot grants these only while the VM starts.
+jvmtiCapabilities WantedCapabilities() {
+    jvmtiCapabilities wanted = {};
+    wanted.can_generate_breakpoint_events = 1;
+    wanted.can_generate_field_access_events = 1;
+    wanted.can_generate_field_modification_events = 1;
+    wanted.can_access_local_variables = 1;
+    wanted.can_retransform_classes = 1;  // method entry by instrumentation; granted late too
+    wanted.can_get_constant_pool = 1;    // finding a watched field's sites before rewriting
+    wanted.can_get_bytecodes = 1;        // telling that a class the session rewrote is restored
+    // The profiler interface: identifiers in object tags, frees, every allocation.
+    wanted.can_tag_objects = 1;
+    wanted.can_generate_object_free_events = 1;
+    wanted.can_generate_sampled_object_alloc_events = 1;
+    wanted.can_generate_method_entry_events = g_bridge.wantMethodEntryEvents ? 1 : 0;
+    return wanted;
+}
+
+// Takes whichever of the wanted capabilities the VM can still grant, one by one, so that one
+// refusal costs none of the others.
+void TakeCapabilities(jvmtiEnv* jvmti) {
+    jvmtiCapabilities potential = {};
+    jvmti->GetPotentialCapabilities(&potential);
+    const jvmtiCapabilities wanted = WantedCapabilities();
+    const auto* want = reinterpret_cast<const unsigned char*>(&wanted);
+    const auto* can = reinterpret_cast<const unsigned char*>(&potential);
+    for (size_t byte = 0; byte < sizeof(jvmtiCapabilities); ++byte) {
+        for (int bit = 0; bit < 8; ++bit) {
+            const unsigned char mask = static_cast<unsigned char>(1u << bit);
+            if (!(want[byte] & mask) || !(can[byte] & mask)) continue;
+            jvmtiCapabilities one = {};
+            reinterpret_cast<unsigned char*>(&one)[byte] = mask;
+            jvmti->AddCapabilities(&one);
+        }
+    }
+    jvmti->GetCapabilities(&g_bridge.granted);
+}
+
+// A thread that ends retires the tag its events name.
+void JNICALL OnThreadEnd(jvmtiEnv*, JNIEnv* jni, jthread) {
+    if (!VmDead()) RetireCurrentThreadTag(jni);
+}
+
+// Installs the callbacks; false when the VM refuses them (no event would reach the bridge).
+bool InstallCallbacks(jvmtiEnv* jvmti) {
+    jvmtiEventCallbacks callbacks = {};
+    callbacks.Breakpoint = BridgeOnBreakpoint;
+    callbacks.FieldAccess = BridgeOnFieldAccess;
+    callbacks.FieldModification = BridgeOnFieldModification;
+    callbacks.ClassFileLoadHook = OnClassFileLoad;
+    callbacks.ClassPrepare = OnClassPrepare;
+    callbacks.SampledObjectAlloc = JvmpiOnSampledObjectAlloc;
+    callbacks.ObjectFree = JvmpiOnObjectFree;
+    callbacks.MethodEntry = JvmpiOnMethodEntry;
+    callbacks.ThreadEnd = OnThreadEnd;
+    callbacks.VMInit = InVmSessionOnVmInit;
+    callbacks.VMDeath = OnVmDeath;
+    if (!Succeeded(jvmti->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof callbacks)), "SetEventCallbacks")) {
+        return false;
+    }
+    Succeeded(jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_THREAD_END, nullptr), "enabling ThreadEnd");
+    Succeeded(jvmti->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_VM_DEATH, nullptr), "enabling VMDeath");
+    return true;
+}
+}  // namespace
+
+bool BridgeStartSession(JavaVM* vm, bool atLoad) {
+    if (g_sessionState != SessionState::kNotTried) return g_sessionState == SessionState::kStarted;
+    jvmtiEnv* jvmti = nullptr;
+    if (vm->GetEnv(reinterpret_cast<void**>(&jvmti), JVMTI_VERSION_1_2) != JNI_OK ||
+        jvmti == nullptr) {
+        g_sessionState = SessionState::kNoJvmti;
+        return false;
+    }
+    g_bridge.vm = vm;
+    g_bridge.startedAtLoad = atLoad;
+    TakeCapabilities(jvmti);
+    EventSwitchesInit(jvmti);
+    GateInit(jvmti);
+    OldFramesInit(jvmti,
+                  g_bridge.granted.can_generate_field_access_events &&
+                      g_bridge.granted.can_generate_field_modification_events,
+                  !g_bridge.attached);
+    InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
+    FieldInstrumentationInit(jvmti, FieldWatchesForced());
+    JvmpiBridgeInit(jvmti);
+    if (!InstallCallbacks(jvmti)) {
+        g_sessionState = SessionState::kNoJvmti;
+        return false;
+    }
+    g_bridge.jvmti = jvmti;
+    g_sessionState = SessionState::kStarted;
+    if (!g_bridge.attached && (!g_bridge.granted.can_generate_breakpoint_events ||
+                               !g_bridge.granted.can_generate_field_access_events)) {
+        ErrorOut("Vexo error:  this VM grants breakpoints and field watches only to an agent "
+                 "loaded at start-up; methods and fields that cannot be instrumented stay "
+                 "unarmed. Start Java with -agentpath:/path/to/libvexo.so to trace "
+                 "everything\n");
+    }
+    return true;
+}
+
