@@ -25,7 +25,7 @@ jvmtiError WantEvent(jvmtiEvent event, EventClient client, bool want) {
                      : event == JVMTI_EVENT_CLASS_FILE_LOAD_HOOK ? &s.classFileLoad : nullptr;
     if (asking == nullptr) return JVMTI_ERROR_INVALID_EVENT_TYPE;
     const auto bit = static_cast<uint32_t>(client);
-    OsLockEnter(&s.lock);
+    OsLockGuard held(&s.lock);
     const bool was = *asking != 0;
     *asking = want ? (*asking | bit) : (*asking & ~bit);
     const bool is = *asking != 0;
@@ -37,6 +37,5 @@ jvmtiError WantEvent(jvmtiEvent event, EventClient client, bool want) {
                      static_cast<int>(error));
         }
     }
-    OsLockLeave(&s.lock);
     return error;
 }

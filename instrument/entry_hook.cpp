@@ -9,8 +9,8 @@
 #include "trace/debug_hook.h"
 
 namespace {
-// 0: not tried; 1: defined and bound; 2: failed.
-int g_hookState = 0;
+// Whether the hook class is defined and bound.
+HookClassState g_hookState = HookClassState::kNotTried;
 
 // Runs at the start of every instrumented method, on the thread that entered it.
 void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
@@ -51,8 +51,7 @@ bool InNamedModule(JNIEnv* env, jclass clazz, jobject* module) {
 }
 
 bool EnsureEntryHookClass(JNIEnv* env) {
-    if (g_hookState != 0) return g_hookState == 1;
-    g_hookState = DefineHookClass(env, kEntryHookClass, {{kEntryHookMethod, kEntryHookDescriptor,
-                                                          reinterpret_cast<void*>(Enter)}}) ? 1 : 2;
-    return g_hookState == 1;
+    return DefineHookClassOnce(&g_hookState, env, kEntryHookClass, [] {
+        return std::vector<HookNative>{{kEntryHookMethod, kEntryHookDescriptor, reinterpret_cast<void*>(Enter)}};
+    });
 }

@@ -1,5 +1,11 @@
 #include "instrument/entry_instrumentation.h"
 
+// Lock order, for this file and instrument/field_instrumentation.cpp: the field arming lock
+// (held across a field's retransformation, and by a batch from FieldBatchClasses to
+// FieldBatchEnd) before the entry instrumentation lock (recursive: the class file hook takes it
+// again on the thread that retransforms under it) before the field table's lock, a leaf. The
+// event switches' lock and the recording lock are leaves too.
+
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -501,8 +507,9 @@ void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass cla
         }
     }
     OsLockLeave(&g_inst.lock);
-    // The field pass runs outside the entry lock (field arming holds its own lock while it
-    // retransforms).
+    // The field pass takes only the field table's lock, a leaf. (A batch's thread still holds
+    // the entry lock here, recursively, around its retransformation; a field's arming thread
+    // holds the field arming lock, taken before it.)
     std::vector<uint8_t> withSites;
     const bool sites = fields && RewriteFieldSitesOfClass(jni, classBeingRedefined, loader, name, input().first,
                                                           input().second, &withSites);

@@ -11,8 +11,8 @@
 #include "trace/debug_hook.h"
 
 namespace {
-// 0: not tried; 1: defined and bound; 2: failed.
-int g_hookState = 0;
+// Whether the hook class is defined and bound.
+HookClassState g_hookState = HookClassState::kNotTried;
 
 constexpr char kKinds[] = {'I', 'J', 'F', 'D', 'L'};
 
@@ -88,12 +88,12 @@ void* WriteOf(char kind) {
 
 bool EnsureFieldHookClass(JNIEnv* env) {
     using namespace bytecode;
-    if (g_hookState != 0) return g_hookState == 1;
-    std::vector<HookNative> natives;
-    for (const char kind : kKinds) {
-        natives.push_back({FieldHookReadName(kind), FieldHookReadDescriptor(kind), ReadOf(kind)});
-        natives.push_back({FieldHookWriteName(kind), FieldHookWriteDescriptor(kind), WriteOf(kind)});
-    }
-    g_hookState = DefineHookClass(env, kFieldHookClass, natives) ? 1 : 2;
-    return g_hookState == 1;
+    return DefineHookClassOnce(&g_hookState, env, kFieldHookClass, [] {
+        std::vector<HookNative> natives;
+        for (const char kind : kKinds) {
+            natives.push_back({FieldHookReadName(kind), FieldHookReadDescriptor(kind), ReadOf(kind)});
+            natives.push_back({FieldHookWriteName(kind), FieldHookWriteDescriptor(kind), WriteOf(kind)});
+        }
+        return natives;
+    });
 }

@@ -1,5 +1,8 @@
 #include "instrument/field_instrumentation.h"
 
+// Lock order: see instrument/entry_instrumentation.cpp (field arming, entry instrumentation,
+// the field table).
+
 #include <algorithm>
 #include <atomic>
 #include <string>

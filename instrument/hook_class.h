@@ -18,6 +18,19 @@ struct HookNative {
 // failed (the class may then exist unbound; its callers are never rewritten).
 bool DefineHookClass(JNIEnv* env, const char* className, const std::vector<HookNative>& natives);
 
+// Whether a hook class is there: not tried yet, defined, or refused (and never tried again).
+enum class HookClassState { kNotTried, kDefined, kRefused };
+
+// Defines `className` with the natives `natives()` lists on the first call for `state`; later
+// calls answer as the first did.
+template <typename Natives>
+bool DefineHookClassOnce(HookClassState* state, JNIEnv* env, const char* className, Natives natives) {
+    if (*state == HookClassState::kNotTried) {
+        *state = DefineHookClass(env, className, natives()) ? HookClassState::kDefined : HookClassState::kRefused;
+    }
+    return *state == HookClassState::kDefined;
+}
+
 // A value a hook receives, as a jvalue with the bytes beyond its width zero.
 template <typename T>
 jvalue HookValue(T value);

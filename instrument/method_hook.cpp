@@ -19,8 +19,8 @@
 #include "trace/recorder.h"
 
 namespace {
-// 0: not tried; 1: defined and bound; 2: failed.
-int g_hookState = 0;
+// Whether the hook class is defined and bound.
+HookClassState g_hookState = HookClassState::kNotTried;
 
 constexpr int kMaxShapes = 1 << 16;  // the entry instrumentation's probe ids
 std::atomic<const ProbeShape*> g_shapes[kMaxShapes];
@@ -236,7 +236,5 @@ void PublishProbeShape(int id, const ProbeShape& shape) {
 }
 
 bool EnsureMethodHookClass(JNIEnv* env) {
-    if (g_hookState != 0) return g_hookState == 1;
-    g_hookState = DefineHookClass(env, bytecode::kMethodHookClass, HookMethods()) ? 1 : 2;
-    return g_hookState == 1;
+    return DefineHookClassOnce(&g_hookState, env, bytecode::kMethodHookClass, HookMethods);
 }

@@ -24,6 +24,18 @@ bool OsLockInit(OsLock* lock);
 void OsLockEnter(OsLock* lock);
 void OsLockLeave(OsLock* lock);
 
+// Holds a lock for the scope it lives in.
+class OsLockGuard {
+public:
+    explicit OsLockGuard(OsLock* lock) : lock_(lock) { OsLockEnter(lock_); }
+    ~OsLockGuard() { OsLockLeave(lock_); }
+    OsLockGuard(const OsLockGuard&) = delete;
+    OsLockGuard& operator=(const OsLockGuard&) = delete;
+
+private:
+    OsLock* lock_;
+};
+
 bool OsEventInit(OsEvent* event);
 void OsEventSet(OsEvent* event);
 void OsEventWait(OsEvent* event);  // without time-out

@@ -148,9 +148,8 @@ void JNICALL OwnThread(JNIEnv*, jclass, jboolean own) { SetOwnThread(own == JNI_
 jlong JNICALL Recorded(JNIEnv*, jclass) { return LoadRelaxed(g_recording.totalRecorded); }
 
 void JNICALL Bound(JNIEnv*, jclass, jint bankRecords, jlong argumentBytes, jint sliceEvents) {
-    EnterLock(&g_agent.recordingLock);
+    OsLockGuard recording(&g_agent.recordingLock);
     BoundRecording(bankRecords, argumentBytes, sliceEvents);
-    LeaveLock(&g_agent.recordingLock);
 }
 
 // The running methods whose field accesses come through a watch, or are not seen, by name.

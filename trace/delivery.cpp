@@ -512,9 +512,8 @@ void ConvertSlice(JNIEnv* env, BankInDelivery* d, jsize count, jobjectArray arra
 // trace points' references may go with the bank).
 void DropSlice(BankInDelivery* d, jsize count, DeliveryFields* fields) {
     for (jsize i = 0; i < count; ++i) ReleaseRecord(fields, NextRecord(d));
-    EnterLock(&g_agent.recordingLock);
+    OsLockGuard recording(&g_agent.recordingLock);
     CountDropLocked(nullptr, count);
-    LeaveLock(&g_agent.recordingLock);
 }
 
 // The bank's last record has been handed over: its references are deleted and it is empty.
@@ -532,16 +531,14 @@ void FinishBank(JNIEnv* env, BankInDelivery* d) {
         int64_t n = 0;
         for (const DropCount& c : d->drops) n += c.count;
         d->drops.clear();
-        EnterLock(&g_agent.recordingLock);
+        OsLockGuard recording(&g_agent.recordingLock);
         CountDropLocked(nullptr, n);
-        LeaveLock(&g_agent.recordingLock);
     }
     // What retired two deliveries ago can go: no bank holds a record that carries it.
-    EnterLock(&g_agent.recordingLock);
+    OsLockGuard recording(&g_agent.recordingLock);
     const uint32_t delivered = CountBankDeliveredLocked();
     ReleaseRetiredThreadTags(env, delivered);
     ReleaseRetiredTracePointsLocked(env, delivered);
-    LeaveLock(&g_agent.recordingLock);
 }
 
 // The counts of hits dropped, in the Java side's fields for them if it has them

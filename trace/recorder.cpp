@@ -393,8 +393,7 @@ void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallVa
 }
 
 void CountDroppedExit(jmethodID method) {
-    EnterLock(&g_agent.recordingLock);
+    OsLockGuard recording(&g_agent.recordingLock);
     const TracePointEntry* entry = FindTracePoint(nullptr, method, nullptr);
     if (entry != nullptr) CountDropLocked(entry->tracePointRef);
-    LeaveLock(&g_agent.recordingLock);
 }

@@ -54,11 +54,10 @@ void RetireCurrentThreadTag(JNIEnv*) {
     ThreadTag* tag = t_tag;
     if (tag == nullptr) return;
     t_tag = nullptr;
-    EnterLock(&g_agent.recordingLock);
+    OsLockGuard recording(&g_agent.recordingLock);
     tag->next = g_retiredTags;
     g_retiredTags = tag;
     tag->banksDeliveredAtRetirement = BanksDeliveredLocked();
-    LeaveLock(&g_agent.recordingLock);
 }
 
 void ReleaseRetiredThreadTags(JNIEnv* env, uint32_t banksDelivered) {
