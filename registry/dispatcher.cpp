@@ -71,12 +71,15 @@ void DispatchProfilerEvent(JVMPI_Event* event) {
     if (!g_agent.profilerMode || event == nullptr) return;
     const JVMPI_Event& e = *event;
     switch (e.event_type & ~JVMPI_REQUESTED_EVENT) {
-        case JVMPI_EVENT_METHOD_ENTRY2:
+        case JVMPI_EVENT_METHOD_ENTRY2: {
             // The recorder takes no environment here; the thread's tag is made with the event's.
             CurrentThreadTag(e.env_id);
-            RecordTraceEvent(nullptr, e.u.method_entry2.method_id, nullptr,
-                             e.u.method_entry2.obj_id, nullptr, false, nullptr);
+            TraceHit hit;
+            hit.member = e.u.method_entry2.method_id;
+            hit.receiverId = e.u.method_entry2.obj_id;
+            RecordTraceEvent(nullptr, hit);
             break;
+        }
         case JVMPI_EVENT_OBJECT_ALLOC: OnObjectAlloc(e); break;
         case JVMPI_EVENT_OBJECT_FREE: ReleaseObject(e.u.obj_free.obj_id); break;
         case JVMPI_EVENT_OBJECT_MOVE: MoveObject(e.u.obj_move.obj_id, e.u.obj_move.new_obj_id); break;

@@ -31,26 +31,42 @@ void HandleEvent(JNIEnv* env, JVMDI_Event* event) {
                 ErrorOut("ERROR: cannot get current frame\n");
                 return;
             }
-            RecordTraceEvent(env, event->u.breakpoint.method, nullptr, 0, nullptr, false, frame, nullptr, offer);
+            TraceHit hit;
+            hit.member = event->u.breakpoint.method;
+            hit.frame = frame;
+            hit.entryOffer = offer;
+            RecordTraceEvent(env, hit);
             return;
         }
         case JVMDI_EVENT_FIELD_ACCESS: {
             const JVMDI_field_access_event_data& e = event->u.field_access;
             // An instrumented site hands over the value it read; a watch's field is read again.
-            RecordTraceEvent(env, e.field, e.object, 0, OfferedValue(e.field, e.object), false,
-                             nullptr, e.field_clazz);
+            TraceHit hit;
+            hit.member = e.field;
+            hit.object = e.object;
+            hit.newValue = OfferedValue(e.field, e.object);
+            hit.fieldClass = e.field_clazz;
+            RecordTraceEvent(env, hit);
             return;
         }
         case JVMDI_EVENT_FIELD_MODIFICATION: {
             const JVMDI_field_modification_event_data& e = event->u.field_modification;
-            RecordTraceEvent(env, e.field, e.object, 0, &e.new_value, true, nullptr,
-                             e.field_clazz);
+            TraceHit hit;
+            hit.member = e.field;
+            hit.object = e.object;
+            hit.newValue = &e.new_value;
+            hit.assigned = true;
+            hit.fieldClass = e.field_clazz;
+            RecordTraceEvent(env, hit);
             return;
         }
-        case JVMDI_EVENT_METHOD_ENTRY:
-            RecordTraceEvent(env, event->u.frame.method, nullptr, 0, nullptr, false,
-                             event->u.frame.frame);
+        case JVMDI_EVENT_METHOD_ENTRY: {
+            TraceHit hit;
+            hit.member = event->u.frame.method;
+            hit.frame = event->u.frame.frame;
+            RecordTraceEvent(env, hit);
             return;
+        }
         default:
             return;
     }

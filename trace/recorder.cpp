@@ -309,30 +309,33 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
 
 // Records one hit, with the recording lock held. Returns whether the record is the first of its
 // bank's filling, which announces the bank to the consumer.
-bool RecordLocked(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
-                  const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass,
-                  ThreadTag* thread, MethodEntryOffer* entryOffer) {
+bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     const TracePointEntry* entry = nullptr;
     if (!LimitAdmits(bank)) {
         // Past the limit only a mark that asked for it is recorded (with one such mark, as the
         // tracer arms, a hit of another member costs one comparison).
         const int32_t marks = g_tracePoints.unlimited;
-        if (marks == 0 || (marks == 1 && memberId != g_tracePoints.unlimitedMember)) return false;
-        entry = FindTracePoint(env, memberId, fieldClass);
+        if (marks == 0 || (marks == 1 && hit.member != g_tracePoints.unlimitedMember)) return false;
+        entry = FindTracePoint(env, hit.member, hit.fieldClass);
         if (entry == nullptr || !(entry->flags & kUnlimitedTracePoint)) return false;
     } else {
-        entry = FindTracePoint(env, memberId, fieldClass);
+        entry = FindTracePoint(env, hit.member, hit.fieldClass);
     }
     if (entry == nullptr) return false;
     Subject subject = {0, kNoSubject, false};
-    if (!TakeSubject(env, bank, t_recent.subject, *entry, object, receiverId, frame, entryOffer, &subject)) return false;
-    if ((entry->flags & kArgumentsTracePoint) && entryOffer == nullptr && frame != nullptr && env != nullptr) {
-        CallValue values[kMaxParameters];
-        const int32_t count = ArgumentsFromFrame(env, static_cast<jmethodID>(memberId), frame, values);
-        return PlaceHit(env, bank, *entry, subject, object, newValue, assigned, thread, entryOffer, values, count);
+    if (!TakeSubject(env, bank, t_recent.subject, *entry, hit.object, hit.receiverId, hit.frame, hit.entryOffer,
+                     &subject)) {
+        return false;
     }
-    return PlaceHit(env, bank, *entry, subject, object, newValue, assigned, thread, entryOffer, nullptr, -1);
+    if ((entry->flags & kArgumentsTracePoint) && hit.entryOffer == nullptr && hit.frame != nullptr && env != nullptr) {
+        CallValue values[kMaxParameters];
+        const int32_t count = ArgumentsFromFrame(env, static_cast<jmethodID>(hit.member), hit.frame, values);
+        return PlaceHit(env, bank, *entry, subject, hit.object, hit.newValue, hit.assigned, thread, hit.entryOffer,
+                        values, count);
+    }
+    return PlaceHit(env, bank, *entry, subject, hit.object, hit.newValue, hit.assigned, thread, hit.entryOffer,
+                    nullptr, -1);
 }
 
 // A method's exit, with the lock held; `*placed` says whether the subject and the result went
@@ -363,14 +366,11 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
 }
 }  // namespace
 
-void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
-                      const jvalue* newValue, bool assigned, jframeID frame, jclass fieldClass,
-                      MethodEntryOffer* entryOffer) {
+void RecordTraceEvent(JNIEnv* env, const TraceHit& hit) {
     if (InOwnWork()) return;
     ThreadTag* thread = CurrentThreadTag(env);
     EnterLock(&g_agent.recordingLock);
-    const bool firstInBank = RecordLocked(env, memberId, object, receiverId, newValue, assigned, frame,
-                                          fieldClass, thread, entryOffer);
+    const bool firstInBank = RecordLocked(env, hit, thread);
     LeaveLock(&g_agent.recordingLock);
     if (firstInBank) SignalDataAvailable();
 }

@@ -8,16 +8,26 @@
 
 #include <cstdint>
 
+struct MethodEntryOffer;
+
+// A hit on an armed member, as the debug hook or the profiler's method entry reports it.
+struct TraceHit {
+    void* member = nullptr;            // the jmethodID or jfieldID hit
+    jobject object = nullptr;          // a field event's object (null for a static field)
+    jobjectID receiverId = 0;          // profiler mode: the receiver's identifier
+    const jvalue* newValue = nullptr;  // a field's value: assigned, or read at an instrumented site
+    bool assigned = false;             // a field modification
+    jframeID frame = nullptr;          // a breakpoint's frame: the receiver and arguments are read there
+    jclass fieldClass = nullptr;       // a field event: the class that declares the field (null: not known)
+    // An instrumented method entry: carries the arguments it hands over and learns whether the
+    // entry was recorded.
+    MethodEntryOffer* entryOffer = nullptr;
+};
+
 // Runs on the thread that hit the trace point (inside the debug hook, or the profiler's method
 // entry). `env` is null on the profiler path. Takes the recording lock; may request profiler
-// events, whose handling runs on this thread with the lock held. `fieldClass`, for a field
-// event, is the class that declares the field accessed (null when not known).
-// `entryOffer`, for an instrumented method entry, carries the arguments it hands over and
-// learns whether the entry was recorded; a breakpoint's arguments are read from `frame`.
-struct MethodEntryOffer;
-void RecordTraceEvent(JNIEnv* env, void* memberId, jobject object, jobjectID receiverId,
-                      const jvalue* newValue, bool assigned, jframeID frame,
-                      jclass fieldClass = nullptr, MethodEntryOffer* entryOffer = nullptr);
+// events, whose handling runs on this thread with the lock held.
+void RecordTraceEvent(JNIEnv* env, const TraceHit& hit);
 
 // Records, at `time`, the exit of a call of `method` whose entry was recorded `duration` ns
 // before: `subject` (a weak global reference, or null but for a constructor's exit) and the
