@@ -125,8 +125,7 @@ public final class EventFormatter {
     /** The JSON object of {@link #text(Target, TraceMethodEvent, TraceMethodExitEvent, Columns)}'s line. */
     public static String json(Target target, TraceMethodEvent entry, TraceMethodExitEvent exit, Columns columns) {
         TraceMethodEvent first = entry != null ? entry : exit;
-        String base = json(target, subjectOf(first, exit));
-        StringBuilder b = new StringBuilder(base.substring(0, base.length() - 1));
+        StringBuilder b = jsonFields(target, subjectOf(first, exit));
         Object[] args = arguments(first, exit);
         if (args != null) {
             b.append(",\"args\":[");
@@ -195,6 +194,11 @@ public final class EventFormatter {
     }
 
     public static String json(Target target, TraceMethodEvent event) {
+        return jsonFields(target, event).append('}').toString();
+    }
+
+    /** The fields of {@link #json(Target, TraceMethodEvent)}'s object, the object still open. */
+    private static StringBuilder jsonFields(Target target, TraceMethodEvent event) {
         StringBuilder b = new StringBuilder("{\"tracePoint\":").append(quote(target.label));
         b.append(",\"kind\":\"").append(target.isField() ? "field" : "method").append('"');
         if (target.isStatic()) {
@@ -209,7 +213,7 @@ public final class EventFormatter {
             b.append(",\"access\":\"").append(assigned(event) ? "assigned" : "read").append('"');
             b.append(",\"value\":").append(jsonValue(value(target, event)));
         }
-        return b.append('}').toString();
+        return b;
     }
 
     private static String jsonValue(Object v) {
