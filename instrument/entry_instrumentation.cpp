@@ -75,8 +75,8 @@ struct Instrumentation {
 Instrumentation g_inst;
 // The method of each armed probe, read by the hook without a lock.
 std::atomic<jmethodID> g_armed[kMaxProbes];
-// Set while this thread retransforms a class for the bridge.
-thread_local bool t_retransforming = false;
+// Set while this thread retransforms a class for its entry probes.
+thread_local bool t_retransformingProbes = false;
 
 // Whether the class was loaded by the boot or the platform loader: a class of the JDK itself.
 bool OfTheJdk(jclass clazz) {
@@ -100,7 +100,7 @@ bool OfTheJdk(jclass clazz) {
 // Fills in what the class file hook needs to find the method, and whether it can be
 // instrumented: not native or abstract, no constructor (its receiver is not initialised at
 // entry), in a class JVMTI may retransform and that can see the hook (the unnamed module).
-void Describe(JNIEnv* env, Probe* p) {
+void DescribeProbe(JNIEnv* env, Probe* p) {
     jvmtiEnv* jvmti = g_inst.jvmti;
     jclass declaring = nullptr;
     char* name = nullptr;
@@ -128,7 +128,7 @@ void Describe(JNIEnv* env, Probe* p) {
 }
 
 // The probe of `method`, made on first sight when `create`. Under the lock.
-Probe* Find(JNIEnv* env, jmethodID method, bool create) {
+Probe* FindProbe(JNIEnv* env, jmethodID method, bool create) {
     for (Probe& p : g_inst.probes) {
         if (p.method == method) return &p;
     }
@@ -136,19 +136,19 @@ Probe* Find(JNIEnv* env, jmethodID method, bool create) {
     g_inst.probes.emplace_back();
     Probe* p = &g_inst.probes.back();
     p->method = method;
-    Describe(env, p);
+    DescribeProbe(env, p);
     return p;
 }
 
-jint IdOf(const Probe* p) { return static_cast<jint>(p - g_inst.probes.data()); }
+jint ProbeId(const Probe* p) { return static_cast<jint>(p - g_inst.probes.data()); }
 
 // Retransforms the class; the class file hook instruments its wanted probes. Under the lock.
 jvmtiError Retransform(jclass clazz) {
     jvmtiEnv* jvmti = g_inst.jvmti;
     WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kEntryRetransform, true);
-    t_retransforming = true;
+    t_retransformingProbes = true;
     const jvmtiError error = jvmti->RetransformClasses(1, &clazz);
-    t_retransforming = false;
+    t_retransformingProbes = false;
     RestoreBreakpointsOf(clazz);
     WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kEntryRetransform, false);
     return error;
@@ -159,9 +159,9 @@ jvmtiError Retransform(jclass clazz) {
 jvmtiError RetransformTogether(const std::vector<jclass>& classes) {
     jvmtiEnv* jvmti = g_inst.jvmti;
     WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kEntryRetransform, true);
-    t_retransforming = true;
+    t_retransformingProbes = true;
     const jvmtiError error = jvmti->RetransformClasses(static_cast<jint>(classes.size()), classes.data());
-    t_retransforming = false;
+    t_retransformingProbes = false;
     for (jclass c : classes) RestoreBreakpointsOf(c);
     WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kEntryRetransform, false);
     return error;
@@ -188,7 +188,7 @@ bool WithOptions(JNIEnv* env, Probe* p) {
     shape.kinds.assign(kinds, static_cast<size_t>(count));
     shape.arguments = (p->options & kArgumentsTracePoint) != 0;
     shape.exits = (p->options & kExitTracePoint) != 0;
-    PublishProbeShape(IdOf(p), shape);
+    PublishProbeShape(ProbeId(p), shape);
     return true;
 }
 
@@ -197,15 +197,15 @@ thread_local std::vector<jint>* t_batch = nullptr;
 
 // Arms `p` by instrumentation. Returns false (nothing armed, the probe unfit from now on) when
 // the class could not be rewritten for it. In a batch the class is rewritten at its end.
-bool Instrument(JNIEnv* env, Probe* p) {
+bool InstrumentProbe(JNIEnv* env, Probe* p) {
     p->wanted = true;
     if (t_batch != nullptr) {
-        t_batch->push_back(IdOf(p));
+        t_batch->push_back(ProbeId(p));
         return true;
     }
     const jvmtiError error = Retransform(p->declaringClass);
     if (error == JVMTI_ERROR_NONE && p->instrumented) {
-        g_armed[IdOf(p)].store(p->method, std::memory_order_release);
+        g_armed[ProbeId(p)].store(p->method, std::memory_order_release);
         return true;
     }
     p->wanted = false;
@@ -396,7 +396,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
     BreakpointReason reason = g_inst.forceBreakpoints ? BreakpointReason::kOption : BreakpointReason::kNoRewriting;
     if (location == 0 && g_inst.available && env != nullptr) {
         OsLockEnter(&g_inst.lock);
-        Probe* p = Find(env, method, true);
+        Probe* p = FindProbe(env, method, true);
         jvmdiError result = -1;
         if (p == nullptr) {
             reason = BreakpointReason::kTooMany;
@@ -407,7 +407,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         } else if (!EnsureEntryHookClass(env) || !WithOptions(env, p)) {
             reason = p->constructor && !(p->options & kExitTracePoint) ? BreakpointReason::kConstructor
                                                                         : BreakpointReason::kNoHook;
-        } else if (Instrument(env, p)) {
+        } else if (InstrumentProbe(env, p)) {
             SetHonouredMethodOptions(method, p->options);
             result = JVMDI_ERROR_NONE;
         } else {
@@ -430,12 +430,12 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
     JNIEnv* env = BridgeJni();
     if (location == 0 && g_inst.available && env != nullptr) {
         OsLockEnter(&g_inst.lock);
-        Probe* p = Find(env, method, false);
+        Probe* p = FindProbe(env, method, false);
         const bool instrumented = p != nullptr && p->wanted;
         if (instrumented) {
             p->wanted = false;
-            g_armed[IdOf(p)].store(nullptr, std::memory_order_release);
-            if (t_batch != nullptr) t_batch->push_back(IdOf(p));  // its class is rewritten at the end
+            g_armed[ProbeId(p)].store(nullptr, std::memory_order_release);
+            if (t_batch != nullptr) t_batch->push_back(ProbeId(p));  // its class is rewritten at the end
             else Retransform(p->declaringClass);
         }
         OsLockLeave(&g_inst.lock);
@@ -461,7 +461,7 @@ void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass cla
     // Field sites are rewritten in classes retransformed for their fields and in every class
     // that loads while a field is armed by instrumentation.
     const bool fields = FieldSitesWanted();
-    if (!t_retransforming && !profiler && !fields) return;
+    if (!t_retransformingProbes && !profiler && !fields) return;
     std::vector<EntryProbe> wanted;
     std::vector<Probe*> owners;
     std::vector<bytecode::MethodProbeTarget> calls;  // probes that want arguments or exits
@@ -476,14 +476,14 @@ void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass cla
                 bytecode::MethodProbeTarget t;
                 t.name = p.name;
                 t.descriptor = p.descriptor;
-                t.id = IdOf(&p);
+                t.id = ProbeId(&p);
                 t.arguments = (p.options & kArgumentsTracePoint) != 0;
                 t.exits = (p.options & kExitTracePoint) != 0;
                 calls.push_back(t);
                 callOwners.push_back(&p);
                 continue;
             }
-            wanted.push_back({p.name, p.descriptor, IdOf(&p), false});
+            wanted.push_back({p.name, p.descriptor, ProbeId(&p), false});
             owners.push_back(&p);
         }
     }

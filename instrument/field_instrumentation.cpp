@@ -62,7 +62,9 @@ struct FieldInstrumentation {
 FieldInstrumentation g_fi;
 std::atomic<uint8_t> g_live[kMaxFields];  // bit 0: access armed, bit 1: modification armed
 ArmedFieldSite g_sites[kMaxFields];       // written once before the first live bit
-thread_local bool t_retransforming = false;
+// Set while this thread retransforms classes for field sites (the class file hook rewrites the
+// sites of every armed field in them).
+thread_local bool t_retransformingSites = false;
 bool g_forceWatches = false;
 thread_local size_t t_refusedMethods = 0;  // counted by the class file hook while retransforming
 std::atomic<bool> g_ownersPending{false};
@@ -76,7 +78,7 @@ struct FieldBatch {
 };
 thread_local FieldBatch* t_fieldBatch = nullptr;
 
-jint IdOf(const WatchedField* f) { return static_cast<jint>(f - g_fi.fields.data()); }
+jint FieldId(const WatchedField* f) { return static_cast<jint>(f - g_fi.fields.data()); }
 
 std::string ClassNameOf(jclass clazz) {
     char* signature = nullptr;
@@ -141,7 +143,7 @@ bytecode::FieldSiteTarget TargetOf(const WatchedField& f) {
     t.name = f.name;
     t.descriptor = f.descriptor;
     t.isStatic = (f.modifiers & kAccStatic) != 0;
-    t.id = IdOf(&f);
+    t.id = FieldId(&f);
     return t;
 }
 
@@ -187,7 +189,7 @@ std::vector<jclass> SiteClasses(JNIEnv* env, WatchedField* f, bool findOwners,
         }
         OsLockEnter(&g_fi.state);
         f->owners = owners;
-        for (const std::string& name : unprepared) g_fi.unpreparedOwners.emplace_back(IdOf(f), name);
+        for (const std::string& name : unprepared) g_fi.unpreparedOwners.emplace_back(FieldId(f), name);
         if (!unprepared.empty()) g_ownersPending.store(true, std::memory_order_release);
         OsLockLeave(&g_fi.state);
         if (!unprepared.empty()) WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kFieldOwners, true);
@@ -225,14 +227,14 @@ void DeleteLocalRefs(JNIEnv* env, const std::vector<jclass>& classes) {
 // class was retransformed and no method with a site was refused.
 bool RetransformAll(JNIEnv* env, const std::vector<jclass>& classes, bool release = true) {
     bool complete = true;
-    t_retransforming = true;
+    t_retransformingSites = true;
     t_refusedMethods = 0;
     for (jclass c : classes) {
         complete = g_fi.jvmti->RetransformClasses(1, &c) == JVMTI_ERROR_NONE && complete;
         RestoreBreakpointsOf(c);
     }
     if (release) DeleteLocalRefs(env, classes);
-    t_retransforming = false;
+    t_retransformingSites = false;
     return complete && t_refusedMethods == 0;
 }
 
@@ -258,7 +260,7 @@ bool WatchesGranted() {
 
 // Arms the sites of `f`. Returns false (nothing armed, the field unfit from now on) when some
 // site could not be rewritten and JVMTI watches can serve the field instead.
-bool Instrument(JNIEnv* env, WatchedField* f) {
+bool InstrumentField(JNIEnv* env, WatchedField* f) {
     SetInstrumented(f, true);
     SetClassFileHook(true);
     const std::vector<jclass> classes = SiteClasses(env, f, true);
@@ -267,7 +269,7 @@ bool Instrument(JNIEnv* env, WatchedField* f) {
     // When watches can serve the field but some site could not be rewritten, they serve it all;
     // otherwise what instrumentation reaches is all there is.
     if (complete || !watchable) {
-        OldFramesAfterRewrite(env, IdOf(f), f->declaringClass, f->field, ShownName(*f), classes);
+        OldFramesAfterRewrite(env, FieldId(f), f->declaringClass, f->field, ShownName(*f), classes);
         DeleteLocalRefs(env, classes);
         return true;
     }
@@ -280,11 +282,11 @@ bool Instrument(JNIEnv* env, WatchedField* f) {
 }
 
 void Uninstrument(JNIEnv* env, WatchedField* f) {
-    OldFramesBeforeRestore(IdOf(f));
+    OldFramesBeforeRestore(FieldId(f));
     SetInstrumented(f, false);
     const std::vector<jclass> classes = SiteClasses(env, f, false);
     RetransformAll(env, classes, false);
-    OldFramesAfterRestore(env, IdOf(f), classes);
+    OldFramesAfterRestore(env, FieldId(f), classes);
     DeleteLocalRefs(env, classes);
     if (g_fi.instrumentedCount == 0) SetClassFileHook(false);
 }
@@ -292,7 +294,7 @@ void Uninstrument(JNIEnv* env, WatchedField* f) {
 // In a batch, a field not armed yet joins it: its sites are rewritten at the batch's end.
 bool Batched(WatchedField* f) {
     if (t_fieldBatch == nullptr) return false;
-    const jint id = IdOf(f);
+    const jint id = FieldId(f);
     if (std::find(t_fieldBatch->ids.begin(), t_fieldBatch->ids.end(), id) != t_fieldBatch->ids.end()) return true;
     if (f->instrumented) return false;
     SetInstrumented(f, true);
@@ -304,12 +306,12 @@ bool Batched(WatchedField* f) {
 void Publish(const WatchedField& f) {
     const uint8_t bits = static_cast<uint8_t>((f.wanted[kAccessWatch] ? 1 : 0) |
                                               (f.wanted[kModificationWatch] ? 2 : 0));
-    g_live[IdOf(&f)].store(bits, std::memory_order_release);
+    g_live[FieldId(&f)].store(bits, std::memory_order_release);
 }
 
 // The watched field of `field` (declared by the class `clazz` names or inherits it from), made
 // on first sight when `create`. Under the arming lock.
-WatchedField* Find(JNIEnv* env, jclass clazz, jfieldID field, bool create) {
+WatchedField* FindField(JNIEnv* env, jclass clazz, jfieldID field, bool create) {
     jclass declaring = nullptr;
     if (g_fi.jvmti->GetFieldDeclaringClass(clazz, field, &declaring) != JVMTI_ERROR_NONE) return nullptr;
     WatchedField* found = nullptr;
@@ -345,7 +347,7 @@ WatchedField* Find(JNIEnv* env, jclass clazz, jfieldID field, bool create) {
     OsLockEnter(&g_fi.state);
     g_fi.fields.push_back(f);
     WatchedField* made = &g_fi.fields.back();
-    g_sites[IdOf(made)] = {made->field, made->declaringClass, made->descriptor.empty() ? 'I' : made->descriptor[0]};
+    g_sites[FieldId(made)] = {made->field, made->declaringClass, made->descriptor.empty() ? 'I' : made->descriptor[0]};
     OsLockLeave(&g_fi.state);
     return made;
 }
@@ -383,7 +385,7 @@ std::vector<jclass> FieldBatchClasses(JNIEnv* env) {
         t_fieldBatch->classes.push_back(SiteClasses(env, &g_fi.fields[static_cast<size_t>(id)], true));
         all.insert(all.end(), t_fieldBatch->classes.back().begin(), t_fieldBatch->classes.back().end());
     }
-    t_retransforming = true;
+    t_retransformingSites = true;
     t_refusedMethods = 0;
     return all;
 }
@@ -399,7 +401,7 @@ void FieldBatchEnd(JNIEnv* env, bool retransformed) {
     FieldBatch* batch = t_fieldBatch;
     if (batch == nullptr) return;
     t_fieldBatch = nullptr;
-    t_retransforming = false;
+    t_retransformingSites = false;
     const bool watchable = WatchesGranted();
     const bool complete = retransformed && t_refusedMethods == 0;
     if (!complete && watchable) {
@@ -414,15 +416,15 @@ void FieldBatchEnd(JNIEnv* env, bool retransformed) {
         const std::vector<jclass>& classes = batch->classes[i];
         bool armed = true;
         if (!complete && watchable) {
-            armed = Instrument(env, f);
+            armed = InstrumentField(env, f);
         } else {
-            OldFramesAfterRewrite(env, IdOf(f), f->declaringClass, f->field, ShownName(*f), classes);
+            OldFramesAfterRewrite(env, FieldId(f), f->declaringClass, f->field, ShownName(*f), classes);
         }
         if (armed && !batch->published) Publish(*f);
         for (int kind = 0; kind < 2; ++kind) {
             if (!f->wanted[kind]) continue;
             if (armed) {
-                OldFramesWatch(env, IdOf(f), static_cast<FieldWatchKind>(kind), true);
+                OldFramesWatch(env, FieldId(f), static_cast<FieldWatchKind>(kind), true);
             } else {
                 f->wanted[kind] = false;
                 GateSetWatch(static_cast<FieldWatchKind>(kind), f->declaringClass, f->field);
@@ -453,7 +455,7 @@ jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
     JNIEnv* env = BridgeJni();
     if (g_fi.available && env != nullptr) {
         OsLockEnter(&g_fi.arming);
-        WatchedField* f = Find(env, clazz, field, true);
+        WatchedField* f = FindField(env, clazz, field, true);
         jvmdiError result = -1;
         if (f != nullptr && f->fit && f->wanted[kind]) {
             result = JVMDI_ERROR_DUPLICATE;
@@ -461,10 +463,10 @@ jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
             f->wanted[kind] = true;  // published at the batch's end
             result = JVMDI_ERROR_NONE;
         } else if (f != nullptr && f->fit && EnsureFieldHookClass(env) &&
-                   (f->instrumented || Instrument(env, f))) {
+                   (f->instrumented || InstrumentField(env, f))) {
             f->wanted[kind] = true;
             Publish(*f);
-            OldFramesWatch(env, IdOf(f), kind, true);
+            OldFramesWatch(env, FieldId(f), kind, true);
             result = JVMDI_ERROR_NONE;
         }
         OsLockLeave(&g_fi.arming);
@@ -477,13 +479,13 @@ jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
     JNIEnv* env = BridgeJni();
     if (g_fi.available && env != nullptr) {
         OsLockEnter(&g_fi.arming);
-        WatchedField* f = Find(env, clazz, field, false);
+        WatchedField* f = FindField(env, clazz, field, false);
         jvmdiError result = -1;
         if (f != nullptr && f->fit) {
             result = f->wanted[kind] ? JVMDI_ERROR_NONE : JVMDI_ERROR_NOT_FOUND;
             f->wanted[kind] = false;
             Publish(*f);
-            OldFramesWatch(env, IdOf(f), kind, false);
+            OldFramesWatch(env, FieldId(f), kind, false);
             if (f->instrumented && !f->wanted[kAccessWatch] && !f->wanted[kModificationWatch]) {
                 Uninstrument(env, f);
             }
@@ -503,7 +505,7 @@ bool ArmedFieldOf(jint id, bool write, ArmedFieldSite* out) {
 }
 
 bool FieldSitesWanted() {
-    if (t_retransforming) return true;
+    if (t_retransformingSites) return true;
     OsLockEnter(&g_fi.state);
     const bool any = g_fi.instrumentedCount > 0;
     OsLockLeave(&g_fi.state);
@@ -529,7 +531,7 @@ bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject l
                 std::find(f.owners.begin(), f.owners.end(), className) == f.owners.end() &&
                 !FileDeclares(data, size, f.name, f.descriptor)) {
                 f.owners.push_back(className);
-                g_fi.pendingOwners.emplace_back(IdOf(&f), className);
+                g_fi.pendingOwners.emplace_back(FieldId(&f), className);
                 g_ownersPending.store(true, std::memory_order_release);
                 WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kFieldOwners, true);
             }

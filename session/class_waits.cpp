@@ -51,7 +51,7 @@ void UpdateActive(const Waits& w) {
     WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kClassWaits, g_active.load(std::memory_order_acquire));
 }
 
-bool Passes(JNIEnv* env, jclass klass) {
+bool IsWaitedFor(JNIEnv* env, jclass klass) {
     char* signature = nullptr;
     if (g_bridge.jvmti->GetClassSignature(klass, &signature, nullptr) != JVMTI_ERROR_NONE) return false;
     // "Lorg/h2/Driver;" names the class org/h2/Driver; the tracer's own classes never pass.
@@ -75,7 +75,7 @@ bool Passes(JNIEnv* env, jclass klass) {
     return passes;
 }
 
-void Hand(JNIEnv* env, jclass klass) {
+void HandToSession(JNIEnv* env, jclass klass) {
     const Waits& w = TheWaits();
     env->CallStaticVoidMethod(w.sessionClass, w.handler, klass);
     if (env->ExceptionCheck()) env->ExceptionClear();  // the session reports its own failures
@@ -133,7 +133,7 @@ void ClearClassWaits() {
 bool ClassWaitsActive() { return g_active.load(std::memory_order_acquire); }
 
 void ClassWaitsOnClassPrepare(JNIEnv* env, jclass klass) {
-    if (!ClassWaitsActive() || env == nullptr || !Passes(env, klass)) return;
+    if (!ClassWaitsActive() || env == nullptr || !IsWaitedFor(env, klass)) return;
     if (t_handling) {
         t_queued.push_back(static_cast<jclass>(env->NewGlobalRef(klass)));
         return;
@@ -144,11 +144,11 @@ void ClassWaitsOnClassPrepare(JNIEnv* env, jclass klass) {
     t_handling = true;
     BeginOwnWork();
     Mark("handling", klass);
-    Hand(env, klass);
+    HandToSession(env, klass);
     while (!t_queued.empty()) {
         jclass next = t_queued.back();
         t_queued.pop_back();
-        Hand(env, next);
+        HandToSession(env, next);
         env->DeleteGlobalRef(next);
     }
     Mark("handled", nullptr);

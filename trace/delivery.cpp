@@ -104,13 +104,14 @@ struct DeliveryFields {
     jint lastSubjectAt = 0;
 };
 
-void Spend(DeliveryFields* fields, jweak ref) {
+// `ref` is deleted after the bank's last record (records of one filling may share it).
+void DeleteAfterBank(DeliveryFields* fields, jweak ref) {
     if (ref != nullptr) fields->spent.push_back(ref);
 }
 
-void SpendValues(DeliveryFields* fields, const CallValue* values, int32_t count) {
+void DeleteValuesAfterBank(DeliveryFields* fields, const CallValue* values, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
-        if (values[i].kind == 'L' && !values[i].shared) Spend(fields, values[i].value.l);
+        if (values[i].kind == 'L' && !values[i].shared) DeleteAfterBank(fields, values[i].value.l);
     }
 }
 
@@ -182,10 +183,10 @@ void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFie
 // field value or exit result, its arguments.
 void ReleaseRecord(DeliveryFields* fields, const TraceEventRecord& r) {
     if ((r.flags & kSubjectKindMask) == kWeakRefSubject && !(r.flags & kSharedSubject)) {
-        Spend(fields, reinterpret_cast<jweak>(r.subject));
+        DeleteAfterBank(fields, reinterpret_cast<jweak>(r.subject));
     }
-    if ((r.flags & kValueKindMask) == kObjectValue) Spend(fields, r.value.l);
-    if (!(r.flags & kExitEvent) && r.details != nullptr) SpendValues(fields, r.details->arguments, r.details->argumentCount);
+    if ((r.flags & kValueKindMask) == kObjectValue) DeleteAfterBank(fields, r.value.l);
+    if (!(r.flags & kExitEvent) && r.details != nullptr) DeleteValuesAfterBank(fields, r.details->arguments, r.details->argumentCount);
 }
 
 // An Object[] of the arguments boxed here, one value at a time (when the bank's could not be
