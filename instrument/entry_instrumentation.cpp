@@ -520,12 +520,15 @@ void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass cla
         std::memcpy(memory, bytes.data(), bytes.size());
         *newLength = static_cast<jint>(bytes.size());
         *newData = memory;
-    } else if (entries) {
+    } else if (entries || sites) {
+        // The class stays as it was: neither its probes nor its field sites are in place.
+        ErrorOut("Vexo error:  no memory for the rewritten class %s: it stays as it was\n", name != nullptr ? name : "?");
         OsLockEnter(&g_inst.lock);
         for (const EntryProbe& e : wanted) {
             if (e.id < kProfilerEntryIdBase) g_inst.probes[static_cast<size_t>(e.id)].instrumented = false;
         }
         for (Probe* p : callOwners) p->instrumented = false;
         OsLockLeave(&g_inst.lock);
+        if (sites) FieldSitesNotApplied();
     }
 }

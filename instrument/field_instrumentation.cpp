@@ -546,6 +546,8 @@ bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject l
     return rewritten;
 }
 
+void FieldSitesNotApplied() { ++t_refusedMethods; }
+
 bool FieldOwnersPending() { return g_ownersPending.load(std::memory_order_acquire); }
 
 void FieldInstrumentationOnClassPrepare(JNIEnv* env, jclass klass) {

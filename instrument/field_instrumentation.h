@@ -63,6 +63,10 @@ bool FieldSitesWanted();
 bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject loader, const char* name,
                               const uint8_t* data, size_t size, std::vector<uint8_t>* out);
 
+// The sites RewriteFieldSitesOfClass rewrote could not be handed to the VM (no memory for the
+// class file): while arming, they count as refused, so the field is not taken for armed there.
+void FieldSitesNotApplied();
+
 // A class that loads after its field was armed and inherits it is a new name of the field:
 // classes loaded before it may name the field through it. Once it is prepared (the class
 // prepare event, which stays enabled while such names wait), those classes are rewritten again.
