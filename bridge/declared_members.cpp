@@ -43,3 +43,20 @@ bool DeclaredFields(jvmtiEnv* jvmti, jclass clazz, std::vector<DeclaredMember>* 
     Release(jvmti, fields);
     return true;
 }
+
+bool InNamedModule(JNIEnv* env, jclass clazz, jobject* module) {
+    jobject found = env->GetModule(clazz);
+    if (found == nullptr) {
+        env->ExceptionClear();
+        if (module != nullptr) *module = nullptr;
+        return false;
+    }
+    jclass moduleClass = env->GetObjectClass(found);
+    const jmethodID isNamed = env->GetMethodID(moduleClass, "isNamed", "()Z");
+    const bool named = isNamed != nullptr && env->CallBooleanMethod(found, isNamed);
+    env->ExceptionClear();
+    env->DeleteLocalRef(moduleClass);
+    if (module != nullptr) *module = found;
+    else env->DeleteLocalRef(found);
+    return named;
+}

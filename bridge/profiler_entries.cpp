@@ -1,11 +1,11 @@
 #include "bridge/profiler_entries.h"
 
-#include "bridge/event_switches.h"
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 
+#include "bridge/declared_members.h"
+#include "bridge/event_switches.h"
 #include "instrument/entry_hook.h"
 #include "platform/os.h"
 

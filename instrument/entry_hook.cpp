@@ -2,7 +2,7 @@
 
 #include "instrument/class_rewriter.h"
 #include "bridge/debug_events.h"
-#include "instrument/entry_instrumentation.h"
+#include "instrument/armed_members.h"
 #include "instrument/hook_class.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/profiler_entries.h"
@@ -32,23 +32,6 @@ void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
     if (env->ExceptionCheck()) env->ExceptionClear();
 }
 }  // namespace
-
-bool InNamedModule(JNIEnv* env, jclass clazz, jobject* module) {
-    jobject found = env->GetModule(clazz);
-    if (found == nullptr) {
-        env->ExceptionClear();
-        if (module != nullptr) *module = nullptr;
-        return false;
-    }
-    jclass moduleClass = env->GetObjectClass(found);
-    const jmethodID isNamed = env->GetMethodID(moduleClass, "isNamed", "()Z");
-    const bool named = isNamed != nullptr && env->CallBooleanMethod(found, isNamed);
-    env->ExceptionClear();
-    env->DeleteLocalRef(moduleClass);
-    if (module != nullptr) *module = found;
-    else env->DeleteLocalRef(found);
-    return named;
-}
 
 bool EnsureEntryHookClass(JNIEnv* env) {
     return DefineHookClassOnce(&g_hookState, env, kEntryHookClass, [] {

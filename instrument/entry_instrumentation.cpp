@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "agent/error_out.h"
+#include "bridge/declared_members.h"
 #include "bridge/event_switches.h"
 #include "bytecode/access_flags.h"
 #include "bytecode/method_probes.h"
+#include "instrument/armed_members.h"
 #include "instrument/class_rewriter.h"
 #include "instrument/entry_hook.h"
 #include "instrument/field_instrumentation.h"
@@ -28,7 +30,6 @@
 #include "trace/trace_flags.h"
 
 namespace {
-constexpr jint kMaxProbes = 1 << 16;
 using bytecode::kAccNative;
 using bytecode::kAccAbstract;
 
@@ -73,8 +74,6 @@ struct Instrumentation {
 };
 
 Instrumentation g_inst;
-// The method of each armed probe, read by the hook without a lock.
-std::atomic<jmethodID> g_armed[kMaxProbes];
 // Set while this thread retransforms a class for its entry probes.
 thread_local bool t_retransformingProbes = false;
 
@@ -205,7 +204,7 @@ bool InstrumentProbe(JNIEnv* env, Probe* p) {
     }
     const jvmtiError error = Retransform(p->declaringClass);
     if (error == JVMTI_ERROR_NONE && p->instrumented) {
-        g_armed[ProbeId(p)].store(p->method, std::memory_order_release);
+        SetArmedProbe(ProbeId(p), p->method);
         return true;
     }
     p->wanted = false;
@@ -323,7 +322,7 @@ void InstrumentationEndBatch() {
     for (jint id : *batch) {
         Probe& p = g_inst.probes[static_cast<size_t>(id)];
         if (p.wanted && p.instrumented) {
-            g_armed[id].store(p.method, std::memory_order_release);
+            SetArmedProbe(id, p.method);
         } else if (p.wanted) {
             p.wanted = false;
             p.fit = false;
@@ -386,11 +385,6 @@ BreakpointReason UnrecordedExitsReason(JNIEnv* env, jclass clazz, const char* na
     return reason;
 }
 
-jmethodID ArmedProbeMethod(jint id) {
-    if (id < 0 || id >= kMaxProbes) return nullptr;
-    return g_armed[id].load(std::memory_order_acquire);
-}
-
 jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
     JNIEnv* env = BridgeJni();
     BreakpointReason reason = g_inst.forceBreakpoints ? BreakpointReason::kOption : BreakpointReason::kNoRewriting;
@@ -434,7 +428,7 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
         const bool instrumented = p != nullptr && p->wanted;
         if (instrumented) {
             p->wanted = false;
-            g_armed[ProbeId(p)].store(nullptr, std::memory_order_release);
+            SetArmedProbe(ProbeId(p), nullptr);
             if (t_batch != nullptr) t_batch->push_back(ProbeId(p));  // its class is rewritten at the end
             else Retransform(p->declaringClass);
         }

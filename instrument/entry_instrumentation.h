@@ -42,9 +42,6 @@ void RestoreBreakpointsOf(jclass clazz);
 void InstrumentationBeginBatch();
 void InstrumentationEndBatch();
 
-// The method of an armed probe, or null (an unknown or disarmed probe). Safe on any thread.
-jmethodID ArmedProbeMethod(jint id);
-
 // From now on a method on the breakpoint road whose exits are asked for is told of to the in-VM
 // session (UnrecordedExitsReason) instead of on standard error.
 void InstrumentationSessionTells();

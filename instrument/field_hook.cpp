@@ -5,7 +5,7 @@
 
 #include "bytecode/field_sites.h"
 #include "bridge/debug_events.h"
-#include "instrument/field_instrumentation.h"
+#include "instrument/armed_members.h"
 #include "instrument/hook_class.h"
 #include "bridge/jvmti_env.h"
 #include "trace/debug_hook.h"

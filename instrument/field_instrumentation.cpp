@@ -14,7 +14,7 @@
 #include "bytecode/constant_pool.h"
 #include "bytecode/field_sites.h"
 #include "bridge/declared_members.h"
-#include "instrument/entry_hook.h"
+#include "instrument/armed_members.h"
 #include "instrument/entry_instrumentation.h"
 #include "instrument/field_hook.h"
 #include "bridge/jvmpi_bridge.h"
@@ -24,7 +24,6 @@
 #include "platform/os.h"
 
 namespace {
-constexpr jint kMaxFields = 4096;  // site ids stay within sipush
 using bytecode::kAccPublic;
 using bytecode::kAccProtected;
 using bytecode::kAccStatic;
@@ -60,8 +59,6 @@ struct FieldInstrumentation {
 };
 
 FieldInstrumentation g_fi;
-std::atomic<uint8_t> g_live[kMaxFields];  // bit 0: access armed, bit 1: modification armed
-ArmedFieldSite g_sites[kMaxFields];       // written once before the first live bit
 // Set while this thread retransforms classes for field sites (the class file hook rewrites the
 // sites of every armed field in them).
 thread_local bool t_retransformingSites = false;
@@ -306,7 +303,7 @@ bool Batched(WatchedField* f) {
 void Publish(const WatchedField& f) {
     const uint8_t bits = static_cast<uint8_t>((f.wanted[kAccessWatch] ? 1 : 0) |
                                               (f.wanted[kModificationWatch] ? 2 : 0));
-    g_live[FieldId(&f)].store(bits, std::memory_order_release);
+    SetArmedFieldBits(FieldId(&f), bits);
 }
 
 // The watched field of `field` (declared by the class `clazz` names or inherits it from), made
@@ -347,7 +344,7 @@ WatchedField* FindField(JNIEnv* env, jclass clazz, jfieldID field, bool create) 
     OsLockEnter(&g_fi.state);
     g_fi.fields.push_back(f);
     WatchedField* made = &g_fi.fields.back();
-    g_sites[FieldId(made)] = {made->field, made->declaringClass, made->descriptor.empty() ? 'I' : made->descriptor[0]};
+    SetArmedFieldSite(FieldId(made), {made->field, made->declaringClass, made->descriptor.empty() ? 'I' : made->descriptor[0]});
     OsLockLeave(&g_fi.state);
     return made;
 }
@@ -496,13 +493,6 @@ jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
     return static_cast<jvmdiError>(GateClearWatch(kind, clazz, field));
 }
 
-bool ArmedFieldOf(jint id, bool write, ArmedFieldSite* out) {
-    if (id < 0 || id >= kMaxFields) return false;
-    const uint8_t bits = g_live[id].load(std::memory_order_acquire);
-    if (!(bits & (write ? 2 : 1))) return false;
-    *out = g_sites[id];
-    return true;
-}
 
 bool FieldSitesWanted() {
     if (t_retransformingSites) return true;

@@ -43,17 +43,6 @@ void FieldBatchEnd(JNIEnv* env, bool retransformed);
 // batch's methods are published; FieldBatchEnd then only looks for old frames.
 void FieldBatchPublish(bool retransformed);
 
-// What the hook needs of an armed site id.
-struct ArmedFieldSite {
-    jfieldID field = nullptr;
-    jclass declaringClass = nullptr;  // global reference
-    char signature = 0;               // the field descriptor's first character
-};
-
-// The field of `id` while its access (or, `write`, modification) watch is armed by
-// instrumentation. Safe on any thread.
-bool ArmedFieldOf(jint id, bool write, ArmedFieldSite* out);
-
 // Whether the class file hook must look at the class being loaded or retransformed now.
 bool FieldSitesWanted();
 

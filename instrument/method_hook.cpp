@@ -9,7 +9,7 @@
 
 #include "bytecode/method_probes.h"
 #include "bridge/debug_events.h"
-#include "instrument/entry_instrumentation.h"
+#include "instrument/armed_members.h"
 #include "instrument/hook_class.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/profiler_entries.h"

@@ -18,8 +18,7 @@ session>agent session>bridge session>instrument session>platform session>trace"
 # Files that include each other, still to be undone (the class file hook's passes call back
 # into entry instrumentation; the recorder and the hook, the table and its index).
 allowed_pairs="bridge/profiler_entries+instrument/entry_hook
-instrument/entry_hook+instrument/entry_instrumentation instrument/entry_instrumentation+instrument/field_instrumentation
-instrument/entry_instrumentation+instrument/method_hook instrument/field_hook+instrument/field_instrumentation
+instrument/entry_instrumentation+instrument/field_instrumentation
 trace/debug_hook+trace/recorder trace/trace_point_index+trace/trace_points"
 
 includes=$(mktemp)

@@ -1,0 +1,34 @@
+#include "instrument/armed_members.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<jmethodID> g_armed[kMaxProbes];
+std::atomic<uint8_t> g_live[kMaxFields];  // bit 0: access armed, bit 1: modification armed
+ArmedFieldSite g_sites[kMaxFields];       // written once before the first live bit
+}  // namespace
+
+jmethodID ArmedProbeMethod(jint id) {
+    if (id < 0 || id >= kMaxProbes) return nullptr;
+    return g_armed[id].load(std::memory_order_acquire);
+}
+
+void SetArmedProbe(jint id, jmethodID method) {
+    if (id >= 0 && id < kMaxProbes) g_armed[id].store(method, std::memory_order_release);
+}
+
+bool ArmedFieldOf(jint id, bool write, ArmedFieldSite* out) {
+    if (id < 0 || id >= kMaxFields) return false;
+    const uint8_t bits = g_live[id].load(std::memory_order_acquire);
+    if (!(bits & (write ? 2 : 1))) return false;
+    *out = g_sites[id];
+    return true;
+}
+
+void SetArmedFieldSite(jint id, const ArmedFieldSite& site) {
+    if (id >= 0 && id < kMaxFields) g_sites[id] = site;
+}
+
+void SetArmedFieldBits(jint id, uint8_t bits) {
+    if (id >= 0 && id < kMaxFields) g_live[id].store(bits, std::memory_order_release);
+}

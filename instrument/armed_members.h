@@ -1,0 +1,31 @@
+// What the hooks read on every call without a lock: the method of each armed entry probe, and
+// the field of each armed field site id. Arming writes them, release; the hooks read them,
+// acquire.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+
+constexpr jint kMaxProbes = 1 << 16;
+constexpr jint kMaxFields = 4096;  // site ids stay within sipush
+
+// The method of an armed probe, or null (an unknown or disarmed probe). Safe on any thread.
+jmethodID ArmedProbeMethod(jint id);
+// Arms probe `id` for `method`, or disarms it (null).
+void SetArmedProbe(jint id, jmethodID method);
+
+// What the hook needs of an armed site id.
+struct ArmedFieldSite {
+    jfieldID field = nullptr;
+    jclass declaringClass = nullptr;  // global reference
+    char signature = 0;               // the field descriptor's first character
+};
+
+// The field of `id` while its access (or, `write`, modification) watch is armed by
+// instrumentation. Safe on any thread.
+bool ArmedFieldOf(jint id, bool write, ArmedFieldSite* out);
+// The site of `id`, written once before its first armed bit.
+void SetArmedFieldSite(jint id, const ArmedFieldSite& site);
+// Which of the field's watches are armed: bit 0 access, bit 1 modification.
+void SetArmedFieldBits(jint id, uint8_t bits);
