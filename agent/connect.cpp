@@ -1,7 +1,9 @@
 #include "agent/connect.h"
 
-#include "agent/agent_state.h"
-#include "agent/error_out.h"
+#include "core/agent_state.h"
+#include "agent/dispatcher.h"
+#include "core/error_out.h"
+#include "core/profiler_events.h"
 #include "trace/debug_hook.h"
 
 namespace {
@@ -83,6 +85,7 @@ jint ConnectToVm(JavaVM* vm) {
     g_agent.debugCanWatchFieldAccessOK = false;
     g_agent.profileEventHookOK = false;
     g_agent.jvmpi = nullptr;
+    g_agent.profilerDispatch = DispatchProfilerEvent;
 
     jint status = ObtainProfiler(vm);
     if (g_agent.jvmpi == nullptr) {

@@ -7,9 +7,3 @@
 // Runs once per process (JVM_OnLoad, or the first nativeInitialize). Always returns 0.
 jint ConnectToVm(JavaVM* vm);
 
-// Installs the profiler dispatcher and enables the six profiler events, unless they are
-// enabled already. Takes no lock; two racing callers have the effect of one.
-void EnableProfilerEvents();
-
-// Disables the six profiler events; the dispatcher stays installed.
-void DisableProfilerEvents();

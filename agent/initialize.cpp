@@ -1,11 +1,11 @@
 // nativeInitialize: synchronisation objects, the late attach, and the negotiated interfaces
 // reported to Java.
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/connect.h"
 #include "agent/java_boundary.h"
-#include "agent/java_fields.h"
-#include "agent/sync.h"
-#include "bridge/vm_proxy.h"
+#include "core/java_fields.h"
+#include "core/sync.h"
+#include "agent/vm_events.h"
 
 namespace {
 enum InitializeInfoField {

@@ -1,10 +1,10 @@
 // JVM_OnLoad: the start-up entry the virtual machine calls before any Java code runs.
 #include <cstring>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/connect.h"
 #include "agent/java_boundary.h"
-#include "agent/sync.h"
+#include "core/sync.h"
 
 namespace {
 // The only options: plain, case-sensitive substrings anywhere in the option string.

@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "agent/sync.h"
+#include "core/sync.h"
 #include "registry/object_table.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/java_boundary.h"
-#include "agent/sync.h"
+#include "core/sync.h"
 #include "tests/harness/debug_events.h"
 #include "tests/harness/java_objects.h"
 #include "tests/harness/scripted_vm.h"

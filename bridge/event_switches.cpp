@@ -1,6 +1,6 @@
 #include "bridge/event_switches.h"
 
-#include "agent/error_out.h"
+#include "core/error_out.h"
 #include "platform/os.h"
 
 namespace {

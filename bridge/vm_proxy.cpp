@@ -3,7 +3,6 @@
 #include "bridge/jvmdi_bridge.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/jvmti_env.h"
-#include "bridge/vm_events.h"
 #include "platform/jvmdi.h"
 #include "platform/jvmpi.h"
 
@@ -60,9 +59,4 @@ JavaVM* BridgeProxyVm() {
         g_proxyVm.functions = &g_proxyFunctions;
     }
     return &g_proxyVm;
-}
-
-JavaVM* BridgeWrapVm(JavaVM* vm) {
-    if (!BridgeStartSession(vm, false)) return vm;
-    return BridgeProxyVm();
 }

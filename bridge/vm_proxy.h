@@ -7,6 +7,3 @@
 // The proxy for the VM of the bridge's session. Call after BridgeStartSession succeeded.
 JavaVM* BridgeProxyVm();
 
-// For a late load: `vm` wrapped in the proxy when the VM offers JVMTI (the bridge then serves
-// the old interfaces), else `vm` itself (a VM that still has them).
-JavaVM* BridgeWrapVm(JavaVM* vm);

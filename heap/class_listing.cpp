@@ -1,8 +1,8 @@
 #include "heap/class_listing.h"
 
-#include "agent/agent_state.h"
-#include "agent/connect.h"
-#include "agent/java_fields.h"
+#include "core/agent_state.h"
+#include "core/profiler_events.h"
+#include "core/java_fields.h"
 #include "heap/heap_dump_walker.h"
 #include "registry/class_names.h"
 #include "registry/object_directory.h"

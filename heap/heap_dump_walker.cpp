@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "agent/agent_state.h"
-#include "agent/error_out.h"
+#include "core/agent_state.h"
+#include "core/error_out.h"
 #include "registry/class_descriptor.h"
 #include "registry/class_names.h"
 #include "registry/object_table.h"

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "agent/error_out.h"
+#include "core/error_out.h"
 #include "bridge/declared_members.h"
 #include "bridge/event_switches.h"
 #include "bytecode/access_flags.h"

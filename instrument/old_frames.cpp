@@ -4,7 +4,7 @@
 #include <atomic>
 #include <map>
 
-#include "agent/error_out.h"
+#include "core/error_out.h"
 
 namespace {
 constexpr jint kScanDepth = 1024;         // deeper stacks are read again, whole

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "agent/error_out.h"
+#include "core/error_out.h"
 #include "platform/heap.h"
 
 // An object reference counts as one 4-byte identifier; codes 1 and 3 are undefined.

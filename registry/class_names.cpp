@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "agent/error_out.h"
+#include "core/error_out.h"
 #include "platform/heap.h"
 
 std::atomic<int32_t> g_classModificationCount{0};

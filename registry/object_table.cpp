@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "agent/agent_state.h"
-#include "agent/error_out.h"
-#include "agent/sync.h"
+#include "core/agent_state.h"
+#include "core/error_out.h"
+#include "core/sync.h"
 #include "platform/atomics.h"
 #include "platform/heap.h"
 #include "registry/class_descriptor.h"

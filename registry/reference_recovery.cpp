@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "platform/export.h"
 #include "platform/os.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "agent/error_out.h"
+#include "core/error_out.h"
 #include "instrument/entry_instrumentation.h"
 #include "session/agent_options.h"
 #include "session/class_waits.h"

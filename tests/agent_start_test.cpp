@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/java_boundary.h"
-#include "registry/dispatcher.h"
+#include "agent/dispatcher.h"
 #include "tests/harness/scripted_vm.h"
 #include "tests/harness/stderr_capture.h"
 #include "tests/harness/test_jvm.h"

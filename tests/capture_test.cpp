@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "agent/sync.h"
+#include "core/sync.h"
 #include "platform/heap.h"
 #include "trace/call_details.h"
 #include "tests/harness/debug_events.h"

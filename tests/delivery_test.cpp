@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/sync.h"
+#include "core/sync.h"
 #include "tests/harness/debug_events.h"
 #include "tests/harness/trace_fixture.h"
 #include "trace/call_details.h"

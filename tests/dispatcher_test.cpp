@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/java_boundary.h"
 #include "platform/heap.h"
 #include "registry/class_descriptor.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/java_boundary.h"
 #include "heap/heap_dump_walker.h"
 #include "registry/class_descriptor.h"

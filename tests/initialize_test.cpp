@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/java_boundary.h"
 #include "tests/harness/scripted_vm.h"
 #include "tests/harness/stderr_capture.h"

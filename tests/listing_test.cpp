@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/java_boundary.h"
 #include "heap/heap_dump_walker.h"
 #include "registry/class_names.h"

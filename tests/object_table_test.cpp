@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/sync.h"
+#include "core/sync.h"
 #include "platform/heap.h"
 #include "registry/object_table.h"
 #include "tests/harness/stderr_capture.h"

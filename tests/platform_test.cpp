@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "agent/agent_state.h"
-#include "agent/reentrancy.h"
-#include "agent/sync.h"
+#include "core/agent_state.h"
+#include "core/reentrancy.h"
+#include "core/sync.h"
 #include "platform/heap.h"
 #include "platform/os.h"
 #include "tests/harness/test_jvm.h"

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/java_boundary.h"
 #include "platform/os.h"
 #include "registry/object_table.h"

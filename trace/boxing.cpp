@@ -1,6 +1,6 @@
 #include "trace/boxing.h"
 
-#include "agent/java_fields.h"
+#include "core/java_fields.h"
 #include "trace/own_work.h"
 
 namespace {

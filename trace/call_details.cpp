@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "bytecode/access_flags.h"
 #include "trace/trace_flags.h"
 

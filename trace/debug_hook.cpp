@@ -1,8 +1,8 @@
 #include "trace/debug_hook.h"
 
-#include "agent/agent_state.h"
-#include "agent/error_out.h"
-#include "agent/reentrancy.h"
+#include "core/agent_state.h"
+#include "core/error_out.h"
+#include "core/reentrancy.h"
 #include "trace/event_classes.h"
 #include "trace/recorder.h"
 

@@ -6,10 +6,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "agent/agent_state.h"
-#include "agent/error_out.h"
-#include "agent/java_fields.h"
-#include "agent/sync.h"
+#include "core/agent_state.h"
+#include "core/error_out.h"
+#include "core/java_fields.h"
+#include "core/sync.h"
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
 #include "trace/boxing.h"

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "agent/error_out.h"
+#include "core/error_out.h"
 
 namespace {
 const char* const kEventClassNames[kEventClassCount] = {

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "agent/java_fields.h"
+#include "core/java_fields.h"
 #include "trace/call_details.h"
 #include "trace/own_work.h"
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "agent/agent_state.h"
-#include "agent/error_out.h"
-#include "agent/sync.h"
+#include "core/agent_state.h"
+#include "core/error_out.h"
+#include "core/sync.h"
 #include "registry/class_descriptor.h"
 #include "registry/object_table.h"
 #include "platform/os.h"

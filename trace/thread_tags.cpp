@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "agent/agent_state.h"
-#include "agent/sync.h"
+#include "core/agent_state.h"
+#include "core/sync.h"
 #include "platform/heap.h"
 #include "trace/bank_deliveries.h"
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent_state.h"
-#include "agent/connect.h"
-#include "agent/error_out.h"
-#include "agent/java_fields.h"
-#include "agent/sync.h"
+#include "core/agent_state.h"
+#include "core/profiler_events.h"
+#include "core/error_out.h"
+#include "core/java_fields.h"
+#include "core/sync.h"
 #include "bytecode/access_flags.h"
 #include "platform/heap.h"
 #include "platform/os.h"

@@ -19,7 +19,7 @@
 #include "bridge/class_facts.h"
 #include "bridge/heap_dump.h"
 #include "bridge/jvmti_env.h"
-#include "bridge/vm_events.h"
+#include "agent/vm_events.h"
 #include "registry/class_descriptor.h"
 #include "tests/fuzz/heap_dump_input.h"
 #include "tests/harness/test_jvm.h"

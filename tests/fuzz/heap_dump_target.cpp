@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent_state.h"
-#include "agent/sync.h"
+#include "core/agent_state.h"
+#include "core/sync.h"
 #include "heap/heap_dump_walker.h"
 #include "registry/class_descriptor.h"
 #include "registry/class_names.h"
-#include "registry/dispatcher.h"
+#include "agent/dispatcher.h"
 #include "registry/object_table.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/fuzz/heap_dump_input.h"

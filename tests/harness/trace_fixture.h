@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/java_boundary.h"
 #include "tests/harness/java_objects.h"
 #include "tests/harness/scripted_vm.h"

@@ -1,6 +1,6 @@
-#include "agent/java_fields.h"
+#include "core/java_fields.h"
 
-#include "agent/error_out.h"
+#include "core/error_out.h"
 
 bool LookUpFields(JNIEnv* env, jclass clazz, const JavaFieldName* wanted, size_t count,
                   jfieldID* ids) {

@@ -1,6 +1,6 @@
-#include "agent/sync.h"
+#include "core/sync.h"
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "platform/atomics.h"
 
 namespace {

@@ -2,17 +2,18 @@
 // starts the rooms that serve events and installs the callbacks, each of which hands its event
 // to the rooms that asked for it, in the order written there. The rooms switch the class events
 // through bridge/event_switches.
-#include "bridge/vm_events.h"
+#include "agent/vm_events.h"
 
 #include <atomic>
 
-#include "agent/error_out.h"
+#include "core/error_out.h"
 #include "bridge/debug_events.h"
 #include "bridge/event_switches.h"
 #include "bridge/field_watch_gate.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/jvmti_env.h"
 #include "bridge/profiler_entries.h"
+#include "bridge/vm_proxy.h"
 #include "instrument/entry_instrumentation.h"
 #include "instrument/field_instrumentation.h"
 #include "instrument/old_frames.h"
@@ -157,3 +158,7 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     return true;
 }
 
+JavaVM* BridgeWrapVm(JavaVM* vm) {
+    if (!BridgeStartSession(vm, false)) return vm;
+    return BridgeProxyVm();
+}

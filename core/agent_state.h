@@ -26,6 +26,8 @@ struct AgentState {
 
     jint jniVersion = 0;
     JVMPI_Interface* jvmpi = nullptr;
+    // What the profiler's events are handed to once they are enabled (set when connecting).
+    void (*profilerDispatch)(JVMPI_Event*) = nullptr;
     JVMDI_Interface_1* jvmdi = nullptr;
     jint jvmpiVersion = 0;  // 11, 1 or 0
     jint jvmdiVersion = 0;  // 1 or 0

@@ -1,4 +1,4 @@
-#include "agent/reentrancy.h"
+#include "core/reentrancy.h"
 
 #include "platform/heap.h"
 #include "platform/os.h"

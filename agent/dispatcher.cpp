@@ -1,7 +1,7 @@
-#include "registry/dispatcher.h"
+#include "agent/dispatcher.h"
 
-#include "agent/agent_state.h"
-#include "agent/error_out.h"
+#include "core/agent_state.h"
+#include "core/error_out.h"
 #include "heap/heap_dump_walker.h"
 #include "registry/class_descriptor.h"
 #include "registry/class_names.h"

@@ -1,8 +1,8 @@
-#include "agent/agent_state.h"
-#include "agent/connect.h"
-#include "agent/error_out.h"
+#include "core/profiler_events.h"
+
+#include "core/agent_state.h"
+#include "core/error_out.h"
 #include "platform/atomics.h"
-#include "registry/dispatcher.h"
 
 namespace {
 struct ProfilerEvent {
@@ -27,7 +27,7 @@ const ProfilerEvent kProfilerEvents[] = {
 void EnableProfilerEvents() {
     JVMPI_Interface* jvmpi = g_agent.jvmpi;
     if (jvmpi == nullptr || LoadRelaxed(g_agent.profilerEventsEnabled)) return;
-    jvmpi->NotifyEvent = DispatchProfilerEvent;
+    jvmpi->NotifyEvent = g_agent.profilerDispatch;
     // Set before enabling, and kept even when every call fails, so enabling is not retried.
     StoreRelaxed(g_agent.profilerEventsEnabled, true);
     StoreRelaxed(g_agent.profileEventHookOK, true);

@@ -1,4 +1,4 @@
-#include "agent/error_out.h"
+#include "core/error_out.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -8,3 +8,7 @@
 // Agent_OnLoad. Returns false (and leaves no session) when the VM has no JVMTI or refuses the
 // callbacks. A second call does nothing and returns whether the first succeeded.
 bool BridgeStartSession(JavaVM* vm, bool atLoad);
+
+// For a late load: `vm` wrapped in the bridge's proxy when the VM offers JVMTI (the bridge then
+// serves the old interfaces), else `vm` itself (a VM that still has them).
+JavaVM* BridgeWrapVm(JavaVM* vm);

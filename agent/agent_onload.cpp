@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent_state.h"
+#include "core/agent_state.h"
 #include "agent/java_boundary.h"
-#include "agent/error_out.h"
+#include "core/error_out.h"
 #include "instrument/field_instrumentation.h"
 #include "session/agent_options.h"
 #include "session/session_start.h"
 #include "bridge/jvmti_env.h"
-#include "bridge/vm_events.h"
+#include "agent/vm_events.h"
 #include "bridge/vm_proxy.h"
 
 // Besides the agent's own options, the bridge reads the words (between commas) "breakpoints":

@@ -1,3 +1,0 @@
-#include "agent/agent_state.h"
-
-AgentState g_agent;

@@ -1,0 +1,3 @@
+#include "core/agent_state.h"
+
+AgentState g_agent;
