@@ -10,9 +10,10 @@
 #include "bridge/debug_events.h"
 #include "bridge/event_switches.h"
 #include "bridge/field_watch_gate.h"
+#include "bridge/jvmdi_bridge.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/jvmti_env.h"
-#include "bridge/profiler_entries.h"
+#include "instrument/profiler_entries.h"
 #include "bridge/vm_proxy.h"
 #include "instrument/entry_instrumentation.h"
 #include "instrument/field_instrumentation.h"
@@ -94,6 +95,22 @@ void TakeCapabilities(jvmtiEnv* jvmti) {
     jvmti->GetCapabilities(&g_bridge.granted);
 }
 
+// A watched field's access: frames running code from before the field was armed pass their
+// accesses (the others come through the hook), then the debug interface raises the event.
+void JNICALL OnFieldAccess(jvmtiEnv* jvmti, JNIEnv* jni, jthread thread, jmethodID method, jlocation location,
+                           jclass fieldClass, jobject object, jfieldID field) {
+    if (!OldFramesRaise(jni, method, fieldClass, field)) return;
+    BridgeOnFieldAccess(jvmti, jni, thread, method, location, fieldClass, object, field);
+}
+
+void JNICALL OnFieldModification(jvmtiEnv* jvmti, JNIEnv* jni, jthread thread, jmethodID method,
+                                 jlocation location, jclass fieldClass, jobject object, jfieldID field,
+                                 char signatureType, jvalue newValue) {
+    if (!OldFramesRaise(jni, method, fieldClass, field)) return;
+    BridgeOnFieldModification(jvmti, jni, thread, method, location, fieldClass, object, field, signatureType,
+                              newValue);
+}
+
 // A thread that ends retires the tag its events name.
 void JNICALL OnThreadEnd(jvmtiEnv*, JNIEnv* jni, jthread) {
     if (!VmDead()) RetireCurrentThreadTag(jni);
@@ -103,8 +120,8 @@ void JNICALL OnThreadEnd(jvmtiEnv*, JNIEnv* jni, jthread) {
 bool InstallCallbacks(jvmtiEnv* jvmti) {
     jvmtiEventCallbacks callbacks = {};
     callbacks.Breakpoint = BridgeOnBreakpoint;
-    callbacks.FieldAccess = BridgeOnFieldAccess;
-    callbacks.FieldModification = BridgeOnFieldModification;
+    callbacks.FieldAccess = OnFieldAccess;
+    callbacks.FieldModification = OnFieldModification;
     callbacks.ClassFileLoadHook = OnClassFileLoad;
     callbacks.ClassPrepare = OnClassPrepare;
     callbacks.SampledObjectAlloc = JvmpiOnSampledObjectAlloc;
@@ -141,7 +158,12 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
                   !g_bridge.attached);
     InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
     FieldInstrumentationInit(jvmti, FieldWatchesForced());
-    JvmpiBridgeInit(jvmti);
+    ProfilerEntriesInit(jvmti);
+    ProfilerEntryRoad entries;
+    entries.available = ProfilerEntriesAvailable;
+    entries.set = SetProfilerEntries;
+    JvmpiBridgeInit(jvmti, entries);
+    HandTheDebugInterfaceItsRoads();
     if (!InstallCallbacks(jvmti)) {
         g_sessionState = SessionState::kNoJvmti;
         return false;
@@ -161,4 +183,14 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
 JavaVM* BridgeWrapVm(JavaVM* vm) {
     if (!BridgeStartSession(vm, false)) return vm;
     return BridgeProxyVm();
+}
+
+void HandTheDebugInterfaceItsRoads() {
+    DebugRoads roads;
+    roads.setBreakpoint = InstrumentedSetBreakpoint;
+    roads.clearBreakpoint = InstrumentedClearBreakpoint;
+    roads.setFieldWatch = FieldSetWatch;
+    roads.clearFieldWatch = FieldClearWatch;
+    roads.fieldsInstrumented = FieldInstrumentationAvailable;
+    JvmdiBridgeUseRoads(roads);
 }

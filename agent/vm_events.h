@@ -9,6 +9,10 @@
 // callbacks. A second call does nothing and returns whether the first succeeded.
 bool BridgeStartSession(JavaVM* vm, bool atLoad);
 
+// The debug interface arms breakpoints and field watches through instrument/'s roads (by
+// instrumentation where it can): hands them to it. Part of the start above.
+void HandTheDebugInterfaceItsRoads();
+
 // For a late load: `vm` wrapped in the bridge's proxy when the VM offers JVMTI (the bridge then
 // serves the old interfaces), else `vm` itself (a VM that still has them).
 JavaVM* BridgeWrapVm(JavaVM* vm);

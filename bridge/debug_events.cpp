@@ -1,6 +1,5 @@
 #include "bridge/debug_events.h"
 
-#include "instrument/old_frames.h"
 #include "bridge/jvmti_env.h"
 
 namespace {
@@ -76,7 +75,6 @@ void FillFieldEvent(FieldEventData* data, jthread thread, jmethodID method, jloc
 void JNICALL BridgeOnFieldAccess(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
                                  jlocation location, jclass fieldClass, jobject object,
                                  jfieldID field) {
-    if (!OldFramesRaise(jni, method, fieldClass, field)) return;
     JVMDI_Event event = {};
     event.kind = JVMDI_EVENT_FIELD_ACCESS;
     FillFieldEvent(&event.u.field_access, thread, method, location, fieldClass, object, field);
@@ -88,7 +86,6 @@ void JNICALL BridgeOnFieldAccess(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethod
 void JNICALL BridgeOnFieldModification(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
                                        jlocation location, jclass fieldClass, jobject object,
                                        jfieldID field, char signatureType, jvalue newValue) {
-    if (!OldFramesRaise(jni, method, fieldClass, field)) return;
     JVMDI_Event event = {};
     event.kind = JVMDI_EVENT_FIELD_MODIFICATION;
     JVMDI_field_modification_event_data& data = event.u.field_modification;

@@ -1,10 +1,22 @@
 #include "bridge/jvmdi_bridge.h"
 
 #include "bridge/debug_events.h"
-#include "instrument/entry_instrumentation.h"
-#include "instrument/field_instrumentation.h"
 #include "bridge/field_watch_gate.h"
 #include "bridge/jvmti_env.h"
+
+namespace {
+DebugRoads g_roads;  // set once, before the table is handed out
+
+jvmdiError SetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
+    return g_roads.setFieldWatch != nullptr ? g_roads.setFieldWatch(kind, clazz, field) : JVMDI_ERROR_NOT_IMPLEMENTED;
+}
+
+jvmdiError ClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
+    return g_roads.clearFieldWatch != nullptr ? g_roads.clearFieldWatch(kind, clazz, field) : JVMDI_ERROR_NOT_IMPLEMENTED;
+}
+}  // namespace
+
+void JvmdiBridgeUseRoads(const DebugRoads& roads) { g_roads = roads; }
 
 namespace {
 jvmdiError FromJvmti(jvmtiError error) {
@@ -57,7 +69,7 @@ jvmdiError JNICALL GetCapabilities(JVMDI_capabilities* capabilities) {
     *capabilities = JVMDI_capabilities{};
     // Fields are watched by instrumentation where it can serve them, also without JVMTI's
     // field events (an agent loaded late).
-    const bool instrumented = FieldInstrumentationAvailable();
+    const bool instrumented = (g_roads.fieldsInstrumented != nullptr && g_roads.fieldsInstrumented());
     capabilities->can_watch_field_modification =
         instrumented || g_bridge.granted.can_generate_field_modification_events;
     capabilities->can_watch_field_access = instrumented || g_bridge.granted.can_generate_field_access_events;
@@ -73,29 +85,29 @@ jvmdiError JNICALL GetVersionNumber(jint* version) {
 // A method is identified on its own; the class is not needed. Entry breakpoints are served
 // by instrumentation where the method allows it, else by JVMTI breakpoints.
 jvmdiError JNICALL SetBreakpoint(jclass, jmethodID method, jlocation location) {
-    return InstrumentedSetBreakpoint(method, location);
+    return g_roads.setBreakpoint != nullptr ? g_roads.setBreakpoint(method, location) : JVMDI_ERROR_NOT_IMPLEMENTED;
 }
 
 jvmdiError JNICALL ClearBreakpoint(jclass, jmethodID method, jlocation location) {
-    return InstrumentedClearBreakpoint(method, location);
+    return g_roads.clearBreakpoint != nullptr ? g_roads.clearBreakpoint(method, location) : JVMDI_ERROR_NOT_IMPLEMENTED;
 }
 
 // Field watches are served by instrumenting the field's sites where it can be done, else by
 // JVMTI field watches.
 jvmdiError JNICALL SetFieldAccessWatch(jclass clazz, jfieldID field) {
-    return FieldSetWatch(kAccessWatch, clazz, field);
+    return SetWatch(kAccessWatch, clazz, field);
 }
 
 jvmdiError JNICALL ClearFieldAccessWatch(jclass clazz, jfieldID field) {
-    return FieldClearWatch(kAccessWatch, clazz, field);
+    return ClearWatch(kAccessWatch, clazz, field);
 }
 
 jvmdiError JNICALL SetFieldModificationWatch(jclass clazz, jfieldID field) {
-    return FieldSetWatch(kModificationWatch, clazz, field);
+    return SetWatch(kModificationWatch, clazz, field);
 }
 
 jvmdiError JNICALL ClearFieldModificationWatch(jclass clazz, jfieldID field) {
-    return FieldClearWatch(kModificationWatch, clazz, field);
+    return ClearWatch(kModificationWatch, clazz, field);
 }
 
 jvmdiError JNICALL Allocate(jlong size, jbyte** memory) {

@@ -8,11 +8,11 @@
 #include "bridge/event_switches.h"
 #include "bridge/heap_dump.h"
 #include "bridge/object_ids.h"
-#include "bridge/profiler_entries.h"
 #include "bridge/jvmti_env.h"
 
 namespace {
 JVMPI_Interface g_table;
+ProfilerEntryRoad g_entryRoad;  // set once, before the table is handed out
 bool g_available = false;
 
 // The profiler events the agent enabled, by JVMPI event type.
@@ -138,8 +138,8 @@ namespace {
 // events (every thread interpreted, a VM operation per receiver) otherwise, or when the
 // breakpoint road is forced.
 jint SwitchMethodEntries(bool on) {
-    if (ProfilerEntriesAvailable() && !g_bridge.forceBreakpoints) {
-        return JvmpiFrom(SetProfilerEntries(BridgeJni(), on));
+    if (g_entryRoad.available != nullptr && g_entryRoad.available() && !g_bridge.forceBreakpoints) {
+        return JvmpiFrom(g_entryRoad.set(BridgeJni(), on));
     }
     return SetJvmtiEvent(JVMTI_EVENT_METHOD_ENTRY, on);
 }
@@ -229,13 +229,13 @@ jobjectID ToId(jobject object) {
 }
 }  // namespace
 
-void JvmpiBridgeInit(jvmtiEnv* jvmti) {
+void JvmpiBridgeInit(jvmtiEnv* jvmti, const ProfilerEntryRoad& entries) {
     jvmtiCapabilities granted = {};
     jvmti->GetCapabilities(&granted);
     g_available = granted.can_tag_objects;
     if (!g_available) return;
     ObjectIdsInit(jvmti);
-    ProfilerEntriesInit(jvmti);
+    g_entryRoad = entries;
     g_table.version = JVMPI_VERSION_1_1;
     g_table.EnableEvent = EnableEvent;
     g_table.DisableEvent = DisableEvent;

@@ -8,7 +8,13 @@
 #include "platform/jvmpi.h"
 
 // Called once the session has its capabilities.
-void JvmpiBridgeInit(jvmtiEnv* jvmti);
+// Method entries by instrumentation, which the profiler interface switches (instrument/ serves
+// them; the one owner of the VM's events hands them in).
+struct ProfilerEntryRoad {
+    bool (*available)() = nullptr;
+    jvmtiError (*set)(JNIEnv* env, bool on) = nullptr;
+};
+void JvmpiBridgeInit(jvmtiEnv* jvmti, const ProfilerEntryRoad& entries);
 
 // The table, or null when the session cannot serve the profiler interface (no object tags).
 JVMPI_Interface* BridgeJvmpi();

@@ -5,7 +5,7 @@
 #include "instrument/armed_members.h"
 #include "instrument/hook_class.h"
 #include "bridge/jvmpi_bridge.h"
-#include "bridge/profiler_entries.h"
+#include "instrument/profiler_entries.h"
 #include "trace/debug_hook.h"
 
 namespace {

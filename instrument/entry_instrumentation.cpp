@@ -22,7 +22,7 @@
 #include "instrument/entry_hook.h"
 #include "instrument/field_instrumentation.h"
 #include "instrument/method_hook.h"
-#include "bridge/profiler_entries.h"
+#include "instrument/profiler_entries.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
 #include "trace/call_details.h"

@@ -19,7 +19,7 @@
 #include "instrument/field_hook.h"
 #include "bridge/jvmpi_bridge.h"
 #include "instrument/old_frames.h"
-#include "bridge/profiler_entries.h"
+#include "instrument/profiler_entries.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
 

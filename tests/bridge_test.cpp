@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/vm_events.h"
 #include "bridge/debug_events.h"
 #include "bridge/field_watch_gate.h"
 #include "session/agent_options.h"
@@ -72,6 +73,7 @@ protected:
         g_fakeJvmti.functions = &g_table;
         g_bridge.jvmti = &g_fakeJvmti;
         GateInit(&g_fakeJvmti);
+        HandTheDebugInterfaceItsRoads();
         g_calls.clear();
         g_watched[0].clear();
         g_watched[1].clear();

@@ -9,12 +9,10 @@ cd "${1:-.}" || exit 2
 # The rooms from the bottom up: a room includes only rooms below it, but for the includes listed
 # as still to undo ("from>to").
 rooms="platform core bytecode registry trace heap bridge instrument session agent"
-# The debug interface arms its trace points through instrumentation, which raises its events
-# through the debug interface.
-upward="bridge>instrument"
+upward=""
 # Files that include each other, still to be undone (the class file hook's passes and batches;
 # profiler entries and the entry hook; the recorder and the hook, the table and its index).
-allowed_pairs="bridge/profiler_entries+instrument/entry_hook
+allowed_pairs="instrument/entry_hook+instrument/profiler_entries
 instrument/entry_instrumentation+instrument/field_instrumentation
 trace/debug_hook+trace/recorder trace/trace_point_index+trace/trace_points"
 

@@ -1,4 +1,4 @@
-#include "bridge/profiler_entries.h"
+#include "instrument/profiler_entries.h"
 
 #include <atomic>
 #include <cstdlib>
