@@ -87,9 +87,7 @@ struct DeliveryFields {
     // after the bank's last; the return values are kept here until then.
     std::vector<BoxedValues> boxed;
     std::deque<CallValue> results;
-    // The weak references of the bank's records, deleted after its last record: records of one
-    // filling may share one, which its owner's deletion must not take from the later ones.
-    std::vector<jweak> spent;
+    std::vector<jweak>* spent = nullptr;  // the references of the bank's records (BankInDelivery)
     // Once the filler is there: the common fields queued for it, and the places of the references
     // they name (with the last trace point's and thread's).
     bool useFiller = false;
@@ -106,7 +104,7 @@ struct DeliveryFields {
 
 // `ref` is deleted after the bank's last record (records of one filling may share it).
 void DeleteAfterBank(DeliveryFields* fields, jweak ref) {
-    if (ref != nullptr) fields->spent.push_back(ref);
+    if (ref != nullptr) fields->spent->push_back(ref);
 }
 
 void DeleteValuesAfterBank(DeliveryFields* fields, const CallValue* values, int32_t count) {
@@ -509,12 +507,17 @@ void ConvertSlice(JNIEnv* env, BankInDelivery* d, jsize count, jobjectArray arra
     fields->lastTag = nullptr;
 }
 
-// Releases the next `count` records unconverted, counted as dropped (no trace point named: their
-// trace points' references may go with the bank).
+// Releases the next `count` records unconverted, counted as dropped by trace point with the
+// bank's counts (their references live until the bank is finished).
 void DropSlice(BankInDelivery* d, jsize count, DeliveryFields* fields) {
-    for (jsize i = 0; i < count; ++i) ReleaseRecord(fields, NextRecord(d));
-    OsLockGuard recording(&g_agent.recordingLock);
-    CountDropLocked(nullptr, count);
+    for (jsize i = 0; i < count; ++i) {
+        const TraceEventRecord& r = NextRecord(d);
+        auto counted = std::find_if(d->drops.begin(), d->drops.end(),
+                                    [&r](const DropCount& c) { return c.tracePointRef == r.tracePointRef; });
+        if (counted != d->drops.end()) ++counted->count;
+        else d->drops.push_back({r.tracePointRef, 1});
+        ReleaseRecord(fields, r);
+    }
 }
 
 // The bank's last record has been handed over: its references are deleted and it is empty.
@@ -528,23 +531,21 @@ void FinishBank(JNIEnv* env, BankInDelivery* d) {
     bank->eventCount = 0;
     bank->overflow = 0;
     d->bank = nullptr;
-    if (!d->drops.empty()) {  // they could not be handed over
-        int64_t n = 0;
-        for (const DropCount& c : d->drops) n += c.count;
-        d->drops.clear();
-        OsLockGuard recording(&g_agent.recordingLock);
-        CountDropLocked(nullptr, n);
-    }
-    // What retired two deliveries ago can go: no bank holds a record that carries it.
     OsLockGuard recording(&g_agent.recordingLock);
+    // Counts that could not be handed over wait for the next delivery, without their trace
+    // points, whose references may go now.
+    for (const DropCount& c : d->drops) CountDropLocked(nullptr, c.count);
+    d->drops.clear();
+    // What retired two deliveries ago can go: no bank holds a record that carries it.
     const uint32_t delivered = CountBankDeliveredLocked();
     ReleaseRetiredThreadTags(env, delivered);
     ReleaseRetiredTracePointsLocked(env, delivered);
 }
 
 // The counts of hits dropped, in the Java side's fields for them if it has them
-// (m_DroppedTracePoints, a trace point or null for each count of m_DroppedCounts). Returns
-// whether they were handed over.
+// (m_DroppedTracePoints, a trace point or null for each count of m_DroppedCounts). Returns false
+// when they are to be handed over later (no memory now); a Java side without the fields is not
+// told.
 KeptClass g_tracePointClass{"com/vexo/TracePoints$TracePoint"};
 
 bool StoreDrops(JNIEnv* env, jobject data, const std::vector<DropCount>& drops) {
@@ -553,12 +554,16 @@ bool StoreDrops(JNIEnv* env, jobject data, const std::vector<DropCount>& drops) 
     const jfieldID pointsId = env->GetFieldID(dataClass, "m_DroppedTracePoints", "[Lcom/vexo/TracePoints$TracePoint;");
     const jfieldID countsId = pointsId == nullptr ? nullptr : env->GetFieldID(dataClass, "m_DroppedCounts", "[J");
     env->DeleteLocalRef(dataClass);
-    jclass pointClass = countsId == nullptr ? nullptr : g_tracePointClass.Get(env);
+    if (countsId == nullptr) {
+        env->ExceptionClear();
+        return true;
+    }
+    jclass pointClass = g_tracePointClass.Get(env);
     const auto n = static_cast<jsize>(drops.size());
     jobjectArray points = pointClass == nullptr ? nullptr : env->NewObjectArray(n, pointClass, nullptr);
     jlongArray counts = points == nullptr ? nullptr : env->NewLongArray(n);
     if (counts == nullptr) {
-        env->ExceptionClear();  // a Java side without the fields, or no memory: counted on
+        env->ExceptionClear();  // no memory: counted on
         if (points != nullptr) env->DeleteLocalRef(points);
         return false;
     }
@@ -639,8 +644,8 @@ void DeliverRecordedData(JNIEnv* env, jobject data) {
 
     jfieldID dataIds[2];
     DeliveryFields fields;
-    fields.spent.swap(d.spent);
-    fields.spent.reserve(fields.spent.size() + static_cast<size_t>(count));
+    fields.spent = &d.spent;
+    d.spent.reserve(d.spent.size() + static_cast<size_t>(count));
     jobjectArray array = PrepareDelivery(env, data, count, dataIds, &fields);
     if (array == nullptr && !d.sliced) {
         // Nothing handed over: the bank stays as it is, and the counts go back.
@@ -649,7 +654,6 @@ void DeliverRecordedData(JNIEnv* env, jobject data) {
         for (const DropCount& c : d.drops) CountDropLocked(c.tracePointRef, c.count);
         LeaveLock(&g_agent.recordingLock);
         d.drops.clear();
-        fields.spent.swap(d.spent);
         return;
     }
     if (array != nullptr) {
@@ -659,7 +663,6 @@ void DeliverRecordedData(JNIEnv* env, jobject data) {
     } else {
         DropSlice(&d, count, &fields);
     }
-    fields.spent.swap(d.spent);
     d.sliced = true;
     if (StoreDrops(env, data, d.drops)) d.drops.clear();
     // A bank's overflow comes with its last slice: a Java side may take nothing after it.

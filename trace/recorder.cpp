@@ -265,12 +265,12 @@ TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uint
     return record;
 }
 
-// Places the hit of `entry` on `subject` (taken), with its value and its arguments: those an
+// Places `hit` of `entry` on `subject` (taken), with its value and its arguments: those an
 // instrumented entry hands over, or the `frameArguments` read from a breakpoint's frame into
 // `frameValues` (-1: none). A bank the bounds leave no room in drops it, counted.
-bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const Subject& subject, jobject object,
-              const jvalue* newValue, bool assigned, ThreadTag* thread, MethodEntryOffer* entryOffer,
-              CallValue* frameValues, int32_t frameArguments) {
+bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const Subject& subject, const TraceHit& hit,
+              ThreadTag* thread, CallValue* frameValues, int32_t frameArguments) {
+    MethodEntryOffer* entryOffer = hit.entryOffer;
     const bool arguments = (entry.flags & kArgumentsTracePoint) != 0;
     const int32_t argumentCount = !arguments ? -1 : entryOffer != nullptr ? entryOffer->argumentCount : frameArguments;
     TraceEventRecord* record = nullptr;
@@ -290,7 +290,7 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
     if (subject.kind == kWeakRefSubject && !subject.shared) {
         Remember(&t_recent.subject, bank, reinterpret_cast<jweak>(subject.value));
     }
-    FillValue(env, entry, object, newValue, assigned, record);
+    FillValue(env, entry, hit.object, hit.newValue, hit.assigned, record);
     if (entryOffer != nullptr) {
         entryOffer->recorded = true;
         entryOffer->time = record->time;
@@ -331,11 +331,9 @@ bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread) {
     if ((entry->flags & kArgumentsTracePoint) && hit.entryOffer == nullptr && hit.frame != nullptr && env != nullptr) {
         CallValue values[kMaxParameters];
         const int32_t count = ArgumentsFromFrame(env, static_cast<jmethodID>(hit.member), hit.frame, values);
-        return PlaceHit(env, bank, *entry, subject, hit.object, hit.newValue, hit.assigned, thread, hit.entryOffer,
-                        values, count);
+        return PlaceHit(env, bank, *entry, subject, hit, thread, values, count);
     }
-    return PlaceHit(env, bank, *entry, subject, hit.object, hit.newValue, hit.assigned, thread, hit.entryOffer,
-                    nullptr, -1);
+    return PlaceHit(env, bank, *entry, subject, hit, thread, nullptr, -1);
 }
 
 // A method's exit, with the lock held; `*placed` says whether the subject and the result went
@@ -394,6 +392,8 @@ void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallVa
 
 void CountDroppedExit(jmethodID method) {
     OsLockGuard recording(&g_agent.recordingLock);
+    // Past the limit the exit would not have been recorded either: it is refused, not dropped.
+    if (!LimitAdmits(g_recording.banks[g_recording.currentBank])) return;
     const TracePointEntry* entry = FindTracePoint(nullptr, method, nullptr);
     if (entry != nullptr) CountDropLocked(entry->tracePointRef);
 }

@@ -37,5 +37,6 @@ struct CallValue;
 void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallValue& result, bool thrown,
                       int64_t duration, int64_t time);
 
-// The exit of a call whose entry was dropped (the banks were full) is dropped too, and counted.
+// The exit of a call whose entry was dropped (the banks were full), or that a runaway stack of
+// open calls gave up, is dropped too, and counted (within the recording limit).
 void CountDroppedExit(jmethodID method);
