@@ -21,6 +21,12 @@ jint ObtainProfiler(JavaVM* vm) {
         else table = nullptr;
     }
     g_agent.jvmpi = static_cast<JVMPI_Interface*>(table);
+    void* extension = nullptr;
+    if (table != nullptr && vm->GetEnv(&extension, VEXO_JVMPI_EXTENSION_VERSION) == 0 && extension != nullptr) {
+        // Entries of no method until trace points name theirs.
+        g_agent.jvmpiExtension = static_cast<VexoJvmpiExtension*>(extension);
+        g_agent.jvmpiExtension->SetMethodEntryFilter(nullptr, 0, nullptr);
+    }
     return status;
 }
 

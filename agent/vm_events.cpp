@@ -67,10 +67,9 @@ jvmtiCapabilities WantedCapabilities() {
     wanted.can_retransform_classes = 1;  // method entry by instrumentation; granted late too
     wanted.can_get_constant_pool = 1;    // finding a watched field's sites before rewriting
     wanted.can_get_bytecodes = 1;        // telling that a class the session rewrote is restored
-    // The profiler interface: identifiers in object tags, frees, every allocation.
+    // The profiler interface: identifiers in object tags, and the frees of tagged objects.
     wanted.can_tag_objects = 1;
     wanted.can_generate_object_free_events = 1;
-    wanted.can_generate_sampled_object_alloc_events = 1;
     wanted.can_generate_method_entry_events = g_bridge.wantMethodEntryEvents ? 1 : 0;
     return wanted;
 }
@@ -124,7 +123,6 @@ bool InstallCallbacks(jvmtiEnv* jvmti) {
     callbacks.FieldModification = OnFieldModification;
     callbacks.ClassFileLoadHook = OnClassFileLoad;
     callbacks.ClassPrepare = OnClassPrepare;
-    callbacks.SampledObjectAlloc = JvmpiOnSampledObjectAlloc;
     callbacks.ObjectFree = JvmpiOnObjectFree;
     callbacks.MethodEntry = JvmpiOnMethodEntry;
     callbacks.ThreadEnd = OnThreadEnd;
@@ -162,6 +160,7 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     ProfilerEntryRoad entries;
     entries.available = ProfilerEntriesAvailable;
     entries.set = SetProfilerEntries;
+    entries.filter = SetProfilerEntryFilter;
     JvmpiBridgeInit(jvmti, entries);
     HandTheDebugInterfaceItsRoads();
     if (!InstallCallbacks(jvmti)) {

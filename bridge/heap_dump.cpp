@@ -71,44 +71,9 @@ jobjectID ComponentId(JNIEnv* env, jclass arrayClass) {
     return id;
 }
 
-uint8_t RootTag(jvmtiHeapReferenceKind kind) {
-    switch (kind) {
-        case JVMTI_HEAP_REFERENCE_JNI_GLOBAL: return JVMPI_GC_ROOT_JNI_GLOBAL;
-        case JVMTI_HEAP_REFERENCE_JNI_LOCAL: return JVMPI_GC_ROOT_JNI_LOCAL;
-        case JVMTI_HEAP_REFERENCE_STACK_LOCAL: return JVMPI_GC_ROOT_JAVA_FRAME;
-        case JVMTI_HEAP_REFERENCE_SYSTEM_CLASS: return JVMPI_GC_ROOT_STICKY_CLASS;
-        case JVMTI_HEAP_REFERENCE_MONITOR: return JVMPI_GC_ROOT_MONITOR_USED;
-        case JVMTI_HEAP_REFERENCE_THREAD: return JVMPI_GC_ROOT_THREAD_OBJ;
-        default: return JVMPI_GC_ROOT_UNKNOWN;
-    }
-}
-
-bool IsRoot(jvmtiHeapReferenceKind kind) {
-    return kind >= JVMTI_HEAP_REFERENCE_JNI_GLOBAL && kind <= JVMTI_HEAP_REFERENCE_OTHER;
-}
-
 jlong EnsureTag(jlong* tag) {
     if (*tag == 0) *tag = NewObjectId();
     return *tag;
-}
-
-// FollowReferences reports the roots first; their referents are not followed.
-jint JNICALL OnReference(jvmtiHeapReferenceKind kind, const jvmtiHeapReferenceInfo* info, jlong,
-                         jlong, jlong, jlong* tag, jlong*, jint, void* user) {
-    if (!IsRoot(kind)) return 0;
-    auto* out = static_cast<Walk*>(user)->out;
-    const uint8_t rootTag = RootTag(kind);
-    out->push_back(rootTag);
-    Id(out, static_cast<jobjectID>(EnsureTag(tag)));
-    switch (rootTag) {
-        case JVMPI_GC_ROOT_JNI_GLOBAL: Id(out, 0); break;  // the reference itself is not known
-        case JVMPI_GC_ROOT_JNI_LOCAL: case JVMPI_GC_ROOT_JAVA_FRAME:
-            Id(out, 0);  // the thread's environment
-            U4(out, info != nullptr ? static_cast<uint32_t>(info->stack_local.depth) : 0);
-            break;
-        default: break;
-    }
-    return 0;
 }
 
 jint JNICALL OnObject(jlong classTag, jlong, jlong* tag, jint length, void* user) {
@@ -165,72 +130,26 @@ void AppendClassDump(const ClassFacts& facts, uint32_t instanceSize, std::vector
     Zeros(out, facts.staticBytes);
 }
 
-// The bytes the heap holds now, which a dump's size follows closely (a record per object, its
-// values at their sizes): reserving them spares the buffer its regrowth copies.
-size_t HeapBytesInUse(JNIEnv* env) {
-    jclass runtimeClass = env->FindClass("java/lang/Runtime");
-    jmethodID get = runtimeClass ? env->GetStaticMethodID(runtimeClass, "getRuntime", "()Ljava/lang/Runtime;") : nullptr;
-    jobject runtime = get ? env->CallStaticObjectMethod(runtimeClass, get) : nullptr;
-    jlong used = 0;
-    if (!env->ExceptionCheck() && runtime != nullptr) {
-        jmethodID total = env->GetMethodID(runtimeClass, "totalMemory", "()J");
-        jmethodID free = env->GetMethodID(runtimeClass, "freeMemory", "()J");
-        const jlong totalBytes = total ? env->CallLongMethod(runtime, total) : 0;
-        const jlong freeBytes = free && !env->ExceptionCheck() ? env->CallLongMethod(runtime, free) : 0;
-        if (!env->ExceptionCheck()) used = totalBytes - freeBytes;
-    }
-    env->ExceptionClear();
-    if (runtime != nullptr) env->DeleteLocalRef(runtime);
-    if (runtimeClass != nullptr) env->DeleteLocalRef(runtimeClass);
-    return used > 0 ? static_cast<size_t>(used) : 0;
-}
-
 void BuildHeapDump(JNIEnv* env, std::vector<uint8_t>* out) {
     jvmtiEnv* jvmti = g_bridge.jvmti;
     out->clear();
-    out->reserve(HeapBytesInUse(env) + (1u << 20));
-    Walk walk;
-    walk.out = out;
-    std::vector<uint8_t> classes;
     std::unordered_map<jobjectID, uint32_t> memo;
     jint count = 0;
     jclass* loaded = nullptr;
-    if (jvmti->GetLoadedClasses(&count, &loaded) == JVMTI_ERROR_NONE) {
-        if (env->EnsureLocalCapacity(count) != JNI_OK) env->ExceptionClear();
-        for (jint i = 0; i < count; ++i) {
-            if (env->PushLocalFrame(32) == JNI_OK) {
-                ClassFacts facts;
-                GatherClassFacts(env, loaded[i], &facts);
-                if (!facts.prepared) {
-                    env->PopLocalFrame(nullptr);
-                    env->DeleteLocalRef(loaded[i]);
-                    continue;
-                }
-                Shape shape;
-                shape.instanceBytes = InstanceBytes(env, loaded[i], facts, &memo);
-                shape.primitiveElement = facts.primitiveElement;
-                shape.objectArray = facts.objectArray;
-                if (facts.objectArray) shape.componentId = ComponentId(env, loaded[i]);
-                walk.shapes[facts.id] = shape;
-                AppendClassDump(facts, shape.instanceBytes, &classes);
-                env->PopLocalFrame(nullptr);
-            } else {
-                env->ExceptionClear();
-            }
-            env->DeleteLocalRef(loaded[i]);
+    if (jvmti->GetLoadedClasses(&count, &loaded) != JVMTI_ERROR_NONE) return;
+    if (env->EnsureLocalCapacity(count) != JNI_OK) env->ExceptionClear();
+    for (jint i = 0; i < count; ++i) {
+        if (env->PushLocalFrame(32) == JNI_OK) {
+            ClassFacts facts;
+            GatherClassFacts(env, loaded[i], &facts);
+            if (facts.prepared) AppendClassDump(facts, InstanceBytes(env, loaded[i], facts, &memo), out);
+            env->PopLocalFrame(nullptr);
+        } else {
+            env->ExceptionClear();
         }
-        jvmti->Deallocate(reinterpret_cast<unsigned char*>(loaded));
+        env->DeleteLocalRef(loaded[i]);
     }
-    jclass classClass = env->FindClass("java/lang/Class");
-    walk.classClassId = IdOfObject(env, classClass);
-    if (classClass != nullptr) env->DeleteLocalRef(classClass);
-    jvmtiHeapCallbacks roots = {};
-    roots.heap_reference_callback = OnReference;
-    jvmti->FollowReferences(0, nullptr, nullptr, &roots, &walk);
-    out->insert(out->end(), classes.begin(), classes.end());
-    jvmtiHeapCallbacks objects = {};
-    objects.heap_iteration_callback = OnObject;
-    jvmti->IterateThroughHeap(0, nullptr, &objects, &walk);
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(loaded));
 }
 
 void BuildObjectDump(JNIEnv* env, jobject object, std::vector<uint8_t>* out) {

@@ -1,5 +1,6 @@
 #include "bridge/jvmpi_bridge.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -9,11 +10,28 @@
 #include "bridge/heap_dump.h"
 #include "bridge/object_ids.h"
 #include "bridge/jvmti_env.h"
+#include "platform/os.h"
 
 namespace {
 JVMPI_Interface g_table;
+VexoJvmpiExtension g_extension;
 ProfilerEntryRoad g_entryRoad;  // set once, before the table is handed out
 bool g_available = false;
+
+// The methods whose entries are posted, once the profiler names them (for JVMTI's method entry
+// events, which come for every method; the instrumented road probes the named ones alone).
+struct EntryFilter {
+    std::atomic<bool> on{false};
+    OsLock lock;
+    std::vector<jmethodID> methods;  // sorted
+};
+EntryFilter g_filter;
+
+bool EntryWanted(jmethodID method) {
+    if (!g_filter.on.load(std::memory_order_acquire)) return true;
+    OsLockGuard guard(&g_filter.lock);
+    return std::binary_search(g_filter.methods.begin(), g_filter.methods.end(), method);
+}
 
 // The profiler events the agent enabled, by JVMPI event type.
 std::atomic<bool> g_enabled[JVMPI_MAX_EVENT_TYPE_VAL + 1];
@@ -155,9 +173,11 @@ jint Switch(jint type, bool on) {
             if (result != JVMPI_SUCCESS && on) g_enabled[type].store(false, std::memory_order_release);
             break;
         case JVMPI_EVENT_OBJECT_ALLOC:
-            // Every allocation: a sampling interval of 0 samples each one.
-            if (on) g_bridge.jvmti->SetHeapSamplingInterval(0);
-            result = SetJvmtiEvent(JVMTI_EVENT_SAMPLED_OBJECT_ALLOC, on);
+            // No allocation of the program passes through here. An object gets its identifier
+            // the first time the bridge hands it out (a receiver, a heap dump's class, a
+            // requested event), and the agent asks for the allocation event of every object it
+            // has not met yet, so each object it can see is reported once, on request.
+            result = JVMPI_SUCCESS;
             break;
         case JVMPI_EVENT_OBJECT_FREE:
             result = SetJvmtiEvent(JVMTI_EVENT_OBJECT_FREE, on);
@@ -179,6 +199,20 @@ jint Switch(jint type, bool on) {
     }
     if (result == JVMPI_SUCCESS) g_enabled[type].store(on, std::memory_order_release);
     return result;
+}
+
+jint SetMethodEntryFilter(JNIEnv* env, jint count, const jmethodID* methods) {
+    if (count < 0 || (count > 0 && methods == nullptr)) return JVMPI_FAIL;
+    {
+        OsLockGuard guard(&g_filter.lock);
+        g_filter.methods.assign(methods, methods + count);
+        std::sort(g_filter.methods.begin(), g_filter.methods.end());
+        g_filter.on.store(true, std::memory_order_release);
+    }
+    if (g_entryRoad.available != nullptr && g_entryRoad.available() && g_entryRoad.filter != nullptr) {
+        return JvmpiFrom(g_entryRoad.filter(env, count, methods));
+    }
+    return JVMPI_SUCCESS;
 }
 
 jint EnableEvent(jint type, void*) { return Switch(type, true); }
@@ -235,7 +269,9 @@ void JvmpiBridgeInit(jvmtiEnv* jvmti, const ProfilerEntryRoad& entries) {
     g_available = granted.can_tag_objects;
     if (!g_available) return;
     ObjectIdsInit(jvmti);
+    OsLockInit(&g_filter.lock);
     g_entryRoad = entries;
+    g_extension.SetMethodEntryFilter = SetMethodEntryFilter;
     g_table.version = JVMPI_VERSION_1_1;
     g_table.EnableEvent = EnableEvent;
     g_table.DisableEvent = DisableEvent;
@@ -245,6 +281,8 @@ void JvmpiBridgeInit(jvmtiEnv* jvmti, const ProfilerEntryRoad& entries) {
 }
 
 JVMPI_Interface* BridgeJvmpi() { return g_available ? &g_table : nullptr; }
+
+VexoJvmpiExtension* BridgeJvmpiExtension() { return g_available ? &g_extension : nullptr; }
 
 void JvmpiPostMethodEntry(JNIEnv* jni, jmethodID method, jobject receiver) {
     if (!Enabled(JVMPI_EVENT_METHOD_ENTRY2)) return;
@@ -262,13 +300,6 @@ void JvmpiPostClassPrepare(JNIEnv* jni, jclass klass) {
     PostClassLoad(jni, klass, 0);
 }
 
-void JNICALL JvmpiOnSampledObjectAlloc(jvmtiEnv*, JNIEnv* jni, jthread, jobject object, jclass,
-                                       jlong) {
-    if (!Enabled(JVMPI_EVENT_OBJECT_ALLOC)) return;
-    DeclareCallbackRoom(jni);  // allocations of natives come in the middle of their JNI calls
-    PostAllocation(jni, object, IdOfObject(jni, object), 0);
-}
-
 void JNICALL JvmpiOnObjectFree(jvmtiEnv*, jlong tag) {
     const auto id = static_cast<jobjectID>(tag);
     ForgetObjectId(id);
@@ -281,7 +312,7 @@ void JNICALL JvmpiOnObjectFree(jvmtiEnv*, jlong tag) {
 
 // The receiver comes from the frame: a VM operation per call, which makes this the slow road.
 void JNICALL JvmpiOnMethodEntry(jvmtiEnv* jvmti, JNIEnv* jni, jthread thread, jmethodID method) {
-    if (!Enabled(JVMPI_EVENT_METHOD_ENTRY2)) return;
+    if (!Enabled(JVMPI_EVENT_METHOD_ENTRY2) || !EntryWanted(method)) return;
     DeclareCallbackRoom(jni);
     jint modifiers = 0;
     jvmti->GetMethodModifiers(method, &modifiers);

@@ -39,6 +39,10 @@ jint JNICALL ProxyGetEnv(JavaVM*, void** penv, jint version) {
         *penv = BridgeJvmpi();
         return JNI_OK;
     }
+    if (version == VEXO_JVMPI_EXTENSION_VERSION && BridgeJvmpiExtension() != nullptr) {
+        *penv = BridgeJvmpiExtension();
+        return JNI_OK;
+    }
     const jint family = version & kInterfaceMask;
     if (family == kJvmpiFamily || family == kJvmdiFamily) {
         *penv = nullptr;

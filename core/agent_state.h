@@ -8,6 +8,7 @@
 
 #include "platform/jvmdi.h"
 #include "platform/jvmpi.h"
+#include "platform/jvmpi_extension.h"
 #include "platform/os.h"
 
 struct AgentState {
@@ -26,6 +27,8 @@ struct AgentState {
 
     jint jniVersion = 0;
     JVMPI_Interface* jvmpi = nullptr;
+    // Where the profiler offers it: reporting entries of the traced methods alone.
+    VexoJvmpiExtension* jvmpiExtension = nullptr;
     // What the profiler's events are handed to once they are enabled (set when connecting).
     void (*profilerDispatch)(JVMPI_Event*) = nullptr;
     JVMDI_Interface_1* jvmdi = nullptr;

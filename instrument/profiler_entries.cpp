@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 #include "bridge/declared_members.h"
 #include "bridge/event_switches.h"
@@ -20,6 +21,12 @@ struct PendingClass {
     std::vector<DeclaredMethod> methods;
 };
 
+// A class with methods the profiler asked entries of, once it filters them.
+struct WantedClass {
+    jclass klass = nullptr;  // global reference
+    std::vector<jmethodID> methods;
+};
+
 struct ProfilerEntries {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
@@ -32,6 +39,11 @@ struct ProfilerEntries {
     std::atomic<jmethodID>* methods = nullptr;  // by offset from the base
     std::vector<PendingClass> pending;      // rewritten at load, not yet prepared
     jobject hookModule = nullptr;           // global reference, once the hook class exists
+    // Once the profiler filters entries: only the methods asked for get probes, each under one
+    // id for good.
+    std::atomic<bool> filtered{false};
+    std::vector<WantedClass> wanted;
+    std::unordered_map<jmethodID, jint> idOfMethod;  // the offset from the base
 };
 
 ProfilerEntries g_entries;
@@ -103,49 +115,98 @@ bool HookReady(JNIEnv* jni) {
     return true;
 }
 
-// Retransforms the loaded application classes (on a live VM), which the class file hook then
-// rewrites with or without probes.
+// Whether the class file hook may rewrite `klass` when it is retransformed: a modifiable
+// application class (or the end mark) outside the named modules.
+bool Retransformable(JNIEnv* jni, jclass klass) {
+    jvmtiEnv* jvmti = g_entries.jvmti;
+    jboolean modifiable = JNI_FALSE;
+    jobject loader = nullptr;
+    jobject module = nullptr;
+    jvmti->IsModifiableClass(klass, &modifiable);
+    jvmti->GetClassLoader(klass, &loader);
+    const bool chosen = modifiable && (ApplicationLoader(jni, loader) || (loader == nullptr && EndMarkClass(klass))) &&
+                        !InNamedModule(jni, klass, &module);
+    if (module != nullptr) jni->DeleteLocalRef(module);
+    if (loader != nullptr) jni->DeleteLocalRef(loader);
+    return chosen;
+}
+
+// Retransforms `chosen` (global references), which the class file hook then rewrites with or
+// without probes. The hook runs inside the call with the caller's frame's references counted as
+// its own: hence global references.
+jvmtiError Retransform(const std::vector<jclass>& chosen) {
+    if (chosen.empty()) return JVMTI_ERROR_NONE;
+    jvmtiEnv* jvmti = g_entries.jvmti;
+    WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerRetransform, true);
+    jvmtiError error = jvmti->RetransformClasses(static_cast<jint>(chosen.size()), chosen.data());
+    if (error != JVMTI_ERROR_NONE) {
+        // One class the VM refused fails them all: take them one by one, and let the refused
+        // ones run as they are.
+        error = JVMTI_ERROR_NONE;
+        for (jclass c : chosen) jvmti->RetransformClasses(1, &c);
+    }
+    WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerRetransform, false);
+    return error;
+}
+
+bool LiveVm() {
+    jvmtiPhase phase = JVMTI_PHASE_ONLOAD;
+    g_entries.jvmti->GetPhase(&phase);
+    return phase == JVMTI_PHASE_LIVE;
+}
+
+// Retransforms the loaded application classes (on a live VM).
 jvmtiError RetransformApplicationClasses(JNIEnv* jni) {
     jvmtiEnv* jvmti = g_entries.jvmti;
-    jvmtiPhase phase = JVMTI_PHASE_ONLOAD;
-    jvmti->GetPhase(&phase);
-    if (phase != JVMTI_PHASE_LIVE) return JVMTI_ERROR_NONE;  // nothing of the application yet
+    if (!LiveVm()) return JVMTI_ERROR_NONE;  // nothing of the application yet
     jint count = 0;
     jclass* classes = nullptr;
     if (jvmti->GetLoadedClasses(&count, &classes) != JVMTI_ERROR_NONE) return JVMTI_ERROR_INTERNAL;
     if (jni->EnsureLocalCapacity(count) != JNI_OK) jni->ExceptionClear();
     std::vector<jclass> chosen;
     for (jint i = 0; i < count; ++i) {
-        jboolean modifiable = JNI_FALSE;
-        jobject loader = nullptr;
-        jobject module = nullptr;
-        jvmti->IsModifiableClass(classes[i], &modifiable);
-        jvmti->GetClassLoader(classes[i], &loader);
-        if (modifiable && (ApplicationLoader(jni, loader) || (loader == nullptr && EndMarkClass(classes[i]))) &&
-            !InNamedModule(jni, classes[i], &module)) {
-            chosen.push_back(static_cast<jclass>(jni->NewGlobalRef(classes[i])));
-        }
-        if (module != nullptr) jni->DeleteLocalRef(module);
-        if (loader != nullptr) jni->DeleteLocalRef(loader);
+        if (Retransformable(jni, classes[i])) chosen.push_back(static_cast<jclass>(jni->NewGlobalRef(classes[i])));
         jni->DeleteLocalRef(classes[i]);
     }
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(classes));
-    // The class file hook runs inside the call below with this frame's references counted as
-    // its own: the class list is global references by then.
-    jvmtiError error = JVMTI_ERROR_NONE;
-    if (!chosen.empty()) {
-        WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerRetransform, true);
-        error = jvmti->RetransformClasses(static_cast<jint>(chosen.size()), chosen.data());
-        if (error != JVMTI_ERROR_NONE) {
-            // One class the VM refused fails them all: take them one by one, and let the
-            // refused ones run as they are.
-            error = JVMTI_ERROR_NONE;
-            for (jclass c : chosen) jvmti->RetransformClasses(1, &c);
-        }
-        WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerRetransform, false);
-    }
+    const jvmtiError error = Retransform(chosen);
     for (jclass c : chosen) jni->DeleteGlobalRef(c);
     return error;
+}
+
+// Retransforms the retransformable classes among `classes` (global references), each once.
+jvmtiError RetransformWanted(JNIEnv* jni, const std::vector<jclass>& classes) {
+    if (!LiveVm()) return JVMTI_ERROR_NONE;
+    std::vector<jclass> chosen;
+    for (jclass c : classes) {
+        bool seen = false;
+        for (jclass k : chosen) seen = seen || jni->IsSameObject(k, c);
+        if (!seen && Retransformable(jni, c)) chosen.push_back(c);
+    }
+    return Retransform(chosen);
+}
+
+// The probes of the wanted methods of `klass`, which is being retransformed. Under the lock.
+void AddWantedProbes(jclass klass, const std::vector<DeclaredMethod>& instrumentable,
+                     std::vector<EntryProbe>* probes, JNIEnv* jni) {
+    for (const WantedClass& w : g_entries.wanted) {
+        if (!jni->IsSameObject(w.klass, klass)) continue;
+        for (jmethodID m : w.methods) {
+            char* name = nullptr;
+            char* signature = nullptr;
+            if (g_entries.jvmti->GetMethodName(m, &name, &signature, nullptr) != JVMTI_ERROR_NONE) continue;
+            bool found = false;
+            for (const DeclaredMethod& d : instrumentable) found = found || (d.name == name && d.descriptor == signature);
+            for (const EntryProbe& p : *probes) found = found && !(p.name == name && p.descriptor == signature);
+            const auto id = g_entries.idOfMethod.find(m);
+            if (found && id != g_entries.idOfMethod.end()) {
+                probes->push_back({name, signature, kProfilerEntryIdBase + id->second, false});
+            }
+            g_entries.jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
+            g_entries.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+        }
+        return;
+    }
 }
 }  // namespace
 
@@ -165,21 +226,81 @@ bool ProfilerEntriesAvailable() { return g_entries.available; }
 
 bool ProfilerEntriesOn() { return g_entries.on.load(std::memory_order_acquire); }
 
+// Classes that load while every class's entries are on are instrumented as they load, their
+// methods resolved as they are prepared; with a filter, only loaded classes have wanted methods.
+void WantLoadingClasses(bool on) {
+    WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerEntries, on);
+    WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kProfilerEntryClasses, on);
+}
+
+std::vector<jclass> WantedClasses() {
+    std::vector<jclass> classes;
+    for (const WantedClass& w : g_entries.wanted) classes.push_back(w.klass);
+    return classes;
+}
+
 jvmtiError SetProfilerEntries(JNIEnv* env, bool on) {
     if (!g_entries.available) return JVMTI_ERROR_MUST_POSSESS_CAPABILITY;
-    OsLockEnter(&g_entries.switchLock);
-    jvmtiError error = g_entries.methods == nullptr ? JVMTI_ERROR_OUT_OF_MEMORY : JVMTI_ERROR_NONE;
-    if (error == JVMTI_ERROR_NONE && on != ProfilerEntriesOn()) {
-        g_entries.on.store(on, std::memory_order_release);
-        // Classes that load from now on are instrumented as they load, their methods resolved
-        // as they are prepared.
-        if (on) WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerEntries, true);
-        WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kProfilerEntryClasses, on);
-        // Without JNI (while the VM starts) no application class is loaded yet.
-        if (env != nullptr) error = RetransformApplicationClasses(env);
-        if (!on) WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerEntries, false);
+    OsLockGuard guard(&g_entries.switchLock);
+    if (g_entries.methods == nullptr) return JVMTI_ERROR_OUT_OF_MEMORY;
+    if (on == ProfilerEntriesOn()) return JVMTI_ERROR_NONE;
+    g_entries.on.store(on, std::memory_order_release);
+    if (g_entries.filtered.load(std::memory_order_relaxed)) return env != nullptr ? RetransformWanted(env, WantedClasses()) : JVMTI_ERROR_NONE;
+    if (on) WantLoadingClasses(true);
+    // Without JNI (while the VM starts) no application class is loaded yet.
+    const jvmtiError error = env != nullptr ? RetransformApplicationClasses(env) : JVMTI_ERROR_NONE;
+    if (!on) WantLoadingClasses(false);
+    return error;
+}
+
+jvmtiError SetProfilerEntryFilter(JNIEnv* env, jint count, const jmethodID* methods) {
+    if (!g_entries.available) return JVMTI_ERROR_MUST_POSSESS_CAPABILITY;
+    if (count > 0 && env == nullptr) return JVMTI_ERROR_UNATTACHED_THREAD;
+    OsLockGuard guard(&g_entries.switchLock);
+    if (g_entries.methods == nullptr) return JVMTI_ERROR_OUT_OF_MEMORY;
+    std::vector<WantedClass> wanted;
+    for (jint i = 0; i < count; ++i) {
+        jclass declaring = nullptr;
+        if (methods[i] == nullptr ||
+            g_entries.jvmti->GetMethodDeclaringClass(methods[i], &declaring) != JVMTI_ERROR_NONE) {
+            continue;
+        }
+        WantedClass* into = nullptr;
+        for (WantedClass& w : wanted) into = into == nullptr && env->IsSameObject(w.klass, declaring) ? &w : into;
+        if (into == nullptr) {
+            wanted.push_back({static_cast<jclass>(env->NewGlobalRef(declaring)), {}});
+            into = &wanted.back();
+        }
+        env->DeleteLocalRef(declaring);
+        into->methods.push_back(methods[i]);
     }
-    OsLockLeave(&g_entries.switchLock);
+    const bool wasFiltered = g_entries.filtered.load(std::memory_order_relaxed);
+    {
+        OsLockGuard lock(&g_entries.lock);
+        for (const WantedClass& w : wanted) {
+            for (jmethodID m : w.methods) {
+                if (g_entries.idOfMethod.count(m) != 0 || g_entries.nextId >= kMaxEntryProbes) continue;
+                const jint offset = g_entries.nextId++;
+                g_entries.idOfMethod.emplace(m, offset);
+                g_entries.methods[offset].store(m, std::memory_order_release);
+            }
+        }
+        g_entries.wanted.swap(wanted);  // `wanted` holds the classes of the set replaced
+        g_entries.filtered.store(true, std::memory_order_release);
+    }
+    jvmtiError error = JVMTI_ERROR_NONE;
+    if (ProfilerEntriesOn() && env != nullptr) {
+        if (!wasFiltered) {
+            // Every application class has probes: rewritten again, each keeps the wanted ones.
+            WantLoadingClasses(false);
+            error = RetransformApplicationClasses(env);
+        } else {
+            std::vector<jclass> changed = WantedClasses();
+            for (const WantedClass& w : wanted) changed.push_back(w.klass);
+            error = RetransformWanted(env, changed);
+        }
+    }
+    for (const WantedClass& w : wanted) env->DeleteGlobalRef(w.klass);
     return error;
 }
 
@@ -193,6 +314,8 @@ void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loa
                             const char* name, const unsigned char* data, jint length,
                             std::vector<EntryProbe>* probes) {
     if (!ProfilerEntriesOn() || name == nullptr) return;
+    // Wanted methods belong to classes already loaded: a class loading now has none.
+    if (classBeingRedefined == nullptr && g_entries.filtered.load(std::memory_order_acquire)) return;
     if (loader == nullptr && std::strcmp(name, kEndMarkClass) != 0) return;
     // The class file hook may run inside a native's JNI DefineClass, on a handle block linked to
     // the native's: room declared above the fresh block's 32 keeps -Xcheck:jni from counting
@@ -203,6 +326,11 @@ void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loa
     std::vector<DeclaredMethod> methods;
     if (!ListInstrumentableMethods(data, static_cast<size_t>(length), &methods)) return;
     OsLockEnter(&g_entries.lock);
+    if (g_entries.filtered.load(std::memory_order_relaxed)) {
+        AddWantedProbes(classBeingRedefined, methods, probes, jni);
+        OsLockLeave(&g_entries.lock);
+        return;
+    }
     std::vector<DeclaredMethod> chosen;
     std::vector<jint> ids;
     for (const DeclaredMethod& m : methods) {

@@ -1,7 +1,8 @@
 // The profiler interface's method entries by instrumentation: while they are on, every method
 // of every application class begins with the entry hook (loaded classes are retransformed, new
 // ones rewritten as they load), and each call posts METHOD_ENTRY2 with the receiver at hand.
-// Classes of the boot and platform loaders are left alone.
+// Once the profiler names the methods it wants, only those begin with the hook. Classes of the
+// boot and platform loaders are left alone.
 #pragma once
 
 #include <jni.h>
@@ -20,6 +21,10 @@ bool ProfilerEntriesOn();
 
 // Turns the instrumentation of every application class on or off. Returns a JVMTI error.
 jvmtiError SetProfilerEntries(JNIEnv* env, bool on);
+
+// From now on only `methods` (of loaded classes) get probes; the classes whose probes change are
+// retransformed before it returns while entries are on. Returns a JVMTI error.
+jvmtiError SetProfilerEntryFilter(JNIEnv* env, jint count, const jmethodID* methods);
 
 // The first id of profiler entry probes; ids below belong to trace point probes.
 constexpr jint kProfilerEntryIdBase = 0x40000000;

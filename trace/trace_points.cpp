@@ -456,6 +456,23 @@ void BuildTable(JNIEnv* env, jobjectArray list) {
     Install(entries, count);
 }
 
+// In profiler mode, tells the profiler (where it can be told) the methods of the installed
+// trace points, so that it reports entries of those alone. Under the replacing lock.
+void NameTheTracedMethods(JNIEnv* env) {
+    if (!g_agent.profilerMode || g_agent.jvmpiExtension == nullptr) return;
+    std::vector<jmethodID> methods;
+    for (int32_t i = 0; i < g_tracePoints.count; ++i) {
+        const TracePointEntry& entry = g_tracePoints.entries[i];
+        if (!(entry.flags & kFieldTracePoint)) methods.push_back(static_cast<jmethodID>(entry.memberId));
+    }
+    const jint status = g_agent.jvmpiExtension->SetMethodEntryFilter(env, static_cast<jint>(methods.size()),
+                                                                     methods.data());
+    if (status != JVMPI_SUCCESS) {
+        ErrorOut("Vexo error:  the profiler cannot report the traced methods' entries (%x)\n",
+                 static_cast<unsigned>(status));
+    }
+}
+
 // Activations and additions replace the table one at a time.
 OsLock* ReplacingLock() {
     static OsLock lock;
@@ -476,6 +493,7 @@ void ActivateTracePoints(JNIEnv* env, jobject list) {
     StoreRelaxed(g_recording.recordingLimit, static_cast<int32_t>(env->GetIntField(list, ids[1])));
     DisarmTable(env);
     BuildTable(env, array);
+    NameTheTracedMethods(env);
     OsLockLeave(ReplacingLock());
     if (array != nullptr) env->DeleteLocalRef(array);
 }
@@ -496,6 +514,7 @@ void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refuse
         if (EnterList(env, points, n, entries, &count, refused)) {
             // No record points into a table: the replaced array goes at once.
             MemFree(Install(entries, count).entries);
+            NameTheTracedMethods(env);
         } else {
             MemFree(entries);
         }
