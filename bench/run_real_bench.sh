@@ -12,7 +12,9 @@
 #                 field watch, with which the whole JVM runs interpreted, so fewer rounds);
 #   profiler      the same two method trace points in profiler mode (agent option nojvmdi);
 #   interpreted   for reference, no agent and -Xint (what the field watch's interpreter-only
-#                 mode costs by itself), with the field watch's rounds.
+#                 mode costs by itself), with the field watch's rounds;
+#   profiler-before  with VEXO_LIB_BEFORE=another build's libvexo.so: profiler mode with that
+#                 library, in the same run (VEXO_BENCH_JDBC_BEFORE_ROUNDS rounds, default 1000).
 # The time per round is measured inside the program, after a warm-up, until every recorded event
 # was delivered; figures are medians of the repeats, ratios against the untraced median.
 #   bench/run_real_bench.sh [BUILD_DIR]     (default: build)
@@ -21,7 +23,8 @@ source "$(dirname "$0")/bench_env.sh" "${1:-build}"
 h2=${VEXO_BENCH_H2_JAR:-/usr/share/java/h2.jar}
 rounds=${VEXO_BENCH_JDBC_ROUNDS:-60000}
 field_rounds=${VEXO_BENCH_JDBC_FIELD_ROUNDS:-1000}
-profiler_rounds=${VEXO_BENCH_JDBC_PROFILER_ROUNDS:-1000}
+profiler_rounds=${VEXO_BENCH_JDBC_PROFILER_ROUNDS:-$rounds}
+before_rounds=${VEXO_BENCH_JDBC_BEFORE_ROUNDS:-1000}
 repeats=${VEXO_BENCH_REPEATS:-5}
 [[ -r $h2 ]] || { echo "run_real_bench.sh: no H2 jar at $h2 (Debian package libh2-java)" >&2; exit 2; }
 cp="$cp:$h2"
@@ -43,6 +46,7 @@ run() {
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 configs=(untraced methods field watch profiler interpreted)
+[[ -n ${VEXO_LIB_BEFORE:-} ]] && configs+=(profiler-before)
 declare -A times events
 for ((r = 1; r <= repeats; r++)); do
   for c in "${configs[@]}"; do
@@ -53,6 +57,7 @@ for ((r = 1; r <= repeats; r++)); do
       watch) res=$(run -agentpath:"$lib"=watches -cp "$cp" vexobench.JdbcBench field "$field_rounds") ;;
       profiler) res=$(run -agentpath:"$lib"=nojvmdi -cp "$cp" vexobench.JdbcBench methods "$profiler_rounds") ;;
       interpreted) res=$(run -Xint -cp "$cp" vexobench.JdbcBench plain "$field_rounds") ;;
+      profiler-before) res=$(run -agentpath:"$(readlink -f "$VEXO_LIB_BEFORE")"=nojvmdi -cp "$cp" vexobench.JdbcBench methods "$before_rounds") ;;
     esac
     times[$c]+="${res% *} "
     events[$c]=${res#* }
@@ -63,7 +68,7 @@ m() { tr ' ' '\n' <<<"${times[$1]}" | grep -v '^$' | median; }
 base=$(m untraced)
 echo "H2 $(basename "$(readlink -f "$h2")"), jdbc:h2:mem:, a round = insert + select by key + delete"
 echo "medians of $repeats interleaved runs; timed loop of $rounds rounds ($field_rounds with the field watch," \
-  "$profiler_rounds in profiler mode) after a warm-up"
+  "$profiler_rounds in profiler mode, $before_rounds with VEXO_LIB_BEFORE) after a warm-up"
 printf '%-52s %12s %9s %14s   %s\n' "configuration" "us/round" "ratio" "events/round" "each run (us/round)"
 for c in "${configs[@]}"; do
   case $c in
@@ -73,6 +78,7 @@ for c in "${configs[@]}"; do
     watch) label="the same on the watch road (option watches)" ;;
     profiler) label="profiler mode, the 2 method trace points" ;;
     interpreted) label="reference: untraced, no agent, -Xint" ;;
+    profiler-before) label="profiler mode with VEXO_LIB_BEFORE" ;;
   esac
   med=$(m "$c")
   each=$(tr ' ' '\n' <<<"${times[$c]}" | grep -v '^$' | awk '{printf "%.1f ", $1 / 1000}')

@@ -53,7 +53,7 @@ uint32_t DumpValueSize(const char* signature) {
     return static_cast<uint32_t>(kTypeSizeTable[SignatureTypeCode(signature)]);
 }
 
-void GatherClassFacts(JNIEnv* env, jclass clazz, ClassFacts* facts) {
+void GatherClassIdentity(JNIEnv* env, jclass clazz, ClassFacts* facts) {
     jvmtiEnv* jvmti = g_bridge.jvmti;
     *facts = ClassFacts{};
     facts->id = IdOfObject(env, clazz);
@@ -69,6 +69,11 @@ void GatherClassFacts(JNIEnv* env, jclass clazz, ClassFacts* facts) {
         }
         jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
     }
+}
+
+void GatherClassFacts(JNIEnv* env, jclass clazz, ClassFacts* facts) {
+    jvmtiEnv* jvmti = g_bridge.jvmti;
+    GatherClassIdentity(env, clazz, facts);
     jclass super = env->GetSuperclass(clazz);
     facts->superId = IdOfObject(env, super);
     if (super != nullptr) env->DeleteLocalRef(super);

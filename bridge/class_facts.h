@@ -32,3 +32,7 @@ uint32_t DumpValueSize(const char* signature);
 
 // Fills `facts` for `clazz`, giving it and the classes it names identifiers.
 void GatherClassFacts(JNIEnv* env, jclass clazz, ClassFacts* facts);
+
+// Only what names the class: its identifier, whether it is prepared, its name and array kind
+// (the rest of `facts` stays empty).
+void GatherClassIdentity(JNIEnv* env, jclass clazz, ClassFacts* facts);

@@ -54,7 +54,7 @@ int ArrayKind(const ClassFacts& facts) {
 void PostAllocation(JNIEnv* env, jobject object, jobjectID id, jint typeFlags) {
     jclass clazz = env->GetObjectClass(object);
     ClassFacts facts;
-    GatherClassFacts(env, clazz, &facts);
+    GatherClassIdentity(env, clazz, &facts);
     jlong size = 0;
     g_bridge.jvmti->GetObjectSize(object, &size);
     JVMPI_Event event = {};

@@ -331,7 +331,8 @@ public final class BenchMain {
             long start = System.nanoTime();
             com.vexo.ReturnObjectArray result = new com.vexo.ReturnObjectArray();
             NativeApi.nativeGetClasses(result);
-            report("listing-" + round + "-" + megabytes + "MB", (System.nanoTime() - start) / 1e6, "ms");
+            report("listing-" + round + "-" + megabytes + "MB", (System.nanoTime() - start) / 1e6,
+                    "ms (" + result.m_iActualCount + " classes)");
             if (result.m_iActualCount < 100) throw new IllegalStateException("no listing: " + result.m_iActualCount);
         }
         long start = System.nanoTime();
