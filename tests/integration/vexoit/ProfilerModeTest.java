@@ -25,6 +25,7 @@ public class ProfilerModeTest {
                 test("ClassListingFromAHeapDump", ProfilerModeTest::classListing),
                 test("SlotHandlesConvertBackToTheirObjects", ProfilerModeTest::conversion),
                 test("ACancelFromAnotherThreadEndsTheListing", ProfilerModeTest::cancel),
+                test("OnlyATracePointsHitPastTheLimitSetsOverflow", ProfilerModeTest::overflow),
                 test("ClassLoadsRaiseTheModificationCount", ProfilerModeTest::modificationCount),
                 test("CollectedObjectsLeaveTheObjectTable", ProfilerModeTest::collected),
                 test("TheRoadTaken", () -> InstrumentationTest.roadTaken(args[0])));
@@ -44,6 +45,27 @@ public class ProfilerModeTest {
         Check.equal(2, events.size(), "Shape and Hexagon entries, not Stone's");
         Check.that(events.get(0).m_Subject == shape, "the Shape itself");
         Check.that(events.get(1).m_Subject == hexagon, "the Hexagon itself");
+        Agent.activate();
+    }
+
+    static void overflow() {
+        TracePoint area = Agent.method("vexoit.Shape", "area", "()I");
+        Agent.activate(1, area);
+        NativeApi.nativeOnResetEventList();  // what earlier tests recorded counts against the limit
+        Shape shape = new Shape();
+        shape.area();  // the one recorded
+        Stone stone = new Stone();
+        for (int i = 0; i < 10; i++) stone.area();  // no trace point's method
+        NativeApi.nativeOnResetEventList();  // lets the mark through
+        Check.equal(1, Agent.collect().size(), "the hit within the limit");
+        Check.that(!Agent.overflowSeen, "no overflow from methods no trace point names");
+        Agent.activate(1, area);
+        NativeApi.nativeOnResetEventList();
+        shape.area();
+        shape.area();  // past the limit
+        NativeApi.nativeOnResetEventList();
+        Check.equal(1, Agent.collect().size(), "the hit within the limit");
+        Check.that(Agent.overflowSeen, "overflow from the trace point's hit past the limit");
         Agent.activate();
     }
 
