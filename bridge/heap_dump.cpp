@@ -34,15 +34,6 @@ struct Shape {
     jobjectID componentId = 0;
 };
 
-struct Walk {
-    std::unordered_map<jobjectID, Shape> shapes;  // by class ID
-    std::vector<uint8_t>* out;
-    jobjectID classClassId = 0;  // java.lang.Class: its instances may be dumped classes
-    // The shape of the class met last: neighbouring objects are mostly of one class.
-    jobjectID lastClassId = 0;
-    Shape lastShape;
-};
-
 // The instance bytes of `clazz` and its superclasses, remembered per class.
 uint32_t InstanceBytes(JNIEnv* env, jclass clazz, const ClassFacts& facts,
                        std::unordered_map<jobjectID, uint32_t>* memo) {
@@ -71,26 +62,9 @@ jobjectID ComponentId(JNIEnv* env, jclass arrayClass) {
     return id;
 }
 
-jlong EnsureTag(jlong* tag) {
-    if (*tag == 0) *tag = NewObjectId();
-    return *tag;
-}
-
-jint JNICALL OnObject(jlong classTag, jlong, jlong* tag, jint length, void* user) {
-    auto* walk = static_cast<Walk*>(user);
-    const auto classId = static_cast<jobjectID>(classTag);
-    if (classId == walk->classClassId && *tag != 0 &&
-        walk->shapes.count(static_cast<jobjectID>(*tag)) != 0) {
-        return 0;  // a class: its class dump is written already
-    }
-    const auto id = static_cast<jobjectID>(EnsureTag(tag));
-    if (classId != walk->lastClassId) {
-        const auto shape = walk->shapes.find(classId);
-        walk->lastShape = shape != walk->shapes.end() ? shape->second : Shape{};
-        walk->lastClassId = classId;
-    }
-    const Shape& known = walk->lastShape;
-    std::vector<uint8_t>* out = walk->out;
+// The record of one object (an instance when `length` is negative, else an array).
+void AppendObjectDump(jobjectID id, jobjectID classId, jint length, const Shape& known,
+                      std::vector<uint8_t>* out) {
     const auto count = static_cast<uint32_t>(length < 0 ? 0 : length);
     if (length < 0) {
         out->push_back(JVMPI_GC_INSTANCE_DUMP);
@@ -111,7 +85,6 @@ jint JNICALL OnObject(jlong classTag, jlong, jlong* tag, jint length, void* user
         Id(out, known.componentId);
         Zeros(out, size_t{count} * 4);
     }
-    return 0;
 }
 }  // namespace
 
@@ -167,17 +140,13 @@ void BuildObjectDump(JNIEnv* env, jobject object, std::vector<uint8_t>* out) {
         AppendClassDump(facts, instanceBytes, out);
         return;
     }
-    Walk walk;
-    walk.out = out;
     Shape shape;
     shape.instanceBytes = instanceBytes;
     shape.primitiveElement = facts.primitiveElement;
     shape.objectArray = facts.objectArray;
     if (facts.objectArray) shape.componentId = ComponentId(env, clazz);
-    walk.shapes[facts.id] = shape;
-    jlong tag = IdOfObject(env, object);
     const jint length = facts.primitiveElement != 0 || facts.objectArray
                             ? env->GetArrayLength(static_cast<jarray>(object)) : -1;
-    OnObject(facts.id, 0, &tag, length, &walk);
+    AppendObjectDump(IdOfObject(env, object), facts.id, length, shape, out);
     env->DeleteLocalRef(clazz);
 }

@@ -15,6 +15,7 @@ struct ObjectIds {
     // but the list, since JVMTI may report frees from inside a tag call made under `lock`.
     OsLock freedLock;
     std::vector<jobjectID> freed;
+    std::atomic<bool> anyFreed{false};  // `freed` is not empty
 };
 
 ObjectIds g_ids;
@@ -23,11 +24,18 @@ ObjectIds g_ids;
 constexpr uint32_t kFirstId = 0x01000000;
 std::atomic<uint32_t> g_nextId{kFirstId};
 
+jobjectID NewObjectId() {
+    uint32_t id = g_nextId.fetch_add(1, std::memory_order_relaxed);
+    while (id < kFirstId) id = g_nextId.fetch_add(1, std::memory_order_relaxed);  // wrapped
+    return id;
+}
+
 // Drops the way back of freed objects. Under the lock, with JNI.
 void DropFreed(JNIEnv* env) {
     std::vector<jobjectID> freed;
     OsLockEnter(&g_ids.freedLock);
     freed.swap(g_ids.freed);
+    g_ids.anyFreed.store(false, std::memory_order_relaxed);
     OsLockLeave(&g_ids.freedLock);
     for (jobjectID id : freed) {
         auto it = g_ids.back.find(id);
@@ -44,17 +52,15 @@ void ObjectIdsInit(jvmtiEnv* jvmti) {
     g_ids.jvmti = jvmti;
 }
 
-jobjectID NewObjectId() {
-    uint32_t id = g_nextId.fetch_add(1, std::memory_order_relaxed);
-    while (id < kFirstId) id = g_nextId.fetch_add(1, std::memory_order_relaxed);  // wrapped
-    return id;
-}
-
 jobjectID IdOfObject(JNIEnv* env, jobject object) {
     if (object == nullptr || g_ids.jvmti == nullptr) return 0;
+    // An object met before: every tag is written below, together with its way back (or, when no
+    // weak reference could be had, JVMTI finds the object by its tag), so the tag alone answers.
+    jlong tag = 0;
+    g_ids.jvmti->GetTag(object, &tag);
+    if (tag != 0 && !g_ids.anyFreed.load(std::memory_order_relaxed)) return static_cast<jobjectID>(tag);
     OsLockEnter(&g_ids.lock);
     DropFreed(env);
-    jlong tag = 0;
     g_ids.jvmti->GetTag(object, &tag);
     auto id = static_cast<jobjectID>(tag);
     if (id == 0) {
@@ -79,7 +85,7 @@ jobject ObjectOfId(JNIEnv* env, jobjectID id) {
         // Null once collected; a null entry marks an identifier JVMTI no longer knows.
         local = it->second != nullptr ? env->NewLocalRef(it->second) : nullptr;
     } else {
-        // Tagged in a heap walk: ask JVMTI (a walk of its own over the tagged objects).
+        // No way back was had: ask JVMTI (a walk of its own over the tagged objects).
         jlong tag = id;
         jint count = 0;
         jobject* objects = nullptr;
@@ -101,5 +107,6 @@ jobject ObjectOfId(JNIEnv* env, jobjectID id) {
 void ForgetObjectId(jobjectID id) {
     OsLockEnter(&g_ids.freedLock);
     g_ids.freed.push_back(id);
+    g_ids.anyFreed.store(true, std::memory_order_relaxed);
     OsLockLeave(&g_ids.freedLock);
 }

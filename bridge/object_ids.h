@@ -1,7 +1,7 @@
 // Profiler object identifiers over JVMTI object tags: a 32-bit identifier, assigned on first
 // sight and kept in the object's tag, never changes (so a move is never reported) and is never
-// reused. Identifiers handed out with a JNI environment at hand also get a weak reference for
-// the way back; those tagged inside a heap walk are found back through JVMTI when asked for.
+// reused. Each also gets a weak reference for the way back; one that could not have it is found
+// back through JVMTI when asked for.
 #pragma once
 
 #include <jni.h>
@@ -17,9 +17,6 @@ jobjectID IdOfObject(JNIEnv* env, jobject object);
 // A new local reference to the object with identifier `id`, or null when there is none (any
 // more).
 jobject ObjectOfId(JNIEnv* env, jobjectID id);
-
-// A fresh identifier for a tag written inside a heap walk callback (no JNI there).
-jobjectID NewObjectId();
 
 // JVMTI reports a tagged object freed (no JNI allowed): its way back is dropped later, on a
 // thread that may use JNI.
