@@ -17,6 +17,7 @@
 #include "bridge/vm_proxy.h"
 #include "instrument/entry_instrumentation.h"
 #include "instrument/field_instrumentation.h"
+#include "instrument/jvmti_breakpoints.h"
 #include "instrument/old_frames.h"
 #include "session/class_waits.h"
 #include "session/session_start.h"
@@ -156,6 +157,7 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
                   g_bridge.granted.can_generate_field_access_events &&
                       g_bridge.granted.can_generate_field_modification_events,
                   !g_bridge.attached);
+    JvmtiBreakpointsInit(jvmti);
     InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
     FieldInstrumentationInit(jvmti, FieldWatchesForced());
     ProfilerEntriesInit(jvmti);

@@ -5,7 +5,6 @@
 #include "instrument/armed_members.h"
 #include "instrument/hook_class.h"
 #include "bridge/jvmpi_bridge.h"
-#include "instrument/profiler_entries.h"
 #include "trace/debug_hook.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // (held across a field's retransformation, and by a batch from FieldBatchClasses to
 // FieldBatchEnd) before the entry instrumentation lock (recursive: the class file hook takes it
 // again on the thread that retransforms under it) before the field table's lock, a leaf. The
-// event switches' lock and the recording lock are leaves too.
+// event switches' lock, the JVMTI breakpoints' lock and the recording lock are leaves too.
 
 #include <atomic>
 #include <cstring>
@@ -21,6 +21,7 @@
 #include "instrument/class_rewriter.h"
 #include "instrument/entry_hook.h"
 #include "instrument/field_instrumentation.h"
+#include "instrument/jvmti_breakpoints.h"
 #include "instrument/method_hook.h"
 #include "instrument/profiler_entries.h"
 #include "bridge/jvmti_env.h"
@@ -55,20 +56,12 @@ struct UnrecordedExits {
     BreakpointReason reason;
 };
 
-// A JVMTI breakpoint the bridge set. Retransforming a class clears the breakpoints in its
-// methods, so they are set again after each retransformation.
-struct JvmtiBreakpoint {
-    jmethodID method;
-    jlocation location;
-};
-
 struct Instrumentation {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
     bool forceBreakpoints = false;
     OsLock lock;                // arming may run on several threads at once
     std::vector<Probe> probes;  // the index is the probe's id
-    std::vector<JvmtiBreakpoint> breakpoints;
     std::vector<UnrecordedExits> unrecorded;  // each method once
     bool sessionTells = false;  // the in-VM session says what has no exits; standard error does not
 };
@@ -336,25 +329,9 @@ void InstrumentationEndBatch() {
     // What the rewriter or the VM refused keeps a JVMTI breakpoint, as outside a batch.
     for (jmethodID method : fallBack) {
         SetHonouredMethodOptions(method, kArgumentsTracePoint);
-        if (g_inst.jvmti->SetBreakpoint(method, 0) != JVMTI_ERROR_NONE) continue;
-        OsLockEnter(&g_inst.lock);
-        g_inst.breakpoints.push_back({method, 0});
-        OsLockLeave(&g_inst.lock);
+        if (SetJvmtiBreakpoint(method, 0) != JVMTI_ERROR_NONE) continue;
         if (MethodOptions(method) & kExitTracePoint) SayExitsNotRecorded(method, BreakpointReason::kRefused);
     }
-}
-
-void RestoreBreakpointsOf(jclass clazz) {
-    JNIEnv* env = BridgeJni();
-    if (env == nullptr || g_inst.jvmti == nullptr) return;
-    OsLockEnter(&g_inst.lock);
-    for (const JvmtiBreakpoint& b : g_inst.breakpoints) {
-        jclass declaring = nullptr;
-        if (g_inst.jvmti->GetMethodDeclaringClass(b.method, &declaring) != JVMTI_ERROR_NONE) continue;
-        if (env->IsSameObject(declaring, clazz)) g_inst.jvmti->SetBreakpoint(b.method, b.location);
-        env->DeleteLocalRef(declaring);
-    }
-    OsLockLeave(&g_inst.lock);
 }
 
 void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints) {
@@ -410,11 +387,8 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         OsLockLeave(&g_inst.lock);
         if (result != -1) return result;
     }
-    const jvmtiError error = g_inst.jvmti->SetBreakpoint(method, location);
+    const jvmtiError error = SetJvmtiBreakpoint(method, location);
     if (error == JVMTI_ERROR_NONE) {
-        OsLockEnter(&g_inst.lock);
-        g_inst.breakpoints.push_back({method, location});
-        OsLockLeave(&g_inst.lock);
         if (location == 0 && (MethodOptions(method) & kExitTracePoint)) SayExitsNotRecorded(method, reason);
     }
     return static_cast<jvmdiError>(error);
@@ -435,16 +409,7 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
         OsLockLeave(&g_inst.lock);
         if (instrumented) return JVMDI_ERROR_NONE;
     }
-    OsLockEnter(&g_inst.lock);
-    std::vector<JvmtiBreakpoint>& set = g_inst.breakpoints;
-    for (size_t i = 0; i < set.size(); ++i) {
-        if (set[i].method == method && set[i].location == location) {
-            set.erase(set.begin() + static_cast<std::ptrdiff_t>(i));
-            break;
-        }
-    }
-    OsLockLeave(&g_inst.lock);
-    return static_cast<jvmdiError>(g_inst.jvmti->ClearBreakpoint(method, location));
+    return static_cast<jvmdiError>(ClearJvmtiBreakpoint(method, location));
 }
 
 void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass classBeingRedefined,

@@ -32,10 +32,6 @@ void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints);
 jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location);
 jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location);
 
-// Sets again the JVMTI breakpoints the bridge holds in methods of `clazz`, which retransforming
-// the class cleared. Called after every retransformation.
-void RestoreBreakpointsOf(jclass clazz);
-
 // Brackets arming and disarming many methods on this thread: the classes of the methods armed or
 // disarmed by instrumentation in between are rewritten once each, at the end (probes fire from
 // then on); what cannot be instrumented then takes a JVMTI breakpoint.

@@ -15,11 +15,9 @@
 #include "bytecode/field_sites.h"
 #include "bridge/declared_members.h"
 #include "instrument/armed_members.h"
-#include "instrument/entry_instrumentation.h"
+#include "instrument/jvmti_breakpoints.h"
 #include "instrument/field_hook.h"
-#include "bridge/jvmpi_bridge.h"
 #include "instrument/old_frames.h"
-#include "instrument/profiler_entries.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
 

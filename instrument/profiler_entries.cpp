@@ -1,16 +1,14 @@
 #include "instrument/profiler_entries.h"
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
 
 #include "bridge/declared_members.h"
 #include "bridge/event_switches.h"
+#include "instrument/armed_members.h"
 #include "instrument/entry_hook.h"
 #include "platform/os.h"
 
 namespace {
-constexpr jint kMaxEntryProbes = 1 << 20;
 constexpr jint kHookLocalRefs = 64;  // what the class file hook may hold at once, and more than 32
 
 struct PendingClass {
@@ -23,13 +21,11 @@ struct PendingClass {
 struct ProfilerEntries {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
-    std::atomic<bool> on{false};
     OsLock switchLock;  // one switch at a time; held across the retransformation
     // The probes and pending classes. Taken inside the class file hook, after the trace point
     // probes' lock, and never held across a JVMTI call that can run that hook.
     OsLock lock;
     jint nextId = 0;                        // the next probe's offset from the base
-    std::atomic<jmethodID>* methods = nullptr;  // by offset from the base
     std::vector<PendingClass> pending;      // rewritten at load, not yet prepared
     jobject hookModule = nullptr;           // global reference, once the hook class exists
 };
@@ -55,8 +51,7 @@ jmethodID FindMethod(jvmtiEnv* jvmti, jclass klass, const DeclaredMethod& wanted
 
 void Resolve(jclass klass, const std::vector<DeclaredMethod>& methods, const std::vector<jint>& ids) {
     for (size_t i = 0; i < methods.size(); ++i) {
-        const jmethodID m = FindMethod(g_entries.jvmti, klass, methods[i]);
-        g_entries.methods[ids[i] - kProfilerEntryIdBase].store(m, std::memory_order_release);
+        SetProfilerEntryMethod(ids[i], FindMethod(g_entries.jvmti, klass, methods[i]));
     }
 }
 
@@ -155,22 +150,17 @@ void ProfilerEntriesInit(jvmtiEnv* jvmti) {
     g_entries.jvmti = jvmti;
     jvmtiCapabilities granted = {};
     jvmti->GetCapabilities(&granted);
-    // Zeroed pages the system provides only when touched.
-    g_entries.methods = static_cast<std::atomic<jmethodID>*>(
-        std::calloc(kMaxEntryProbes, sizeof(std::atomic<jmethodID>)));
-    g_entries.available = granted.can_retransform_classes && g_entries.methods != nullptr;
+    g_entries.available = granted.can_retransform_classes && ReserveProfilerEntryMethods();
 }
 
 bool ProfilerEntriesAvailable() { return g_entries.available; }
 
-bool ProfilerEntriesOn() { return g_entries.on.load(std::memory_order_acquire); }
-
 jvmtiError SetProfilerEntries(JNIEnv* env, bool on) {
     if (!g_entries.available) return JVMTI_ERROR_MUST_POSSESS_CAPABILITY;
     OsLockEnter(&g_entries.switchLock);
-    jvmtiError error = g_entries.methods == nullptr ? JVMTI_ERROR_OUT_OF_MEMORY : JVMTI_ERROR_NONE;
+    jvmtiError error = ReserveProfilerEntryMethods() ? JVMTI_ERROR_NONE : JVMTI_ERROR_OUT_OF_MEMORY;
     if (error == JVMTI_ERROR_NONE && on != ProfilerEntriesOn()) {
-        g_entries.on.store(on, std::memory_order_release);
+        SetProfilerEntriesOn(on);
         // Classes that load from now on are instrumented as they load, their methods resolved
         // as they are prepared.
         if (on) WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kProfilerEntries, true);
@@ -181,12 +171,6 @@ jvmtiError SetProfilerEntries(JNIEnv* env, bool on) {
     }
     OsLockLeave(&g_entries.switchLock);
     return error;
-}
-
-jmethodID ProfilerEntryMethod(jint id) {
-    const jint offset = id - kProfilerEntryIdBase;
-    if (offset < 0 || offset >= kMaxEntryProbes || g_entries.methods == nullptr) return nullptr;
-    return g_entries.methods[offset].load(std::memory_order_acquire);
 }
 
 void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loader,
@@ -208,7 +192,7 @@ void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loa
     for (const DeclaredMethod& m : methods) {
         bool traced = false;
         for (const EntryProbe& p : *probes) traced = traced || (p.name == m.name && p.descriptor == m.descriptor);
-        if (traced || g_entries.nextId >= kMaxEntryProbes) continue;
+        if (traced || g_entries.nextId >= kMaxProfilerEntries) continue;
         const jint id = kProfilerEntryIdBase + g_entries.nextId++;
         probes->push_back({m.name, m.descriptor, id, false});
         chosen.push_back(m);
@@ -224,7 +208,7 @@ void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loa
 }
 
 void ProfilerEntriesOnClassPrepare(JNIEnv* jni, jclass klass) {
-    if (g_entries.methods == nullptr) return;
+    if (!g_entries.available) return;  // no class was instrumented for its entries
     char* signature = nullptr;
     if (g_entries.jvmti->GetClassSignature(klass, &signature, nullptr) != JVMTI_ERROR_NONE) return;
     std::string name = signature;

@@ -16,16 +16,11 @@ void ProfilerEntriesInit(jvmtiEnv* jvmti);
 
 // Whether method entries can be served this way (retransformation was granted).
 bool ProfilerEntriesAvailable();
-bool ProfilerEntriesOn();
 
-// Turns the instrumentation of every application class on or off. Returns a JVMTI error.
+// Turns the instrumentation of every application class on or off (whether it is on, and the
+// methods of its probes, are in instrument/armed_members, which the hooks read). Returns a
+// JVMTI error.
 jvmtiError SetProfilerEntries(JNIEnv* env, bool on);
-
-// The first id of profiler entry probes; ids below belong to trace point probes.
-constexpr jint kProfilerEntryIdBase = 0x40000000;
-
-// The method of a profiler entry probe, or null while its class is not prepared.
-jmethodID ProfilerEntryMethod(jint id);
 
 // From the class file hook: the probes for every method of the class being loaded or
 // retransformed, to be rewritten together with `debugProbes` (a method with a trace point
