@@ -1,15 +1,17 @@
 #include "instrument/entry_instrumentation.h"
 
-// Lock order, for this file and instrument/field_instrumentation.cpp: the field arming lock
-// (held across a field's retransformation, and by a batch from FieldBatchClasses to
-// FieldBatchEnd) before the entry instrumentation lock (recursive: the class file hook takes it
-// again on the thread that retransforms under it) before the field table's lock, a leaf. The
-// event switches' lock, the JVMTI breakpoints' lock and the recording lock are leaves too.
+// Lock order, the same in instrument/entry_instrumentation.cpp and
+// instrument/field_instrumentation.cpp: the field arming lock (held across a field's
+// retransformation, and by a batch from FieldBatchClasses to FieldBatchEnd) before the entry
+// instrumentation lock (recursive: the class file hook's passes take it again on a thread that
+// retransforms under it) before the field table's lock. The class file hook's passes take their
+// locks one after the other, each released before the next pass. Leaves, taken under any of
+// them: the event switches' lock, the JVMTI breakpoints' lock, profiler entries' lock and the
+// recording lock. Profiler entries' switch lock, held across their retransformation, comes
+// before the entry instrumentation lock.
 
-#include <atomic>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "core/error_out.h"
@@ -23,7 +25,6 @@
 #include "instrument/field_instrumentation.h"
 #include "instrument/jvmti_breakpoints.h"
 #include "instrument/method_hook.h"
-#include "instrument/profiler_entries.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
 #include "trace/call_details.h"
@@ -412,82 +413,62 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
     return static_cast<jvmdiError>(ClearJvmtiBreakpoint(method, location));
 }
 
-void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass classBeingRedefined,
-                                              jobject loader, const char* name, jobject, jint length,
-                                              const unsigned char* data, jint* newLength,
-                                              unsigned char** newData) {
-    const bool profiler = ProfilerEntriesOn();
-    // Field sites are rewritten in classes retransformed for their fields and in every class
-    // that loads while a field is armed by instrumentation.
-    const bool fields = FieldSitesWanted();
-    if (!t_retransformingProbes && !profiler && !fields) return;
+bool RetransformingForProbes() { return t_retransformingProbes; }
+
+namespace {
+// The class file could not be handed to the VM: the probes a pass found instrumented are not.
+void ProbesNotApplied(const std::vector<jint>& ids) {
+    OsLockGuard held(&g_inst.lock);
+    for (jint id : ids) g_inst.probes[static_cast<size_t>(id)].instrumented = false;
+}
+}  // namespace
+
+PassResult EntryProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
+    PassResult result;
+    if (c->classBeingRedefined == nullptr) return result;  // no probe is armed in a class not yet loaded
     std::vector<EntryProbe> wanted;
-    std::vector<Probe*> owners;
-    std::vector<bytecode::MethodProbeTarget> calls;  // probes that want arguments or exits
-    std::vector<Probe*> callOwners;
-    OsLockEnter(&g_inst.lock);
-    if (classBeingRedefined != nullptr) {
-        for (Probe& p : g_inst.probes) {
-            if (!SameClass(jni, p, classBeingRedefined)) continue;
-            p.instrumented = false;
-            if (!p.wanted) continue;
-            if (p.options != 0) {
-                bytecode::MethodProbeTarget t;
-                t.name = p.name;
-                t.descriptor = p.descriptor;
-                t.id = ProbeId(&p);
-                t.arguments = (p.options & kArgumentsTracePoint) != 0;
-                t.exits = (p.options & kExitTracePoint) != 0;
-                calls.push_back(t);
-                callOwners.push_back(&p);
-                continue;
-            }
-            wanted.push_back({p.name, p.descriptor, ProbeId(&p), false});
-            owners.push_back(&p);
-        }
+    OsLockGuard held(&g_inst.lock);
+    for (Probe& p : g_inst.probes) {
+        if (!SameClass(c->jni, p, c->classBeingRedefined)) continue;
+        p.instrumented = false;  // until this pass or the method probes' pass puts it in the new version
+        if (!p.wanted || p.options != 0) continue;
+        wanted.push_back({p.name, p.descriptor, ProbeId(&p), false});
+        c->entriesTaken.push_back({p.name, p.descriptor});
     }
-    AddProfilerEntryProbes(jni, classBeingRedefined, loader, name, data, length, &wanted);
-    std::vector<uint8_t> bytes;
-    bool entries = !wanted.empty() && RewriteClass(data, static_cast<size_t>(length), &wanted, &bytes);
-    if (entries) {
-        for (size_t i = 0; i < owners.size(); ++i) owners[i]->instrumented = wanted[i].instrumented;
+    if (wanted.empty() || !RewriteClass(data, size, &wanted, &result.bytes)) return result;
+    std::vector<jint> ids;
+    for (const EntryProbe& e : wanted) {
+        g_inst.probes[static_cast<size_t>(e.id)].instrumented = e.instrumented;
+        ids.push_back(e.id);
     }
-    // Each pass takes the previous one's output, when there is one.
-    auto input = [&]() {
-        return entries ? std::make_pair(static_cast<const uint8_t*>(bytes.data()), bytes.size())
-                       : std::make_pair(static_cast<const uint8_t*>(data), static_cast<size_t>(length));
-    };
-    if (!calls.empty()) {
-        std::vector<uint8_t> withCalls;
-        if (bytecode::RewriteMethodProbes(input().first, input().second, &calls, &withCalls)) {
-            bytes.swap(withCalls);
-            for (size_t i = 0; i < callOwners.size(); ++i) callOwners[i]->instrumented = calls[i].instrumented;
-            entries = true;
-        }
+    result.undo = [ids] { ProbesNotApplied(ids); };
+    return result;
+}
+
+PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
+    PassResult result;
+    if (c->classBeingRedefined == nullptr) return result;
+    std::vector<bytecode::MethodProbeTarget> calls;
+    OsLockGuard held(&g_inst.lock);
+    for (Probe& p : g_inst.probes) {
+        if (!p.wanted || p.options == 0 || !SameClass(c->jni, p, c->classBeingRedefined)) continue;
+        bytecode::MethodProbeTarget t;
+        t.name = p.name;
+        t.descriptor = p.descriptor;
+        t.id = ProbeId(&p);
+        t.arguments = (p.options & kArgumentsTracePoint) != 0;
+        t.exits = (p.options & kExitTracePoint) != 0;
+        calls.push_back(t);
     }
-    OsLockLeave(&g_inst.lock);
-    // The field pass takes only the field table's lock, a leaf. (A batch's thread still holds
-    // the entry lock here, recursively, around its retransformation; a field's arming thread
-    // holds the field arming lock, taken before it.)
-    std::vector<uint8_t> withSites;
-    const bool sites = fields && RewriteFieldSitesOfClass(jni, classBeingRedefined, loader, name, input().first,
-                                                          input().second, &withSites);
-    if (sites) bytes.swap(withSites);
-    unsigned char* memory = nullptr;
-    if ((entries || sites) &&
-        g_inst.jvmti->Allocate(static_cast<jlong>(bytes.size()), &memory) == JVMTI_ERROR_NONE) {
-        std::memcpy(memory, bytes.data(), bytes.size());
-        *newLength = static_cast<jint>(bytes.size());
-        *newData = memory;
-    } else if (entries || sites) {
-        // The class stays as it was: neither its probes nor its field sites are in place.
-        ErrorOut("Vexo error:  no memory for the rewritten class %s: it stays as it was\n", name != nullptr ? name : "?");
-        OsLockEnter(&g_inst.lock);
-        for (const EntryProbe& e : wanted) {
-            if (e.id < kProfilerEntryIdBase) g_inst.probes[static_cast<size_t>(e.id)].instrumented = false;
-        }
-        for (Probe* p : callOwners) p->instrumented = false;
-        OsLockLeave(&g_inst.lock);
-        if (sites) FieldSitesNotApplied();
+    if (calls.empty() || !bytecode::RewriteMethodProbes(data, size, &calls, &result.bytes)) {
+        result.bytes.clear();
+        return result;
     }
+    std::vector<jint> ids;
+    for (const bytecode::MethodProbeTarget& t : calls) {
+        g_inst.probes[static_cast<size_t>(t.id)].instrumented = t.instrumented;
+        ids.push_back(t.id);
+    }
+    result.undo = [ids] { ProbesNotApplied(ids); };
+    return result;
 }

@@ -1,7 +1,14 @@
 #include "instrument/field_instrumentation.h"
 
-// Lock order: see instrument/entry_instrumentation.cpp (field arming, entry instrumentation,
-// the field table).
+// Lock order, the same in instrument/entry_instrumentation.cpp and
+// instrument/field_instrumentation.cpp: the field arming lock (held across a field's
+// retransformation, and by a batch from FieldBatchClasses to FieldBatchEnd) before the entry
+// instrumentation lock (recursive: the class file hook's passes take it again on a thread that
+// retransforms under it) before the field table's lock. The class file hook's passes take their
+// locks one after the other, each released before the next pass. Leaves, taken under any of
+// them: the event switches' lock, the JVMTI breakpoints' lock, profiler entries' lock and the
+// recording lock. Profiler entries' switch lock, held across their retransformation, comes
+// before the entry instrumentation lock.
 
 #include <algorithm>
 #include <atomic>
@@ -500,18 +507,18 @@ bool FieldSitesWanted() {
     return any;
 }
 
-bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject loader, const char* name,
-                              const uint8_t* data, size_t size, std::vector<uint8_t>* out) {
-    out->clear();
-    if (name == nullptr || !FieldSitesWanted()) return false;
-    const std::string className = name;
+PassResult FieldSitesPass(LoadingClass* c, const uint8_t* data, size_t size) {
+    PassResult result;
+    if (c->name == nullptr || !FieldSitesWanted()) return result;
+    JNIEnv* jni = c->jni;
+    const std::string className = c->name;
     std::vector<bytecode::FieldSiteTarget> targets;
     std::string super;
     bool superRead = false;
     OsLockEnter(&g_fi.state);
     for (WatchedField& f : g_fi.fields) {
-        if (!f.instrumented || !MayAccess(jni, f, loader, className)) continue;
-        if (classBeingRedefined == nullptr && className != f.className) {
+        if (!f.instrumented || !MayAccess(jni, f, c->loader, className)) continue;
+        if (c->classBeingRedefined == nullptr && className != f.className) {
             // A class loading now that inherits the field without shadowing it names it too.
             if (!superRead) super = SuperOf(data, size);
             superRead = true;
@@ -527,14 +534,15 @@ bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject l
         targets.push_back(TargetOf(f));
     }
     OsLockLeave(&g_fi.state);
-    if (targets.empty()) return false;
+    if (targets.empty()) return result;
     bytecode::FieldSiteCounts counts;
-    const bool rewritten = bytecode::RewriteFieldSites(data, size, targets, out, &counts);
+    if (!bytecode::RewriteFieldSites(data, size, targets, &result.bytes, &counts)) result.bytes.clear();
     t_refusedMethods += counts.refusedMethods;
-    return rewritten;
+    // Sites that cannot be handed to the VM count as refused: while arming, the field is then
+    // not taken for armed.
+    if (!result.bytes.empty()) result.undo = [] { ++t_refusedMethods; };
+    return result;
 }
-
-void FieldSitesNotApplied() { ++t_refusedMethods; }
 
 bool FieldOwnersPending() { return g_ownersPending.load(std::memory_order_acquire); }
 

@@ -22,8 +22,9 @@ struct ProfilerEntries {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
     OsLock switchLock;  // one switch at a time; held across the retransformation
-    // The probes and pending classes. Taken inside the class file hook, after the trace point
-    // probes' lock, and never held across a JVMTI call that can run that hook.
+    // The probes and pending classes. Taken in the class file hook (after the trace point probes'
+    // lock, on a thread that retransforms under it), and never held across a JVMTI call that can
+    // run that hook.
     OsLock lock;
     jint nextId = 0;                        // the next probe's offset from the base
     std::vector<PendingClass> pending;      // rewritten at load, not yet prepared
@@ -173,38 +174,45 @@ jvmtiError SetProfilerEntries(JNIEnv* env, bool on) {
     return error;
 }
 
-void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loader,
-                            const char* name, const unsigned char* data, jint length,
-                            std::vector<EntryProbe>* probes) {
-    if (!ProfilerEntriesOn() || name == nullptr) return;
-    if (loader == nullptr && std::strcmp(name, kEndMarkClass) != 0) return;
+PassResult ProfilerEntriesPass(LoadingClass* c, const uint8_t* data, size_t size) {
+    PassResult result;
+    JNIEnv* jni = c->jni;
+    jobject loader = c->loader;
+    const char* name = c->name;
+    if (!ProfilerEntriesOn() || name == nullptr) return result;
+    if (loader == nullptr && std::strcmp(name, kEndMarkClass) != 0) return result;
     // The class file hook may run inside a native's JNI DefineClass, on a handle block linked to
     // the native's: room declared above the fresh block's 32 keeps -Xcheck:jni from counting
     // the native's references against this hook's few.
     if (jni->EnsureLocalCapacity(kHookLocalRefs) != JNI_OK) jni->ExceptionClear();
-    if (loader != nullptr && !ApplicationLoader(jni, loader)) return;
-    if (!HookReady(jni)) return;
+    if (loader != nullptr && !ApplicationLoader(jni, loader)) return result;
+    if (!HookReady(jni)) return result;
     std::vector<DeclaredMethod> methods;
-    if (!ListInstrumentableMethods(data, static_cast<size_t>(length), &methods)) return;
+    if (!ListInstrumentableMethods(data, size, &methods)) return result;
+    std::vector<EntryProbe> probes;
     OsLockEnter(&g_entries.lock);
     std::vector<DeclaredMethod> chosen;
     std::vector<jint> ids;
     for (const DeclaredMethod& m : methods) {
         bool traced = false;
-        for (const EntryProbe& p : *probes) traced = traced || (p.name == m.name && p.descriptor == m.descriptor);
+        for (const DeclaredMethod& t : c->entriesTaken) traced = traced || (t.name == m.name && t.descriptor == m.descriptor);
         if (traced || g_entries.nextId >= kMaxProfilerEntries) continue;
         const jint id = kProfilerEntryIdBase + g_entries.nextId++;
-        probes->push_back({m.name, m.descriptor, id, false});
+        probes.push_back({m.name, m.descriptor, id, false});
         chosen.push_back(m);
         ids.push_back(id);
     }
-    if (classBeingRedefined != nullptr) {
-        Resolve(classBeingRedefined, chosen, ids);  // the class exists: its methods are known
+    if (c->classBeingRedefined != nullptr) {
+        Resolve(c->classBeingRedefined, chosen, ids);  // the class exists: its methods are known
     } else if (!chosen.empty()) {
         g_entries.pending.push_back({name, loader != nullptr ? jni->NewWeakGlobalRef(loader) : nullptr,
                                      ids, chosen});
     }
     OsLockLeave(&g_entries.lock);
+    // Nothing to take back when the class stays as it was: a probe it does not call is never
+    // entered.
+    if (!probes.empty()) RewriteClass(data, size, &probes, &result.bytes);
+    return result;
 }
 
 void ProfilerEntriesOnClassPrepare(JNIEnv* jni, jclass klass) {

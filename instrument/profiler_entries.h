@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "instrument/class_rewriter.h"
+#include "instrument/class_file_passes.h"
 
 void ProfilerEntriesInit(jvmtiEnv* jvmti);
 
@@ -22,12 +22,10 @@ bool ProfilerEntriesAvailable();
 // JVMTI error.
 jvmtiError SetProfilerEntries(JNIEnv* env, bool on);
 
-// From the class file hook: the probes for every method of the class being loaded or
-// retransformed, to be rewritten together with `debugProbes` (a method with a trace point
-// probe keeps that one).
-void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loader,
-                            const char* name, const unsigned char* data, jint length,
-                            std::vector<EntryProbe>* probes);
+// The class file hook's pass of profiler mode's entries (instrument/class_file_passes.h): every
+// method of an application class being loaded or retransformed begins with the entry hook's
+// call, but those whose entry a trace point's probe already takes (c->entriesTaken).
+PassResult ProfilerEntriesPass(LoadingClass* c, const uint8_t* data, size_t size);
 
 // From JVMTI's ClassPrepare: the methods of a new class get their probes' identities, and a
 // class of a named module is let read the hook's module.
