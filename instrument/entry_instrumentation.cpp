@@ -6,9 +6,9 @@
 // instrumentation lock (recursive: the class file hook's passes take it again on a thread that
 // retransforms under it) before the field table's lock. The class file hook's passes take their
 // locks one after the other, each released before the next pass. Leaves, taken under any of
-// them: the event switches' lock, the JVMTI breakpoints' lock, profiler entries' lock and the
-// recording lock. Profiler entries' switch lock, held across their retransformation, comes
-// before the entry instrumentation lock.
+// them: the field owners' lock (instrument/field_owners), the event switches' lock, the JVMTI
+// breakpoints' lock, profiler entries' lock and the recording lock. Profiler entries' switch
+// lock, held across their retransformation, comes before the entry instrumentation lock.
 
 #include <cstring>
 #include <string>

@@ -51,8 +51,6 @@ bool FieldSitesWanted();
 // of the armed fields in the class file, which earlier passes may have rewritten.
 PassResult FieldSitesPass(LoadingClass* c, const uint8_t* data, size_t size);
 
-// A class that loads after its field was armed and inherits it is a new name of the field:
-// classes loaded before it may name the field through it. Once it is prepared (the class
-// prepare event, which stays enabled while such names wait), those classes are rewritten again.
-bool FieldOwnersPending();
+// At ClassPrepare: the classes that name a field through an owner found late (instrument/
+// field_owners), loaded before it, are rewritten again.
 void FieldInstrumentationOnClassPrepare(JNIEnv* env, jclass klass);
