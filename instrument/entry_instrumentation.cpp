@@ -248,14 +248,16 @@ void SayExitsNotRecorded(jmethodID method, BreakpointReason reason) {
     if (g_inst.jvmti->GetMethodDeclaringClass(method, &declaring) == JVMTI_ERROR_NONE) {
         g_inst.jvmti->GetClassSignature(declaring, &classSignature, nullptr);
     }
-    bool known = false;
-    OsLockEnter(&g_inst.lock);
-    for (const UnrecordedExits& u : g_inst.unrecorded) known = known || u.method == method;
-    if (!known && declaring != nullptr) {
-        g_inst.unrecorded.push_back({method, static_cast<jclass>(env->NewGlobalRef(declaring)), name, signature, reason});
+    bool tell = false;
+    {
+        OsLockGuard held(&g_inst.lock);
+        bool known = false;
+        for (const UnrecordedExits& u : g_inst.unrecorded) known = known || u.method == method;
+        if (!known && declaring != nullptr) {
+            g_inst.unrecorded.push_back({method, static_cast<jclass>(env->NewGlobalRef(declaring)), name, signature, reason});
+        }
+        tell = !known && !g_inst.sessionTells;
     }
-    const bool tell = !known && !g_inst.sessionTells;
-    OsLockLeave(&g_inst.lock);
     if (tell) {
         // "Lp/Main$A;" names the class as p/Main$A
         const std::string owner =
@@ -288,43 +290,44 @@ void InstrumentationEndBatch() {
     // The batch's fields have their sites rewritten in the same retransformation, so that every
     // trace point of the batch starts at once.
     std::vector<jclass> fieldClasses = FieldBatchClasses(env);
-    OsLockEnter(&g_inst.lock);
-    // Each class once, for all its probes and fields of the batch; all of them together, and
-    // one by one only when the VM refuses the lot (to find which it refuses).
-    std::vector<jclass> classes;
-    auto add = [&](jclass clazz) {
-        bool seen = false;
-        for (jclass c : classes) seen = seen || env->IsSameObject(c, clazz);
-        if (!seen) classes.push_back(clazz);
-    };
-    for (jint id : *batch) add(g_inst.probes[static_cast<size_t>(id)].declaringClass);
-    for (jclass c : fieldClasses) add(c);
     bool retransformed = true;
-    if (!classes.empty() && RetransformTogether(classes) != JVMTI_ERROR_NONE) {
-        for (jclass clazz : classes) {
-            if (Retransform(clazz) == JVMTI_ERROR_NONE) continue;
-            retransformed = false;
-            // Refused as a whole: none of its probes is instrumented; they take breakpoints below.
-            for (jint other : *batch) {
-                Probe& o = g_inst.probes[static_cast<size_t>(other)];
-                if (SameClass(env, o, clazz)) o.instrumented = false;
+    std::vector<jmethodID> fallBack;
+    {
+        OsLockGuard held(&g_inst.lock);
+        // Each class once, for all its probes and fields of the batch; all of them together, and
+        // one by one only when the VM refuses the lot (to find which it refuses).
+        std::vector<jclass> classes;
+        auto add = [&](jclass clazz) {
+            bool seen = false;
+            for (jclass c : classes) seen = seen || env->IsSameObject(c, clazz);
+            if (!seen) classes.push_back(clazz);
+        };
+        for (jint id : *batch) add(g_inst.probes[static_cast<size_t>(id)].declaringClass);
+        for (jclass c : fieldClasses) add(c);
+        if (!classes.empty() && RetransformTogether(classes) != JVMTI_ERROR_NONE) {
+            for (jclass clazz : classes) {
+                if (Retransform(clazz) == JVMTI_ERROR_NONE) continue;
+                retransformed = false;
+                // Refused as a whole: none of its probes is instrumented; they take breakpoints below.
+                for (jint other : *batch) {
+                    Probe& o = g_inst.probes[static_cast<size_t>(other)];
+                    if (SameClass(env, o, clazz)) o.instrumented = false;
+                }
+            }
+        }
+        FieldBatchPublish(retransformed);
+        for (jint id : *batch) {
+            Probe& p = g_inst.probes[static_cast<size_t>(id)];
+            if (p.wanted && p.instrumented) {
+                SetArmedProbe(id, p.method);
+            } else if (p.wanted) {
+                p.wanted = false;
+                p.fit = false;
+                p.unfit = BreakpointReason::kRefused;
+                fallBack.push_back(p.method);
             }
         }
     }
-    std::vector<jmethodID> fallBack;
-    FieldBatchPublish(retransformed);
-    for (jint id : *batch) {
-        Probe& p = g_inst.probes[static_cast<size_t>(id)];
-        if (p.wanted && p.instrumented) {
-            SetArmedProbe(id, p.method);
-        } else if (p.wanted) {
-            p.wanted = false;
-            p.fit = false;
-            p.unfit = BreakpointReason::kRefused;
-            fallBack.push_back(p.method);
-        }
-    }
-    OsLockLeave(&g_inst.lock);
     FieldBatchEnd(env, retransformed);
     delete batch;
     // What the rewriter or the VM refused keeps a JVMTI breakpoint, as outside a batch.
@@ -345,29 +348,25 @@ void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints) {
 }
 
 void InstrumentationSessionTells() {
-    OsLockEnter(&g_inst.lock);
+    OsLockGuard held(&g_inst.lock);
     g_inst.sessionTells = true;
-    OsLockLeave(&g_inst.lock);
 }
 
 BreakpointReason UnrecordedExitsReason(JNIEnv* env, jclass clazz, const char* name, const char* descriptor) {
-    BreakpointReason reason = BreakpointReason::kNone;
-    OsLockEnter(&g_inst.lock);
+    OsLockGuard held(&g_inst.lock);
     for (const UnrecordedExits& u : g_inst.unrecorded) {
         if (u.name == name && u.descriptor == descriptor && env->IsAssignableFrom(clazz, u.declaringClass)) {
-            reason = u.reason;
-            break;
+            return u.reason;
         }
     }
-    OsLockLeave(&g_inst.lock);
-    return reason;
+    return BreakpointReason::kNone;
 }
 
 jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
     JNIEnv* env = BridgeJni();
     BreakpointReason reason = g_inst.forceBreakpoints ? BreakpointReason::kOption : BreakpointReason::kNoRewriting;
     if (location == 0 && g_inst.available && env != nullptr) {
-        OsLockEnter(&g_inst.lock);
+        OsLockGuard held(&g_inst.lock);
         Probe* p = FindProbe(env, method, true);
         jvmdiError result = -1;
         if (p == nullptr) {
@@ -385,7 +384,6 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         } else {
             reason = BreakpointReason::kRefused;
         }
-        OsLockLeave(&g_inst.lock);
         if (result != -1) return result;
     }
     const jvmtiError error = SetJvmtiBreakpoint(method, location);
@@ -398,7 +396,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
 jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
     JNIEnv* env = BridgeJni();
     if (location == 0 && g_inst.available && env != nullptr) {
-        OsLockEnter(&g_inst.lock);
+        OsLockGuard held(&g_inst.lock);
         Probe* p = FindProbe(env, method, false);
         const bool instrumented = p != nullptr && p->wanted;
         if (instrumented) {
@@ -407,7 +405,6 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
             if (t_batch != nullptr) t_batch->push_back(ProbeId(p));  // its class is rewritten at the end
             else Retransform(p->declaringClass);
         }
-        OsLockLeave(&g_inst.lock);
         if (instrumented) return JVMDI_ERROR_NONE;
     }
     return static_cast<jvmdiError>(ClearJvmtiBreakpoint(method, location));

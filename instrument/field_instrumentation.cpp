@@ -48,7 +48,7 @@ struct FieldInstrumentation {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
     OsLock arming;  // serialises arming and disarming, held across retransformation
-    OsLock state;   // the table; a leaf lock, also taken by the class file hook
+    OsLock state;   // the table, also taken by the class file hook; only leaves under it
     std::vector<WatchedField> fields;  // the index is the site id; reserved, never moved
     int instrumentedCount = 0;
 };
@@ -194,10 +194,9 @@ bool RetransformAll(JNIEnv* env, const std::vector<jclass>& classes, bool releas
 }
 
 void SetInstrumented(WatchedField* f, bool on) {
-    OsLockEnter(&g_fi.state);
+    OsLockGuard held(&g_fi.state);
     f->instrumented = on;
     g_fi.instrumentedCount += on ? 1 : -1;
-    OsLockLeave(&g_fi.state);
 }
 
 // The field as users name it: "lo.Work.acc".
@@ -299,11 +298,10 @@ WatchedField* FindField(JNIEnv* env, jclass clazz, jfieldID field, bool create) 
     f.package = PackageOf(f.className);
     f.fit = f.declaringClass != nullptr && !f.name.empty() && modifiable && !InNamedModule(env, declaring);
     env->DeleteLocalRef(declaring);
-    OsLockEnter(&g_fi.state);
+    OsLockGuard held(&g_fi.state);
     g_fi.fields.push_back(f);
     WatchedField* made = &g_fi.fields.back();
     SetArmedFieldSite(FieldId(made), {made->field, made->declaringClass, made->descriptor.empty() ? 'I' : made->descriptor[0]});
-    OsLockLeave(&g_fi.state);
     return made;
 }
 
@@ -391,7 +389,7 @@ bool FieldInstrumentationAvailable() { return g_fi.available; }
 jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
     JNIEnv* env = BridgeJni();
     if (g_fi.available && env != nullptr) {
-        OsLockEnter(&g_fi.arming);
+        OsLockGuard arming(&g_fi.arming);
         WatchedField* f = FindField(env, clazz, field, true);
         jvmdiError result = -1;
         if (f != nullptr && f->fit && f->wanted[kind]) {
@@ -406,7 +404,6 @@ jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
             OldFramesWatch(env, FieldId(f), kind, true);
             result = JVMDI_ERROR_NONE;
         }
-        OsLockLeave(&g_fi.arming);
         if (result != -1) return result;
     }
     return static_cast<jvmdiError>(GateSetWatch(kind, clazz, field));
@@ -415,7 +412,7 @@ jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
 jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
     JNIEnv* env = BridgeJni();
     if (g_fi.available && env != nullptr) {
-        OsLockEnter(&g_fi.arming);
+        OsLockGuard arming(&g_fi.arming);
         WatchedField* f = FindField(env, clazz, field, false);
         jvmdiError result = -1;
         if (f != nullptr && f->fit) {
@@ -427,7 +424,6 @@ jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
                 Uninstrument(env, f);
             }
         }
-        OsLockLeave(&g_fi.arming);
         if (result != -1) return result;
     }
     return static_cast<jvmdiError>(GateClearWatch(kind, clazz, field));
@@ -436,10 +432,8 @@ jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
 
 bool FieldSitesWanted() {
     if (t_retransformingSites) return true;
-    OsLockEnter(&g_fi.state);
-    const bool any = g_fi.instrumentedCount > 0;
-    OsLockLeave(&g_fi.state);
-    return any;
+    OsLockGuard held(&g_fi.state);
+    return g_fi.instrumentedCount > 0;
 }
 
 PassResult FieldSitesPass(LoadingClass* c, const uint8_t* data, size_t size) {
@@ -452,14 +446,15 @@ PassResult FieldSitesPass(LoadingClass* c, const uint8_t* data, size_t size) {
     arriving.name = className;
     arriving.data = data;
     arriving.size = size;
-    OsLockEnter(&g_fi.state);
-    for (WatchedField& f : g_fi.fields) {
-        if (!f.instrumented || !MayAccess(jni, f, c->loader, className)) continue;
-        // A class loading now that inherits the field without shadowing it names it too.
-        if (c->classBeingRedefined == nullptr) OwnersOnClassLoading(FieldId(&f), f, &arriving);
-        targets.push_back(TargetOf(f));
+    {
+        OsLockGuard held(&g_fi.state);
+        for (WatchedField& f : g_fi.fields) {
+            if (!f.instrumented || !MayAccess(jni, f, c->loader, className)) continue;
+            // A class loading now that inherits the field without shadowing it names it too.
+            if (c->classBeingRedefined == nullptr) OwnersOnClassLoading(FieldId(&f), f, &arriving);
+            targets.push_back(TargetOf(f));
+        }
     }
-    OsLockLeave(&g_fi.state);
     if (targets.empty()) return result;
     bytecode::FieldSiteCounts counts;
     if (!bytecode::RewriteFieldSites(data, size, targets, &result.bytes, &counts)) result.bytes.clear();
@@ -472,10 +467,9 @@ PassResult FieldSitesPass(LoadingClass* c, const uint8_t* data, size_t size) {
 
 void FieldInstrumentationOnClassPrepare(JNIEnv* env, jclass klass) {
     if (!FieldOwnersPending()) return;
-    OsLockEnter(&g_fi.arming);
+    OsLockGuard arming(&g_fi.arming);
     for (const auto& owner : OwnersOnClassPrepare(env, klass)) {
         const WatchedField& f = g_fi.fields[static_cast<size_t>(owner.first)];
         if (f.instrumented) RetransformAll(env, ClassesNamingThrough(env, f, owner.second));
     }
-    OsLockLeave(&g_fi.arming);
 }
