@@ -8,7 +8,8 @@
 // locks one after the other, each released before the next pass. Leaves, taken under any of
 // them: the field owners' lock (instrument/field_owners), the event switches' lock, the JVMTI
 // breakpoints' lock, profiler entries' lock and the recording lock. Profiler entries' switch
-// lock, held across their retransformation, comes before the entry instrumentation lock.
+// lock, held across their retransformation, comes before the entry instrumentation lock; the
+// entry hook class's lock (instrument/entry_hook) after it and before the field table's lock.
 
 #include <cstring>
 #include <string>

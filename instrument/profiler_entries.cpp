@@ -88,6 +88,7 @@ bool ApplicationLoader(JNIEnv* jni, jobject loader) {
 // Defines the hook class (once) and keeps its module. A rewritten class must find it.
 bool HookReady(JNIEnv* jni) {
     if (!EnsureEntryHookClass(jni)) return false;
+    OsLockGuard held(&g_entries.lock);  // classes load on several threads at once
     if (g_entries.hookModule == nullptr) {
         jclass hook = jni->FindClass(kEntryHookClass);
         jobject module = hook != nullptr ? jni->GetModule(hook) : nullptr;
