@@ -13,11 +13,14 @@
 #include "bridge/jvmdi_bridge.h"
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/jvmti_env.h"
-#include "instrument/profiler_entries.h"
 #include "bridge/vm_proxy.h"
+#include "instrument/armed_members.h"
+#include "instrument/class_file_passes.h"
 #include "instrument/entry_instrumentation.h"
 #include "instrument/field_instrumentation.h"
+#include "instrument/jvmti_breakpoints.h"
 #include "instrument/old_frames.h"
+#include "instrument/profiler_entries.h"
 #include "session/class_waits.h"
 #include "session/session_start.h"
 #include "trace/thread_tags.h"
@@ -38,10 +41,23 @@ std::atomic<bool> g_vmDead{false};
 void JNICALL OnVmDeath(jvmtiEnv*, JNIEnv*) { g_vmDead.store(true, std::memory_order_release); }
 bool VmDead() { return g_vmDead.load(std::memory_order_acquire); }
 
+// A class loads or is retransformed. It is rewritten while the entry instrumentation retransforms
+// it, while profiler mode's entries are on, or while fields are armed by instrumentation (their
+// sites, in every class that loads); each pass is handed what the one before made: the trace
+// points' entry probes, profiler mode's entries in the methods those leave, the trace points'
+// probes of arguments and exits (whose prologue goes before an entry hook's call), the armed
+// fields' sites.
 void JNICALL OnClassFileLoad(jvmtiEnv* jvmti, JNIEnv* jni, jclass redefined, jobject loader, const char* name,
-                             jobject domain, jint length, const unsigned char* data, jint* newLength,
+                             jobject, jint length, const unsigned char* data, jint* newLength,
                              unsigned char** newData) {
-    if (!VmDead()) InstrumentationClassFileLoadHook(jvmti, jni, redefined, loader, name, domain, length, data, newLength, newData);
+    if (VmDead() || (!RetransformingForProbes() && !ProfilerEntriesOn() && !FieldSitesWanted())) return;
+    LoadingClass c;
+    c.jni = jni;
+    c.classBeingRedefined = redefined;
+    c.loader = loader;
+    c.name = name;
+    RunClassFilePasses(jvmti, &c, {EntryProbesPass, ProfilerEntriesPass, MethodProbesPass, FieldSitesPass}, data,
+                       length, newLength, newData);
 }
 
 // A class is prepared: first the field trace points (a class naming an armed field through a
@@ -154,6 +170,7 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
                   g_bridge.granted.can_generate_field_access_events &&
                       g_bridge.granted.can_generate_field_modification_events,
                   !g_bridge.attached);
+    JvmtiBreakpointsInit(jvmti);
     InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
     FieldInstrumentationInit(jvmti, FieldWatchesForced());
     ProfilerEntriesInit(jvmti);

@@ -40,14 +40,13 @@ jvmtiError CallJvmti(FieldWatchKind kind, bool set, jclass clazz, jfieldID field
 
 jvmtiError Change(FieldWatchKind kind, bool set, jclass clazz, jfieldID field) {
     if (g_gate.jvmti == nullptr) return JVMTI_ERROR_NOT_AVAILABLE;
-    OsLockEnter(&g_gate.lock);
+    OsLockGuard held(&g_gate.lock);
     const jvmtiError error = CallJvmti(kind, set, clazz, field);
     GateSide* side = &g_gate.sides[kind];
     if (error == JVMTI_ERROR_NONE) {
         side->watches += set ? 1 : -1;
         Sync(side);
     }
-    OsLockLeave(&g_gate.lock);
     return error;
 }
 }  // namespace
@@ -72,10 +71,9 @@ jvmtiError GateClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
 
 void GateSetWanted(FieldWatchKind kind, bool wanted) {
     if (g_gate.jvmti == nullptr) return;
-    OsLockEnter(&g_gate.lock);
+    OsLockGuard held(&g_gate.lock);
     g_gate.sides[kind].wanted = wanted;
     Sync(&g_gate.sides[kind]);
-    OsLockLeave(&g_gate.lock);
 }
 
 bool GateEventOn(FieldWatchKind kind) { return g_gate.sides[kind].on; }

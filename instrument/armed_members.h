@@ -1,6 +1,6 @@
-// What the hooks read on every call without a lock: the method of each armed entry probe, and
-// the field of each armed field site id. Arming writes them, release; the hooks read them,
-// acquire.
+// What the hooks read on every call without a lock: the method of each armed entry probe, the
+// field of each armed field site id, and the methods of profiler mode's entry probes. Arming
+// writes them, release; the hooks read them, acquire.
 #pragma once
 
 #include <jni.h>
@@ -29,3 +29,20 @@ bool ArmedFieldOf(jint id, bool write, ArmedFieldSite* out);
 void SetArmedFieldSite(jint id, const ArmedFieldSite& site);
 // Which of the field's watches are armed: bit 0 access, bit 1 modification.
 void SetArmedFieldBits(jint id, uint8_t bits);
+
+// Profiler mode's method entries by instrumentation (instrument/profiler_entries): their probes
+// take the ids from kProfilerEntryIdBase up; ids below belong to trace point probes.
+constexpr jint kProfilerEntryIdBase = 0x40000000;
+constexpr jint kMaxProfilerEntries = 1 << 20;
+
+// Makes the table of profiler entry methods (zeroed pages the system provides only when
+// touched), once. False when there was no memory for it.
+bool ReserveProfilerEntryMethods();
+// The method of a profiler entry probe, or null while its class is not prepared.
+jmethodID ProfilerEntryMethod(jint id);
+void SetProfilerEntryMethod(jint id, jmethodID method);
+
+// Whether profiler mode's method entries are on: then the trace point probes' hooks post the
+// profiler's method entry too.
+bool ProfilerEntriesOn();
+void SetProfilerEntriesOn(bool on);

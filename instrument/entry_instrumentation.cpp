@@ -1,15 +1,18 @@
 #include "instrument/entry_instrumentation.h"
 
-// Lock order, for this file and instrument/field_instrumentation.cpp: the field arming lock
-// (held across a field's retransformation, and by a batch from FieldBatchClasses to
-// FieldBatchEnd) before the entry instrumentation lock (recursive: the class file hook takes it
-// again on the thread that retransforms under it) before the field table's lock, a leaf. The
-// event switches' lock and the recording lock are leaves too.
+// Lock order, the same in instrument/entry_instrumentation.cpp and
+// instrument/field_instrumentation.cpp: the field arming lock (held across a field's
+// retransformation, and by a batch from FieldBatchClasses to FieldBatchEnd) before the entry
+// instrumentation lock (recursive: the class file hook's passes take it again on a thread that
+// retransforms under it) before the field table's lock. The class file hook's passes take their
+// locks one after the other, each released before the next pass. Leaves, taken under any of
+// them: the field owners' lock (instrument/field_owners), the event switches' lock, the JVMTI
+// breakpoints' lock, profiler entries' lock and the recording lock. Profiler entries' switch
+// lock, held across their retransformation, comes before the entry instrumentation lock; the
+// entry hook class's lock (instrument/entry_hook) after it and before the field table's lock.
 
-#include <atomic>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "core/error_out.h"
@@ -21,8 +24,8 @@
 #include "instrument/class_rewriter.h"
 #include "instrument/entry_hook.h"
 #include "instrument/field_instrumentation.h"
+#include "instrument/jvmti_breakpoints.h"
 #include "instrument/method_hook.h"
-#include "instrument/profiler_entries.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
 #include "trace/call_details.h"
@@ -55,20 +58,12 @@ struct UnrecordedExits {
     BreakpointReason reason;
 };
 
-// A JVMTI breakpoint the bridge set. Retransforming a class clears the breakpoints in its
-// methods, so they are set again after each retransformation.
-struct JvmtiBreakpoint {
-    jmethodID method;
-    jlocation location;
-};
-
 struct Instrumentation {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
     bool forceBreakpoints = false;
     OsLock lock;                // arming may run on several threads at once
     std::vector<Probe> probes;  // the index is the probe's id
-    std::vector<JvmtiBreakpoint> breakpoints;
     std::vector<UnrecordedExits> unrecorded;  // each method once
     bool sessionTells = false;  // the in-VM session says what has no exits; standard error does not
 };
@@ -254,14 +249,16 @@ void SayExitsNotRecorded(jmethodID method, BreakpointReason reason) {
     if (g_inst.jvmti->GetMethodDeclaringClass(method, &declaring) == JVMTI_ERROR_NONE) {
         g_inst.jvmti->GetClassSignature(declaring, &classSignature, nullptr);
     }
-    bool known = false;
-    OsLockEnter(&g_inst.lock);
-    for (const UnrecordedExits& u : g_inst.unrecorded) known = known || u.method == method;
-    if (!known && declaring != nullptr) {
-        g_inst.unrecorded.push_back({method, static_cast<jclass>(env->NewGlobalRef(declaring)), name, signature, reason});
+    bool tell = false;
+    {
+        OsLockGuard held(&g_inst.lock);
+        bool known = false;
+        for (const UnrecordedExits& u : g_inst.unrecorded) known = known || u.method == method;
+        if (!known && declaring != nullptr) {
+            g_inst.unrecorded.push_back({method, static_cast<jclass>(env->NewGlobalRef(declaring)), name, signature, reason});
+        }
+        tell = !known && !g_inst.sessionTells;
     }
-    const bool tell = !known && !g_inst.sessionTells;
-    OsLockLeave(&g_inst.lock);
     if (tell) {
         // "Lp/Main$A;" names the class as p/Main$A
         const std::string owner =
@@ -294,67 +291,52 @@ void InstrumentationEndBatch() {
     // The batch's fields have their sites rewritten in the same retransformation, so that every
     // trace point of the batch starts at once.
     std::vector<jclass> fieldClasses = FieldBatchClasses(env);
-    OsLockEnter(&g_inst.lock);
-    // Each class once, for all its probes and fields of the batch; all of them together, and
-    // one by one only when the VM refuses the lot (to find which it refuses).
-    std::vector<jclass> classes;
-    auto add = [&](jclass clazz) {
-        bool seen = false;
-        for (jclass c : classes) seen = seen || env->IsSameObject(c, clazz);
-        if (!seen) classes.push_back(clazz);
-    };
-    for (jint id : *batch) add(g_inst.probes[static_cast<size_t>(id)].declaringClass);
-    for (jclass c : fieldClasses) add(c);
     bool retransformed = true;
-    if (!classes.empty() && RetransformTogether(classes) != JVMTI_ERROR_NONE) {
-        for (jclass clazz : classes) {
-            if (Retransform(clazz) == JVMTI_ERROR_NONE) continue;
-            retransformed = false;
-            // Refused as a whole: none of its probes is instrumented; they take breakpoints below.
-            for (jint other : *batch) {
-                Probe& o = g_inst.probes[static_cast<size_t>(other)];
-                if (SameClass(env, o, clazz)) o.instrumented = false;
+    std::vector<jmethodID> fallBack;
+    {
+        OsLockGuard held(&g_inst.lock);
+        // Each class once, for all its probes and fields of the batch; all of them together, and
+        // one by one only when the VM refuses the lot (to find which it refuses).
+        std::vector<jclass> classes;
+        auto add = [&](jclass clazz) {
+            bool seen = false;
+            for (jclass c : classes) seen = seen || env->IsSameObject(c, clazz);
+            if (!seen) classes.push_back(clazz);
+        };
+        for (jint id : *batch) add(g_inst.probes[static_cast<size_t>(id)].declaringClass);
+        for (jclass c : fieldClasses) add(c);
+        if (!classes.empty() && RetransformTogether(classes) != JVMTI_ERROR_NONE) {
+            for (jclass clazz : classes) {
+                if (Retransform(clazz) == JVMTI_ERROR_NONE) continue;
+                retransformed = false;
+                // Refused as a whole: none of its probes is instrumented; they take breakpoints below.
+                for (jint other : *batch) {
+                    Probe& o = g_inst.probes[static_cast<size_t>(other)];
+                    if (SameClass(env, o, clazz)) o.instrumented = false;
+                }
+            }
+        }
+        FieldBatchPublish(retransformed);
+        for (jint id : *batch) {
+            Probe& p = g_inst.probes[static_cast<size_t>(id)];
+            if (p.wanted && p.instrumented) {
+                SetArmedProbe(id, p.method);
+            } else if (p.wanted) {
+                p.wanted = false;
+                p.fit = false;
+                p.unfit = BreakpointReason::kRefused;
+                fallBack.push_back(p.method);
             }
         }
     }
-    std::vector<jmethodID> fallBack;
-    FieldBatchPublish(retransformed);
-    for (jint id : *batch) {
-        Probe& p = g_inst.probes[static_cast<size_t>(id)];
-        if (p.wanted && p.instrumented) {
-            SetArmedProbe(id, p.method);
-        } else if (p.wanted) {
-            p.wanted = false;
-            p.fit = false;
-            p.unfit = BreakpointReason::kRefused;
-            fallBack.push_back(p.method);
-        }
-    }
-    OsLockLeave(&g_inst.lock);
     FieldBatchEnd(env, retransformed);
     delete batch;
     // What the rewriter or the VM refused keeps a JVMTI breakpoint, as outside a batch.
     for (jmethodID method : fallBack) {
         SetHonouredMethodOptions(method, kArgumentsTracePoint);
-        if (g_inst.jvmti->SetBreakpoint(method, 0) != JVMTI_ERROR_NONE) continue;
-        OsLockEnter(&g_inst.lock);
-        g_inst.breakpoints.push_back({method, 0});
-        OsLockLeave(&g_inst.lock);
+        if (SetJvmtiBreakpoint(method, 0) != JVMTI_ERROR_NONE) continue;
         if (MethodOptions(method) & kExitTracePoint) SayExitsNotRecorded(method, BreakpointReason::kRefused);
     }
-}
-
-void RestoreBreakpointsOf(jclass clazz) {
-    JNIEnv* env = BridgeJni();
-    if (env == nullptr || g_inst.jvmti == nullptr) return;
-    OsLockEnter(&g_inst.lock);
-    for (const JvmtiBreakpoint& b : g_inst.breakpoints) {
-        jclass declaring = nullptr;
-        if (g_inst.jvmti->GetMethodDeclaringClass(b.method, &declaring) != JVMTI_ERROR_NONE) continue;
-        if (env->IsSameObject(declaring, clazz)) g_inst.jvmti->SetBreakpoint(b.method, b.location);
-        env->DeleteLocalRef(declaring);
-    }
-    OsLockLeave(&g_inst.lock);
 }
 
 void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints) {
@@ -367,29 +349,25 @@ void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints) {
 }
 
 void InstrumentationSessionTells() {
-    OsLockEnter(&g_inst.lock);
+    OsLockGuard held(&g_inst.lock);
     g_inst.sessionTells = true;
-    OsLockLeave(&g_inst.lock);
 }
 
 BreakpointReason UnrecordedExitsReason(JNIEnv* env, jclass clazz, const char* name, const char* descriptor) {
-    BreakpointReason reason = BreakpointReason::kNone;
-    OsLockEnter(&g_inst.lock);
+    OsLockGuard held(&g_inst.lock);
     for (const UnrecordedExits& u : g_inst.unrecorded) {
         if (u.name == name && u.descriptor == descriptor && env->IsAssignableFrom(clazz, u.declaringClass)) {
-            reason = u.reason;
-            break;
+            return u.reason;
         }
     }
-    OsLockLeave(&g_inst.lock);
-    return reason;
+    return BreakpointReason::kNone;
 }
 
 jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
     JNIEnv* env = BridgeJni();
     BreakpointReason reason = g_inst.forceBreakpoints ? BreakpointReason::kOption : BreakpointReason::kNoRewriting;
     if (location == 0 && g_inst.available && env != nullptr) {
-        OsLockEnter(&g_inst.lock);
+        OsLockGuard held(&g_inst.lock);
         Probe* p = FindProbe(env, method, true);
         jvmdiError result = -1;
         if (p == nullptr) {
@@ -407,14 +385,10 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         } else {
             reason = BreakpointReason::kRefused;
         }
-        OsLockLeave(&g_inst.lock);
         if (result != -1) return result;
     }
-    const jvmtiError error = g_inst.jvmti->SetBreakpoint(method, location);
+    const jvmtiError error = SetJvmtiBreakpoint(method, location);
     if (error == JVMTI_ERROR_NONE) {
-        OsLockEnter(&g_inst.lock);
-        g_inst.breakpoints.push_back({method, location});
-        OsLockLeave(&g_inst.lock);
         if (location == 0 && (MethodOptions(method) & kExitTracePoint)) SayExitsNotRecorded(method, reason);
     }
     return static_cast<jvmdiError>(error);
@@ -423,7 +397,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
 jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
     JNIEnv* env = BridgeJni();
     if (location == 0 && g_inst.available && env != nullptr) {
-        OsLockEnter(&g_inst.lock);
+        OsLockGuard held(&g_inst.lock);
         Probe* p = FindProbe(env, method, false);
         const bool instrumented = p != nullptr && p->wanted;
         if (instrumented) {
@@ -432,97 +406,67 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
             if (t_batch != nullptr) t_batch->push_back(ProbeId(p));  // its class is rewritten at the end
             else Retransform(p->declaringClass);
         }
-        OsLockLeave(&g_inst.lock);
         if (instrumented) return JVMDI_ERROR_NONE;
     }
-    OsLockEnter(&g_inst.lock);
-    std::vector<JvmtiBreakpoint>& set = g_inst.breakpoints;
-    for (size_t i = 0; i < set.size(); ++i) {
-        if (set[i].method == method && set[i].location == location) {
-            set.erase(set.begin() + static_cast<std::ptrdiff_t>(i));
-            break;
-        }
-    }
-    OsLockLeave(&g_inst.lock);
-    return static_cast<jvmdiError>(g_inst.jvmti->ClearBreakpoint(method, location));
+    return static_cast<jvmdiError>(ClearJvmtiBreakpoint(method, location));
 }
 
-void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass classBeingRedefined,
-                                              jobject loader, const char* name, jobject, jint length,
-                                              const unsigned char* data, jint* newLength,
-                                              unsigned char** newData) {
-    const bool profiler = ProfilerEntriesOn();
-    // Field sites are rewritten in classes retransformed for their fields and in every class
-    // that loads while a field is armed by instrumentation.
-    const bool fields = FieldSitesWanted();
-    if (!t_retransformingProbes && !profiler && !fields) return;
+bool RetransformingForProbes() { return t_retransformingProbes; }
+
+namespace {
+// The class file could not be handed to the VM: the probes a pass found instrumented are not.
+void ProbesNotApplied(const std::vector<jint>& ids) {
+    OsLockGuard held(&g_inst.lock);
+    for (jint id : ids) g_inst.probes[static_cast<size_t>(id)].instrumented = false;
+}
+}  // namespace
+
+PassResult EntryProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
+    PassResult result;
+    if (c->classBeingRedefined == nullptr) return result;  // no probe is armed in a class not yet loaded
     std::vector<EntryProbe> wanted;
-    std::vector<Probe*> owners;
-    std::vector<bytecode::MethodProbeTarget> calls;  // probes that want arguments or exits
-    std::vector<Probe*> callOwners;
-    OsLockEnter(&g_inst.lock);
-    if (classBeingRedefined != nullptr) {
-        for (Probe& p : g_inst.probes) {
-            if (!SameClass(jni, p, classBeingRedefined)) continue;
-            p.instrumented = false;
-            if (!p.wanted) continue;
-            if (p.options != 0) {
-                bytecode::MethodProbeTarget t;
-                t.name = p.name;
-                t.descriptor = p.descriptor;
-                t.id = ProbeId(&p);
-                t.arguments = (p.options & kArgumentsTracePoint) != 0;
-                t.exits = (p.options & kExitTracePoint) != 0;
-                calls.push_back(t);
-                callOwners.push_back(&p);
-                continue;
-            }
-            wanted.push_back({p.name, p.descriptor, ProbeId(&p), false});
-            owners.push_back(&p);
-        }
+    OsLockGuard held(&g_inst.lock);
+    for (Probe& p : g_inst.probes) {
+        if (!SameClass(c->jni, p, c->classBeingRedefined)) continue;
+        p.instrumented = false;  // until this pass or the method probes' pass puts it in the new version
+        if (!p.wanted || p.options != 0) continue;
+        wanted.push_back({p.name, p.descriptor, ProbeId(&p), false});
+        c->entriesTaken.push_back({p.name, p.descriptor});
     }
-    AddProfilerEntryProbes(jni, classBeingRedefined, loader, name, data, length, &wanted);
-    std::vector<uint8_t> bytes;
-    bool entries = !wanted.empty() && RewriteClass(data, static_cast<size_t>(length), &wanted, &bytes);
-    if (entries) {
-        for (size_t i = 0; i < owners.size(); ++i) owners[i]->instrumented = wanted[i].instrumented;
+    if (wanted.empty() || !RewriteClass(data, size, &wanted, &result.bytes)) return result;
+    std::vector<jint> ids;
+    for (const EntryProbe& e : wanted) {
+        g_inst.probes[static_cast<size_t>(e.id)].instrumented = e.instrumented;
+        ids.push_back(e.id);
     }
-    // Each pass takes the previous one's output, when there is one.
-    auto input = [&]() {
-        return entries ? std::make_pair(static_cast<const uint8_t*>(bytes.data()), bytes.size())
-                       : std::make_pair(static_cast<const uint8_t*>(data), static_cast<size_t>(length));
-    };
-    if (!calls.empty()) {
-        std::vector<uint8_t> withCalls;
-        if (bytecode::RewriteMethodProbes(input().first, input().second, &calls, &withCalls)) {
-            bytes.swap(withCalls);
-            for (size_t i = 0; i < callOwners.size(); ++i) callOwners[i]->instrumented = calls[i].instrumented;
-            entries = true;
-        }
+    result.undo = [ids] { ProbesNotApplied(ids); };
+    return result;
+}
+
+PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
+    PassResult result;
+    if (c->classBeingRedefined == nullptr) return result;
+    std::vector<bytecode::MethodProbeTarget> calls;
+    OsLockGuard held(&g_inst.lock);
+    for (Probe& p : g_inst.probes) {
+        if (!p.wanted || p.options == 0 || !SameClass(c->jni, p, c->classBeingRedefined)) continue;
+        bytecode::MethodProbeTarget t;
+        t.name = p.name;
+        t.descriptor = p.descriptor;
+        t.id = ProbeId(&p);
+        t.arguments = (p.options & kArgumentsTracePoint) != 0;
+        t.exits = (p.options & kExitTracePoint) != 0;
+        calls.push_back(t);
     }
-    OsLockLeave(&g_inst.lock);
-    // The field pass takes only the field table's lock, a leaf. (A batch's thread still holds
-    // the entry lock here, recursively, around its retransformation; a field's arming thread
-    // holds the field arming lock, taken before it.)
-    std::vector<uint8_t> withSites;
-    const bool sites = fields && RewriteFieldSitesOfClass(jni, classBeingRedefined, loader, name, input().first,
-                                                          input().second, &withSites);
-    if (sites) bytes.swap(withSites);
-    unsigned char* memory = nullptr;
-    if ((entries || sites) &&
-        g_inst.jvmti->Allocate(static_cast<jlong>(bytes.size()), &memory) == JVMTI_ERROR_NONE) {
-        std::memcpy(memory, bytes.data(), bytes.size());
-        *newLength = static_cast<jint>(bytes.size());
-        *newData = memory;
-    } else if (entries || sites) {
-        // The class stays as it was: neither its probes nor its field sites are in place.
-        ErrorOut("Vexo error:  no memory for the rewritten class %s: it stays as it was\n", name != nullptr ? name : "?");
-        OsLockEnter(&g_inst.lock);
-        for (const EntryProbe& e : wanted) {
-            if (e.id < kProfilerEntryIdBase) g_inst.probes[static_cast<size_t>(e.id)].instrumented = false;
-        }
-        for (Probe* p : callOwners) p->instrumented = false;
-        OsLockLeave(&g_inst.lock);
-        if (sites) FieldSitesNotApplied();
+    if (calls.empty() || !bytecode::RewriteMethodProbes(data, size, &calls, &result.bytes)) {
+        result.bytes.clear();
+        return result;
     }
+    std::vector<jint> ids;
+    for (const bytecode::MethodProbeTarget& t : calls) {
+        g_inst.probes[static_cast<size_t>(t.id)].instrumented = t.instrumented;
+        ids.push_back(t.id);
+    }
+    result.undo = [ids] { ProbesNotApplied(ids); };
+    return result;
 }

@@ -7,6 +7,7 @@
 #include <jni.h>
 #include <jvmti.h>
 
+#include "instrument/class_file_passes.h"
 #include "platform/jvmdi.h"
 
 // Why a method takes a JVMTI breakpoint rather than instrumentation.
@@ -32,10 +33,6 @@ void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints);
 jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location);
 jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location);
 
-// Sets again the JVMTI breakpoints the bridge holds in methods of `clazz`, which retransforming
-// the class cleared. Called after every retransformation.
-void RestoreBreakpointsOf(jclass clazz);
-
 // Brackets arming and disarming many methods on this thread: the classes of the methods armed or
 // disarmed by instrumentation in between are rewritten once each, at the end (probes fire from
 // then on); what cannot be instrumented then takes a JVMTI breakpoint.
@@ -50,8 +47,14 @@ void InstrumentationSessionTells();
 // without its exits; kNone when no such method was told of.
 BreakpointReason UnrecordedExitsReason(JNIEnv* env, jclass clazz, const char* name, const char* descriptor);
 
-// JVMTI's ClassFileLoadHook: rewrites the class being retransformed by this bridge.
-void JNICALL InstrumentationClassFileLoadHook(jvmtiEnv*, JNIEnv* jni, jclass classBeingRedefined,
-                                              jobject loader, const char* name, jobject domain,
-                                              jint length, const unsigned char* data,
-                                              jint* newLength, unsigned char** newData);
+// The class file hook's passes of the trace points' probes (instrument/class_file_passes.h):
+// they rewrite a class being retransformed for the probes armed in it by instrumentation. The
+// entry probes' pass makes the methods whose trace points ask for nothing else begin with the
+// entry hook's call; the method probes' pass gives the methods whose trace points ask for
+// arguments or exits the method hook's prologue and exits. The entry probes' pass goes first: it
+// takes every probe of the class for not instrumented until one of the two puts it in.
+PassResult EntryProbesPass(LoadingClass* c, const uint8_t* data, size_t size);
+PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size);
+
+// Whether this thread is retransforming a class for its probes.
+bool RetransformingForProbes();

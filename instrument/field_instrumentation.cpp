@@ -1,12 +1,18 @@
 #include "instrument/field_instrumentation.h"
 
-// Lock order: see instrument/entry_instrumentation.cpp (field arming, entry instrumentation,
-// the field table).
+// Lock order, the same in instrument/entry_instrumentation.cpp and
+// instrument/field_instrumentation.cpp: the field arming lock (held across a field's
+// retransformation, and by a batch from FieldBatchClasses to FieldBatchEnd) before the entry
+// instrumentation lock (recursive: the class file hook's passes take it again on a thread that
+// retransforms under it) before the field table's lock. The class file hook's passes take their
+// locks one after the other, each released before the next pass. Leaves, taken under any of
+// them: the field owners' lock (instrument/field_owners), the event switches' lock, the JVMTI
+// breakpoints' lock, profiler entries' lock and the recording lock. Profiler entries' switch
+// lock, held across their retransformation, comes before the entry instrumentation lock; the
+// entry hook class's lock (instrument/entry_hook) after it and before the field table's lock.
 
 #include <algorithm>
-#include <atomic>
 #include <string>
-#include <utility>
 
 #include "bridge/event_switches.h"
 #include "bytecode/access_flags.h"
@@ -15,11 +21,10 @@
 #include "bytecode/field_sites.h"
 #include "bridge/declared_members.h"
 #include "instrument/armed_members.h"
-#include "instrument/entry_instrumentation.h"
+#include "instrument/jvmti_breakpoints.h"
 #include "instrument/field_hook.h"
-#include "bridge/jvmpi_bridge.h"
+#include "instrument/field_owners.h"
 #include "instrument/old_frames.h"
-#include "instrument/profiler_entries.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
 
@@ -28,34 +33,25 @@ using bytecode::kAccPublic;
 using bytecode::kAccProtected;
 using bytecode::kAccStatic;
 
-struct WatchedField {
+// A field watched by instrumentation; its declaring class and names are what the search for its
+// owners reads (instrument/field_owners).
+struct WatchedField : OwnedField {
     jfieldID field = nullptr;
-    jclass declaringClass = nullptr;  // global reference
     jobject loader = nullptr;         // global reference, null for the boot loader
-    std::string className;            // internal name
     std::string package;              // internal name up to its last '/'
-    std::string name;
-    std::string descriptor;
     jint modifiers = 0;
     bool fit = false;            // may take the instrumentation road
     bool wanted[2] = {};         // access, modification: armed by instrumentation
     bool instrumented = false;   // its sites call the hook in every class rewritten for it
-    std::vector<std::string> owners;  // Fieldref classes that resolve to it
 };
 
 struct FieldInstrumentation {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
     OsLock arming;  // serialises arming and disarming, held across retransformation
-    OsLock state;   // the table; a leaf lock, also taken by the class file hook
+    OsLock state;   // the table, also taken by the class file hook; only leaves under it
     std::vector<WatchedField> fields;  // the index is the site id; reserved, never moved
     int instrumentedCount = 0;
-    // Classes that loaded after their field was armed and inherit it: classes loaded before
-    // them may name the field through them, and must be rewritten again once they are prepared.
-    std::vector<std::pair<jint, std::string>> pendingOwners;
-    // Classes loaded but not yet prepared when their field was armed, that may inherit it: when
-    // one prepares and does inherit it, the classes naming the field through it are rewritten.
-    std::vector<std::pair<jint, std::string>> unpreparedOwners;
 };
 
 FieldInstrumentation g_fi;
@@ -64,7 +60,6 @@ FieldInstrumentation g_fi;
 thread_local bool t_retransformingSites = false;
 bool g_forceWatches = false;
 thread_local size_t t_refusedMethods = 0;  // counted by the class file hook while retransforming
-std::atomic<bool> g_ownersPending{false};
 
 // Fields armed in a batch of arming on this thread, whose classes are rewritten together with
 // the batch's methods and which are published at its end; null outside a batch.
@@ -77,54 +72,9 @@ thread_local FieldBatch* t_fieldBatch = nullptr;
 
 jint FieldId(const WatchedField* f) { return static_cast<jint>(f - g_fi.fields.data()); }
 
-std::string ClassNameOf(jclass clazz) {
-    char* signature = nullptr;
-    if (g_fi.jvmti->GetClassSignature(clazz, &signature, nullptr) != JVMTI_ERROR_NONE) return "";
-    std::string s = signature;
-    g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
-    if (s.size() < 2 || s[0] != 'L') return s;  // arrays and primitives keep their descriptor
-    return s.substr(1, s.size() - 2);
-}
-
 std::string PackageOf(const std::string& internalName) {
     const size_t slash = internalName.rfind('/');
     return slash == std::string::npos ? "" : internalName.substr(0, slash);
-}
-
-// 1 when `clazz` declares the field, 0 when not, -1 when its fields are not known yet (a class
-// not yet prepared).
-int DeclaresField(jclass clazz, const std::string& name, const std::string& descriptor) {
-    std::vector<DeclaredMember> fields;
-    if (!DeclaredFields(g_fi.jvmti, clazz, &fields)) return -1;
-    for (const DeclaredMember& f : fields) {
-        if (f.name == name && f.signature == descriptor) return 1;
-    }
-    return 0;
-}
-
-// JVMS 5.4.3.2 field resolution from `clazz`: the class itself, its superinterfaces, then its
-// superclass. Returns the declaring class as a local reference, or null (also when a class on
-// the way is not prepared yet).
-jclass Resolve(JNIEnv* env, jclass clazz, const std::string& name, const std::string& descriptor, int depth = 0) {
-    if (clazz == nullptr || depth > 64) return nullptr;
-    const int declares = DeclaresField(clazz, name, descriptor);
-    if (declares < 0) return nullptr;
-    if (declares > 0) return static_cast<jclass>(env->NewLocalRef(clazz));
-    jint count = 0;
-    jclass* interfaces = nullptr;
-    jclass found = nullptr;
-    if (g_fi.jvmti->GetImplementedInterfaces(clazz, &count, &interfaces) == JVMTI_ERROR_NONE) {
-        for (jint i = 0; i < count; ++i) {
-            if (found == nullptr) found = Resolve(env, interfaces[i], name, descriptor, depth + 1);
-            env->DeleteLocalRef(interfaces[i]);
-        }
-        g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(interfaces));
-    }
-    if (found != nullptr) return found;
-    jclass super = env->GetSuperclass(clazz);
-    found = Resolve(env, super, name, descriptor, depth + 1);
-    if (super != nullptr) env->DeleteLocalRef(super);
-    return found;
 }
 
 // Whether code of a class of `loader` named `className` may access the field.
@@ -136,7 +86,7 @@ bool MayAccess(JNIEnv* env, const WatchedField& f, jobject loader, const std::st
 
 bytecode::FieldSiteTarget TargetOf(const WatchedField& f) {
     bytecode::FieldSiteTarget t;
-    t.owners = f.owners;
+    t.owners = OwnersOf(FieldId(&f));
     t.name = f.name;
     t.descriptor = f.descriptor;
     t.isStatic = (f.modifiers & kAccStatic) != 0;
@@ -158,60 +108,69 @@ bool PoolNames(jclass clazz, const bytecode::FieldSiteTarget& target) {
     return bytecode::PoolNamesTarget(parsed, {target});
 }
 
-// The loaded classes whose sites of `f` must be rewritten (or restored), as local references;
-// with `findOwners`, first works out which loaded classes the field resolves from; with
-// `onlyOwner`, just the classes that name the field through that one.
-std::vector<jclass> SiteClasses(JNIEnv* env, WatchedField* f, bool findOwners,
-                                const std::string* onlyOwner = nullptr) {
+// The classes loaded now, as local references each of which the holder keeps or deletes.
+struct LoadedClasses {
     jint count = 0;
     jclass* classes = nullptr;
-    std::vector<jclass> out;
-    if (g_fi.jvmti->GetLoadedClasses(&count, &classes) != JVMTI_ERROR_NONE) return out;
-    if (env->EnsureLocalCapacity(count + 16) != JNI_OK) env->ExceptionClear();
-    if (findOwners) {
-        std::vector<std::string> owners = {f->className};
-        std::vector<std::string> unprepared;
-        for (jint i = 0; i < count; ++i) {
-            if (env->IsSameObject(classes[i], f->declaringClass) ||
-                !env->IsAssignableFrom(classes[i], f->declaringClass)) {
-                continue;
-            }
-            jclass declaring = Resolve(env, classes[i], f->name, f->descriptor);
-            if (declaring != nullptr && env->IsSameObject(declaring, f->declaringClass)) {
-                owners.push_back(ClassNameOf(classes[i]));
-            } else if (declaring == nullptr && DeclaresField(classes[i], f->name, f->descriptor) < 0) {
-                unprepared.push_back(ClassNameOf(classes[i]));
-            }
-            if (declaring != nullptr) env->DeleteLocalRef(declaring);
+    explicit LoadedClasses(JNIEnv* env) {
+        if (g_fi.jvmti->GetLoadedClasses(&count, &classes) != JVMTI_ERROR_NONE) {
+            count = 0;
+            classes = nullptr;
+        } else if (env->EnsureLocalCapacity(count + 16) != JNI_OK) {
+            env->ExceptionClear();
         }
-        OsLockEnter(&g_fi.state);
-        f->owners = owners;
-        for (const std::string& name : unprepared) g_fi.unpreparedOwners.emplace_back(FieldId(f), name);
-        if (!unprepared.empty()) g_ownersPending.store(true, std::memory_order_release);
-        OsLockLeave(&g_fi.state);
-        if (!unprepared.empty()) WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kFieldOwners, true);
     }
-    OsLockEnter(&g_fi.state);
-    bytecode::FieldSiteTarget target = TargetOf(*f);
-    OsLockLeave(&g_fi.state);
-    if (onlyOwner != nullptr) target.owners = {*onlyOwner};
-    for (jint i = 0; i < count; ++i) {
-        jclass c = classes[i];
+    ~LoadedClasses() {
+        if (classes != nullptr) g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(classes));
+    }
+    LoadedClasses(const LoadedClasses&) = delete;
+    LoadedClasses& operator=(const LoadedClasses&) = delete;
+};
+
+// The loaded classes that may access `f` and whose constant pool names it through one of the
+// target's owners: the classes whose sites of it are rewritten (or restored). Takes every
+// reference of `loaded`: those returned are the caller's, the others are deleted.
+std::vector<jclass> ClassesNamingTarget(JNIEnv* env, const WatchedField& f, const bytecode::FieldSiteTarget& target,
+                                        const LoadedClasses& loaded) {
+    std::vector<jclass> out;
+    for (jint i = 0; i < loaded.count; ++i) {
+        jclass c = loaded.classes[i];
         jboolean modifiable = JNI_FALSE;
         g_fi.jvmti->IsModifiableClass(c, &modifiable);
         bool keep = modifiable == JNI_TRUE;
-        if (keep && !(f->modifiers & (kAccPublic | kAccProtected))) {
+        if (keep && !(f.modifiers & (kAccPublic | kAccProtected))) {
             jobject loader = nullptr;
             g_fi.jvmti->GetClassLoader(c, &loader);
-            keep = MayAccess(env, *f, loader, ClassNameOf(c));
+            keep = MayAccess(env, f, loader, ClassNameOf(c));
             if (loader != nullptr) env->DeleteLocalRef(loader);
         }
         keep = keep && PoolNames(c, target) && !InNamedModule(env, c);
         if (keep) out.push_back(c);
         else env->DeleteLocalRef(c);
     }
-    g_fi.jvmti->Deallocate(reinterpret_cast<unsigned char*>(classes));
     return out;
+}
+
+// Arming `f`: works out its owners among the loaded classes, then the classes naming it.
+std::vector<jclass> FindOwnersAndClassesNaming(JNIEnv* env, const WatchedField& f) {
+    const LoadedClasses loaded(env);
+    if (loaded.classes == nullptr) return {};
+    FindOwnersAmongLoaded(env, FieldId(&f), f, loaded.classes, loaded.count);
+    return ClassesNamingTarget(env, f, TargetOf(f), loaded);
+}
+
+// The loaded classes naming `f` through the owners known now.
+std::vector<jclass> ClassesNaming(JNIEnv* env, const WatchedField& f) {
+    const LoadedClasses loaded(env);
+    return ClassesNamingTarget(env, f, TargetOf(f), loaded);
+}
+
+// The loaded classes naming `f` through `owner` alone (an owner found late).
+std::vector<jclass> ClassesNamingThrough(JNIEnv* env, const WatchedField& f, const std::string& owner) {
+    const LoadedClasses loaded(env);
+    bytecode::FieldSiteTarget target = TargetOf(f);
+    target.owners = {owner};
+    return ClassesNamingTarget(env, f, target, loaded);
 }
 
 void SetClassFileHook(bool on) { WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kFieldSites, on); }
@@ -236,10 +195,9 @@ bool RetransformAll(JNIEnv* env, const std::vector<jclass>& classes, bool releas
 }
 
 void SetInstrumented(WatchedField* f, bool on) {
-    OsLockEnter(&g_fi.state);
+    OsLockGuard held(&g_fi.state);
     f->instrumented = on;
     g_fi.instrumentedCount += on ? 1 : -1;
-    OsLockLeave(&g_fi.state);
 }
 
 // The field as users name it: "lo.Work.acc".
@@ -260,7 +218,7 @@ bool WatchesGranted() {
 bool InstrumentField(JNIEnv* env, WatchedField* f) {
     SetInstrumented(f, true);
     SetClassFileHook(true);
-    const std::vector<jclass> classes = SiteClasses(env, f, true);
+    const std::vector<jclass> classes = FindOwnersAndClassesNaming(env, *f);
     const bool complete = RetransformAll(env, classes, false);
     const bool watchable = WatchesGranted();
     // When watches can serve the field but some site could not be rewritten, they serve it all;
@@ -272,7 +230,7 @@ bool InstrumentField(JNIEnv* env, WatchedField* f) {
     }
     DeleteLocalRefs(env, classes);
     SetInstrumented(f, false);
-    RetransformAll(env, SiteClasses(env, f, false));
+    RetransformAll(env, ClassesNaming(env, *f));
     if (g_fi.instrumentedCount == 0) SetClassFileHook(false);
     f->fit = false;
     return false;
@@ -281,7 +239,7 @@ bool InstrumentField(JNIEnv* env, WatchedField* f) {
 void Uninstrument(JNIEnv* env, WatchedField* f) {
     OldFramesBeforeRestore(FieldId(f));
     SetInstrumented(f, false);
-    const std::vector<jclass> classes = SiteClasses(env, f, false);
+    const std::vector<jclass> classes = ClassesNaming(env, *f);
     RetransformAll(env, classes, false);
     OldFramesAfterRestore(env, FieldId(f), classes);
     DeleteLocalRefs(env, classes);
@@ -341,33 +299,13 @@ WatchedField* FindField(JNIEnv* env, jclass clazz, jfieldID field, bool create) 
     f.package = PackageOf(f.className);
     f.fit = f.declaringClass != nullptr && !f.name.empty() && modifiable && !InNamedModule(env, declaring);
     env->DeleteLocalRef(declaring);
-    OsLockEnter(&g_fi.state);
+    OsLockGuard held(&g_fi.state);
     g_fi.fields.push_back(f);
     WatchedField* made = &g_fi.fields.back();
     SetArmedFieldSite(FieldId(made), {made->field, made->declaringClass, made->descriptor.empty() ? 'I' : made->descriptor[0]});
-    OsLockLeave(&g_fi.state);
     return made;
 }
 
-// The class the class file in `data` extends (internal name), or "".
-std::string SuperOf(const uint8_t* data, size_t size) {
-    bytecode::ClassFile cls;
-    if (bytecode::ParseClassFile(data, size, &cls) != bytecode::Refusal::kNone) return "";
-    const std::string* super = cls.pool.ClassName(cls.superClass);
-    return super == nullptr ? "" : *super;
-}
-
-// Whether the class file in `data` declares a field of that name and descriptor.
-bool FileDeclares(const uint8_t* data, size_t size, const std::string& name, const std::string& descriptor) {
-    bytecode::ClassFile cls;
-    if (bytecode::ParseClassFile(data, size, &cls) != bytecode::Refusal::kNone) return false;
-    for (const bytecode::Member& m : cls.fields) {
-        const std::string* n = cls.pool.Utf8(m.name);
-        const std::string* d = cls.pool.Utf8(m.descriptor);
-        if (n != nullptr && d != nullptr && *n == name && *d == descriptor) return true;
-    }
-    return false;
-}
 }  // namespace
 
 void FieldBatchBegin() {
@@ -379,7 +317,7 @@ std::vector<jclass> FieldBatchClasses(JNIEnv* env) {
     if (t_fieldBatch == nullptr) return all;
     OsLockEnter(&g_fi.arming);
     for (jint id : t_fieldBatch->ids) {
-        t_fieldBatch->classes.push_back(SiteClasses(env, &g_fi.fields[static_cast<size_t>(id)], true));
+        t_fieldBatch->classes.push_back(FindOwnersAndClassesNaming(env, g_fi.fields[static_cast<size_t>(id)]));
         all.insert(all.end(), t_fieldBatch->classes.back().begin(), t_fieldBatch->classes.back().end());
     }
     t_retransformingSites = true;
@@ -440,6 +378,7 @@ void FieldInstrumentationInit(jvmtiEnv* jvmti, bool forceWatches) {
     OsLockInit(&g_fi.arming);
     OsLockInit(&g_fi.state);
     g_fi.jvmti = jvmti;
+    FieldOwnersInit(jvmti);
     g_fi.fields.reserve(kMaxFields);
     jvmtiCapabilities granted = {};
     jvmti->GetCapabilities(&granted);
@@ -451,7 +390,7 @@ bool FieldInstrumentationAvailable() { return g_fi.available; }
 jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
     JNIEnv* env = BridgeJni();
     if (g_fi.available && env != nullptr) {
-        OsLockEnter(&g_fi.arming);
+        OsLockGuard arming(&g_fi.arming);
         WatchedField* f = FindField(env, clazz, field, true);
         jvmdiError result = -1;
         if (f != nullptr && f->fit && f->wanted[kind]) {
@@ -466,7 +405,6 @@ jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
             OldFramesWatch(env, FieldId(f), kind, true);
             result = JVMDI_ERROR_NONE;
         }
-        OsLockLeave(&g_fi.arming);
         if (result != -1) return result;
     }
     return static_cast<jvmdiError>(GateSetWatch(kind, clazz, field));
@@ -475,7 +413,7 @@ jvmdiError FieldSetWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
 jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
     JNIEnv* env = BridgeJni();
     if (g_fi.available && env != nullptr) {
-        OsLockEnter(&g_fi.arming);
+        OsLockGuard arming(&g_fi.arming);
         WatchedField* f = FindField(env, clazz, field, false);
         jvmdiError result = -1;
         if (f != nullptr && f->fit) {
@@ -487,7 +425,6 @@ jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
                 Uninstrument(env, f);
             }
         }
-        OsLockLeave(&g_fi.arming);
         if (result != -1) return result;
     }
     return static_cast<jvmdiError>(GateClearWatch(kind, clazz, field));
@@ -496,84 +433,44 @@ jvmdiError FieldClearWatch(FieldWatchKind kind, jclass clazz, jfieldID field) {
 
 bool FieldSitesWanted() {
     if (t_retransformingSites) return true;
-    OsLockEnter(&g_fi.state);
-    const bool any = g_fi.instrumentedCount > 0;
-    OsLockLeave(&g_fi.state);
-    return any;
+    OsLockGuard held(&g_fi.state);
+    return g_fi.instrumentedCount > 0;
 }
 
-bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject loader, const char* name,
-                              const uint8_t* data, size_t size, std::vector<uint8_t>* out) {
-    out->clear();
-    if (name == nullptr || !FieldSitesWanted()) return false;
-    const std::string className = name;
+PassResult FieldSitesPass(LoadingClass* c, const uint8_t* data, size_t size) {
+    PassResult result;
+    if (c->name == nullptr || !FieldSitesWanted()) return result;
+    JNIEnv* jni = c->jni;
+    const std::string className = c->name;
     std::vector<bytecode::FieldSiteTarget> targets;
-    std::string super;
-    bool superRead = false;
-    OsLockEnter(&g_fi.state);
-    for (WatchedField& f : g_fi.fields) {
-        if (!f.instrumented || !MayAccess(jni, f, loader, className)) continue;
-        if (classBeingRedefined == nullptr && className != f.className) {
+    ArrivingClass arriving;
+    arriving.name = className;
+    arriving.data = data;
+    arriving.size = size;
+    {
+        OsLockGuard held(&g_fi.state);
+        for (WatchedField& f : g_fi.fields) {
+            if (!f.instrumented || !MayAccess(jni, f, c->loader, className)) continue;
             // A class loading now that inherits the field without shadowing it names it too.
-            if (!superRead) super = SuperOf(data, size);
-            superRead = true;
-            if (!super.empty() && std::find(f.owners.begin(), f.owners.end(), super) != f.owners.end() &&
-                std::find(f.owners.begin(), f.owners.end(), className) == f.owners.end() &&
-                !FileDeclares(data, size, f.name, f.descriptor)) {
-                f.owners.push_back(className);
-                g_fi.pendingOwners.emplace_back(FieldId(&f), className);
-                g_ownersPending.store(true, std::memory_order_release);
-                WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kFieldOwners, true);
-            }
+            if (c->classBeingRedefined == nullptr) OwnersOnClassLoading(FieldId(&f), f, &arriving);
+            targets.push_back(TargetOf(f));
         }
-        targets.push_back(TargetOf(f));
     }
-    OsLockLeave(&g_fi.state);
-    if (targets.empty()) return false;
+    if (targets.empty()) return result;
     bytecode::FieldSiteCounts counts;
-    const bool rewritten = bytecode::RewriteFieldSites(data, size, targets, out, &counts);
+    if (!bytecode::RewriteFieldSites(data, size, targets, &result.bytes, &counts)) result.bytes.clear();
     t_refusedMethods += counts.refusedMethods;
-    return rewritten;
+    // Sites that cannot be handed to the VM count as refused: while arming, the field is then
+    // not taken for armed.
+    if (!result.bytes.empty()) result.undo = [] { ++t_refusedMethods; };
+    return result;
 }
-
-void FieldSitesNotApplied() { ++t_refusedMethods; }
-
-bool FieldOwnersPending() { return g_ownersPending.load(std::memory_order_acquire); }
 
 void FieldInstrumentationOnClassPrepare(JNIEnv* env, jclass klass) {
     if (!FieldOwnersPending()) return;
-    OsLockEnter(&g_fi.arming);
-    OsLockEnter(&g_fi.state);
-    std::vector<std::pair<jint, std::string>> pending;
-    pending.swap(g_fi.pendingOwners);
-    // The class preparing now may be one that was loaded, not prepared, when its field was armed.
-    std::vector<jint> inherited;
-    const std::string name = g_fi.unpreparedOwners.empty() ? "" : ClassNameOf(klass);
-    for (size_t i = 0; i < g_fi.unpreparedOwners.size();) {
-        if (g_fi.unpreparedOwners[i].second == name) {
-            inherited.push_back(g_fi.unpreparedOwners[i].first);
-            g_fi.unpreparedOwners.erase(g_fi.unpreparedOwners.begin() + static_cast<std::ptrdiff_t>(i));
-        } else {
-            ++i;
-        }
+    OsLockGuard arming(&g_fi.arming);
+    for (const auto& owner : OwnersOnClassPrepare(env, klass)) {
+        const WatchedField& f = g_fi.fields[static_cast<size_t>(owner.first)];
+        if (f.instrumented) RetransformAll(env, ClassesNamingThrough(env, f, owner.second));
     }
-    g_ownersPending.store(!g_fi.unpreparedOwners.empty(), std::memory_order_release);
-    OsLockLeave(&g_fi.state);
-    for (jint id : inherited) {
-        WatchedField* f = &g_fi.fields[static_cast<size_t>(id)];
-        jclass declaring = f->instrumented ? Resolve(env, klass, f->name, f->descriptor) : nullptr;
-        if (declaring != nullptr && env->IsSameObject(declaring, f->declaringClass)) {
-            OsLockEnter(&g_fi.state);
-            f->owners.push_back(name);
-            OsLockLeave(&g_fi.state);
-            pending.emplace_back(id, name);
-        }
-        if (declaring != nullptr) env->DeleteLocalRef(declaring);
-    }
-    for (const auto& p : pending) {
-        WatchedField* f = &g_fi.fields[static_cast<size_t>(p.first)];
-        if (f->instrumented) RetransformAll(env, SiteClasses(env, f, false, &p.second));
-    }
-    OsLockLeave(&g_fi.arming);
-    WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kFieldOwners, FieldOwnersPending());
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bridge/field_watch_gate.h"
+#include "instrument/class_file_passes.h"
 #include "platform/jvmdi.h"
 
 // The option "watches" (read before the session starts): every field keeps JVMTI watches.
@@ -46,18 +47,10 @@ void FieldBatchPublish(bool retransformed);
 // Whether the class file hook must look at the class being loaded or retransformed now.
 bool FieldSitesWanted();
 
-// From the class file hook: rewrites the field sites of the armed fields in the class file in
-// `data` (the entry rewriter's output, when it rewrote the class). Returns false (out empty)
-// when there is nothing to rewrite.
-bool RewriteFieldSitesOfClass(JNIEnv* jni, jclass classBeingRedefined, jobject loader, const char* name,
-                              const uint8_t* data, size_t size, std::vector<uint8_t>* out);
+// The class file hook's pass of field sites (instrument/class_file_passes.h): rewrites the sites
+// of the armed fields in the class file, which earlier passes may have rewritten.
+PassResult FieldSitesPass(LoadingClass* c, const uint8_t* data, size_t size);
 
-// The sites RewriteFieldSitesOfClass rewrote could not be handed to the VM (no memory for the
-// class file): while arming, they count as refused, so the field is not taken for armed there.
-void FieldSitesNotApplied();
-
-// A class that loads after its field was armed and inherits it is a new name of the field:
-// classes loaded before it may name the field through it. Once it is prepared (the class
-// prepare event, which stays enabled while such names wait), those classes are rewritten again.
-bool FieldOwnersPending();
+// At ClassPrepare: the classes that name a field through an owner found late (instrument/
+// field_owners), loaded before it, are rewritten again.
 void FieldInstrumentationOnClassPrepare(JNIEnv* env, jclass klass);

@@ -12,7 +12,6 @@
 #include "instrument/armed_members.h"
 #include "instrument/hook_class.h"
 #include "bridge/jvmpi_bridge.h"
-#include "instrument/profiler_entries.h"
 #include "platform/os.h"
 #include "trace/call_details.h"
 #include "trace/debug_hook.h"

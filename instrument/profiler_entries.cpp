@@ -1,17 +1,16 @@
 #include "instrument/profiler_entries.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
 #include "bridge/declared_members.h"
 #include "bridge/event_switches.h"
+#include "instrument/armed_members.h"
 #include "instrument/entry_hook.h"
 #include "platform/os.h"
 
 namespace {
-constexpr jint kMaxEntryProbes = 1 << 20;
 constexpr jint kHookLocalRefs = 64;  // what the class file hook may hold at once, and more than 32
 
 struct PendingClass {
@@ -30,13 +29,12 @@ struct WantedClass {
 struct ProfilerEntries {
     jvmtiEnv* jvmti = nullptr;
     bool available = false;
-    std::atomic<bool> on{false};
     OsLock switchLock;  // one switch at a time; held across the retransformation
-    // The probes and pending classes. Taken inside the class file hook, after the trace point
-    // probes' lock, and never held across a JVMTI call that can run that hook.
+    // The probes and pending classes. Taken in the class file hook (after the trace point probes'
+    // lock, on a thread that retransforms under it), and never held across a JVMTI call that can
+    // run that hook.
     OsLock lock;
     jint nextId = 0;                        // the next probe's offset from the base
-    std::atomic<jmethodID>* methods = nullptr;  // by offset from the base
     std::vector<PendingClass> pending;      // rewritten at load, not yet prepared
     jobject hookModule = nullptr;           // global reference, once the hook class exists
     // Once the profiler filters entries: only the methods asked for get probes, each under one
@@ -67,8 +65,7 @@ jmethodID FindMethod(jvmtiEnv* jvmti, jclass klass, const DeclaredMethod& wanted
 
 void Resolve(jclass klass, const std::vector<DeclaredMethod>& methods, const std::vector<jint>& ids) {
     for (size_t i = 0; i < methods.size(); ++i) {
-        const jmethodID m = FindMethod(g_entries.jvmti, klass, methods[i]);
-        g_entries.methods[ids[i] - kProfilerEntryIdBase].store(m, std::memory_order_release);
+        SetProfilerEntryMethod(ids[i], FindMethod(g_entries.jvmti, klass, methods[i]));
     }
 }
 
@@ -104,6 +101,7 @@ bool ApplicationLoader(JNIEnv* jni, jobject loader) {
 // Defines the hook class (once) and keeps its module. A rewritten class must find it.
 bool HookReady(JNIEnv* jni) {
     if (!EnsureEntryHookClass(jni)) return false;
+    OsLockGuard held(&g_entries.lock);  // classes load on several threads at once
     if (g_entries.hookModule == nullptr) {
         jclass hook = jni->FindClass(kEntryHookClass);
         jobject module = hook != nullptr ? jni->GetModule(hook) : nullptr;
@@ -186,18 +184,19 @@ jvmtiError RetransformWanted(JNIEnv* jni, const std::vector<jclass>& classes) {
     return Retransform(chosen);
 }
 
-// The probes of the wanted methods of `klass`, which is being retransformed. Under the lock.
-void AddWantedProbes(jclass klass, const std::vector<DeclaredMethod>& instrumentable,
-                     std::vector<EntryProbe>* probes, JNIEnv* jni) {
+// The probes of the wanted methods of `klass`, which is being retransformed, but those whose
+// entry a trace point's probe takes. Under the lock.
+void AddWantedProbes(JNIEnv* jni, const LoadingClass& c, const std::vector<DeclaredMethod>& instrumentable,
+                     std::vector<EntryProbe>* probes) {
     for (const WantedClass& w : g_entries.wanted) {
-        if (!jni->IsSameObject(w.klass, klass)) continue;
+        if (!jni->IsSameObject(w.klass, c.classBeingRedefined)) continue;
         for (jmethodID m : w.methods) {
             char* name = nullptr;
             char* signature = nullptr;
             if (g_entries.jvmti->GetMethodName(m, &name, &signature, nullptr) != JVMTI_ERROR_NONE) continue;
             bool found = false;
             for (const DeclaredMethod& d : instrumentable) found = found || (d.name == name && d.descriptor == signature);
-            for (const EntryProbe& p : *probes) found = found && !(p.name == name && p.descriptor == signature);
+            for (const DeclaredMethod& t : c.entriesTaken) found = found && !(t.name == name && t.descriptor == signature);
             const auto id = g_entries.idOfMethod.find(m);
             if (found && id != g_entries.idOfMethod.end()) {
                 probes->push_back({name, signature, kProfilerEntryIdBase + id->second, false});
@@ -208,23 +207,6 @@ void AddWantedProbes(jclass klass, const std::vector<DeclaredMethod>& instrument
         return;
     }
 }
-}  // namespace
-
-void ProfilerEntriesInit(jvmtiEnv* jvmti) {
-    OsLockInit(&g_entries.lock);
-    OsLockInit(&g_entries.switchLock);
-    g_entries.jvmti = jvmti;
-    jvmtiCapabilities granted = {};
-    jvmti->GetCapabilities(&granted);
-    // Zeroed pages the system provides only when touched.
-    g_entries.methods = static_cast<std::atomic<jmethodID>*>(
-        std::calloc(kMaxEntryProbes, sizeof(std::atomic<jmethodID>)));
-    g_entries.available = granted.can_retransform_classes && g_entries.methods != nullptr;
-}
-
-bool ProfilerEntriesAvailable() { return g_entries.available; }
-
-bool ProfilerEntriesOn() { return g_entries.on.load(std::memory_order_acquire); }
 
 // Classes that load while every class's entries are on are instrumented as they load, their
 // methods resolved as they are prepared; with a filter, only loaded classes have wanted methods.
@@ -238,14 +220,28 @@ std::vector<jclass> WantedClasses() {
     for (const WantedClass& w : g_entries.wanted) classes.push_back(w.klass);
     return classes;
 }
+}  // namespace
+
+void ProfilerEntriesInit(jvmtiEnv* jvmti) {
+    OsLockInit(&g_entries.lock);
+    OsLockInit(&g_entries.switchLock);
+    g_entries.jvmti = jvmti;
+    jvmtiCapabilities granted = {};
+    jvmti->GetCapabilities(&granted);
+    g_entries.available = granted.can_retransform_classes && ReserveProfilerEntryMethods();
+}
+
+bool ProfilerEntriesAvailable() { return g_entries.available; }
 
 jvmtiError SetProfilerEntries(JNIEnv* env, bool on) {
     if (!g_entries.available) return JVMTI_ERROR_MUST_POSSESS_CAPABILITY;
     OsLockGuard guard(&g_entries.switchLock);
-    if (g_entries.methods == nullptr) return JVMTI_ERROR_OUT_OF_MEMORY;
+    if (!ReserveProfilerEntryMethods()) return JVMTI_ERROR_OUT_OF_MEMORY;
     if (on == ProfilerEntriesOn()) return JVMTI_ERROR_NONE;
-    g_entries.on.store(on, std::memory_order_release);
-    if (g_entries.filtered.load(std::memory_order_relaxed)) return env != nullptr ? RetransformWanted(env, WantedClasses()) : JVMTI_ERROR_NONE;
+    SetProfilerEntriesOn(on);
+    if (g_entries.filtered.load(std::memory_order_relaxed)) {
+        return env != nullptr ? RetransformWanted(env, WantedClasses()) : JVMTI_ERROR_NONE;
+    }
     if (on) WantLoadingClasses(true);
     // Without JNI (while the VM starts) no application class is loaded yet.
     const jvmtiError error = env != nullptr ? RetransformApplicationClasses(env) : JVMTI_ERROR_NONE;
@@ -257,7 +253,7 @@ jvmtiError SetProfilerEntryFilter(JNIEnv* env, jint count, const jmethodID* meth
     if (!g_entries.available) return JVMTI_ERROR_MUST_POSSESS_CAPABILITY;
     if (count > 0 && env == nullptr) return JVMTI_ERROR_UNATTACHED_THREAD;
     OsLockGuard guard(&g_entries.switchLock);
-    if (g_entries.methods == nullptr) return JVMTI_ERROR_OUT_OF_MEMORY;
+    if (!ReserveProfilerEntryMethods()) return JVMTI_ERROR_OUT_OF_MEMORY;
     std::vector<WantedClass> wanted;
     for (jint i = 0; i < count; ++i) {
         jclass declaring = nullptr;
@@ -279,10 +275,10 @@ jvmtiError SetProfilerEntryFilter(JNIEnv* env, jint count, const jmethodID* meth
         OsLockGuard lock(&g_entries.lock);
         for (const WantedClass& w : wanted) {
             for (jmethodID m : w.methods) {
-                if (g_entries.idOfMethod.count(m) != 0 || g_entries.nextId >= kMaxEntryProbes) continue;
+                if (g_entries.idOfMethod.count(m) != 0 || g_entries.nextId >= kMaxProfilerEntries) continue;
                 const jint offset = g_entries.nextId++;
                 g_entries.idOfMethod.emplace(m, offset);
-                g_entries.methods[offset].store(m, std::memory_order_release);
+                SetProfilerEntryMethod(kProfilerEntryIdBase + offset, m);
             }
         }
         g_entries.wanted.swap(wanted);  // `wanted` holds the classes of the set replaced
@@ -304,55 +300,57 @@ jvmtiError SetProfilerEntryFilter(JNIEnv* env, jint count, const jmethodID* meth
     return error;
 }
 
-jmethodID ProfilerEntryMethod(jint id) {
-    const jint offset = id - kProfilerEntryIdBase;
-    if (offset < 0 || offset >= kMaxEntryProbes || g_entries.methods == nullptr) return nullptr;
-    return g_entries.methods[offset].load(std::memory_order_acquire);
-}
-
-void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loader,
-                            const char* name, const unsigned char* data, jint length,
-                            std::vector<EntryProbe>* probes) {
-    if (!ProfilerEntriesOn() || name == nullptr) return;
+PassResult ProfilerEntriesPass(LoadingClass* c, const uint8_t* data, size_t size) {
+    PassResult result;
+    JNIEnv* jni = c->jni;
+    jobject loader = c->loader;
+    const char* name = c->name;
+    if (!ProfilerEntriesOn() || name == nullptr) return result;
     // Wanted methods belong to classes already loaded: a class loading now has none.
-    if (classBeingRedefined == nullptr && g_entries.filtered.load(std::memory_order_acquire)) return;
-    if (loader == nullptr && std::strcmp(name, kEndMarkClass) != 0) return;
+    if (c->classBeingRedefined == nullptr && g_entries.filtered.load(std::memory_order_acquire)) return result;
+    if (loader == nullptr && std::strcmp(name, kEndMarkClass) != 0) return result;
     // The class file hook may run inside a native's JNI DefineClass, on a handle block linked to
     // the native's: room declared above the fresh block's 32 keeps -Xcheck:jni from counting
     // the native's references against this hook's few.
     if (jni->EnsureLocalCapacity(kHookLocalRefs) != JNI_OK) jni->ExceptionClear();
-    if (loader != nullptr && !ApplicationLoader(jni, loader)) return;
-    if (!HookReady(jni)) return;
+    if (loader != nullptr && !ApplicationLoader(jni, loader)) return result;
+    if (!HookReady(jni)) return result;
     std::vector<DeclaredMethod> methods;
-    if (!ListInstrumentableMethods(data, static_cast<size_t>(length), &methods)) return;
+    if (!ListInstrumentableMethods(data, size, &methods)) return result;
+    std::vector<EntryProbe> probes;
     OsLockEnter(&g_entries.lock);
     if (g_entries.filtered.load(std::memory_order_relaxed)) {
-        AddWantedProbes(classBeingRedefined, methods, probes, jni);
+        AddWantedProbes(jni, *c, methods, &probes);
         OsLockLeave(&g_entries.lock);
-        return;
+        if (!probes.empty()) RewriteClass(data, size, &probes, &result.bytes);
+        return result;
     }
     std::vector<DeclaredMethod> chosen;
     std::vector<jint> ids;
     for (const DeclaredMethod& m : methods) {
         bool traced = false;
-        for (const EntryProbe& p : *probes) traced = traced || (p.name == m.name && p.descriptor == m.descriptor);
-        if (traced || g_entries.nextId >= kMaxEntryProbes) continue;
+        for (const DeclaredMethod& t : c->entriesTaken) traced = traced || (t.name == m.name && t.descriptor == m.descriptor);
+        if (traced || g_entries.nextId >= kMaxProfilerEntries) continue;
         const jint id = kProfilerEntryIdBase + g_entries.nextId++;
-        probes->push_back({m.name, m.descriptor, id, false});
+        probes.push_back({m.name, m.descriptor, id, false});
         chosen.push_back(m);
         ids.push_back(id);
     }
-    if (classBeingRedefined != nullptr) {
-        Resolve(classBeingRedefined, chosen, ids);  // the class exists: its methods are known
+    if (c->classBeingRedefined != nullptr) {
+        Resolve(c->classBeingRedefined, chosen, ids);  // the class exists: its methods are known
     } else if (!chosen.empty()) {
         g_entries.pending.push_back({name, loader != nullptr ? jni->NewWeakGlobalRef(loader) : nullptr,
                                      ids, chosen});
     }
     OsLockLeave(&g_entries.lock);
+    // Nothing to take back when the class stays as it was: a probe it does not call is never
+    // entered.
+    if (!probes.empty()) RewriteClass(data, size, &probes, &result.bytes);
+    return result;
 }
 
 void ProfilerEntriesOnClassPrepare(JNIEnv* jni, jclass klass) {
-    if (g_entries.methods == nullptr) return;
+    if (!g_entries.available) return;  // no class was instrumented for its entries
     char* signature = nullptr;
     if (g_entries.jvmti->GetClassSignature(klass, &signature, nullptr) != JVMTI_ERROR_NONE) return;
     std::string name = signature;

@@ -11,33 +11,26 @@
 #include <string>
 #include <vector>
 
-#include "instrument/class_rewriter.h"
+#include "instrument/class_file_passes.h"
 
 void ProfilerEntriesInit(jvmtiEnv* jvmti);
 
 // Whether method entries can be served this way (retransformation was granted).
 bool ProfilerEntriesAvailable();
-bool ProfilerEntriesOn();
 
-// Turns the instrumentation of every application class on or off. Returns a JVMTI error.
+// Turns the instrumentation of every application class on or off (whether it is on, and the
+// methods of its probes, are in instrument/armed_members, which the hooks read). Returns a
+// JVMTI error.
 jvmtiError SetProfilerEntries(JNIEnv* env, bool on);
 
 // From now on only `methods` (of loaded classes) get probes; the classes whose probes change are
 // retransformed before it returns while entries are on. Returns a JVMTI error.
 jvmtiError SetProfilerEntryFilter(JNIEnv* env, jint count, const jmethodID* methods);
 
-// The first id of profiler entry probes; ids below belong to trace point probes.
-constexpr jint kProfilerEntryIdBase = 0x40000000;
-
-// The method of a profiler entry probe, or null while its class is not prepared.
-jmethodID ProfilerEntryMethod(jint id);
-
-// From the class file hook: the probes for every method of the class being loaded or
-// retransformed, to be rewritten together with `debugProbes` (a method with a trace point
-// probe keeps that one).
-void AddProfilerEntryProbes(JNIEnv* jni, jclass classBeingRedefined, jobject loader,
-                            const char* name, const unsigned char* data, jint length,
-                            std::vector<EntryProbe>* probes);
+// The class file hook's pass of profiler mode's entries (instrument/class_file_passes.h): every
+// method of an application class being loaded or retransformed begins with the entry hook's
+// call, but those whose entry a trace point's probe already takes (c->entriesTaken).
+PassResult ProfilerEntriesPass(LoadingClass* c, const uint8_t* data, size_t size);
 
 // From JVMTI's ClassPrepare: the methods of a new class get their probes' identities, and a
 // class of a named module is let read the hook's module.

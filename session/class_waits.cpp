@@ -59,7 +59,7 @@ bool IsWaitedFor(JNIEnv* env, jclass klass) {
     bool passes = false;
     if (signature[0] == 'L' && std::strncmp(name, "com/vexo/", 9) != 0) {
         Waits& w = TheWaits();
-        OsLockEnter(&w.lock);
+        OsLockGuard held(&w.lock);
         for (const std::string& p : w.prefixes) {
             if (std::strncmp(name, p.c_str(), p.size()) == 0) {
                 passes = true;
@@ -69,7 +69,6 @@ bool IsWaitedFor(JNIEnv* env, jclass klass) {
         for (size_t i = 0; !passes && i < w.supertypes.size(); ++i) {
             passes = env->IsAssignableFrom(klass, w.supertypes[i]) == JNI_TRUE;
         }
-        OsLockLeave(&w.lock);
     }
     g_bridge.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
     return passes;
@@ -86,16 +85,15 @@ void SetHandlingMarks(bool on) { g_marks = on; }
 
 void SetPreparedHandler(JNIEnv* env, jclass sessionClass, jmethodID handler) {
     Waits& w = TheWaits();
-    OsLockEnter(&w.lock);
+    OsLockGuard held(&w.lock);
     if (w.sessionClass != nullptr) env->DeleteGlobalRef(w.sessionClass);
     w.sessionClass = static_cast<jclass>(env->NewGlobalRef(sessionClass));
     w.handler = handler;
-    OsLockLeave(&w.lock);
 }
 
 void SetWaitedPrefixes(const std::vector<std::string>& prefixes) {
     Waits& w = TheWaits();
-    OsLockEnter(&w.lock);
+    OsLockGuard held(&w.lock);
     w.prefixes.clear();
     for (std::string p : prefixes) {
         for (char& c : p) {
@@ -104,30 +102,27 @@ void SetWaitedPrefixes(const std::vector<std::string>& prefixes) {
         w.prefixes.push_back(p);
     }
     UpdateActive(w);
-    OsLockLeave(&w.lock);
 }
 
 void AddWaitedSupertype(JNIEnv* env, jclass type) {
     Waits& w = TheWaits();
-    OsLockEnter(&w.lock);
+    OsLockGuard held(&w.lock);
     bool known = false;
     for (jclass t : w.supertypes) known = known || env->IsSameObject(t, type);
     if (!known) w.supertypes.push_back(static_cast<jclass>(env->NewGlobalRef(type)));
     UpdateActive(w);
-    OsLockLeave(&w.lock);
 }
 
 void ClearClassWaits() {
     JNIEnv* env = BridgeJni();
     Waits& w = TheWaits();
-    OsLockEnter(&w.lock);
+    OsLockGuard held(&w.lock);
     w.prefixes.clear();
     for (jclass t : w.supertypes) {
         if (env != nullptr) env->DeleteGlobalRef(t);
     }
     w.supertypes.clear();
     UpdateActive(w);
-    OsLockLeave(&w.lock);
 }
 
 bool ClassWaitsActive() { return g_active.load(std::memory_order_acquire); }

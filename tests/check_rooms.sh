@@ -10,11 +10,9 @@ cd "${1:-.}" || exit 2
 # as still to undo ("from>to").
 rooms="platform core bytecode registry trace heap bridge instrument session agent"
 upward=""
-# Files that include each other, still to be undone (the class file hook's passes and batches;
-# profiler entries and the entry hook; the recorder and the hook, the table and its index).
-allowed_pairs="instrument/entry_hook+instrument/profiler_entries
-instrument/entry_instrumentation+instrument/field_instrumentation
-trace/debug_hook+trace/recorder trace/trace_point_index+trace/trace_points"
+# Files that include each other, still to be undone (the recorder and the hook, the table and
+# its index).
+allowed_pairs="trace/debug_hook+trace/recorder trace/trace_point_index+trace/trace_points"
 
 includes=$(mktemp)
 trap 'rm -f "$includes"' EXIT

@@ -2,12 +2,15 @@
 // the entry hook first; what it cannot handle safely it leaves alone.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "instrument/class_file_passes.h"
 #include "instrument/class_rewriter.h"
 #include "tests/harness/class_files.h"
+#include "tests/harness/stderr_capture.h"
 #include "tests/harness/test_jvm.h"
 
 namespace {
@@ -183,3 +186,72 @@ TEST(ClassRewriter, TruncatedOrCorruptClassFilesAreRefusedWithoutHarm) {
     EXPECT_EQ(none[0].refusal, ProbeRefusal::kMethodNotFound);
 }
 }  // namespace
+
+namespace {
+// Passes of the test's own over a "class file" of letters: each sees what the one before made.
+std::string g_seen;   // each pass's input, separated by '|'
+std::string g_undone; // the passes whose records were taken back
+bool g_memory = true; // whether the VM has memory for the class file
+
+PassResult Appending(const uint8_t* data, size_t size, char letter) {
+    g_seen += std::string(reinterpret_cast<const char*>(data), size) + "|";
+    PassResult result;
+    result.bytes.assign(data, data + size);
+    result.bytes.push_back(static_cast<uint8_t>(letter));
+    result.undo = [letter] { g_undone += letter; };
+    return result;
+}
+PassResult PassA(LoadingClass*, const uint8_t* data, size_t size) { return Appending(data, size, 'a'); }
+PassResult PassC(LoadingClass*, const uint8_t* data, size_t size) { return Appending(data, size, 'c'); }
+// Changes nothing: what it would take back never is.
+PassResult Unchanged(LoadingClass*, const uint8_t* data, size_t size) {
+    g_seen += std::string(reinterpret_cast<const char*>(data), size) + "|";
+    PassResult result;
+    result.undo = [] { g_undone += 'u'; };
+    return result;
+}
+
+jvmtiError JNICALL Allocate(jvmtiEnv*, jlong size, unsigned char** memory) {
+    if (!g_memory) return JVMTI_ERROR_OUT_OF_MEMORY;
+    *memory = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size)));
+    return JVMTI_ERROR_NONE;
+}
+
+// Runs the passes over "x"; returns the class file handed to the VM ("" for none).
+std::string RunOverX(std::initializer_list<ClassFilePass> passes, std::string* errors) {
+    jvmtiInterface_1_ table = {};
+    table.Allocate = Allocate;
+    jvmtiEnv jvmti;
+    jvmti.functions = &table;
+    LoadingClass c;
+    c.name = "p/C";
+    const unsigned char data[] = {'x'};
+    jint newLength = 0;
+    unsigned char* newData = nullptr;
+    g_seen.clear();
+    g_undone.clear();
+    StderrCapture capture;
+    RunClassFilePasses(&jvmti, &c, passes, data, 1, &newLength, &newData);
+    *errors = capture.Finish();
+    const std::string out = newData == nullptr ? "" : std::string(reinterpret_cast<char*>(newData), static_cast<size_t>(newLength));
+    std::free(newData);
+    return out;
+}
+}  // namespace
+
+TEST(ClassFilePasses, EachPassTakesThePreviousOutputAndAFailedHandOverTakesBackEveryChange) {
+    std::string errors;
+    g_memory = true;
+    EXPECT_EQ(RunOverX({PassA, Unchanged, PassC}, &errors), "xac");
+    EXPECT_EQ(g_seen, "x|xa|xa|");
+    EXPECT_EQ(g_undone, "");
+    EXPECT_EQ(errors, "");
+
+    EXPECT_EQ(RunOverX({Unchanged, Unchanged}, &errors), "");  // nothing changed: nothing handed over
+    EXPECT_EQ(g_seen, "x|x|");
+
+    g_memory = false;
+    EXPECT_EQ(RunOverX({PassA, Unchanged, PassC}, &errors), "");
+    EXPECT_EQ(g_undone, "ac");
+    EXPECT_EQ(errors, "Vexo error:  no memory for the rewritten class p/C: it stays as it was\n");
+}
