@@ -11,10 +11,9 @@ cd "${1:-.}" || exit 2
 rooms="platform core bytecode registry trace heap bridge instrument session agent"
 upward=""
 # Files that include each other, still to be undone (the class file hook's passes and batches;
-# profiler entries and the entry hook; the recorder and the hook, the table and its index).
+# profiler entries and the entry hook).
 allowed_pairs="instrument/entry_hook+instrument/profiler_entries
-instrument/entry_instrumentation+instrument/field_instrumentation
-trace/debug_hook+trace/recorder trace/trace_point_index+trace/trace_points"
+instrument/entry_instrumentation+instrument/field_instrumentation"
 
 includes=$(mktemp)
 trap 'rm -f "$includes"' EXIT
