@@ -10,6 +10,7 @@
 #include "core/error_out.h"
 #include "core/java_fields.h"
 #include "core/sync.h"
+#include "platform/os.h"
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
 #include "trace/boxing.h"
@@ -601,12 +602,32 @@ jobjectArray PrepareDelivery(JNIEnv* env, jobject data, int32_t count, jfieldID*
 constexpr int32_t kGatheredEnough = 1024;
 constexpr unsigned kGatherMicros = 200;
 
+// Whether the current bank may gather more records before it is taken.
+bool WorthGathering() {
+    OsLockGuard recording(&g_agent.recordingLock);
+    return g_recording.banks[g_recording.currentBank].eventCount < kGatheredEnough &&
+           LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit);
+}
+
 void GatherRecords() {
-    EnterLock(&g_agent.recordingLock);
-    const bool more = g_recording.banks[g_recording.currentBank].eventCount < kGatheredEnough &&
-                      LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit);
-    LeaveLock(&g_agent.recordingLock);
-    if (more) OsSleepMicros(kGatherMicros);
+    if (WorthGathering()) OsSleepMicros(kGatherMicros);
+}
+
+// Switches the banks and returns the one that was current, taking its drop counts into `d`.
+EventBank* TakeCurrentBank(BankInDelivery* d) {
+    OsLockGuard recording(&g_agent.recordingLock);
+    EventBank* bank = &g_recording.banks[g_recording.currentBank];
+    g_recording.currentBank ^= 1;
+    ++bank->filling;  // its records from now on share no reference with those delivered now
+    TakeDropsLocked(&d->drops);
+    return bank;
+}
+
+// The drop counts taken with a bank that could not be handed over go back.
+void GiveDropsBack(BankInDelivery* d) {
+    OsLockGuard recording(&g_agent.recordingLock);
+    for (const DropCount& c : d->drops) CountDropLocked(c.tracePointRef, c.count);
+    d->drops.clear();
 }
 }  // namespace
 
@@ -615,12 +636,7 @@ void DeliverRecordedData(JNIEnv* env, jobject data) {
     if (d.bank == nullptr) {
         WaitDataAvailable();
         GatherRecords();
-        EnterLock(&g_agent.recordingLock);
-        EventBank* bank = &g_recording.banks[g_recording.currentBank];
-        g_recording.currentBank ^= 1;
-        ++bank->filling;  // its records from now on share no reference with those delivered now
-        TakeDropsLocked(&d.drops);
-        LeaveLock(&g_agent.recordingLock);
+        EventBank* bank = TakeCurrentBank(&d);
         // From here the bank is read without the lock: capture appends only to the current bank.
         // This call took the bank's signal. A bank left untouched keeps its records; its next
         // record, once it is current again, must announce them anew or they would never be
@@ -638,10 +654,7 @@ void DeliverRecordedData(JNIEnv* env, jobject data) {
     if (array == nullptr && !d.sliced) {
         // Nothing handed over: the bank stays as it is, and the counts go back.
         d.bank = nullptr;
-        EnterLock(&g_agent.recordingLock);
-        for (const DropCount& c : d.drops) CountDropLocked(c.tracePointRef, c.count);
-        LeaveLock(&g_agent.recordingLock);
-        d.drops.clear();
+        GiveDropsBack(&d);
         return;
     }
     if (array != nullptr) {
