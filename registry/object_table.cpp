@@ -5,9 +5,9 @@
 
 #include "core/agent_state.h"
 #include "core/error_out.h"
-#include "core/sync.h"
 #include "platform/atomics.h"
 #include "platform/heap.h"
+#include "platform/os.h"
 #include "registry/class_descriptor.h"
 #include "registry/object_directory.h"
 
@@ -78,26 +78,24 @@ int CreateBlock() {
 
 // Pops a free slot, creating a block when the list is empty. Returns 0 when there is none.
 SlotHandle TakeFreeSlot() {
-    SlotHandle h = 0;
-    EnterLock(&g_agent.slotLock);
+    OsLockGuard slots(&g_agent.slotLock);
     if (g_store.freeHead != kEndOfFreeList) {
-        h = g_store.freeHead;
+        const SlotHandle h = g_store.freeHead;
         g_store.freeHead = Slot(h).objectId.load(std::memory_order_relaxed);
-    } else if (g_store.blockCount < kBlockCapacity) {
-        const int b = CreateBlock();
-        if (b >= 0) h = b << 16;  // a new block's slot 0 goes to the insertion that needed it
-    } else {
-        ErrorOut("ERROR: out of space in object table");
+        return h;
     }
-    LeaveLock(&g_agent.slotLock);
-    return h;
+    if (g_store.blockCount < kBlockCapacity) {
+        const int b = CreateBlock();
+        return b >= 0 ? b << 16 : 0;  // a new block's slot 0 goes to the insertion that needed it
+    }
+    ErrorOut("ERROR: out of space in object table");
+    return 0;
 }
 
 void PushFreeSlot(SlotHandle h) {
-    EnterLock(&g_agent.slotLock);
+    OsLockGuard slots(&g_agent.slotLock);
     Slot(h).objectId.store(g_store.freeHead, std::memory_order_relaxed);
     g_store.freeHead = h;
-    LeaveLock(&g_agent.slotLock);
 }
 
 // Frees the slot's descriptor and puts the slot back on the free list. The descriptor pointer
@@ -182,19 +180,17 @@ ObjectSlot* SlotOf(SlotHandle handle) {
 }
 
 size_t SlotsCreated() {
-    EnterLock(&g_agent.slotLock);
+    OsLockGuard slots(&g_agent.slotLock);
     const size_t blocks = static_cast<size_t>(g_store.blockCount);
-    LeaveLock(&g_agent.slotLock);
     return blocks == 0 ? 0 : blocks * kSlotsPerBlock - 1;
 }
 
 size_t CountFreeSlots() {
     size_t count = 0;
-    EnterLock(&g_agent.slotLock);
+    OsLockGuard slots(&g_agent.slotLock);
     for (SlotHandle h = g_store.freeHead; h != kEndOfFreeList;
          h = Slot(h).objectId.load(std::memory_order_relaxed)) {
         ++count;
     }
-    LeaveLock(&g_agent.slotLock);
     return count;
 }

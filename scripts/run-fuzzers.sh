@@ -2,6 +2,8 @@
 # Runs each libFuzzer target of a fuzz build (VEXO_FUZZ=ON) for a bounded time on seeds from
 # real inputs, and fails on any finding. Usage: scripts/run-fuzzers.sh BUILD_DIR [SECONDS]
 #
+# The fuzzers: the heap dump walker's and the class file rewriter's (tests/fuzz), and the
+# class-file engine's (bytecode/fuzz), which reads the same class files as the rewriter's.
 # Seeds: the committed ones (tests/fuzz/seeds), heap dumps the bridge writes of an embedded
 # JVM's heap (heap_dump_seeds), and class files sampled from real programs' jars and the JDK's
 # own modules, extracted into BUILD_DIR/fuzz/seeds. Each fuzzer's growing corpus stays in
@@ -12,12 +14,16 @@ build=${1:?usage: scripts/run-fuzzers.sh BUILD_DIR [SECONDS]}
 seconds=${2:-60}
 jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
 work="$build/fuzz"
-mkdir -p "$work/seeds/heap_dump" "$work/seeds/class_rewriter" "$work/findings" \
-  "$work/corpus/heap_dump" "$work/corpus/class_rewriter"
-
-for target in heap_dump class_rewriter; do
-  [ -x "$build/tests/fuzz/fuzz_$target" ] || {
-    echo "run-fuzzers: $build/tests/fuzz/fuzz_$target is missing (configure with -DVEXO_FUZZ=ON)" >&2
+# Each fuzzer: its name, its program in the build, and the inputs it reads (the saved ones
+# under tests/fuzz and the seeds extracted here share one name).
+targets="heap_dump class_rewriter class_engine"
+program_of() { case $1 in class_engine) echo "$build/bytecode/fuzz/fuzz_$1" ;; *) echo "$build/tests/fuzz/fuzz_$1" ;; esac; }
+inputs_of() { case $1 in class_engine) echo class_rewriter ;; *) echo "$1" ;; esac; }
+mkdir -p "$work/seeds/heap_dump" "$work/seeds/class_rewriter" "$work/findings"
+for target in $targets; do
+  mkdir -p "$work/corpus/$target"
+  [ -x "$(program_of "$target")" ] || {
+    echo "run-fuzzers: $(program_of "$target") is missing (configure with -DVEXO_FUZZ=ON)" >&2
     exit 1
   }
 done
@@ -53,16 +59,17 @@ echo "seeds: $(ls "$work/seeds/heap_dump" | wc -l) heap dumps, $(ls "$classes" |
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export ASAN_OPTIONS=detect_leaks=1
 status=0
-for target in heap_dump class_rewriter; do
+for target in $targets; do
   log="$work/$target.log"
+  inputs=$(inputs_of "$target")
   echo "=== fuzz_$target, $seconds s"
   # -close_fd_mask=2: the agent's own messages on standard error are dropped; libFuzzer's and
   # the sanitizers' reports still come through.
-  if "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if "$(program_of "$target")" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
        -max_len=65536 -close_fd_mask=2 -print_final_stats=1 \
        -artifact_prefix="$work/findings/$target-" \
-       "$work/corpus/$target" "$work/seeds/$target" "tests/fuzz/seeds/$target" \
-       "tests/fuzz/regressions/$target" > "$log" 2>&1; then
+       "$work/corpus/$target" "$work/seeds/$inputs" "tests/fuzz/seeds/$inputs" \
+       "tests/fuzz/regressions/$inputs" > "$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     echo "fuzz_$target: $runs executions, no finding"
   else

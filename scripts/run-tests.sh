@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the unit and JVM tests, the integration tests, the tracer's tests
 # and the real programs (GCC; the JVM tests on JDK 17 and a later JDK), the unit tests and the
-# rewriter sweep under AddressSanitizer + UndefinedBehaviorSanitizer with the two fuzzers, the
+# rewriter sweep under AddressSanitizer + UndefinedBehaviorSanitizer with the fuzzers, the
 # unit tests under ThreadSanitizer (Clang), and the 32-bit Windows cross-build with its export
 # check.
 set -euo pipefail

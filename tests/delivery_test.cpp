@@ -440,25 +440,30 @@ TEST_F(Delivering, SharedArgumentReferencesOfACollectedObjectArriveAsNullInEvery
 }
 
 // A Java side whose loader cannot take the event filler still gets its arguments and return
-// values, boxed one at a time.
+// values, boxed one at a time, and every event its common fields, stored one by one.
 TEST_F(Delivering, WithoutTheEventFillerArgumentsAndReturnValuesAreBoxedOneByOne) {
     Script().refusedDefinition = "com/vexo/internal/EventFiller";
-    Activate({{0x200 | 0x400, nullptr, "vexotest.Shape", "area", "()D"}});
+    auto points = Activate({{0x200 | 0x400, nullptr, "vexotest.Shape", "area", "()D"}});
     jobject shape = NewInstance(env_, "vexotest/Shape");
     jobject tag = NewInstance(env_, "vexotest/Unrelated");
     const long weak = LiveWeakGlobalRefs();
     CallValue seventyFive;
     seventyFive.kind = 'J';
     seventyFive.value.j = 75;
-    const int64_t entered = EnterWithArguments(shape, seventyFive, Object(tag));
     jvalue result;
     result.d = 2.5;
-    RecordMethodExit(env_, Area(), nullptr, CallValue{'D', false, result}, false, 10, entered + 10);
+    for (int64_t duration : {10, 20}) {
+        const int64_t entered = EnterWithArguments(shape, seventyFive, Object(tag));
+        RecordMethodExit(env_, Area(), nullptr, CallValue{'D', false, result}, false, duration, entered + duration);
+    }
     Delivery d = DeliverEvents(env_);
-    ASSERT_EQ(d.events.size(), 2u);
+    ExpectEveryEventsFields(d, {shape, nullptr, shape, nullptr}, points, {0, 0, 0, 0});
     auto field = [&](jobject event, const char* name, const char* signature) {
         return env_->GetObjectField(event, env_->GetFieldID(env_->GetObjectClass(event), name, signature));
     };
+    jclass exitClass = env_->FindClass("com/vexo/TraceMethodExitEvent");
+    EXPECT_EQ(env_->GetLongField(d.events[1].event, env_->GetFieldID(exitClass, "m_lDuration", "J")), 10);
+    EXPECT_EQ(env_->GetLongField(d.events[3].event, env_->GetFieldID(exitClass, "m_lDuration", "J")), 20);
     auto arguments = static_cast<jobjectArray>(field(d.events[0].event, "m_Arguments", "[Ljava/lang/Object;"));
     ASSERT_NE(arguments, nullptr);
     ASSERT_EQ(env_->GetArrayLength(arguments), 2);
@@ -474,8 +479,9 @@ TEST_F(Delivering, WithoutTheEventFillerArgumentsAndReturnValuesAreBoxedOneByOne
     EXPECT_EQ(LiveWeakGlobalRefs(), weak);
 }
 
-// The first entry with arguments brings the filler in the middle of a bank, which from then on
-// stores the fields every event carries, of every kind, and of every later bank.
+// The first entry with arguments brings the filler in the middle of a bank, which then stores the
+// fields every event of that bank carries (those before it too), of every kind, and of every
+// later bank.
 TEST_F(Delivering, EventsBeforeAndAfterTheFillerCameGetTheSameFields) {
     auto points = Activate({{0x200, nullptr, "vexotest.Shape", "area", "()D"}, ShapeField(0x10, "count", "I")});
     jobject shape = NewInstance(env_, "vexotest/Shape");

@@ -10,6 +10,7 @@
 #include "core/error_out.h"
 #include "core/java_fields.h"
 #include "core/sync.h"
+#include "platform/os.h"
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
 #include "trace/boxing.h"
@@ -63,53 +64,82 @@ struct LazyField {
 KeptClass g_exitEventClass{"com/vexo/TraceMethodExitEvent"};
 KeptClass g_objectClass{"java/lang/Object"};
 
-struct DeliveryFields {
+// The Java fields delivery stores, looked up for each delivery: those of every event (the method
+// event's, then those the Java side may lack), ...
+struct EventFieldIds {
     jfieldID method[kMethodEventFieldCount];
+    LazyField thread{kMethodEventClass, "m_Thread", "Ljava/lang/Thread;", false, nullptr};
+    LazyField time{kMethodEventClass, "m_lTime", "J", false, nullptr};
+    LazyField arguments{kMethodEventClass, "m_Arguments", "[Ljava/lang/Object;", false, nullptr};
+};
+
+// ... a field event's value, on the class of its kind, and its assigned bit ...
+struct ValueFieldIds {
     LazyField assigned{kFieldEventClass, "m_bAssigned", "Z", false, nullptr};
     LazyField longValue{kIntEventClass, "m_lValue", "J", false, nullptr};
     LazyField floatValue{kFloatEventClass, "m_fValue", "F", false, nullptr};
     LazyField doubleValue{kDoubleEventClass, "m_dValue", "D", false, nullptr};
     LazyField objectValue{kObjectEventClass, "m_Value", "Ljava/lang/Object;", false, nullptr};
-    // On every event class, when the Java side has them.
-    LazyField thread{kMethodEventClass, "m_Thread", "Ljava/lang/Thread;", false, nullptr};
-    LazyField time{kMethodEventClass, "m_lTime", "J", false, nullptr};
-    LazyField arguments{kMethodEventClass, "m_Arguments", "[Ljava/lang/Object;", false, nullptr};
-    // On the exit event class.
+};
+
+// ... and those of the exit event class.
+struct ExitFieldIds {
     LazyField returnValue{kMethodEventClass, "m_ReturnValue", "Ljava/lang/Object;", false, nullptr};
     LazyField exception{kMethodEventClass, "m_Exception", "Ljava/lang/Throwable;", false, nullptr};
     LazyField thrown{kMethodEventClass, "m_bThrown", "Z", false, nullptr};
     LazyField duration{kMethodEventClass, "m_lDuration", "J", false, nullptr};
-    // The thread of the last record converted, as a local reference: a bank's records mostly
-    // come from few threads.
-    const ThreadTag* lastTag = nullptr;
-    jobject lastThread = nullptr;
-    // The arguments and primitive return values of the events converted, stored all at once
-    // after the bank's last; the return values are kept here until then.
-    std::vector<BoxedValues> boxed;
-    std::deque<CallValue> results;
-    std::vector<jweak>* spent = nullptr;  // the references of the bank's records (BankInDelivery)
-    // Once the filler is there: the common fields queued for it, and the places of the references
-    // they name (with the last trace point's and thread's).
-    bool useFiller = false;
-    bool fillerMakes = false;  // events too
-    jsize count = 0;  // the bank's records
-    CommonFields queued;
-    std::unordered_map<const void*, jint> commonAt;
+};
+
+// The fields every event carries (its trace point, thread, subject reference and time, an exit's
+// duration), taken from each record converted and stored after the last: by the filler in one
+// call, or one by one. A run of records mostly shares its trace point, thread and subject, so
+// each is placed among the common references once, and the last one's place is kept.
+struct CommonSink {
+    CommonFields fields;
+    std::unordered_map<const void*, jint> placeOf;  // of trace points' and threads' references
     jobject lastPoint = nullptr;
     jint lastPointAt = 0;
+    const ThreadTag* lastTag = nullptr;
     jint lastThreadAt = 0;
     uintptr_t lastSubject = 0;
     jint lastSubjectAt = 0;
 };
 
+// The arguments and primitive return values of the events converted, boxed after the last; the
+// return values are kept here until then.
+struct BoxingQueue {
+    std::vector<BoxedValues> groups;
+    std::deque<CallValue> results;
+};
+
+// Whether the filler takes what is queued, and makes events too. It is there from the start when
+// an earlier delivery brought it; else the first record with arguments or an exit brings it.
+struct FillerUse {
+    bool ready = false;
+    bool makes = false;
+};
+
+// One delivery's sink (a bank, or a slice of one), through which every field of its events has one
+// way in, whether or not the filler is there yet: the common fields, the arguments and the primitive
+// return values are queued and stored after the last record; a field event's value, a profiler
+// slot's subject, an exit's object result, exception and thrown bit are stored as its event is made.
+struct EventSink {
+    EventFieldIds event;
+    ValueFieldIds value;
+    ExitFieldIds exit;
+    CommonSink common;
+    BoxingQueue boxing;
+    FillerUse filler;
+};
+
 // `ref` is deleted after the bank's last record (records of one filling may share it).
-void DeleteAfterBank(DeliveryFields* fields, jweak ref) {
-    if (ref != nullptr) fields->spent->push_back(ref);
+void DeleteAfterBank(std::vector<jweak>* spent, jweak ref) {
+    if (ref != nullptr) spent->push_back(ref);
 }
 
-void DeleteValuesAfterBank(DeliveryFields* fields, const CallValue* values, int32_t count) {
+void DeleteValuesAfterBank(std::vector<jweak>* spent, const CallValue* values, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
-        if (values[i].kind == 'L' && !values[i].shared) DeleteAfterBank(fields, values[i].value.l);
+        if (values[i].kind == 'L' && !values[i].shared) DeleteAfterBank(spent, values[i].value.l);
     }
 }
 
@@ -125,15 +155,9 @@ EventClass ClassForKind(int32_t kind) {
     }
 }
 
-void SetSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID field) {
-    const int32_t kind = r.flags & kSubjectKindMask;
-    if (kind != kSlotSubject) {
-        // A new event's fields are null: a static trace point's subject is not written.
-        auto subject = reinterpret_cast<jobject>(r.subject);
-        if (subject == nullptr) return;
-        env->SetObjectField(event, field, subject);
-        return;
-    }
+// A profiler slot's object as the subject of `event` (a reference subject goes with the common
+// fields).
+void SetSlotSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID field) {
     const ObjectSlot* slot = SlotOf(static_cast<SlotHandle>(r.subject));
     if (slot == nullptr) return;
     const auto id = static_cast<jobjectID>(slot->objectId.load(std::memory_order_relaxed));
@@ -151,40 +175,40 @@ void SetSubject(JNIEnv* env, jobject event, const TraceEventRecord& r, jfieldID 
     if (subject != nullptr) env->DeleteLocalRef(subject);
 }
 
-void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
+void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, ValueFieldIds* ids) {
     if (r.flags & kExitEvent) return;  // its value is the call's result
     const int32_t kind = r.flags & kValueKindMask;
     const EventClass eventClass = ClassForKind(kind);
     jfieldID id = nullptr;
     switch (eventClass) {
         case kIntEventClass:
-            if ((id = fields->longValue.Get(env)) != nullptr) env->SetLongField(event, id, r.value.j);
+            if ((id = ids->longValue.Get(env)) != nullptr) env->SetLongField(event, id, r.value.j);
             break;
         case kFloatEventClass:
-            if ((id = fields->floatValue.Get(env)) != nullptr) env->SetFloatField(event, id, r.value.f);
+            if ((id = ids->floatValue.Get(env)) != nullptr) env->SetFloatField(event, id, r.value.f);
             break;
         case kDoubleEventClass:
-            if ((id = fields->doubleValue.Get(env)) != nullptr) env->SetDoubleField(event, id, r.value.d);
+            if ((id = ids->doubleValue.Get(env)) != nullptr) env->SetDoubleField(event, id, r.value.d);
             break;
         case kObjectEventClass:
-            if ((id = fields->objectValue.Get(env)) != nullptr) env->SetObjectField(event, id, r.value.l);
+            if ((id = ids->objectValue.Get(env)) != nullptr) env->SetObjectField(event, id, r.value.l);
             break;
         default:
             return;  // a method event: no value and no assigned bit
     }
-    if ((id = fields->assigned.Get(env)) != nullptr) {
+    if ((id = ids->assigned.Get(env)) != nullptr) {
         env->SetBooleanField(event, id, (r.flags & kAssignedEvent) ? JNI_TRUE : JNI_FALSE);
     }
 }
 
 // The weak references a record owns are done with (converted or dropped): its subject, its
 // field value or exit result, its arguments.
-void ReleaseRecord(DeliveryFields* fields, const TraceEventRecord& r) {
+void ReleaseRecord(std::vector<jweak>* spent, const TraceEventRecord& r) {
     if ((r.flags & kSubjectKindMask) == kWeakRefSubject && !(r.flags & kSharedSubject)) {
-        DeleteAfterBank(fields, reinterpret_cast<jweak>(r.subject));
+        DeleteAfterBank(spent, reinterpret_cast<jweak>(r.subject));
     }
-    if ((r.flags & kValueKindMask) == kObjectValue) DeleteAfterBank(fields, r.value.l);
-    if (!(r.flags & kExitEvent) && r.details != nullptr) DeleteValuesAfterBank(fields, r.details->arguments, r.details->argumentCount);
+    if ((r.flags & kValueKindMask) == kObjectValue) DeleteAfterBank(spent, r.value.l);
+    if (!(r.flags & kExitEvent) && r.details != nullptr) DeleteValuesAfterBank(spent, r.details->arguments, r.details->argumentCount);
 }
 
 // An Object[] of the arguments boxed here, one value at a time (when the bank's could not be
@@ -201,66 +225,41 @@ jobject ArgumentArray(JNIEnv* env, const CallValue* arguments, int32_t count) {
     return array;
 }
 
-// The trace point, thread (none when null) and time every record carries, stored into `event`.
-void StoreCommon(JNIEnv* env, jobject event, jobject tracePoint, jobject thread, jlong time, DeliveryFields* fields) {
-    jfieldID id = nullptr;
-    env->SetObjectField(event, fields->method[kTracePoint], tracePoint);
-    if (thread != nullptr && (id = fields->thread.Get(env)) != nullptr) env->SetObjectField(event, id, thread);
-    if ((id = fields->time.Get(env)) != nullptr) env->SetLongField(event, id, time);
-}
-
-void StoreDuration(JNIEnv* env, jobject event, jlong duration, DeliveryFields* fields) {
-    const jfieldID id = fields->duration.GetIn(env, g_exitEventClass.Get(env));
-    if (id != nullptr) env->SetLongField(event, id, duration);
-}
-
-// The same for record `r`, and an exit's duration; its thread as a local reference kept for the
-// records of that thread that follow.
-void SetCommonFields(JNIEnv* env, jobject event, const TraceEventRecord& r, DeliveryFields* fields) {
-    if (r.thread != nullptr && r.thread->thread != nullptr && r.thread != fields->lastTag) {
-        if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
-        fields->lastThread = env->NewLocalRef(r.thread->thread);
-        fields->lastTag = r.thread;
-    }
-    const bool threaded = r.thread != nullptr && r.thread->thread != nullptr;
-    StoreCommon(env, event, r.tracePointRef, threaded ? fields->lastThread : nullptr, r.time, fields);
-    if (r.flags & kExitEvent) StoreDuration(env, event, r.duration, fields);
-}
-
-// The place among the filler's common references of a trace point's or a thread's reference.
-jint CommonPlace(DeliveryFields* fields, const void* key, jobject ref) {
-    const auto placed = fields->commonAt.emplace(key, static_cast<jint>(fields->queued.common.size()));
-    if (placed.second) fields->queued.common.push_back(ref);
+// The place among the common references of a trace point's or a thread's reference.
+jint CommonPlace(CommonSink* sink, const void* key, jobject ref) {
+    const auto placed = sink->placeOf.emplace(key, static_cast<jint>(sink->fields.common.size()));
+    if (placed.second) sink->fields.common.push_back(ref);
     return placed.first->second;
 }
 
-// The same fields, queued for the filler, which makes the event too unless it was `made` here.
-void QueueCommonFields(const TraceEventRecord& r, jsize index, MadeEvent made, DeliveryFields* fields) {
-    CommonFields& q = fields->queued;
+// Takes the common fields of record `r`, converted at `index`, whose event the filler is to make
+// unless it was `made` here.
+void TakeCommonFields(const TraceEventRecord& r, jsize index, MadeEvent made, CommonSink* sink) {
+    CommonFields& q = sink->fields;
     q.made.push_back(made);
-    if (r.tracePointRef != fields->lastPoint || q.points.empty()) {
-        fields->lastPoint = r.tracePointRef;
-        fields->lastPointAt = CommonPlace(fields, r.tracePointRef, r.tracePointRef);
+    if (r.tracePointRef != sink->lastPoint || q.points.empty()) {
+        sink->lastPoint = r.tracePointRef;
+        sink->lastPointAt = CommonPlace(sink, r.tracePointRef, r.tracePointRef);
     }
-    q.points.push_back(fields->lastPointAt);
+    q.points.push_back(sink->lastPointAt);
     jint thread = -1;
     if (r.thread != nullptr && r.thread->thread != nullptr) {
-        if (r.thread != fields->lastTag) {
-            fields->lastTag = r.thread;
-            fields->lastThreadAt = CommonPlace(fields, r.thread, r.thread->thread);
+        if (r.thread != sink->lastTag) {
+            sink->lastTag = r.thread;
+            sink->lastThreadAt = CommonPlace(sink, r.thread, r.thread->thread);
         }
-        thread = fields->lastThreadAt;
+        thread = sink->lastThreadAt;
     }
     q.threads.push_back(thread);
     // A subject's reference (a slot's is stored apart); a run of records sharing one shares its place.
     jint subject = -1;
     if ((r.flags & kSubjectKindMask) != kSlotSubject && r.subject != 0) {
-        if (r.subject != fields->lastSubject || q.subjects.empty()) {
-            fields->lastSubject = r.subject;
-            fields->lastSubjectAt = static_cast<jint>(q.common.size());
+        if (r.subject != sink->lastSubject || q.subjects.empty()) {
+            sink->lastSubject = r.subject;
+            sink->lastSubjectAt = static_cast<jint>(q.common.size());
             q.common.push_back(reinterpret_cast<jobject>(r.subject));
         }
-        subject = fields->lastSubjectAt;
+        subject = sink->lastSubjectAt;
     }
     q.subjects.push_back(subject);
     q.times.push_back(r.time);
@@ -270,31 +269,37 @@ void QueueCommonFields(const TraceEventRecord& r, jsize index, MadeEvent made, D
     }
 }
 
-// Stores the queued fields one by one, when the filler could not.
-void StoreCommonFields(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
-    const CommonFields& q = fields->queued;
+// Stores the common fields one by one, when the filler could not: the trace point, the thread and
+// the subject where there is one, the time, and an exit's duration.
+void StoreCommonFields(JNIEnv* env, jobjectArray array, EventSink* sink) {
+    const CommonFields& q = sink->common.fields;
     auto common = [&q](jint place) { return place < 0 ? nullptr : q.common[static_cast<size_t>(place)]; };
+    const jfieldID thread = sink->event.thread.Get(env);
+    const jfieldID time = sink->event.time.Get(env);
+    const jfieldID duration = q.exits.empty() ? nullptr : sink->exit.duration.GetIn(env, g_exitEventClass.Get(env));
+    size_t exit = 0;  // the next exit's place in q.exits
     for (size_t i = 0; i < q.points.size(); ++i) {
-        jobject event = env->GetObjectArrayElement(array, q.first + static_cast<jsize>(i));
-        if (event == nullptr) continue;
-        StoreCommon(env, event, common(q.points[i]), common(q.threads[i]), q.times[i], fields);
-        if (q.subjects[i] >= 0) env->SetObjectField(event, fields->method[kSubject], common(q.subjects[i]));
-        env->DeleteLocalRef(event);
-    }
-    for (size_t x = 0; x < q.exits.size(); ++x) {
-        jobject event = env->GetObjectArrayElement(array, q.exits[x]);
-        if (event == nullptr) continue;
-        StoreDuration(env, event, q.durations[x], fields);
-        env->DeleteLocalRef(event);
+        const auto index = static_cast<jsize>(i);
+        const bool exits = exit < q.exits.size() && q.exits[exit] == index;
+        jobject event = env->GetObjectArrayElement(array, index);
+        if (event != nullptr) {
+            env->SetObjectField(event, sink->event.method[kTracePoint], common(q.points[i]));
+            if (thread != nullptr && q.threads[i] >= 0) env->SetObjectField(event, thread, common(q.threads[i]));
+            if (q.subjects[i] >= 0) env->SetObjectField(event, sink->event.method[kSubject], common(q.subjects[i]));
+            if (time != nullptr) env->SetLongField(event, time, q.times[i]);
+            if (exits && duration != nullptr) env->SetLongField(event, duration, q.durations[exit]);
+            env->DeleteLocalRef(event);
+        }
+        if (exits) ++exit;
     }
 }
 
-// An entry's arguments and an exit's primitive return value wait for the bank's last record (the
-// event's place in the delivered array is `index`); an exit's object or exception is stored here.
-void SetCallValues(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize index, DeliveryFields* fields) {
+// An entry's arguments and an exit's primitive return value are queued for boxing (the event's
+// place in the delivered array is `index`); an exit's object or exception is stored here.
+void SetCallValues(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize index, EventSink* sink) {
     if (!(r.flags & kExitEvent)) {
-        if (r.details != nullptr && fields->arguments.Get(env) != nullptr) {
-            fields->boxed.push_back({index, r.details->argumentCount, r.details->arguments});
+        if (r.details != nullptr && sink->event.arguments.Get(env) != nullptr) {
+            sink->boxing.groups.push_back({index, r.details->argumentCount, r.details->arguments});
         }
         return;
     }
@@ -303,37 +308,35 @@ void SetCallValues(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize 
     const bool thrown = (r.flags & kThrownEvent) != 0;
     const CallValue result{CallKindOfValueKind(r.flags & kValueKindMask), false, r.value};
     jfieldID id = nullptr;
-    if (result.kind != 'V' && result.kind != 'L' && fields->returnValue.GetIn(env, exitClass) != nullptr) {
-        fields->results.push_back(result);  // boxed with the bank's arguments
-        fields->boxed.push_back({index, -1, &fields->results.back()});
+    if (result.kind != 'V' && result.kind != 'L' && sink->exit.returnValue.GetIn(env, exitClass) != nullptr) {
+        sink->boxing.results.push_back(result);
+        sink->boxing.groups.push_back({index, -1, &sink->boxing.results.back()});
     } else if (result.kind != 'V' &&
-               (id = (thrown ? fields->exception : fields->returnValue).GetIn(env, exitClass)) != nullptr) {
+               (id = (thrown ? sink->exit.exception : sink->exit.returnValue).GetIn(env, exitClass)) != nullptr) {
         bool local = false;
         jobject boxed = BoxCallValue(env, result, &local);
         if (boxed != nullptr) env->SetObjectField(event, id, boxed);
         if (local) env->DeleteLocalRef(boxed);
     }
-    if (thrown && (id = fields->thrown.GetIn(env, exitClass)) != nullptr) env->SetBooleanField(event, id, JNI_TRUE);
+    if (thrown && (id = sink->exit.thrown.GetIn(env, exitClass)) != nullptr) env->SetBooleanField(event, id, JNI_TRUE);
 }
 
-void Reserve(DeliveryFields* fields, jsize events) {
-    CommonFields& q = fields->queued;
-    q.made.reserve(static_cast<size_t>(events));
-    for (std::vector<jint>* v : {&q.points, &q.threads, &q.subjects}) v->reserve(static_cast<size_t>(events));
-    q.times.reserve(static_cast<size_t>(events));
+// The sink of a delivery of `count` records: the filler takes it whole if an earlier delivery
+// brought it.
+void StartSink(JNIEnv* env, jsize count, EventSink* sink) {
+    CommonFields& q = sink->common.fields;
+    q.made.reserve(static_cast<size_t>(count));
+    for (std::vector<jint>* v : {&q.points, &q.threads, &q.subjects}) v->reserve(static_cast<size_t>(count));
+    q.times.reserve(static_cast<size_t>(count));
+    sink->filler.ready = EventFillerReady(env, EventClassRef(kMethodEventClass), false);
+    sink->filler.makes = sink->filler.ready && EventFillerMakesEvents(env);
 }
 
-// The filler takes the events from `first` on, of a bank of `count`, if it is there (or, with
-// `define`, can be defined now).
-void StartFilling(JNIEnv* env, jsize first, jsize count, bool define, DeliveryFields* fields) {
-    if (!EventFillerReady(env, EventClassRef(kMethodEventClass), define)) return;
-    if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
-    fields->lastThread = nullptr;
-    fields->lastTag = nullptr;
-    fields->useFiller = true;
-    fields->fillerMakes = EventFillerMakesEvents(env);
-    fields->queued.first = first;
-    Reserve(fields, count - first);
+// A record with arguments or an exit brings the filler, defined now if it was not yet.
+void BringFiller(JNIEnv* env, FillerUse* filler) {
+    if (filler->ready) return;
+    filler->ready = EventFillerReady(env, EventClassRef(kMethodEventClass), true);
+    filler->makes = filler->ready && EventFillerMakesEvents(env);
 }
 
 // Which event the filler can make for record `r` itself: one that gets nothing but what the filler
@@ -345,30 +348,22 @@ MadeEvent FillerMakes(const TraceEventRecord& r) {
     return (r.flags & kThrownEvent) || (r.flags & kValueKindMask) == kObjectValue ? kMadeHere : kMakeExit;
 }
 
-// Converts one record into a new event object stored at `index` (or left to the filler to make).
-// Returns false when the event object cannot be allocated.
-bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, jsize index,
-                   DeliveryFields* fields) {
+// Converts one record into a new event object stored at `index` (or left to the filler to make),
+// its common fields, arguments and primitive return value into the sink. Returns false when the
+// event object cannot be allocated.
+bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, jsize index, EventSink* sink) {
     jclass eventClass = EventClassRef(ClassForKind(r.flags & kValueKindMask));
     if (r.flags & kExitEvent) eventClass = g_exitEventClass.Get(env);
     if (eventClass == nullptr) return false;
-    // The first record with arguments or an exit brings the filler, which stores the fields
-    // common to all events from then on.
-    if (!fields->useFiller && ((r.flags & kExitEvent) || r.details != nullptr)) StartFilling(env, index, fields->count, true, fields);
-    const MadeEvent made = fields->useFiller && fields->fillerMakes ? FillerMakes(r) : kMadeHere;
+    if ((r.flags & kExitEvent) || r.details != nullptr) BringFiller(env, &sink->filler);
+    const MadeEvent made = sink->filler.makes ? FillerMakes(r) : kMadeHere;
     jobject event = nullptr;
     if (made == kMadeHere && (event = env->AllocObject(eventClass)) == nullptr) return false;
-    if (fields->useFiller) {
-        QueueCommonFields(r, index, made, fields);
-    } else {
-        SetCommonFields(env, event, r, fields);
-    }
-    if (!fields->useFiller || (r.flags & kSubjectKindMask) == kSlotSubject) {
-        SetSubject(env, event, r, fields->method[kSubject]);
-    }
-    SetCallValues(env, event, r, index, fields);
+    TakeCommonFields(r, index, made, &sink->common);
+    if ((r.flags & kSubjectKindMask) == kSlotSubject) SetSlotSubject(env, event, r, sink->event.method[kSubject]);
+    SetCallValues(env, event, r, index, sink);
     if (event == nullptr) return true;
-    SetValue(env, event, r, fields);
+    SetValue(env, event, r, &sink->value);
     env->SetObjectArrayElement(array, index, event);
     env->DeleteLocalRef(event);
     return true;
@@ -381,7 +376,7 @@ const char kEventNotAllocated[] = "ERROR: VexoDll failed to allocate a trace eve
 void MakeMissingEvents(JNIEnv* env, jobjectArray array, const CommonFields& q) {
     for (size_t i = 0; i < q.made.size(); ++i) {
         if (q.made[i] == kMadeHere) continue;
-        const jsize index = q.first + static_cast<jsize>(i);
+        const auto index = static_cast<jsize>(i);
         jobject event = env->GetObjectArrayElement(array, index);
         if (event == nullptr) {
             jclass eventClass = q.made[i] == kMakeEntry ? EventClassRef(kMethodEventClass) : g_exitEventClass.Get(env);
@@ -397,28 +392,27 @@ void MakeMissingEvents(JNIEnv* env, jobjectArray array, const CommonFields& q) {
     }
 }
 
-// Stores the queued fields, arguments and primitive return values of the converted events: all in
-// one call of the filler, or one by one when it cannot.
-void StoreQueued(JNIEnv* env, jobjectArray array, DeliveryFields* fields) {
-    std::vector<BoxedValues>& groups = fields->boxed;
-    if (groups.empty() && !fields->useFiller) return;
-    if (!FillEvents(env, EventClassRef(kMethodEventClass), g_exitEventClass.Get(env), array, fields->queued, groups)) {
-        if (fields->useFiller) {
-            MakeMissingEvents(env, array, fields->queued);
-            StoreCommonFields(env, array, fields);
-        }
-        for (const BoxedValues& g : groups) {
-            jobject event = env->GetObjectArrayElement(array, g.place);
-            bool local = true;
-            jobject value = event == nullptr ? nullptr
-                : g.count < 0 ? BoxCallValue(env, g.values[0], &local) : ArgumentArray(env, g.values, g.count);
-            const jfieldID id = g.count < 0 ? fields->returnValue.GetIn(env, g_exitEventClass.Get(env))
-                                            : fields->arguments.Get(env);
-            if (value != nullptr) env->SetObjectField(event, id, value);
-            env->ExceptionClear();
-            if (value != nullptr && local) env->DeleteLocalRef(value);
-            if (event != nullptr) env->DeleteLocalRef(event);
-        }
+// Stores what the sink took from the converted records: all in one call of the filler, or one by
+// one when it is not there or its call failed.
+void StoreSink(JNIEnv* env, jobjectArray array, EventSink* sink) {
+    const std::vector<BoxedValues>& groups = sink->boxing.groups;
+    if (sink->filler.ready &&
+        FillEvents(env, EventClassRef(kMethodEventClass), g_exitEventClass.Get(env), array, sink->common.fields, groups)) {
+        return;
+    }
+    if (sink->filler.makes) MakeMissingEvents(env, array, sink->common.fields);
+    StoreCommonFields(env, array, sink);
+    for (const BoxedValues& g : groups) {
+        jobject event = env->GetObjectArrayElement(array, g.place);
+        bool local = true;
+        jobject value = event == nullptr ? nullptr
+            : g.count < 0 ? BoxCallValue(env, g.values[0], &local) : ArgumentArray(env, g.values, g.count);
+        const jfieldID id = g.count < 0 ? sink->exit.returnValue.GetIn(env, g_exitEventClass.Get(env))
+                                        : sink->event.arguments.Get(env);
+        if (value != nullptr) env->SetObjectField(event, id, value);
+        env->ExceptionClear();
+        if (value != nullptr && local) env->DeleteLocalRef(value);
+        if (event != nullptr) env->DeleteLocalRef(event);
     }
 }
 
@@ -487,36 +481,32 @@ const TraceEventRecord& NextRecord(BankInDelivery* d) {
 
 // Converts the next `count` records into `array`. After a failed allocation the remaining
 // records are released instead of converted, so nothing stays counted; their places stay null.
-void ConvertSlice(JNIEnv* env, BankInDelivery* d, jsize count, jobjectArray array, DeliveryFields* fields) {
-    fields->count = count;
-    StartFilling(env, 0, count, false, fields);  // a later bank's filler fills it whole
+void ConvertSlice(JNIEnv* env, BankInDelivery* d, jsize count, jobjectArray array, EventSink* sink) {
+    StartSink(env, count, sink);
     jsize index = 0;
     bool converting = true;
     for (jsize i = 0; i < count; ++i) {
         const TraceEventRecord& r = NextRecord(d);
-        if (converting && !ConvertRecord(env, r, array, index++, fields)) {
+        if (converting && !ConvertRecord(env, r, array, index++, sink)) {
             converting = false;
             env->ExceptionClear();  // the failure is reported; the partial result is stored
             ErrorOut(kEventNotAllocated);
         }
-        ReleaseRecord(fields, r);  // its references are deleted after the bank's last record
+        ReleaseRecord(&d->spent, r);  // its references are deleted after the bank's last record
     }
-    StoreQueued(env, array, fields);
-    if (fields->lastThread != nullptr) env->DeleteLocalRef(fields->lastThread);
-    fields->lastThread = nullptr;
-    fields->lastTag = nullptr;
+    StoreSink(env, array, sink);
 }
 
 // Releases the next `count` records unconverted, counted as dropped by trace point with the
 // bank's counts (their references live until the bank is finished).
-void DropSlice(BankInDelivery* d, jsize count, DeliveryFields* fields) {
+void DropSlice(BankInDelivery* d, jsize count) {
     for (jsize i = 0; i < count; ++i) {
         const TraceEventRecord& r = NextRecord(d);
         auto counted = std::find_if(d->drops.begin(), d->drops.end(),
                                     [&r](const DropCount& c) { return c.tracePointRef == r.tracePointRef; });
         if (counted != d->drops.end()) ++counted->count;
         else d->drops.push_back({r.tracePointRef, 1});
-        ReleaseRecord(fields, r);
+        ReleaseRecord(&d->spent, r);
     }
 }
 
@@ -582,7 +572,7 @@ bool StoreDrops(JNIEnv* env, jobject data, const std::vector<DropCount>& drops) 
 // The RecordedData fields, the array and the TraceMethodEvent fields. Returns
 // null (the bank untouched) on failure.
 jobjectArray PrepareDelivery(JNIEnv* env, jobject data, int32_t count, jfieldID* dataIds,
-                             DeliveryFields* fields) {
+                             EventFieldIds* ids) {
     if (!LookUpObjectFields(env, data, kRecordedDataFields, 2, dataIds,
                             "ERROR: VexoDll failed to access fields in RecordedData\n")) {
         return nullptr;
@@ -598,7 +588,7 @@ jobjectArray PrepareDelivery(JNIEnv* env, jobject data, int32_t count, jfieldID*
         return nullptr;
     }
     if (!LookUpFields(env, methodEvent, kMethodEventFields, kMethodEventFieldCount,
-                      fields->method)) {
+                      ids->method)) {
         env->DeleteLocalRef(array);
         ErrorOut("ERROR: VexoDll failed to access fields in TraceMethodEvents\n");
         return nullptr;
@@ -612,12 +602,32 @@ jobjectArray PrepareDelivery(JNIEnv* env, jobject data, int32_t count, jfieldID*
 constexpr int32_t kGatheredEnough = 1024;
 constexpr unsigned kGatherMicros = 200;
 
+// Whether the current bank may gather more records before it is taken.
+bool WorthGathering() {
+    OsLockGuard recording(&g_agent.recordingLock);
+    return g_recording.banks[g_recording.currentBank].eventCount < kGatheredEnough &&
+           LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit);
+}
+
 void GatherRecords() {
-    EnterLock(&g_agent.recordingLock);
-    const bool more = g_recording.banks[g_recording.currentBank].eventCount < kGatheredEnough &&
-                      LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit);
-    LeaveLock(&g_agent.recordingLock);
-    if (more) OsSleepMicros(kGatherMicros);
+    if (WorthGathering()) OsSleepMicros(kGatherMicros);
+}
+
+// Switches the banks and returns the one that was current, taking its drop counts into `d`.
+EventBank* TakeCurrentBank(BankInDelivery* d) {
+    OsLockGuard recording(&g_agent.recordingLock);
+    EventBank* bank = &g_recording.banks[g_recording.currentBank];
+    g_recording.currentBank ^= 1;
+    ++bank->filling;  // its records from now on share no reference with those delivered now
+    TakeDropsLocked(&d->drops);
+    return bank;
+}
+
+// The drop counts taken with a bank that could not be handed over go back.
+void GiveDropsBack(BankInDelivery* d) {
+    OsLockGuard recording(&g_agent.recordingLock);
+    for (const DropCount& c : d->drops) CountDropLocked(c.tracePointRef, c.count);
+    d->drops.clear();
 }
 }  // namespace
 
@@ -626,12 +636,7 @@ void DeliverRecordedData(JNIEnv* env, jobject data) {
     if (d.bank == nullptr) {
         WaitDataAvailable();
         GatherRecords();
-        EnterLock(&g_agent.recordingLock);
-        EventBank* bank = &g_recording.banks[g_recording.currentBank];
-        g_recording.currentBank ^= 1;
-        ++bank->filling;  // its records from now on share no reference with those delivered now
-        TakeDropsLocked(&d.drops);
-        LeaveLock(&g_agent.recordingLock);
+        EventBank* bank = TakeCurrentBank(&d);
         // From here the bank is read without the lock: capture appends only to the current bank.
         // This call took the bank's signal. A bank left untouched keeps its records; its next
         // record, once it is current again, must announce them anew or they would never be
@@ -643,25 +648,21 @@ void DeliverRecordedData(JNIEnv* env, jobject data) {
     const jsize count = slice > 0 && d.left > slice ? slice : d.left;
 
     jfieldID dataIds[2];
-    DeliveryFields fields;
-    fields.spent = &d.spent;
+    EventSink sink;
     d.spent.reserve(d.spent.size() + static_cast<size_t>(count));
-    jobjectArray array = PrepareDelivery(env, data, count, dataIds, &fields);
+    jobjectArray array = PrepareDelivery(env, data, count, dataIds, &sink.event);
     if (array == nullptr && !d.sliced) {
         // Nothing handed over: the bank stays as it is, and the counts go back.
         d.bank = nullptr;
-        EnterLock(&g_agent.recordingLock);
-        for (const DropCount& c : d.drops) CountDropLocked(c.tracePointRef, c.count);
-        LeaveLock(&g_agent.recordingLock);
-        d.drops.clear();
+        GiveDropsBack(&d);
         return;
     }
     if (array != nullptr) {
-        ConvertSlice(env, &d, count, array, &fields);
+        ConvertSlice(env, &d, count, array, &sink);
         env->SetObjectField(data, dataIds[0], array);
         env->DeleteLocalRef(array);
     } else {
-        DropSlice(&d, count, &fields);
+        DropSlice(&d, count);
     }
     d.sliced = true;
     if (StoreDrops(env, data, d.drops)) d.drops.clear();

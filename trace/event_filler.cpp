@@ -19,7 +19,7 @@ constexpr const char* kClassName = "com/vexo/internal/EventFiller";
 jclass g_eventClass = nullptr;
 jclass g_class = nullptr;
 jmethodID g_fill = nullptr;
-constexpr const char* kFillSignature = "([Ljava/lang/Object;ILsun/misc/Unsafe;Ljava/lang/Class;Ljava/lang/Class;[B[Ljava/lang/Object;[I[I[I[J[I[J[I[I[B[J[Ljava/lang/Object;)V";
+constexpr const char* kFillSignature = "([Ljava/lang/Object;Lsun/misc/Unsafe;Ljava/lang/Class;Ljava/lang/Class;[B[Ljava/lang/Object;[I[I[I[J[I[J[I[I[B[J[Ljava/lang/Object;)V";
 bool g_failed = false;  // for g_eventClass
 KeptClass g_objectClass{"java/lang/Object"};
 KeptClass g_linkageError{"java/lang/LinkageError"};
@@ -183,7 +183,7 @@ bool FillEvents(JNIEnv* env, jclass eventClass, jclass exitClass, jobjectArray e
         env->SetLongArrayRegion(bitArray, 0, total, bits.data());
         for (const auto& object : objects) env->SetObjectArrayElement(refArray, object.first, object.second);
         BeginOwnWork();
-        env->CallStaticVoidMethod(g_class, g_fill, events, fields.first, g_unsafe, eventClass, exitClass, madeArray,
+        env->CallStaticVoidMethod(g_class, g_fill, events, g_unsafe, eventClass, exitClass, madeArray,
                                   commonArray, pointArray, threadArray, subjectArray, timeArray, exitArray, durationArray,
                                   placeArray, countArray, kindArray, bitArray, refArray);
         EndOwnWork();

@@ -1,8 +1,8 @@
 // A delivery's method events made, and their fields stored, in one call of the agent's event
 // filler (com/vexo/internal/EventFiller, carried in the library and defined in the loader of the
 // event classes the first time a delivery holds arguments or exits) rather than with a native call
-// an event and a field: the trace point, subject, thread and time of every event from a first one
-// on, exits' durations, the arguments (boxed into an Object[]) and primitive return values.
+// an event and a field: the trace point, subject, thread and time of every event, exits'
+// durations, the arguments (boxed into an Object[]) and primitive return values.
 #pragma once
 
 #include <jni.h>
@@ -20,14 +20,13 @@ struct BoxedValues {
     const CallValue* values;
 };
 
-// The fields every event from `first` on gets: `common` holds each trace point and thread once,
+// The fields every event of a delivery gets: `common` holds each trace point and thread once,
 // and subjects (references of any kind; a weak one stores what it refers to), `points[i]`,
-// `threads[i]` and `subjects[i]` name those of event `first + i` (-1: none), `times[i]` is its
-// time; `exits` are the places of exit events and `durations` theirs. `made[i]` says which event
-// the filler makes at `first + i` (kMadeHere: delivery made it).
+// `threads[i]` and `subjects[i]` name those of event `i` (-1: none), `times[i]` is its time;
+// `exits` are the places of exit events and `durations` theirs. `made[i]` says which event the
+// filler makes at `i` (kMadeHere: delivery made it).
 enum MadeEvent : jbyte { kMadeHere = 0, kMakeEntry = 1, kMakeExit = 2 };
 struct CommonFields {
-    jsize first = 0;
     std::vector<jbyte> made;
     std::vector<jobject> common;
     std::vector<jint> points;

@@ -9,9 +9,9 @@
 #include "registry/object_table.h"
 #include "platform/os.h"
 #include "trace/call_details.h"
-#include "trace/debug_hook.h"
 #include "trace/drop_counts.h"
 #include "trace/event_bank.h"
+#include "trace/method_entry_offer.h"
 #include "trace/own_work.h"
 #include "trace/thread_tags.h"
 #include "trace/trace_flags.h"
@@ -367,9 +367,11 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
 void RecordTraceEvent(JNIEnv* env, const TraceHit& hit) {
     if (InOwnWork()) return;
     ThreadTag* thread = CurrentThreadTag(env);
-    EnterLock(&g_agent.recordingLock);
-    const bool firstInBank = RecordLocked(env, hit, thread);
-    LeaveLock(&g_agent.recordingLock);
+    bool firstInBank = false;
+    {
+        OsLockGuard recording(&g_agent.recordingLock);
+        firstInBank = RecordLocked(env, hit, thread);
+    }
     if (firstInBank) SignalDataAvailable();
 }
 
@@ -379,9 +381,8 @@ void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallVa
     bool firstInBank = false;
     if (!InOwnWork()) {
         ThreadTag* thread = CurrentThreadTag(env);
-        EnterLock(&g_agent.recordingLock);
+        OsLockGuard recording(&g_agent.recordingLock);
         firstInBank = RecordExitLocked(method, subject, result, thrown, duration, time, thread, &recorded);
-        LeaveLock(&g_agent.recordingLock);
     }
     if (!recorded) {
         if (subject != nullptr) env->DeleteWeakGlobalRef(subject);

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "trace/trace_points.h"
+#include "trace/trace_point_entry.h"
 
 struct TracePointIndex {
     int32_t* slots = nullptr;     // entry index + 1 of the first entry of a member, 0: empty

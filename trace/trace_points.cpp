@@ -9,7 +9,6 @@
 #include "core/profiler_events.h"
 #include "core/error_out.h"
 #include "core/java_fields.h"
-#include "core/sync.h"
 #include "bytecode/access_flags.h"
 #include "platform/heap.h"
 #include "platform/os.h"
@@ -94,7 +93,7 @@ void DeleteTracePointRefs(JNIEnv* env, const RetiredTable& table) {
 // The first half of an activation: disarms every entry, releases the class references and retires the
 // trace point references. Leaves the table empty.
 void DisarmTable(JNIEnv* env) {
-    EnterLock(&g_agent.recordingLock);
+    OsLockGuard recording(&g_agent.recordingLock);
     for (int32_t i = 0; i < g_tracePoints.count; ++i) {
         const TracePointEntry& entry = g_tracePoints.entries[i];
         if (ArmsThroughDebugger()) Disarm(entry);
@@ -115,7 +114,6 @@ void DisarmTable(JNIEnv* env) {
     g_tracePoints.unlimited = 0;
     g_tracePoints.unlimitedMember = nullptr;
     FreeTracePointIndex(&g_tracePointIndex);
-    LeaveLock(&g_agent.recordingLock);
 }
 
 // The class a trace point names: the run-time class of m_Object; else a java.lang.Class held
@@ -426,7 +424,7 @@ TracePointEntry* AllocateEntries(size_t n) {
 TracePointTable Install(TracePointEntry* entries, int32_t count) {
     TracePointIndex index;
     BuildTracePointIndex(entries, count, &index);  // without memory, lookups scan the table
-    EnterLock(&g_agent.recordingLock);
+    OsLockGuard recording(&g_agent.recordingLock);
     const TracePointTable replaced = g_tracePoints;
     FreeTracePointIndex(&g_tracePointIndex);
     g_tracePoints.count = count;
@@ -438,7 +436,6 @@ TracePointTable Install(TracePointEntry* entries, int32_t count) {
         if (g_tracePoints.unlimited++ == 0) g_tracePoints.unlimitedMember = entries[i].memberId;
     }
     g_tracePointIndex = index;
-    LeaveLock(&g_agent.recordingLock);
     return replaced;
 }
 
@@ -473,6 +470,12 @@ void NameTheTracedMethods(JNIEnv* env) {
     }
 }
 
+// The number of entries the table holds.
+int32_t TableCount() {
+    OsLockGuard recording(&g_agent.recordingLock);
+    return g_tracePoints.count;
+}
+
 // Activations and additions replace the table one at a time.
 OsLock* ReplacingLock() {
     static OsLock lock;
@@ -489,22 +492,21 @@ void ActivateTracePoints(JNIEnv* env, jobject list) {
         return;
     }
     auto array = static_cast<jobjectArray>(env->GetObjectField(list, ids[0]));
-    OsLockEnter(ReplacingLock());
-    StoreRelaxed(g_recording.recordingLimit, static_cast<int32_t>(env->GetIntField(list, ids[1])));
-    DisarmTable(env);
-    BuildTable(env, array);
-    NameTheTracedMethods(env);
-    OsLockLeave(ReplacingLock());
+    {
+        OsLockGuard replacing(ReplacingLock());
+        StoreRelaxed(g_recording.recordingLimit, static_cast<int32_t>(env->GetIntField(list, ids[1])));
+        DisarmTable(env);
+        BuildTable(env, array);
+        NameTheTracedMethods(env);
+    }
     if (array != nullptr) env->DeleteLocalRef(array);
 }
 
 void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refused) {
     const jsize n = points == nullptr ? 0 : env->GetArrayLength(points);
     if (n == 0) return;
-    OsLockEnter(ReplacingLock());
-    EnterLock(&g_agent.recordingLock);
-    const int32_t kept = g_tracePoints.count;
-    LeaveLock(&g_agent.recordingLock);
+    OsLockGuard replacing(ReplacingLock());
+    const int32_t kept = TableCount();
     TracePointEntry* entries = AllocateEntries(static_cast<size_t>(kept) + static_cast<size_t>(n));
     if (entries != nullptr) {
         // The table changes only under this lock, so the kept entries can be copied unlocked; the
@@ -519,7 +521,6 @@ void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refuse
             MemFree(entries);
         }
     }
-    OsLockLeave(ReplacingLock());
 }
 
 namespace {

@@ -5,12 +5,14 @@
 // Expectations: no read outside the input (it lies in a buffer of exactly its size); a class
 // the rewriter accepts grows by no more than the hook's constants and a bounded amount per
 // method, comes out as a class file its reader accepts again with the same methods, and only
-// listed methods are instrumented. The bytecode engine and the field-site pass see the same
-// input first (class_engine_checks.cpp).
+// listed methods are instrumented. A class the field-site pass rewrites, as the engine's target
+// runs it (bytecode/fuzz), stays readable to the rewriter with the same methods (the class file
+// hook may run both passes on one class).
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "bytecode/fuzz/class_engine_target.h"
 #include "instrument/class_rewriter.h"
 #include "tests/fuzz/fuzz_targets.h"
 
@@ -39,10 +41,17 @@ int FuzzClassRewriter(const uint8_t* data, size_t size) {
     // An exactly sized copy; an empty input has no buffer at all.
     std::vector<uint8_t> input(data, data + size);
     const uint8_t* bytes = input.empty() ? nullptr : input.data();
-    CheckClassEngine(bytes, size);
 
     std::vector<DeclaredMethod> methods;
     const bool listed = ListInstrumentableMethods(bytes, size, &methods);
+    const std::vector<uint8_t> fieldPass = FieldSitePass(bytes, size);
+    if (listed && !fieldPass.empty()) {
+        std::vector<DeclaredMethod> listedAfter;
+        FUZZ_CHECK(ListInstrumentableMethods(fieldPass.data(), fieldPass.size(), &listedAfter),
+                   "the entry rewriter refuses the field pass's class");
+        FUZZ_CHECK(SameMethods(methods, listedAfter), "%zu methods listed before the field pass, %zu after",
+                   methods.size(), listedAfter.size());
+    }
     std::vector<EntryProbe> probes;
     auto addProbe = [&probes](const std::string& name, const std::string& descriptor) {
         EntryProbe p;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bytecode/fuzz/class_engine_target.h"
 #include "tests/fuzz/fuzz_targets.h"
 
 namespace {
@@ -47,5 +48,9 @@ void RunSaved(const std::string& target, int (*fuzz)(const uint8_t*, size_t)) {
 
 TEST(FuzzRegressions, HeapDumpInputs) { RunSaved("heap_dump", FuzzHeapDump); }
 
-TEST(FuzzRegressions, ClassFileInputs) { RunSaved("class_rewriter", FuzzClassRewriter); }
+// The class files go through the engine's target and the rewriter's.
+TEST(FuzzRegressions, ClassFileInputs) {
+    RunSaved("class_rewriter", FuzzClassEngine);
+    RunSaved("class_rewriter", FuzzClassRewriter);
+}
 }  // namespace

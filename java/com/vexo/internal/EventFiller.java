@@ -17,7 +17,7 @@ public final class EventFiller {
     private EventFiller() {}
 
     /**
-     * For each i, first makes events[first + i] where made[i] asks for it (1: an instance of
+     * For each i, first makes events[i] where made[i] asks for it (1: an instance of
      * entryClass, 2: of exitClass; 0: the agent made it) as the agent makes events, without running
      * a constructor; then sets its trace point to common[points[i]], its thread and
      * subject to common[threads[i]] and common[subjects[i]] (none where that is -1) and its time
@@ -29,7 +29,7 @@ public final class EventFiller {
      * primitive's value; a float's or a double's raw bits) and refs (an object, null when it was
      * collected).
      */
-    public static void fill(Object[] events, int first, sun.misc.Unsafe unsafe, Class<?> entryClass,
+    public static void fill(Object[] events, sun.misc.Unsafe unsafe, Class<?> entryClass,
                             Class<?> exitClass, byte[] made, Object[] common, int[] points, int[] threads,
                             int[] subjects, long[] times,
                             int[] exits, long[] durations, int[] places, int[] counts, byte[] kinds, long[] bits,
@@ -37,10 +37,10 @@ public final class EventFiller {
         for (int i = 0; i < points.length; i++) {
             TraceMethodEvent event;
             if (made[i] == 0) {
-                event = (TraceMethodEvent) events[first + i];
+                event = (TraceMethodEvent) events[i];
             } else {
                 event = (TraceMethodEvent) unsafe.allocateInstance(made[i] == 1 ? entryClass : exitClass);
-                events[first + i] = event;
+                events[i] = event;
             }
             event.m_TracePoint = (TracePoints.TracePoint) common[points[i]];
             if (threads[i] >= 0) event.m_Thread = (Thread) common[threads[i]];

@@ -7,6 +7,7 @@
 // cannot rewrite stay as they were.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,8 +17,7 @@
 #include "bytecode/method_code.h"
 #include "bytecode/method_probes.h"
 #include "bytecode/opcodes.h"
-#include "tests/harness/class_files.h"
-#include "tests/harness/test_jvm.h"
+#include "tests/harness/java_runner.h"
 
 namespace {
 using namespace bytecode;
@@ -30,36 +30,27 @@ constexpr int kCodeLimit = 65535;
 
 using Log = std::vector<std::string>;
 
-jclass Hook(JNIEnv* env) { return env->FindClass(kHook); }
+jvm::Ref Hook() { return jvm::FindClass(kHook); }
 
 // Defines `bytes` in a loader of its own and links the class, so the verifier has run; null
-// (with the VerifyError described) when it refuses the class.
-jclass Linked(JNIEnv* env, const char* name, const std::vector<uint8_t>& bytes) {
-    jclass c = DefineInFreshLoader(env, name, bytes);
+// (with the VerifyError printed) when it refuses the class.
+jvm::Ref Linked(const char* name, const std::vector<uint8_t>& bytes) {
+    jvm::Ref c = jvm::DefineInFreshLoader(name, bytes);
     if (c == nullptr) return nullptr;
-    jclass reflected = env->FindClass("java/lang/Class");
-    env->CallObjectMethod(c, env->GetMethodID(reflected, "getMethods", "()[Ljava/lang/reflect/Method;"));
-    return Failed(env) ? nullptr : c;
+    const jvm::Outcome methods = jvm::Call(c, "getMethods", "()[Ljava/lang/reflect/Method;", {});
+    if (methods.thrown == nullptr) return c;
+    std::fprintf(stderr, "%s\n", jvm::Text(methods.thrown).c_str());
+    return nullptr;
 }
 
 // The hook's log since the last call, one string per entry; the log and its exceptions are emptied.
-Log TakeLog(JNIEnv* env) {
-    env->PushLocalFrame(16);
-    jclass hook = Hook(env);
-    jobject log = env->GetStaticObjectField(hook, env->GetStaticFieldID(hook, "log", "Ljava/lang/StringBuilder;"));
-    jobject list = env->GetStaticObjectField(hook, env->GetStaticFieldID(hook, "exceptions", "Ljava/util/List;"));
-    jclass builder = env->GetObjectClass(log);
-    auto text = static_cast<jstring>(
-        env->CallObjectMethod(log, env->GetMethodID(builder, "toString", "()Ljava/lang/String;")));
-    EXPECT_FALSE(Failed(env));
-    env->CallVoidMethod(log, env->GetMethodID(builder, "setLength", "(I)V"), 0);
-    EXPECT_FALSE(Failed(env));
-    env->CallVoidMethod(list, env->GetMethodID(env->FindClass("java/util/List"), "clear", "()V"));
-    EXPECT_FALSE(Failed(env));
-    const char* chars = env->GetStringUTFChars(text, nullptr);
-    const std::string all = chars;
-    env->ReleaseStringUTFChars(text, chars);
-    env->PopLocalFrame(nullptr);
+Log TakeLog() {
+    const jvm::Ref hook = Hook();
+    const jvm::Ref log = jvm::StaticField(hook, "log", "Ljava/lang/StringBuilder;").ref;
+    const jvm::Ref list = jvm::StaticField(hook, "exceptions", "Ljava/util/List;").ref;
+    const std::string all = jvm::Text(log);
+    EXPECT_EQ(jvm::Call(log, "setLength", "(I)V", {jvm::Int(0)}).thrown, nullptr);
+    EXPECT_EQ(jvm::Call(list, "clear", "()V", {}).thrown, nullptr);
     Log out;
     size_t from = 0;
     for (size_t end; (end = all.find(';', from)) != std::string::npos; from = end + 1) {
@@ -69,109 +60,64 @@ Log TakeLog(JNIEnv* env) {
 }
 
 // Whether `thrown` is the exception the hook logged as #0 (call before TakeLog).
-bool IsFirstLoggedException(JNIEnv* env, jthrowable thrown) {
-    jclass hook = Hook(env);
-    jobject list = env->GetStaticObjectField(hook, env->GetStaticFieldID(hook, "exceptions", "Ljava/util/List;"));
-    jclass listClass = env->FindClass("java/util/List");
-    const jint size = env->CallIntMethod(list, env->GetMethodID(listClass, "size", "()I"));
-    if (Failed(env) || size < 1) return false;
-    jobject first = env->CallObjectMethod(list, env->GetMethodID(listClass, "get", "(I)Ljava/lang/Object;"), 0);
-    return !Failed(env) && env->IsSameObject(first, thrown);
-}
-
-std::string Utf(JNIEnv* env, jstring s) {
-    const char* chars = env->GetStringUTFChars(s, nullptr);
-    std::string out = chars;
-    env->ReleaseStringUTFChars(s, chars);
-    return out;
-}
-
-std::string ClassNameOf(JNIEnv* env, jobject o) {
-    jclass c = env->GetObjectClass(o);
-    auto name = static_cast<jstring>(
-        env->CallObjectMethod(c, env->GetMethodID(env->FindClass("java/lang/Class"), "getName", "()Ljava/lang/String;")));
-    return Failed(env) ? "" : Utf(env, name);
+bool IsFirstLoggedException(jvm::Ref thrown) {
+    const jvm::Ref list = jvm::StaticField(Hook(), "exceptions", "Ljava/util/List;").ref;
+    const jvm::Outcome size = jvm::Call(list, "size", "()I", {});
+    if (size.thrown != nullptr || size.value.integer < 1) return false;
+    const jvm::Outcome first = jvm::Call(list, "get", "(I)Ljava/lang/Object;", {jvm::Int(0)});
+    return first.thrown == nullptr && jvm::Same(first.value.ref, thrown);
 }
 
 // A value as the hook writes it: ints as ints (booleans and chars too), floats and doubles as
 // Java prints them, strings as themselves, int arrays as "int[n]" followed by their elements.
-std::string Render(JNIEnv* env, char kind, jvalue v) {
-    jclass string = env->FindClass("java/lang/String");
+std::string Render(char kind, const jvm::Value& v) {
     switch (kind) {
-        case 'Z': return v.z ? "1" : "0";
-        case 'B': return std::to_string(v.b);
-        case 'C': return std::to_string(v.c);
-        case 'S': return std::to_string(v.s);
-        case 'I': return std::to_string(v.i);
-        case 'J': return std::to_string(v.j);
+        case 'Z': return v.integer != 0 ? "1" : "0";
+        case 'B': case 'C': case 'S': case 'I': case 'J': return std::to_string(v.integer);
         case 'F': case 'D': {
-            jmethodID valueOf = env->GetStaticMethodID(string, "valueOf", kind == 'F' ? "(F)Ljava/lang/String;"
-                                                                                    : "(D)Ljava/lang/String;");
-            auto text = static_cast<jstring>(env->CallStaticObjectMethodA(string, valueOf, &v));
-            return Failed(env) ? "" : Utf(env, text);
+            const jvm::Outcome text =
+                jvm::CallStatic(jvm::FindClass("java/lang/String"), "valueOf",
+                                kind == 'F' ? "(F)Ljava/lang/String;" : "(D)Ljava/lang/String;", {v});
+            return text.thrown != nullptr ? "" : jvm::Text(text.value.ref);
         }
         default: break;
     }
-    if (v.l == nullptr) return "null";
-    if (env->IsInstanceOf(v.l, string)) return Utf(env, static_cast<jstring>(v.l));
-    if (env->IsInstanceOf(v.l, env->FindClass("[I"))) {
-        auto array = static_cast<jintArray>(v.l);
-        std::vector<jint> elements(static_cast<size_t>(env->GetArrayLength(array)));
-        env->GetIntArrayRegion(array, 0, static_cast<jsize>(elements.size()), elements.data());
+    if (v.ref == nullptr) return "null";
+    if (jvm::IsInstance(v.ref, "java/lang/String")) return jvm::Text(v.ref);
+    if (jvm::IsInstance(v.ref, "[I")) {
+        const std::vector<int32_t> elements = jvm::Ints(v.ref);
         std::string out = "int[" + std::to_string(elements.size()) + "]";
-        for (jint e : elements) out += " " + std::to_string(e);
+        for (int32_t e : elements) out += " " + std::to_string(e);
         return out;
     }
-    return ClassNameOf(env, v.l);
+    return jvm::ClassName(v.ref);
 }
 
-jvalue Z(bool z) { jvalue v; v.z = z ? JNI_TRUE : JNI_FALSE; return v; }
-jvalue B(jbyte b) { jvalue v; v.b = b; return v; }
-jvalue C(jchar c) { jvalue v; v.c = c; return v; }
-jvalue S(jshort s) { jvalue v; v.s = s; return v; }
-jvalue I(jint i) { jvalue v; v.i = i; return v; }
-jvalue J(jlong j) { jvalue v; v.j = j; return v; }
-jvalue F(jfloat f) { jvalue v; v.f = f; return v; }
-jvalue D(jdouble d) { jvalue v; v.d = d; return v; }
-jvalue L(jobject l) { jvalue v; v.l = l; return v; }
+jvm::Value Z(bool z) { return jvm::Boolean(z); }
+jvm::Value B(int8_t b) { return jvm::Byte(b); }
+jvm::Value C(uint16_t c) { return jvm::Char(c); }
+jvm::Value S(int16_t s) { return jvm::Short(s); }
+jvm::Value I(int32_t i) { return jvm::Int(i); }
+jvm::Value J(int64_t j) { return jvm::Long(j); }
+jvm::Value F(float f) { return jvm::Float(f); }
+jvm::Value D(double d) { return jvm::Double(d); }
+jvm::Value L(jvm::Ref l) { return jvm::Reference(l); }
 
 // What a call returned (rendered; "" for void), or the exception it threw.
 struct Outcome {
     std::string value;
-    jthrowable thrown = nullptr;
+    jvm::Ref thrown = nullptr;
 };
 
 // Calls `name` on `self`, or the static method of `c` when `self` is null.
-Outcome Invoke(JNIEnv* env, jclass c, jobject self, const char* name, const char* descriptor,
-               const std::vector<jvalue>& args) {
-    jmethodID m = self != nullptr ? env->GetMethodID(c, name, descriptor) : env->GetStaticMethodID(c, name, descriptor);
-    EXPECT_NE(m, nullptr) << name << descriptor;
-    if (m == nullptr) return {"", nullptr};
-    const jvalue* a = args.empty() ? nullptr : args.data();
+Outcome Invoke(jvm::Ref c, jvm::Ref self, const char* name, const char* descriptor,
+               const std::vector<jvm::Value>& args) {
+    const jvm::Outcome called =
+        self != nullptr ? jvm::Call(self, name, descriptor, args) : jvm::CallStatic(c, name, descriptor, args);
     const char kind = std::strchr(descriptor, ')')[1];
-    jvalue r;
-    r.j = 0;
-#define VEXO_INVOKE(Type) (self != nullptr ? env->Call##Type##MethodA(self, m, a) : env->CallStatic##Type##MethodA(c, m, a))
-    switch (kind) {
-        case 'Z': r.z = VEXO_INVOKE(Boolean); break;
-        case 'B': r.b = VEXO_INVOKE(Byte); break;
-        case 'C': r.c = VEXO_INVOKE(Char); break;
-        case 'S': r.s = VEXO_INVOKE(Short); break;
-        case 'I': r.i = VEXO_INVOKE(Int); break;
-        case 'J': r.j = VEXO_INVOKE(Long); break;
-        case 'F': r.f = VEXO_INVOKE(Float); break;
-        case 'D': r.d = VEXO_INVOKE(Double); break;
-        case 'V': VEXO_INVOKE(Void); break;
-        default: r.l = VEXO_INVOKE(Object); break;
-    }
-#undef VEXO_INVOKE
     Outcome out;
-    if (env->ExceptionCheck()) {
-        out.thrown = env->ExceptionOccurred();
-        env->ExceptionClear();
-        return out;
-    }
-    if (kind != 'V') out.value = Render(env, kind, r);
+    out.thrown = called.thrown;
+    if (called.thrown == nullptr && kind != 'V') out.value = Render(kind, called.value);
     return out;
 }
 
@@ -192,7 +138,7 @@ struct Case {
     const char* name;
     const char* descriptor;
     bool instance;
-    std::vector<jvalue> args;
+    std::vector<jvm::Value> args;
     Log before;        // the entries up to the exit
     std::string exit;  // e.g. "exitI 13 -"
 };
@@ -210,12 +156,12 @@ std::vector<MethodProbeTarget> SubjectTargets() {
             Target("fromCallee", "(I)I", 16), Target("factorial", "(I)I", 17), Target("countdown", "(I[I)I", 18)};
 }
 
-std::vector<Case> SubjectCases(JNIEnv* env) {
-    jintArray three = env->NewIntArray(3);
-    jintArray laps = env->NewIntArray(1);
-    jintArray cell = env->NewIntArray(1);
-    jstring prefix = env->NewStringUTF("n=");
-    jstring zz = env->NewStringUTF("zz");
+std::vector<Case> SubjectCases() {
+    jvm::Ref three = jvm::IntArray(3);
+    jvm::Ref laps = jvm::IntArray(1);
+    jvm::Ref cell = jvm::IntArray(1);
+    jvm::Ref prefix = jvm::String("n=");
+    jvm::Ref zz = jvm::String("zz");
     return {
         {"kinds", "(ZBCSIJFDLjava/lang/Object;)J", false,
          {Z(true), B(-3), C('x'), S(300), I(123456), J(1LL << 40), F(1.5f), D(-2.25), L(nullptr)},
@@ -257,43 +203,40 @@ std::vector<Case> SubjectCases(JNIEnv* env) {
 
 // Runs every case on the original and on the rewritten class (instances of weight 3) and checks
 // the results agree and the rewritten one logs what the case says.
-void ExpectSubjectCases(JNIEnv* env, const std::vector<uint8_t>& rewritten) {
-    ASSERT_EQ(env->PushLocalFrame(256), JNI_OK);
-    jclass plain = env->FindClass(kSubjects);
+void ExpectSubjectCases(const std::vector<uint8_t>& rewritten) {
+    jvm::Ref plain = jvm::FindClass(kSubjects);
     ASSERT_NE(plain, nullptr);
-    jclass probed = Linked(env, kSubjects, rewritten);
+    jvm::Ref probed = Linked(kSubjects, rewritten);
     ASSERT_NE(probed, nullptr) << "the verifier refused the rewritten class";
-    jobject plainSelf = env->NewObject(plain, env->GetMethodID(plain, "<init>", "(I)V"), 3);
-    EXPECT_TRUE(TakeLog(env).empty()) << "the original calls no hook";
-    jobject probedSelf = env->NewObject(probed, env->GetMethodID(probed, "<init>", "(I)V"), 3);
-    ASSERT_FALSE(Failed(env));
-    EXPECT_EQ(TakeLog(env), (Log{"argI 3", "enter 19 -", "exitV 19 ProbeSubjects"}));
+    jvm::Ref plainSelf = jvm::New(plain, "(I)V", {I(3)}).value.ref;
+    EXPECT_TRUE(TakeLog().empty()) << "the original calls no hook";
+    const jvm::Outcome made = jvm::New(probed, "(I)V", {I(3)});
+    ASSERT_EQ(made.thrown, nullptr) << jvm::Text(made.thrown);
+    jvm::Ref probedSelf = made.value.ref;
+    EXPECT_EQ(TakeLog(), (Log{"argI 3", "enter 19 -", "exitV 19 ProbeSubjects"}));
 
     // Each class gets arguments of its own (arrays the calls change).
-    const std::vector<Case> plainCases = SubjectCases(env), cases = SubjectCases(env);
+    const std::vector<Case> plainCases = SubjectCases(), cases = SubjectCases();
     for (size_t n = 0; n < cases.size(); ++n) {
         const Case& k = cases[n];
         const std::string what = std::string(k.name) + k.descriptor;
-        env->PushLocalFrame(32);
         const Outcome expected =
-            Invoke(env, plain, k.instance ? plainSelf : nullptr, k.name, k.descriptor, plainCases[n].args);
-        TakeLog(env);
-        const Outcome got = Invoke(env, probed, k.instance ? probedSelf : nullptr, k.name, k.descriptor, k.args);
+            Invoke(plain, k.instance ? plainSelf : nullptr, k.name, k.descriptor, plainCases[n].args);
+        TakeLog();
+        const Outcome got = Invoke(probed, k.instance ? probedSelf : nullptr, k.name, k.descriptor, k.args);
         EXPECT_EQ(got.value, expected.value) << what;
         ASSERT_EQ(got.thrown == nullptr, expected.thrown == nullptr) << what;
         Log want = k.before;
         if (got.thrown != nullptr) {
-            EXPECT_EQ(ClassNameOf(env, got.thrown), ClassNameOf(env, expected.thrown)) << what;
-            EXPECT_TRUE(IsFirstLoggedException(env, got.thrown)) << what << ": the hook saw another exception";
+            EXPECT_EQ(jvm::ClassName(got.thrown), jvm::ClassName(expected.thrown)) << what;
+            EXPECT_TRUE(IsFirstLoggedException(got.thrown)) << what << ": the hook saw another exception";
         } else if (!k.exit.empty()) {
             // The hook writes arrays without their elements.
             want.push_back(expected.value.empty() ? k.exit
                                                   : k.exit + " " + expected.value.substr(0, expected.value.find(' ')));
         }
-        EXPECT_EQ(TakeLog(env), want) << what;
-        env->PopLocalFrame(nullptr);
+        EXPECT_EQ(TakeLog(), want) << what;
     }
-    env->PopLocalFrame(nullptr);
 }
 
 // The class file with major version 49 and no StackMapTable: the old verifier infers types.
@@ -330,111 +273,104 @@ void ExpectAllInstrumented(const std::vector<MethodProbeTarget>& targets) {
     }
 }
 
-jobject Construct(JNIEnv* env, jclass c, const char* descriptor, const std::vector<jvalue>& args,
-                  jthrowable* thrown) {
-    jobject o = env->NewObjectA(c, env->GetMethodID(c, "<init>", descriptor), args.data());
-    *thrown = env->ExceptionOccurred();
-    env->ExceptionClear();
-    return o;
+jvm::Ref Construct(jvm::Ref c, const char* descriptor, const std::vector<jvm::Value>& args, jvm::Ref* thrown) {
+    const jvm::Outcome made = jvm::New(c, descriptor, args);
+    *thrown = made.thrown;
+    return made.value.ref;
 }
 
 // Direct: a call before its super call, straight code to it; a throw after it. Whether the
 // hook sees an exception thrown by the super call itself depends on the verifier (see
 // method_probes.h): not with frames, which the split verifier checks.
-void ExpectDirectConstructor(JNIEnv* env, const std::vector<uint8_t>& original, bool superCallCovered) {
+void ExpectDirectConstructor(const std::vector<uint8_t>& original, bool superCallCovered) {
     std::vector<MethodProbeTarget> targets = {Target("<init>", "(I)V", 31)};
     const std::vector<uint8_t> rewritten = Rewritten(original, &targets);
     ExpectAllInstrumented(targets);
-    jclass direct = Linked(env, kDirect, rewritten);
+    jvm::Ref direct = Linked(kDirect, rewritten);
     ASSERT_NE(direct, nullptr) << "the verifier refused the rewritten constructor";
-    jthrowable thrown = nullptr;
-    jobject made = Construct(env, direct, "(I)V", {I(-6)}, &thrown);
+    jvm::Ref thrown = nullptr;
+    jvm::Ref made = Construct(direct, "(I)V", {I(-6)}, &thrown);
     ASSERT_EQ(thrown, nullptr);
-    EXPECT_EQ(env->GetLongField(made, env->GetFieldID(direct, "twice", "J")), 12);
-    EXPECT_EQ(TakeLog(env), (Log{"argI -6", "enter 31 -", "exitV 31 ProbeSubjects$Direct"}));
+    EXPECT_EQ(jvm::Field(made, "twice", "J").integer, 12);
+    EXPECT_EQ(TakeLog(), (Log{"argI -6", "enter 31 -", "exitV 31 ProbeSubjects$Direct"}));
     // The super constructor throws: `this` is not initialised, the hook sees null.
-    Construct(env, direct, "(I)V", {I(-13)}, &thrown);
+    Construct(direct, "(I)V", {I(-13)}, &thrown);
     ASSERT_NE(thrown, nullptr);
-    EXPECT_EQ(ClassNameOf(env, thrown), "java.lang.IllegalStateException");
-    EXPECT_EQ(IsFirstLoggedException(env, thrown), superCallCovered);
+    EXPECT_EQ(jvm::ClassName(thrown), "java.lang.IllegalStateException");
+    EXPECT_EQ(IsFirstLoggedException(thrown), superCallCovered);
     Log want = {"argI -13", "enter 31 -"};
     if (superCallCovered) want.push_back("thrown 31 - #0");
-    EXPECT_EQ(TakeLog(env), want);
+    EXPECT_EQ(TakeLog(), want);
     // Thrown after the super call: the hook sees the object.
-    Construct(env, direct, "(I)V", {I(99)}, &thrown);
+    Construct(direct, "(I)V", {I(99)}, &thrown);
     ASSERT_NE(thrown, nullptr);
-    EXPECT_EQ(ClassNameOf(env, thrown), "java.lang.UnsupportedOperationException");
-    EXPECT_TRUE(IsFirstLoggedException(env, thrown));
-    EXPECT_EQ(TakeLog(env), (Log{"argI 99", "enter 31 -", "thrown 31 ProbeSubjects$Direct #0"}));
+    EXPECT_EQ(jvm::ClassName(thrown), "java.lang.UnsupportedOperationException");
+    EXPECT_TRUE(IsFirstLoggedException(thrown));
+    EXPECT_EQ(TakeLog(), (Log{"argI 99", "enter 31 -", "thrown 31 ProbeSubjects$Direct #0"}));
 }
 
 TEST(MethodProbes, ArgumentsReturnsAndExceptionsOfEveryKindReachTheHookInOrder) {
-    JNIEnv* env = TestEnv();
-    const std::vector<uint8_t> original = ClassBytes(env, "vexotest/ProbeSubjects.class");
+    const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/ProbeSubjects.class");
     ASSERT_FALSE(original.empty());
     std::vector<MethodProbeTarget> targets = SubjectTargets();
     const std::vector<uint8_t> rewritten = Rewritten(original, &targets);
     ExpectAllInstrumented(targets);
-    ExpectSubjectCases(env, rewritten);
+    ExpectSubjectCases(rewritten);
 }
 
 TEST(MethodProbes, ConstructorsSeeNullBeforeTheirSuperCallAndTheObjectAfterIt) {
-    JNIEnv* env = TestEnv();
-    ASSERT_EQ(env->PushLocalFrame(256), JNI_OK);
-    const std::vector<uint8_t> derivedBytes = ClassBytes(env, "vexotest/ProbeSubjects$Derived.class");
+    const std::vector<uint8_t> derivedBytes = jvm::ClassBytes("vexotest/ProbeSubjects$Derived.class");
     ASSERT_FALSE(derivedBytes.empty());
     std::vector<MethodProbeTarget> targets = {Target("<init>", "(ILjava/lang/String;)V", 30)};
     const std::vector<uint8_t> rewritten = Rewritten(derivedBytes, &targets);
     ExpectAllInstrumented(targets);
-    jclass derived = Linked(env, kDerived, rewritten);
+    jvm::Ref derived = Linked(kDerived, rewritten);
     ASSERT_NE(derived, nullptr) << "the verifier refused the rewritten constructor";
-    jfieldID label = env->GetFieldID(derived, "label", "Ljava/lang/String;");
-    jfieldID value = env->GetFieldID(env->FindClass("vexotest/ProbeSubjects$Base"), "value", "I");
+    auto label = [](jvm::Ref o) { return jvm::Text(jvm::Field(o, "label", "Ljava/lang/String;").ref); };
+    auto value = [](jvm::Ref o) { return jvm::Field(o, "value", "I").integer; };  // Base's
 
-    jthrowable thrown = nullptr;
-    jobject a = Construct(env, derived, "(ILjava/lang/String;)V", {I(-5), L(env->NewStringUTF("x "))}, &thrown);
+    jvm::Ref thrown = nullptr;
+    jvm::Ref a = Construct(derived, "(ILjava/lang/String;)V", {I(-5), L(jvm::String("x "))}, &thrown);
     ASSERT_EQ(thrown, nullptr);
-    EXPECT_EQ(Utf(env, static_cast<jstring>(env->GetObjectField(a, label))), "x");
-    EXPECT_EQ(env->GetIntField(a, value), 5);
-    EXPECT_EQ(TakeLog(env), (Log{"argI -5", "argL x ", "enter 30 -", "exitV 30 ProbeSubjects$Derived"}));
+    EXPECT_EQ(label(a), "x");
+    EXPECT_EQ(value(a), 5);
+    EXPECT_EQ(TakeLog(), (Log{"argI -5", "argL x ", "enter 30 -", "exitV 30 ProbeSubjects$Derived"}));
     // A null label: the constructor catches the NullPointerException itself.
-    jobject b = Construct(env, derived, "(ILjava/lang/String;)V", {I(4), L(nullptr)}, &thrown);
+    jvm::Ref b = Construct(derived, "(ILjava/lang/String;)V", {I(4), L(nullptr)}, &thrown);
     ASSERT_EQ(thrown, nullptr);
-    EXPECT_EQ(Utf(env, static_cast<jstring>(env->GetObjectField(b, label))), "none");
-    EXPECT_EQ(env->GetIntField(b, value), 5);
-    EXPECT_EQ(TakeLog(env), (Log{"argI 4", "argL null", "enter 30 -", "exitV 30 ProbeSubjects$Derived"}));
+    EXPECT_EQ(label(b), "none");
+    EXPECT_EQ(value(b), 5);
+    EXPECT_EQ(TakeLog(), (Log{"argI 4", "argL null", "enter 30 -", "exitV 30 ProbeSubjects$Derived"}));
     // 12 + 1: the super constructor throws, out of the split verifier's reach for handlers; the
     // exception passes unchanged.
-    Construct(env, derived, "(ILjava/lang/String;)V", {I(12), L(env->NewStringUTF("y"))}, &thrown);
+    Construct(derived, "(ILjava/lang/String;)V", {I(12), L(jvm::String("y"))}, &thrown);
     ASSERT_NE(thrown, nullptr);
-    EXPECT_EQ(ClassNameOf(env, thrown), "java.lang.IllegalStateException");
-    EXPECT_EQ(TakeLog(env), (Log{"argI 12", "argL y", "enter 30 -"}));
+    EXPECT_EQ(jvm::ClassName(thrown), "java.lang.IllegalStateException");
+    EXPECT_EQ(TakeLog(), (Log{"argI 12", "argL y", "enter 30 -"}));
     // Thrown by a call in the super call's arguments: `this` is not initialised, the hook sees null.
-    Construct(env, derived, "(ILjava/lang/String;)V", {I(50), L(env->NewStringUTF("z"))}, &thrown);
+    Construct(derived, "(ILjava/lang/String;)V", {I(50), L(jvm::String("z"))}, &thrown);
     ASSERT_NE(thrown, nullptr);
-    EXPECT_EQ(ClassNameOf(env, thrown), "java.lang.ArithmeticException");
-    EXPECT_TRUE(IsFirstLoggedException(env, thrown));
-    EXPECT_EQ(TakeLog(env), (Log{"argI 50", "argL z", "enter 30 -", "thrown 30 - #0"}));
+    EXPECT_EQ(jvm::ClassName(thrown), "java.lang.ArithmeticException");
+    EXPECT_TRUE(IsFirstLoggedException(thrown));
+    EXPECT_EQ(TakeLog(), (Log{"argI 50", "argL z", "enter 30 -", "thrown 30 - #0"}));
 
-    const std::vector<uint8_t> directBytes = ClassBytes(env, "vexotest/ProbeSubjects$Direct.class");
+    const std::vector<uint8_t> directBytes = jvm::ClassBytes("vexotest/ProbeSubjects$Direct.class");
     ASSERT_FALSE(directBytes.empty());
-    ExpectDirectConstructor(env, directBytes, false);
+    ExpectDirectConstructor(directBytes, false);
 }
 
 TEST(MethodProbes, ClassFilesBeforeVersion50VerifyWithTheOldVerifier) {
-    JNIEnv* env = TestEnv();
-    ASSERT_EQ(env->PushLocalFrame(256), JNI_OK);
-    const std::vector<uint8_t> original = ClassBytes(env, "vexotest/ProbeSubjects.class");
+    const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/ProbeSubjects.class");
     ASSERT_FALSE(original.empty());
     std::vector<MethodProbeTarget> targets = SubjectTargets();
     const std::vector<uint8_t> rewritten = Rewritten(AsVersion49(original), &targets);
     ExpectAllInstrumented(targets);
-    ExpectSubjectCases(env, rewritten);
+    ExpectSubjectCases(rewritten);
 
-    ExpectDirectConstructor(env, AsVersion49(ClassBytes(env, "vexotest/ProbeSubjects$Direct.class")), true);
+    ExpectDirectConstructor(AsVersion49(jvm::ClassBytes("vexotest/ProbeSubjects$Direct.class")), true);
     // Derived's super call follows a branch: without frames the engine cannot tell that every
     // path runs through it.
-    const std::vector<uint8_t> derived = AsVersion49(ClassBytes(env, "vexotest/ProbeSubjects$Derived.class"));
+    const std::vector<uint8_t> derived = AsVersion49(jvm::ClassBytes("vexotest/ProbeSubjects$Derived.class"));
     std::vector<MethodProbeTarget> constructor = {Target("<init>", "(ILjava/lang/String;)V", 30),
                                                   Target("<init>", "(ILjava/lang/String;)V", 30, true, false)};
     std::vector<uint8_t> out;
@@ -473,9 +409,7 @@ std::vector<uint8_t> CodeOf(const std::vector<uint8_t>& bytes, const char* name,
 }
 
 TEST(MethodProbes, MethodsTheEngineCannotRewriteStayAsTheyWere) {
-    JNIEnv* env = TestEnv();
-    ASSERT_EQ(env->PushLocalFrame(256), JNI_OK);
-    const std::vector<uint8_t> padded = PaddedSubjects(ClassBytes(env, "vexotest/ProbeSubjects.class"));
+    const std::vector<uint8_t> padded = PaddedSubjects(jvm::ClassBytes("vexotest/ProbeSubjects.class"));
     ASSERT_FALSE(padded.empty());
 
     // One byte more than fits: refused, the method as it was; the other target is rewritten.
@@ -488,10 +422,10 @@ TEST(MethodProbes, MethodsTheEngineCannotRewriteStayAsTheyWere) {
     EXPECT_EQ(CodeOf(out, "widened", "(I)J"), CodeOf(padded, "widened", "(I)J"));
     EXPECT_TRUE(targets[1].instrumented);
     EXPECT_EQ(targets[2].refusal, Refusal::kNoSuchMethod);
-    jclass probed = Linked(env, kSubjects, out);
+    jvm::Ref probed = Linked(kSubjects, out);
     ASSERT_NE(probed, nullptr);
-    EXPECT_EQ(Invoke(env, probed, nullptr, "widened", "(I)J", {I(3)}).value, std::to_string(3LL << 33));
-    EXPECT_TRUE(TakeLog(env).empty());
+    EXPECT_EQ(Invoke(probed, nullptr, "widened", "(I)J", {I(3)}).value, std::to_string(3LL << 33));
+    EXPECT_TRUE(TakeLog().empty());
 
     // The entry alone fits exactly, and the code of 65535 bytes runs.
     std::vector<MethodProbeTarget> entry = {Target("widened", "(I)J", 5, false, false)};
@@ -500,10 +434,10 @@ TEST(MethodProbes, MethodsTheEngineCannotRewriteStayAsTheyWere) {
     const std::vector<uint8_t> code = CodeOf(out, "widened", "(I)J");
     ASSERT_GE(code.size(), 8u);
     EXPECT_EQ((code[4] << 24) | (code[5] << 16) | (code[6] << 8) | code[7], kCodeLimit);
-    probed = Linked(env, kSubjects, out);
+    probed = Linked(kSubjects, out);
     ASSERT_NE(probed, nullptr);
-    EXPECT_EQ(Invoke(env, probed, nullptr, "widened", "(I)J", {I(3)}).value, std::to_string(3LL << 33));
-    EXPECT_EQ(TakeLog(env), (Log{"enter 5 -"}));
+    EXPECT_EQ(Invoke(probed, nullptr, "widened", "(I)J", {I(3)}).value, std::to_string(3LL << 33));
+    EXPECT_EQ(TakeLog(), (Log{"enter 5 -"}));
 
     // A class file that does not parse: nothing rewritten, every target told why.
     std::vector<uint8_t> cut(padded.begin(), padded.begin() + 100);

@@ -14,45 +14,29 @@
 #include "bytecode/insertion.h"
 #include "bytecode/method_code.h"
 #include "bytecode/opcodes.h"
-#include "tests/harness/class_files.h"
-#include "tests/harness/test_jvm.h"
+#include "tests/harness/java_runner.h"
 
 namespace {
 using namespace bytecode;
 
 // A Java call's result, with the test failing on an exception it threw.
-template <typename T>
-T Checked(JNIEnv* env, T value) {
-    EXPECT_FALSE(env->ExceptionCheck());
-    if (env->ExceptionCheck()) {
-        env->ExceptionDescribe();
-        env->ExceptionClear();
-    }
-    return value;
+jvm::Value Checked(const jvm::Outcome& outcome) {
+    EXPECT_EQ(outcome.thrown, nullptr) << jvm::Text(outcome.thrown);
+    return outcome.value;
 }
 
 // Defines `bytes` in a loader of its own and links the class, so the verifier has run.
-jclass LinkedInFreshLoader(JNIEnv* env, const char* name, const std::vector<uint8_t>& bytes) {
-    jclass c = DefineInFreshLoader(env, name, bytes);
-    if (c != nullptr) env->GetMethodID(c, "<init>", "()V");  // verification happens at link time
-    if (env->ExceptionCheck()) {
-        env->ExceptionDescribe();
-        env->ExceptionClear();
-        return nullptr;
-    }
-    return c;
+jvm::Ref LinkedInFreshLoader(const char* name, const std::vector<uint8_t>& bytes) {
+    jvm::Ref c = jvm::DefineInFreshLoader(name, bytes);
+    // Verification happens at link time.
+    return c != nullptr && jvm::HasMethod(c, "<init>", "()V") ? c : nullptr;
 }
 
 // How often InsertionHook.hit(id) ran, by id.
-std::vector<int> Hits(JNIEnv* env) {
-    env->PushLocalFrame(8);
-    jclass hook = env->FindClass("vexotest/InsertionHook");
-    auto counts = static_cast<jintArray>(
-        env->GetStaticObjectField(hook, env->GetStaticFieldID(hook, "counts", "[I")));
-    std::vector<int> out(static_cast<size_t>(env->GetArrayLength(counts)));
-    env->GetIntArrayRegion(counts, 0, static_cast<jsize>(out.size()), out.data());
-    env->PopLocalFrame(nullptr);
-    return out;
+std::vector<int> Hits() {
+    const std::vector<int32_t> counts =
+        jvm::Ints(jvm::StaticField(jvm::FindClass("vexotest/InsertionHook"), "counts", "[I").ref);
+    return std::vector<int>(counts.begin(), counts.end());
 }
 
 // iconst/bipush id; invokestatic InsertionHook.hit(I)V
@@ -64,8 +48,8 @@ std::vector<Instruction> HitCall(ClassFile* cls, int id) {
     return {push, WithOperand(op::kInvokestatic, hit)};
 }
 
-ClassFile ParsedInsertable(JNIEnv* env, std::vector<uint8_t>* bytes = nullptr) {
-    std::vector<uint8_t> original = ClassBytes(env, "vexotest/Insertable.class");
+ClassFile ParsedInsertable(std::vector<uint8_t>* bytes = nullptr) {
+    std::vector<uint8_t> original = jvm::ClassBytes("vexotest/Insertable.class");
     ClassFile cls;
     EXPECT_EQ(ParseClassFile(original.data(), original.size(), &cls), Refusal::kNone);
     if (bytes != nullptr) *bytes = original;
@@ -105,28 +89,27 @@ struct HitDelta {
     int field, put, exit;
 };
 
-void ExpectHits(JNIEnv* env, const std::vector<int>& before, HitDelta expected, const char* what) {
-    const std::vector<int> now = Hits(env);
+void ExpectHits(const std::vector<int>& before, HitDelta expected, const char* what) {
+    const std::vector<int> now = Hits();
     EXPECT_EQ(now[kField] - before[kField], expected.field) << what << ": field accesses";
     EXPECT_EQ(now[kPut] - before[kPut], expected.put) << what << ": after putfield";
     EXPECT_EQ(now[kExit] - before[kExit], expected.exit) << what << ": returns";
     EXPECT_GT(now[kEvery], before[kEvery]) << what;
 }
 
-std::string Text(JNIEnv* env, jobject o) {
-    env->PushLocalFrame(8);
-    jmethodID toString = env->GetMethodID(env->FindClass("java/lang/Object"), "toString", "()Ljava/lang/String;");
-    auto s = static_cast<jstring>(Checked(env, env->CallObjectMethod(o, toString)));
-    const char* chars = env->GetStringUTFChars(s, nullptr);
-    std::string out(chars);
-    env->ReleaseStringUTFChars(s, chars);
-    env->PopLocalFrame(nullptr);
-    return out;
+// What `self.make(yes)` returns, as its toString gives it.
+std::string Made(jvm::Ref self, bool yes) {
+    return jvm::Text(Checked(jvm::Call(self, "make", "(Z)Ljava/lang/Object;", {jvm::Boolean(yes)})).ref);
+}
+
+jvm::Ref Construct(jvm::Ref clazz, int32_t arg) { return Checked(jvm::New(clazz, "(I)V", {jvm::Int(arg)})).ref; }
+
+int32_t CallInt(jvm::Ref self, const char* name, int32_t arg) {
+    return static_cast<int32_t>(Checked(jvm::Call(self, name, "(I)I", {jvm::Int(arg)})).integer);
 }
 
 TEST(BytecodeEngine, InsertedCallsRunOnEveryPathAndMethodsBehaveAsBefore) {
-    JNIEnv* env = TestEnv();
-    ClassFile cls = ParsedInsertable(env);
+    ClassFile cls = ParsedInsertable();
     size_t rewritten = 0;
     for (Member& m : cls.methods) {
         Code code;
@@ -138,31 +121,29 @@ TEST(BytecodeEngine, InsertedCallsRunOnEveryPathAndMethodsBehaveAsBefore) {
     EXPECT_EQ(rewritten, cls.methods.size());
     std::vector<uint8_t> out;
     WriteClassFile(cls, &out);
-    jclass plain = env->FindClass("vexotest/Insertable");
-    jclass traced = LinkedInFreshLoader(env, "vexotest/Insertable", out);
+    jvm::Ref plain = jvm::FindClass("vexotest/Insertable");
+    jvm::Ref traced = LinkedInFreshLoader("vexotest/Insertable", out);
     ASSERT_NE(traced, nullptr) << "the verifier refused the rewritten class";
 
     // Constructors: this(...) after a branch on an uninitialized `this`; then ratio's
     // initialiser, total and name.
-    std::vector<int> h = Hits(env);
-    jobject a = Checked(env, env->NewObject(plain, env->GetMethodID(plain, "<init>", "(I)V"), -4));
-    jobject b = Checked(env, env->NewObject(traced, env->GetMethodID(traced, "<init>", "(I)V"), -4));
+    std::vector<int> h = Hits();
+    jvm::Ref a = Construct(plain, -4);
+    jvm::Ref b = Construct(traced, -4);
     ASSERT_NE(b, nullptr);
-    ExpectHits(env, h, {3, 3, 2}, "new Insertable(-4)");
-    EXPECT_EQ(env->GetIntField(b, env->GetFieldID(traced, "total", "I")), 4);
-    h = Hits(env);
-    jobject c = Checked(env, env->NewObject(traced, env->GetMethodID(traced, "<init>", "()V")));
-    ExpectHits(env, h, {3, 3, 2}, "new Insertable()");
-    EXPECT_EQ(env->GetIntField(c, env->GetFieldID(traced, "total", "I")), 1);
+    ExpectHits(h, {3, 3, 2}, "new Insertable(-4)");
+    EXPECT_EQ(jvm::Field(b, "total", "I").integer, 4);
+    h = Hits();
+    jvm::Ref c = Checked(jvm::New(traced, "()V", {})).ref;
+    ExpectHits(h, {3, 3, 2}, "new Insertable()");
+    EXPECT_EQ(jvm::Field(c, "total", "I").integer, 1);
 
-    auto callInt = [&](const char* name, jint arg, HitDelta expected) {
-        const std::vector<int> before = Hits(env);
-        const jint want = Checked(env, env->CallIntMethod(a, env->GetMethodID(plain, name, "(I)I"), arg));
-        const jint got = Checked(env, env->CallIntMethod(b, env->GetMethodID(traced, name, "(I)I"), arg));
-        EXPECT_FALSE(env->ExceptionCheck()) << name;
-        env->ExceptionClear();
+    auto callInt = [&](const char* name, int32_t arg, HitDelta expected) {
+        const std::vector<int> before = Hits();
+        const int32_t want = CallInt(a, name, arg);
+        const int32_t got = CallInt(b, name, arg);
         EXPECT_EQ(got, want) << name << "(" << arg << ")";
-        ExpectHits(env, before, expected, name);
+        ExpectHits(before, expected, name);
     };
     callInt("loop", 5, {2 * 5 + 1, 5, 1});
     callInt("loop", 0, {1, 0, 1});
@@ -170,22 +151,21 @@ TEST(BytecodeEngine, InsertedCallsRunOnEveryPathAndMethodsBehaveAsBefore) {
     callInt("guarded", -3, {3, 1, 1});  // the handler's copy of the same
     callInt("locked", 4, {2, 1, 1});
     callInt("block", 4, {3, 1, 1});
-    for (jint n : {0, 1, 2, 3, 70, 5}) callInt("switches", n, {2, 1, 1});
+    for (int32_t n : {0, 1, 2, 3, 70, 5}) callInt("switches", n, {2, 1, 1});
 
-    h = Hits(env);
-    const jlong wantWide = Checked(env, env->CallLongMethod(a, env->GetMethodID(plain, "wide", "(JD)J"), jlong{3}, 2.5));
-    const jlong gotWide = Checked(env, env->CallLongMethod(b, env->GetMethodID(traced, "wide", "(JD)J"), jlong{3}, 2.5));
+    h = Hits();
+    const std::vector<jvm::Value> wideArgs = {jvm::Long(3), jvm::Double(2.5)};
+    const int64_t wantWide = Checked(jvm::Call(a, "wide", "(JD)J", wideArgs)).integer;
+    const int64_t gotWide = Checked(jvm::Call(b, "wide", "(JD)J", wideArgs)).integer;
     EXPECT_EQ(gotWide, wantWide);
-    ExpectHits(env, h, {6, 2, 1}, "wide");
-    for (jboolean yes : {JNI_TRUE, JNI_FALSE}) {
-        h = Hits(env);
-        const char* desc = "(Z)Ljava/lang/Object;";
-        const std::string want = Text(env, Checked(env, env->CallObjectMethod(a, env->GetMethodID(plain, "make", desc), yes)));
-        const std::string got = Text(env, Checked(env, env->CallObjectMethod(b, env->GetMethodID(traced, "make", desc), yes)));
+    ExpectHits(h, {6, 2, 1}, "wide");
+    for (bool yes : {true, false}) {
+        h = Hits();
+        const std::string want = Made(a, yes);
+        const std::string got = Made(b, yes);
         EXPECT_EQ(got, want);
-        ExpectHits(env, h, {1, 0, 1}, "make");
+        ExpectHits(h, {1, 0, 1}, "make");
     }
-    EXPECT_FALSE(env->ExceptionCheck());
 }
 
 // Inserts `copies` calls of hit(id) before the `nth` instruction with `opcode` in the method.
@@ -210,9 +190,7 @@ Refusal InsertMany(ClassFile* cls, const char* name, const char* descriptor, uin
 }
 
 TEST(BytecodeEngine, BranchesBeyondSixteenBitsAreWidenedAndCodeBeyondTheLimitIsRefused) {
-    JNIEnv* env = TestEnv();
-    ASSERT_EQ(env->EnsureLocalCapacity(64), JNI_OK);
-    ClassFile cls = ParsedInsertable(env);
+    ClassFile cls = ParsedInsertable();
     const int copies = 9000;  // 4 bytes each: 36000 bytes between a branch and its target
     // A loop whose test jumps over the body, and whose end jumps back.
     ASSERT_EQ(InsertMany(&cls, "loop", "(I)I", op::kPutfield, 0, copies, 4), Refusal::kNone);
@@ -232,60 +210,53 @@ TEST(BytecodeEngine, BranchesBeyondSixteenBitsAreWidenedAndCodeBeyondTheLimitIsR
 
     std::vector<uint8_t> out;
     WriteClassFile(cls, &out);
-    jclass plain = env->FindClass("vexotest/Insertable");
-    jclass traced = LinkedInFreshLoader(env, "vexotest/Insertable", out);
+    jvm::Ref plain = jvm::FindClass("vexotest/Insertable");
+    jvm::Ref traced = LinkedInFreshLoader("vexotest/Insertable", out);
     ASSERT_NE(traced, nullptr) << "the verifier refused the widened code";
-    std::vector<int> h = Hits(env);
-    jobject a = Checked(env, env->NewObject(plain, env->GetMethodID(plain, "<init>", "(I)V"), 5));
-    jobject b = Checked(env, env->NewObject(traced, env->GetMethodID(traced, "<init>", "(I)V"), 5));
-    Checked(env, env->NewObject(traced, env->GetMethodID(traced, "<init>", "(I)V"), -5));
-    EXPECT_EQ(Hits(env)[6] - h[6], copies) << "only the branch with the inserted code";
-    h = Hits(env);
-    EXPECT_EQ(Checked(env, env->CallIntMethod(b, env->GetMethodID(traced, "loop", "(I)I"), 3)),
-              Checked(env, env->CallIntMethod(a, env->GetMethodID(plain, "loop", "(I)I"), 3)));
-    EXPECT_EQ(Hits(env)[4] - h[4], 3 * copies);
-    const char* desc = "(Z)Ljava/lang/Object;";
-    for (jboolean yes : {JNI_TRUE, JNI_FALSE}) {
-        h = Hits(env);
-        EXPECT_EQ(Text(env, Checked(env, env->CallObjectMethod(b, env->GetMethodID(traced, "make", desc), yes))),
-                  Text(env, Checked(env, env->CallObjectMethod(a, env->GetMethodID(plain, "make", desc), yes))));
-        EXPECT_EQ(Hits(env)[5] - h[5], yes ? copies : 0);
+    std::vector<int> h = Hits();
+    jvm::Ref a = Construct(plain, 5);
+    jvm::Ref b = Construct(traced, 5);
+    Construct(traced, -5);
+    EXPECT_EQ(Hits()[6] - h[6], copies) << "only the branch with the inserted code";
+    h = Hits();
+    EXPECT_EQ(CallInt(b, "loop", 3), CallInt(a, "loop", 3));
+    EXPECT_EQ(Hits()[4] - h[4], 3 * copies);
+    for (bool yes : {true, false}) {
+        h = Hits();
+        EXPECT_EQ(Made(b, yes), Made(a, yes));
+        EXPECT_EQ(Hits()[5] - h[5], yes ? copies : 0);
     }
-    for (jint n : {0, 1, 3, 9}) {
-        h = Hits(env);
-        EXPECT_EQ(Checked(env, env->CallIntMethod(b, env->GetMethodID(traced, "switches", "(I)I"), n)),
-                  Checked(env, env->CallIntMethod(a, env->GetMethodID(plain, "switches", "(I)I"), n)));
-        EXPECT_EQ(Hits(env)[7] - h[7], n == 0 ? copies : 0);
+    for (int32_t n : {0, 1, 3, 9}) {
+        h = Hits();
+        EXPECT_EQ(CallInt(b, "switches", n), CallInt(a, "switches", n));
+        EXPECT_EQ(Hits()[7] - h[7], n == 0 ? copies : 0);
     }
-    EXPECT_FALSE(env->ExceptionCheck());
 
     // Before version 50 the verifier infers types: the same widening, without new frames.
-    ClassFile old = ParsedInsertable(env);
+    ClassFile old = ParsedInsertable();
     old.major = 49;
     ASSERT_EQ(InsertMany(&old, "loop", "(I)I", op::kPutfield, 0, copies, 4), Refusal::kNone);
     WriteClassFile(old, &out);
-    jclass inferred = LinkedInFreshLoader(env, "vexotest/Insertable", out);
+    jvm::Ref inferred = LinkedInFreshLoader("vexotest/Insertable", out);
     ASSERT_NE(inferred, nullptr) << "the old verifier refused the widened code";
-    jobject o = Checked(env, env->NewObject(inferred, env->GetMethodID(inferred, "<init>", "(I)V"), 5));
-    h = Hits(env);
-    jobject p = Checked(env, env->NewObject(plain, env->GetMethodID(plain, "<init>", "(I)V"), 5));
-    EXPECT_EQ(Checked(env, env->CallIntMethod(o, env->GetMethodID(inferred, "loop", "(I)I"), 4)),
-              Checked(env, env->CallIntMethod(p, env->GetMethodID(plain, "loop", "(I)I"), 4)));
-    EXPECT_EQ(Hits(env)[4] - h[4], 4 * copies);
+    jvm::Ref o = Construct(inferred, 5);
+    h = Hits();
+    jvm::Ref p = Construct(plain, 5);
+    EXPECT_EQ(CallInt(o, "loop", 4), CallInt(p, "loop", 4));
+    EXPECT_EQ(Hits()[4] - h[4], 4 * copies);
 
     // 17000 calls: 68000 bytes. The method stays as it was.
-    ClassFile fresh = ParsedInsertable(env);
+    ClassFile fresh = ParsedInsertable();
     const std::vector<uint8_t> before = FindCodeAttribute(fresh, FindMethod(&fresh, "loop", "(I)I"))->bytes;
     EXPECT_EQ(InsertMany(&fresh, "loop", "(I)I", op::kPutfield, 0, 17000, 4), Refusal::kCodeTooLong);
     EXPECT_EQ(FindCodeAttribute(fresh, FindMethod(&fresh, "loop", "(I)I"))->bytes, before);
 }
 
 TEST(BytecodeEngine, CodeWrittenBackWithoutInsertionIsByteIdentical) {
-    JNIEnv* env = TestEnv();
     for (const char* resource : {"vexotest/Insertable.class", "java/lang/String.class",
                                  "java/util/HashMap.class", "java/util/concurrent/ConcurrentHashMap.class",
                                  "java/lang/Character.class", "java/util/Formatter.class"}) {
-        const std::vector<uint8_t> original = ClassBytes(env, resource);
+        const std::vector<uint8_t> original = jvm::ClassBytes(resource);
         ASSERT_FALSE(original.empty()) << resource;
         ClassFile cls;
         ASSERT_EQ(ParseClassFile(original.data(), original.size(), &cls), Refusal::kNone) << resource;
@@ -307,9 +278,8 @@ TEST(BytecodeEngine, CodeWrittenBackWithoutInsertionIsByteIdentical) {
 }
 
 TEST(BytecodeEngine, TruncatedCorruptOrUnknownInputsAreRefusedWithoutHarm) {
-    JNIEnv* env = TestEnv();
     std::vector<uint8_t> original;
-    ClassFile cls = ParsedInsertable(env, &original);
+    ClassFile cls = ParsedInsertable(&original);
     ClassFile scratch;
     for (size_t size = 0; size < original.size(); ++size) {
         EXPECT_EQ(ParseClassFile(original.data(), size, &scratch), Refusal::kMalformedClass) << "truncated to " << size;

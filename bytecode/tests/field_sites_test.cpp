@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "bytecode/field_sites.h"
-#include "tests/harness/class_files.h"
-#include "tests/harness/test_jvm.h"
+#include "tests/harness/java_runner.h"
 
 namespace {
 using namespace bytecode;
@@ -29,20 +28,10 @@ struct Access {
 };
 
 // The hook's log since the last call, parsed; the log is emptied.
-std::vector<Access> TakeLog(JNIEnv* env) {
-    env->PushLocalFrame(16);
-    jclass hook = env->FindClass(kHook);
-    jobject log = env->GetStaticObjectField(hook, env->GetStaticFieldID(hook, "log", "Ljava/lang/StringBuilder;"));
-    jclass builder = env->GetObjectClass(log);
-    auto text = static_cast<jstring>(
-        env->CallObjectMethod(log, env->GetMethodID(builder, "toString", "()Ljava/lang/String;")));
-    EXPECT_FALSE(Failed(env));
-    env->CallVoidMethod(log, env->GetMethodID(builder, "setLength", "(I)V"), 0);
-    EXPECT_FALSE(Failed(env));
-    const char* chars = env->GetStringUTFChars(text, nullptr);
-    const std::string all = chars;
-    env->ReleaseStringUTFChars(text, chars);
-    env->PopLocalFrame(nullptr);
+std::vector<Access> TakeLog() {
+    const jvm::Ref log = jvm::StaticField(jvm::FindClass(kHook), "log", "Ljava/lang/StringBuilder;").ref;
+    const std::string all = jvm::Text(log);
+    EXPECT_EQ(jvm::Call(log, "setLength", "(I)V", {jvm::Int(0)}).thrown, nullptr);
     std::vector<Access> out;
     size_t from = 0;
     for (size_t end; (end = all.find(';', from)) != std::string::npos; from = end + 1) {
@@ -102,17 +91,17 @@ std::vector<FieldSiteTarget> SitesTargets() {
             Target({kBase, kSub}, "shadowed", "I", false, kShadowed)};
 }
 
-jlong RunOnce(JNIEnv* env, jclass clazz) {
-    jobject o = env->NewObject(clazz, env->GetMethodID(clazz, "<init>", "()V"));
-    if (Failed(env) || o == nullptr) return 0;
-    const jlong result = env->CallLongMethod(o, env->GetMethodID(clazz, "run", "()J"));
-    EXPECT_FALSE(Failed(env));
-    return result;
+int64_t RunOnce(jvm::Ref clazz) {
+    const jvm::Outcome made = jvm::New(clazz, "()V", {});
+    EXPECT_EQ(made.thrown, nullptr) << jvm::Text(made.thrown);
+    if (made.thrown != nullptr || made.value.ref == nullptr) return 0;
+    const jvm::Outcome run = jvm::Call(made.value.ref, "run", "()J", {});
+    EXPECT_EQ(run.thrown, nullptr) << jvm::Text(run.thrown);
+    return run.value.integer;
 }
 
 TEST(FieldSites, EveryKindOfAccessCallsTheHookInOrderAndTheClassComputesTheSame) {
-    JNIEnv* env = TestEnv();
-    const std::vector<uint8_t> original = ClassBytes(env, "vexotest/FieldSites.class");
+    const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/FieldSites.class");
     ASSERT_FALSE(original.empty());
     std::vector<uint8_t> rewritten;
     FieldSiteCounts counts;
@@ -120,15 +109,15 @@ TEST(FieldSites, EveryKindOfAccessCallsTheHookInOrderAndTheClassComputesTheSame)
     EXPECT_EQ(counts.refusedMethods, 0u);
     EXPECT_EQ(counts.uninitialized, 0u);
 
-    jclass plain = env->FindClass(kSites);
+    jvm::Ref plain = jvm::FindClass(kSites);
     ASSERT_NE(plain, nullptr);
-    const jlong expected = RunOnce(env, plain);
-    EXPECT_TRUE(TakeLog(env).empty()) << "the original calls no hook";
+    const int64_t expected = RunOnce(plain);
+    EXPECT_TRUE(TakeLog().empty()) << "the original calls no hook";
 
-    jclass fresh = DefineInFreshLoader(env, kSites, rewritten);
+    jvm::Ref fresh = jvm::DefineInFreshLoader(kSites, rewritten);
     ASSERT_NE(fresh, nullptr);
-    EXPECT_EQ(RunOnce(env, fresh), expected);
-    const std::vector<Access> log = TakeLog(env);
+    EXPECT_EQ(RunOnce(fresh), expected);
+    const std::vector<Access> log = TakeLog();
     ASSERT_GE(log.size(), 8u);
 
     // Program order across fields: try, catch, finally, then synchronized.
@@ -169,8 +158,7 @@ TEST(FieldSites, EveryKindOfAccessCallsTheHookInOrderAndTheClassComputesTheSame)
 }
 
 TEST(FieldSites, AConstructorsStoreBeforeItsSuperCallIsLeftAloneAndTheClassVerifies) {
-    JNIEnv* env = TestEnv();
-    const std::vector<uint8_t> original = ClassBytes(env, "vexotest/FieldSites$Inner.class");
+    const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/FieldSites$Inner.class");
     ASSERT_FALSE(original.empty());
     const std::vector<FieldSiteTarget> targets = {
         Target({kInner}, "this$0", "Lvexotest/FieldSites;", false, kOuter), Target({kInner}, "k", "I", false, kK),
@@ -181,17 +169,18 @@ TEST(FieldSites, AConstructorsStoreBeforeItsSuperCallIsLeftAloneAndTheClassVerif
     EXPECT_EQ(counts.uninitialized, 1u) << "the outer instance's store";
     EXPECT_EQ(counts.refusedMethods, 0u);
 
-    jclass outerClass = env->FindClass(kSites);
-    jobject outer = env->NewObject(outerClass, env->GetMethodID(outerClass, "<init>", "()V"));
-    env->SetIntField(outer, env->GetFieldID(outerClass, "i", "I"), 23);
-    jclass inner = DefineInFreshLoader(env, kInner, rewritten);
+    jvm::Ref outer = jvm::New(jvm::FindClass(kSites), "()V", {}).value.ref;
+    ASSERT_NE(outer, nullptr);
+    jvm::SetField(outer, "i", "I", jvm::Int(23));
+    jvm::Ref inner = jvm::DefineInFreshLoader(kInner, rewritten);
     ASSERT_NE(inner, nullptr);
-    jobject made = env->NewObject(inner, env->GetMethodID(inner, "<init>", "(Lvexotest/FieldSites;)V"), outer);
-    ASSERT_FALSE(Failed(env));
-    ASSERT_NE(made, nullptr);
-    EXPECT_EQ(env->CallIntMethod(made, env->GetMethodID(inner, "outerI", "()I")), 23);
-    ASSERT_FALSE(Failed(env));
-    const std::vector<Access> log = TakeLog(env);
+    const jvm::Outcome made = jvm::New(inner, "(Lvexotest/FieldSites;)V", {jvm::Reference(outer)});
+    ASSERT_EQ(made.thrown, nullptr) << jvm::Text(made.thrown);
+    ASSERT_NE(made.value.ref, nullptr);
+    const jvm::Outcome outerI = jvm::Call(made.value.ref, "outerI", "()I", {});
+    ASSERT_EQ(outerI.thrown, nullptr) << jvm::Text(outerI.thrown);
+    EXPECT_EQ(outerI.value.integer, 23);
+    const std::vector<Access> log = TakeLog();
     ASSERT_EQ(log.size(), 3u);
     EXPECT_TRUE(log[0].what == 'w' && log[0].id == kK && log[0].value == "5" && log[0].object == "FieldSites$Inner");
     EXPECT_TRUE(log[1].what == 'r' && log[1].id == kOuter && log[1].object == "FieldSites$Inner");
