@@ -15,6 +15,7 @@
 #include "bridge/jvmti_env.h"
 #include "bridge/vm_proxy.h"
 #include "instrument/armed_members.h"
+#include "instrument/entry_hook.h"
 #include "instrument/class_file_passes.h"
 #include "instrument/entry_instrumentation.h"
 #include "instrument/field_instrumentation.h"
@@ -23,6 +24,7 @@
 #include "instrument/profiler_entries.h"
 #include "session/class_waits.h"
 #include "session/session_start.h"
+#include "trace/event_bank.h"
 #include "trace/thread_tags.h"
 
 namespace {
@@ -174,6 +176,8 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
     FieldInstrumentationInit(jvmti, FieldWatchesForced());
     ProfilerEntriesInit(jvmti);
+    // A hit past the limit that the recorder would only refuse stops in the entry hook's Java.
+    g_recording.refusalListener = GateEntryHook;
     ProfilerEntryRoad entries;
     entries.available = ProfilerEntriesAvailable;
     entries.set = SetProfilerEntries;

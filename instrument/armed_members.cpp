@@ -20,6 +20,16 @@ void SetArmedProbe(jint id, jmethodID method) {
     if (id >= 0 && id < kMaxProbes) g_armed[id].store(method, std::memory_order_release);
 }
 
+jint ArmedProbesOf(jmethodID method, jint* first) {
+    jint count = 0;
+    for (jint id = kMaxProbes - 1; id >= 0; --id) {
+        if (g_armed[id].load(std::memory_order_acquire) != method) continue;
+        *first = id;
+        ++count;
+    }
+    return count;
+}
+
 bool ArmedFieldOf(jint id, bool write, ArmedFieldSite* out) {
     if (id < 0 || id >= kMaxFields) return false;
     const uint8_t bits = g_live[id].load(std::memory_order_acquire);

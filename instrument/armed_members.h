@@ -14,6 +14,8 @@ constexpr jint kMaxFields = 4096;  // site ids stay within sipush
 jmethodID ArmedProbeMethod(jint id);
 // Arms probe `id` for `method`, or disarms it (null).
 void SetArmedProbe(jint id, jmethodID method);
+// How many armed probes are of `method`; `*first` learns the lowest id. A scan of every id.
+jint ArmedProbesOf(jmethodID method, jint* first);
 
 // What the hook needs of an armed site id.
 struct ArmedFieldSite {

@@ -4,6 +4,8 @@
 // field table's lock, which the class file hook run by the class's definition may take (see
 // instrument/entry_instrumentation.cpp).
 
+#include <atomic>
+
 #include "instrument/class_rewriter.h"
 #include "bridge/debug_events.h"
 #include "instrument/armed_members.h"
@@ -11,19 +13,35 @@
 #include "bridge/jvmpi_bridge.h"
 #include "platform/os.h"
 #include "trace/debug_hook.h"
+#include "trace/event_bank.h"
 
 namespace {
 // Whether the hook class is defined and bound.
 HookClassState g_hookState = HookClassState::kNotTried;
 
-// Runs at the start of every instrumented method, on the thread that entered it.
+// The hook class's gate, once the class is defined.
+struct EntryGate {
+    JavaVM* vm = nullptr;
+    std::atomic<jclass> hook{nullptr};  // global reference
+    jfieldID closed = nullptr;
+    jfieldID passId = nullptr;
+    bool isClosed = false;  // under the recording lock, as every change of the gate
+};
+EntryGate g_gate;
+
+constexpr const char* kEntryHookNative = "enter0";
+
+// Runs at the start of every instrumented method, on the thread that entered it. A hit the
+// recorder would only refuse at the limit returns at once, without a JNI call.
 void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
     if (id >= kProfilerEntryIdBase) {
         const jmethodID method = ProfilerEntryMethod(id);
-        if (method != nullptr) JvmpiPostMethodEntry(env, method, receiver);
+        if (method == nullptr || RefusedWithoutTheLock(method)) return;
+        JvmpiPostMethodEntry(env, method, receiver);
     } else {
         const jmethodID method = ArmedProbeMethod(id);
         if (method == nullptr) return;  // disarmed while this code version was still running
+        if (RefusedWithoutTheLock(method)) return;
         MethodEntryOffer offer;
         offer.receiver = receiver;
         offer.active = true;
@@ -45,7 +63,40 @@ bool EnsureEntryHookClass(JNIEnv* env) {
     static const bool ready = OsLockInit(&lock);
     (void)ready;
     OsLockGuard held(&lock);
-    return DefineHookClassOnce(&g_hookState, env, kEntryHookClass, [] {
-        return std::vector<HookNative>{{kEntryHookMethod, kEntryHookDescriptor, reinterpret_cast<void*>(Enter)}};
-    });
+    if (g_hookState != HookClassState::kNotTried) return g_hookState == HookClassState::kDefined;
+    const std::vector<HookNative> natives{{kEntryHookNative, kEntryHookDescriptor, reinterpret_cast<void*>(Enter)}};
+    const bool defined = DefineGatedHookClass(env, kEntryHookClass, natives, {{kEntryHookMethod, kEntryHookNative}});
+    g_hookState = defined ? HookClassState::kDefined : HookClassState::kRefused;
+    if (defined) {
+        jclass hook = env->FindClass(kEntryHookClass);
+        if (hook != nullptr) {
+            g_gate.closed = env->GetStaticFieldID(hook, kGateClosedField, "Z");
+            g_gate.passId = env->GetStaticFieldID(hook, kGatePassField, "I");
+            env->GetJavaVM(&g_gate.vm);
+            if (g_gate.closed != nullptr && g_gate.passId != nullptr) {
+                g_gate.hook.store(static_cast<jclass>(env->NewGlobalRef(hook)), std::memory_order_release);
+            }
+            env->DeleteLocalRef(hook);
+        }
+        env->ExceptionClear();
+    }
+    return defined;
+}
+
+void GateEntryHook(bool refusing, const void* except) {
+    jclass hook = g_gate.hook.load(std::memory_order_acquire);
+    JNIEnv* env = nullptr;
+    if (hook == nullptr || g_gate.vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) != JNI_OK) return;
+    jint pass = -1;
+    if (refusing && except != nullptr) {
+        // The one mark recorded past the limit must still reach the recorder: closed only when
+        // its hits pass the gate by their id, or do not come through this hook at all.
+        const jint probes = ArmedProbesOf(static_cast<jmethodID>(const_cast<void*>(except)), &pass);
+        if (probes > 1 || (probes == 0 && ProfilerEntriesOn())) return;
+        if (probes == 0) pass = -1;
+    }
+    if (refusing == g_gate.isClosed) return;
+    if (refusing) env->SetStaticIntField(hook, g_gate.passId, pass);
+    env->SetStaticBooleanField(hook, g_gate.closed, refusing ? JNI_TRUE : JNI_FALSE);
+    g_gate.isClosed = refusing;
 }

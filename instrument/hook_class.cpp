@@ -3,7 +3,49 @@
 #include "bytecode/class_file.h"
 
 namespace {
-std::vector<uint8_t> HookClassFile(const char* className, const std::vector<HookNative>& natives) {
+void U2(std::vector<uint8_t>* out, uint16_t v) {
+    out->push_back(static_cast<uint8_t>(v >> 8));
+    out->push_back(static_cast<uint8_t>(v));
+}
+
+void U4(std::vector<uint8_t>* out, uint32_t v) {
+    U2(out, static_cast<uint16_t>(v >> 16));
+    U2(out, static_cast<uint16_t>(v));
+}
+
+// The Code attribute of a gated hook:
+//    0 getstatic closed     3 ifeq 13             6 iload_1     7 getstatic passId
+//   10 if_icmpne 18        13 aload_0 iload_1 invokestatic native       18 return
+bytecode::Attribute GateCode(bytecode::ClassFile* cls, const char* className, const GatedHook& g) {
+    auto& pool = cls->pool;
+    const uint16_t closed = pool.FieldrefIndex(className, kGateClosedField, "Z");
+    const uint16_t pass = pool.FieldrefIndex(className, kGatePassField, "I");
+    const uint16_t target = pool.MethodrefIndex(className, g.nativeName, kGatedDescriptor);
+    std::vector<uint8_t> code = {0xb2, static_cast<uint8_t>(closed >> 8), static_cast<uint8_t>(closed),
+                                 0x99, 0x00, 0x0a,
+                                 0x1b,
+                                 0xb2, static_cast<uint8_t>(pass >> 8), static_cast<uint8_t>(pass),
+                                 0xa0, 0x00, 0x08,
+                                 0x2a, 0x1b, 0xb8, static_cast<uint8_t>(target >> 8), static_cast<uint8_t>(target),
+                                 0xb1};
+    bytecode::Attribute attr;
+    attr.name = pool.Utf8Index("Code");
+    U2(&attr.bytes, 2);  // max stack
+    U2(&attr.bytes, 2);  // max locals
+    U4(&attr.bytes, static_cast<uint32_t>(code.size()));
+    attr.bytes.insert(attr.bytes.end(), code.begin(), code.end());
+    U2(&attr.bytes, 0);  // no exception handlers
+    U2(&attr.bytes, 1);  // the stack map
+    U2(&attr.bytes, pool.Utf8Index("StackMapTable"));
+    U4(&attr.bytes, 4);
+    U2(&attr.bytes, 2);
+    attr.bytes.push_back(13);          // same frame at 13
+    attr.bytes.push_back(18 - 13 - 1); // same frame at 18
+    return attr;
+}
+
+std::vector<uint8_t> HookClassFile(const char* className, const std::vector<HookNative>& natives,
+                                   const std::vector<GatedHook>& gated = {}) {
     using namespace bytecode;
     ClassFile cls;
     cls.major = 52;
@@ -18,6 +60,23 @@ std::vector<uint8_t> HookClassFile(const char* className, const std::vector<Hook
         m.descriptor = cls.pool.Utf8Index(h.descriptor);
         cls.methods.push_back(m);
     }
+    if (!gated.empty()) {
+        for (const char* f : {kGateClosedField, kGatePassField}) {
+            Member field;
+            field.access = 0x0049;  // public static volatile
+            field.name = cls.pool.Utf8Index(f);
+            field.descriptor = cls.pool.Utf8Index(f == kGateClosedField ? "Z" : "I");
+            cls.fields.push_back(field);
+        }
+    }
+    for (const GatedHook& g : gated) {
+        Member m;
+        m.access = 0x0009;  // public static
+        m.name = cls.pool.Utf8Index(g.name);
+        m.descriptor = cls.pool.Utf8Index(kGatedDescriptor);
+        m.attributes.push_back(GateCode(&cls, className, g));
+        cls.methods.push_back(m);
+    }
     std::vector<uint8_t> bytes;
     WriteClassFile(cls, &bytes);
     return bytes;
@@ -25,7 +84,12 @@ std::vector<uint8_t> HookClassFile(const char* className, const std::vector<Hook
 }  // namespace
 
 bool DefineHookClass(JNIEnv* env, const char* className, const std::vector<HookNative>& natives) {
-    const std::vector<uint8_t> bytes = HookClassFile(className, natives);
+    return DefineGatedHookClass(env, className, natives, {});
+}
+
+bool DefineGatedHookClass(JNIEnv* env, const char* className, const std::vector<HookNative>& natives,
+                          const std::vector<GatedHook>& gated) {
+    const std::vector<uint8_t> bytes = HookClassFile(className, natives, gated);
     jclass hook = env->DefineClass(className, nullptr, reinterpret_cast<const jbyte*>(bytes.data()),
                                    static_cast<jsize>(bytes.size()));
     if (hook == nullptr) {

@@ -18,6 +18,23 @@ struct HookNative {
 // failed (the class may then exist unbound; its callers are never rewritten).
 bool DefineHookClass(JNIEnv* env, const char* className, const std::vector<HookNative>& natives);
 
+// A hook behind a gate: a static method `name` (Ljava/lang/Object;I)V in Java, which calls the
+// native `nativeName` of the same descriptor unless the class's static volatile boolean
+// `closed` is set and its int argument differs from the static volatile int `passId`. Compiled
+// into its caller, a closed gate costs a load and a branch where the native call costs a
+// transition out of Java and back.
+constexpr const char* kGateClosedField = "closed";
+constexpr const char* kGatePassField = "passId";
+constexpr const char* kGatedDescriptor = "(Ljava/lang/Object;I)V";
+struct GatedHook {
+    std::string name;
+    std::string nativeName;  // one of the class's natives, of the same descriptor
+};
+
+// As DefineHookClass, with the gated hooks and the gate's two fields too.
+bool DefineGatedHookClass(JNIEnv* env, const char* className, const std::vector<HookNative>& natives,
+                          const std::vector<GatedHook>& gated);
+
 // Whether a hook class is there: not tried yet, defined, or refused (and never tried again).
 enum class HookClassState { kNotTried, kDefined, kRefused };
 

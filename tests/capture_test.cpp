@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "trace/call_details.h"
 #include "tests/harness/debug_events.h"
 #include "tests/harness/trace_fixture.h"
+#include "trace/delivery.h"
 #include "trace/event_bank.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
@@ -246,6 +248,40 @@ TEST_F(Capture, AtTheLimitEvenAnUnknownIdentifierSetsOverflow) {
     HitBreakpoint(env_, MethodOf(env_, "vexotest/Unrelated", "area", "()D"), nullptr);
     EXPECT_EQ(Current().overflow, 1);
     EXPECT_EQ(Current().eventCount, 1);
+}
+
+namespace {
+std::vector<std::pair<bool, const void*>> g_refusals;
+void NoteRefusal(bool refusing, const void* except) { g_refusals.emplace_back(refusing, except); }
+}  // namespace
+
+// Past the limit, once the bank shows overflow, hits are refused before the lock (the hooks'
+// gates told once), until a reset, a new activation or a bank switch lets them reach it again.
+TEST_F(Capture, PastTheLimitHitsAreRefusedBeforeTheLockUntilTheCountOrTheTableChanges) {
+    const jmethodID area = MethodOf(env_, "vexotest/Shape", "area", "()D");
+    const jmethodID make = StaticMethodOf(env_, "vexotest/Shape", "make", "()Lvexotest/Shape;");
+    g_refusals.clear();
+    g_recording.refusalListener = NoteRefusal;
+    Activate({ShapeArea(), {0x100 | kUnlimitedTracePoint, nullptr, "vexotest.Shape", "make", "()Lvexotest/Shape;"}}, 1);
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    HitArea(shape);
+    EXPECT_FALSE(RefusedWithoutTheLock(area)) << "within the limit";
+    HitArea(shape, 3);
+    EXPECT_TRUE(RefusedWithoutTheLock(area));
+    EXPECT_FALSE(RefusedWithoutTheLock(make)) << "the mark still reaches the recorder";
+    HitBreakpoint(env_, make, nullptr);
+    EXPECT_EQ(Current().eventCount, 2);
+    ResetEventList();
+    EXPECT_FALSE(RefusedWithoutTheLock(area));
+    HitArea(shape);
+    EXPECT_EQ(Current().eventCount, 3) << "recorded again after the reset";
+    HitArea(shape);
+    Activate({ShapeArea()}, 1);
+    EXPECT_FALSE(RefusedWithoutTheLock(area)) << "a new table";
+    g_recording.refusalListener = nullptr;
+    const std::vector<std::pair<bool, const void*>> told = {
+        {true, make}, {false, nullptr}, {true, make}, {false, nullptr}};
+    EXPECT_EQ(g_refusals, told);
 }
 
 TEST_F(Capture, PastTheLimitOnlyAMarkThatAskedForItIsRecorded) {

@@ -618,6 +618,7 @@ EventBank* TakeCurrentBank(BankInDelivery* d) {
     OsLockGuard recording(&g_agent.recordingLock);
     EventBank* bank = &g_recording.banks[g_recording.currentBank];
     g_recording.currentBank ^= 1;
+    StopRefusingLocked();  // the new bank has no overflow yet: the next hit past the limit sets it
     ++bank->filling;  // its records from now on share no reference with those delivered now
     TakeDropsLocked(&d->drops);
     return bank;
@@ -671,4 +672,8 @@ void DeliverRecordedData(JNIEnv* env, jobject data) {
     if (d.left == 0) FinishBank(env, &d);
 }
 
-void ResetEventList() { StoreRelaxed(g_recording.totalRecorded, 0); }
+void ResetEventList() {
+    StoreRelaxed(g_recording.totalRecorded, 0);
+    OsLockGuard recording(&g_agent.recordingLock);  // after the store: no hit refuses on the old count
+    StopRefusingLocked();
+}

@@ -84,9 +84,40 @@ struct alignas(kCacheLine) Recording {
     std::atomic<int32_t> bankCapacity{0};       // records a bank holds at most
     std::atomic<int64_t> argumentCapacity{0};   // bytes of arguments a bank holds at most
     std::atomic<int32_t> sliceEvents{0};        // events one delivery hands over at most
+    // Set under the recording lock when a hit found the limit reached with the current bank's
+    // overflow already set: until the limit, the count, the bank or the table changes (each of
+    // which clears it under the lock), every hit but those of `refusedExcept` (the one mark
+    // recorded past the limit, or null) would be refused and change nothing. Read without the
+    // lock, so such hits need not take it; a hit that reads it clear takes the lock, which still
+    // decides.
+    std::atomic<bool> refusingAll{false};
+    std::atomic<const void*> refusedExcept{nullptr};
+    // Told under the lock whenever refusingAll changes (the hooks' gates in Java); set at start.
+    void (*refusalListener)(bool refusing, const void* except) = nullptr;
 };
 
 extern Recording g_recording;
+
+// Whether a hit of `member` would only be refused at the limit: it need not take the lock.
+inline bool RefusedWithoutTheLock(const void* member) {
+    return g_recording.refusingAll.load(std::memory_order_acquire) &&
+           member != g_recording.refusedExcept.load(std::memory_order_relaxed);
+}
+
+// Under the recording lock: the limit, the count, the current bank or the trace points changed.
+inline void StopRefusingLocked() {
+    if (g_recording.refusingAll.exchange(false, std::memory_order_relaxed) && g_recording.refusalListener != nullptr) {
+        g_recording.refusalListener(false, nullptr);
+    }
+}
+
+// Under the recording lock: a hit found the limit reached and the current bank's overflow set.
+inline void StartRefusingLocked(const void* except) {
+    if (g_recording.refusingAll.load(std::memory_order_relaxed)) return;  // `except` is as then
+    g_recording.refusedExcept.store(except, std::memory_order_relaxed);
+    g_recording.refusingAll.store(true, std::memory_order_release);
+    if (g_recording.refusalListener != nullptr) g_recording.refusalListener(true, except);
+}
 
 // The place for one more record in `bank`: the first chunk from head with room, or a new chunk
 // linked in front. Returns null when a new chunk is needed and cannot be allocated.

@@ -314,8 +314,9 @@ bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread) {
     const TracePointEntry* entry = nullptr;
     if (!LimitAdmits(bank)) {
         // Past the limit only a mark that asked for it is recorded (with one such mark, as the
-        // tracer arms, a hit of another member costs one comparison).
+        // tracer arms, a hit of another member costs one comparison, and from now on no lock).
         const int32_t marks = g_tracePoints.unlimited;
+        if (marks <= 1) StartRefusingLocked(marks == 1 ? g_tracePoints.unlimitedMember : nullptr);
         if (marks == 0 || (marks == 1 && hit.member != g_tracePoints.unlimitedMember)) return false;
         entry = FindTracePoint(env, hit.member, hit.fieldClass);
         if (entry == nullptr || !(entry->flags & kUnlimitedTracePoint)) return false;
@@ -365,7 +366,7 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
 }  // namespace
 
 void RecordTraceEvent(JNIEnv* env, const TraceHit& hit) {
-    if (InOwnWork()) return;
+    if (RefusedWithoutTheLock(hit.member) || InOwnWork()) return;
     ThreadTag* thread = CurrentThreadTag(env);
     bool firstInBank = false;
     {
@@ -379,7 +380,7 @@ void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallVa
                       int64_t duration, int64_t time) {
     bool recorded = false;
     bool firstInBank = false;
-    if (!InOwnWork()) {
+    if (!RefusedWithoutTheLock(method) && !InOwnWork()) {
         ThreadTag* thread = CurrentThreadTag(env);
         OsLockGuard recording(&g_agent.recordingLock);
         firstInBank = RecordExitLocked(method, subject, result, thrown, duration, time, thread, &recorded);
@@ -392,6 +393,7 @@ void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallVa
 }
 
 void CountDroppedExit(jmethodID method) {
+    if (RefusedWithoutTheLock(method)) return;  // past the limit: refused, not dropped
     OsLockGuard recording(&g_agent.recordingLock);
     // Past the limit the exit would not have been recorded either: it is refused, not dropped.
     if (!LimitAdmits(g_recording.banks[g_recording.currentBank])) return;

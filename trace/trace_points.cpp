@@ -114,6 +114,7 @@ void DisarmTable(JNIEnv* env) {
     g_tracePoints.unlimited = 0;
     g_tracePoints.unlimitedMember = nullptr;
     FreeTracePointIndex(&g_tracePointIndex);
+    StopRefusingLocked();
 }
 
 // The class a trace point names: the run-time class of m_Object; else a java.lang.Class held
@@ -436,6 +437,7 @@ TracePointTable Install(TracePointEntry* entries, int32_t count) {
         if (g_tracePoints.unlimited++ == 0) g_tracePoints.unlimitedMember = entries[i].memberId;
     }
     g_tracePointIndex = index;
+    StopRefusingLocked();  // the limit may be new, and the marks
     return replaced;
 }
 
