@@ -78,12 +78,16 @@ export function subjectText(e) {
   return e.subjectClass === null ? '(collected)' : e.subjectClass + '@' + e.identityHash;
 }
 
-/** EventFormatter.duration. */
+/** EventFormatter.duration: whole ns in a unit, rounded half up (as Java's %.1f rounds them). */
 export function duration(ns) {
+  const half = (unit, digits) => {
+    const q = Math.floor((ns + unit / 2) / unit), scale = 10 ** digits;
+    return Math.floor(q / scale) + '.' + String(q % scale).padStart(digits, '0');
+  };
   if (ns < 1000) return ns + ' ns';
-  if (ns < 999950) return (ns / 1e3).toFixed(1) + ' µs';
-  if (ns < 999950000) return (ns / 1e6).toFixed(1) + ' ms';
-  return (ns / 1e9).toFixed(2) + ' s';
+  if (ns < 999950) return half(100, 1) + ' µs';
+  if (ns < 999950000) return half(100000, 1) + ' ms';
+  return half(10000000, 2) + ' s';
 }
 
 export class Checks {

@@ -6,13 +6,15 @@
 // hover shows a call's trace point, subject, arguments, result and duration; a click lists the
 // call's children; a field's chart has a point per assignment; keys and the wheel zoom and pan.
 // Screenshots go to SHOT_DIR.
-//   node report_test.mjs TRACER BUILD_DIR DEMO_JAR THREADS_SOURCES SHOT_DIR [REAL_JAR H2_JAR]
+// Besides, each event of a program that passes values of every kind reads on the page (in a
+// hover's card) as its line in the text output of the same run.
+//   node report_test.mjs TRACER BUILD_DIR DEMO_JAR INTEGRATION_SOURCES SHOT_DIR [REAL_JAR H2_JAR]
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { launch, open, run, jsonLines, valueText, subjectText, duration, Checks } from './browser.mjs';
 
-const [tracer, build, demoJar, threadsSources, shots, realJar, h2Jar] = process.argv.slice(2);
+const [tracer, build, demoJar, sources, shots, realJar, h2Jar] = process.argv.slice(2);
 const java = process.env.JAVA_HOME ? path.join(process.env.JAVA_HOME, 'bin') : '';
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-report-'));
 fs.mkdirSync(shots, { recursive: true });
@@ -24,7 +26,8 @@ const programs = [
 ];
 // Four threads: main and three that each call a method that calls another and assigns a field.
 const classes = path.join(work, 'classes');
-run(path.join(java, 'javac'), ['-d', classes, path.join(threadsSources, 'bounded', 'Threads.java')]);
+run(path.join(java, 'javac'), ['-d', classes, path.join(sources, 'bounded', 'bounded', 'Threads.java'),
+  path.join(sources, 'values', 'vals', 'Values.java')]);
 programs.push({ name: 'threads', points: ['--method', 'bounded.Threads.*@args,exits', '--field', 'bounded.Threads.sink'],
   java: ['-cp', classes, 'bounded.Threads', '3', '40'] });
 if (realJar && h2Jar && fs.existsSync(h2Jar)) {
@@ -64,6 +67,42 @@ function nesting(events) {
 
 const browser = await launch();
 let failed = 0;
+
+// Every kind of value: the page's card of each event against the text line of the same run.
+{
+  const dir = path.join(work, 'values'), html = path.join(dir, 'report.html');
+  fs.mkdirSync(dir);
+  const text = run(tracer, ['--args', '--exits', '--threads', '--method', 'vals.Values.*', '--field', 'vals.Values.*',
+    '--html', html, '--', '-cp', classes, 'vals.Values'], { env, cwd: dir }).stdout;
+  const lines = text.split('\n').filter(l => l.startsWith('vals.'));
+  const checks = new Checks('values');
+  const url = 'file://' + html;
+  const { page, problems } = await open(browser, url, u => u === url);
+  await page.waitForFunction(() => document.body.dataset.drawn === 'all', null, { timeout: 30000 });
+  // A card's rows as the text line puts them.
+  const shown = await page.evaluate(() => {
+    const m = window.vexoReport.model, out = [];
+    for (let i = 0; i < m.n; i++) {
+      const rows = [...Vexo.Timeline.card(m, i).children].map(r => [r.querySelector('.k')?.textContent, r.lastChild.textContent]);
+      const get = k => (rows.find(r => r[0] === k) || [])[1];
+      let line = rows[0][1] + '  ' + get('subject');
+      if (get('assigned') !== undefined) line += '  assigned ' + get('assigned');
+      if (get('read') !== undefined) line += '  read     ' + get('read');
+      if (get('arguments') !== undefined) line += '  ' + get('arguments');
+      if (get('result') !== undefined) line += '  -> ' + get('result');
+      if (get('exception') !== undefined) line += '  threw ' + get('exception');
+      if (get('duration') !== undefined) line += '  ' + get('duration');
+      out.push(line + '  [' + get('thread') + ']');
+    }
+    return out;
+  });
+  checks.equal(shown.length, lines.length, 'an event on the page per line');
+  shown.forEach((s, i) => checks.equal(s, lines[i], `event ${i}`));
+  checks.equal(problems, [], 'nothing went wrong in the page');
+  console.log(`values: ${checks.passed} checks passed, ${checks.failed} failed`);
+  failed += checks.failed;
+  await page.close();
+}
 for (const program of programs) {
   const dir = path.join(work, program.name);
   fs.mkdirSync(dir);

@@ -59,8 +59,12 @@ final class ReportFiles {
         return failures;
     }
 
+    /** Why: the exception's message, less the file it names ("FILE (No such file or directory)"). */
     private static String reason(Throwable e) {
-        return e.getMessage() != null ? e.getMessage() : e.toString();
+        String m = e.getMessage();
+        if (m == null) return e.toString();
+        int open = m.lastIndexOf(" (");
+        return open > 0 && m.endsWith(")") && m.substring(0, open).endsWith(".partial") ? m.substring(open + 2, m.length() - 1) : m;
     }
 
     /** The page ({@code page}) or the Trace Event Format file. (No lambdas: this runs at exit.) */

@@ -34,15 +34,16 @@ import java.util.zip.InflaterInputStream;
  *   value     the result, or the exception when THREW (RESULT only); a field's value (READ, ASSIGNED)
  * </pre>
  * A value is one varint v: {@code v & 3} 0 is a whole number (zigzag {@code v >>> 2}), 1 an index
- * into the strings, 2 one of null, true, false, a float (4 bytes follow, little-endian) or a
- * double (8 bytes follow) by {@code v >>> 2}. Bit 64 of the flags is kept free for a caller chain
+ * into the strings, 2 one of null, true, false, a float (4 bytes follow, little-endian), a
+ * double (8 bytes follow) or a whole number too large for a page's script (the index of its
+ * digits in the strings follows) by {@code v >>> 2}. Bit 64 of the flags is kept free for a caller chain
  * (an index into a table of frames), should the agent record stacks.
  */
 final class ReportLog {
     static final int CALL = 0, ENTRY = 1, EXIT = 2, READ = 3, ASSIGNED = 4;
     static final int KIND = 7, THREW = 8, ARGS = 16, RESULT = 32;
     static final int INTEGER = 0, STRING = 1, SPECIAL = 2;
-    static final int NULL = 0, TRUE = 1, FALSE = 2, FLOAT = 3, DOUBLE = 4;
+    static final int NULL = 0, TRUE = 1, FALSE = 2, FLOAT = 3, DOUBLE = 4, DIGITS = 5;
     /** The string of a value that was not kept (the table was full). */
     static final int NOT_KEPT = 0;
 
@@ -197,9 +198,13 @@ final class ReportLog {
             special((Boolean) v ? TRUE : FALSE);
         } else if (v instanceof Long || v instanceof Integer || v instanceof Short || v instanceof Byte) {
             long n = ((Number) v).longValue();
-            // Whole numbers a page's script reads exactly (53 bits); larger ones as text.
-            if (Math.abs(n) < 1L << 50) varint(zigzag(n) << 2 | INTEGER);
-            else varint((long) string(v.toString()) << 2 | STRING);
+            // Whole numbers a page's script reads exactly (53 bits); larger ones as their digits.
+            if (n > -(1L << 50) && n < 1L << 50) {
+                varint(zigzag(n) << 2 | INTEGER);
+            } else {
+                special(DIGITS);
+                varint(string(v.toString()));
+            }
         } else if (v instanceof Float) {
             special(FLOAT);
             int bits = Float.floatToRawIntBits((Float) v);
@@ -381,6 +386,15 @@ final class ReportLog {
         }
     }
 
+    /** A whole number kept as its digits: an index into the strings. */
+    static final class Digits {
+        final int index;
+
+        Digits(int index) {
+            this.index = index;
+        }
+    }
+
     /** The records in the order they were written. */
     static final class Reader {
         private final InputStream in;
@@ -428,6 +442,7 @@ final class ReportLog {
                         case FALSE: return Boolean.FALSE;
                         case FLOAT: return Float.intBitsToFloat((int) bytes(4));
                         case DOUBLE: return Double.longBitsToDouble(bytes(8));
+                        case DIGITS: return new Digits((int) varint(read()));
                         default: return null;
                     }
             }

@@ -93,6 +93,8 @@ final class TraceEventsFile {
     private static void value(StringBuilder b, Object v, List<String> strings) {
         if (v instanceof ReportLog.StringRef) {
             b.append(EventFormatter.quote(strings.get(((ReportLog.StringRef) v).index)));
+        } else if (v instanceof ReportLog.Digits) {
+            b.append(strings.get(((ReportLog.Digits) v).index));
         } else if (v instanceof Double || v instanceof Float) {
             double d = ((Number) v).doubleValue();
             b.append(Double.isNaN(d) || Double.isInfinite(d) ? EventFormatter.quote(v.toString()) : v.toString());

@@ -9,6 +9,7 @@ const Vexo = {};
 Vexo.CALL = 0; Vexo.ENTRY = 1; Vexo.EXIT = 2; Vexo.READ = 3; Vexo.ASSIGNED = 4;
 // Value kinds of the value pool.
 Vexo.V_INT = 0; Vexo.V_STRING = 1; Vexo.V_NULL = 2; Vexo.V_TRUE = 3; Vexo.V_FALSE = 4; Vexo.V_FLOAT = 5; Vexo.V_DOUBLE = 6;
+Vexo.V_DIGITS = 7;  // a whole number beyond 2^50, as its digits in the strings
 
 Vexo.bytesOf = function (id) {
   const text = document.getElementById(id).textContent;
@@ -65,6 +66,7 @@ Vexo.decode = function (bytes, meta) {
     else if (tag === 1) { vt[nv] = Vexo.V_STRING; vn[nv] = payload; }
     else if (payload === 3) { vt[nv] = Vexo.V_FLOAT; vn[nv] = view.getFloat32(p, true); p += 4; }
     else if (payload === 4) { vt[nv] = Vexo.V_DOUBLE; vn[nv] = view.getFloat64(p, true); p += 8; }
+    else if (payload === 5) { vt[nv] = Vexo.V_DIGITS; vn[nv] = rd(); }
     else vt[nv] = payload === 1 ? Vexo.V_TRUE : payload === 2 ? Vexo.V_FALSE : Vexo.V_NULL;
     return nv++;
   }
@@ -189,7 +191,7 @@ Vexo.children = function (m, i, most) {
 Vexo.valueText = function (m, v) {
   switch (m.vt[v]) {
     case Vexo.V_INT: return String(m.vn[v]);
-    case Vexo.V_STRING: return m.strings[m.vn[v]];
+    case Vexo.V_STRING: case Vexo.V_DIGITS: return m.strings[m.vn[v]];
     case Vexo.V_NULL: return 'null';
     case Vexo.V_TRUE: return 'true';
     case Vexo.V_FALSE: return 'false';
@@ -201,6 +203,7 @@ Vexo.valueText = function (m, v) {
 /** The number a value stands for on a chart, or NaN. */
 Vexo.valueNumber = function (m, v) {
   const t = m.vt[v];
+  if (t === Vexo.V_DIGITS) return Number(m.strings[m.vn[v]]);
   return t === Vexo.V_INT || t === Vexo.V_FLOAT || t === Vexo.V_DOUBLE ? m.vn[v] : NaN;
 };
 
@@ -229,17 +232,39 @@ Vexo.javaFloat = function (x) {
   return Vexo.javaDouble(x);
 };
 
-/** A duration as the text output writes it: 850 ns, 1.2 µs, 3.4 ms, 1.25 s. */
-Vexo.duration = function (ns) {
-  if (ns < 1000) return Math.round(ns) + ' ns';
-  if (ns < 999950) return (ns / 1e3).toFixed(1) + ' µs';
-  if (ns < 999950000) return (ns / 1e6).toFixed(1) + ' ms';
-  return (ns / 1e9).toFixed(2) + ' s';
+/**
+ * x with `digits` decimals as Java's String.format("%.Nf") writes it: its shortest decimal form
+ * rounded half up (1.15 is 1.2 there, where toFixed gives 1.1).
+ */
+Vexo.fixed = function (x, digits) {
+  let s = String(x);
+  if (/e/.test(s)) return x.toFixed(digits);
+  const sign = s[0] === '-' ? '-' : '';
+  if (sign) s = s.slice(1);
+  const [whole, frac = ''] = s.split('.');
+  if (frac.length <= digits) return sign + whole + (digits ? '.' + frac.padEnd(digits, '0') : '');
+  const d = (whole + frac.slice(0, digits)).split('').map(Number);
+  if (frac[digits] >= '5') {
+    let i = d.length - 1;
+    while (i >= 0 && d[i] === 9) d[i--] = 0;
+    if (i < 0) d.unshift(1); else d[i]++;
+  }
+  const all = d.join(''), cut = all.length - digits;
+  return sign + (all.slice(0, cut) || '0') + (digits ? '.' + all.slice(cut) : '');
 };
 
-/** A time since the trace started, in ms: +12.345 ms. */
+/** A duration as the text output writes it: 850 ns, 1.2 µs, 3.4 ms, 1.25 s. */
+Vexo.duration = function (ns) {
+  ns = Math.round(ns);
+  if (ns < 1000) return ns + ' ns';
+  if (ns < 999950) return Vexo.fixed(ns / 1e3, 1) + ' µs';
+  if (ns < 999950000) return Vexo.fixed(ns / 1e6, 1) + ' ms';
+  return Vexo.fixed(ns / 1e9, 2) + ' s';
+};
+
+/** A time since the trace started, as the text output's --times column: +12.345 ms. */
 Vexo.time = function (ns) {
-  return (ns >= 0 ? '+' : '') + (ns / 1e6).toFixed(3) + ' ms';
+  return (ns >= 0 ? '+' : '') + Vexo.fixed(ns / 1e6, 3) + ' ms';
 };
 
 Vexo.count = function (n) {

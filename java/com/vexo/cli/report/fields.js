@@ -89,7 +89,7 @@ Vexo.FieldsView = class {
     counts.textContent = Vexo.count(o.assigned.length) + ' assigned, ' + Vexo.count(o.list.length - o.assigned.length) + ' read';
     head.append(name, counts);
     row.append(head);
-    const numeric = o.assigned.length > 0 && o.assigned.every(i => !Number.isNaN(Vexo.valueNumber(m, m.value[i])));
+    const numeric = o.assigned.length > 0 && o.assigned.every(i => Number.isFinite(Vexo.valueNumber(m, m.value[i])));
     row.append(numeric ? this.chart(o) : this.list(o));
     return row;
   }
@@ -110,7 +110,11 @@ Vexo.FieldsView = class {
       if (values[k] > values[hiAt]) hiAt = k;
     }
     let lo = values[loAt], hi = values[hiAt];
-    if (lo === hi) { lo -= 1; hi += 1; }
+    if (!(hi - lo > 0)) {
+      const pad = Math.max(1, Math.abs(lo) / 10);
+      lo -= pad;
+      hi += pad;
+    }
     const from = m.start[o.list[0]], to = Math.max(m.start[o.list[o.list.length - 1]], from + 1);
     const x = t => L + (t - from) / (to - from) * (W - L - R);
     const y = v => T + (hi - v) / (hi - lo) * (H - T - B);
