@@ -39,8 +39,8 @@ Vexo.bounds = function (meta, found) {
   if (found.notDrawn) lines.push(Vexo.count(found.notDrawn) + ' events nested deeper than ' + found.mostRows + ' calls are not drawn on the timeline (the call tree has them).');
   if (found.merged) lines.push(Vexo.count(found.merged) + ' calls on paths beyond the first ' + Vexo.count(found.mostNodes) + ' nodes of the call tree are counted in "(more call paths)".');
   if (found.objects) lines.push(Vexo.count(found.objects) + ' objects with fewer field events are not shown in the field histories.');
-  if (found.charts) lines.push(found.charts + ' field charts of more than 2,000 assignments are drawn as their outline, without a point each.');
-  if (found.lists) lines.push(found.lists + ' lists of field values show their first 100 entries only.');
+  if (found.charts) lines.push(Vexo.count(found.charts) + (found.charts === 1 ? ' field chart' : ' field charts') + ' of more than 2,000 assignments ' + (found.charts === 1 ? 'is' : 'are') + ' drawn as its outline, without a point each.');
+  if (found.lists) lines.push(Vexo.count(found.lists) + (found.lists === 1 ? ' list' : ' lists') + ' of field values ' + (found.lists === 1 ? 'shows its' : 'show their') + ' first 100 entries only.');
   const box = document.getElementById('bounds');
   box.replaceChildren();
   if (!lines.length) return;
@@ -76,7 +76,9 @@ Vexo.summary = function (meta) {
   if (quiet) root.append(Vexo.el('p', 'note', Vexo.count(quiet) + ' more armed trace points had no events'));
   if (s.calls) {
     const calls = table('calls', ['calls', 'thrown', 'total', 'mean', 'max', 'trace point']);
+    let none = 0;
     for (const [label, c] of Object.entries(s.calls)) {
+      if (!c.calls) { none++; continue; }
       const tr = Vexo.el('tr');
       tr.dataset.label = label;
       tr.dataset.calls = c.calls;
@@ -86,6 +88,7 @@ Vexo.summary = function (meta) {
       calls.tBodies[0].append(tr);
     }
     root.append(Vexo.el('h3', null, 'Calls of the trace points with exits'), calls);
+    if (none) root.append(Vexo.el('p', 'note', Vexo.count(none) + ' more trace points with exits had no calls'));
   }
   const said = [];
   for (const n of s.neverMatched || []) said.push('never matched: ' + n + ' (no class it names was loaded)');

@@ -139,6 +139,10 @@ Vexo.Timeline = class {
     this.stats.lastDrawMs = ms;
     this.stats.maxDrawMs = Math.max(this.stats.maxDrawMs, ms);
     this.stats.drawnAt = performance.now();
+    if (this.inputAt !== undefined) {
+      this.stats.lastInputToDrawMs = this.stats.drawnAt - this.inputAt;  // from the wheel or key to the drawn view
+      this.inputAt = undefined;
+    }
     if (this.afterDraw) this.afterDraw();
   }
 
@@ -195,9 +199,9 @@ Vexo.Timeline = class {
       ctx.fillStyle = this.markColor(idx[i]);
       ctx.beginPath();
       ctx.moveTo(px + 0.5, cy - 5);
-      ctx.lineTo(px + 4.5, cy);
+      ctx.lineTo(px + 3.5, cy);
       ctx.lineTo(px + 0.5, cy + 5);
-      ctx.lineTo(px - 3.5, cy);
+      ctx.lineTo(px - 2.5, cy);
       ctx.closePath();
       ctx.fill();
       stats.marks++;
@@ -394,6 +398,7 @@ Vexo.Timeline = class {
     let drag = null;
     c.addEventListener('wheel', e => {
       e.preventDefault();
+      if (this.inputAt === undefined) this.inputAt = e.timeStamp;
       const [x] = local(e);
       if (e.shiftKey) {
         this.scrollBy(e.deltaY);
@@ -445,6 +450,7 @@ Vexo.Timeline = class {
         case 'Escape': this.select(-1, false); break;
         default: return;
       }
+      if (this.inputAt === undefined) this.inputAt = e.timeStamp;
       e.preventDefault();
     });
   }
