@@ -128,7 +128,9 @@ for (const program of programs) {
     checks.equal([l.calls, l.fields, l.entries], [mine.filter(e => 'durationNs' in e).length,
       mine.filter(e => e.kind === 'field').length, mine.filter(e => e.kind === 'method' && !('durationNs' in e)).length],
       `thread ${l.name}: calls, field events, entries`);
-    checks.that(l.shown.startsWith(l.name) && l.shown.includes(l.calls.toLocaleString('en-US') + ' call'), `thread ${l.name} is labelled: '${l.shown}'`);
+    const said = [[l.calls, ' call'], [l.fields, ' field event'], [l.entries, ' entr']].filter(([n]) => n > 0);
+    checks.that(l.shown.startsWith(l.name) && said.every(([n, what]) => l.shown.includes(n.toLocaleString('en-US') + what)),
+      `thread ${l.name} is labelled with its counts: '${l.shown}'`);
   }
   // Everything is drawn at the first view (every lane is in it).
   const first = await page.evaluate(() => {

@@ -34,7 +34,7 @@ Vexo.Timeline = class {
       const name = document.createElement('b');
       name.textContent = lane.name;
       const counts = document.createElement('span');
-      const parts = [Vexo.count(lane.calls) + (lane.calls === 1 ? ' call' : ' calls')];
+      const parts = lane.calls || !(lane.fields || lane.entries) ? [Vexo.count(lane.calls) + (lane.calls === 1 ? ' call' : ' calls')] : [];
       if (lane.fields) parts.push(Vexo.count(lane.fields) + (lane.fields === 1 ? ' field event' : ' field events'));
       if (lane.entries) parts.push(Vexo.count(lane.entries) + (lane.entries === 1 ? ' entry without exit' : ' entries without exits'));
       counts.textContent = parts.join(' · ');
