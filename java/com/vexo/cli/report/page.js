@@ -23,13 +23,13 @@ Vexo.header = function (meta) {
   fact('events', Vexo.count(s.events));
   const armed = s.armed ? s.armed.tracePoints : Object.keys(s.tracePoints).length;
   fact('trace points', Vexo.count(armed) + ' armed, ' + Vexo.count(Object.values(s.tracePoints).filter(n => n > 0).length) + ' with events');
-  fact('limit', Vexo.count(s.limit) + ' events' + (s.overflow ? ': reached, later hits were not recorded' : ', not reached'));
+  fact('limit', Vexo.count(s.limit) + (s.limit === 1 ? ' event' : ' events') + (s.overflow ? ': reached, later hits were not recorded' : ', not reached'));
 };
 
 /** Every bound that left something out, one line each. */
 Vexo.bounds = function (meta, found) {
   const s = meta.summary, lines = [];
-  if (s.overflow) lines.push('The recording limit of ' + Vexo.count(s.limit) + ' events was reached: later hits were not recorded.');
+  if (s.overflow) lines.push('The recording limit of ' + Vexo.count(s.limit) + (s.limit === 1 ? ' event' : ' events') + ' was reached: later hits were not recorded.');
   if (s.dropped) lines.push(Vexo.count(s.dropped) + ' events were dropped by the tracer (it fell behind, or had no memory to deliver them); the summary counts them by trace point.');
   if (!s.complete) lines.push('The trace ended before every recorded event was written: some are missing here too.');
   if (meta.notKept) lines.push(Vexo.count(meta.notKept) + ' events are not on this page (' + (meta.stoppedBecause || 'a bound') + '); the summary counts them.');
@@ -72,7 +72,8 @@ Vexo.summary = function (meta) {
     tr.append(Vexo.el('td', 'n', Vexo.count(n)), Vexo.el('td', 'n', dropped ? Vexo.count(dropped) : ''), Vexo.el('td', 'label', label));
     points.tBodies[0].append(tr);
   }
-  root.append(Vexo.el('h3', null, Vexo.count(s.events) + (s.events === 1 ? ' event' : ' events')), points);
+  root.append(Vexo.el('h3', null, Vexo.count(s.events) + (s.events === 1 ? ' event' : ' events')));
+  if (points.tBodies[0].rows.length) root.append(points);
   if (quiet) root.append(Vexo.el('p', 'note', Vexo.count(quiet) + ' more armed trace points had no events'));
   if (s.calls) {
     const calls = table('calls', ['calls', 'thrown', 'total', 'mean', 'max', 'trace point']);
@@ -148,11 +149,17 @@ Vexo.start = async function () {
   report.model = m;
   const host = document.getElementById('timeline');
   host.replaceChildren();
+  if (!m.n) {
+    host.append(Vexo.el('p', 'note', 'No events were recorded.'));
+    document.getElementById('selection').hidden = true;
+  }
   let timeline;
   const pick = i => timeline.select(i, true);
-  timeline = new Vexo.Timeline(host, m, i => Vexo.selection(m, i, pick));
-  report.timeline = timeline;
-  Vexo.selection(m, -1, pick);
+  if (m.n) {
+    timeline = new Vexo.Timeline(host, m, i => Vexo.selection(m, i, pick));
+    report.timeline = timeline;
+    Vexo.selection(m, -1, pick);
+  }
   performance.mark('vexo-first-draw');
   report.firstDrawMs = performance.now();
   document.body.dataset.drawn = 'timeline';

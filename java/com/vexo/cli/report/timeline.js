@@ -66,9 +66,10 @@ Vexo.Timeline = class {
   }
 
   reset() {
-    const m = this.m, span = m.last - m.first, pad = span * 0.01;
-    this.t0 = m.first - pad;
-    this.t1 = m.last + pad;
+    const m = this.m, span = Math.max(m.last - m.first, 1000), pad = span * 0.01;
+    const mid = (m.first + m.last) / 2;
+    this.t0 = mid - span / 2 - pad;
+    this.t1 = mid + span / 2 + pad;
     this.request();
   }
 
@@ -359,7 +360,7 @@ Vexo.Timeline = class {
   }
 
   setView(t0, t1) {
-    const m = this.m, full = (m.last - m.first) * 1.5 + 1;
+    const m = this.m, full = Math.max(m.last - m.first, 1000) * 1.5;
     let range = Math.min(Math.max(t1 - t0, 20), full);
     const mid = (t0 + t1) / 2;
     this.t0 = mid - range / 2;
@@ -370,7 +371,7 @@ Vexo.Timeline = class {
   zoomAt(x, factor) {
     const t = this.t0 + (x / this.W) * (this.t1 - this.t0);
     const range = (this.t1 - this.t0) * factor;
-    const m = this.m, full = (m.last - m.first) * 1.5 + 1;
+    const m = this.m, full = Math.max(m.last - m.first, 1000) * 1.5;
     const r = Math.min(Math.max(range, 20), full);
     this.t0 = t - (x / this.W) * r;
     this.t1 = this.t0 + r;

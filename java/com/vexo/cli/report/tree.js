@@ -68,7 +68,7 @@ Vexo.TreeView = class {
     bar.className = 'tree-bar';
     const count = document.createElement('span');
     count.className = 'tree-count';
-    count.textContent = Vexo.count(tree.nodes.length - 1) + ' nodes, by nesting on each thread';
+    count.textContent = Vexo.count(tree.nodes.length - 1) + (tree.nodes.length === 2 ? ' node' : ' nodes') + ', by nesting on each thread';
     const all = document.createElement('button');
     all.textContent = 'expand all';
     all.addEventListener('click', () => this.expandAll());
