@@ -332,7 +332,7 @@ public final class AgentMain {
      * nothing else changes.
      */
     private void writeReports(List<Target> targets, boolean complete) {
-        ReportFiles.Header header = new ReportFiles.Header();
+        ReportHeader header = new ReportHeader();
         header.program = System.getProperty("sun.java.command");
         header.jvm = System.getProperty("java.vm.name") + " " + System.getProperty("java.runtime.version");
         header.startedMs = startedMs;

@@ -229,6 +229,11 @@ public final class EventFormatter {
                 + quote(Integer.toHexString(System.identityHashCode(v))) + "}";
     }
 
+    /** {@link #quote}, or {@code null} for null. */
+    static String quoteOrNull(String s) {
+        return s == null ? "null" : quote(s);
+    }
+
     static String quote(String s) {
         StringBuilder b = new StringBuilder("\"");
         for (int i = 0; i < s.length(); i++) {

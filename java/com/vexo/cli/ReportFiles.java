@@ -21,17 +21,6 @@ import java.util.zip.DeflaterOutputStream;
 final class ReportFiles {
     private ReportFiles() {}
 
-    /** What the page's header says about the run, beside the summary. */
-    static final class Header {
-        String program, jvm;
-        /** The option jar=, or null. */
-        String jar;
-        long startedMs, durationNs, pid;
-        boolean attached;
-        /** The summary as the JSON output writes it, {@code {"summary":{...}}}. */
-        String summaryJson;
-    }
-
     /** The page's script files, in the order they run (each uses only those before it). */
     static final String[] SCRIPTS = {"data.js", "timeline.js", "tree.js", "fields.js", "page.js"};
 
@@ -39,7 +28,7 @@ final class ReportFiles {
      * Writes what {@code options} asks for; returns the failures, each one line
      * ({@code cannot write FILE: why}).
      */
-    static List<String> write(AgentOptions options, ReportLog log, Header header) {
+    static List<String> write(AgentOptions options, ReportLog log, ReportHeader header) {
         log.finish();
         List<String> failures = new ArrayList<>();
         if (options.html != null) {
@@ -68,7 +57,7 @@ final class ReportFiles {
     }
 
     /** The page ({@code page}) or the Trace Event Format file. (No lambdas: this runs at exit.) */
-    private static void writeFile(String file, boolean page, ReportLog log, Header header) throws IOException {
+    private static void writeFile(String file, boolean page, ReportLog log, ReportHeader header) throws IOException {
         // Written beside it and then renamed: a file that cannot be finished is not left half written.
         java.nio.file.Path path = java.nio.file.Paths.get(file).toAbsolutePath();
         java.nio.file.Path partial = path.resolveSibling(path.getFileName() + ".partial");
@@ -87,7 +76,7 @@ final class ReportFiles {
      * The page: the template with its style, its scripts, the run's description (JSON), and the
      * log's strings (a JSON array) and records, each deflated and in base64.
      */
-    static void html(OutputStream out, ReportLog log, Header header, String jarOption) throws IOException {
+    static void html(OutputStream out, ReportLog log, ReportHeader header, String jarOption) throws IOException {
         java.util.Map<String, String> files = pageFiles(jarOption);
         String template = files.get("page.html");
         StringBuilder script = new StringBuilder();
@@ -150,9 +139,9 @@ final class ReportFiles {
     }
 
     /** The run, the trace points and threads the records name, and what was not kept. */
-    static String meta(ReportLog log, Header header) {
-        StringBuilder b = new StringBuilder("{\"program\":").append(quoteOrNull(header.program))
-                .append(",\"jvm\":").append(quoteOrNull(header.jvm))
+    static String meta(ReportLog log, ReportHeader header) {
+        StringBuilder b = new StringBuilder("{\"program\":").append(EventFormatter.quoteOrNull(header.program))
+                .append(",\"jvm\":").append(EventFormatter.quoteOrNull(header.jvm))
                 .append(",\"startedMs\":").append(header.startedMs)
                 .append(",\"durationNs\":").append(header.durationNs)
                 .append(",\"pid\":").append(header.pid)
@@ -175,7 +164,7 @@ final class ReportFiles {
         b.append("],\"records\":").append(log.records())
                 .append(",\"kept\":").append(log.keptEvents())
                 .append(",\"notKept\":").append(log.notKeptEvents())
-                .append(",\"stoppedBecause\":").append(quoteOrNull(log.stoppedBecause()))
+                .append(",\"stoppedBecause\":").append(EventFormatter.quoteOrNull(log.stoppedBecause()))
                 .append(",\"valuesNotKept\":").append(log.valuesNotKept())
                 .append(",\"valuesCut\":").append(log.valuesCut())
                 .append(",\"longestValue\":").append(bounds.longestValue)
@@ -184,9 +173,6 @@ final class ReportFiles {
         return b.append('}').toString();
     }
 
-    static String quoteOrNull(String s) {
-        return s == null ? "null" : EventFormatter.quote(s);
-    }
 
     /**
      * The page's files, from the tracer's jar. Classes on a boot class path that the agent

@@ -2,10 +2,9 @@ package com.vexo.cli;
 
 import com.vexo.TraceMethodEvent;
 import com.vexo.TraceMethodExitEvent;
+import java.io.ByteArrayInputStream;
 import java.io.ByteArrayOutputStream;
-import java.io.EOFException;
 import java.io.IOException;
-import java.io.InputStream;
 import java.util.ArrayList;
 import java.util.HashMap;
 import java.util.IdentityHashMap;
@@ -13,6 +12,7 @@ import java.util.List;
 import java.util.Map;
 import java.util.zip.Deflater;
 import java.util.zip.DeflaterOutputStream;
+import java.util.zip.Inflater;
 import java.util.zip.InflaterInputStream;
 
 /**
@@ -37,7 +37,7 @@ import java.util.zip.InflaterInputStream;
  * into the strings, 2 one of null, true, false, a float (4 bytes follow, little-endian), a
  * double (8 bytes follow) or a whole number too large for a page's script (the index of its
  * digits in the strings follows) by {@code v >>> 2}. Bit 64 of the flags is kept free for a caller chain
- * (an index into a table of frames), should the agent record stacks.
+ * (an index into a table of frames), should the agent record stacks. {@link ReportRecords} reads them back.
  */
 final class ReportLog {
     static final int CALL = 0, ENTRY = 1, EXIT = 2, READ = 3, ASSIGNED = 4;
@@ -105,7 +105,6 @@ final class ReportLog {
 
     private long kept, records, notKept, valuesNotKept, valuesCut, threadsMerged;
     private String stoppedBecause;
-    private long firstStart = Long.MAX_VALUE, lastEnd = Long.MIN_VALUE;
 
     /** Times are kept as ns since {@code origin} (System.nanoTime when the trace started). */
     ReportLog(long origin, Bounds bounds) {
@@ -167,8 +166,6 @@ final class ReportLog {
         int flags = kind | (threw ? THREW : 0) | (args != null ? ARGS : 0) | (result && !t.isField() ? RESULT : 0);
         long start = EventFormatter.start(first, exit) - origin;
         long duration = exit != null ? exit.m_lDuration : 0;
-        firstStart = Math.min(firstStart, start);
-        lastEnd = Math.max(lastEnd, start + duration);
 
         varint(flags);
         varint(thread(first.m_Thread));
@@ -303,9 +300,9 @@ final class ReportLog {
         return deflated.toByteArray();
     }
 
-    /** Reads the records back, one value at a time (after {@link #finish}). */
-    synchronized Reader reader() {
-        return new Reader(new InflaterInputStream(new java.io.ByteArrayInputStream(deflated.toByteArray()), new java.util.zip.Inflater(), 1 << 16));
+    /** Reads the records back, one at a time (after {@link #finish}). */
+    synchronized ReportRecords.Reader reader() {
+        return new ReportRecords.Reader(new InflaterInputStream(new ByteArrayInputStream(deflated.toByteArray()), new Inflater(), 1 << 16));
     }
 
     synchronized List<Point> points() {
@@ -362,120 +359,4 @@ final class ReportLog {
         return origin;
     }
 
-    /** A record read back: the fields of the format above, values as the page shows them. */
-    static final class Record {
-        int flags, thread, point, subject;
-        long start, duration;
-        final List<Object> args = new ArrayList<>();
-        boolean hasArgs;
-        /** The result, exception or field value (a Long, a Double, a String index as {@link StringRef}, ...). */
-        Object value;
-        boolean hasValue;
-
-        int kind() {
-            return flags & KIND;
-        }
-    }
-
-    /** A value that is a string of the table. */
-    static final class StringRef {
-        final int index;
-
-        StringRef(int index) {
-            this.index = index;
-        }
-    }
-
-    /** A whole number kept as its digits: an index into the strings. */
-    static final class Digits {
-        final int index;
-
-        Digits(int index) {
-            this.index = index;
-        }
-    }
-
-    /** The records in the order they were written. */
-    static final class Reader {
-        private final InputStream in;
-        private long previousStart;
-
-        Reader(InputStream in) {
-            this.in = in;
-        }
-
-        /** The next record into {@code r}; false at the end. */
-        boolean next(Record r) throws IOException {
-            int b = in.read();
-            if (b < 0) return false;
-            r.flags = (int) varint(b);
-            r.thread = (int) varint(in.read());
-            r.point = (int) varint(in.read());
-            r.subject = (int) varint(in.read());
-            long delta = varint(in.read());
-            r.start = previousStart + ((delta >>> 1) ^ -(delta & 1));
-            previousStart = r.start;
-            int kind = r.flags & KIND;
-            r.duration = kind == CALL || kind == EXIT ? varint(in.read()) : 0;
-            r.args.clear();
-            r.hasArgs = (r.flags & ARGS) != 0;
-            if (r.hasArgs) {
-                long n = varint(in.read());
-                for (long i = 0; i < n; i++) r.args.add(value());
-            }
-            r.hasValue = (r.flags & RESULT) != 0 || kind == READ || kind == ASSIGNED;
-            r.value = r.hasValue ? value() : null;
-            return true;
-        }
-
-        private Object value() throws IOException {
-            long v = varint(in.read());
-            switch ((int) (v & 3)) {
-                case INTEGER: {
-                    long z = v >>> 2;
-                    return (z >>> 1) ^ -(z & 1);
-                }
-                case STRING: return new StringRef((int) (v >>> 2));
-                default:
-                    switch ((int) (v >>> 2)) {
-                        case TRUE: return Boolean.TRUE;
-                        case FALSE: return Boolean.FALSE;
-                        case FLOAT: return Float.intBitsToFloat((int) bytes(4));
-                        case DOUBLE: return Double.longBitsToDouble(bytes(8));
-                        case DIGITS: return new Digits((int) varint(read()));
-                        default: return null;
-                    }
-            }
-        }
-
-        private long bytes(int n) throws IOException {
-            long bits = 0;
-            for (int i = 0; i < n; i++) bits |= (long) (read()) << (8 * i);
-            return bits;
-        }
-
-        private int read() throws IOException {
-            int b = in.read();
-            if (b < 0) throw new EOFException("a record ends early");
-            return b;
-        }
-
-        private long varint(int first) throws IOException {
-            if (first < 0) throw new EOFException("a record ends early");
-            long v = first & 0x7f;
-            int shift = 7;
-            int b = first;
-            while ((b & 0x80) != 0) {
-                b = read();
-                v |= (long) (b & 0x7f) << shift;
-                shift += 7;
-            }
-            return v;
-        }
-    }
-
-    /** The span of the records: the first start and the last end, in ns since the origin (0, 0 for none). */
-    synchronized long[] span() {
-        return records == 0 ? new long[] {0, 0} : new long[] {firstStart, lastEnd};
-    }
 }

@@ -15,7 +15,7 @@ import java.util.List;
 final class TraceEventsFile {
     private TraceEventsFile() {}
 
-    static void write(OutputStream out, ReportLog log, ReportFiles.Header header) throws IOException {
+    static void write(OutputStream out, ReportLog log, ReportHeader header) throws IOException {
         List<ReportLog.Point> points = log.points();
         List<String> threads = log.threadNames();
         List<String> strings = log.strings();
@@ -28,8 +28,8 @@ final class TraceEventsFile {
             b.append(",\n{\"name\":\"thread_name\",\"ph\":\"M\",\"pid\":").append(pid).append(",\"tid\":").append(i + 1)
                     .append(",\"args\":{\"name\":").append(EventFormatter.quote(threads.get(i))).append("}}");
         }
-        ReportLog.Reader reader = log.reader();
-        ReportLog.Record r = new ReportLog.Record();
+        ReportRecords.Reader reader = log.reader();
+        ReportRecords.Record r = new ReportRecords.Record();
         while (reader.next(r)) {
             ReportLog.Point p = points.get(r.point);
             int kind = r.kind();
@@ -71,7 +71,7 @@ final class TraceEventsFile {
             }
         }
         b.append("\n],\"displayTimeUnit\":\"ns\",\"otherData\":{\"program\":")
-                .append(ReportFiles.quoteOrNull(header.program)).append(",\"jvm\":").append(ReportFiles.quoteOrNull(header.jvm))
+                .append(EventFormatter.quoteOrNull(header.program)).append(",\"jvm\":").append(EventFormatter.quoteOrNull(header.jvm))
                 .append(",\"events\":").append(log.keptEvents()).append(",\"eventsNotKept\":").append(log.notKeptEvents())
                 .append("}}\n");
         out.write(b.toString().getBytes(StandardCharsets.UTF_8));
@@ -91,10 +91,10 @@ final class TraceEventsFile {
     }
 
     private static void value(StringBuilder b, Object v, List<String> strings) {
-        if (v instanceof ReportLog.StringRef) {
-            b.append(EventFormatter.quote(strings.get(((ReportLog.StringRef) v).index)));
-        } else if (v instanceof ReportLog.Digits) {
-            b.append(strings.get(((ReportLog.Digits) v).index));
+        if (v instanceof ReportRecords.StringRef) {
+            b.append(EventFormatter.quote(strings.get(((ReportRecords.StringRef) v).index)));
+        } else if (v instanceof ReportRecords.Digits) {
+            b.append(strings.get(((ReportRecords.Digits) v).index));
         } else if (v instanceof Double || v instanceof Float) {
             double d = ((Number) v).doubleValue();
             b.append(Double.isNaN(d) || Double.isInfinite(d) ? EventFormatter.quote(v.toString()) : v.toString());
