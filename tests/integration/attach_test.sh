@@ -71,6 +71,17 @@ hits=$(grep -cE '^att\.Counter\.hit\(I\)V ' "$work/trace5") lasts=$(grep -cE '^a
 [ $((hits + lasts)) = 20 ] && [ $((hits - lasts)) -le 1 ] && [ $((lasts - hits)) -le 1 ] \
     || { fail "one session's method and field did not start together: $hits entries, $lasts assignments"; cat "$work/trace5"; }
 
+echo "=== the report files, written by the session where the command runs; one it cannot write is one line"
+(cd "$work" && timeout 60 "$tracer" --pid "$target" --duration 1 --method 'att.Counter.hit@args' --html report.html \
+    --trace-events /nonexistent/events.json > "$work/trace6" 2> "$work/err6"); status=$?
+cat "$work/err6"
+[ $status -eq 0 ] || fail "report files after attach: exit status $status"
+[ "$(wc -l < "$work/err6")" = 1 ] && grep -q '^vexo-trace: cannot write /nonexistent/events.json: ' "$work/err6" \
+    || fail "report files after attach: not one line for the file that cannot be written"
+hits=$(grep -cE '^att\.Counter\.hit\(I\)V ' "$work/trace6")
+grep -q '"attached":true' "$work/report.html" && grep -q "\"kept\":$hits," "$work/report.html" \
+    || fail "report files after attach: the page is missing or does not keep the $hits events printed"
+
 echo "=== Ctrl-C ends the trace with its summary"
 timeout 60 "$tracer" --pid "$target" --method att.Counter.hit > "$work/trace3" 2>&1 &
 client=$!

@@ -30,6 +30,8 @@ public final class AgentMain {
     private final PrintStream out;
     private final EventPrinter printer;
     private final ClassArming arming;
+    private final ReportLog log;  // null without --html and --trace-events
+    private final long startedMs = System.currentTimeMillis();
     private volatile boolean closing;
     private final java.util.concurrent.atomic.AtomicBoolean ended = new java.util.concurrent.atomic.AtomicBoolean();
     private final boolean attached;
@@ -37,8 +39,9 @@ public final class AgentMain {
     // Classes already offered (a class may come both from the start's scan and from the agent).
     private final Set<Class<?>> offered = Collections.synchronizedSet(Collections.newSetFromMap(new WeakHashMap<>()));
 
-    private AgentMain(AgentOptions options, TraceSession session, PrintStream out, EventPrinter printer) {
+    private AgentMain(AgentOptions options, TraceSession session, PrintStream out, EventPrinter printer, ReportLog log) {
         this.options = options;
+        this.log = log;
         attached = options.connect != null;
         this.session = session;
         this.out = out;
@@ -148,9 +151,11 @@ public final class AgentMain {
         String micros = channel != null || options.output != null || canWriteMicroSign(out == System.out) ? "\u00b5s" : "us";
         // A quarter of the buffer for the entries waiting for their exits (an event and its line).
         int mostWaiting = (int) Math.min(1 << 20, ((long) options.bufferMegabytes << 20) / 4 / TraceSession.EVENT_BYTES);
+        long origin = System.nanoTime();
+        ReportLog log = options.html != null || options.traceEvents != null ? new ReportLog(origin, ReportLog.DEFAULT) : null;
         EventPrinter printer = new EventPrinter(session::targetOf, new ArrayList<>(), out, options.json,
-                new EventFormatter.Columns(options.threads, options.times, System.nanoTime(), micros), mostWaiting);
-        return new AgentMain(options, session, out, printer);
+                new EventFormatter.Columns(options.threads, options.times, origin, micros), mostWaiting, log);
+        return new AgentMain(options, session, out, printer, log);
     }
 
     private void begin() {
@@ -318,6 +323,40 @@ public final class AgentMain {
         if (!options.patterns.isEmpty()) out.print(Summary.of(targets, printer, arming, options, complete));
         if (options.classes) out.print(Summary.classListing(session, options.json));
         out.flush();
+        if (log != null) writeReports(targets, complete);
+    }
+
+    /**
+     * The report page and the trace-events file, after the trace's own output: a file that cannot
+     * be written is said in one line (on standard error, or to the command that attached), and
+     * nothing else changes.
+     */
+    private void writeReports(List<Target> targets, boolean complete) {
+        ReportHeader header = new ReportHeader();
+        header.program = System.getProperty("sun.java.command");
+        header.jvm = System.getProperty("java.vm.name") + " " + System.getProperty("java.runtime.version");
+        header.startedMs = startedMs;
+        header.jar = options.jar;
+        header.durationNs = System.nanoTime() - log.origin();
+        header.pid = ProcessHandle.current().pid();
+        header.attached = attached;
+        List<String> failures;
+        try {
+            header.summaryJson = Summary.of(targets, printer, arming, options, complete, true);
+            failures = ReportFiles.write(options, log, header);
+        } catch (RuntimeException | OutOfMemoryError e) {
+            failures = new ArrayList<>();
+            failures.add("cannot write the report files: " + e);
+        }
+        for (String f : failures) {
+            if (attached) {
+                out.println(ChannelStreams.NOTICE + f);
+                out.flush();
+            } else {
+                System.err.println("vexo-trace: " + f);
+                System.err.flush();
+            }
+        }
     }
 
     /** Whether the stream's encoding has the micro sign (else durations say "us"). */

@@ -25,6 +25,8 @@ import java.util.List;
  *   buffer=MB          the memory kept for events not yet written (default 16): a hit that
  *                      finds it full is dropped and counted
  *   output=FILE        events and summary to FILE (else standard error)
+ *   html=FILE          at the end, a report page: a timeline, a call tree, field histories
+ *   trace-events=FILE  at the end, the events in the Trace Event Format (JSON)
  *   stdout             events and summary to standard output
  *   summary=all        the summary lists every armed trace point (else those with events)
  *   classes            list the loaded classes at exit
@@ -45,7 +47,7 @@ final class AgentOptions {
     int bufferMegabytes = 16;
     int requested;
     boolean json, threads, times, classes, profiler, stdout, strict, digests, summaryAll;
-    String output, connect;
+    String output, connect, html, traceEvents, jar;
 
     static AgentOptions parse(String options) throws TraceSetupException {
         AgentOptions o = new AgentOptions();
@@ -71,6 +73,8 @@ final class AgentOptions {
                 case "digests": o.digests = true; break;
                 case "connect": o.connect = needs(name, value); break;
                 case "output": o.output = needs(name, value); break;
+                case "html": o.html = needs(name, value); break;
+                case "trace-events": o.traceEvents = needs(name, value); break;
                 case "summary":
                     if (!"all".equals(value)) throw new TraceSetupException("--summary takes only all, not '" + value + "'");
                     o.summaryAll = true;
@@ -87,7 +91,8 @@ final class AgentOptions {
                         throw new TraceSetupException("--buffer needs a number of megabytes from 1 to 4096, not '" + mb + "'");
                     }
                     break;
-                case "jar": case "nojvmdi": case "nojvmpi": case "breakpoints": case "watches": case "handlings": case "":
+                case "jar": o.jar = value; break;
+                case "nojvmdi": case "nojvmpi": case "breakpoints": case "watches": case "handlings": case "":
                     break;
                 default:
                     throw new TraceSetupException("unknown agent option '" + word + "'");

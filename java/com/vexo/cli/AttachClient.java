@@ -97,7 +97,9 @@ public final class AttachClient {
                 System.err.printf("times: first event %.1f ms%n", (System.nanoTime() - started) / 1e6);
                 first = false;
             }
-            if (line.startsWith("vexo-trace: ")) {
+            if (line.startsWith(ChannelStreams.NOTICE)) {
+                System.err.println("vexo-trace: " + line.substring(ChannelStreams.NOTICE.length()));
+            } else if (line.startsWith("vexo-trace: ")) {
                 System.err.println(line);
                 refused = true;
             } else {

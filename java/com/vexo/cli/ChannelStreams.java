@@ -14,6 +14,12 @@ import java.nio.channels.SocketChannel;
 final class ChannelStreams {
     private ChannelStreams() {}
 
+    /**
+     * Starts a line the session sends to say something that is no refusal (a report file it could
+     * not write): the command prints it on standard error as its own, and its exit status stays.
+     */
+    static final String NOTICE = "vexo-trace-notice: ";
+
     static InputStream in(SocketChannel channel) {
         return new InputStream() {
             @Override

@@ -77,7 +77,7 @@ public final class EventFormatter {
         return identity(v);
     }
 
-    private static String subjectText(Target target, TraceMethodEvent event) {
+    static String subjectText(Target target, TraceMethodEvent event) {
         if (target.isStatic()) return "static";
         String id = identity(event.m_Subject);
         return id != null ? id : "(collected)";
@@ -148,12 +148,12 @@ public final class EventFormatter {
     }
 
     /** The event whose subject a call shows: a constructor's entry has none yet, its exit has the object made. */
-    private static TraceMethodEvent subjectOf(TraceMethodEvent first, TraceMethodExitEvent exit) {
+    static TraceMethodEvent subjectOf(TraceMethodEvent first, TraceMethodExitEvent exit) {
         return first.m_Subject == null && exit != null ? exit : first;
     }
 
     /** The arguments recorded at the entry (or, without it, any the exit carries); null when none were. */
-    private static Object[] arguments(TraceMethodEvent first, TraceMethodExitEvent exit) {
+    static Object[] arguments(TraceMethodEvent first, TraceMethodExitEvent exit) {
         if (first.m_Arguments != null || exit == null) return first.m_Arguments;
         return exit.m_Arguments;
     }
@@ -175,13 +175,13 @@ public final class EventFormatter {
     }
 
     /** When the call began: its entry's time, or its exit's less its duration. */
-    private static long start(TraceMethodEvent first, TraceMethodExitEvent exit) {
+    static long start(TraceMethodEvent first, TraceMethodExitEvent exit) {
         if (first.m_lTime != 0 && first != exit) return first.m_lTime;
         return exit != null ? exit.m_lTime - exit.m_lDuration : first.m_lTime;
     }
 
     /** A thread's name (Thread.getName is final: no program code runs); "?" when it was collected. */
-    private static String threadName(Thread t) {
+    static String threadName(Thread t) {
         return t != null ? t.getName() : "?";
     }
 
@@ -227,6 +227,11 @@ public final class EventFormatter {
         // The same hex string as an event's identityHash.
         return "{\"class\":" + quote(v.getClass().getName()) + ",\"identityHash\":"
                 + quote(Integer.toHexString(System.identityHashCode(v))) + "}";
+    }
+
+    /** {@link #quote}, or {@code null} for null. */
+    static String quoteOrNull(String s) {
+        return s == null ? "null" : quote(s);
     }
 
     static String quote(String s) {

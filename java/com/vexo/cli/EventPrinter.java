@@ -12,7 +12,8 @@ import java.util.function.Function;
 /**
  * Prints deliveries as they arrive, on the consumer thread: each event's line at once, except an
  * entry of a trace point with exits, whose line waits for its exit and then shows the whole call.
- * Counts each trace point's events and, from the exits, its calls and their durations.
+ * Counts each trace point's events and, from the exits, its calls and their durations, and hands
+ * each line's events to the report files' log when there is one.
  */
 final class EventPrinter implements TraceSession.Listener {
     /**
@@ -30,6 +31,7 @@ final class EventPrinter implements TraceSession.Listener {
     // Targets come as their classes load, on the program's threads: no lock is taken for them.
     private final Map<Target, long[]> counts = new ConcurrentHashMap<>();
     private final CallStacks calls;
+    private final ReportLog log;  // null without report files
     private boolean exitsSeen;
     private boolean overflow;
     private long droppedUnknown;  // of no trace point known, or not delivered for want of memory
@@ -39,13 +41,17 @@ final class EventPrinter implements TraceSession.Listener {
     /** {@code targetOf} finds an event's target (null for events of no target, such as the end mark). */
     EventPrinter(Function<TraceMethodEvent, Target> targetOf, List<Target> targets, PrintStream out, boolean json,
             EventFormatter.Columns columns) {
-        this(targetOf, targets, out, json, columns, MOST_WAITING);
+        this(targetOf, targets, out, json, columns, MOST_WAITING, null);
     }
 
-    /** At most {@code mostWaiting} entries wait for their exits; the oldest beyond are printed as entry lines. */
+    /**
+     * At most {@code mostWaiting} entries wait for their exits; the oldest beyond are printed as
+     * entry lines. Every line's events also go to {@code log}, unless it is null.
+     */
     EventPrinter(Function<TraceMethodEvent, Target> targetOf, List<Target> targets, PrintStream out, boolean json,
-            EventFormatter.Columns columns, int mostWaiting) {
+            EventFormatter.Columns columns, int mostWaiting, ReportLog log) {
         calls = new CallStacks(mostWaiting);
+        this.log = log;
         this.targetOf = targetOf;
         this.out = out;
         this.json = json;
@@ -107,6 +113,7 @@ final class EventPrinter implements TraceSession.Listener {
 
     private void line(StringBuilder lines, Target t, TraceMethodEvent entry, TraceMethodExitEvent exit) {
         if (t == null) return;
+        if (log != null) log.add(t, entry, exit);
         lines.append(json ? EventFormatter.json(t, entry, exit, columns) : EventFormatter.text(t, entry, exit, columns));
         lines.append('\n');
         if (lines.length() >= WRITE_AT) write(lines);

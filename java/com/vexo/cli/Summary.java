@@ -13,6 +13,12 @@ final class Summary {
 
     static String of(List<Target> armedTargets, EventPrinter printer, ClassArming arming, AgentOptions options,
             boolean complete) {
+        return of(armedTargets, printer, arming, options, complete, options.json);
+    }
+
+    /** The summary as JSON ({@code json}) or text, whatever the options' output. */
+    static String of(List<Target> armedTargets, EventPrinter printer, ClassArming arming, AgentOptions options,
+            boolean complete, boolean json) {
         List<Target> targets = byCount(armedTargets, printer, EventPrinter.EVENTS);
         long total = 0, dropped = 0;
         for (Target t : targets) {
@@ -27,7 +33,7 @@ final class Summary {
         List<String> notes = arming.notes();
         boolean exits = printer.exitsSeen();
         StringBuilder b = new StringBuilder();
-        if (options.json) {
+        if (json) {
             b.append("{\"summary\":{\"events\":").append(total).append(",\"overflow\":").append(overflow)
                     .append(",\"limit\":").append(options.limit).append(",\"complete\":").append(complete)
                     .append(",\"dropped\":").append(dropped + undelivered)
