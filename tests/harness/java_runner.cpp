@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/harness/class_files.h"
 #include "tests/harness/test_jvm.h"
 
 namespace jvm {
@@ -150,26 +151,7 @@ Value Float(float f) { Value v; v.kind = 'F'; v.real = f; return v; }
 Value Double(double d) { Value v; v.kind = 'D'; v.real = d; return v; }
 Value Reference(Ref l) { Value v; v.kind = 'L'; v.ref = l; return v; }
 
-std::vector<uint8_t> ClassBytes(const char* resource) {
-    JNIEnv* env = Enter();
-    std::vector<uint8_t> bytes;
-    jclass loaderClass = env->FindClass("java/lang/ClassLoader");
-    jmethodID get = env->GetStaticMethodID(loaderClass, "getSystemResourceAsStream",
-                                           "(Ljava/lang/String;)Ljava/io/InputStream;");
-    jobject in = env->CallStaticObjectMethod(loaderClass, get, env->NewStringUTF(resource));
-    jbyteArray array = nullptr;
-    if (in != nullptr && !env->ExceptionCheck()) {
-        jmethodID readAll = env->GetMethodID(env->FindClass("java/io/InputStream"), "readAllBytes", "()[B");
-        array = static_cast<jbyteArray>(env->CallObjectMethod(in, readAll));
-    }
-    if (array != nullptr && !env->ExceptionCheck()) {
-        bytes.resize(static_cast<size_t>(env->GetArrayLength(array)));
-        env->GetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()), reinterpret_cast<jbyte*>(bytes.data()));
-    }
-    env->ExceptionClear();
-    env->PopLocalFrame(nullptr);
-    return bytes;
-}
+std::vector<uint8_t> ClassBytes(const char* resource) { return ClassBytes(TestEnv(), resource); }
 
 Ref FindClass(const char* name) {
     JNIEnv* env = Enter();
