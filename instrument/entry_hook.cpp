@@ -11,6 +11,7 @@
 #include "instrument/armed_members.h"
 #include "instrument/hook_class.h"
 #include "bridge/jvmpi_bridge.h"
+#include "bridge/jvmti_env.h"
 #include "platform/os.h"
 #include "trace/debug_hook.h"
 #include "trace/event_bank.h"
@@ -30,6 +31,20 @@ struct EntryGate {
 EntryGate g_gate;
 
 constexpr const char* kEntryHookNative = "enter0";
+
+// java.base is made to read the hooks' module now: the first module read added runs the JDK's
+// own code, which loads the classes that keep reads, and this is the one moment no class is
+// being handed over. Later reads, as classes of named modules are armed, load nothing.
+void LetJavaBaseReadTheHooks(JNIEnv* env, jclass hook) {
+    jclass object = env->FindClass("java/lang/Object");
+    jobject base = object != nullptr ? env->GetModule(object) : nullptr;
+    jobject hooks = env->GetModule(hook);
+    if (base != nullptr && hooks != nullptr && g_bridge.jvmti != nullptr) g_bridge.jvmti->AddModuleReads(base, hooks);
+    env->ExceptionClear();
+    for (jobject local : {static_cast<jobject>(object), base, hooks}) {
+        if (local != nullptr) env->DeleteLocalRef(local);
+    }
+}
 
 // Runs at the start of every instrumented method, on the thread that entered it. A hit the
 // recorder would only refuse at the limit returns at once, without a JNI call.
@@ -76,6 +91,7 @@ bool EnsureEntryHookClass(JNIEnv* env) {
             if (g_gate.closed != nullptr && g_gate.passId != nullptr) {
                 g_gate.hook.store(static_cast<jclass>(env->NewGlobalRef(hook)), std::memory_order_release);
             }
+            LetJavaBaseReadTheHooks(env, hook);
             env->DeleteLocalRef(hook);
         }
         env->ExceptionClear();

@@ -91,6 +91,47 @@ bool OfTheJdk(jclass clazz) {
     return platform;
 }
 
+// Whether JFR rewrites `clazz` itself when it is retransformed (an event class, by its super class
+// chain) or runs it while doing so (its own packages): JFR's class file hook calls Java code,
+// which loads and initialises classes on the retransforming thread.
+bool OfJfr(JNIEnv* env, jclass clazz) {
+    bool jfr = false;
+    jclass c = static_cast<jclass>(env->NewLocalRef(clazz));
+    for (bool first = true; c != nullptr && !jfr; first = false) {
+        char* signature = nullptr;
+        if (g_inst.jvmti->GetClassSignature(c, &signature, nullptr) == JVMTI_ERROR_NONE) {
+            jfr = std::strcmp(signature, "Ljdk/internal/event/Event;") == 0 ||
+                  (first && (std::strncmp(signature, "Ljdk/jfr/", 9) == 0 ||
+                             std::strncmp(signature, "Ljdk/internal/event/", 20) == 0));
+            g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+        }
+        jclass super = env->GetSuperclass(c);
+        env->DeleteLocalRef(c);
+        c = super;
+    }
+    if (c != nullptr) env->DeleteLocalRef(c);
+    return jfr;
+}
+
+// Whether code of `clazz` can call the hook classes: a class of the unnamed module can; the module
+// of a class in a named module (the JDK's own among them) is made to read the boot loader's
+// unnamed module, where the hooks are defined, which exports every package.
+bool LetReadTheHooks(JNIEnv* env, jclass clazz) {
+    jobject module = nullptr;
+    if (!InNamedModule(env, clazz, &module)) return true;
+    bool reads = false;
+    if (EnsureEntryHookClass(env)) {
+        jclass hook = env->FindClass(kEntryHookClass);
+        jobject hookModule = hook != nullptr ? env->GetModule(hook) : nullptr;
+        env->ExceptionClear();
+        reads = hookModule != nullptr && g_inst.jvmti->AddModuleReads(module, hookModule) == JVMTI_ERROR_NONE;
+        if (hookModule != nullptr) env->DeleteLocalRef(hookModule);
+        if (hook != nullptr) env->DeleteLocalRef(hook);
+    }
+    if (module != nullptr) env->DeleteLocalRef(module);
+    return reads;
+}
+
 // Fills in what the class file hook needs to find the method, and whether it can be
 // instrumented: not native or abstract, no constructor (its receiver is not initialised at
 // entry), in a class JVMTI may retransform and that can see the hook (the unnamed module).
@@ -115,7 +156,8 @@ void DescribeProbe(JNIEnv* env, Probe* p) {
     p->constructor = p->name == "<init>";
     if (modifiers & kAccNative) p->unfit = BreakpointReason::kNative;
     else if (modifiers & kAccAbstract) p->unfit = BreakpointReason::kAbstract;
-    else if (InNamedModule(env, declaring)) p->unfit = OfTheJdk(declaring) ? BreakpointReason::kJdkModule : BreakpointReason::kNamedModule;
+    else if (OfJfr(env, declaring)) p->unfit = BreakpointReason::kJfrEvent;
+    else if (!LetReadTheHooks(env, declaring)) p->unfit = OfTheJdk(declaring) ? BreakpointReason::kJdkModule : BreakpointReason::kNamedModule;
     else if (!modifiable) p->unfit = BreakpointReason::kUnmodifiable;
     p->fit = p->declaringClass != nullptr && p->unfit == BreakpointReason::kNone;
     env->DeleteLocalRef(declaring);
@@ -225,6 +267,7 @@ const char* Said(BreakpointReason reason) {
         case BreakpointReason::kNative: return "a native method has no code to instrument";
         case BreakpointReason::kAbstract: return "an abstract method has no code to instrument";
         case BreakpointReason::kJdkModule: return "its class is in one of the JDK's named modules, which cannot see the hook";
+        case BreakpointReason::kJfrEvent: return "its class is one of JFR's, which JFR rewrites itself with Java code of its own";
         case BreakpointReason::kNamedModule: return "its class is in a named module, which cannot see the hook";
         case BreakpointReason::kUnmodifiable: return "the VM does not let its class be rewritten";
         case BreakpointReason::kConstructor: return "a constructor";

@@ -178,6 +178,7 @@ const char* ReasonWord(BreakpointReason reason) {
         case BreakpointReason::kAbstract: return "abstract";
         case BreakpointReason::kJdkModule: return "jdk-module";
         case BreakpointReason::kNamedModule: return "named-module";
+        case BreakpointReason::kJfrEvent: return "jfr-event";
         case BreakpointReason::kUnmodifiable: return "unmodifiable";
         case BreakpointReason::kConstructor: return "constructor";
         case BreakpointReason::kRefused: return "refused";

@@ -23,12 +23,16 @@ cp "$work/all/storm/G"*.class "$work/all/storm/Next"*.class "$work/gen/storm/"
 "$java" -cp "$work/app" storm.Storm "$work/gen" > "$work/plain" || fail "the untraced run fails"
 
 # Classes loaded or initialised on a thread between its marks, besides the VM's rewriting of
-# classes that arming does (scratch classes and their verification).
+# classes that arming does (scratch classes and their verification, with the classes the
+# verifier loads to check the new version's types: loaded, never initialised).
 during() {
     awk '{ tid = substr($1, 2, index($1, "]") - 2) }
          /\]\[vexo\] handling/ { inside[tid] = 1; next }
          /\]\[vexo\] handled/ { inside[tid] = 0; next }
-         /__VM_RedefineClasses__|class verification for/ { next }
+         /Start class verification for/ { verifying[tid] = 1; next }
+         /End class verification for/ { verifying[tid] = 0; next }
+         /__VM_RedefineClasses__/ { next }
+         /\[class,load\]/ && verifying[tid] { next }
          /\[class,(load|init)\]/ { if (inside[tid]) print }' "$1"
 }
 

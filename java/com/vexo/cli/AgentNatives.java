@@ -42,7 +42,7 @@ final class AgentNatives {
 
     /**
      * Per method trace point whose exits are not recorded, why its method is on the breakpoint
-     * road: "option", "jdk-module", "named-module", "refused", "unmodifiable", "no-rewriting",
+     * road: "option", "jdk-module", "named-module", "jfr-event", "refused", "unmodifiable", "no-rewriting",
      * "native", "abstract", "constructor", "no-hook", "too-many"; null where the agent does not say.
      */
     static native String[] exitsNotRecorded(TracePoints.TracePoint[] points);

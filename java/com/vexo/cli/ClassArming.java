@@ -281,6 +281,7 @@ final class ClassArming {
         switch (reason) {
             case "option": return "the option breakpoints";
             case "jdk-module": return "their classes are in the JDK's named modules";
+            case "jfr-event": return "their classes are JFR's, which JFR rewrites itself";
             case "named-module": return "their classes are in named modules";
             case "refused": return "the rewriter or the VM refused their classes";
             case "unmodifiable": return "the VM does not let their classes be rewritten";
