@@ -155,8 +155,12 @@ namespace {
 // Method entries by instrumentation where retransformation was granted; JVMTI method entry
 // events (every thread interpreted, a VM operation per receiver) otherwise, or when the
 // breakpoint road is forced.
+bool InstrumentedEntries() {
+    return g_entryRoad.available != nullptr && g_entryRoad.available() && !g_bridge.forceBreakpoints;
+}
+
 jint SwitchMethodEntries(bool on) {
-    if (g_entryRoad.available != nullptr && g_entryRoad.available() && !g_bridge.forceBreakpoints) {
+    if (InstrumentedEntries()) {
         return JvmpiFrom(g_entryRoad.set(BridgeJni(), on));
     }
     return SetJvmtiEvent(JVMTI_EVENT_METHOD_ENTRY, on);
@@ -209,9 +213,7 @@ jint SetMethodEntryFilter(JNIEnv* env, jint count, const jmethodID* methods) {
         std::sort(g_filter.methods.begin(), g_filter.methods.end());
         g_filter.on.store(true, std::memory_order_release);
     }
-    if (g_entryRoad.available != nullptr && g_entryRoad.available() && g_entryRoad.filter != nullptr) {
-        return JvmpiFrom(g_entryRoad.filter(env, count, methods));
-    }
+    if (InstrumentedEntries()) return JvmpiFrom(g_entryRoad.filter(env, count, methods));
     return JVMPI_SUCCESS;
 }
 

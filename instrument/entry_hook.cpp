@@ -26,25 +26,13 @@ struct EntryGate {
     std::atomic<jclass> hook{nullptr};  // global reference
     jfieldID closed = nullptr;
     jfieldID passId = nullptr;
+    // The module of the hook classes (the boot loader's unnamed module), a global reference.
+    std::atomic<jobject> hooksModule{nullptr};
     bool isClosed = false;  // under the recording lock, as every change of the gate
 };
 EntryGate g_gate;
 
 constexpr const char* kEntryHookNative = "enter0";
-
-// java.base is made to read the hooks' module now: the first module read added runs the JDK's
-// own code, which loads the classes that keep reads, and this is the one moment no class is
-// being handed over. Later reads, as classes of named modules are armed, load nothing.
-void LetJavaBaseReadTheHooks(JNIEnv* env, jclass hook) {
-    jclass object = env->FindClass("java/lang/Object");
-    jobject base = object != nullptr ? env->GetModule(object) : nullptr;
-    jobject hooks = env->GetModule(hook);
-    if (base != nullptr && hooks != nullptr && g_bridge.jvmti != nullptr) g_bridge.jvmti->AddModuleReads(base, hooks);
-    env->ExceptionClear();
-    for (jobject local : {static_cast<jobject>(object), base, hooks}) {
-        if (local != nullptr) env->DeleteLocalRef(local);
-    }
-}
 
 // Runs at the start of every instrumented method, on the thread that entered it. A hit the
 // recorder would only refuse at the limit returns at once, without a JNI call.
@@ -91,12 +79,30 @@ bool EnsureEntryHookClass(JNIEnv* env) {
             if (g_gate.closed != nullptr && g_gate.passId != nullptr) {
                 g_gate.hook.store(static_cast<jclass>(env->NewGlobalRef(hook)), std::memory_order_release);
             }
-            LetJavaBaseReadTheHooks(env, hook);
+            jobject module = env->GetModule(hook);
+            if (module != nullptr) {
+                g_gate.hooksModule.store(env->NewGlobalRef(module), std::memory_order_release);
+                env->DeleteLocalRef(module);
+            }
             env->DeleteLocalRef(hook);
         }
         env->ExceptionClear();
     }
     return defined;
+}
+
+bool LetModuleReadTheHooks(jobject module) {
+    jobject hooks = g_gate.hooksModule.load(std::memory_order_acquire);
+    return hooks != nullptr && g_bridge.jvmti != nullptr && g_bridge.jvmti->AddModuleReads(module, hooks) == JVMTI_ERROR_NONE;
+}
+
+void LetJavaBaseReadTheHooks(JNIEnv* env) {
+    jclass object = env->FindClass("java/lang/Object");
+    jobject base = object != nullptr ? env->GetModule(object) : nullptr;
+    if (base != nullptr && EnsureEntryHookClass(env)) LetModuleReadTheHooks(base);
+    env->ExceptionClear();
+    if (base != nullptr) env->DeleteLocalRef(base);
+    if (object != nullptr) env->DeleteLocalRef(object);
 }
 
 void GateEntryHook(bool refusing, const void* except) {

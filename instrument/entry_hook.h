@@ -7,6 +7,16 @@
 // Defines the hook class and binds its native (once). Returns false when that failed.
 bool EnsureEntryHookClass(JNIEnv* env);
 
+// Makes the named module `module` read the module of the hook classes (the boot loader's unnamed
+// module, which exports every package), so that its rewritten code can call them. False when it
+// cannot, or while the entry hook class is not defined.
+bool LetModuleReadTheHooks(jobject module);
+
+// java.base reads the hooks' module from now on. The first read added runs the JDK's own code,
+// which loads the classes that keep reads: called where no class is being handed over (the
+// session's warm-up), so that later reads, as classes of named modules are armed, load nothing.
+void LetJavaBaseReadTheHooks(JNIEnv* env);
+
 // The recorder refuses every hit but those of `except` (`refusing`), or no longer: the hook's
 // gate in Java closes, letting only `except`'s probe through, or opens. Under the recording lock.
 void GateEntryHook(bool refusing, const void* except);

@@ -113,21 +113,12 @@ bool OfJfr(JNIEnv* env, jclass clazz) {
     return jfr;
 }
 
-// Whether code of `clazz` can call the hook classes: a class of the unnamed module can; the module
-// of a class in a named module (the JDK's own among them) is made to read the boot loader's
-// unnamed module, where the hooks are defined, which exports every package.
+// Whether code of `clazz` can call the hook classes: a class of the unnamed module can, and one of
+// a named module (the JDK's own among them) once its module reads the hooks' module.
 bool LetReadTheHooks(JNIEnv* env, jclass clazz) {
     jobject module = nullptr;
-    if (!InNamedModule(env, clazz, &module)) return true;
-    bool reads = false;
-    if (EnsureEntryHookClass(env)) {
-        jclass hook = env->FindClass(kEntryHookClass);
-        jobject hookModule = hook != nullptr ? env->GetModule(hook) : nullptr;
-        env->ExceptionClear();
-        reads = hookModule != nullptr && g_inst.jvmti->AddModuleReads(module, hookModule) == JVMTI_ERROR_NONE;
-        if (hookModule != nullptr) env->DeleteLocalRef(hookModule);
-        if (hook != nullptr) env->DeleteLocalRef(hook);
-    }
+    const bool named = InNamedModule(env, clazz, &module);
+    const bool reads = !named || (EnsureEntryHookClass(env) && LetModuleReadTheHooks(module));
     if (module != nullptr) env->DeleteLocalRef(module);
     return reads;
 }

@@ -1,5 +1,6 @@
 #include "instrument/profiler_entries.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <unordered_map>
@@ -36,7 +37,6 @@ struct ProfilerEntries {
     OsLock lock;
     jint nextId = 0;                        // the next probe's offset from the base
     std::vector<PendingClass> pending;      // rewritten at load, not yet prepared
-    jobject hookModule = nullptr;           // global reference, once the hook class exists
     // Once the profiler filters entries: only the methods asked for get probes, each under one
     // id for good.
     std::atomic<bool> filtered{false};
@@ -96,21 +96,6 @@ bool ApplicationLoader(JNIEnv* jni, jobject loader) {
     }
     jni->DeleteLocalRef(loaderClass);
     return application;
-}
-
-// Defines the hook class (once) and keeps its module. A rewritten class must find it.
-bool HookReady(JNIEnv* jni) {
-    if (!EnsureEntryHookClass(jni)) return false;
-    OsLockGuard held(&g_entries.lock);  // classes load on several threads at once
-    if (g_entries.hookModule == nullptr) {
-        jclass hook = jni->FindClass(kEntryHookClass);
-        jobject module = hook != nullptr ? jni->GetModule(hook) : nullptr;
-        jni->ExceptionClear();
-        if (module != nullptr) g_entries.hookModule = jni->NewGlobalRef(module);
-        if (module != nullptr) jni->DeleteLocalRef(module);
-        if (hook != nullptr) jni->DeleteLocalRef(hook);
-    }
-    return true;
 }
 
 // Whether the class file hook may rewrite `klass` when it is retransformed: a modifiable
@@ -215,6 +200,29 @@ void WantLoadingClasses(bool on) {
     WantEvent(JVMTI_EVENT_CLASS_PREPARE, EventClient::kProfilerEntryClasses, on);
 }
 
+// The classes whose wanted methods differ between `before` and `now` (a set grows by a class at a
+// time as a pattern arms classes that load: the others keep their code).
+std::vector<jclass> ChangedClasses(JNIEnv* jni, const std::vector<WantedClass>& before,
+                                   const std::vector<WantedClass>& now) {
+    auto same = [](std::vector<jmethodID> a, std::vector<jmethodID> b) {
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        a.erase(std::unique(a.begin(), a.end()), a.end());
+        b.erase(std::unique(b.begin(), b.end()), b.end());
+        return a == b;
+    };
+    std::vector<jclass> changed;
+    for (const std::vector<WantedClass>* side : {&before, &now}) {
+        const std::vector<WantedClass>& other = side == &before ? now : before;
+        for (const WantedClass& w : *side) {
+            const WantedClass* match = nullptr;
+            for (const WantedClass& o : other) match = match == nullptr && jni->IsSameObject(o.klass, w.klass) ? &o : match;
+            if (match == nullptr || !same(w.methods, match->methods)) changed.push_back(w.klass);
+        }
+    }
+    return changed;
+}
+
 std::vector<jclass> WantedClasses() {
     std::vector<jclass> classes;
     for (const WantedClass& w : g_entries.wanted) classes.push_back(w.klass);
@@ -291,9 +299,7 @@ jvmtiError SetProfilerEntryFilter(JNIEnv* env, jint count, const jmethodID* meth
             WantLoadingClasses(false);
             error = RetransformApplicationClasses(env);
         } else {
-            std::vector<jclass> changed = WantedClasses();
-            for (const WantedClass& w : wanted) changed.push_back(w.klass);
-            error = RetransformWanted(env, changed);
+            error = RetransformWanted(env, ChangedClasses(env, wanted, g_entries.wanted));
         }
     }
     for (const WantedClass& w : wanted) env->DeleteGlobalRef(w.klass);
@@ -314,7 +320,7 @@ PassResult ProfilerEntriesPass(LoadingClass* c, const uint8_t* data, size_t size
     // the native's references against this hook's few.
     if (jni->EnsureLocalCapacity(kHookLocalRefs) != JNI_OK) jni->ExceptionClear();
     if (loader != nullptr && !ApplicationLoader(jni, loader)) return result;
-    if (!HookReady(jni)) return result;
+    if (!EnsureEntryHookClass(jni)) return result;
     std::vector<DeclaredMethod> methods;
     if (!ListInstrumentableMethods(data, size, &methods)) return result;
     std::vector<EntryProbe> probes;
@@ -364,10 +370,7 @@ void ProfilerEntriesOnClassPrepare(JNIEnv* jni, jclass klass) {
         PendingClass& p = g_entries.pending[i];
         if (p.name != name || !jni->IsSameObject(p.loader, loader)) continue;
         jobject module = nullptr;
-        if (InNamedModule(jni, klass, &module) && g_entries.hookModule != nullptr) {
-            // The hook lives in the boot loader's unnamed module, which named modules do not read.
-            g_entries.jvmti->AddModuleReads(module, g_entries.hookModule);
-        }
+        if (InNamedModule(jni, klass, &module)) LetModuleReadTheHooks(module);  // defined: it has probes
         if (module != nullptr) jni->DeleteLocalRef(module);
         Resolve(klass, p.methods, p.ids);
         if (p.loader != nullptr) jni->DeleteWeakGlobalRef(p.loader);

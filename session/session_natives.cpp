@@ -237,12 +237,13 @@ jobjectArray JNICALL ExitsNotRecorded(JNIEnv* env, jclass, jobjectArray points) 
     return result;
 }
 
-// The hook classes arming calls into, defined now rather than while a class prepares, and the
-// thread that watches old frames, started now.
+// The hook classes arming calls into, defined now rather than while a class prepares (and
+// java.base made to read them), and the thread that watches old frames, started now.
 void JNICALL WarmUp(JNIEnv* env, jclass) {
     OldFramesStartChecker(env);
     if (!g_bridge.granted.can_retransform_classes) return;
     EnsureEntryHookClass(env);
+    LetJavaBaseReadTheHooks(env);
     EnsureFieldHookClass(env);
     EnsureMethodHookClass(env);
     if (env->ExceptionCheck()) env->ExceptionClear();

@@ -9,6 +9,7 @@
 
 #include "instrument/class_file_passes.h"
 #include "instrument/class_rewriter.h"
+#include "instrument/hook_class.h"
 #include "tests/harness/class_files.h"
 #include "tests/harness/stderr_capture.h"
 #include "tests/harness/test_jvm.h"
@@ -254,4 +255,37 @@ TEST(ClassFilePasses, EachPassTakesThePreviousOutputAndAFailedHandOverTakesBackE
     EXPECT_EQ(RunOverX({PassA, Unchanged, PassC}, &errors), "");
     EXPECT_EQ(g_undone, "ac");
     EXPECT_EQ(errors, "Vexo error:  no memory for the rewritten class p/C: it stays as it was\n");
+}
+
+namespace {
+int g_gatedCalls = 0;
+void JNICALL GatedTarget(JNIEnv*, jclass, jobject, jint) { ++g_gatedCalls; }
+}  // namespace
+
+// The gate in front of a hook's native, run (and verified: the test JVM verifies classes of the
+// boot loader) as rewritten code calls it.
+TEST(HookClasses, AGatedHookCallsItsNativeUnlessClosedButLetsItsPassIdThrough) {
+    JNIEnv* env = TestEnv();
+    const std::vector<HookNative> natives{{"enter0", kGatedDescriptor, reinterpret_cast<void*>(GatedTarget)}};
+    ASSERT_TRUE(DefineGatedHookClass(env, "vexotest/GatedHook", natives, {{"enter", "enter0"}}));
+    jclass hook = env->FindClass("vexotest/GatedHook");
+    ASSERT_NE(hook, nullptr);
+    jmethodID enter = env->GetStaticMethodID(hook, "enter", kGatedDescriptor);
+    jfieldID closed = env->GetStaticFieldID(hook, kGateClosedField, "Z");
+    jfieldID pass = env->GetStaticFieldID(hook, kGatePassField, "I");
+    ASSERT_TRUE(enter != nullptr && closed != nullptr && pass != nullptr);
+    g_gatedCalls = 0;
+    env->CallStaticVoidMethod(hook, enter, nullptr, 5);
+    EXPECT_EQ(g_gatedCalls, 1) << "open";
+    env->SetStaticIntField(hook, pass, 7);
+    env->SetStaticBooleanField(hook, closed, JNI_TRUE);
+    env->CallStaticVoidMethod(hook, enter, nullptr, 5);
+    EXPECT_EQ(g_gatedCalls, 1) << "closed";
+    env->CallStaticVoidMethod(hook, enter, hook, 7);
+    EXPECT_EQ(g_gatedCalls, 2) << "closed, but the pass id goes through";
+    env->SetStaticBooleanField(hook, closed, JNI_FALSE);
+    env->CallStaticVoidMethod(hook, enter, nullptr, 5);
+    EXPECT_EQ(g_gatedCalls, 3) << "open again";
+    EXPECT_FALSE(env->ExceptionCheck());
+    env->DeleteLocalRef(hook);
 }

@@ -16,6 +16,9 @@ JavaVM* CreateVm() {
         {const_cast<char*>(classPath.c_str()), nullptr},
         {const_cast<char*>(g_checkedJni ? "-Xcheck:jni" : "-Xmixed"), nullptr},
         {const_cast<char*>("-XX:+DisplayVMOutputToStderr"), nullptr},
+        // Classes the agent defines in the boot loader (the hook classes) verified like any other.
+        {const_cast<char*>("-XX:+UnlockDiagnosticVMOptions"), nullptr},
+        {const_cast<char*>("-XX:+BytecodeVerificationLocal"), nullptr},
     };
     JavaVMInitArgs args;
     args.version = JNI_VERSION_1_8;
