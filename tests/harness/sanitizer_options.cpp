@@ -13,7 +13,8 @@ __attribute__((used)) const char* __tsan_default_options() {
 }
 
 // HotSpot is not built with ThreadSanitizer; what the interceptors see of its own locking and
-// memory reuse (from libjvm's threads) is not ours to report.
+// memory reuse (from libjvm's threads, and its reader of the JDK's module image) is not ours to
+// report.
 extern "C" __attribute__((used)) const char* __tsan_default_suppressions() {
-    return "called_from_lib:libjvm.so\n";
+    return "called_from_lib:libjvm.so\ncalled_from_lib:libjimage.so\n";
 }
