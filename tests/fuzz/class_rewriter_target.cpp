@@ -62,7 +62,17 @@ int FuzzClassRewriter(const uint8_t* data, size_t size) {
         probes.push_back(p);
     };
     for (const DeclaredMethod& m : methods) addProbe(m.name, m.descriptor);
-    addProbe("vexo$absent", "()V");  // a method no class declares
+    // A method the class does not declare: the input may itself name one "vexo$absent", so the
+    // name grows until no listed method has it.
+    std::string absent = "vexo$absent";
+    auto listedName = [&methods](const std::string& name) {
+        for (const DeclaredMethod& m : methods) {
+            if (m.name == name) return true;
+        }
+        return false;
+    };
+    while (listedName(absent)) absent += '$';
+    addProbe(absent, "()V");
 
     std::vector<uint8_t> out;
     const bool rewritten = RewriteClass(bytes, size, &probes, &out);
