@@ -18,6 +18,7 @@
 #include "instrument/entry_hook.h"
 #include "instrument/class_file_passes.h"
 #include "instrument/entry_instrumentation.h"
+#include "instrument/load_patterns.h"
 #include "instrument/field_instrumentation.h"
 #include "instrument/jvmti_breakpoints.h"
 #include "instrument/old_frames.h"
@@ -44,15 +45,18 @@ void JNICALL OnVmDeath(jvmtiEnv*, JNIEnv*) { g_vmDead.store(true, std::memory_or
 bool VmDead() { return g_vmDead.load(std::memory_order_acquire); }
 
 // A class loads or is retransformed. It is rewritten while the entry instrumentation retransforms
-// it, while profiler mode's entries are on, or while fields are armed by instrumentation (their
-// sites, in every class that loads); each pass is handed what the one before made: the trace
+// it, while the session's patterns arm classes as they load, while profiler mode's entries are
+// on, or while fields are armed by instrumentation (their sites, in every class that loads); each
+// pass is handed what the one before made: the trace
 // points' entry probes, profiler mode's entries in the methods those leave, the trace points'
 // probes of arguments and exits (whose prologue goes before an entry hook's call), the armed
 // fields' sites.
 void JNICALL OnClassFileLoad(jvmtiEnv* jvmti, JNIEnv* jni, jclass redefined, jobject loader, const char* name,
                              jobject, jint length, const unsigned char* data, jint* newLength,
                              unsigned char** newData) {
-    if (VmDead() || (!RetransformingForProbes() && !ProfilerEntriesOn() && !FieldSitesWanted())) return;
+    if (VmDead() || (!RetransformingForProbes() && !LoadPatternsSet() && !ProfilerEntriesOn() && !FieldSitesWanted())) {
+        return;
+    }
     LoadingClass c;
     c.jni = jni;
     c.classBeingRedefined = redefined;

@@ -18,6 +18,7 @@ enum class EventClient : uint32_t {
     kFieldSites = 1u << 9,         // armed fields: every class that loads gets its sites rewritten
     kProfilerEntries = 1u << 10,   // profiler mode's method entries: application classes as they load
     kProfilerRetransform = 1u << 11,  // profiler mode retransforms the application's classes
+    kLoadArming = 1u << 12,        // the session's patterns arm classes as they load
 };
 
 // Before any switch: the environment the events are switched on.

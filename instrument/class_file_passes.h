@@ -26,6 +26,9 @@ struct LoadingClass {
     // Methods whose entry a trace point's entry probe takes, which posts the profiler's method
     // entry too: the entry probes' pass names them, profiler mode's entries leave them alone.
     std::vector<DeclaredMethod> entriesTaken;
+    // Probes the entry probes' pass made for a class loading for the first time whose trace
+    // points ask for arguments or exits, for the method probes' pass to put in.
+    std::vector<int32_t> probesAtLoad;
 };
 
 // What a pass made of the class file.

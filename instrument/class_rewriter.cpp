@@ -18,6 +18,7 @@ using bytecode::Writer;
 struct ConstantPool {
     uint32_t count = 0;
     std::vector<std::string> utf8;
+    std::vector<uint16_t> classNames;  // a Class entry's name index, 0 for other entries
     size_t begin = 0;  // offset of the first entry
     size_t end = 0;    // offset just past the last entry
 };
@@ -25,6 +26,7 @@ struct ConstantPool {
 bool ReadConstantPool(Reader* r, ConstantPool* pool) {
     pool->count = r->U2();
     pool->utf8.assign(pool->count, std::string());
+    pool->classNames.assign(pool->count, 0);
     pool->begin = r->pos;
     for (uint32_t i = 1; i < pool->count && !r->failed; ++i) {
         const uint32_t tag = r->U1();
@@ -41,7 +43,8 @@ bool ReadConstantPool(Reader* r, ConstantPool* pool) {
                 if (++i >= pool->count) return false;
                 r->Skip(8);
                 break;
-            case 7: case 8: case 16: case 19: case 20: r->Skip(2); break;
+            case 7: pool->classNames[i] = static_cast<uint16_t>(r->U2()); break;
+            case 8: case 16: case 19: case 20: r->Skip(2); break;
             case 15: r->Skip(3); break;
             default: return false;
         }
@@ -101,11 +104,13 @@ bool CopyVerificationTypes(Reader* r, uint32_t n, Writer* w) {
 
 // Reads the header and the constant pool and steps over the class's own fields: the reader
 // stops at the method count.
-bool ReadUpToMethods(Reader* r, ConstantPool* pool) {
+bool ReadUpToMethods(Reader* r, ConstantPool* pool, uint32_t* superClass = nullptr) {
     if (r->U4() != 0xCAFEBABE) return false;
     r->U2(); r->U2();  // minor and major version
     if (!ReadConstantPool(r, pool)) return false;
-    r->Skip(6);  // access flags, this and super class
+    r->Skip(4);  // access flags, this class
+    const uint32_t super = r->U2();
+    if (superClass != nullptr) *superClass = super;
     r->Skip(2 * size_t{r->U2()});  // interfaces
     const uint32_t fields = r->U2();
     for (uint32_t i = 0; i < fields && !r->failed; ++i) {
@@ -302,18 +307,26 @@ const char* ProbeRefusalName(ProbeRefusal refusal) {
     return "unknown";
 }
 
-bool ListInstrumentableMethods(const uint8_t* data, size_t size, std::vector<DeclaredMethod>* out) {
+bool ListInstrumentableMethods(const uint8_t* data, size_t size, std::vector<DeclaredMethod>* out,
+                               std::string* superName) {
     out->clear();
     Reader r{data, size};
     ConstantPool pool;
-    if (!ReadUpToMethods(&r, &pool)) return false;
+    uint32_t super = 0;
+    if (!ReadUpToMethods(&r, &pool, &super)) return false;
+    if (superName != nullptr) superName->clear();
+    if (superName != nullptr && super != 0) {
+        const uint32_t name = super < pool.count ? pool.classNames[super] : 0;
+        if (name == 0 || name >= pool.count) return false;
+        *superName = pool.utf8[name];
+    }
     const uint32_t methods = r.U2();
     for (uint32_t i = 0; i < methods && !r.failed; ++i) {
         const uint32_t access = r.U2(), name = r.U2(), descriptor = r.U2();
         SkipAttributes(&r);
         if (name >= pool.count || descriptor >= pool.count) return false;
         if ((access & (kAccNative | kAccAbstract)) || pool.utf8[name] == "<init>") continue;
-        out->push_back({pool.utf8[name], pool.utf8[descriptor]});
+        out->push_back({pool.utf8[name], pool.utf8[descriptor], static_cast<uint16_t>(access)});
     }
     return !r.failed;
 }

@@ -48,10 +48,13 @@ struct EntryProbe {
 struct DeclaredMethod {
     std::string name;
     std::string descriptor;
+    uint16_t access = 0;  // its access flags, as the class file has them
 };
 
-// The instrumentable methods of the class file in `data`. False for a malformed class file.
-bool ListInstrumentableMethods(const uint8_t* data, size_t size, std::vector<DeclaredMethod>* out);
+// The instrumentable methods of the class file in `data`, and the internal name of its super
+// class when `superName` is given (empty for java/lang/Object). False for a malformed class file.
+bool ListInstrumentableMethods(const uint8_t* data, size_t size, std::vector<DeclaredMethod>* out,
+                               std::string* superName = nullptr);
 
 // Rewrites the class file in `data`. Returns false (and leaves `out` empty, and every probe
 // uninstrumented) when the class file is malformed or no probe's method could be instrumented.

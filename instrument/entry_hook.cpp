@@ -5,6 +5,7 @@
 // instrument/entry_instrumentation.cpp).
 
 #include <atomic>
+#include <vector>
 
 #include "instrument/class_rewriter.h"
 #include "bridge/debug_events.h"
@@ -91,10 +92,45 @@ bool EnsureEntryHookClass(JNIEnv* env) {
     return defined;
 }
 
+namespace {
+// The modules made to read the hooks' module, global references; few (the JDK's and the
+// program's named modules).
+struct Readers {
+    OsLock lock;
+    std::vector<jobject> modules;
+};
+
+Readers& TheReaders() {
+    static Readers readers;
+    static const bool ready = OsLockInit(&readers.lock);
+    (void)ready;
+    return readers;
+}
+}  // namespace
+
 bool LetModuleReadTheHooks(jobject module) {
     jobject hooks = g_gate.hooksModule.load(std::memory_order_acquire);
-    return hooks != nullptr && g_bridge.jvmti != nullptr && g_bridge.jvmti->AddModuleReads(module, hooks) == JVMTI_ERROR_NONE;
+    const bool reads = hooks != nullptr && g_bridge.jvmti != nullptr && g_bridge.jvmti->AddModuleReads(module, hooks) == JVMTI_ERROR_NONE;
+    JNIEnv* env = nullptr;
+    if (reads && g_gate.vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) == JNI_OK &&
+        !ModuleReadsTheHooks(env, module)) {
+        Readers& r = TheReaders();
+        OsLockGuard held(&r.lock);
+        r.modules.push_back(env->NewGlobalRef(module));
+    }
+    return reads;
 }
+
+bool ModuleReadsTheHooks(JNIEnv* env, jobject module) {
+    Readers& r = TheReaders();
+    OsLockGuard held(&r.lock);
+    for (jobject m : r.modules) {
+        if (env->IsSameObject(m, module)) return true;
+    }
+    return false;
+}
+
+bool EntryHookClassReady() { return g_gate.hook.load(std::memory_order_acquire) != nullptr; }
 
 void LetJavaBaseReadTheHooks(JNIEnv* env) {
     jclass object = env->FindClass("java/lang/Object");

@@ -12,6 +12,12 @@ bool EnsureEntryHookClass(JNIEnv* env);
 // cannot, or while the entry hook class is not defined.
 bool LetModuleReadTheHooks(jobject module);
 
+// Whether the hook class is defined, without defining it (the class file hook asks).
+bool EntryHookClassReady();
+
+// Whether `module` was made to read the hooks' module.
+bool ModuleReadsTheHooks(JNIEnv* env, jobject module);
+
 // java.base reads the hooks' module from now on. The first read added runs the JDK's own code,
 // which loads the classes that keep reads: called where no class is being handed over (the
 // session's warm-up), so that later reads, as classes of named modules are armed, load nothing.

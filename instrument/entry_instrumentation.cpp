@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/error_out.h"
@@ -25,6 +26,7 @@
 #include "instrument/entry_hook.h"
 #include "instrument/field_instrumentation.h"
 #include "instrument/jvmti_breakpoints.h"
+#include "instrument/load_patterns.h"
 #include "instrument/method_hook.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
@@ -35,6 +37,7 @@
 namespace {
 using bytecode::kAccNative;
 using bytecode::kAccAbstract;
+constexpr uint16_t kAccBridge = 0x0040;
 
 struct Probe {
     jmethodID method = nullptr;
@@ -47,6 +50,14 @@ struct Probe {
     int32_t options = 0;        // what else its trace points ask for (arguments, exits)
     bool constructor = false;   // instrumented only when its exits are asked for
     BreakpointReason unfit = BreakpointReason::kNone;  // why it cannot be instrumented, when it cannot
+    // Made in the class file hook as its class loaded, for the methods the session's patterns
+    // name: its class's first version calls the hook for it with `loadOptions`. Until arming
+    // finds it by its method, it is known by its class's name and loader.
+    bool atLoad = false;
+    int32_t loadOptions = 0;
+    std::string className;   // internal form
+    jweak loader = nullptr;  // while not found by its method; null for the boot loader
+    bool bootLoader = false;
 };
 
 // A method on the breakpoint road whose exits were asked for, and why it is there.
@@ -64,6 +75,9 @@ struct Instrumentation {
     bool forceBreakpoints = false;
     OsLock lock;                // arming may run on several threads at once
     std::vector<Probe> probes;  // the index is the probe's id
+    std::unordered_map<jmethodID, jint> byMethod;
+    // Probes made as their classes loaded that arming has not found yet, by class name.
+    std::unordered_map<std::string, std::vector<jint>> madeAtLoad;
     std::vector<UnrecordedExits> unrecorded;  // each method once
     bool sessionTells = false;  // the in-VM session says what has no exits; standard error does not
 };
@@ -142,6 +156,13 @@ void DescribeProbe(JNIEnv* env, Probe* p) {
     p->descriptor = signature;
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+    char* classSignature = nullptr;
+    if (jvmti->GetClassSignature(declaring, &classSignature, nullptr) == JVMTI_ERROR_NONE) {
+        // "Lp/Main;" names the class p/Main
+        const size_t length = std::strlen(classSignature);
+        if (length > 2 && classSignature[0] == 'L') p->className.assign(classSignature + 1, length - 2);
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(classSignature));
+    }
     jvmti->IsModifiableClass(declaring, &modifiable);
     p->declaringClass = static_cast<jclass>(env->NewGlobalRef(declaring));
     p->constructor = p->name == "<init>";
@@ -154,20 +175,63 @@ void DescribeProbe(JNIEnv* env, Probe* p) {
     env->DeleteLocalRef(declaring);
 }
 
-// The probe of `method`, made on first sight when `create`. Under the lock.
-Probe* FindProbe(JNIEnv* env, jmethodID method, bool create) {
-    for (Probe& p : g_inst.probes) {
-        if (p.method == method) return &p;
+// Whether the probe made at load is of a class of this loader (a local or global reference, or
+// null for the boot loader).
+bool OfLoader(JNIEnv* env, const Probe& p, jobject loader) {
+    return p.bootLoader ? loader == nullptr : loader != nullptr && env->IsSameObject(p.loader, loader);
+}
+
+// The probe made for the described method as its class loaded, which takes over the
+// description; null when there is none. Under the lock.
+Probe* AdoptProbeMadeAtLoad(JNIEnv* env, Probe* described) {
+    if (g_inst.madeAtLoad.empty() || described->declaringClass == nullptr) return nullptr;
+    const auto ofClass = g_inst.madeAtLoad.find(described->className);
+    if (ofClass == g_inst.madeAtLoad.end()) return nullptr;
+    jobject loader = nullptr;
+    if (g_inst.jvmti->GetClassLoader(described->declaringClass, &loader) != JVMTI_ERROR_NONE) return nullptr;
+    Probe* adopted = nullptr;
+    std::vector<jint>& ids = ofClass->second;
+    for (size_t i = 0; i < ids.size() && adopted == nullptr; ++i) {
+        Probe& p = g_inst.probes[static_cast<size_t>(ids[i])];
+        if (p.name != described->name || p.descriptor != described->descriptor || !OfLoader(env, p, loader)) continue;
+        adopted = &p;
+        ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(i));
     }
-    if (!create || static_cast<jint>(g_inst.probes.size()) >= kMaxProbes) return nullptr;
-    g_inst.probes.emplace_back();
-    Probe* p = &g_inst.probes.back();
-    p->method = method;
-    DescribeProbe(env, p);
-    return p;
+    if (ids.empty()) g_inst.madeAtLoad.erase(ofClass);
+    if (loader != nullptr) env->DeleteLocalRef(loader);
+    if (adopted == nullptr) return nullptr;
+    if (adopted->loader != nullptr) env->DeleteWeakGlobalRef(adopted->loader);
+    adopted->loader = nullptr;
+    adopted->method = described->method;
+    adopted->declaringClass = described->declaringClass;
+    adopted->fit = described->fit;
+    adopted->unfit = described->unfit;
+    adopted->constructor = described->constructor;
+    return adopted;
 }
 
 jint ProbeId(const Probe* p) { return static_cast<jint>(p - g_inst.probes.data()); }
+
+// The probe of `method`, made on first sight when `create`. Under the lock.
+Probe* FindProbe(JNIEnv* env, jmethodID method, bool create) {
+    const auto known = g_inst.byMethod.find(method);
+    if (known != g_inst.byMethod.end()) return &g_inst.probes[static_cast<size_t>(known->second)];
+    if (!create) return nullptr;
+    Probe described;
+    described.method = method;
+    DescribeProbe(env, &described);
+    Probe* p = AdoptProbeMadeAtLoad(env, &described);
+    if (p == nullptr) {
+        if (static_cast<jint>(g_inst.probes.size()) >= kMaxProbes) {
+            if (described.declaringClass != nullptr) env->DeleteGlobalRef(described.declaringClass);
+            return nullptr;
+        }
+        g_inst.probes.push_back(std::move(described));
+        p = &g_inst.probes.back();
+    }
+    g_inst.byMethod[method] = ProbeId(p);
+    return p;
+}
 
 // Retransforms the class; the class file hook instruments its wanted probes. Under the lock.
 jvmtiError Retransform(jclass clazz) {
@@ -201,6 +265,19 @@ bool SameClass(JNIEnv* env, const Probe& p, jclass clazz) {
 // Takes what the probe's trace points ask for besides its entries; a probe that asks for
 // arguments or exits calls the method hook, whose shape of the method it publishes. False when
 // the method hook cannot be had.
+// Publishes what the method hook needs of probe `id`'s method. False when its descriptor cannot be read.
+bool PublishShape(jint id, const std::string& descriptor, int32_t options) {
+    ProbeShape shape;
+    char kinds[kMaxParameters];
+    int32_t count = 0;
+    if (!ParameterKinds(descriptor.c_str(), kinds, kMaxParameters, &count, &shape.returnKind)) return false;
+    shape.kinds.assign(kinds, static_cast<size_t>(count));
+    shape.arguments = (options & kArgumentsTracePoint) != 0;
+    shape.exits = (options & kExitTracePoint) != 0;
+    PublishProbeShape(id, shape);
+    return true;
+}
+
 bool WithOptions(JNIEnv* env, Probe* p) {
     p->options = MethodOptions(p->method) & (kArgumentsTracePoint | kExitTracePoint);
     // A constructor's receiver is not initialised at entry, which the entry hook cannot take: it
@@ -208,15 +285,7 @@ bool WithOptions(JNIEnv* env, Probe* p) {
     if (p->constructor && !(p->options & kExitTracePoint)) return false;
     if (p->options == 0) return true;
     if (!EnsureMethodHookClass(env)) return false;
-    ProbeShape shape;
-    char kinds[kMaxParameters];
-    int32_t count = 0;
-    if (!ParameterKinds(p->descriptor.c_str(), kinds, kMaxParameters, &count, &shape.returnKind)) return false;
-    shape.kinds.assign(kinds, static_cast<size_t>(count));
-    shape.arguments = (p->options & kArgumentsTracePoint) != 0;
-    shape.exits = (p->options & kExitTracePoint) != 0;
-    PublishProbeShape(ProbeId(p), shape);
-    return true;
+    return PublishShape(ProbeId(p), p->descriptor, p->options);
 }
 
 // The probes a batch of arming on this thread has made wanted, by id; null outside a batch.
@@ -226,6 +295,11 @@ thread_local std::vector<jint>* t_batch = nullptr;
 // the class could not be rewritten for it. In a batch the class is rewritten at its end.
 bool InstrumentProbe(JNIEnv* env, Probe* p) {
     p->wanted = true;
+    if (p->atLoad && p->instrumented && p->options == p->loadOptions) {
+        // Its class's version calls the hook for it as it is asked for: nothing to rewrite.
+        SetArmedProbe(ProbeId(p), p->method);
+        return true;
+    }
     if (t_batch != nullptr) {
         t_batch->push_back(ProbeId(p));
         return true;
@@ -453,16 +527,125 @@ void ProbesNotApplied(const std::vector<jint>& ids) {
     OsLockGuard held(&g_inst.lock);
     for (jint id : ids) g_inst.probes[static_cast<size_t>(id)].instrumented = false;
 }
+
+// The class is rewritten from the class file it loaded with: the probes made then, which arming
+// has not found, are in no version of it from now on. Under the lock.
+void ForgetProbesMadeAtLoad(const LoadingClass* c) {
+    if (c->name == nullptr || g_inst.madeAtLoad.empty()) return;
+    const auto ofClass = g_inst.madeAtLoad.find(c->name);
+    if (ofClass == g_inst.madeAtLoad.end()) return;
+    std::vector<jint>& ids = ofClass->second;
+    for (size_t i = ids.size(); i-- > 0;) {
+        Probe& p = g_inst.probes[static_cast<size_t>(ids[i])];
+        if (!OfLoader(c->jni, p, c->loader)) continue;
+        p.instrumented = false;
+        p.atLoad = false;
+        ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    if (ids.empty()) g_inst.madeAtLoad.erase(ofClass);
+}
+
+// Whether JFR rewrites the class itself (see OfJfr), as far as its class file tells.
+bool JfrRewrites(const char* name, const std::string& superName) {
+    const auto in = [](const char* n, const char* package) { return std::strncmp(n, package, std::strlen(package)) == 0; };
+    return in(name, "jdk/jfr/") || in(name, "jdk/internal/event/") || superName == "jdk/jfr/Event" ||
+           superName == "jdk/internal/event/Event";
+}
+
+// Whether code of the class loading as `c` can call the hook classes: its package is in no
+// named module, or in one that reads the hooks' module already (a read is not added here: it
+// runs Java code).
+bool ReachesTheHooksAtLoad(const LoadingClass* c) {
+    const char* slash = std::strrchr(c->name, '/');
+    const std::string package = slash == nullptr ? std::string() : std::string(c->name, slash);
+    jobject module = nullptr;
+    if (g_inst.jvmti->GetNamedModule(c->loader, package.c_str(), &module) != JVMTI_ERROR_NONE) return false;
+    if (module == nullptr) return true;
+    const bool reads = ModuleReadsTheHooks(c->jni, module);
+    c->jni->DeleteLocalRef(module);
+    return reads;
+}
+
+// The probe of `m` made as the class `c` loads, the one made for it before when an earlier
+// definition of the class ran this hook (so that whichever definition wins calls the hook with
+// the same id); -1 when the table is full. Under the lock.
+jint ProbeMadeAtLoad(const LoadingClass* c, const DeclaredMethod& m, int32_t options) {
+    std::vector<jint>& ids = g_inst.madeAtLoad[c->name];
+    for (jint id : ids) {
+        Probe& p = g_inst.probes[static_cast<size_t>(id)];
+        if (p.name != m.name || p.descriptor != m.descriptor || !OfLoader(c->jni, p, c->loader)) continue;
+        p.loadOptions = options;
+        return id;
+    }
+    if (static_cast<jint>(g_inst.probes.size()) >= kMaxProbes) return -1;
+    g_inst.probes.emplace_back();
+    Probe& p = g_inst.probes.back();
+    p.name = m.name;
+    p.descriptor = m.descriptor;
+    p.className = c->name;
+    p.fit = true;
+    p.atLoad = true;
+    p.loadOptions = options;
+    p.bootLoader = c->loader == nullptr;
+    if (c->loader != nullptr) p.loader = c->jni->NewWeakGlobalRef(c->loader);
+    ids.push_back(ProbeId(&p));
+    return ProbeId(&p);
+}
+
+// A class loading for the first time that the session's patterns name: probes for the methods
+// they name, the entry hook's call put in for those that ask for nothing else (the method
+// probes' pass takes the others).
+PassResult ProbesAtLoadPass(LoadingClass* c, const uint8_t* data, size_t size) {
+    PassResult result;
+    if (!g_inst.available || !LoadPatternsNameClass(c->name) || !EntryHookClassReady()) return result;
+    std::vector<DeclaredMethod> methods;
+    std::string superName;
+    if (!ListInstrumentableMethods(data, size, &methods, &superName) || JfrRewrites(c->name, superName) ||
+        !ReachesTheHooksAtLoad(c)) {
+            return result;
+    }
+    std::vector<EntryProbe> entries;
+    OsLockGuard held(&g_inst.lock);
+    for (const DeclaredMethod& m : methods) {
+        if ((m.access & kAccBridge) || m.name == "<clinit>") continue;
+        const int32_t options = LoadPatternOptions(c->name, m.name, m.descriptor);
+        if (options < 0 || (options != 0 && !MethodHookClassReady())) continue;
+        const jint id = ProbeMadeAtLoad(c, m, options);
+        if (id < 0) break;
+        g_inst.probes[static_cast<size_t>(id)].instrumented = false;
+        if (options != 0) {
+            if (PublishShape(id, m.descriptor, options)) c->probesAtLoad.push_back(id);
+            continue;
+        }
+        entries.push_back({m.name, m.descriptor, id, false});
+        c->entriesTaken.push_back({m.name, m.descriptor});
+    }
+    if (entries.empty() || !RewriteClass(data, size, &entries, &result.bytes)) return result;
+    std::vector<jint> ids;
+    for (const EntryProbe& e : entries) {
+        g_inst.probes[static_cast<size_t>(e.id)].instrumented = e.instrumented;
+        ids.push_back(e.id);
+    }
+    result.undo = [ids] { ProbesNotApplied(ids); };
+    return result;
+}
+
+bool OfClass(const LoadingClass* c, const Probe& p) {
+    if (c->name != nullptr && !p.className.empty() && p.className != c->name) return false;
+    return SameClass(c->jni, p, c->classBeingRedefined);
+}
 }  // namespace
 
 PassResult EntryProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
+    if (c->classBeingRedefined == nullptr) return ProbesAtLoadPass(c, data, size);
     PassResult result;
-    if (c->classBeingRedefined == nullptr) return result;  // no probe is armed in a class not yet loaded
     std::vector<EntryProbe> wanted;
     OsLockGuard held(&g_inst.lock);
+    ForgetProbesMadeAtLoad(c);
     for (Probe& p : g_inst.probes) {
-        if (!SameClass(c->jni, p, c->classBeingRedefined)) continue;
+        if (!OfClass(c, p)) continue;
         p.instrumented = false;  // until this pass or the method probes' pass puts it in the new version
+        p.atLoad = false;
         if (!p.wanted || p.options != 0) continue;
         wanted.push_back({p.name, p.descriptor, ProbeId(&p), false});
         c->entriesTaken.push_back({p.name, p.descriptor});
@@ -479,18 +662,26 @@ PassResult EntryProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
 
 PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
     PassResult result;
-    if (c->classBeingRedefined == nullptr) return result;
     std::vector<bytecode::MethodProbeTarget> calls;
-    OsLockGuard held(&g_inst.lock);
-    for (Probe& p : g_inst.probes) {
-        if (!p.wanted || p.options == 0 || !SameClass(c->jni, p, c->classBeingRedefined)) continue;
+    auto call = [&calls](const Probe& p, jint id, int32_t options) {
         bytecode::MethodProbeTarget t;
         t.name = p.name;
         t.descriptor = p.descriptor;
-        t.id = ProbeId(&p);
-        t.arguments = (p.options & kArgumentsTracePoint) != 0;
-        t.exits = (p.options & kExitTracePoint) != 0;
+        t.id = id;
+        t.arguments = (options & kArgumentsTracePoint) != 0;
+        t.exits = (options & kExitTracePoint) != 0;
         calls.push_back(t);
+    };
+    OsLockGuard held(&g_inst.lock);
+    if (c->classBeingRedefined == nullptr) {
+        for (jint id : c->probesAtLoad) {
+            const Probe& p = g_inst.probes[static_cast<size_t>(id)];
+            call(p, id, p.loadOptions);
+        }
+    } else {
+        for (Probe& p : g_inst.probes) {
+            if (p.wanted && p.options != 0 && OfClass(c, p)) call(p, ProbeId(&p), p.options);
+        }
     }
     if (calls.empty() || !bytecode::RewriteMethodProbes(data, size, &calls, &result.bytes)) {
         result.bytes.clear();
@@ -503,4 +694,69 @@ PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
     }
     result.undo = [ids] { ProbesNotApplied(ids); };
     return result;
+}
+
+void ArmAtLoad(JNIEnv* env, const std::vector<LoadPattern>& patterns) {
+    if (patterns.empty()) {
+        SetLoadPatterns(patterns);
+        WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kLoadArming, false);
+        return;
+    }
+    if (!g_inst.available || !EnsureEntryHookClass(env)) return;
+    bool options = false;
+    for (const LoadPattern& p : patterns) options = options || p.options != 0;
+    if (options) {
+        OsLockGuard held(&g_inst.lock);
+        EnsureMethodHookClass(env);
+    }
+    SetLoadPatterns(patterns);
+    WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kLoadArming, true);
+}
+
+void StopArmingAtLoad(JNIEnv* env) {
+    ArmAtLoad(env, {});
+    // The classes whose version calls the hook for probes no trace point arms get their own code
+    // back: those arming found by their methods, and those of the others, found among the loaded
+    // classes by name and loader.
+    OsLockGuard held(&g_inst.lock);
+    std::vector<jclass> classes;
+    auto add = [&](jclass clazz) {
+        bool seen = false;
+        for (jclass k : classes) seen = seen || env->IsSameObject(k, clazz);
+        if (!seen) classes.push_back(static_cast<jclass>(env->NewLocalRef(clazz)));
+    };
+    for (const Probe& p : g_inst.probes) {
+        if (p.atLoad && p.instrumented && !p.wanted && p.declaringClass != nullptr) add(p.declaringClass);
+    }
+    if (!g_inst.madeAtLoad.empty()) {
+        jint count = 0;
+        jclass* loaded = nullptr;
+        if (g_inst.jvmti->GetLoadedClasses(&count, &loaded) == JVMTI_ERROR_NONE) {
+            if (env->EnsureLocalCapacity(count + 16) != JNI_OK) env->ExceptionClear();
+            for (jint i = 0; i < count; ++i) {
+                char* signature = nullptr;
+                jobject loader = nullptr;
+                if (g_inst.jvmti->GetClassSignature(loaded[i], &signature, nullptr) == JVMTI_ERROR_NONE &&
+                    signature[0] == 'L' && g_inst.jvmti->GetClassLoader(loaded[i], &loader) == JVMTI_ERROR_NONE) {
+                    const auto ofClass = g_inst.madeAtLoad.find(std::string(signature + 1, std::strlen(signature) - 2));
+                    bool made = false;
+                    if (ofClass != g_inst.madeAtLoad.end()) {
+                        for (jint id : ofClass->second) {
+                            const Probe& p = g_inst.probes[static_cast<size_t>(id)];
+                            made = made || (p.instrumented && OfLoader(env, p, loader));
+                        }
+                    }
+                    if (made) add(loaded[i]);
+                }
+                if (signature != nullptr) g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
+                if (loader != nullptr) env->DeleteLocalRef(loader);
+                env->DeleteLocalRef(loaded[i]);
+            }
+            g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(loaded));
+        }
+    }
+    if (!classes.empty() && RetransformTogether(classes) != JVMTI_ERROR_NONE) {
+        for (jclass clazz : classes) Retransform(clazz);
+    }
+    for (jclass k : classes) env->DeleteLocalRef(k);
 }

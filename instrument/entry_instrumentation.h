@@ -7,7 +7,10 @@
 #include <jni.h>
 #include <jvmti.h>
 
+#include <vector>
+
 #include "instrument/class_file_passes.h"
+#include "instrument/load_patterns.h"
 #include "platform/jvmdi.h"
 
 // Why a method takes a JVMTI breakpoint rather than instrumentation.
@@ -56,6 +59,17 @@ BreakpointReason UnrecordedExitsReason(JNIEnv* env, jclass clazz, const char* na
 // takes every probe of the class for not instrumented until one of the two puts it in.
 PassResult EntryProbesPass(LoadingClass* c, const uint8_t* data, size_t size);
 PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size);
+
+// From now on a class that loads and that the patterns name gets, in its first version, probes
+// for the methods they name (instrument/load_patterns.h), which arming its methods then finds in
+// it: nothing is rewritten when the session arms them as they were asked for. Not on the
+// breakpoint road, and not for classes of named modules that do not read the hooks' module yet.
+// No patterns: classes load as they are from now on.
+void ArmAtLoad(JNIEnv* env, const std::vector<LoadPattern>& patterns);
+
+// No class is armed as it loads any more, and the classes that call the hook for probes no trace
+// point armed are rewritten to their own code.
+void StopArmingAtLoad(JNIEnv* env);
 
 // Whether this thread is retransforming a class for its probes.
 bool RetransformingForProbes();

@@ -20,6 +20,7 @@
 namespace {
 // Whether the hook class is defined and bound.
 HookClassState g_hookState = HookClassState::kNotTried;
+std::atomic<bool> g_hookReady{false};
 
 constexpr int kMaxShapes = 1 << 16;  // the entry instrumentation's probe ids
 std::atomic<const ProbeShape*> g_shapes[kMaxShapes];
@@ -235,5 +236,9 @@ void PublishProbeShape(int id, const ProbeShape& shape) {
 }
 
 bool EnsureMethodHookClass(JNIEnv* env) {
-    return DefineHookClassOnce(&g_hookState, env, bytecode::kMethodHookClass, HookMethods);
+    const bool defined = DefineHookClassOnce(&g_hookState, env, bytecode::kMethodHookClass, HookMethods);
+    if (defined) g_hookReady.store(true, std::memory_order_release);
+    return defined;
 }
+
+bool MethodHookClassReady() { return g_hookReady.load(std::memory_order_acquire); }

@@ -23,3 +23,6 @@ struct ProbeShape {
     bool exits = false;
 };
 void PublishProbeShape(int id, const ProbeShape& shape);
+
+// Whether the hook class is defined, without defining it (the class file hook asks).
+bool MethodHookClassReady();

@@ -17,6 +17,7 @@
 #include "platform/atomics.h"
 #include "trace/event_bank.h"
 #include "trace/own_work.h"
+#include "trace/trace_flags.h"
 #include "trace/trace_points.h"
 
 namespace {
@@ -97,7 +98,10 @@ void JNICALL Activate(JNIEnv* env, jclass, jobject list) {
     InstrumentationEndBatch();
 }
 
-void JNICALL EndWaits(JNIEnv*, jclass) { ClearClassWaits(); }
+void JNICALL EndWaits(JNIEnv* env, jclass) {
+    ClearClassWaits();
+    StopArmingAtLoad(env);
+}
 
 // A digest (64-bit FNV-1a, in hex) of every method's name, descriptor and current bytecodes.
 jstring JNICALL BytecodeDigest(JNIEnv* env, jclass, jclass clazz) {
@@ -123,11 +127,12 @@ jstring JNICALL BytecodeDigest(JNIEnv* env, jclass, jclass clazz) {
     return env->NewStringUTF(text);
 }
 
-void JNICALL WaitFor(JNIEnv* env, jclass, jobjectArray prefixes) {
+// The strings of a Java String[], nulls left out.
+std::vector<std::string> Strings(JNIEnv* env, jobjectArray array) {
     std::vector<std::string> list;
-    const jsize n = prefixes == nullptr ? 0 : env->GetArrayLength(prefixes);
+    const jsize n = array == nullptr ? 0 : env->GetArrayLength(array);
     for (jsize i = 0; i < n; ++i) {
-        auto s = static_cast<jstring>(env->GetObjectArrayElement(prefixes, i));
+        auto s = static_cast<jstring>(env->GetObjectArrayElement(array, i));
         if (s == nullptr) continue;
         const char* chars = env->GetStringUTFChars(s, nullptr);
         if (chars != nullptr) {
@@ -136,7 +141,29 @@ void JNICALL WaitFor(JNIEnv* env, jclass, jobjectArray prefixes) {
         }
         env->DeleteLocalRef(s);
     }
-    SetWaitedPrefixes(list);
+    return list;
+}
+
+void JNICALL WaitFor(JNIEnv* env, jclass, jobjectArray prefixes) { SetWaitedPrefixes(Strings(env, prefixes)); }
+
+// Patterns as "CLASS MEMBER DESCRIPTOR OPTIONS": "java/** get* - 0" ("-": every overload).
+void JNICALL ArmAtLoadNative(JNIEnv* env, jclass, jobjectArray lines) {
+    std::vector<LoadPattern> patterns;
+    for (const std::string& line : Strings(env, lines)) {
+        char classGlob[1024], memberGlob[1024], descriptor[1024];
+        int options = 0;
+        if (line.size() >= sizeof classGlob ||
+            std::sscanf(line.c_str(), "%1023s %1023s %1023s %d", classGlob, memberGlob, descriptor, &options) != 4) {
+            continue;
+        }
+        LoadPattern p;
+        p.classGlob = classGlob;
+        p.memberGlob = memberGlob;
+        p.descriptor = std::string(descriptor) == "-" ? std::string() : std::string(descriptor);
+        p.options = options & (kArgumentsTracePoint | kExitTracePoint);
+        patterns.push_back(p);
+    }
+    ArmAtLoad(env, patterns);
 }
 
 void JNICALL WaitForSubtypes(JNIEnv* env, jclass, jclass type) {
@@ -263,6 +290,7 @@ char kBound[] = "bound", kBoundSig[] = "(IJI)V";
 char kWarm[] = "warmUp", kWarmSig[] = "()V";
 char kExits[] = "exitsNotRecorded", kExitsSig[] = "([Lcom/vexo/TracePoints$TracePoint;)[Ljava/lang/String;";
 char kOld[] = "oldFrames", kOldSig[] = "()[Ljava/lang/String;";
+char kAtLoad[] = "armAtLoad", kAtLoadSig[] = "([Ljava/lang/String;)V";
 }  // namespace
 
 bool RegisterSessionNatives(JNIEnv* env) {
@@ -286,6 +314,7 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kBound, kBoundSig, reinterpret_cast<void*>(&Bound)},
         {kRecorded, kRecordedSig, reinterpret_cast<void*>(&Recorded)},
         {kExits, kExitsSig, reinterpret_cast<void*>(&ExitsNotRecorded)},
+        {kAtLoad, kAtLoadSig, reinterpret_cast<void*>(&ArmAtLoadNative)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();

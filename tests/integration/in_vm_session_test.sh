@@ -63,6 +63,13 @@ count_is 'sess\.plugin\.Plugin\.run\(\)V\{2\}' 2
 [ "$(grep -c '<init>' "$out")" -eq 0 ] || fail "a pattern armed constructors"
 has '^armed: [0-9]+ trace points in [0-9]+ classes in [0-9]+ ms$' "$out"
 
+echo "=== classes that load after the start are armed as they load, never rewritten again"
+"$tracer" --method 'sess.**' -- -Xlog:redefine+class+load=info:file="$work/redefined" -cp "$cp" sess.Main 100 > "$out" 2>&1 \
+    || fail "exit status $?"
+count_is 'sess\.Square\.area\(\)D' 2
+count_is 'sess\.plugin\.Plugin\.run\(\)V\{2\}' 2
+grep 'redefined name=sess\.' "$work/redefined" && fail "classes of the program were rewritten after they loaded"
+
 echo "=== the tracer does not trace itself"
 # Which thread runs a class initialiser both the program and the tracer need depends on timing,
 # so the program's count of StringBuilder.toString may differ between runs; what the tracer does

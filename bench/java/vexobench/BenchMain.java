@@ -35,6 +35,7 @@ import java.util.concurrent.atomic.AtomicLong;
  *   allocations-agent-started [R]  the same with the agent initialised and a consumer waiting
  *   allocations-after-object-listing [R]  the same after one object listing in debug mode
  *   load N               N classes defined by a class loader of the program and linked, in ns
+ *   load-methods N       the same, each class with four empty static methods
  *                        per class (with and without a session waiting for other classes)
  *   attach-target N FILE N empty classes loaded, then calls of Work.work(int) in a loop, printing
  *                        "rate R" (calls per second) every 250 ms until FILE exists
@@ -82,6 +83,7 @@ public final class BenchMain {
                 report("allocations-after-object-listing", allocations(n > 0 ? n : ROUNDS), "ns/object");
                 break;
             case "load": report("load", load(n), "ns/class"); break;
+            case "load-methods": report("load-methods", load(n, true), "ns/class"); break;
             case "attach-target": attachTarget(n, java.nio.file.Paths.get(args[2])); break;
             case "method": {
                 Tracing t = Tracing.start();
@@ -171,6 +173,11 @@ public final class BenchMain {
 
     /** Defines and links {@code n} empty classes gen.C0, gen.C1, ...; the time per class. */
     static double load(int n) throws Exception {
+        return load(n, false);
+    }
+
+    /** As {@link #load(int)}, the classes with four static methods m0 to m3 when {@code methods}. */
+    static double load(int n, boolean methods) throws Exception {
         final class Definer extends ClassLoader {
             Class<?> define(String name, byte[] bytes) {
                 return defineClass(name, bytes, 0, bytes.length);
@@ -180,7 +187,7 @@ public final class BenchMain {
         long start = System.nanoTime();
         for (int i = 0; i < n; i++) {
             String name = "gen.C" + i;
-            Class<?> c = loader.define(name, emptyClass(name.replace('.', '/')));
+            Class<?> c = loader.define(name, methods ? classWithMethods(name.replace('.', '/')) : emptyClass(name.replace('.', '/')));
             Class.forName(name, true, loader);  // linked and prepared
             sink += c.hashCode();
         }
@@ -210,6 +217,54 @@ public final class BenchMain {
         out.writeShort(0);
         out.writeShort(0);
         out.writeShort(0);
+        return bytes.toByteArray();
+    }
+
+    /** The class file of a public class {@code internalName} with four empty static methods m0 to m3 ()V. */
+    static byte[] classWithMethods(String internalName) throws java.io.IOException {
+        java.io.ByteArrayOutputStream bytes = new java.io.ByteArrayOutputStream();
+        java.io.DataOutputStream out = new java.io.DataOutputStream(bytes);
+        out.writeInt(0xCAFEBABE);
+        out.writeShort(0);
+        out.writeShort(52);
+        out.writeShort(11);  // constant pool: 10 entries
+        out.writeByte(1);
+        out.writeUTF(internalName);
+        out.writeByte(7);
+        out.writeShort(1);
+        out.writeByte(1);
+        out.writeUTF("java/lang/Object");
+        out.writeByte(7);
+        out.writeShort(3);
+        for (int m = 0; m < 4; m++) {  // 5 to 8: the names
+            out.writeByte(1);
+            out.writeUTF("m" + m);
+        }
+        out.writeByte(1);
+        out.writeUTF("()V");  // 9
+        out.writeByte(1);
+        out.writeUTF("Code");  // 10
+        out.writeShort(0x21);  // public super
+        out.writeShort(2);
+        out.writeShort(4);
+        out.writeShort(0);  // interfaces, fields
+        out.writeShort(0);
+        out.writeShort(4);  // methods
+        for (int m = 0; m < 4; m++) {
+            out.writeShort(0x09);  // public static
+            out.writeShort(5 + m);
+            out.writeShort(9);
+            out.writeShort(1);
+            out.writeShort(10);  // Code: no stack, no locals, "return"
+            out.writeInt(13);
+            out.writeShort(0);
+            out.writeShort(0);
+            out.writeInt(1);
+            out.writeByte(0xB1);
+            out.writeShort(0);
+            out.writeShort(0);
+        }
+        out.writeShort(0);  // attributes
         return bytes.toByteArray();
     }
 

@@ -179,6 +179,7 @@ public final class AgentMain {
         AgentNatives.warmUp();
         // First the agent waits, then the loaded classes are scanned: a class that loads in
         // between comes both ways, and is armed once.
+        AgentNatives.armAtLoad(arming.loadPatterns());
         AgentNatives.waitFor(arming.prefixes());
         Class<?>[] loaded = AgentNatives.loadedClasses();
         if (loaded == null) loaded = new Class<?>[0];

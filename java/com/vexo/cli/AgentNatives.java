@@ -21,8 +21,16 @@ final class AgentNatives {
     /** Activates a list as the interface's activation does, rewriting each class once. */
     static native void activate(TracePoints points);
 
-    /** The agent hands over no class any more. */
+    /** The agent hands over no class any more, and arms none as it loads. */
     static native void endWaits();
+
+    /**
+     * From now on a class that loads and that one of these patterns names gets its methods'
+     * probes in its first version, so that arming them once it is handed over rewrites nothing:
+     * "CLASS MEMBER DESCRIPTOR OPTIONS", internal class name and member with their '*', "-" for
+     * every overload, the bits ARGUMENTS and EXIT asked for.
+     */
+    static native void armAtLoad(String[] patterns);
 
     /** A digest of the current bytecodes of every method of {@code c}. */
     static native String bytecodeDigest(Class<?> c);

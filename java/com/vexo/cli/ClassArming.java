@@ -140,6 +140,21 @@ final class ClassArming {
         void abstractOne() {}
     }
 
+    /**
+     * The method patterns the agent can match itself as classes load, as
+     * {@link AgentNatives#armAtLoad} takes them: subtype patterns wait for their supertype.
+     */
+    String[] loadPatterns() {
+        List<String> list = new ArrayList<>();
+        if (profiler) return new String[0];
+        for (PointPattern s : patterns) {
+            if (s.field || s.subtypes) continue;
+            int options = (s.requested | requested) & (TracePoints.ARGUMENTS | TracePoints.EXIT);
+            list.add(s.className.replace('.', '/') + " " + s.member + " " + (s.descriptor == null ? "-" : s.descriptor) + " " + options);
+        }
+        return list.toArray(new String[0]);
+    }
+
     /** The name starts the agent is to hand over classes for. */
     String[] prefixes() {
         List<String> list = new ArrayList<>();
@@ -205,7 +220,8 @@ final class ClassArming {
         }
         if (armedCount.addAndGet(found.size()) > max) {
             armedCount.addAndGet(-found.size());
-            refusedClasses.incrementAndGet();
+            // Classes that load from now on would only get probes that are never armed.
+            if (refusedClasses.incrementAndGet() == 1) AgentNatives.armAtLoad(new String[0]);
             return new ArrayList<>();
         }
         if (!found.isEmpty()) armedClasses.incrementAndGet();
