@@ -253,7 +253,10 @@ public final class TraceSession {
         // The targets stay known for late events. The in-VM session leaves everything armed (the
         // VM is ending; disarming thousands of methods would only delay it) and stops printing
         // after the mark instead. The mark is recorded past the limit, which stays: lifted, it
-        // would let the program's other threads in before the mark.
+        // would let the program's other threads in before the mark. The consumer ends with the
+        // mark: a thread left waiting in the agent would hold up the VM's exit (it waits for
+        // threads in native code to come out, for 300 ms).
+        stopping = true;
         return markAndWait(false, timeoutMillis);
     }
 
