@@ -15,6 +15,7 @@
 #include "core/agent_state.h"
 #include "core/sync.h"
 #include "platform/atomics.h"
+#include "trace/delivery.h"
 #include "trace/event_bank.h"
 #include "trace/own_work.h"
 #include "trace/trace_flags.h"
@@ -97,6 +98,8 @@ void JNICALL Activate(JNIEnv* env, jclass, jobject list) {
     ActivateTracePoints(env, list);
     InstrumentationEndBatch();
 }
+
+void JNICALL FillEveryDelivery(JNIEnv*, jclass, jboolean on) { SetFillEveryDelivery(on == JNI_TRUE); }
 
 void JNICALL EndWaits(JNIEnv* env, jclass) {
     ClearClassWaits();
@@ -291,6 +294,7 @@ char kWarm[] = "warmUp", kWarmSig[] = "()V";
 char kExits[] = "exitsNotRecorded", kExitsSig[] = "([Lcom/vexo/TracePoints$TracePoint;)[Ljava/lang/String;";
 char kOld[] = "oldFrames", kOldSig[] = "()[Ljava/lang/String;";
 char kAtLoad[] = "armAtLoad", kAtLoadSig[] = "([Ljava/lang/String;)V";
+char kFill[] = "fillEvents", kFillSig[] = "(Z)V";
 }  // namespace
 
 bool RegisterSessionNatives(JNIEnv* env) {
@@ -315,6 +319,7 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kRecorded, kRecordedSig, reinterpret_cast<void*>(&Recorded)},
         {kExits, kExitsSig, reinterpret_cast<void*>(&ExitsNotRecorded)},
         {kAtLoad, kAtLoadSig, reinterpret_cast<void*>(&ArmAtLoadNative)},
+        {kFill, kFillSig, reinterpret_cast<void*>(&FillEveryDelivery)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();

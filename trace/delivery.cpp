@@ -1,6 +1,7 @@
 #include "trace/delivery.h"
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <initializer_list>
 #include <unordered_map>
@@ -332,7 +333,10 @@ void StartSink(JNIEnv* env, jsize count, EventSink* sink) {
     sink->filler.makes = sink->filler.ready && EventFillerMakesEvents(env);
 }
 
-// A record with arguments or an exit brings the filler, defined now if it was not yet.
+// A record with arguments or an exit brings the filler, defined now if it was not yet; any record
+// does when the Java side asked for the filler.
+std::atomic<bool> g_fillEveryDelivery{false};
+
 void BringFiller(JNIEnv* env, FillerUse* filler) {
     if (filler->ready) return;
     filler->ready = EventFillerReady(env, EventClassRef(kMethodEventClass), true);
@@ -355,7 +359,9 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     jclass eventClass = EventClassRef(ClassForKind(r.flags & kValueKindMask));
     if (r.flags & kExitEvent) eventClass = g_exitEventClass.Get(env);
     if (eventClass == nullptr) return false;
-    if ((r.flags & kExitEvent) || r.details != nullptr) BringFiller(env, &sink->filler);
+    if ((r.flags & kExitEvent) || r.details != nullptr || g_fillEveryDelivery.load(std::memory_order_relaxed)) {
+        BringFiller(env, &sink->filler);
+    }
     const MadeEvent made = sink->filler.makes ? FillerMakes(r) : kMadeHere;
     jobject event = nullptr;
     if (made == kMadeHere && (event = env->AllocObject(eventClass)) == nullptr) return false;
@@ -677,3 +683,5 @@ void ResetEventList() {
     OsLockGuard recording(&g_agent.recordingLock);  // after the store: no hit refuses on the old count
     StopRefusingLocked();
 }
+
+void SetFillEveryDelivery(bool on) { g_fillEveryDelivery.store(on, std::memory_order_relaxed); }

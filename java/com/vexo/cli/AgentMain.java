@@ -162,6 +162,7 @@ public final class AgentMain {
         if (options.profiler) sayProfilerMode();
         session.ownThreads();
         session.bound(options.bufferMegabytes);
+        AgentNatives.fillEvents(true);
         session.startConsumer(printer);
         session.activate(new ArrayList<>(), options.limit);
         // The limit counts this session's events: an earlier session's (its end mark, after

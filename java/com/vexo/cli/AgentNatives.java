@@ -32,6 +32,13 @@ final class AgentNatives {
      */
     static native void armAtLoad(String[] patterns);
 
+    /**
+     * Whether the agent's event filler, defined in the loader of the event classes, makes the
+     * events of every delivery (in Java, much cheaper than an event made by native calls), not
+     * only of those that hold arguments or exits.
+     */
+    static native void fillEvents(boolean on);
+
     /** A digest of the current bytecodes of every method of {@code c}. */
     static native String bytecodeDigest(Class<?> c);
 

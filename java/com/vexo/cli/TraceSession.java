@@ -296,6 +296,7 @@ public final class TraceSession {
         none.m_TracePoints = new TracePoints.TracePoint[0];
         AgentNatives.activate(none);
         bound(0);  // the agent as it was for the next user interface
+        AgentNatives.fillEvents(false);
         return complete;
     }
 
