@@ -10,6 +10,9 @@
 // breakpoints' lock, profiler entries' lock and the recording lock. Profiler entries' switch
 // lock, held across their retransformation, comes before the entry instrumentation lock; the
 // entry hook class's lock (instrument/entry_hook) after it and before the field table's lock.
+// The class file hook of a class loading for the first time takes the entry instrumentation lock
+// only when it can within about a millisecond (EnterWithinAMillisecond), and gives up arming the
+// class as it loads otherwise, so no loading thread waits on a thread that holds it.
 
 #include <cstring>
 #include <string>
@@ -592,6 +595,30 @@ jint ProbeMadeAtLoad(const LoadingClass* c, const DeclaredMethod& m, int32_t opt
     return ProbeId(&p);
 }
 
+// Enters the instrumentation lock within about a millisecond, or gives up. The class file hook of
+// a class loading on this thread must not wait for a thread that holds the lock while it waits,
+// perhaps, for this very class (arming loads nothing, but the VM's operations it runs are long):
+// a class that cannot have it now is armed as it is handed over, by retransforming it.
+// Leaves a lock entered before, at the end of its scope.
+class Entered {
+public:
+    explicit Entered(OsLock* lock) : lock_(lock) {}
+    ~Entered() { OsLockLeave(lock_); }
+    Entered(const Entered&) = delete;
+    Entered& operator=(const Entered&) = delete;
+
+private:
+    OsLock* lock_;
+};
+
+bool EnterWithinAMillisecond(OsLock* lock) {
+    for (int tries = 0; tries < 20; ++tries) {
+        if (OsLockTryEnter(lock)) return true;
+        OsSleepMicros(50);
+    }
+    return false;
+}
+
 // A class loading for the first time that the session's patterns name: probes for the methods
 // they name, the entry hook's call put in for those that ask for nothing else (the method
 // probes' pass takes the others).
@@ -602,31 +629,36 @@ PassResult ProbesAtLoadPass(LoadingClass* c, const uint8_t* data, size_t size) {
     std::string superName;
     if (!ListInstrumentableMethods(data, size, &methods, &superName) || JfrRewrites(c->name, superName) ||
         !ReachesTheHooksAtLoad(c)) {
-            return result;
+        return result;
     }
-    std::vector<EntryProbe> entries;
-    OsLockGuard held(&g_inst.lock);
+    std::vector<std::pair<DeclaredMethod, int32_t>> named;
     for (const DeclaredMethod& m : methods) {
         if ((m.access & kAccBridge) || m.name == "<clinit>") continue;
         const int32_t options = LoadPatternOptions(c->name, m.name, m.descriptor);
-        if (options < 0 || (options != 0 && !MethodHookClassReady())) continue;
-        const jint id = ProbeMadeAtLoad(c, m, options);
+        if (options >= 0 && (options == 0 || MethodHookClassReady())) named.emplace_back(m, options);
+    }
+    if (named.empty() || !EnterWithinAMillisecond(&g_inst.lock)) return result;
+    Entered held(&g_inst.lock);
+    std::vector<EntryProbe> entries;
+    for (const auto& n : named) {
+        const jint id = ProbeMadeAtLoad(c, n.first, n.second);
         if (id < 0) break;
         g_inst.probes[static_cast<size_t>(id)].instrumented = false;
-        if (options != 0) {
-            if (PublishShape(id, m.descriptor, options)) c->probesAtLoad.push_back(id);
+        if (n.second != 0) {
+            if (PublishShape(id, n.first.descriptor, n.second)) c->probesAtLoad.push_back(id);
             continue;
         }
-        entries.push_back({m.name, m.descriptor, id, false});
-        c->entriesTaken.push_back({m.name, m.descriptor});
+        entries.push_back({n.first.name, n.first.descriptor, id, false});
+        c->entriesTaken.push_back({n.first.name, n.first.descriptor});
     }
-    if (entries.empty() || !RewriteClass(data, size, &entries, &result.bytes)) return result;
-    std::vector<jint> ids;
-    for (const EntryProbe& e : entries) {
-        g_inst.probes[static_cast<size_t>(e.id)].instrumented = e.instrumented;
-        ids.push_back(e.id);
+    if (!entries.empty() && RewriteClass(data, size, &entries, &result.bytes)) {
+        std::vector<jint> ids;
+        for (const EntryProbe& e : entries) {
+            g_inst.probes[static_cast<size_t>(e.id)].instrumented = e.instrumented;
+            ids.push_back(e.id);
+        }
+        result.undo = [ids] { ProbesNotApplied(ids); };
     }
-    result.undo = [ids] { ProbesNotApplied(ids); };
     return result;
 }
 
@@ -672,7 +704,13 @@ PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
         t.exits = (options & kExitTracePoint) != 0;
         calls.push_back(t);
     };
-    OsLockGuard held(&g_inst.lock);
+    if (c->classBeingRedefined == nullptr) {
+        // Not had: the probes stay out of this version, and arming retransforms.
+        if (c->probesAtLoad.empty() || !EnterWithinAMillisecond(&g_inst.lock)) return result;
+    } else {
+        OsLockEnter(&g_inst.lock);
+    }
+    Entered held(&g_inst.lock);
     if (c->classBeingRedefined == nullptr) {
         for (jint id : c->probesAtLoad) {
             const Probe& p = g_inst.probes[static_cast<size_t>(id)];

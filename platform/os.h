@@ -23,6 +23,8 @@ struct OsEvent {
 bool OsLockInit(OsLock* lock);
 void OsLockEnter(OsLock* lock);
 void OsLockLeave(OsLock* lock);
+// Enters the lock when that needs no waiting (or this thread owns it); false, not entered, else.
+bool OsLockTryEnter(OsLock* lock);
 
 // Holds a lock for the scope it lives in.
 class OsLockGuard {

@@ -32,6 +32,8 @@ void OsLockEnter(OsLock* lock) { pthread_mutex_lock(static_cast<pthread_mutex_t*
 
 void OsLockLeave(OsLock* lock) { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(lock->impl)); }
 
+bool OsLockTryEnter(OsLock* lock) { return pthread_mutex_trylock(static_cast<pthread_mutex_t*>(lock->impl)) == 0; }
+
 namespace {
 struct PosixEvent {
     pthread_mutex_t mutex;  // guards `signalled`

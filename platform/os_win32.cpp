@@ -14,6 +14,8 @@ void OsLockEnter(OsLock* lock) { EnterCriticalSection(static_cast<CRITICAL_SECTI
 
 void OsLockLeave(OsLock* lock) { LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(lock->impl)); }
 
+bool OsLockTryEnter(OsLock* lock) { return TryEnterCriticalSection(static_cast<CRITICAL_SECTION*>(lock->impl)) != 0; }
+
 bool OsEventInit(OsEvent* event) {
     // No security attributes, auto-reset, initially non-signalled, unnamed.
     HANDLE h = CreateEventA(nullptr, FALSE, FALSE, nullptr);
