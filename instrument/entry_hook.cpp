@@ -110,10 +110,14 @@ Readers& TheReaders() {
 
 bool LetModuleReadTheHooks(jobject module) {
     jobject hooks = g_gate.hooksModule.load(std::memory_order_acquire);
-    const bool reads = hooks != nullptr && g_bridge.jvmti != nullptr && g_bridge.jvmti->AddModuleReads(module, hooks) == JVMTI_ERROR_NONE;
     JNIEnv* env = nullptr;
-    if (reads && g_gate.vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) == JNI_OK &&
-        !ModuleReadsTheHooks(env, module)) {
+    if (hooks == nullptr || g_bridge.jvmti == nullptr ||
+        g_gate.vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) != JNI_OK) {
+        return false;
+    }
+    if (ModuleReadsTheHooks(env, module)) return true;  // a read added once holds (and runs Java code)
+    const bool reads = g_bridge.jvmti->AddModuleReads(module, hooks) == JVMTI_ERROR_NONE;
+    if (reads) {
         Readers& r = TheReaders();
         OsLockGuard held(&r.lock);
         r.modules.push_back(env->NewGlobalRef(module));

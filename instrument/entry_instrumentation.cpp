@@ -140,6 +140,38 @@ bool LetReadTheHooks(JNIEnv* env, jclass clazz) {
     return reads;
 }
 
+// What a probe's description learns of its method's class, kept for the next probe of the same
+// class (arming takes a class's methods one after the other). Under the lock.
+struct DeclaringFacts {
+    jclass klass = nullptr;  // global reference
+    std::string name;        // internal form
+    bool modifiable = false;
+    BreakpointReason unfit = BreakpointReason::kNone;  // JFR's, or of a module that cannot read the hooks
+};
+DeclaringFacts g_lastDeclaring;
+
+const DeclaringFacts& FactsOf(JNIEnv* env, jclass declaring) {
+    DeclaringFacts& f = g_lastDeclaring;
+    if (f.klass != nullptr && env->IsSameObject(f.klass, declaring)) return f;
+    if (f.klass != nullptr) env->DeleteGlobalRef(f.klass);
+    f = DeclaringFacts();
+    jvmtiEnv* jvmti = g_inst.jvmti;
+    char* classSignature = nullptr;
+    if (jvmti->GetClassSignature(declaring, &classSignature, nullptr) == JVMTI_ERROR_NONE) {
+        // "Lp/Main;" names the class p/Main
+        const size_t length = std::strlen(classSignature);
+        if (length > 2 && classSignature[0] == 'L') f.name.assign(classSignature + 1, length - 2);
+        jvmti->Deallocate(reinterpret_cast<unsigned char*>(classSignature));
+    }
+    jboolean modifiable = JNI_FALSE;
+    jvmti->IsModifiableClass(declaring, &modifiable);
+    f.modifiable = modifiable == JNI_TRUE;
+    if (OfJfr(env, declaring)) f.unfit = BreakpointReason::kJfrEvent;
+    else if (!LetReadTheHooks(env, declaring)) f.unfit = OfTheJdk(declaring) ? BreakpointReason::kJdkModule : BreakpointReason::kNamedModule;
+    f.klass = static_cast<jclass>(env->NewGlobalRef(declaring));
+    return f;
+}
+
 // Fills in what the class file hook needs to find the method, and whether it can be
 // instrumented: not native or abstract, no constructor (its receiver is not initialised at
 // entry), in a class JVMTI may retransform and that can see the hook (the unnamed module).
@@ -149,7 +181,6 @@ void DescribeProbe(JNIEnv* env, Probe* p) {
     char* name = nullptr;
     char* signature = nullptr;
     jint modifiers = 0;
-    jboolean modifiable = JNI_FALSE;
     if (jvmti->GetMethodDeclaringClass(p->method, &declaring) != JVMTI_ERROR_NONE ||
         jvmti->GetMethodName(p->method, &name, &signature, nullptr) != JVMTI_ERROR_NONE ||
         jvmti->GetMethodModifiers(p->method, &modifiers) != JVMTI_ERROR_NONE) {
@@ -159,21 +190,14 @@ void DescribeProbe(JNIEnv* env, Probe* p) {
     p->descriptor = signature;
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(name));
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
-    char* classSignature = nullptr;
-    if (jvmti->GetClassSignature(declaring, &classSignature, nullptr) == JVMTI_ERROR_NONE) {
-        // "Lp/Main;" names the class p/Main
-        const size_t length = std::strlen(classSignature);
-        if (length > 2 && classSignature[0] == 'L') p->className.assign(classSignature + 1, length - 2);
-        jvmti->Deallocate(reinterpret_cast<unsigned char*>(classSignature));
-    }
-    jvmti->IsModifiableClass(declaring, &modifiable);
+    const DeclaringFacts& facts = FactsOf(env, declaring);
+    p->className = facts.name;
     p->declaringClass = static_cast<jclass>(env->NewGlobalRef(declaring));
     p->constructor = p->name == "<init>";
     if (modifiers & kAccNative) p->unfit = BreakpointReason::kNative;
     else if (modifiers & kAccAbstract) p->unfit = BreakpointReason::kAbstract;
-    else if (OfJfr(env, declaring)) p->unfit = BreakpointReason::kJfrEvent;
-    else if (!LetReadTheHooks(env, declaring)) p->unfit = OfTheJdk(declaring) ? BreakpointReason::kJdkModule : BreakpointReason::kNamedModule;
-    else if (!modifiable) p->unfit = BreakpointReason::kUnmodifiable;
+    else if (facts.unfit != BreakpointReason::kNone) p->unfit = facts.unfit;
+    else if (!facts.modifiable) p->unfit = BreakpointReason::kUnmodifiable;
     p->fit = p->declaringClass != nullptr && p->unfit == BreakpointReason::kNone;
     env->DeleteLocalRef(declaring);
 }

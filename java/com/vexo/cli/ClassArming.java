@@ -252,6 +252,7 @@ final class ClassArming {
      */
     void armed(List<Target> found, boolean[] noRoad, boolean attached) {
         List<Target> noExits = null;
+        List<Target> armed = new ArrayList<>(found.size());  // added at once: each add copies the list
         for (int i = 0; i < found.size(); i++) {
             Target t = found.get(i);
             if (t.isArmed() && (noRoad == null || !noRoad[i])) {
@@ -259,7 +260,7 @@ final class ClassArming {
                     if (noExits == null) noExits = new ArrayList<>();
                     noExits.add(t);
                 }
-                targets.add(t);
+                armed.add(t);
                 armedPatterns.add(patterns.get(patternOf.get(t)));
                 List<PointPattern> more = namedBy.get(t);
                 if (more != null) armedPatterns.addAll(more);
@@ -271,6 +272,7 @@ final class ClassArming {
                 notArmed.put(t.label, "the agent could not arm it");
             }
         }
+        targets.addAll(armed);
         exitsNotRecorded(noExits);
     }
 
