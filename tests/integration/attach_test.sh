@@ -19,7 +19,8 @@ fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
 "$javac" -d "$work/classes" "$source"/att/Target.java || exit 2
 # The flag keeps JDK 21 and later from warning about a dynamically loaded agent.
-"$java" -XX:+EnableDynamicAgentLoading -Xcheck:jni -cp "$work/classes" att.Target "$work/stop" 10 \
+"$java" -XX:+EnableDynamicAgentLoading -Xcheck:jni -Xlog:redefine+class+load=info:file="$work/redefined" \
+    -cp "$work/classes" att.Target "$work/stop" 10 \
     > "$work/target.out" 2> "$work/target.err" &
 target=$!
 pids+=("$target")
@@ -59,6 +60,18 @@ for run in 1 2; do
     cmp -s "$work/before$run" "$work/after$run" || { fail "attach $run: classes not restored"; diff "$work/before$run" "$work/after$run"; }
 done
 cmp -s "$work/before1" "$work/before2" || fail "the second attach found other bytecodes than the first"
+
+echo "=== a class that loads while attached gets its methods' probes as it loads, and its own code back at detach"
+(timeout 60 "$tracer" --pid "$target" --duration 3 --method 'att.Late.*' > "$work/trace7" 2> "$work/err7") &
+traced=$!
+sleep 1.5
+touch "$work/stop.load"
+for i in $(seq 50); do [ -e "$work/stop.loaded" ] && break; sleep 0.1; done
+[ -e "$work/stop.loaded" ] || fail "the program did not load att.Late"
+wait $traced || fail "tracing att.Late: exit status $?"
+# Never prepared, the class is not armed; the probes it got as it loaded are taken out at detach.
+[ "$(grep -c 'redefined name=att\.Late,' "$work/redefined")" = 1 ] \
+    || { fail "att.Late not rewritten once, at detach"; grep 'att\.Late' "$work/redefined"; cat "$work/trace7"; }
 
 echo "=== a reused agent records exactly its limit"
 timeout 60 "$tracer" --pid "$target" --duration 1 --limit 4 --method att.Counter.hit > "$work/trace4" 2> "$work/err4"
