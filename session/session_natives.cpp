@@ -15,7 +15,9 @@
 #include "core/agent_state.h"
 #include "core/sync.h"
 #include "platform/atomics.h"
+#include "trace/access_sites.h"
 #include "trace/event_bank.h"
+#include "trace/frame_names.h"
 #include "trace/own_work.h"
 #include "trace/trace_points.h"
 
@@ -97,7 +99,13 @@ void JNICALL Activate(JNIEnv* env, jclass, jobject list) {
     InstrumentationEndBatch();
 }
 
-void JNICALL EndWaits(JNIEnv*, jclass) { ClearClassWaits(); }
+// The session ends: no class is handed over any more, and the names of the places events came
+// from are forgotten (made again if asked for).
+void JNICALL EndWaits(JNIEnv* env, jclass) {
+    ClearClassWaits();
+    ForgetAccessSiteElements(env);
+    ForgetFrameNames();
+}
 
 // A digest (64-bit FNV-1a, in hex) of every method's name, descriptor and current bytecodes.
 jstring JNICALL BytecodeDigest(JNIEnv* env, jclass, jclass clazz) {

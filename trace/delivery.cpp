@@ -13,6 +13,7 @@
 #include "platform/os.h"
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
+#include "trace/access_sites.h"
 #include "trace/boxing.h"
 #include "trace/event_filler.h"
 #include "trace/bank_deliveries.h"
@@ -80,6 +81,7 @@ struct ValueFieldIds {
     LazyField floatValue{kFloatEventClass, "m_fValue", "F", false, nullptr};
     LazyField doubleValue{kDoubleEventClass, "m_dValue", "D", false, nullptr};
     LazyField objectValue{kObjectEventClass, "m_Value", "Ljava/lang/Object;", false, nullptr};
+    LazyField site{kFieldEventClass, "m_Site", "Ljava/lang/StackTraceElement;", false, nullptr};
 };
 
 // ... and those of the exit event class.
@@ -198,6 +200,14 @@ void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, ValueFieldI
     }
     if ((id = ids->assigned.Get(env)) != nullptr) {
         env->SetBooleanField(event, id, (r.flags & kAssignedEvent) ? JNI_TRUE : JNI_FALSE);
+    }
+    // Where it happened, for a Java side whose field events have the field.
+    if (r.site != 0 && (id = ids->site.Get(env)) != nullptr) {
+        jobject site = AccessSiteElement(env, r.site);
+        if (site != nullptr) {
+            env->SetObjectField(event, id, site);
+            env->DeleteLocalRef(site);
+        }
     }
 }
 

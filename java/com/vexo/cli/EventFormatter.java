@@ -119,7 +119,22 @@ public final class EventFormatter {
         if (showsTime(first, exit, columns)) {
             b.append("  ").append(String.format(Locale.ROOT, "%+.3f ms", (start(first, exit) - columns.origin) / 1e6));
         }
+        StackTraceElement site = site(first);
+        if (site != null) b.append("  at ").append(siteText(site));
         return b.toString();
+    }
+
+    /** Where a field event happened, when the agent said. */
+    static StackTraceElement site(TraceMethodEvent event) {
+        return event instanceof TraceFieldEvent ? ((TraceFieldEvent) event).m_Site : null;
+    }
+
+    /** {@code demo.Account.deposit(Account.java:12)}, as a stack trace shows a frame. */
+    static String siteText(StackTraceElement e) {
+        StringBuilder b = new StringBuilder(e.getClassName()).append('.').append(e.getMethodName()).append('(');
+        if (e.getFileName() == null) b.append("Unknown Source");
+        else b.append(e.getFileName()).append(e.getLineNumber() >= 0 ? ":" + e.getLineNumber() : "");
+        return b.append(')').toString();
     }
 
     /** The JSON object of {@link #text(Target, TraceMethodEvent, TraceMethodExitEvent, Columns)}'s line. */
@@ -144,6 +159,13 @@ public final class EventFormatter {
             b.append(",\"thread\":").append(first.m_Thread != null ? quote(first.m_Thread.getName()) : "null");
         }
         if (showsTime(first, exit, columns)) b.append(",\"timeNs\":").append(start(first, exit) - columns.origin);
+        StackTraceElement site = site(first);
+        if (site != null) {
+            b.append(",\"site\":{\"class\":").append(quote(site.getClassName()));
+            b.append(",\"method\":").append(quote(site.getMethodName()));
+            b.append(",\"file\":").append(quoteOrNull(site.getFileName()));
+            b.append(",\"line\":").append(site.getLineNumber()).append('}');
+        }
         return b.append('}').toString();
     }
 
