@@ -159,8 +159,9 @@ bool RewriteMethod(ClassFile* cls, Member* method, const std::map<uint16_t, cons
     bool failed = false;
     const bool numbered = where.siteIds != nullptr && *where.siteIds;
     const std::map<LabelId, int32_t> lines = numbered ? LinesOfLabels(code) : std::map<LabelId, int32_t>();
-    const std::string* methodName = cls->pool.Utf8(method->name);
-    const std::string noName;
+    // A copy: the pool grows (and moves) as sites are rewritten.
+    const std::string* named = cls->pool.Utf8(method->name);
+    const std::string methodName = named != nullptr ? *named : std::string();
     int32_t line = -1;  // the line of the code reached, as the tables of the code read say
     for (size_t i = 0; i < code.instructions.size() && !failed;) {
         const Instruction ins = code.instructions[i];
@@ -185,8 +186,7 @@ bool RewriteMethod(ClassFile* cls, Member* method, const std::map<uint16_t, cons
         std::vector<Instruction> before, after;
         int32_t id = site->second->id;
         if (numbered) {
-            id = (*where.siteIds)(*site->second, {&where.className, methodName != nullptr ? methodName : &noName,
-                                                   &where.sourceFile, line});
+            id = (*where.siteIds)(*site->second, {&where.className, &methodName, &where.sourceFile, line});
             // A pool with no room for the site's int leaves the site unnumbered, never unwatched.
             if ((id < -32768 || id > 32767) && cls->pool.IntegerIndex(id) == 0) id = site->second->id;
         }

@@ -112,6 +112,9 @@ def parse_text(line, roles):
         shown["return"], _ = text_value(rest, 3, roles)
     elif rest.startswith("threw "):
         shown["thrown"], _ = text_value(rest, 6, roles)
+    site = re.search(r"  at (\S+)$", line)
+    if site:
+        shown["site"] = site.group(1)
     return label, shown
 
 
@@ -125,6 +128,10 @@ def parse_json(obj, roles):
     for key in ("return", "thrown"):
         if key in obj:
             shown[key] = json_value(obj[key], roles)
+    if "site" in obj:
+        s = obj["site"]
+        shown["site"] = "%s.%s(%s%s)" % (s["class"], s["method"], s["file"] or "Unknown Source",
+                                         ":%d" % s["line"] if s["file"] and s["line"] >= 0 else "")
     return obj["tracePoint"], shown
 
 

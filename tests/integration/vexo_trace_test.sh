@@ -32,9 +32,14 @@ clean
 has '^alice has 225, bob has 179$'
 count_is '^demo\.Account\.deposit\(J\)V  demo\.(Savings)?Account@[0-9a-f]+$' 3
 count_is '^demo\.Account\.withdraw\(J\)Z  demo\.(Savings)?Account@[0-9a-f]+$' 2
-has '^demo\.Account\.balance  demo\.Account@[0-9a-f]+  assigned 150$'
-has '^demo\.Account\.balance  demo\.SavingsAccount@[0-9a-f]+  read     175$'
-has '^demo\.Account\.balance  demo\.SavingsAccount@[0-9a-f]+  assigned 179$'
+# Each field event ends with the place of the access: the constructor, a subclass's own method
+# reading the inherited field, and one statement reading and assigning it.
+count_is '^demo\.Account\.balance  demo\.(Savings)?Account@[0-9a-f]+  assigned (100|250)  at demo\.Account\.<init>\(Account\.java:10\)$' 2
+has '^demo\.Account\.balance  demo\.Account@[0-9a-f]+  assigned 150  at demo\.Account\.deposit\(Account\.java:15\)$'
+has '^demo\.Account\.balance  demo\.SavingsAccount@[0-9a-f]+  read     175  at demo\.SavingsAccount\.addInterest\(SavingsAccount\.java:13\)$'
+has '^demo\.Account\.balance  demo\.SavingsAccount@[0-9a-f]+  read     175  at demo\.Account\.deposit\(Account\.java:15\)$'
+has '^demo\.Account\.balance  demo\.SavingsAccount@[0-9a-f]+  assigned 179  at demo\.Account\.deposit\(Account\.java:15\)$'
+count_is '  at ' 15
 has '^ +3  demo\.Account\.deposit\(J\)V$'
 has '^ +2  demo\.Account\.withdraw\(J\)Z$'
 has '^ +15  demo\.Account\.balance$'
@@ -44,7 +49,7 @@ echo "=== JSON lines, a limit, -jar and -Xcheck:jni"
 cat "$out"
 [ $status -eq 0 ] || fail "exit status $status"
 clean
-count_is '^\{"tracePoint":"demo\.Account\.balance","kind":"field","subjectClass":"demo\.(Savings)?Account","identityHash":"[0-9a-f]+","access":"(read|assigned)","value":[0-9]+\}$' 3
+count_is '^\{"tracePoint":"demo\.Account\.balance","kind":"field","subjectClass":"demo\.(Savings)?Account","identityHash":"[0-9a-f]+","access":"(read|assigned)","value":[0-9]+,"site":\{"class":"demo\.(Savings)?Account","method":"[a-zA-Z<>]+","file":"(Savings)?Account\.java","line":[0-9]+\}\}$' 3
 has '^\{"summary":\{"events":3,"overflow":true,"limit":3,"complete":true,'
 
 echo "=== a subclass's trace point takes only its instances"
@@ -157,7 +162,7 @@ if [ $exits -eq 1 ]; then
 else
     for amount in 50 75 4; do count_is "$call$amount\],\"thread\":\"main\",\"timeNs\":[0-9]+\}\$" 1; done
 fi
-count_is '^\{"tracePoint":"demo\.Account\.balance",.*,"value":[0-9]+,"thread":"main","timeNs":[0-9]+\}$' 15
+count_is '^\{"tracePoint":"demo\.Account\.balance",.*,"value":[0-9]+,"thread":"main","timeNs":[0-9]+,"site":\{[^}]*\}\}$' 15
 
 echo "=== exits of the JDK's own methods on the instrumented road; on the breakpoint road one note per reason in the summary, nothing on standard error"
 "$tracer" --exits --method java.lang.String.isEmpty --method java.lang.String.length --method demo.Account.deposit \
