@@ -70,18 +70,37 @@ int32_t NumberCodeSite(const std::string& className, const std::string& methodNa
     return number;
 }
 
+namespace {
+// The sites this thread's watches met most recently (a number, once given, stays its site's).
+struct RecentMethodSite {
+    jmethodID method = nullptr;
+    jlocation location = 0;
+    int32_t number = 0;
+};
+constexpr int kRecentWays = 8;
+thread_local RecentMethodSite t_recent[kRecentWays];
+}  // namespace
+
 int32_t NumberMethodSite(jmethodID method, jlocation location) {
     if (method == nullptr) return 0;
+    RecentMethodSite& recent =
+        t_recent[(reinterpret_cast<uintptr_t>(method) / sizeof(void*) + static_cast<uintptr_t>(location)) % kRecentWays];
+    if (recent.method == method && recent.location == location) return recent.number;
     AccessSites& s = Sites();
     const std::pair<jmethodID, jlocation> key{method, location};
     OsLockGuard held(&s.lock);
     const auto at = s.byLocation.find(key);
-    if (at != s.byLocation.end()) return at->second;
-    AccessSite site;
-    site.method = method;
-    site.location = location;
-    const int32_t number = AddLocked(s, std::move(site));
-    if (number != 0) s.byLocation.emplace(key, number);
+    int32_t number = 0;
+    if (at != s.byLocation.end()) {
+        number = at->second;
+    } else {
+        AccessSite site;
+        site.method = method;
+        site.location = location;
+        number = AddLocked(s, std::move(site));
+        if (number != 0) s.byLocation.emplace(key, number);
+    }
+    if (number != 0) recent = {method, location, number};
     return number;
 }
 
@@ -108,6 +127,23 @@ jobject AccessSiteElement(JNIEnv* env, int32_t number) {
         env->DeleteGlobalRef(global);
     }
     return element;
+}
+
+jobject SiteElementCache::Get(JNIEnv* env, int32_t site) {
+    const int way = static_cast<int>(static_cast<uint32_t>(site) % kWays);
+    if (sites[way] == site) return elements[way];
+    if (elements[way] != nullptr) env->DeleteLocalRef(elements[way]);
+    sites[way] = site;
+    elements[way] = AccessSiteElement(env, site);
+    return elements[way];
+}
+
+void SiteElementCache::Release(JNIEnv* env) {
+    for (int way = 0; way < kWays; ++way) {
+        if (elements[way] != nullptr) env->DeleteLocalRef(elements[way]);
+        elements[way] = nullptr;
+        sites[way] = 0;
+    }
 }
 
 void ForgetAccessSiteElements(JNIEnv* env) {

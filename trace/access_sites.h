@@ -28,5 +28,18 @@ int32_t NumberMethodSite(jmethodID method, jlocation location);
 // On the consumer thread.
 jobject AccessSiteElement(JNIEnv* env, int32_t site);
 
+// The elements of the sites one delivery met most recently, as local references: a few, so a
+// delivery holds few references however many events it converts, and a run of events from the
+// same sites asks the table nothing.
+struct SiteElementCache {
+    static constexpr int kWays = 8;
+    int32_t sites[kWays] = {};
+    jobject elements[kWays] = {};
+
+    // The element of `site` (borrowed: valid until Release), or null.
+    jobject Get(JNIEnv* env, int32_t site);
+    void Release(JNIEnv* env);
+};
+
 // Drops the elements made so far (the session ended); the numbers stay, as code may carry them.
 void ForgetAccessSiteElements(JNIEnv* env);

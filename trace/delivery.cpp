@@ -82,6 +82,7 @@ struct ValueFieldIds {
     LazyField doubleValue{kDoubleEventClass, "m_dValue", "D", false, nullptr};
     LazyField objectValue{kObjectEventClass, "m_Value", "Ljava/lang/Object;", false, nullptr};
     LazyField site{kFieldEventClass, "m_Site", "Ljava/lang/StackTraceElement;", false, nullptr};
+    SiteElementCache sites;
 };
 
 // ... and those of the exit event class.
@@ -203,11 +204,8 @@ void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, ValueFieldI
     }
     // Where it happened, for a Java side whose field events have the field.
     if (r.site != 0 && (id = ids->site.Get(env)) != nullptr) {
-        jobject site = AccessSiteElement(env, r.site);
-        if (site != nullptr) {
-            env->SetObjectField(event, id, site);
-            env->DeleteLocalRef(site);
-        }
+        jobject site = ids->sites.Get(env, r.site);
+        if (site != nullptr) env->SetObjectField(event, id, site);
     }
 }
 
@@ -505,6 +503,7 @@ void ConvertSlice(JNIEnv* env, BankInDelivery* d, jsize count, jobjectArray arra
         ReleaseRecord(&d->spent, r);  // its references are deleted after the bank's last record
     }
     StoreSink(env, array, sink);
+    sink->value.sites.Release(env);
 }
 
 // Releases the next `count` records unconverted, counted as dropped by trace point with the
