@@ -10,6 +10,7 @@
 #include "instrument/field_hook.h"
 #include "instrument/method_hook.h"
 #include "session/class_waits.h"
+#include "session/value_reading.h"
 #include "instrument/old_frames.h"
 #include "bridge/jvmti_env.h"
 #include "core/agent_state.h"
@@ -271,6 +272,8 @@ char kBound[] = "bound", kBoundSig[] = "(IJI)V";
 char kWarm[] = "warmUp", kWarmSig[] = "()V";
 char kExits[] = "exitsNotRecorded", kExitsSig[] = "([Lcom/vexo/TracePoints$TracePoint;)[Ljava/lang/String;";
 char kOld[] = "oldFrames", kOldSig[] = "()[Ljava/lang/String;";
+char kMessage[] = "thrownMessage", kMessageSig[] = "(Ljava/lang/Throwable;)Ljava/lang/String;";
+char kLambda[] = "lambdaTarget", kLambdaSig[] = "(Ljava/lang/Class;)Ljava/lang/String;";
 }  // namespace
 
 bool RegisterSessionNatives(JNIEnv* env) {
@@ -294,6 +297,8 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kBound, kBoundSig, reinterpret_cast<void*>(&Bound)},
         {kRecorded, kRecordedSig, reinterpret_cast<void*>(&Recorded)},
         {kExits, kExitsSig, reinterpret_cast<void*>(&ExitsNotRecorded)},
+        {kMessage, kMessageSig, reinterpret_cast<void*>(&ThrownMessage)},
+        {kLambda, kLambdaSig, reinterpret_cast<void*>(&LambdaTarget)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();
