@@ -257,13 +257,13 @@ if [ $exits -eq 1 ]; then
     got=$(grep -E "$fact" "$out" | grep -F '[main]' | sed -E 's/^[^ ]+  [^ ]+  (\([^)]*\))  (-> [^ ]+|threw [^@]+).*$/\1 \2/' | tr '\n' ' ')
     [ "$got" = "(1) -> 1 (2) -> 2 (3) -> 6 (4) -> 24 (-1) threw java.lang.IllegalArgumentException " ] \
         || fail "fact's calls on main, innermost first: $got"
-    count_is "$fact  \(-1\)  threw java\.lang\.IllegalArgumentException$hash  $dur  \[main\]\$" 1
+    count_is "$fact  \(-1\)  threw java\.lang\.IllegalArgumentException$hash: \"negative\"  $dur  \[main\]\$" 1
     count_is "$fact  \(1\)  -> 1  $dur  \[second\]\$" 1
     count_is "$fact  \(2\)  -> 2  $dur  \[second\]\$" 1
     # one exception leaves three frames of down, and safe returns
     [ "$(grep -E '^Calls\.down\(I\)I  static  \([0-2]\)  threw ' "$out" | sed -E 's/.*threw ([^ ]+) .*/\1/' | sort -u | wc -l)" -eq 1 ] \
         || fail "the three frames of down do not show one exception"
-    count_is "^Calls\.down\(I\)I  static  \([0-2]\)  threw java\.lang\.IllegalStateException$hash  $dur  \[main\]\$" 3
+    count_is "^Calls\.down\(I\)I  static  \([0-2]\)  threw java\.lang\.IllegalStateException$hash: \"bottom\"  $dur  \[main\]\$" 3
     count_is "^Calls\.safe\(I\)I  static  -> -1  $dur  \[main\]\$" 1
     count_is '^Calls\.(hold|block)\(' 2
     count_is "^Calls\.hold\(Ljava/util/concurrent/CountDownLatch;\)V  Calls$hash  -> void  $dur  \[main\]\$" 1
