@@ -89,6 +89,8 @@ jvmtiCapabilities WantedCapabilities() {
     wanted.can_retransform_classes = 1;  // method entry by instrumentation; granted late too
     wanted.can_get_constant_pool = 1;    // finding a watched field's sites before rewriting
     wanted.can_get_bytecodes = 1;        // telling that a class the session rewrote is restored
+    wanted.can_get_line_numbers = 1;     // naming where a watched field was accessed
+    wanted.can_get_source_file_name = 1;
     // The profiler interface: identifiers in object tags, and the frees of tagged objects.
     wanted.can_tag_objects = 1;
     wanted.can_generate_object_free_events = 1;

@@ -9,6 +9,8 @@
 
 void JNICALL BridgeOnBreakpoint(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
                                 jlocation location);
+// A field event raised by an instrumented site (instrument/field_hook) has no method: its
+// location is then the number the rewriter gave the site (trace/access_sites), 0 for none.
 void JNICALL BridgeOnFieldAccess(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method,
                                  jlocation location, jclass fieldClass, jobject object,
                                  jfieldID field);

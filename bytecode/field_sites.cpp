@@ -69,7 +69,11 @@ struct SiteBuilder {
                std::vector<Instruction>* after) {
         const char kind = FieldHookKind(descriptor[0]);
         Instruction push, call;
-        if (!PushInt(id, &push)) return false;
+        if (!PushInt(id, &push)) {
+            const uint16_t constant = cls->pool.IntegerIndex(id);
+            if (constant == 0) return false;
+            push = WithOperand(op::kLdcW, constant);
+        }
         const bool read = opcode == op::kGetfield || opcode == op::kGetstatic;
         if (!Call(read, kind, &call)) return false;
         if (read) {
@@ -112,9 +116,37 @@ bool UninitializedReceiver(const ClassFile& cls, const Member& method, const Cod
     return receiver.tag == kUninitializedThis || receiver.tag == kUninitialized;
 }
 
+// The class's SourceFile, or "".
+std::string SourceFileOf(const ClassFile& cls) {
+    for (const Attribute& a : cls.attributes) {
+        const std::string* name = cls.pool.Utf8(a.name);
+        if (name == nullptr || *name != "SourceFile" || a.bytes.size() != 2) continue;
+        const std::string* file = cls.pool.Utf8(static_cast<uint16_t>((a.bytes[0] << 8) | a.bytes[1]));
+        return file != nullptr ? *file : "";
+    }
+    return "";
+}
+
+// The line of each label of the code's line number tables (the last entry of a label counts).
+std::map<LabelId, int32_t> LinesOfLabels(const Code& code) {
+    std::map<LabelId, int32_t> lines;
+    for (const CodeAttribute& a : code.attributes) {
+        if (a.kind != CodeAttributeKind::kLineNumberTable) continue;
+        for (const LineNumber& n : a.lines) lines[n.at] = n.line;
+    }
+    return lines;
+}
+
+// What a site's place is made of, for one class.
+struct ClassPlace {
+    std::string className;
+    std::string sourceFile;
+    const FieldSiteIds* siteIds;
+};
+
 // Rewrites the sites of one method. Returns whether the method changed.
 bool RewriteMethod(ClassFile* cls, Member* method, const std::map<uint16_t, const FieldSiteTarget*>& sites,
-                   const char* hookClass, FieldSiteCounts* counts) {
+                   const char* hookClass, const ClassPlace& where, FieldSiteCounts* counts) {
     const Attribute* attribute = FindCodeAttribute(*cls, method);
     if (attribute == nullptr || !MayHoldSite(*attribute, sites)) return false;
     Code code;
@@ -125,8 +157,18 @@ bool RewriteMethod(ClassFile* cls, Member* method, const std::map<uint16_t, cons
     SiteBuilder builder{cls, hookClass};
     size_t placed = 0, uninitialized = 0;
     bool failed = false;
+    const bool numbered = where.siteIds != nullptr && *where.siteIds;
+    const std::map<LabelId, int32_t> lines = numbered ? LinesOfLabels(code) : std::map<LabelId, int32_t>();
+    // A copy: the pool grows (and moves) as sites are rewritten.
+    const std::string* named = cls->pool.Utf8(method->name);
+    const std::string methodName = named != nullptr ? *named : std::string();
+    int32_t line = -1;  // the line of the code reached, as the tables of the code read say
     for (size_t i = 0; i < code.instructions.size() && !failed;) {
         const Instruction ins = code.instructions[i];
+        if (numbered && ins.IsLabel()) {
+            const auto at = lines.find(static_cast<LabelId>(ins.operand));
+            if (at != lines.end()) line = at->second;
+        }
         const auto site = ins.IsLabel() || ins.opcode < op::kGetstatic || ins.opcode > op::kPutfield
                               ? sites.end()
                               : sites.find(static_cast<uint16_t>(ins.operand));
@@ -142,7 +184,13 @@ bool RewriteMethod(ClassFile* cls, Member* method, const std::map<uint16_t, cons
             continue;
         }
         std::vector<Instruction> before, after;
-        if (!builder.Build(opcode, site->second->descriptor, site->second->id, &before, &after)) {
+        int32_t id = site->second->id;
+        if (numbered) {
+            id = (*where.siteIds)(*site->second, {&where.className, &methodName, &where.sourceFile, line});
+            // A pool with no room for the site's int leaves the site unnumbered, never unwatched.
+            if ((id < -32768 || id > 32767) && cls->pool.IntegerIndex(id) == 0) id = site->second->id;
+        }
+        if (!builder.Build(opcode, site->second->descriptor, id, &before, &after)) {
             failed = true;
             break;
         }
@@ -208,14 +256,24 @@ bool PoolNamesTarget(const ConstantPool& pool, const std::vector<FieldSiteTarget
 }
 
 bool RewriteFieldSites(const uint8_t* data, size_t size, const std::vector<FieldSiteTarget>& targets,
-                       std::vector<uint8_t>* out, FieldSiteCounts* counts, const char* hookClass) {
+                       std::vector<uint8_t>* out, FieldSiteCounts* counts, const char* hookClass,
+                       const FieldSiteIds& siteIds) {
     out->clear();
     ClassFile cls;
     if (targets.empty() || ParseClassFile(data, size, &cls) != Refusal::kNone) return false;
     const std::map<uint16_t, const FieldSiteTarget*> sites = MatchingFieldrefs(cls.pool, targets);
     if (sites.empty()) return false;
+    ClassPlace where;
+    if (siteIds) {
+        const std::string* name = cls.pool.ClassName(cls.thisClass);
+        where.className = name != nullptr ? *name : "";
+        where.sourceFile = SourceFileOf(cls);
+    }
+    where.siteIds = &siteIds;
     bool changed = false;
-    for (Member& method : cls.methods) changed = RewriteMethod(&cls, &method, sites, hookClass, counts) || changed;
+    for (Member& method : cls.methods) {
+        changed = RewriteMethod(&cls, &method, sites, hookClass, where, counts) || changed;
+    }
     if (changed) WriteClassFile(cls, out);
     return changed;
 }

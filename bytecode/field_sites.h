@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,15 +55,29 @@ struct FieldSiteCounts {
     size_t refusedMethods = 0; // methods with sites the engine refused (left as they were)
 };
 
+// Where a rewritten site is, as a stack trace names it: the class (internal name), the method,
+// the class's SourceFile ("" without one) and the line of the access (-1 without a line number
+// covering it, taken from the method's LineNumberTable as read).
+struct FieldSitePlace {
+    const std::string* className = nullptr;
+    const std::string* methodName = nullptr;
+    const std::string* sourceFile = nullptr;
+    int32_t line = -1;
+};
+
+// The int a site of `target` at `place` pushes for the hook: by default the target's id. A value
+// beyond sipush's range is pushed by ldc_w from the pool.
+using FieldSiteIds = std::function<int32_t(const FieldSiteTarget& target, const FieldSitePlace& place)>;
+
 // Whether the pool holds a Fieldref of a target (the cheap test before any rewriting).
 bool PoolNamesTarget(const ConstantPool& pool, const std::vector<FieldSiteTarget>& targets);
 
 // Rewrites the sites of `targets` in every method of the class file in `data`. Returns false
 // (and leaves `out` empty) when the class file does not parse or no site was rewritten; a
 // method the engine refuses stays as it was and is counted. `hookClass` is the class the
-// calls name (tests use one of their own).
+// calls name (tests use one of their own); `siteIds`, when given, chooses each site's int.
 bool RewriteFieldSites(const uint8_t* data, size_t size, const std::vector<FieldSiteTarget>& targets,
                        std::vector<uint8_t>* out, FieldSiteCounts* counts,
-                       const char* hookClass = kFieldHookClass);
+                       const char* hookClass = kFieldHookClass, const FieldSiteIds& siteIds = nullptr);
 
 }  // namespace bytecode

@@ -9,6 +9,12 @@
 
 constexpr jint kMaxProbes = 1 << 16;
 constexpr jint kMaxFields = 4096;  // site ids stay within sipush
+// A rewritten site passes its field's id, and above it the number of the site
+// (trace/access_sites), within an int's positive range.
+constexpr int kFieldSiteShift = 12;
+static_assert(kMaxFields <= (1 << kFieldSiteShift), "a field id fits below the site's number");
+constexpr jint FieldOfSiteId(jint id) { return id & ((1 << kFieldSiteShift) - 1); }
+constexpr jint SiteOfSiteId(jint id) { return static_cast<jint>(static_cast<uint32_t>(id) >> kFieldSiteShift); }
 
 // The method of an armed probe, or null (an unknown or disarmed probe). Safe on any thread.
 jmethodID ArmedProbeMethod(jint id);

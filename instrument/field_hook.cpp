@@ -30,18 +30,21 @@ jvalue Narrowed(char signature, jvalue wide) {
     return v;
 }
 
+// `id` is the field's id with the site's number above it (instrument/armed_members.h): the event
+// goes without a method, the site's number in place of its location (trace/debug_hook).
 void Raise(JNIEnv* env, jobject object, jvalue value, jint id, bool write) {
     ArmedFieldSite site;
-    if (!ArmedFieldOf(id, write, &site)) return;  // disarmed while this code version still runs
+    if (!ArmedFieldOf(FieldOfSiteId(id), write, &site)) return;  // disarmed while this code version still runs
+    const jlocation where = SiteOfSiteId(id);
     // A static field has no object (the site passes null).
     const jvalue v = Narrowed(site.signature, value);
     if (write) {
-        BridgeOnFieldModification(g_bridge.jvmti, env, nullptr, nullptr, 0, site.declaringClass, object,
+        BridgeOnFieldModification(g_bridge.jvmti, env, nullptr, nullptr, where, site.declaringClass, object,
                                   site.field, site.signature, v);
     } else {
         // The agent records the value this site read rather than reading the field again.
         const FieldAccessOffer outer = OfferFieldAccessValue({site.field, object, v, true});
-        BridgeOnFieldAccess(g_bridge.jvmti, env, nullptr, nullptr, 0, site.declaringClass, object, site.field);
+        BridgeOnFieldAccess(g_bridge.jvmti, env, nullptr, nullptr, where, site.declaringClass, object, site.field);
         OfferFieldAccessValue(outer);
     }
     // Nothing the tracing did may change the program: no exception leaves the hook.

@@ -27,6 +27,7 @@
 #include "instrument/old_frames.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
+#include "trace/access_sites.h"
 
 namespace {
 using bytecode::kAccPublic;
@@ -437,6 +438,16 @@ bool FieldSitesWanted() {
     return g_fi.instrumentedCount > 0;
 }
 
+namespace {
+static_assert(kMaxAccessSites <= (1 << (31 - kFieldSiteShift)), "a site's id stays a positive int");
+
+// The int a rewritten site passes: its field's id, with the site's number above it.
+jint NumberedSiteId(const bytecode::FieldSiteTarget& target, const bytecode::FieldSitePlace& place) {
+    const int32_t number = NumberCodeSite(*place.className, *place.methodName, *place.sourceFile, place.line);
+    return target.id | static_cast<jint>(static_cast<uint32_t>(number) << kFieldSiteShift);
+}
+}  // namespace
+
 PassResult FieldSitesPass(LoadingClass* c, const uint8_t* data, size_t size) {
     PassResult result;
     if (c->name == nullptr || !FieldSitesWanted()) return result;
@@ -458,7 +469,10 @@ PassResult FieldSitesPass(LoadingClass* c, const uint8_t* data, size_t size) {
     }
     if (targets.empty()) return result;
     bytecode::FieldSiteCounts counts;
-    if (!bytecode::RewriteFieldSites(data, size, targets, &result.bytes, &counts)) result.bytes.clear();
+    if (!bytecode::RewriteFieldSites(data, size, targets, &result.bytes, &counts, bytecode::kFieldHookClass,
+                                     NumberedSiteId)) {
+        result.bytes.clear();
+    }
     t_refusedMethods += counts.refusedMethods;
     // Sites that cannot be handed to the VM count as refused: while arming, the field is then
     // not taken for armed.

@@ -10,13 +10,16 @@
 #include "instrument/field_hook.h"
 #include "instrument/method_hook.h"
 #include "session/class_waits.h"
+#include "session/value_reading.h"
 #include "instrument/old_frames.h"
 #include "bridge/jvmti_env.h"
 #include "core/agent_state.h"
 #include "core/sync.h"
 #include "platform/atomics.h"
+#include "trace/access_sites.h"
 #include "trace/delivery.h"
 #include "trace/event_bank.h"
+#include "trace/frame_names.h"
 #include "trace/own_work.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
@@ -101,9 +104,13 @@ void JNICALL Activate(JNIEnv* env, jclass, jobject list) {
 
 void JNICALL FillEveryDelivery(JNIEnv*, jclass, jboolean on) { SetFillEveryDelivery(on == JNI_TRUE); }
 
+// The session ends: no class is handed over or armed as it loads any more, and the names of the
+// places events came from are forgotten (made again if asked for).
 void JNICALL EndWaits(JNIEnv* env, jclass) {
     ClearClassWaits();
     StopArmingAtLoad(env);
+    ForgetAccessSiteElements(env);
+    ForgetFrameNames();
 }
 
 // A digest (64-bit FNV-1a, in hex) of every method's name, descriptor and current bytecodes.
@@ -295,6 +302,8 @@ char kExits[] = "exitsNotRecorded", kExitsSig[] = "([Lcom/vexo/TracePoints$Trace
 char kOld[] = "oldFrames", kOldSig[] = "()[Ljava/lang/String;";
 char kAtLoad[] = "armAtLoad", kAtLoadSig[] = "([Ljava/lang/String;)V";
 char kFill[] = "fillEvents", kFillSig[] = "(Z)V";
+char kMessage[] = "thrownMessage", kMessageSig[] = "(Ljava/lang/Throwable;)Ljava/lang/String;";
+char kLambda[] = "lambdaTarget", kLambdaSig[] = "(Ljava/lang/Class;)Ljava/lang/String;";
 }  // namespace
 
 bool RegisterSessionNatives(JNIEnv* env) {
@@ -320,6 +329,8 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kExits, kExitsSig, reinterpret_cast<void*>(&ExitsNotRecorded)},
         {kAtLoad, kAtLoadSig, reinterpret_cast<void*>(&ArmAtLoadNative)},
         {kFill, kFillSig, reinterpret_cast<void*>(&FillEveryDelivery)},
+        {kMessage, kMessageSig, reinterpret_cast<void*>(&ThrownMessage)},
+        {kLambda, kLambdaSig, reinterpret_cast<void*>(&LambdaTarget)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();

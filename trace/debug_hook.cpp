@@ -3,6 +3,7 @@
 #include "core/agent_state.h"
 #include "core/error_out.h"
 #include "core/reentrancy.h"
+#include "trace/access_sites.h"
 #include "trace/event_classes.h"
 #include "trace/recorder.h"
 
@@ -13,6 +14,13 @@ thread_local MethodEntryOffer* t_entryOffer = nullptr;
 // The instrumented entry being raised on this thread, with its arguments, or null.
 MethodEntryOffer* ActiveEntryOffer() {
     return t_entryOffer != nullptr && t_entryOffer->active ? t_entryOffer : nullptr;
+}
+
+// Where a field event happened: a watch's method and location, or, from an instrumented site
+// (no method), the number the rewriter gave the site, in place of the location.
+int32_t SiteOf(jmethodID method, jlocation location) {
+    if (method != nullptr) return NumberMethodSite(method, location);
+    return location > 0 && location < kMaxAccessSites ? static_cast<int32_t>(location) : 0;
 }
 
 // The value offered for this access, or null (a watch: the field is read again).
@@ -46,6 +54,7 @@ void HandleEvent(JNIEnv* env, JVMDI_Event* event) {
             hit.object = e.object;
             hit.newValue = OfferedValue(e.field, e.object);
             hit.fieldClass = e.field_clazz;
+            hit.site = SiteOf(e.method, e.location);
             RecordTraceEvent(env, hit);
             return;
         }
@@ -57,6 +66,7 @@ void HandleEvent(JNIEnv* env, JVMDI_Event* event) {
             hit.newValue = &e.new_value;
             hit.assigned = true;
             hit.fieldClass = e.field_clazz;
+            hit.site = SiteOf(e.method, e.location);
             RecordTraceEvent(env, hit);
             return;
         }

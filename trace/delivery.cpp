@@ -14,6 +14,7 @@
 #include "platform/os.h"
 #include "registry/object_table.h"
 #include "registry/reference_recovery.h"
+#include "trace/access_sites.h"
 #include "trace/boxing.h"
 #include "trace/event_filler.h"
 #include "trace/bank_deliveries.h"
@@ -81,6 +82,8 @@ struct ValueFieldIds {
     LazyField floatValue{kFloatEventClass, "m_fValue", "F", false, nullptr};
     LazyField doubleValue{kDoubleEventClass, "m_dValue", "D", false, nullptr};
     LazyField objectValue{kObjectEventClass, "m_Value", "Ljava/lang/Object;", false, nullptr};
+    LazyField site{kFieldEventClass, "m_Site", "Ljava/lang/StackTraceElement;", false, nullptr};
+    SiteElementCache sites;
 };
 
 // ... and those of the exit event class.
@@ -199,6 +202,11 @@ void SetValue(JNIEnv* env, jobject event, const TraceEventRecord& r, ValueFieldI
     }
     if ((id = ids->assigned.Get(env)) != nullptr) {
         env->SetBooleanField(event, id, (r.flags & kAssignedEvent) ? JNI_TRUE : JNI_FALSE);
+    }
+    // Where it happened, for a Java side whose field events have the field.
+    if (r.site != 0 && (id = ids->site.Get(env)) != nullptr) {
+        jobject site = ids->sites.Get(env, r.site);
+        if (site != nullptr) env->SetObjectField(event, id, site);
     }
 }
 
@@ -501,6 +509,7 @@ void ConvertSlice(JNIEnv* env, BankInDelivery* d, jsize count, jobjectArray arra
         ReleaseRecord(&d->spent, r);  // its references are deleted after the bank's last record
     }
     StoreSink(env, array, sink);
+    sink->value.sites.Release(env);
 }
 
 // Releases the next `count` records unconverted, counted as dropped by trace point with the

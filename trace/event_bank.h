@@ -15,6 +15,7 @@ struct ThreadTag;
 struct TraceEventRecord {
     uintptr_t subject;     // by subject kind: 0, a weak global reference, or a SlotHandle
     int32_t flags;         // subject kind | value kind | assigned bit | exit bit
+    int32_t site;          // a field event: where it happened (trace/access_sites), 0 if not known
     jobject tracePointRef; // the matching entry's reference, copied (not a new reference)
     // The field's value in its natural width, the other bytes 0; an exit's return value or
     // exception (its kind is the value kind of `flags`, an object a weak global reference).
@@ -26,6 +27,8 @@ struct TraceEventRecord {
         int64_t duration;      // an exit (kExitEvent): ns from its entry
     };
 };
+
+static_assert(sizeof(void*) != 8 || sizeof(TraceEventRecord) == 56, "the site fills the padding after the flags");
 
 constexpr int kChunkPlaces = 1024;  // a chunk takes at most kChunkPlaces - 1 records
 

@@ -253,6 +253,7 @@ TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uint
     }
     record->subject = subject;
     record->flags = flags;
+    record->site = 0;
     *announce = bank.announced == 0;
     bank.announced = 1;
     record->tracePointRef = entry.tracePointRef;
@@ -291,6 +292,7 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
         Remember(&t_recent.subject, bank, reinterpret_cast<jweak>(subject.value));
     }
     FillValue(env, entry, hit.object, hit.newValue, hit.assigned, record);
+    record->site = hit.site;
     if (entryOffer != nullptr) {
         entryOffer->recorded = true;
         entryOffer->time = record->time;

@@ -19,6 +19,7 @@ struct TraceHit {
     bool assigned = false;             // a field modification
     jframeID frame = nullptr;          // a breakpoint's frame: the receiver and arguments are read there
     jclass fieldClass = nullptr;       // a field event: the class that declares the field (null: not known)
+    int32_t site = 0;                  // a field event: where it happened (trace/access_sites)
     // An instrumented method entry: carries the arguments it hands over and learns whether the
     // entry was recorded.
     MethodEntryOffer* entryOffer = nullptr;

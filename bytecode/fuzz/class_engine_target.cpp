@@ -123,7 +123,16 @@ void CheckClassEngine(const uint8_t* data, size_t size) {
     const std::vector<FieldSiteTarget> targets = WatchedFields(cls.pool, size);
     std::vector<uint8_t> out;
     FieldSiteCounts counts;
-    const bool rewritten = RewriteFieldSites(data, size, targets, &out, &counts, kFieldHook);
+    // Sites numbered as the agent numbers them (each its own int, from the pool when beyond sipush).
+    int32_t sites = 0;
+    const FieldSiteIds numbered = [&sites](const FieldSiteTarget& t, const FieldSitePlace& place) {
+        FUZZ_CHECK(place.className != nullptr && place.methodName != nullptr && place.sourceFile != nullptr &&
+                       place.line >= -1,
+                   "a site's place is incomplete");
+        ++sites;
+        return t.id | (sites << 12);
+    };
+    const bool rewritten = RewriteFieldSites(data, size, targets, &out, &counts, kFieldHook, numbered);
     FUZZ_CHECK(rewritten == !out.empty(), "RewriteFieldSites answered %d with %zu bytes", rewritten,
                out.size());
     FUZZ_CHECK(rewritten == (counts.rewritten > 0), "%d with %zu sites rewritten", rewritten, counts.rewritten);

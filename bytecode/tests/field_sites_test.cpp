@@ -5,6 +5,7 @@
 // alone; the rewritten classes verify in a fresh loader and compute what the originals do.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,47 @@ TEST(FieldSites, EveryKindOfAccessCallsTheHookInOrderAndTheClassComputesTheSame)
                                    {Target({"vexotest/FieldSites$Shadow"}, "inherited", "I", false, 0)}, &none,
                                    &nothing, kHook));
     EXPECT_TRUE(none.empty());
+}
+
+// Sites numbered as they are rewritten push their own ints, beyond sipush's range from the pool,
+// and each number's place names the class, the method, the source file and a line.
+TEST(FieldSites, NumberedSitesPassTheirOwnIdsAndKnowTheirPlaces) {
+    const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/FieldSites.class");
+    ASSERT_FALSE(original.empty());
+    struct Place {
+        std::string className, method, file;
+        int32_t line;
+    };
+    std::vector<Place> places;  // number n at n - 1
+    const FieldSiteIds numbered = [&places](const FieldSiteTarget& target, const FieldSitePlace& place) {
+        places.push_back({*place.className, *place.methodName, *place.sourceFile, place.line});
+        return target.id | static_cast<int32_t>(places.size() << 12);
+    };
+    std::vector<uint8_t> rewritten;
+    FieldSiteCounts counts;
+    ASSERT_TRUE(RewriteFieldSites(original.data(), original.size(), SitesTargets(), &rewritten, &counts, kHook, numbered));
+    EXPECT_EQ(counts.refusedMethods, 0u);
+    EXPECT_EQ(places.size(), counts.rewritten);
+
+    const int64_t expected = RunOnce(jvm::FindClass(kSites));
+    jvm::Ref fresh = jvm::DefineInFreshLoader(kSites, rewritten);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(RunOnce(fresh), expected);
+    const std::vector<Access> log = TakeLog();
+    ASSERT_GE(log.size(), 8u);
+    std::vector<int> lines;
+    for (const Access& a : log) {
+        const size_t number = static_cast<size_t>(a.id) >> 12;
+        ASSERT_TRUE(number >= 1 && number <= places.size()) << a.id;
+        const Place& p = places[number - 1];
+        EXPECT_EQ(p.className, kSites);
+        EXPECT_EQ(p.file, "FieldSites.java");
+        EXPECT_FALSE(p.method.empty());
+        EXPECT_GT(p.line, 0);
+        lines.push_back(p.line);
+    }
+    EXPECT_EQ(log[0].id & 0xfff, kI);
+    EXPECT_NE(std::set<int>(lines.begin(), lines.end()).size(), 1u) << "the sites are on lines of their own";
 }
 
 TEST(FieldSites, AConstructorsStoreBeforeItsSuperCallIsLeftAloneAndTheClassVerifies) {

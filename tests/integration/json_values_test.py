@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Every kind of value in a --json run reads back through a JSON parser as the text run shows it:
-the same trace of tests/integration/values (arguments, return values, an exception and fields of
-every kind) in both forms, line by line, and the values the program passes, as Python has them.
+the same trace of tests/integration/values (arguments, return values, exceptions with their
+messages, arrays with their first elements, a lambda, fields of every kind with where they were
+assigned) in both forms, line by line, and the values the program passes, as Python has them.
 
     json_values_test.py VEXO_TRACE BUILD_DIR SOURCE_DIR
 """
@@ -38,21 +39,40 @@ def run(work, extra):
         m = re.match(r"^object (\S+) (\S+)$", line)
         if m:
             roles[m.group(2)] = m.group(1)
+            roles[m.group(2).rsplit("@", 1)[1]] = m.group(1)  # by hash too: a lambda shows another name
+    if "getMessage was called" in program.stdout:
+        fail("the tracer called an exception's getMessage")
     with open(out, encoding="utf-8") as f:
         lines = f.read().splitlines()
     print("\n".join(lines))
     return lines, roles
 
 
+ARRAY = re.compile(r"([\w.$]+)\[(\d+)\]((?:\[\])*)\{")
+
+
 def text_value(s, i, roles):
     """The value written at s[i:] by the text output, as (canonical value, end)."""
+    array = ARRAY.match(s, i)
+    if array:
+        elements, j = [], array.end()
+        while s[j] != "}":
+            if s.startswith("...", j):
+                elements.append("...")
+                j += 3
+            else:
+                value, j = text_value(s, j, roles)
+                elements.append(value)
+            if s.startswith(", ", j):
+                j += 2
+        return ("array", array.group(1) + "[]" * (1 + len(array.group(3)) // 2), int(array.group(2)), elements), j + 1
     if s[i] in "\"'":
         j = i + 1
         while s[j] != s[i]:
             j += 2 if s[j] == "\\" else 1
         inner = s[i + 1:j]
         return ("str", json.loads('"' + inner + '"')), j + 1
-    m = re.compile(r"[^ ,)]+").match(s, i)
+    m = re.compile(r"[^ ,)}:]+").match(s, i)
     token = m.group(0)
     if token == "null":
         value = None
@@ -61,7 +81,7 @@ def text_value(s, i, roles):
     elif token in ("NaN", "Infinity", "-Infinity"):
         value = ("str", token)
     elif "@" in token:
-        value = ("object", token.rsplit("@", 1)[0], roles.get(token))
+        value = ("object", token.rsplit("@", 1)[0], roles.get(token, roles.get(token.rsplit("@", 1)[1])))
         if value[2] is None:
             fail("text: an object the program did not name: " + token)
     else:
@@ -78,11 +98,21 @@ def json_value(v, roles):
         return ("number", v)
     if isinstance(v, str):
         return ("str", v)
-    if isinstance(v, dict) and set(v) == {"class", "identityHash"} and re.fullmatch("[0-9a-f]+", v["identityHash"]):
+    if isinstance(v, dict) and set(v) == {"class", "identityHash", "length", "elements"}:
+        name, dims = v["class"], 0
+        while name.startswith("["):
+            name, dims = name[1:], dims + 1
+        name = {"I": "int", "J": "long", "Z": "boolean", "B": "byte", "C": "char", "S": "short", "F": "float",
+                "D": "double"}.get(name, name[1:-1] if name.startswith("L") else name)
+        elements = [json_value(e, roles) for e in v["elements"]]
+        if len(elements) != min(v["length"], 8):
+            fail("JSON: an array's elements are not its first eight: %r" % v)
+        return ("array", name + "[]" * dims, v["length"], elements + (["..."] if v["length"] > 8 else []))
+    if isinstance(v, dict) and set(v) <= {"class", "identityHash", "lambda"} and re.fullmatch("[0-9a-f]+", v["identityHash"]):
         role = roles.get(v["class"] + "@" + v["identityHash"])
         if role is None:
             fail("JSON: an object the program did not name: %r" % v)
-        return ("object", v["class"], role)
+        return ("object", v.get("lambda", v["class"]), role)
     fail("JSON: not a value of the agreed forms: %r" % (v,))
     return ("?", repr(v))
 
@@ -111,7 +141,14 @@ def parse_text(line, roles):
     elif rest.startswith("-> "):
         shown["return"], _ = text_value(rest, 3, roles)
     elif rest.startswith("threw "):
-        shown["thrown"], _ = text_value(rest, 6, roles)
+        thrown, end = text_value(rest, 6, roles)
+        message = None
+        if rest.startswith(": ", end):
+            message, _ = text_value(rest, end + 2, roles)
+        shown["thrown"] = (thrown, message)
+    site = re.search(r"  at (\S+)$", line)
+    if site:
+        shown["site"] = site.group(1)
     return label, shown
 
 
@@ -122,9 +159,18 @@ def parse_json(obj, roles):
         shown["value"] = json_value(obj["value"], roles)
     if "args" in obj:
         shown["args"] = [json_value(v, roles) for v in obj["args"]]
-    for key in ("return", "thrown"):
-        if key in obj:
-            shown[key] = json_value(obj[key], roles)
+    if "return" in obj:
+        shown["return"] = json_value(obj["return"], roles)
+    if "thrown" in obj:
+        thrown = obj["thrown"]
+        message = thrown.get("message") if isinstance(thrown, dict) else None
+        if isinstance(thrown, dict):
+            thrown = {k: v for k, v in thrown.items() if k != "message"}
+        shown["thrown"] = (json_value(thrown, roles), None if message is None else ("str", message))
+    if "site" in obj:
+        s = obj["site"]
+        shown["site"] = "%s.%s(%s%s)" % (s["class"], s["method"], s["file"] or "Unknown Source",
+                                         ":%d" % s["line"] if s["file"] and s["line"] >= 0 else "")
     return obj["tracePoint"], shown
 
 
@@ -182,8 +228,23 @@ for label, key, value in [("vals.Values.notANumber()D", "return", "NaN"), ("vals
     if first(label, key) != value:
         fail("%s: %s %r, expected %r" % (label, key, first(label, key), value))
 thrown = first("vals.Values.thrower()I", "thrown")
-if not (isinstance(thrown, dict) and thrown.get("class") == "java.lang.IllegalStateException"):
+if not (isinstance(thrown, dict) and thrown.get("class") == "java.lang.IllegalStateException" and thrown.get("message") == "thrown"):
     fail("thrower: thrown %r" % (thrown,))
+# The message the exception holds, though its getMessage says otherwise (and throws).
+loud = first("vals.Values.loud()I", "thrown")
+if not (isinstance(loud, dict) and loud.get("class") == "vals.Values$Loud" and loud.get("message") == 'its own "message"'):
+    fail("loud: thrown %r" % (loud,))
+arrays = first("vals.Values.arrays([I[Ljava/lang/Object;[J)V", "args")
+if not (isinstance(arrays, list) and [(a["length"], len(a["elements"])) for a in arrays] == [(3, 3), (10, 8), (0, 0)]
+        and arrays[0]["elements"] == [1, 2, 3] and arrays[1]["elements"][:2] == ["s0", 1]):
+    fail("arrays: %r" % (arrays,))
+ran = first("vals.Values.run(Ljava/lang/Runnable;)V", "args")
+if not (isinstance(ran, list) and ran[0].get("lambda") == "vals.Values.lambda$task$0"):
+    fail("run: the lambda %r" % (ran,))
+sites = {e["tracePoint"]: e.get("site") for e in events if e.get("kind") == "field"}
+if not all(s and s["class"] == "vals.Values" and s["method"] == "main" and s["file"] == "Values.java" and s["line"] > 0
+           for s in sites.values()):
+    fail("field sites: %r" % (sites,))
 values = {e["tracePoint"]: e["value"] for e in events if e.get("kind") == "field" and e["access"] == "assigned"}
 for field, value in [("vals.Values.string", "field \"value\"\n"), ("vals.Values.real", "NaN"), ("vals.Values.single", -0.5),
                      ("vals.Values.whole", 2 ** 63 - 1), ("vals.Values.letter", "\u00e9"), ("vals.Values.flag", True),

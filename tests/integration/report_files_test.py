@@ -62,7 +62,7 @@ def json_events(path, roles):
         objects = [json.loads(l) for l in f if l.startswith("{")]
     def plain(o):
         if isinstance(o, dict):
-            if set(o) == {"class", "identityHash"}:
+            if set(o) <= {"class", "identityHash", "lambda"} and "identityHash" in o:
                 return roles.get(o["class"] + "@" + o["identityHash"], "?")
             return {k: plain(v) for k, v in o.items()
                     if k not in ("durationNs", "timeNs", "ms", "totalNs", "meanNs", "maxNs", "identityHash")}
@@ -96,10 +96,36 @@ if not events or len(shown) != len(events):
     fail("%d trace events for %d JSON events" % (len(shown), len(events)))
 
 
+def array_type(name, length):
+    """[[Ljava.lang.String; of length 2 as the text shows it: java.lang.String[2][]."""
+    dims = len(name) - len(name.lstrip("["))
+    element = name[dims:]
+    element = {"I": "int", "J": "long", "Z": "boolean", "B": "byte", "C": "char", "S": "short", "F": "float",
+               "D": "double"}.get(element, element[1:-1])
+    return "%s[%d]%s" % (element, length, "[]" * (dims - 1))
+
+
+def object_text(v):
+    """An object of a JSON line as the text output shows it."""
+    if "length" in v:
+        elements = [object_text(e) if isinstance(e, dict) else element_text(e) for e in v["elements"]]
+        return array_type(v["class"], v["length"]) + "{" + ", ".join(elements + (["..."] if v["length"] > 8 else [])) + "}"
+    shown = v.get("lambda", v["class"]) + "@" + v["identityHash"]
+    return shown + ": " + json.dumps(v["message"], ensure_ascii=False) if v.get("message") is not None else shown
+
+
+def element_text(v):
+    if v is None:
+        return "null"
+    if isinstance(v, bool):
+        return "true" if v else "false"
+    return json.dumps(v, ensure_ascii=False) if isinstance(v, str) else str(v)
+
+
 def as_shown(v):
     """A JSON line's value as the trace-events file writes it: numbers and literals as they are, text as the text output shows it."""
     if isinstance(v, dict):
-        return v["class"] + "@" + v["identityHash"]
+        return object_text(v)
     if isinstance(v, str) and v not in ("NaN", "Infinity", "-Infinity"):
         return [json.dumps(v, ensure_ascii=False), "'" + json.dumps(v, ensure_ascii=False)[1:-1] + "'"] if len(v) == 1 \
             else json.dumps(v, ensure_ascii=False)

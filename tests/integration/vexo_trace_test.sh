@@ -32,9 +32,14 @@ clean
 has '^alice has 225, bob has 179$'
 count_is '^demo\.Account\.deposit\(J\)V  demo\.(Savings)?Account@[0-9a-f]+$' 3
 count_is '^demo\.Account\.withdraw\(J\)Z  demo\.(Savings)?Account@[0-9a-f]+$' 2
-has '^demo\.Account\.balance  demo\.Account@[0-9a-f]+  assigned 150$'
-has '^demo\.Account\.balance  demo\.SavingsAccount@[0-9a-f]+  read     175$'
-has '^demo\.Account\.balance  demo\.SavingsAccount@[0-9a-f]+  assigned 179$'
+# Each field event ends with the place of the access: the constructor, a subclass's own method
+# reading the inherited field, and one statement reading and assigning it.
+count_is '^demo\.Account\.balance  demo\.(Savings)?Account@[0-9a-f]+  assigned (100|250)  at demo\.Account\.<init>\(Account\.java:10\)$' 2
+has '^demo\.Account\.balance  demo\.Account@[0-9a-f]+  assigned 150  at demo\.Account\.deposit\(Account\.java:15\)$'
+has '^demo\.Account\.balance  demo\.SavingsAccount@[0-9a-f]+  read     175  at demo\.SavingsAccount\.addInterest\(SavingsAccount\.java:13\)$'
+has '^demo\.Account\.balance  demo\.SavingsAccount@[0-9a-f]+  read     175  at demo\.Account\.deposit\(Account\.java:15\)$'
+has '^demo\.Account\.balance  demo\.SavingsAccount@[0-9a-f]+  assigned 179  at demo\.Account\.deposit\(Account\.java:15\)$'
+count_is '  at ' 15
 has '^ +3  demo\.Account\.deposit\(J\)V$'
 has '^ +2  demo\.Account\.withdraw\(J\)Z$'
 has '^ +15  demo\.Account\.balance$'
@@ -44,7 +49,7 @@ echo "=== JSON lines, a limit, -jar and -Xcheck:jni"
 cat "$out"
 [ $status -eq 0 ] || fail "exit status $status"
 clean
-count_is '^\{"tracePoint":"demo\.Account\.balance","kind":"field","subjectClass":"demo\.(Savings)?Account","identityHash":"[0-9a-f]+","access":"(read|assigned)","value":[0-9]+\}$' 3
+count_is '^\{"tracePoint":"demo\.Account\.balance","kind":"field","subjectClass":"demo\.(Savings)?Account","identityHash":"[0-9a-f]+","access":"(read|assigned)","value":[0-9]+,"site":\{"class":"demo\.(Savings)?Account","method":"[a-zA-Z<>]+","file":"(Savings)?Account\.java","line":[0-9]+\}\}$' 3
 has '^\{"summary":\{"events":3,"overflow":true,"limit":3,"complete":true,'
 
 echo "=== a subclass's trace point takes only its instances"
@@ -157,7 +162,7 @@ if [ $exits -eq 1 ]; then
 else
     for amount in 50 75 4; do count_is "$call$amount\],\"thread\":\"main\",\"timeNs\":[0-9]+\}\$" 1; done
 fi
-count_is '^\{"tracePoint":"demo\.Account\.balance",.*,"value":[0-9]+,"thread":"main","timeNs":[0-9]+\}$' 15
+count_is '^\{"tracePoint":"demo\.Account\.balance",.*,"value":[0-9]+,"thread":"main","timeNs":[0-9]+,"site":\{[^}]*\}\}$' 15
 
 echo "=== exits of the JDK's own methods on the instrumented road; on the breakpoint road one note per reason in the summary, nothing on standard error"
 "$tracer" --exits --method java.lang.String.isEmpty --method java.lang.String.length --method demo.Account.deposit \
@@ -252,13 +257,13 @@ if [ $exits -eq 1 ]; then
     got=$(grep -E "$fact" "$out" | grep -F '[main]' | sed -E 's/^[^ ]+  [^ ]+  (\([^)]*\))  (-> [^ ]+|threw [^@]+).*$/\1 \2/' | tr '\n' ' ')
     [ "$got" = "(1) -> 1 (2) -> 2 (3) -> 6 (4) -> 24 (-1) threw java.lang.IllegalArgumentException " ] \
         || fail "fact's calls on main, innermost first: $got"
-    count_is "$fact  \(-1\)  threw java\.lang\.IllegalArgumentException$hash  $dur  \[main\]\$" 1
+    count_is "$fact  \(-1\)  threw java\.lang\.IllegalArgumentException$hash: \"negative\"  $dur  \[main\]\$" 1
     count_is "$fact  \(1\)  -> 1  $dur  \[second\]\$" 1
     count_is "$fact  \(2\)  -> 2  $dur  \[second\]\$" 1
     # one exception leaves three frames of down, and safe returns
     [ "$(grep -E '^Calls\.down\(I\)I  static  \([0-2]\)  threw ' "$out" | sed -E 's/.*threw ([^ ]+) .*/\1/' | sort -u | wc -l)" -eq 1 ] \
         || fail "the three frames of down do not show one exception"
-    count_is "^Calls\.down\(I\)I  static  \([0-2]\)  threw java\.lang\.IllegalStateException$hash  $dur  \[main\]\$" 3
+    count_is "^Calls\.down\(I\)I  static  \([0-2]\)  threw java\.lang\.IllegalStateException$hash: \"bottom\"  $dur  \[main\]\$" 3
     count_is "^Calls\.safe\(I\)I  static  -> -1  $dur  \[main\]\$" 1
     count_is '^Calls\.(hold|block)\(' 2
     count_is "^Calls\.hold\(Ljava/util/concurrent/CountDownLatch;\)V  Calls$hash  -> void  $dur  \[main\]\$" 1

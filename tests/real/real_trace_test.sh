@@ -165,12 +165,14 @@ if [ "$mode" = calls ]; then
 fi
 
 if [ "$mode" = fields ]; then
-    # One line per field event: subject (or -), access, value.
+    # One line per field event: subject (or -), access, value (every event says where it happened).
+    sited=$(grep -F "{\"tracePoint\":\"$field\",\"kind\":\"field\"" events.json | grep -c ',"site":{"class":"[^"]*","method":"[^"]*","file":')
     grep -F "{\"tracePoint\":\"$field\",\"kind\":\"field\"" events.json |
-        sed -e 's/.*"identityHash":"\([0-9a-f]*\)".*"access":"\([a-z]*\)","value":\(.*\)}$/\1 \2 \3/' \
+        sed -e 's/,"site":{[^}]*}}$/}/' -e 's/.*"identityHash":"\([0-9a-f]*\)".*"access":"\([a-z]*\)","value":\(.*\)}$/\1 \2 \3/' \
             -e 's/.*"subjectClass":null.*"access":"\([a-z]*\)","value":\(.*\)}$/- \1 \2/' > field.txt
     reads=$(grep -c ' read ' field.txt) assigns=$(grep -c ' assigned ' field.txt)
     echo "checked: $field: $reads reads, $assigns assignments"
+    [ "$sited" -eq $((reads + assigns)) ] || fail "$sited of $((reads + assigns)) $field events say where they happened"
     # A field read sees the value last assigned to it (single-threaded workloads). An object
     # value is held weakly until it is delivered, so one collected before that arrives as null.
     stale=$(awk '$1 != "-" { if ($2 == "assigned") last[$1] = $3

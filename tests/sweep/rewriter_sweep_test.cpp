@@ -139,8 +139,14 @@ void RewriteFields(const JarClass& jarClass, const JarFields& fields, SweptClass
     report->methods += targets.size();  // the watched fields
     if (targets.empty()) return;
     bytecode::FieldSiteCounts counts;
+    // Every other site is numbered as the agent numbers them, its int pushed from the pool.
+    int32_t sites = 0;
+    const bytecode::FieldSiteIds numbered = [&sites](const bytecode::FieldSiteTarget& t, const bytecode::FieldSitePlace&) {
+        ++sites;
+        return sites % 2 == 0 ? t.id : t.id | (sites << 12);
+    };
     const bool rewritten = bytecode::RewriteFieldSites(jarClass.bytes.data(), jarClass.bytes.size(), targets,
-                                                       &c->rewritten, &counts);
+                                                       &c->rewritten, &counts, bytecode::kFieldHookClass, numbered);
     EXPECT_EQ(rewritten, counts.rewritten > 0) << c->header.name;
     EXPECT_EQ(rewritten, !c->rewritten.empty()) << c->header.name;
     c->instrumented = counts.rewritten;

@@ -20,6 +20,7 @@ public class FieldTraceTest {
                 test("EveryValueKindReadAndAssigned", FieldTraceTest::everyKind),
                 test("ObjectValues", FieldTraceTest::objectValues),
                 test("StaticField", FieldTraceTest::staticField),
+                test("AccessSites", FieldTraceTest::accessSites),
                 test("SubclassInstancesAcceptedSuperclassRejected", FieldTraceTest::subclasses),
                 test("WatchesComeOffWithTheList", FieldTraceTest::watchesComeOff),
                 test("FieldsOfUnrelatedClassesAtOneOffsetKeptApart", FieldTraceTest::sameOffset),
@@ -242,6 +243,38 @@ public class FieldTraceTest {
         Check.equal(41, valueOf(events.get(1), counter), "the read");
         Check.equal(42, valueOf(events.get(2), counter), "second assignment");
         for (TraceMethodEvent e : events) Check.that(e.m_Subject == null, "no subject for a static field");
+    }
+
+    static void expectSite(TraceMethodEvent e, String className, String method, int line, String what) {
+        StackTraceElement site = ((TraceFieldEvent) e).m_Site;
+        Check.that(site != null, what + ": a site");
+        Check.equal(className + "." + method + "(Sites.java:" + line + ")",
+                site.getClassName() + "." + site.getMethodName() + "(" + site.getFileName() + ":" + site.getLineNumber() + ")",
+                what);
+    }
+
+    /**
+     * Where each access happened: two methods assigning one field, a subclass's method reading
+     * the field it inherits, a static field read and assigned.
+     */
+    static void accessSites() {
+        TracePoint value = Agent.field("vexoit.Sited", "value", "I", TracePoints.VALUE_INT);
+        TracePoint total = Agent.field("vexoit.Sited", "total", "I", TracePoints.VALUE_INT | TracePoints.STATIC);
+        Agent.activate(value, total);
+        SubSited s = new SubSited();
+        s.set(5);
+        s.add(2);
+        Check.equal(14, s.twice(), "the program's result");
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(6, events.size(), "set, add's read and assignment, total's read and assignment, twice's read");
+        expectSite(events.get(0), "vexoit.Sited", "set", Sited.setAt, "set's assignment");
+        expectSite(events.get(1), "vexoit.Sited", "add", Sited.addAt, "add's read");
+        expectSite(events.get(2), "vexoit.Sited", "add", Sited.addAt, "add's assignment");
+        expectSite(events.get(3), "vexoit.Sited", "add", Sited.totalAt, "the static field's read");
+        expectSite(events.get(4), "vexoit.Sited", "add", Sited.totalAt, "the static field's assignment");
+        expectSite(events.get(5), "vexoit.SubSited", "twice", SubSited.twiceAt, "the subclass's read");
+        Check.that(Sited.setAt != Sited.addAt, "two lines");
+        Agent.activate();
     }
 
     static void assignBaseAndSub(Fields base, MoreFields sub) {

@@ -76,6 +76,19 @@ final class AgentNatives {
     /** The events recorded since the last reset of the count (the session's start), marks included. */
     static native long recorded();
 
+    /**
+     * The exception's message as it holds it (Throwable's detailMessage, read without running
+     * any of its methods), or null.
+     */
+    static native String thrownMessage(Throwable t);
+
+    /**
+     * For a lambda's hidden class, the method its code is in ({@code app.Main.lambda$main$0},
+     * {@code java.lang.String.length} for a method reference), read from the class's bytecodes; null
+     * when it cannot be told.
+     */
+    static native String lambdaTarget(Class<?> c);
+
     /** Marks the calling thread as the session's own: nothing it does is recorded. */
     static native void ownThread(boolean own);
 }

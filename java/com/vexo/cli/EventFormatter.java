@@ -40,9 +40,50 @@ public final class EventFormatter {
         }
     }
 
-    /** {@code demo.Account@1b6d3586}, or null for no subject. */
+    /**
+     * {@code demo.Account@1b6d3586}, or null for no subject; a lambda by the method that holds its
+     * code, {@code app.Main.lambda$main$0@5e00b384}.
+     */
     public static String identity(Object o) {
-        return o == null ? null : o.getClass().getName() + "@" + Integer.toHexString(System.identityHashCode(o));
+        if (o == null) return null;
+        String lambda = ValueNames.lambdaTarget(o.getClass());
+        return (lambda != null ? lambda : o.getClass().getName()) + "@" + Integer.toHexString(System.identityHashCode(o));
+    }
+
+    /** How many elements of an array a value shows. */
+    static final int ARRAY_ELEMENTS = 8;
+
+    /**
+     * An array with its first elements, {@code int[3]{1, 2, 3}}, {@code java.lang.Object[10]{...,
+     * ...}} past the eighth; the elements as values are shown, an array inside by identity.
+     */
+    static String arrayText(Object array) {
+        int length = java.lang.reflect.Array.getLength(array);
+        StringBuilder b = new StringBuilder(arrayType(array.getClass(), length)).append('{');
+        for (int i = 0; i < Math.min(length, ARRAY_ELEMENTS); i++) {
+            Object element = java.lang.reflect.Array.get(array, i);
+            b.append(i == 0 ? "" : ", ").append(element != null && element.getClass().isArray() ? identity(element) : valueText(element));
+        }
+        if (length > ARRAY_ELEMENTS) b.append(", ...");
+        return b.append('}').toString();
+    }
+
+    /** {@code int[3]}, {@code java.lang.String[2][]}: the type as a new array of that length is written. */
+    static String arrayType(Class<?> type, int length) {
+        Class<?> element = type.getComponentType();
+        StringBuilder dimensions = new StringBuilder();
+        while (element.isArray()) {
+            dimensions.append("[]");
+            element = element.getComponentType();
+        }
+        return element.getName() + "[" + length + "]" + dimensions;
+    }
+
+    /** A thrown exception, with its message as the exception holds it: {@code java.lang.IllegalStateException@1b6d3586: "thrown"}. */
+    static String thrownText(Throwable e) {
+        if (e == null) return "(collected)";
+        String message = ValueNames.message(e);
+        return message != null ? identity(e) + ": " + quote(message) : identity(e);
     }
 
     /** The value of a field event as a Java value (boxed), by the target's value kind. */
@@ -74,6 +115,7 @@ public final class EventFormatter {
         if (v instanceof String) return quote((String) v);
         if (v instanceof Character) return quote(v.toString()).replace('"', '\'');
         if (v instanceof Number || v instanceof Boolean) return v.toString();
+        if (v.getClass().isArray()) return arrayText(v);
         return identity(v);
     }
 
@@ -109,7 +151,7 @@ public final class EventFormatter {
         if (exit != null) {
             b.append("  ");
             if (exit.m_bThrown) {
-                b.append("threw ").append(exit.m_Exception != null ? identity(exit.m_Exception) : "(collected)");
+                b.append("threw ").append(thrownText(exit.m_Exception));
             } else {
                 b.append("-> ").append(target.returnsVoid() ? "void" : valueText(exit.m_ReturnValue));
             }
@@ -119,7 +161,22 @@ public final class EventFormatter {
         if (showsTime(first, exit, columns)) {
             b.append("  ").append(String.format(Locale.ROOT, "%+.3f ms", (start(first, exit) - columns.origin) / 1e6));
         }
+        StackTraceElement site = site(first);
+        if (site != null) b.append("  at ").append(siteText(site));
         return b.toString();
+    }
+
+    /** Where a field event happened, when the agent said. */
+    static StackTraceElement site(TraceMethodEvent event) {
+        return event instanceof TraceFieldEvent ? ((TraceFieldEvent) event).m_Site : null;
+    }
+
+    /** {@code demo.Account.deposit(Account.java:12)}, as a stack trace shows a frame. */
+    static String siteText(StackTraceElement e) {
+        StringBuilder b = new StringBuilder(e.getClassName()).append('.').append(e.getMethodName()).append('(');
+        if (e.getFileName() == null) b.append("Unknown Source");
+        else b.append(e.getFileName()).append(e.getLineNumber() >= 0 ? ":" + e.getLineNumber() : "");
+        return b.append(')').toString();
     }
 
     /** The JSON object of {@link #text(Target, TraceMethodEvent, TraceMethodExitEvent, Columns)}'s line. */
@@ -134,7 +191,7 @@ public final class EventFormatter {
         }
         if (exit != null) {
             if (exit.m_bThrown) {
-                b.append(",\"thrown\":").append(jsonValue(exit.m_Exception));
+                b.append(",\"thrown\":").append(jsonThrown(exit.m_Exception));
             } else if (!target.returnsVoid()) {
                 b.append(",\"return\":").append(jsonValue(exit.m_ReturnValue));
             }
@@ -144,6 +201,13 @@ public final class EventFormatter {
             b.append(",\"thread\":").append(first.m_Thread != null ? quote(first.m_Thread.getName()) : "null");
         }
         if (showsTime(first, exit, columns)) b.append(",\"timeNs\":").append(start(first, exit) - columns.origin);
+        StackTraceElement site = site(first);
+        if (site != null) {
+            b.append(",\"site\":{\"class\":").append(quote(site.getClassName()));
+            b.append(",\"method\":").append(quote(site.getMethodName()));
+            b.append(",\"file\":").append(quoteOrNull(site.getFileName()));
+            b.append(",\"line\":").append(site.getLineNumber()).append('}');
+        }
         return b.append('}').toString();
     }
 
@@ -224,9 +288,36 @@ public final class EventFormatter {
             return Double.isNaN(d) || Double.isInfinite(d) ? quote(v.toString()) : v.toString();
         }
         if (v instanceof String || v instanceof Character) return quote(v.toString());
-        // The same hex string as an event's identityHash.
-        return "{\"class\":" + quote(v.getClass().getName()) + ",\"identityHash\":"
-                + quote(Integer.toHexString(System.identityHashCode(v))) + "}";
+        return jsonObject(v, true).append('}').toString();
+    }
+
+    /**
+     * An object: its class and identity hash (the same hex string as an event's identityHash), a
+     * lambda's {@code lambda} (the method that holds its code), an array's {@code length} and first
+     * {@code elements} (an array among them by class and identity alone); the object still open.
+     */
+    private static StringBuilder jsonObject(Object v, boolean elements) {
+        StringBuilder b = new StringBuilder("{\"class\":").append(quote(v.getClass().getName()))
+                .append(",\"identityHash\":").append(quote(Integer.toHexString(System.identityHashCode(v))));
+        String lambda = ValueNames.lambdaTarget(v.getClass());
+        if (lambda != null) b.append(",\"lambda\":").append(quote(lambda));
+        if (elements && v.getClass().isArray()) {
+            int length = java.lang.reflect.Array.getLength(v);
+            b.append(",\"length\":").append(length).append(",\"elements\":[");
+            for (int i = 0; i < Math.min(length, ARRAY_ELEMENTS); i++) {
+                Object element = java.lang.reflect.Array.get(v, i);
+                b.append(i == 0 ? "" : ",").append(element != null && element.getClass().isArray()
+                        ? jsonObject(element, false).append('}').toString() : jsonValue(element));
+            }
+            b.append(']');
+        }
+        return b;
+    }
+
+    /** A thrown exception as an object with its {@code message} (null when it has none or it cannot be read). */
+    private static String jsonThrown(Throwable e) {
+        if (e == null) return "null";
+        return jsonObject(e, true).append(",\"message\":").append(quoteOrNull(ValueNames.message(e))).append('}').toString();
     }
 
     /** {@link #quote}, or {@code null} for null. */

@@ -181,8 +181,7 @@ final class ReportLog {
         if (t.isField()) {
             value(EventFormatter.value(t, first));
         } else if (threw) {
-            String e = EventFormatter.identity(exit.m_Exception);
-            varint(((long) string(e != null ? e : "(collected)") << 2) | STRING);
+            varint(((long) string(EventFormatter.thrownText(exit.m_Exception)) << 2) | STRING);
         } else if (result) {
             value(exit.m_ReturnValue);
         }

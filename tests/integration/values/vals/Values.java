@@ -45,6 +45,33 @@ public class Values {
         throw new IllegalStateException("thrown");
     }
 
+    /** An exception whose getMessage the tracer must not call: it says so and throws. */
+    static class Loud extends RuntimeException {
+        Loud() {
+            super("its own \"message\"");
+        }
+
+        @Override
+        public String getMessage() {
+            System.out.println("getMessage was called");
+            throw new IllegalStateException("getMessage was called");
+        }
+    }
+
+    static int loud() {
+        throw new Loud();
+    }
+
+    static void arrays(int[] small, Object[] many, long[] empty) {}
+
+    static Runnable task() {
+        return () -> System.out.print("");
+    }
+
+    static void run(Runnable r) {
+        r.run();
+    }
+
     static void name(String role, Object o) {
         System.out.println("object " + role + " " + o.getClass().getName() + "@" + Integer.toHexString(System.identityHashCode(o)));
     }
@@ -57,6 +84,7 @@ public class Values {
         name("object", o);
         name("array", a);
         name("nested", nested);
+        name("inner", nested[0]);
         integers(-7, Long.MIN_VALUE, (short) 300, (byte) -128);
         reals(2.5e-300, Double.NaN, 0.1f, Double.NEGATIVE_INFINITY, Float.POSITIVE_INFINITY);
         characters('x', '\u00e9', '\n', true, false);
@@ -72,6 +100,18 @@ public class Values {
         } catch (IllegalStateException e) {
             name("exception", e);
         }
+        try {
+            loud();
+        } catch (Loud e) {
+            name("loud", e);
+        }
+        Object[] many = new Object[10];
+        for (int i = 0; i < many.length; i++) many[i] = i % 3 == 0 ? "s" + i : i % 3 == 1 ? (Object) i : o;
+        many[9] = a;
+        arrays(a, many, new long[0]);
+        Runnable r = task();
+        name("lambda", r);
+        run(r);
         object = o;
         string = "field \"value\"\n";
         real = Double.NaN;
