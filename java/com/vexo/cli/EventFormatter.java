@@ -46,9 +46,17 @@ public final class EventFormatter {
      */
     public static String identity(Object o) {
         if (o == null) return null;
-        String lambda = ValueNames.lambdaTarget(o.getClass());
-        return (lambda != null ? lambda : o.getClass().getName()) + "@" + Integer.toHexString(System.identityHashCode(o));
+        return SHOWN_NAME.get(o.getClass()) + "@" + Integer.toHexString(System.identityHashCode(o));
     }
+
+    /** The name a class's objects are shown by, worked out once a class (a trace has millions of lines). */
+    private static final ClassValue<String> SHOWN_NAME = new ClassValue<String>() {
+        @Override
+        protected String computeValue(Class<?> c) {
+            String lambda = ValueNames.lambdaTarget(c);
+            return lambda != null ? lambda : c.getName();
+        }
+    };
 
     /** How many elements of an array a value shows. */
     static final int ARRAY_ELEMENTS = 8;
