@@ -555,6 +555,18 @@ void ProbesNotApplied(const std::vector<jint>& ids) {
     for (jint id : ids) g_inst.probes[static_cast<size_t>(id)].instrumented = false;
 }
 
+// Rewrites the class file for the entry probes `probes` into `result`, which learns how to take
+// back what it recorded; each probe learns whether its method is instrumented. Under the lock.
+void RewriteForEntryProbes(const uint8_t* data, size_t size, std::vector<EntryProbe>* probes, PassResult* result) {
+    if (!RewriteClass(data, size, probes, &result->bytes)) return;
+    std::vector<jint> ids;
+    for (const EntryProbe& e : *probes) {
+        g_inst.probes[static_cast<size_t>(e.id)].instrumented = e.instrumented;
+        ids.push_back(e.id);
+    }
+    result->undo = [ids] { ProbesNotApplied(ids); };
+}
+
 // The class is rewritten from the class file it loaded with: the probes made then, which arming
 // has not found, are in no version of it from now on. Under the lock.
 void ForgetProbesMadeAtLoad(const LoadingClass* c) {
@@ -675,14 +687,7 @@ PassResult ProbesAtLoadPass(LoadingClass* c, const uint8_t* data, size_t size) {
         entries.push_back({n.first.name, n.first.descriptor, id, false});
         c->entriesTaken.push_back({n.first.name, n.first.descriptor});
     }
-    if (!entries.empty() && RewriteClass(data, size, &entries, &result.bytes)) {
-        std::vector<jint> ids;
-        for (const EntryProbe& e : entries) {
-            g_inst.probes[static_cast<size_t>(e.id)].instrumented = e.instrumented;
-            ids.push_back(e.id);
-        }
-        result.undo = [ids] { ProbesNotApplied(ids); };
-    }
+    if (!entries.empty()) RewriteForEntryProbes(data, size, &entries, &result);
     return result;
 }
 
@@ -706,13 +711,7 @@ PassResult EntryProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
         wanted.push_back({p.name, p.descriptor, ProbeId(&p), false});
         c->entriesTaken.push_back({p.name, p.descriptor});
     }
-    if (wanted.empty() || !RewriteClass(data, size, &wanted, &result.bytes)) return result;
-    std::vector<jint> ids;
-    for (const EntryProbe& e : wanted) {
-        g_inst.probes[static_cast<size_t>(e.id)].instrumented = e.instrumented;
-        ids.push_back(e.id);
-    }
-    result.undo = [ids] { ProbesNotApplied(ids); };
+    if (!wanted.empty()) RewriteForEntryProbes(data, size, &wanted, &result);
     return result;
 }
 

@@ -196,38 +196,23 @@ public final class BenchMain {
 
     /** The class file of an empty public class {@code internalName} extending Object. */
     static byte[] emptyClass(String internalName) throws java.io.IOException {
-        java.io.ByteArrayOutputStream bytes = new java.io.ByteArrayOutputStream();
-        java.io.DataOutputStream out = new java.io.DataOutputStream(bytes);
-        out.writeInt(0xCAFEBABE);
-        out.writeShort(0);
-        out.writeShort(52);
-        out.writeShort(5);  // constant pool: 4 entries
-        out.writeByte(1);
-        out.writeUTF(internalName);
-        out.writeByte(7);
-        out.writeShort(1);
-        out.writeByte(1);
-        out.writeUTF("java/lang/Object");
-        out.writeByte(7);
-        out.writeShort(3);
-        out.writeShort(0x21);  // public super
-        out.writeShort(2);
-        out.writeShort(4);
-        out.writeShort(0);  // interfaces, fields, methods, attributes
-        out.writeShort(0);
-        out.writeShort(0);
-        out.writeShort(0);
-        return bytes.toByteArray();
+        return classFile(internalName, 0);
     }
 
     /** The class file of a public class {@code internalName} with four empty static methods m0 to m3 ()V. */
     static byte[] classWithMethods(String internalName) throws java.io.IOException {
+        return classFile(internalName, 4);
+    }
+
+    /** A public class {@code internalName} extending Object with {@code methods} empty static methods m0... ()V. */
+    static byte[] classFile(String internalName, int methods) throws java.io.IOException {
         java.io.ByteArrayOutputStream bytes = new java.io.ByteArrayOutputStream();
         java.io.DataOutputStream out = new java.io.DataOutputStream(bytes);
         out.writeInt(0xCAFEBABE);
         out.writeShort(0);
         out.writeShort(52);
-        out.writeShort(11);  // constant pool: 10 entries
+        // constant pool: the class, Object, then the methods' names, "()V" and "Code" (5 + methods...)
+        out.writeShort(methods == 0 ? 5 : 7 + methods);
         out.writeByte(1);
         out.writeUTF(internalName);
         out.writeByte(7);
@@ -236,26 +221,29 @@ public final class BenchMain {
         out.writeUTF("java/lang/Object");
         out.writeByte(7);
         out.writeShort(3);
-        for (int m = 0; m < 4; m++) {  // 5 to 8: the names
+        for (int m = 0; m < methods; m++) {
             out.writeByte(1);
             out.writeUTF("m" + m);
         }
-        out.writeByte(1);
-        out.writeUTF("()V");  // 9
-        out.writeByte(1);
-        out.writeUTF("Code");  // 10
+        final int descriptor = 5 + methods, code = 6 + methods;
+        if (methods > 0) {
+            out.writeByte(1);
+            out.writeUTF("()V");
+            out.writeByte(1);
+            out.writeUTF("Code");
+        }
         out.writeShort(0x21);  // public super
         out.writeShort(2);
         out.writeShort(4);
         out.writeShort(0);  // interfaces, fields
         out.writeShort(0);
-        out.writeShort(4);  // methods
-        for (int m = 0; m < 4; m++) {
+        out.writeShort(methods);
+        for (int m = 0; m < methods; m++) {
             out.writeShort(0x09);  // public static
             out.writeShort(5 + m);
-            out.writeShort(9);
+            out.writeShort(descriptor);
             out.writeShort(1);
-            out.writeShort(10);  // Code: no stack, no locals, "return"
+            out.writeShort(code);  // Code: no stack, no locals, "return"
             out.writeInt(13);
             out.writeShort(0);
             out.writeShort(0);
