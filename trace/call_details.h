@@ -17,10 +17,15 @@ struct CallValue {
     jvalue value;  // the value in its natural width, the other bytes 0; L: a weak reference or null
 };
 
-// A call's arguments as its entry recorded them, kept beside the records of its bank.
+struct StackFrame;
+
+// A call's arguments as its entry recorded them, and the stack of an event whose trace point asks
+// for it, kept beside the records of its bank.
 struct CallDetails {
-    int32_t argumentCount;
+    int32_t argumentCount;  // -1: none recorded
     CallValue* arguments;
+    int32_t frameCount;     // -1: no stack
+    StackFrame* frames;     // the top frame first
 };
 
 // Deletes the weak references among `count` values (not the shared ones).

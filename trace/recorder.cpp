@@ -13,6 +13,7 @@
 #include "trace/event_bank.h"
 #include "trace/method_entry_offer.h"
 #include "trace/own_work.h"
+#include "trace/stack_frames.h"
 #include "trace/thread_tags.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
@@ -223,11 +224,12 @@ bool LimitAdmits(EventBank& bank) {
     return false;
 }
 
-// An instrumented entry's arguments, placed beside its record. Objects handed over as the
-// caller's references get weak references of the record's (or shared with a recent record);
-// weak references handed over pass to the record.
-CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, RecentReference* recent, MethodEntryOffer* offer) {
-    CallDetails* details = PlaceArguments(&bank, offer->arguments, offer->argumentCount);
+// An instrumented entry's arguments (and the stack captured), placed beside its record. Objects
+// handed over as the caller's references get weak references of the record's (or shared with a
+// recent record); weak references handed over pass to the record.
+CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, RecentReference* recent, MethodEntryOffer* offer,
+                                   const StackFrame* frames, int32_t frameCount) {
+    CallDetails* details = PlaceArguments(&bank, offer->arguments, offer->argumentCount, frames, frameCount);
     if (details == nullptr || !offer->argumentsBorrowed) {
         offer->argumentsTaken = details != nullptr;
         return details;
@@ -265,17 +267,20 @@ TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uint
     return record;
 }
 
-// Places `hit` of `entry` on `subject` (taken), with its value and its arguments: those an
+// Places `hit` of `entry` on `subject` (taken), with its value, its arguments (those an
 // instrumented entry hands over, or the `frameArguments` read from a breakpoint's frame into
-// `frameValues` (-1: none). A bank the bounds leave no room in drops it, counted.
+// `frameValues`, -1: none) and, when the trace point asks, the thread's stack. A bank the bounds
+// leave no room in drops it, counted.
 bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const Subject& subject, const TraceHit& hit,
               ThreadTag* thread, CallValue* frameValues, int32_t frameArguments) {
     MethodEntryOffer* entryOffer = hit.entryOffer;
     const bool arguments = (entry.flags & kArgumentsTracePoint) != 0;
     const int32_t argumentCount = !arguments ? -1 : entryOffer != nullptr ? entryOffer->argumentCount : frameArguments;
+    StackFrame frames[kMaxStackDepth];
+    const int32_t frameCount = (entry.flags & kStackTracePoint) ? CaptureStack(frames, entry.stackDepth) : -1;
     TraceEventRecord* record = nullptr;
     bool announce = false;
-    if ((entry.flags & kUnlimitedTracePoint) || BankAdmits(bank, argumentCount)) {
+    if ((entry.flags & kUnlimitedTracePoint) || BankAdmits(bank, argumentCount, frameCount)) {
         record = PlaceEvent(bank, entry, subject.value,
                             subject.kind | (subject.shared ? kSharedSubject : 0) | (entry.flags & kValueKindMask),
                             thread, OsMonotonicNanos(), &announce);
@@ -295,14 +300,14 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
         entryOffer->recorded = true;
         entryOffer->time = record->time;
     }
-    if (arguments) {
-        // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
-        if (entryOffer != nullptr) {
-            if (entryOffer->argumentCount >= 0) record->details = PlaceOfferedArguments(env, bank, &t_recent.argument, entryOffer);
-        } else if (frameArguments >= 0) {
-            record->details = PlaceArguments(&bank, frameValues, frameArguments);
-            if (record->details == nullptr) ReleaseCallValues(env, frameValues, frameArguments);
-        }
+    // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
+    if (arguments && entryOffer != nullptr && entryOffer->argumentCount >= 0) {
+        record->details = PlaceOfferedArguments(env, bank, &t_recent.argument, entryOffer, frames, frameCount);
+    } else if (arguments && entryOffer == nullptr && frameArguments >= 0) {
+        record->details = PlaceArguments(&bank, frameValues, frameArguments, frames, frameCount);
+        if (record->details == nullptr) ReleaseCallValues(env, frameValues, frameArguments);
+    } else if (frameCount >= 0) {
+        record->details = PlaceArguments(&bank, nullptr, -1, frames, frameCount);
     }
     return announce;
 }

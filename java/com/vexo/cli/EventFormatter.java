@@ -119,7 +119,27 @@ public final class EventFormatter {
         if (showsTime(first, exit, columns)) {
             b.append("  ").append(String.format(Locale.ROOT, "%+.3f ms", (start(first, exit) - columns.origin) / 1e6));
         }
+        StackTraceElement[] stack = stackOf(first, exit);
+        if (stack != null) {
+            for (StackTraceElement f : stack) {
+                if (f != null) b.append("\n    at ").append(frameText(f));
+            }
+        }
         return b.toString();
+    }
+
+    /** The stack recorded at the entry (or, without it, the exit's); null when none was. */
+    static StackTraceElement[] stackOf(TraceMethodEvent first, TraceMethodExitEvent exit) {
+        if (first.m_Stack != null || exit == null) return first.m_Stack;
+        return exit.m_Stack;
+    }
+
+    /** A frame as a Java stack trace writes it: {@code demo.Account.deposit(Account.java:12)}. */
+    static String frameText(StackTraceElement f) {
+        String where = f.isNativeMethod() ? "Native Method"
+                : f.getFileName() == null ? "Unknown Source"
+                : f.getLineNumber() >= 0 ? f.getFileName() + ":" + f.getLineNumber() : f.getFileName();
+        return f.getClassName() + "." + f.getMethodName() + "(" + where + ")";
     }
 
     /** The JSON object of {@link #text(Target, TraceMethodEvent, TraceMethodExitEvent, Columns)}'s line. */
@@ -144,6 +164,20 @@ public final class EventFormatter {
             b.append(",\"thread\":").append(first.m_Thread != null ? quote(first.m_Thread.getName()) : "null");
         }
         if (showsTime(first, exit, columns)) b.append(",\"timeNs\":").append(start(first, exit) - columns.origin);
+        StackTraceElement[] stack = stackOf(first, exit);
+        if (stack != null) {
+            b.append(",\"stack\":[");
+            String comma = "";
+            for (StackTraceElement f : stack) {
+                if (f == null) continue;
+                b.append(comma).append('{').append("\"class\":").append(quote(f.getClassName()))
+                        .append(",\"method\":").append(quote(f.getMethodName()))
+                        .append(",\"file\":").append(quoteOrNull(f.getFileName()))
+                        .append(",\"line\":").append(f.getLineNumber()).append('}');
+                comma = ",";
+            }
+            b.append(']');
+        }
         return b.append('}').toString();
     }
 
