@@ -35,7 +35,7 @@ bool IsHookMethod(jmethodID method) {
 }
 
 int32_t Capture(StackFrame* frames, int32_t depth) {
-    jvmtiFrameInfo info[kMaxStackDepth + kMaxHookFrames];
+    jvmtiFrameInfo info[kMaxCapturedFrames + kMaxHookFrames];
     jint count = 0;
     // The calling thread's own stack is walked where it stands: no safepoint, no handshake.
     if (g_jvmti->GetStackTrace(nullptr, 0, depth + kMaxHookFrames, info, &count) != JVMTI_ERROR_NONE) return -1;

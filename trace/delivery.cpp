@@ -274,7 +274,7 @@ void TakeCommonFields(const TraceEventRecord& r, jsize index, MadeEvent made, Co
     q.times.push_back(r.time);
     if (r.flags & kExitEvent) {
         q.exits.push_back(index);
-        q.durations.push_back(r.duration);
+        q.durations.push_back((r.flags & kExitWithStack) ? r.details->arguments[0].value.j : r.duration);
     }
 }
 
@@ -314,6 +314,7 @@ void SetCallValues(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize 
         if (r.details->frameCount >= 0 && sink->event.stack.Get(env) != nullptr) sink->stacks.push_back({index, r.details});
         return;
     }
+    if ((r.flags & kExitWithStack) && sink->event.stack.Get(env) != nullptr) sink->stacks.push_back({index, r.details});
     // A new event's fields are null, false and 0: only what differs is written.
     jclass exitClass = g_exitEventClass.Get(env);
     const bool thrown = (r.flags & kThrownEvent) != 0;
@@ -432,7 +433,7 @@ void StoreStacks(JNIEnv* env, jobjectArray array, EventSink* sink) {
     const jfieldID id = sink->event.stack.Get(env);
     for (const QueuedStack& q : sink->stacks) {
         jobject event = env->GetObjectArrayElement(array, q.place);
-        jobjectArray stack = event == nullptr ? nullptr : StackElements(env, q.details->frames, q.details->frameCount);
+        jobjectArray stack = event == nullptr ? nullptr : StackElements(env, q.details->Frames(), q.details->frameCount, q.details->framesShown);
         if (stack != nullptr) {
             env->SetObjectField(event, id, stack);
             env->DeleteLocalRef(stack);

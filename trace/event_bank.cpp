@@ -55,7 +55,7 @@ void BoundRecording(int32_t bankRecords, int64_t argumentBytes, int32_t sliceEve
 }
 
 CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t count, const StackFrame* frames,
-                            int32_t frameCount) {
+                            int32_t frameCount, int32_t framesShown) {
     const size_t bytes = ArgumentRoom(count, frameCount);
     if (bytes > kArgumentBlockBytes) return nullptr;
     // The blocks after the cursor hold nothing of this filling; an emptied bank starts again at
@@ -83,9 +83,9 @@ CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t co
     details->argumentCount = count;
     details->arguments = reinterpret_cast<CallValue*>(details + 1);
     if (count > 0) std::memcpy(static_cast<void*>(details->arguments), values, sizeof(CallValue) * static_cast<size_t>(count));
-    details->frameCount = frameCount;
-    details->frames = reinterpret_cast<StackFrame*>(details->arguments + (count > 0 ? count : 0));
-    if (frameCount > 0) std::memcpy(details->frames, frames, sizeof(StackFrame) * static_cast<size_t>(frameCount));
+    details->frameCount = static_cast<int16_t>(frameCount);
+    details->framesShown = static_cast<int16_t>(framesShown);
+    if (frameCount > 0) std::memcpy(details->Frames(), frames, sizeof(StackFrame) * static_cast<size_t>(frameCount));
     return details;
 }
 

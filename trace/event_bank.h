@@ -129,7 +129,7 @@ TraceEventRecord* PlaceRecord(EventBank* bank);
 // stack frames (-1: none) beside `bank`'s records, or null when no memory can be had. Called with
 // the recording lock held.
 CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t count,
-                            const StackFrame* frames = nullptr, int32_t frameCount = -1);
+                            const StackFrame* frames = nullptr, int32_t frameCount = -1, int32_t framesShown = 0);
 
 // Whether `bank` has room for one more record with `argumentCount` arguments and `frameCount`
 // stack frames (-1: none of them), within the bounds a Java side asked for: the frames count

@@ -228,8 +228,9 @@ bool LimitAdmits(EventBank& bank) {
 // handed over as the caller's references get weak references of the record's (or shared with a
 // recent record); weak references handed over pass to the record.
 CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, RecentReference* recent, MethodEntryOffer* offer,
-                                   const StackFrame* frames, int32_t frameCount) {
-    CallDetails* details = PlaceArguments(&bank, offer->arguments, offer->argumentCount, frames, frameCount);
+                                   const StackFrame* frames, int32_t frameCount, int32_t framesShown) {
+    CallDetails* details =
+        PlaceArguments(&bank, offer->arguments, offer->argumentCount, frames, frameCount, framesShown);
     if (details == nullptr || !offer->argumentsBorrowed) {
         offer->argumentsTaken = details != nullptr;
         return details;
@@ -276,8 +277,9 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
     MethodEntryOffer* entryOffer = hit.entryOffer;
     const bool arguments = (entry.flags & kArgumentsTracePoint) != 0;
     const int32_t argumentCount = !arguments ? -1 : entryOffer != nullptr ? entryOffer->argumentCount : frameArguments;
-    StackFrame frames[kMaxStackDepth];
-    const int32_t frameCount = (entry.flags & kStackTracePoint) ? CaptureStack(frames, entry.stackDepth) : -1;
+    StackFrame frames[kMaxCapturedFrames];
+    const int32_t frameCount =
+        (entry.flags & kStackTracePoint) ? CaptureStack(frames, entry.stackDepth + kHiddenFrameSlack) : -1;
     TraceEventRecord* record = nullptr;
     bool announce = false;
     if ((entry.flags & kUnlimitedTracePoint) || BankAdmits(bank, argumentCount, frameCount)) {
@@ -302,12 +304,13 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
     }
     // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
     if (arguments && entryOffer != nullptr && entryOffer->argumentCount >= 0) {
-        record->details = PlaceOfferedArguments(env, bank, &t_recent.argument, entryOffer, frames, frameCount);
+        record->details = PlaceOfferedArguments(env, bank, &t_recent.argument, entryOffer, frames, frameCount,
+                                                entry.stackDepth);
     } else if (arguments && entryOffer == nullptr && frameArguments >= 0) {
-        record->details = PlaceArguments(&bank, frameValues, frameArguments, frames, frameCount);
+        record->details = PlaceArguments(&bank, frameValues, frameArguments, frames, frameCount, entry.stackDepth);
         if (record->details == nullptr) ReleaseCallValues(env, frameValues, frameArguments);
     } else if (frameCount >= 0) {
-        record->details = PlaceArguments(&bank, nullptr, -1, frames, frameCount);
+        record->details = PlaceArguments(&bank, nullptr, -1, frames, frameCount, entry.stackDepth);
     }
     return announce;
 }
@@ -350,7 +353,10 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
     if (!LimitAdmits(bank)) return false;
     const TracePointEntry* entry = FindTracePoint(nullptr, method, nullptr);
     if (entry == nullptr) return false;
-    if (!BankAdmits(bank, -1)) {
+    StackFrame frames[kMaxCapturedFrames];
+    const int32_t frameCount =
+        (entry->flags & kStackTracePoint) ? CaptureStack(frames, entry->stackDepth + kHiddenFrameSlack) : -1;
+    if (!BankAdmits(bank, frameCount >= 0 ? 1 : -1, frameCount)) {
         CountDropLocked(entry->tracePointRef);
         return false;
     }
@@ -365,6 +371,15 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
     }
     record->value = result.value;
     record->duration = duration;
+    if (frameCount >= 0) {
+        CallValue held = WidenedCallValue('J', jvalue{});
+        held.value.j = duration;
+        CallDetails* details = PlaceArguments(&bank, &held, 1, frames, frameCount, entry->stackDepth);
+        if (details != nullptr) {
+            record->details = details;
+            record->flags |= kExitWithStack;
+        }
+    }
     *placed = true;
     return announce;
 }

@@ -87,7 +87,7 @@ jint LineOfLocation(const MethodFacts& facts, jlocation location) {
     return after == facts.lines.begin() ? after->second : (after - 1)->second;
 }
 
-jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count) {
+jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count, int32_t shown) {
     jclass elementClass = g_elementClass.Get(env);
     if (elementClass == nullptr) return nullptr;
     if (g_elementConstructor == nullptr) {
@@ -102,20 +102,22 @@ jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count)
     if (g_named.size() + static_cast<size_t>(count) > kMaxNamedMethods) Forget(env);
     std::vector<const NamedMethod*> named;
     named.reserve(static_cast<size_t>(count));
-    for (int32_t i = 0; i < count; ++i) {
+    jsize visible = 0;
+    for (int32_t i = 0; i < count && visible < shown; ++i) {
         const NamedMethod& n = Named(env, frames[i].method);
-        named.push_back(n.facts.hidden || n.className == nullptr || n.methodName == nullptr ? nullptr : &n);
+        const bool hidden = n.facts.hidden || n.className == nullptr || n.methodName == nullptr;
+        named.push_back(hidden ? nullptr : &n);
+        if (!hidden) ++visible;
     }
-    const auto shown = static_cast<jsize>(std::count_if(named.begin(), named.end(), [](const NamedMethod* n) { return n != nullptr; }));
-    jobjectArray array = env->NewObjectArray(shown, elementClass, nullptr);
+    jobjectArray array = env->NewObjectArray(visible, elementClass, nullptr);
     if (array == nullptr) {
         env->ExceptionClear();
         return nullptr;
     }
     BeginOwnWork();
     jsize at = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        const NamedMethod* n = named[static_cast<size_t>(i)];
+    for (size_t i = 0; i < named.size(); ++i) {
+        const NamedMethod* n = named[i];
         if (n == nullptr) continue;
         jobject element = env->NewObject(elementClass, g_elementConstructor, n->className, n->methodName, n->sourceFile,
                                          LineOfLocation(n->facts, frames[i].location));

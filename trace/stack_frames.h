@@ -14,6 +14,10 @@
 
 constexpr int32_t kDefaultStackDepth = 16;
 constexpr int32_t kMaxStackDepth = 256;
+// Frames captured beyond those asked for, so that the frames of hidden classes (a lambda's proxy),
+// which delivery leaves out as the JVM's own stack traces do, do not take the places of others.
+constexpr int32_t kHiddenFrameSlack = 4;
+constexpr int32_t kMaxCapturedFrames = kMaxStackDepth + kHiddenFrameSlack;
 
 struct StackFrame {
     jmethodID method;
@@ -51,7 +55,7 @@ int32_t CaptureStack(StackFrame* frames, int32_t depth);
 // entry: the first line), -1 without a table, -2 in a native method.
 jint LineOfLocation(const MethodFacts& facts, jlocation location);
 
-// Delivery: a StackTraceElement[] of `count` frames (hidden frames left out), or null without
-// memory. Names are kept per method, so a method is described once (the cache is bounded; when
+// Delivery: a StackTraceElement[] of the first `shown` frames of `count` that are not hidden, or
+// null without memory. Names are kept per method, so a method is described once (the cache is bounded; when
 // full it is emptied). Runs the element constructor as the tracer's own work.
-jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count);
+jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count, int32_t shown);

@@ -27,6 +27,8 @@ constexpr int32_t kThrownEvent = 0x400;    // an exit by an exception (the value
 // The subject's weak reference is shared with an earlier record of the same bank filling, which
 // owns it: delivery deletes it once, after the bank's last record.
 constexpr int32_t kSharedSubject = 0x800;
+// An exit with its stack: the record's details hold its duration and frames (trace/call_details.h).
+constexpr int32_t kExitWithStack = 0x4000;
 
 enum SubjectKind : int32_t {
     kNoSubject = 0,        // static trace points
