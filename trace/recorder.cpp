@@ -244,6 +244,14 @@ CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, RecentReference
     return details;
 }
 
+// The frames of `entry`'s event: those captured before the lock, or, when its trace point asks
+// and none were, captured now; -1 for none.
+int32_t StackOf(const TracePointEntry& entry, CapturedStack* stack) {
+    if (!(entry.flags & kStackTracePoint)) return -1;
+    if (stack->count < 0) stack->count = CaptureStack(stack->frames, entry.stackDepth + kExtraFrames);
+    return stack->count;
+}
+
 // For `entry`'s event on `subject`: a place in the bank with its common fields
 // filled (value zero, no details, `time`), or null when no chunk can be had (the event is dropped and
 // shows as an overflow). `*announce` says whether it is the first of its bank's filling.
@@ -273,13 +281,12 @@ TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uint
 // `frameValues`, -1: none) and, when the trace point asks, the thread's stack. A bank the bounds
 // leave no room in drops it, counted.
 bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const Subject& subject, const TraceHit& hit,
-              ThreadTag* thread, CallValue* frameValues, int32_t frameArguments) {
+              ThreadTag* thread, CallValue* frameValues, int32_t frameArguments, CapturedStack* stack) {
     MethodEntryOffer* entryOffer = hit.entryOffer;
     const bool arguments = (entry.flags & kArgumentsTracePoint) != 0;
     const int32_t argumentCount = !arguments ? -1 : entryOffer != nullptr ? entryOffer->argumentCount : frameArguments;
-    StackFrame frames[kMaxCapturedFrames];
-    const int32_t frameCount =
-        (entry.flags & kStackTracePoint) ? CaptureStack(frames, entry.stackDepth + kHiddenFrameSlack) : -1;
+    const StackFrame* frames = stack->frames;
+    const int32_t frameCount = StackOf(entry, stack);
     TraceEventRecord* record = nullptr;
     bool announce = false;
     if ((entry.flags & kUnlimitedTracePoint) || BankAdmits(bank, argumentCount, frameCount)) {
@@ -317,7 +324,7 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
 
 // Records one hit, with the recording lock held. Returns whether the record is the first of its
 // bank's filling, which announces the bank to the consumer.
-bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread) {
+bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread, CapturedStack* stack) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     const TracePointEntry* entry = nullptr;
     if (!LimitAdmits(bank)) {
@@ -340,22 +347,21 @@ bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread) {
     if ((entry->flags & kArgumentsTracePoint) && hit.entryOffer == nullptr && hit.frame != nullptr && env != nullptr) {
         CallValue values[kMaxParameters];
         const int32_t count = ArgumentsFromFrame(env, static_cast<jmethodID>(hit.member), hit.frame, values);
-        return PlaceHit(env, bank, *entry, subject, hit, thread, values, count);
+        return PlaceHit(env, bank, *entry, subject, hit, thread, values, count, stack);
     }
-    return PlaceHit(env, bank, *entry, subject, hit, thread, nullptr, -1);
+    return PlaceHit(env, bank, *entry, subject, hit, thread, nullptr, -1, stack);
 }
 
 // A method's exit, with the lock held; `*placed` says whether the subject and the result went
 // into a record.
 bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, bool thrown,
-                      int64_t duration, int64_t time, ThreadTag* thread, bool* placed) {
+                      int64_t duration, int64_t time, ThreadTag* thread, CapturedStack* stack, bool* placed) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     if (!LimitAdmits(bank)) return false;
     const TracePointEntry* entry = FindTracePoint(nullptr, method, nullptr);
     if (entry == nullptr) return false;
-    StackFrame frames[kMaxCapturedFrames];
-    const int32_t frameCount =
-        (entry->flags & kStackTracePoint) ? CaptureStack(frames, entry->stackDepth + kHiddenFrameSlack) : -1;
+    const StackFrame* frames = stack->frames;
+    const int32_t frameCount = StackOf(*entry, stack);
     if (!BankAdmits(bank, frameCount >= 0 ? 1 : -1, frameCount)) {
         CountDropLocked(entry->tracePointRef);
         return false;
@@ -388,10 +394,12 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
 void RecordTraceEvent(JNIEnv* env, const TraceHit& hit) {
     if (RefusedWithoutTheLock(hit.member) || InOwnWork()) return;
     ThreadTag* thread = CurrentThreadTag(env);
+    CapturedStack stack;
+    CaptureWantedStack(hit.member, &stack);
     bool firstInBank = false;
     {
         OsLockGuard recording(&g_agent.recordingLock);
-        firstInBank = RecordLocked(env, hit, thread);
+        firstInBank = RecordLocked(env, hit, thread, &stack);
     }
     if (firstInBank) SignalDataAvailable();
 }
@@ -402,8 +410,10 @@ void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallVa
     bool firstInBank = false;
     if (!RefusedWithoutTheLock(method) && !InOwnWork()) {
         ThreadTag* thread = CurrentThreadTag(env);
+        CapturedStack stack;
+        CaptureWantedStack(method, &stack);
         OsLockGuard recording(&g_agent.recordingLock);
-        firstInBank = RecordExitLocked(method, subject, result, thrown, duration, time, thread, &recorded);
+        firstInBank = RecordExitLocked(method, subject, result, thrown, duration, time, thread, &stack, &recorded);
     }
     if (!recorded) {
         if (subject != nullptr) env->DeleteWeakGlobalRef(subject);

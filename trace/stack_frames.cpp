@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <unordered_map>
 
 #include "core/java_fields.h"
@@ -24,6 +25,21 @@ struct NamedMethod {
 constexpr size_t kMaxNamedMethods = 16384;
 std::unordered_map<jmethodID, NamedMethod> g_named;
 
+// The elements made, shared by every stack that has the frame (a StackTraceElement is immutable),
+// by method and line; global references, emptied with the names.
+struct FrameKey {
+    jmethodID method;
+    jint line;
+    bool operator==(const FrameKey& o) const { return method == o.method && line == o.line; }
+};
+struct FrameKeyHash {
+    size_t operator()(const FrameKey& k) const {
+        return std::hash<const void*>()(k.method) * 31 + static_cast<size_t>(static_cast<uint32_t>(k.line));
+    }
+};
+constexpr size_t kMaxElements = 65536;
+std::unordered_map<FrameKey, jobject, FrameKeyHash> g_elements;
+
 KeptClass g_elementClass{"java/lang/StackTraceElement"};
 jmethodID g_elementConstructor = nullptr;
 
@@ -45,6 +61,8 @@ void Forget(JNIEnv* env) {
         }
     }
     g_named.clear();
+    for (auto& element : g_elements) env->DeleteGlobalRef(element.second);
+    g_elements.clear();
 }
 
 const NamedMethod& Named(JNIEnv* env, jmethodID method) {
@@ -63,7 +81,66 @@ const NamedMethod& Named(JNIEnv* env, jmethodID method) {
     if (!n.facts.sourceFile.empty()) n.sourceFile = GlobalString(env, n.facts.sourceFile);
     return n;
 }
+
+// The wanted members in an open-addressed table that is never shrunk: a member keeps its slot
+// (its depth 0 once no trace point asks for its stack). When it is full, further members' hits
+// capture under the lock.
+constexpr size_t kWantedSlots = 8192;
+struct WantedSlot {
+    std::atomic<const void*> member{nullptr};
+    std::atomic<int32_t> depth{0};
+};
+WantedSlot g_wanted[kWantedSlots];
+size_t g_wantedHeld = 0;        // under the recording lock
+bool g_anyWanted = false;       // under the recording lock: a slot was ever taken
+std::atomic<bool> g_wantedOn{false};
+
+size_t WantedSlotOf(const void* member) {
+    auto bits = reinterpret_cast<uintptr_t>(member);
+    bits ^= bits >> 17;
+    bits *= 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(bits >> 40) & (kWantedSlots - 1);
+}
 }  // namespace
+
+void ForgetWantedStacksLocked() {
+    if (!g_anyWanted) return;
+    for (WantedSlot& slot : g_wanted) slot.depth.store(0, std::memory_order_relaxed);
+}
+
+void WantStackLocked(const void* member, int32_t depth) {
+    for (size_t i = WantedSlotOf(member), probes = 0; probes < kWantedSlots / 2; i = (i + 1) & (kWantedSlots - 1), ++probes) {
+        const void* held = g_wanted[i].member.load(std::memory_order_relaxed);
+        if (held == nullptr) {
+            if (g_wantedHeld >= kWantedSlots / 2) return;
+            ++g_wantedHeld;
+            g_anyWanted = true;
+            g_wanted[i].depth.store(depth, std::memory_order_relaxed);
+            g_wanted[i].member.store(member, std::memory_order_release);
+            g_wantedOn.store(true, std::memory_order_release);
+            return;
+        }
+        if (held == member) {
+            g_wanted[i].depth.store(depth, std::memory_order_relaxed);
+            return;
+        }
+    }
+}
+
+int32_t WantedStackDepth(const void* member) {
+    if (!g_wantedOn.load(std::memory_order_acquire)) return 0;
+    for (size_t i = WantedSlotOf(member), probes = 0; probes < kWantedSlots / 2; i = (i + 1) & (kWantedSlots - 1), ++probes) {
+        const void* held = g_wanted[i].member.load(std::memory_order_acquire);
+        if (held == member) return g_wanted[i].depth.load(std::memory_order_relaxed);
+        if (held == nullptr) return 0;
+    }
+    return 0;
+}
+
+void CaptureWantedStack(const void* member, CapturedStack* stack) {
+    const int32_t depth = WantedStackDepth(member);
+    if (depth > 0) stack->count = CaptureStack(stack->frames, depth + kExtraFrames);
+}
 
 void InstallStackService(const StackService& service) {
     g_service = service;
@@ -99,7 +176,10 @@ jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count,
         }
     }
     // Emptied before, never while, the frames of one stack are named.
-    if (g_named.size() + static_cast<size_t>(count) > kMaxNamedMethods) Forget(env);
+    if (g_named.size() + static_cast<size_t>(count) > kMaxNamedMethods ||
+        g_elements.size() + static_cast<size_t>(count) > kMaxElements) {
+        Forget(env);
+    }
     std::vector<const NamedMethod*> named;
     named.reserve(static_cast<size_t>(count));
     jsize visible = 0;
@@ -119,14 +199,24 @@ jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count,
     for (size_t i = 0; i < named.size(); ++i) {
         const NamedMethod* n = named[i];
         if (n == nullptr) continue;
-        jobject element = env->NewObject(elementClass, g_elementConstructor, n->className, n->methodName, n->sourceFile,
-                                         LineOfLocation(n->facts, frames[i].location));
-        if (element == nullptr) {
-            env->ExceptionClear();
-            break;  // no memory: the elements after it stay null
+        const jint line = LineOfLocation(n->facts, frames[i].location);
+        jobject& kept = g_elements[FrameKey{frames[i].method, line}];
+        if (kept == nullptr) {
+            jobject element = env->NewObject(elementClass, g_elementConstructor, n->className, n->methodName,
+                                             n->sourceFile, line);
+            if (element == nullptr) {
+                env->ExceptionClear();
+                g_elements.erase(FrameKey{frames[i].method, line});
+                break;  // no memory: the elements after it stay null
+            }
+            kept = env->NewGlobalRef(element);
+            env->DeleteLocalRef(element);
+            if (kept == nullptr) {
+                g_elements.erase(FrameKey{frames[i].method, line});
+                break;
+            }
         }
-        env->SetObjectArrayElement(array, at++, element);
-        env->DeleteLocalRef(element);
+        env->SetObjectArrayElement(array, at++, kept);
     }
     EndOwnWork();
     return array;

@@ -14,14 +14,22 @@
 
 constexpr int32_t kDefaultStackDepth = 16;
 constexpr int32_t kMaxStackDepth = 256;
-// Frames captured beyond those asked for, so that the frames of hidden classes (a lambda's proxy),
-// which delivery leaves out as the JVM's own stack traces do, do not take the places of others.
-constexpr int32_t kHiddenFrameSlack = 4;
-constexpr int32_t kMaxCapturedFrames = kMaxStackDepth + kHiddenFrameSlack;
+// Frames captured beyond those asked for: the tracer's hook frames on top (two at most, which the
+// capture leaves out), and what they leave is room for the frames of hidden classes (a lambda's
+// proxy), which delivery leaves out as the JVM's own stack traces do. Each frame costs its walk.
+constexpr int32_t kExtraFrames = 2;
+constexpr int32_t kMaxCapturedFrames = kMaxStackDepth + kExtraFrames;
 
 struct StackFrame {
     jmethodID method;
     jlocation location;  // -1 in a native method
+};
+
+// A stack captured for a hit before the recording lock is taken (walking it is most of what a
+// stack costs, and the lock serialises every recording thread): `count` -1 when none was.
+struct CapturedStack {
+    StackFrame frames[kMaxCapturedFrames];
+    int32_t count = -1;
 };
 
 // What delivery needs of a method to name its frames.
@@ -59,3 +67,14 @@ jint LineOfLocation(const MethodFacts& facts, jlocation location);
 // null without memory. Names are kept per method, so a method is described once (the cache is bounded; when
 // full it is emptied). Runs the element constructor as the tracer's own work.
 jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count, int32_t shown);
+
+// The members whose trace points ask for a stack, and how deep, read without the recording lock:
+// a hit of one captures its stack before it takes the lock. Written under the lock as the table
+// of trace points is installed; a hit that reads a stale answer captures under the lock instead,
+// or captures a stack its trace point does not keep.
+void ForgetWantedStacksLocked();
+void WantStackLocked(const void* member, int32_t depth);
+int32_t WantedStackDepth(const void* member);
+
+// Captures the stack of a hit of `member` when its trace point asks for one.
+void CaptureWantedStack(const void* member, CapturedStack* stack);

@@ -452,6 +452,10 @@ TracePointTable Install(TracePointEntry* entries, int32_t count) {
     g_tracePoints.entries = entries;
     g_tracePoints.unlimited = 0;
     g_tracePoints.unlimitedMember = nullptr;
+    ForgetWantedStacksLocked();
+    for (int32_t i = 0; i < count; ++i) {
+        if (entries[i].flags & kStackTracePoint) WantStackLocked(entries[i].memberId, entries[i].stackDepth);
+    }
     for (int32_t i = 0; i < count; ++i) {
         if (!(entries[i].flags & kUnlimitedTracePoint)) continue;
         if (g_tracePoints.unlimited++ == 0) g_tracePoints.unlimitedMember = entries[i].memberId;
