@@ -5,12 +5,14 @@
 # thread spent per call (what the traced program pays) and the consumer's CPU time per event
 # (naming the frames); medians over VEXO_BENCH_REPEATS JVMs (5), each timing both kinds in turn
 # VEXO_BENCH_ROUNDS times (3), as bench/run_call_bench.sh times its kinds.
+# VEXO_BENCH_STACK_DEPTH asks for another depth.
 #   bench/run_stack_bench.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
 source "$(dirname "$0")/bench_env.sh" "${1:-build}"
 calls=${VEXO_BENCH_HITS:-1000000}
 repeats=${VEXO_BENCH_REPEATS:-5}
 rounds=${VEXO_BENCH_ROUNDS:-3}
+depth=${VEXO_BENCH_STACK_DEPTH:-16}
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
@@ -19,7 +21,7 @@ kinds=(entry-deep stack-deep)
 for ((r = 1; r <= repeats; r++)); do
   while read -r name value; do
     runs[$name]+="$value "
-  done < <("$java" -Dvexo.warm="$calls" -agentpath:"$lib" -cp "$cp" vexobench.BenchMain calls "$calls" "$rounds" \
+  done < <("$java" -Dvexo.warm="$calls" -Dvexo.stackDepth="$depth" -agentpath:"$lib" -cp "$cp" vexobench.BenchMain calls "$calls" "$rounds" \
              "${kinds[@]}" 2>/dev/null | awk '/^RESULT/ {print $2, $3}')
 done
 m() { echo "${runs[$1]}" | median; }
@@ -28,7 +30,7 @@ printf '%-34s %22s %22s %24s\n' "" "recorded+delivered" "calling thread CPU" "co
 for k in "${kinds[@]}"; do
   case $k in
     entry-deep) label="entry" ;;
-    stack-deep) label="entry with a stack of 16 frames" ;;
+    stack-deep) label="entry with a stack of $depth frames" ;;
   esac
   printf '%-34s' "$label"
   for x in call calling-cpu consumer-cpu; do printf ' %14.1f ns      ' "$(m "$x-$k")"; done

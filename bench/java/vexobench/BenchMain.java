@@ -217,7 +217,7 @@ public final class BenchMain {
      * n calls of Account.move(J, Account)J, or Account.charge(J, I)J (KIND ending in -charge), or
      * move to another of 64 accounts each call (-around), or move called
      * through 20 compiled frames (-deep), traced for the entry alone, its arguments, its exit, both, or the entry with its
-     * stack of 16 frames (KIND starting entry, args, exit, args-exit or stack): recorded and
+     * stack (16 frames, or the property vexo.stackDepth; KIND starting entry, args, exit, args-exit or stack): recorded and
      * delivered, then disarmed.
      */
     static void timeCalls(Tracing t, int n, String kind) throws InterruptedException {
