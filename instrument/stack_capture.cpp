@@ -23,8 +23,8 @@ size_t SlotOf(jmethodID method) {
 }
 
 // The hooks' frames on top of a hit's stack: the entry hook's gate and its native, or one native
-// of the method and field hooks; a few more are fetched so the frames asked for remain.
-constexpr int32_t kMaxHookFrames = 4;
+// of the method and field hooks (the frames asked for include room for them).
+constexpr int32_t kMaxHookFrames = 2;
 
 bool IsHookMethod(jmethodID method) {
     for (size_t i = SlotOf(method);; i = (i + 1) & (kHookSlots - 1)) {
@@ -35,14 +35,16 @@ bool IsHookMethod(jmethodID method) {
 }
 
 int32_t Capture(StackFrame* frames, int32_t depth) {
-    jvmtiFrameInfo info[kMaxCapturedFrames + kMaxHookFrames];
+    jvmtiFrameInfo info[kMaxCapturedFrames];
     jint count = 0;
-    // The calling thread's own stack is walked where it stands: no safepoint, no handshake.
-    if (g_jvmti->GetStackTrace(nullptr, 0, depth + kMaxHookFrames, info, &count) != JVMTI_ERROR_NONE) return -1;
+    // The calling thread's own stack is walked where it stands: no safepoint, no handshake. Each
+    // frame walked costs, so no more are asked for than the recorder wants.
+    if (depth > kMaxCapturedFrames) depth = kMaxCapturedFrames;
+    if (g_jvmti->GetStackTrace(nullptr, 0, depth, info, &count) != JVMTI_ERROR_NONE) return -1;
     jint top = 0;
     while (top < count && top < kMaxHookFrames && IsHookMethod(info[top].method)) ++top;
     int32_t n = 0;
-    for (jint i = top; i < count && n < depth; ++i, ++n) frames[n] = {info[i].method, info[i].location};
+    for (jint i = top; i < count; ++i, ++n) frames[n] = {info[i].method, info[i].location};
     return n;
 }
 

@@ -43,8 +43,9 @@ struct MethodFacts {
 };
 
 struct StackService {
-    // The calling thread's frames, the top one first, without the frames of the tracer's own
-    // hooks: at most `depth` of them into `frames`. Returns how many, or -1 when none can be had.
+    // The calling thread's frames, the top one first: `depth` at most are walked, and those of
+    // the tracer's own hooks among them left out, into `frames`. Returns how many, or -1 when none
+    // can be had.
     int32_t (*capture)(StackFrame* frames, int32_t depth);
     // The facts of `method`; false when it cannot be described (its class was unloaded).
     bool (*describe)(JNIEnv* env, jmethodID method, MethodFacts* facts);
