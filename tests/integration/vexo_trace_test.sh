@@ -299,6 +299,9 @@ awk '
     { done() }
     END { done(); if (bad != "") { print "wrong frames:" bad; exit 1 } }' "$out" || fail "stack frames"
 count_is '^demo\.Account\.deposit\(J\)V  demo\.(Savings)?Account@[0-9a-f]+$' 3
+"$tracer" --profiler --method 'demo.Account.deposit@stack=1' -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+count_is '^    at demo\.Account\.deposit\(Account\.java:[0-9]+\)$' 3
+count_is '^    at ' 3
 "$tracer" --json --method 'demo.Account.deposit@args,stack=1' -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
 count_is '^\{"tracePoint":"demo\.Account\.deposit\(J\)V",.*"args":\[[0-9]+\],.*"stack":\[\{"class":"demo\.Account","method":"deposit","file":"Account\.java","line":[0-9]+\}\]\}$' 3
 
