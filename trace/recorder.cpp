@@ -248,8 +248,9 @@ CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, RecentReference
 // and none were, captured now; -1 for none.
 int32_t StackOf(const TracePointEntry& entry, CapturedStack* stack) {
     if (!(entry.flags & kStackTracePoint)) return -1;
-    if (stack->count < 0) stack->count = CaptureStack(stack->frames, entry.stackDepth + kExtraFrames);
-    return stack->count;
+    const int32_t wanted = entry.stackDepth + kExtraFrames;
+    if (stack->count < 0) stack->count = CaptureStack(stack->frames, wanted);
+    return stack->count < wanted ? stack->count : wanted;  // a stale table may have asked for more
 }
 
 // For `entry`'s event on `subject`: a place in the bank with its common fields
