@@ -14,6 +14,7 @@ public final class Target {
     public final TracePoints.TracePoint point;
     // What was asked of the agent (it writes back into the flags what the road records).
     private int asked;
+    private boolean depthAsked;  // a depth of stacks was asked for
     /** The class that declares the member (the target's class or one it inherits from). */
     Class<?> declaredIn;
 
@@ -66,11 +67,12 @@ public final class Target {
         asked |= allowed;
     }
 
-    /** Asks for stacks of {@code depth} frames (0: the agent's default), or deeper ones if asked already. */
+    /** Asks for stacks of {@code depth} frames (0: the agent's default, 16), or keeps the deeper ones asked already. */
     void requestStack(int depth) {
         request(TracePoints.STACK);
         int now = point.m_iStackDepth == 0 ? 16 : point.m_iStackDepth;
-        if (depth != 0 && (point.m_iStackDepth == 0 || depth > now)) point.m_iStackDepth = depth;
+        if (!depthAsked || (depth == 0 ? 16 : depth) > now) point.m_iStackDepth = depth;
+        depthAsked = true;
     }
 
     /** Whether the agent is asked for the stack of every event. */
