@@ -16,7 +16,7 @@ std::atomic<jmethodID> g_hookMethods[kHookSlots];
 std::atomic_flag g_hookLock = ATOMIC_FLAG_INIT;
 
 size_t SlotOf(jmethodID method) {
-    auto bits = reinterpret_cast<uintptr_t>(method);
+    uint64_t bits = reinterpret_cast<uintptr_t>(method);
     bits ^= bits >> 17;
     bits *= 0x9E3779B97F4A7C15ull;
     return static_cast<size_t>(bits >> 40) & (kHookSlots - 1);

@@ -96,7 +96,7 @@ bool g_anyWanted = false;       // under the recording lock: a slot was ever tak
 std::atomic<bool> g_wantedOn{false};
 
 size_t WantedSlotOf(const void* member) {
-    auto bits = reinterpret_cast<uintptr_t>(member);
+    uint64_t bits = reinterpret_cast<uintptr_t>(member);
     bits ^= bits >> 17;
     bits *= 0x9E3779B97F4A7C15ull;
     return static_cast<size_t>(bits >> 40) & (kWantedSlots - 1);
