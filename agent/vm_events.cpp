@@ -23,6 +23,7 @@
 #include "instrument/jvmti_breakpoints.h"
 #include "instrument/old_frames.h"
 #include "instrument/profiler_entries.h"
+#include "instrument/stack_capture.h"
 #include "session/class_waits.h"
 #include "session/session_start.h"
 #include "trace/event_bank.h"
@@ -89,7 +90,7 @@ jvmtiCapabilities WantedCapabilities() {
     wanted.can_retransform_classes = 1;  // method entry by instrumentation; granted late too
     wanted.can_get_constant_pool = 1;    // finding a watched field's sites before rewriting
     wanted.can_get_bytecodes = 1;        // telling that a class the session rewrote is restored
-    wanted.can_get_line_numbers = 1;     // naming where a watched field was accessed
+    wanted.can_get_line_numbers = 1;     // naming recorded stacks' frames and field access sites
     wanted.can_get_source_file_name = 1;
     // The profiler interface: identifiers in object tags, and the frees of tagged objects.
     wanted.can_tag_objects = 1;
@@ -179,6 +180,7 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
                       g_bridge.granted.can_generate_field_modification_events,
                   !g_bridge.attached);
     JvmtiBreakpointsInit(jvmti);
+    StackCaptureInit(jvmti);
     InstrumentationInit(jvmti, g_bridge.forceBreakpoints);
     FieldInstrumentationInit(jvmti, FieldWatchesForced());
     ProfilerEntriesInit(jvmti);

@@ -1,6 +1,7 @@
 #include "instrument/hook_class.h"
 
 #include "bytecode/class_file.h"
+#include "instrument/stack_capture.h"
 
 namespace {
 void U2(std::vector<uint8_t>* out, uint16_t v) {
@@ -102,6 +103,15 @@ bool DefineGatedHookClass(JNIEnv* env, const char* className, const std::vector<
     }
     const bool bound = env->RegisterNatives(hook, methods.data(), static_cast<jint>(methods.size())) == JNI_OK;
     if (!bound) env->ExceptionClear();
+    if (bound) {
+        // Their frames are left out of recorded stacks (looking them up links the class, which has
+        // no initialiser).
+        std::vector<jmethodID> ids;
+        for (const HookNative& h : natives) ids.push_back(env->GetStaticMethodID(hook, h.name.c_str(), h.descriptor.c_str()));
+        for (const GatedHook& g : gated) ids.push_back(env->GetStaticMethodID(hook, g.name.c_str(), kGatedDescriptor));
+        env->ExceptionClear();
+        NoteHookMethods(ids.data(), static_cast<int32_t>(ids.size()));
+    }
     env->DeleteLocalRef(hook);
     return bound;
 }

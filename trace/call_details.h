@@ -17,10 +17,21 @@ struct CallValue {
     jvalue value;  // the value in its natural width, the other bytes 0; L: a weak reference or null
 };
 
-// A call's arguments as its entry recorded them, kept beside the records of its bank.
+struct StackFrame;
+
+// A call's arguments as its entry recorded them, and the stack of an event whose trace point asks
+// for it (the frames follow the arguments), kept beside the records of its bank. An exit's details
+// (a record with kExitWithStack) hold one value, the call's duration (J), and its stack.
 struct CallDetails {
-    int32_t argumentCount;
+    int32_t argumentCount;  // -1: none recorded
+    int16_t frameCount;     // -1: no stack
+    int16_t framesShown;    // the frames delivery shows at most (hidden ones left out)
     CallValue* arguments;
+
+    // The top frame first.
+    StackFrame* Frames() const {
+        return reinterpret_cast<StackFrame*>(arguments + (argumentCount > 0 ? argumentCount : 0));
+    }
 };
 
 // Deletes the weak references among `count` values (not the shared ones).

@@ -22,6 +22,7 @@
 #include "trace/drop_counts.h"
 #include "trace/event_bank.h"
 #include "trace/event_classes.h"
+#include "trace/stack_frames.h"
 #include "trace/thread_tags.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
@@ -73,6 +74,7 @@ struct EventFieldIds {
     LazyField thread{kMethodEventClass, "m_Thread", "Ljava/lang/Thread;", false, nullptr};
     LazyField time{kMethodEventClass, "m_lTime", "J", false, nullptr};
     LazyField arguments{kMethodEventClass, "m_Arguments", "[Ljava/lang/Object;", false, nullptr};
+    LazyField stack{kMethodEventClass, "m_Stack", "[Ljava/lang/StackTraceElement;", false, nullptr};
 };
 
 // ... a field event's value, on the class of its kind, and its assigned bit ...
@@ -127,6 +129,12 @@ struct FillerUse {
 // way in, whether or not the filler is there yet: the common fields, the arguments and the primitive
 // return values are queued and stored after the last record; a field event's value, a profiler
 // slot's subject, an exit's object result, exception and thrown bit are stored as its event is made.
+// The stacks of the events converted (their places and frames), stored after the last.
+struct QueuedStack {
+    jsize place;
+    const CallDetails* details;
+};
+
 struct EventSink {
     EventFieldIds event;
     ValueFieldIds value;
@@ -134,6 +142,7 @@ struct EventSink {
     CommonSink common;
     BoxingQueue boxing;
     FillerUse filler;
+    std::vector<QueuedStack> stacks;
 };
 
 // `ref` is deleted after the bank's last record (records of one filling may share it).
@@ -274,7 +283,7 @@ void TakeCommonFields(const TraceEventRecord& r, jsize index, MadeEvent made, Co
     q.times.push_back(r.time);
     if (r.flags & kExitEvent) {
         q.exits.push_back(index);
-        q.durations.push_back(r.duration);
+        q.durations.push_back((r.flags & kExitWithStack) ? r.details->arguments[0].value.j : r.duration);
     }
 }
 
@@ -307,11 +316,14 @@ void StoreCommonFields(JNIEnv* env, jobjectArray array, EventSink* sink) {
 // place in the delivered array is `index`); an exit's object or exception is stored here.
 void SetCallValues(JNIEnv* env, jobject event, const TraceEventRecord& r, jsize index, EventSink* sink) {
     if (!(r.flags & kExitEvent)) {
-        if (r.details != nullptr && sink->event.arguments.Get(env) != nullptr) {
+        if (r.details == nullptr) return;
+        if (r.details->argumentCount >= 0 && sink->event.arguments.Get(env) != nullptr) {
             sink->boxing.groups.push_back({index, r.details->argumentCount, r.details->arguments});
         }
+        if (r.details->frameCount >= 0 && sink->event.stack.Get(env) != nullptr) sink->stacks.push_back({index, r.details});
         return;
     }
+    if ((r.flags & kExitWithStack) && sink->event.stack.Get(env) != nullptr) sink->stacks.push_back({index, r.details});
     // A new event's fields are null, false and 0: only what differs is written.
     jclass exitClass = g_exitEventClass.Get(env);
     const bool thrown = (r.flags & kThrownEvent) != 0;
@@ -367,7 +379,8 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     jclass eventClass = EventClassRef(ClassForKind(r.flags & kValueKindMask));
     if (r.flags & kExitEvent) eventClass = g_exitEventClass.Get(env);
     if (eventClass == nullptr) return false;
-    if ((r.flags & kExitEvent) || r.details != nullptr || g_fillEveryDelivery.load(std::memory_order_relaxed)) {
+    if ((r.flags & kExitEvent) || (r.details != nullptr && r.details->argumentCount >= 0) ||
+        g_fillEveryDelivery.load(std::memory_order_relaxed)) {
         BringFiller(env, &sink->filler);
     }
     const MadeEvent made = sink->filler.makes ? FillerMakes(r) : kMadeHere;
@@ -428,6 +441,21 @@ void StoreSink(JNIEnv* env, jobjectArray array, EventSink* sink) {
         if (value != nullptr && local) env->DeleteLocalRef(value);
         if (event != nullptr) env->DeleteLocalRef(event);
     }
+}
+
+// The stacks of the events that carry one, into their m_Stack, once every event is made.
+void StoreStacks(JNIEnv* env, jobjectArray array, EventSink* sink) {
+    const jfieldID id = sink->event.stack.Get(env);
+    for (const QueuedStack& q : sink->stacks) {
+        jobject event = env->GetObjectArrayElement(array, q.place);
+        jobjectArray stack = event == nullptr ? nullptr : StackElements(env, q.details->Frames(), q.details->frameCount, q.details->framesShown);
+        if (stack != nullptr) {
+            env->SetObjectField(event, id, stack);
+            env->DeleteLocalRef(stack);
+        }
+        if (event != nullptr) env->DeleteLocalRef(event);
+    }
+    env->ExceptionClear();
 }
 
 // A record's weak references were made on the thread that recorded it, so reading them misses
@@ -509,6 +537,7 @@ void ConvertSlice(JNIEnv* env, BankInDelivery* d, jsize count, jobjectArray arra
         ReleaseRecord(&d->spent, r);  // its references are deleted after the bank's last record
     }
     StoreSink(env, array, sink);
+    StoreStacks(env, array, sink);
     sink->value.sites.Release(env);
 }
 

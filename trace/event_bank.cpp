@@ -6,6 +6,7 @@
 #include "platform/atomics.h"
 #include "platform/heap.h"
 #include "trace/call_details.h"
+#include "trace/stack_frames.h"
 
 Recording g_recording;
 
@@ -31,17 +32,20 @@ TraceEventRecord* PlaceRecord(EventBank* bank) {
 }
 
 namespace {
-size_t ArgumentRoom(int32_t count) {
-    return (sizeof(CallDetails) + sizeof(CallValue) * static_cast<size_t>(count) + 15) & ~size_t{15};
+size_t ArgumentRoom(int32_t count, int32_t frameCount) {
+    const size_t values = sizeof(CallValue) * static_cast<size_t>(count > 0 ? count : 0);
+    const size_t frames = sizeof(StackFrame) * static_cast<size_t>(frameCount > 0 ? frameCount : 0);
+    return (sizeof(CallDetails) + values + frames + 15) & ~size_t{15};
 }
 }  // namespace
 
-bool BankAdmits(const EventBank& bank, int32_t argumentCount) {
+bool BankAdmits(const EventBank& bank, int32_t argumentCount, int32_t frameCount) {
     const int32_t capacity = LoadRelaxed(g_recording.bankCapacity);
     if (capacity == 0) return true;
     if (bank.eventCount >= capacity) return false;
-    return argumentCount < 0 ||
-           static_cast<int64_t>(bank.argumentBytes + ArgumentRoom(argumentCount)) <= LoadRelaxed(g_recording.argumentCapacity);
+    return (argumentCount < 0 && frameCount < 0) ||
+           static_cast<int64_t>(bank.argumentBytes + ArgumentRoom(argumentCount, frameCount)) <=
+               LoadRelaxed(g_recording.argumentCapacity);
 }
 
 void BoundRecording(int32_t bankRecords, int64_t argumentBytes, int32_t sliceEvents) {
@@ -50,8 +54,9 @@ void BoundRecording(int32_t bankRecords, int64_t argumentBytes, int32_t sliceEve
     StoreRelaxed(g_recording.sliceEvents, sliceEvents > 0 ? sliceEvents : 0);
 }
 
-CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t count) {
-    const size_t bytes = ArgumentRoom(count);
+CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t count, const StackFrame* frames,
+                            int32_t frameCount, int32_t framesShown) {
+    const size_t bytes = ArgumentRoom(count, frameCount);
     if (bytes > kArgumentBlockBytes) return nullptr;
     // The blocks after the cursor hold nothing of this filling; an emptied bank starts again at
     // its first block.
@@ -78,6 +83,9 @@ CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t co
     details->argumentCount = count;
     details->arguments = reinterpret_cast<CallValue*>(details + 1);
     if (count > 0) std::memcpy(static_cast<void*>(details->arguments), values, sizeof(CallValue) * static_cast<size_t>(count));
+    details->frameCount = static_cast<int16_t>(frameCount);
+    details->framesShown = static_cast<int16_t>(framesShown);
+    if (frameCount > 0) std::memcpy(details->Frames(), frames, sizeof(StackFrame) * static_cast<size_t>(frameCount));
     return details;
 }
 

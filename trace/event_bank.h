@@ -10,6 +10,7 @@
 
 struct CallDetails;
 struct CallValue;
+struct StackFrame;
 struct ThreadTag;
 
 struct TraceEventRecord {
@@ -127,13 +128,16 @@ inline void StartRefusingLocked(const void* except) {
 // Called with the recording lock held.
 TraceEventRecord* PlaceRecord(EventBank* bank);
 
-// A copy of `count` arguments (their weak references pass to it) beside `bank`'s records, or null
-// when no memory can be had. Called with the recording lock held.
-CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t count);
+// A copy of `count` arguments (their weak references pass to it; -1: none) and of `frameCount`
+// stack frames (-1: none) beside `bank`'s records, or null when no memory can be had. Called with
+// the recording lock held.
+CallDetails* PlaceArguments(EventBank* bank, const CallValue* values, int32_t count,
+                            const StackFrame* frames = nullptr, int32_t frameCount = -1, int32_t framesShown = 0);
 
-// Whether `bank` has room for one more record with `argumentCount` arguments (-1: none), within
-// the bounds a Java side asked for. Called with the recording lock held.
-bool BankAdmits(const EventBank& bank, int32_t argumentCount);
+// Whether `bank` has room for one more record with `argumentCount` arguments and `frameCount`
+// stack frames (-1: none of them), within the bounds a Java side asked for: the frames count
+// against the argument bytes. Called with the recording lock held.
+bool BankAdmits(const EventBank& bank, int32_t argumentCount, int32_t frameCount = -1);
 
 // The bounds of bounded recording (0, 0, 0: unbounded, as the agent starts). Past the capacity
 // a hit is dropped and counted (trace/drop_counts.h), never waited for.

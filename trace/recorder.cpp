@@ -13,6 +13,7 @@
 #include "trace/event_bank.h"
 #include "trace/method_entry_offer.h"
 #include "trace/own_work.h"
+#include "trace/stack_frames.h"
 #include "trace/thread_tags.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
@@ -223,11 +224,13 @@ bool LimitAdmits(EventBank& bank) {
     return false;
 }
 
-// An instrumented entry's arguments, placed beside its record. Objects handed over as the
-// caller's references get weak references of the record's (or shared with a recent record);
-// weak references handed over pass to the record.
-CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, RecentReference* recent, MethodEntryOffer* offer) {
-    CallDetails* details = PlaceArguments(&bank, offer->arguments, offer->argumentCount);
+// An instrumented entry's arguments (and the stack captured), placed beside its record. Objects
+// handed over as the caller's references get weak references of the record's (or shared with a
+// recent record); weak references handed over pass to the record.
+CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, RecentReference* recent, MethodEntryOffer* offer,
+                                   const StackFrame* frames, int32_t frameCount, int32_t framesShown) {
+    CallDetails* details =
+        PlaceArguments(&bank, offer->arguments, offer->argumentCount, frames, frameCount, framesShown);
     if (details == nullptr || !offer->argumentsBorrowed) {
         offer->argumentsTaken = details != nullptr;
         return details;
@@ -239,6 +242,15 @@ CallDetails* PlaceOfferedArguments(JNIEnv* env, EventBank& bank, RecentReference
         if (!v.shared) Remember(recent, bank, v.value.l);  // the record is placed: it owns it
     }
     return details;
+}
+
+// The frames of `entry`'s event: those captured before the lock, or, when its trace point asks
+// and none were, captured now; -1 for none.
+int32_t StackOf(const TracePointEntry& entry, CapturedStack* stack) {
+    if (!(entry.flags & kStackTracePoint)) return -1;
+    const int32_t wanted = entry.stackDepth + kExtraFrames;
+    if (stack->count < 0) stack->count = CaptureStack(stack->frames, wanted);
+    return stack->count < wanted ? stack->count : wanted;  // a stale table may have asked for more
 }
 
 // For `entry`'s event on `subject`: a place in the bank with its common fields
@@ -266,17 +278,20 @@ TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uint
     return record;
 }
 
-// Places `hit` of `entry` on `subject` (taken), with its value and its arguments: those an
+// Places `hit` of `entry` on `subject` (taken), with its value, its arguments (those an
 // instrumented entry hands over, or the `frameArguments` read from a breakpoint's frame into
-// `frameValues` (-1: none). A bank the bounds leave no room in drops it, counted.
+// `frameValues`, -1: none) and, when the trace point asks, the thread's stack. A bank the bounds
+// leave no room in drops it, counted.
 bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const Subject& subject, const TraceHit& hit,
-              ThreadTag* thread, CallValue* frameValues, int32_t frameArguments) {
+              ThreadTag* thread, CallValue* frameValues, int32_t frameArguments, CapturedStack* stack) {
     MethodEntryOffer* entryOffer = hit.entryOffer;
     const bool arguments = (entry.flags & kArgumentsTracePoint) != 0;
     const int32_t argumentCount = !arguments ? -1 : entryOffer != nullptr ? entryOffer->argumentCount : frameArguments;
+    const StackFrame* frames = stack->frames;
+    const int32_t frameCount = StackOf(entry, stack);
     TraceEventRecord* record = nullptr;
     bool announce = false;
-    if ((entry.flags & kUnlimitedTracePoint) || BankAdmits(bank, argumentCount)) {
+    if ((entry.flags & kUnlimitedTracePoint) || BankAdmits(bank, argumentCount, frameCount)) {
         record = PlaceEvent(bank, entry, subject.value,
                             subject.kind | (subject.shared ? kSharedSubject : 0) | (entry.flags & kValueKindMask),
                             thread, OsMonotonicNanos(), &announce);
@@ -297,21 +312,22 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
         entryOffer->recorded = true;
         entryOffer->time = record->time;
     }
-    if (arguments) {
-        // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
-        if (entryOffer != nullptr) {
-            if (entryOffer->argumentCount >= 0) record->details = PlaceOfferedArguments(env, bank, &t_recent.argument, entryOffer);
-        } else if (frameArguments >= 0) {
-            record->details = PlaceArguments(&bank, frameValues, frameArguments);
-            if (record->details == nullptr) ReleaseCallValues(env, frameValues, frameArguments);
-        }
+    // An instrumented entry hands its arguments over; a breakpoint's are in its frame.
+    if (arguments && entryOffer != nullptr && entryOffer->argumentCount >= 0) {
+        record->details = PlaceOfferedArguments(env, bank, &t_recent.argument, entryOffer, frames, frameCount,
+                                                entry.stackDepth);
+    } else if (arguments && entryOffer == nullptr && frameArguments >= 0) {
+        record->details = PlaceArguments(&bank, frameValues, frameArguments, frames, frameCount, entry.stackDepth);
+        if (record->details == nullptr) ReleaseCallValues(env, frameValues, frameArguments);
+    } else if (frameCount >= 0) {
+        record->details = PlaceArguments(&bank, nullptr, -1, frames, frameCount, entry.stackDepth);
     }
     return announce;
 }
 
 // Records one hit, with the recording lock held. Returns whether the record is the first of its
 // bank's filling, which announces the bank to the consumer.
-bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread) {
+bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread, CapturedStack* stack) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     const TracePointEntry* entry = nullptr;
     if (!LimitAdmits(bank)) {
@@ -334,20 +350,22 @@ bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread) {
     if ((entry->flags & kArgumentsTracePoint) && hit.entryOffer == nullptr && hit.frame != nullptr && env != nullptr) {
         CallValue values[kMaxParameters];
         const int32_t count = ArgumentsFromFrame(env, static_cast<jmethodID>(hit.member), hit.frame, values);
-        return PlaceHit(env, bank, *entry, subject, hit, thread, values, count);
+        return PlaceHit(env, bank, *entry, subject, hit, thread, values, count, stack);
     }
-    return PlaceHit(env, bank, *entry, subject, hit, thread, nullptr, -1);
+    return PlaceHit(env, bank, *entry, subject, hit, thread, nullptr, -1, stack);
 }
 
 // A method's exit, with the lock held; `*placed` says whether the subject and the result went
 // into a record.
 bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, bool thrown,
-                      int64_t duration, int64_t time, ThreadTag* thread, bool* placed) {
+                      int64_t duration, int64_t time, ThreadTag* thread, CapturedStack* stack, bool* placed) {
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     if (!LimitAdmits(bank)) return false;
     const TracePointEntry* entry = FindTracePoint(nullptr, method, nullptr);
     if (entry == nullptr) return false;
-    if (!BankAdmits(bank, -1)) {
+    const StackFrame* frames = stack->frames;
+    const int32_t frameCount = StackOf(*entry, stack);
+    if (!BankAdmits(bank, frameCount >= 0 ? 1 : -1, frameCount)) {
         CountDropLocked(entry->tracePointRef);
         return false;
     }
@@ -362,6 +380,15 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
     }
     record->value = result.value;
     record->duration = duration;
+    if (frameCount >= 0) {
+        CallValue held = WidenedCallValue('J', jvalue{});
+        held.value.j = duration;
+        CallDetails* details = PlaceArguments(&bank, &held, 1, frames, frameCount, entry->stackDepth);
+        if (details != nullptr) {
+            record->details = details;
+            record->flags |= kExitWithStack;
+        }
+    }
     *placed = true;
     return announce;
 }
@@ -370,10 +397,12 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
 void RecordTraceEvent(JNIEnv* env, const TraceHit& hit) {
     if (RefusedWithoutTheLock(hit.member) || InOwnWork()) return;
     ThreadTag* thread = CurrentThreadTag(env);
+    CapturedStack stack;
+    CaptureWantedStack(hit.member, &stack);
     bool firstInBank = false;
     {
         OsLockGuard recording(&g_agent.recordingLock);
-        firstInBank = RecordLocked(env, hit, thread);
+        firstInBank = RecordLocked(env, hit, thread, &stack);
     }
     if (firstInBank) SignalDataAvailable();
 }
@@ -384,8 +413,10 @@ void RecordMethodExit(JNIEnv* env, jmethodID method, jweak subject, const CallVa
     bool firstInBank = false;
     if (!RefusedWithoutTheLock(method) && !InOwnWork()) {
         ThreadTag* thread = CurrentThreadTag(env);
+        CapturedStack stack;
+        CaptureWantedStack(method, &stack);
         OsLockGuard recording(&g_agent.recordingLock);
-        firstInBank = RecordExitLocked(method, subject, result, thrown, duration, time, thread, &recorded);
+        firstInBank = RecordExitLocked(method, subject, result, thrown, duration, time, thread, &stack, &recorded);
     }
     if (!recorded) {
         if (subject != nullptr) env->DeleteWeakGlobalRef(subject);

@@ -11,9 +11,13 @@ constexpr int32_t kStaticTracePoint = 0x100;  // the member is static
 // Bits the Java side may set on a method trace point to ask for more than its entries.
 constexpr int32_t kArgumentsTracePoint = 0x200;  // the arguments at entry
 constexpr int32_t kExitTracePoint = 0x400;       // every exit: the return value or exception
+// A method or field trace point: the recording thread's stack with every event (written back
+// clear where no stack can be recorded).
+constexpr int32_t kStackTracePoint = 0x800;
 // A mark the Java side records past the recording limit (the tracer's end of a session), so that
-// the limit need not be lifted, which would let the program's other hits in.
-constexpr int32_t kUnlimitedTracePoint = 0x800;
+// the limit need not be lifted, which would let the program's other hits in. The tracer's own bit,
+// far from those a Java side asks with.
+constexpr int32_t kUnlimitedTracePoint = 0x8000;
 
 // A TraceEventRecord's flags: subject kind in bits 0-3, the value kind, and the assigned bit.
 constexpr int32_t kSubjectKindMask = 0x00F;
@@ -23,6 +27,8 @@ constexpr int32_t kThrownEvent = 0x400;    // an exit by an exception (the value
 // The subject's weak reference is shared with an earlier record of the same bank filling, which
 // owns it: delivery deletes it once, after the bank's last record.
 constexpr int32_t kSharedSubject = 0x800;
+// An exit with its stack: the record's details hold its duration and frames (trace/call_details.h).
+constexpr int32_t kExitWithStack = 0x4000;
 
 enum SubjectKind : int32_t {
     kNoSubject = 0,        // static trace points

@@ -7,6 +7,7 @@
 
 struct TracePointEntry {
     int32_t flags;          // the trace point's m_iFlags with the armed bit clear
+    int32_t stackDepth;     // with kStackTracePoint: the frames an event records at most
     void* memberId;         // jmethodID or jfieldID, by the field bit of flags; never null
     uintptr_t classRef;     // a global class reference, or in profiler mode a SlotHandle
     jobject tracePointRef;  // global reference to the Java TracePoint object

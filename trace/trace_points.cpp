@@ -20,6 +20,7 @@
 #include "trace/trace_point_index.h"
 #include "trace/trace_flags.h"
 #include "trace/method_options.h"
+#include "trace/stack_frames.h"
 
 TracePointTable g_tracePoints;
 TracePointIndex g_tracePointIndex;  // of g_tracePoints, guarded by the recording lock
@@ -330,6 +331,24 @@ uintptr_t ClassSlotOf(jclass clazz) {
     return static_cast<uintptr_t>(static_cast<uint32_t>(h));
 }
 
+// The frames an event of a trace point that asks for its stack records at most: its optional
+// m_iStackDepth (0 or missing: the default), within the maximum. The stack bit is cleared where no
+// stack can be recorded (no JVMTI service to capture one).
+int32_t StackDepthOf(JNIEnv* env, jobject element, int32_t* flags) {
+    if (!(*flags & kStackTracePoint)) return 0;
+    if (!StacksRecordable()) {
+        *flags &= ~kStackTracePoint;
+        return 0;
+    }
+    jint depth = 0;
+    jclass pointClass = env->GetObjectClass(element);
+    const jfieldID id = pointClass == nullptr ? nullptr : env->GetFieldID(pointClass, "m_iStackDepth", "I");
+    if (id != nullptr) depth = env->GetIntField(element, id);
+    env->ExceptionClear();
+    if (pointClass != nullptr) env->DeleteLocalRef(pointClass);
+    return depth <= 0 ? kDefaultStackDepth : depth > kMaxStackDepth ? kMaxStackDepth : depth;
+}
+
 // One element of a list: resolves, arms and enters it; writes its flags back. `classClass` is
 // java.lang.Class. Returns false when it was entered but the debug interface refused to arm its
 // member.
@@ -367,7 +386,8 @@ bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jclass c
                                                                  (flags & kStaticTracePoint) != 0);
             declaring = nullptr;
         }
-        entries[*count] = {flags, member, classRef, env->NewGlobalRef(element), fieldClass};
+        const int32_t depth = StackDepthOf(env, element, &flags);
+        entries[*count] = {flags, depth, member, classRef, env->NewGlobalRef(element), fieldClass};
         ++*count;
         flags |= kArmedTracePoint;
     }
@@ -432,6 +452,10 @@ TracePointTable Install(TracePointEntry* entries, int32_t count) {
     g_tracePoints.entries = entries;
     g_tracePoints.unlimited = 0;
     g_tracePoints.unlimitedMember = nullptr;
+    ForgetWantedStacksLocked();
+    for (int32_t i = 0; i < count; ++i) {
+        if (entries[i].flags & kStackTracePoint) WantStackLocked(entries[i].memberId, entries[i].stackDepth);
+    }
     for (int32_t i = 0; i < count; ++i) {
         if (!(entries[i].flags & kUnlimitedTracePoint)) continue;
         if (g_tracePoints.unlimited++ == 0) g_tracePoints.unlimitedMember = entries[i].memberId;

@@ -280,6 +280,36 @@ else
     count_is "^Calls\.fact\(I\)I  Calls$hash  \((4|3|2|1|-1)\)  \[(main|second)\]\$" 7
 fi
 
+echo "=== stacks: under each event line, the top frame the traced method or the field's accessor"
+"$tracer" --stack --method demo.Account.deposit --field 'demo.Account.balance@stack=2' -- -cp "$demo" demo.Main > "$out" 2>&1 \
+    || fail "exit status $?"
+cat "$out"
+clean
+has '^alice has 225, bob has 179$'
+# Each event line and the frames under it: deposit's own frame first, then its caller; a balance
+# event has two frames (stack=2), its accessor (a method of the demo's) first.
+awk '
+    function done() {
+        if (want == "deposit" && n < 2) bad = bad " deposit:" n "frames"
+        if (want == "balance" && n != 2) bad = bad " balance:" n "frames"
+        want = ""
+    }
+    /^demo\.Account\.deposit\(J\)V  / { done(); want = "deposit"; n = 0; next }
+    /^demo\.Account\.balance  / { done(); want = "balance"; n = 0; next }
+    /^    at / { n++
+        if (want == "deposit" && n == 1 && $2 !~ /^demo\.Account\.deposit\(Account\.java:[0-9]+\)$/) bad = bad " deposit:" $2
+        if (want == "deposit" && n == 2 && $2 !~ /^demo\.(Main\.(main|transfer)\(Main|SavingsAccount\.addInterest\(SavingsAccount)\.java:[0-9]+\)$/) bad = bad " caller:" $2
+        if (want == "balance" && $2 !~ /^demo\.(Savings)?Account\.|^demo\.Main\./) bad = bad " balance:" $2
+        next }
+    { done() }
+    END { done(); if (bad != "") { print "wrong frames:" bad; exit 1 } }' "$out" || fail "stack frames"
+count_is '^demo\.Account\.deposit\(J\)V  demo\.(Savings)?Account@[0-9a-f]+$' 3
+"$tracer" --profiler --method 'demo.Account.deposit@stack=1' -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+count_is '^    at demo\.Account\.deposit\(Account\.java:[0-9]+\)$' 3
+count_is '^    at ' 3
+"$tracer" --json --method 'demo.Account.deposit@args,stack=1' -- -cp "$demo" demo.Main > "$out" 2>&1 || fail "exit status $?"
+count_is '^\{"tracePoint":"demo\.Account\.deposit\(J\)V",.*"args":\[[0-9]+\],.*"stack":\[\{"class":"demo\.Account","method":"deposit","file":"Account\.java","line":[0-9]+\}\]\}$' 3
+
 refused() {
     expected=$1; shift
     "$tracer" "$@" > "$out" 2>&1; status=$?
@@ -313,6 +343,9 @@ refused "--limit needs a whole number" --limit many --method demo.Account.deposi
 refused "no main class given" --method demo.Account.deposit -- -cp "$demo"
 refused "field trace points need debug mode" --profiler --field demo.Account.balance -- -cp "$demo" demo.Main
 refused "bad trace point 'demo.Account.withdraw@results'" --method 'demo.Account.withdraw@results' -- -cp "$demo" demo.Main
+refused "bad trace point 'demo.Account.balance@args': expected stack or stack=N" --field 'demo.Account.balance@args' -- -cp "$demo" demo.Main
+refused "stack=N in 'demo.Account.deposit@stack=300' needs a number of frames from 1 to 256" \
+    --method 'demo.Account.deposit@stack=300' -- -cp "$demo" demo.Main
 refused "--summary takes only all, not 'some'" --summary some --method demo.Account.deposit -- -cp "$demo" demo.Main
 refused "unknown option '--mehtod'" --mehtod demo.Account.deposit -- -cp "$demo" demo.Main
 # A method trace point that names a field, and the other way round, say what to write instead;

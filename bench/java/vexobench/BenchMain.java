@@ -258,30 +258,34 @@ public final class BenchMain {
 
     /**
      * n calls of Account.move(J, Account)J, or Account.charge(J, I)J (KIND ending in -charge), or
-     * move to another of 64 accounts each call (-around), traced for the entry alone, its
-     * arguments, its exit or both (KIND starting entry, args, exit or args-exit): recorded and
+     * move to another of 64 accounts each call (-around), or move called
+     * through 20 compiled frames (-deep), traced for the entry alone, its arguments, its exit, both, or the entry with its
+     * stack (16 frames, or the property vexo.stackDepth; KIND starting entry, args, exit, args-exit or stack): recorded and
      * delivered, then disarmed.
      */
     static void timeCalls(Tracing t, int n, String kind) throws InterruptedException {
-        String[] parts = kind.split("-(?=charge$|around$)");
+        String[] parts = kind.split("-(?=charge$|around$|deep$)");
         int bits = 0;
         switch (parts[0]) {
             case "entry": break;
             case "args": bits = TracePoints.ARGUMENTS; break;
             case "exit": bits = TracePoints.EXIT; break;
             case "args-exit": bits = TracePoints.ARGUMENTS | TracePoints.EXIT; break;
+            case "stack": bits = TracePoints.STACK; break;
             default: throw new IllegalArgumentException(kind);
         }
         int perCall = (bits & TracePoints.EXIT) != 0 ? 2 : 1;
         boolean charge = parts.length > 1 && parts[1].equals("charge");
         boolean around = parts.length > 1 && parts[1].equals("around");
+        boolean deep = parts.length > 1 && parts[1].equals("deep");
         TracePoints.TracePoint p = depositPoint();
         p.m_strMethodOrFieldName = charge ? "charge" : "move";
         p.m_strMethodOrFieldSignature = charge ? "(JI)J" : "(JLvexobench/Workload$Account;)J";
         p.m_iFlags = bits;
+        p.m_iStackDepth = Integer.getInteger("vexo.stackDepth", 16);
         t.arm(p);
         java.util.function.IntConsumer calls =
-                charge ? BenchMain::charges : around ? BenchMain::movesAround : BenchMain::moves;
+                charge ? BenchMain::charges : around ? BenchMain::movesAround : deep ? n2 -> deepMoves(20, n2) : BenchMain::moves;
         report("call-" + kind, perCall * t.timeHits(n * perCall, total -> calls.accept(total / perCall)), "ns/call");
         report("calls-" + kind, t.recordedNs / (double) n, "ns/call (the calls alone, before delivery ends)");
         report("calling-cpu-" + kind, t.callingCpuNs / (double) n, "ns/call (CPU time of the calling thread)");
@@ -424,6 +428,19 @@ public final class BenchMain {
         double ns = (System.nanoTime() - start) / (double) n;
         live = bank;
         return ns;
+    }
+
+    /** n moves, each called through `frames` compiled frames: a stack of 16 frames is full. */
+    static void deepMoves(int frames, int n) {
+        Workload.Account a = new Workload.Account();
+        Workload.Account b = new Workload.Account();
+        long sum = 0;
+        for (int i = 0; i < n; i++) sum += deepMove(frames, a, b);
+        sink += sum;
+    }
+
+    static long deepMove(int frames, Workload.Account a, Workload.Account b) {
+        return frames == 0 ? a.move(1, b) : deepMove(frames - 1, a, b) + 1;
     }
 
     static void movesAround(int n) {

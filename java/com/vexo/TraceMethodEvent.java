@@ -15,4 +15,10 @@ public class TraceMethodEvent {
     public Thread m_Thread;
     /** When it happened: a monotonic clock in nanoseconds, comparable with System.nanoTime(). */
     public long m_lTime;
+    /**
+     * The recording thread's stack when the event happened, the top frame first (the traced
+     * method, or the method that accessed the field), when the trace point asked for it
+     * ({@link TracePoints#STACK}); null otherwise. The tracer's own frames are left out.
+     */
+    public StackTraceElement[] m_Stack;
 }

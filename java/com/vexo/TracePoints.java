@@ -21,10 +21,15 @@ public class TracePoints {
     /** Method trace points: record every exit as a {@link TraceMethodExitEvent}. */
     public static final int EXIT = 0x400;
     /**
+     * Method and field trace points: every event carries the recording thread's stack
+     * ({@link TraceMethodEvent#m_Stack}), at most {@link TracePoint#m_iStackDepth} frames.
+     */
+    public static final int STACK = 0x800;
+    /**
      * Recorded also once the recording limit is reached (a mark that closes a session, so that
      * the limit need not be lifted for it).
      */
-    public static final int UNLIMITED = 0x800;
+    public static final int UNLIMITED = 0x8000;
 
     public TracePoint[] m_TracePoints;
     public int m_iMaxNumTraces;
@@ -37,5 +42,7 @@ public class TracePoints {
         public Object m_ReflectionItem;
         public String m_strMethodOrFieldName;
         public String m_strMethodOrFieldSignature;
+        /** With {@link #STACK}: the frames an event records at most (1 to 256; 0: 16). */
+        public int m_iStackDepth;
     }
 }

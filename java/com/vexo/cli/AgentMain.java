@@ -47,6 +47,7 @@ public final class AgentMain {
         this.out = out;
         this.printer = printer;
         arming = new ClassArming(options.patterns, options.requested, MAX_TRACE_POINTS, options.profiler);
+        arming.stackDepth = options.stackDepth;
     }
 
     /** Called by the agent, once, on the thread that starts the VM. Never throws. */
@@ -207,12 +208,14 @@ public final class AgentMain {
      */
     private void sayProfilerMode() {
         List<String> askers = new ArrayList<>();
-        int asked = options.requested;
+        // Stacks are recorded in profiler mode too.
+        final int notInProfilerMode = com.vexo.TracePoints.ARGUMENTS | com.vexo.TracePoints.EXIT;
+        int asked = options.requested & notInProfilerMode;
         if ((options.requested & com.vexo.TracePoints.ARGUMENTS) != 0) askers.add("args");
         if ((options.requested & com.vexo.TracePoints.EXIT) != 0) askers.add("exits");
         for (PointPattern p : options.patterns) {
-            if (p.requested != 0) askers.add(p.text);
-            asked |= p.requested;
+            if ((p.requested & notInProfilerMode) != 0) askers.add(p.text);
+            asked |= p.requested & notInProfilerMode;
         }
         String line = "profiler mode: method entries through the profiler interface, objects by stable identifiers;"
                 + " no field trace points";

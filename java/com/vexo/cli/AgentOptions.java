@@ -13,12 +13,14 @@ import java.util.List;
  * each a bare word or {@code name=value}.
  *
  * <pre>
- *   method=CLASS.METHOD[(DESCRIPTOR)][@args|@exits|@args+exits]
+ *   method=CLASS.METHOD[(DESCRIPTOR)][@args|@exits|@args+exits][+stack[=N]]
  *                      a method trace point, written as for vexo-trace's --method
- *   field=CLASS.FIELD  a field trace point
+ *   field=CLASS.FIELD[@stack[=N]]  a field trace point
  *   points=FILE        trace points from a file, one a line: "method CLASS.METHOD..." or
  *                      "field CLASS.FIELD"; # starts a comment, anywhere on a line
  *   args, exits        arguments, exits for every method trace point
+ *   stack, stack=N     the stack of every event of every trace point, N frames at most (16 by
+ *                      default, 256 at most); a trace point's own @stack=N takes precedence
  *   threads, times     the thread, the time since the start on every line
  *   json               JSON lines
  *   limit=N            record at most N events (1 to 2147483647)
@@ -46,6 +48,7 @@ final class AgentOptions {
     int limit = 1_000_000;
     int bufferMegabytes = 16;
     int requested;
+    int stackDepth;  // with stack=N
     boolean json, threads, times, classes, profiler, stdout, strict, digests, summaryAll;
     String output, connect, html, traceEvents, jar;
 
@@ -63,6 +66,10 @@ final class AgentOptions {
                 case "points": o.readPoints(needs(name, value), methods, fields); break;
                 case "args": o.requested |= TracePoints.ARGUMENTS; break;
                 case "exits": o.requested |= TracePoints.EXIT; break;
+                case "stack":
+                    o.requested |= TracePoints.STACK;
+                    if (value != null) o.stackDepth = PointPattern.stackDepth(value, "the options");
+                    break;
                 case "threads": o.threads = true; break;
                 case "times": o.times = true; break;
                 case "json": o.json = true; break;

@@ -26,6 +26,8 @@ final class ClassArming {
 
     private final List<PointPattern> patterns;
     private final int requested;
+    /** With {@link TracePoints#STACK} among {@link #requested}: the frames asked for (0: the agent's default). */
+    int stackDepth;
     private final int max;
     private final boolean profiler;  // the agent records entries only: nothing to tell per trace point
     private final AtomicInteger armedCount = new AtomicInteger();
@@ -240,10 +242,19 @@ final class ClassArming {
         }
     }
 
+    /** The depth of the stacks a target asks for: its pattern's, else the options' (0: the agent's default). */
+    private void requestStack(Target t, PointPattern s) {
+        if ((s.requested & TracePoints.STACK) != 0) t.requestStack(s.stackDepth);
+        else if ((requested & TracePoints.STACK) != 0) t.requestStack(stackDepth);
+    }
+
     /** What the bits of {@link Target#REQUESTS} ask for, in words. */
     private static String describe(int requests) {
-        boolean args = (requests & TracePoints.ARGUMENTS) != 0, exits = (requests & TracePoints.EXIT) != 0;
-        return args && exits ? "the arguments and exits" : args ? "the arguments" : "the exits";
+        java.util.List<String> words = new java.util.ArrayList<>();
+        if ((requests & TracePoints.ARGUMENTS) != 0) words.add("the arguments");
+        if ((requests & TracePoints.EXIT) != 0) words.add("the exits");
+        if ((requests & TracePoints.STACK) != 0) words.add("the stacks");
+        return String.join(" and ", words);
     }
 
     /**
@@ -436,6 +447,7 @@ final class ClassArming {
             }
             int flags = (m.modifiers & ACC_STATIC) != 0 ? TracePoints.STATIC : 0;
             Target t = new Target(label, flags | s.requested, c.getName(), m.name, m.descriptor, c);
+            requestStack(t, s);
             t.request(requested);
             t.declaredIn = m.owner;
             found.add(t);
@@ -498,7 +510,9 @@ final class ClassArming {
         for (Member m : candidates) {
             int flags = TracePoints.FIELD | valueKind(m.descriptor);
             if ((m.modifiers & ACC_STATIC) != 0) flags |= TracePoints.STATIC;
-            Target t = new Target(c.getName() + "." + m.name + suffix, flags, c.getName(), m.name, m.descriptor, c);
+            Target t = new Target(c.getName() + "." + m.name + suffix, flags | s.requested, c.getName(), m.name, m.descriptor, c);
+            requestStack(t, s);
+            t.request(requested);
             t.declaredIn = m.owner;
             found.add(t);
         }

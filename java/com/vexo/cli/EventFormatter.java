@@ -170,7 +170,13 @@ public final class EventFormatter {
             b.append("  ").append(String.format(Locale.ROOT, "%+.3f ms", (start(first, exit) - columns.origin) / 1e6));
         }
         StackTraceElement site = site(first);
-        if (site != null) b.append("  at ").append(siteText(site));
+        if (site != null) b.append("  at ").append(frameText(site));
+        StackTraceElement[] stack = stackOf(first, exit);
+        if (stack != null) {
+            for (StackTraceElement f : stack) {
+                if (f != null) b.append("\n    at ").append(frameText(f));
+            }
+        }
         return b.toString();
     }
 
@@ -179,12 +185,18 @@ public final class EventFormatter {
         return event instanceof TraceFieldEvent ? ((TraceFieldEvent) event).m_Site : null;
     }
 
-    /** {@code demo.Account.deposit(Account.java:12)}, as a stack trace shows a frame. */
-    static String siteText(StackTraceElement e) {
-        StringBuilder b = new StringBuilder(e.getClassName()).append('.').append(e.getMethodName()).append('(');
-        if (e.getFileName() == null) b.append("Unknown Source");
-        else b.append(e.getFileName()).append(e.getLineNumber() >= 0 ? ":" + e.getLineNumber() : "");
-        return b.append(')').toString();
+    /** The stack recorded at the entry (or, without it, the exit's); null when none was. */
+    static StackTraceElement[] stackOf(TraceMethodEvent first, TraceMethodExitEvent exit) {
+        if (first.m_Stack != null || exit == null) return first.m_Stack;
+        return exit.m_Stack;
+    }
+
+    /** A frame as a Java stack trace writes it: {@code demo.Account.deposit(Account.java:12)}. */
+    static String frameText(StackTraceElement f) {
+        String where = f.isNativeMethod() ? "Native Method"
+                : f.getFileName() == null ? "Unknown Source"
+                : f.getLineNumber() >= 0 ? f.getFileName() + ":" + f.getLineNumber() : f.getFileName();
+        return f.getClassName() + "." + f.getMethodName() + "(" + where + ")";
     }
 
     /** The JSON object of {@link #text(Target, TraceMethodEvent, TraceMethodExitEvent, Columns)}'s line. */
@@ -210,13 +222,25 @@ public final class EventFormatter {
         }
         if (showsTime(first, exit, columns)) b.append(",\"timeNs\":").append(start(first, exit) - columns.origin);
         StackTraceElement site = site(first);
-        if (site != null) {
-            b.append(",\"site\":{\"class\":").append(quote(site.getClassName()));
-            b.append(",\"method\":").append(quote(site.getMethodName()));
-            b.append(",\"file\":").append(quoteOrNull(site.getFileName()));
-            b.append(",\"line\":").append(site.getLineNumber()).append('}');
+        if (site != null) b.append(",\"site\":").append(jsonFrame(site));
+        StackTraceElement[] stack = stackOf(first, exit);
+        if (stack != null) {
+            b.append(",\"stack\":[");
+            String comma = "";
+            for (StackTraceElement f : stack) {
+                if (f == null) continue;
+                b.append(comma).append(jsonFrame(f));
+                comma = ",";
+            }
+            b.append(']');
         }
         return b.append('}').toString();
+    }
+
+    /** A frame or a site in JSON: {@code {"class":...,"method":...,"file":...,"line":12}}. */
+    static String jsonFrame(StackTraceElement f) {
+        return "{\"class\":" + quote(f.getClassName()) + ",\"method\":" + quote(f.getMethodName()) + ",\"file\":"
+                + quoteOrNull(f.getFileName()) + ",\"line\":" + f.getLineNumber() + "}";
     }
 
     /** The event whose subject a call shows: a constructor's entry has none yet, its exit has the object made. */

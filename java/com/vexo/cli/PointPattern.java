@@ -10,8 +10,10 @@ import java.util.regex.Pattern;
  * <p>A method is {@code CLASS.NAME} (every overload of that name, declared in the class or
  * inherited) or {@code CLASS.NAME(DESCRIPTOR)} with a JVM method descriptor such as {@code (J)V};
  * constructors are named {@code <init>}. It may end in {@code @args}, {@code @exits} or
- * {@code @args,exits} (or {@code @args+exits}, which an agent option string can hold). A field is
- * {@code CLASS.NAME}. Classes are named with dots, nested classes with {@code $}.
+ * {@code @args,exits} (or {@code @args+exits}, which an agent option string can hold), and
+ * {@code stack} or {@code stack=N} among them: the stack of every event, N frames at most (16 by
+ * default, 256 at most). A field is {@code CLASS.NAME}, which may end in {@code @stack} or
+ * {@code @stack=N}. Classes are named with dots, nested classes with {@code $}.
  *
  * <p>Patterns: {@code *} in a class name stands for any run of characters within a package name
  * segment, {@code **} for any run at all; {@code *} in a member name for any run. So
@@ -32,13 +34,16 @@ final class PointPattern {
     final String member;
     /** The descriptor asked for, or null for every overload. */
     final String descriptor;
-    /** What else the trace point asks for: {@link TracePoints#ARGUMENTS}, {@link TracePoints#EXIT}. */
+    /** What else the trace point asks for: {@link TracePoints#ARGUMENTS}, {@link TracePoints#EXIT}, {@link TracePoints#STACK}. */
     final int requested;
+    /** With {@link TracePoints#STACK}: the frames asked for (0: the agent's default). */
+    final int stackDepth;
     private final Pattern classPattern;  // null: the name itself
     private final Pattern memberPattern;  // null: the name itself
 
     private PointPattern(String text, boolean field, String className, boolean subtypes, String member, String descriptor,
-            int requested) {
+            int requested, int stackDepth) {
+        this.stackDepth = stackDepth;
         this.text = text;
         this.field = field;
         this.className = className;
@@ -53,7 +58,8 @@ final class PointPattern {
     static PointPattern method(String text) throws TraceSetupException {
         String expected = "CLASS.METHOD or CLASS.METHOD(DESCRIPTOR), e.g. demo.Account.deposit(J)V";
         int at = text.indexOf('@');
-        int requested = at >= 0 ? requests(text, text.substring(at + 1)) : 0;
+        int[] depth = {0};
+        int requested = at >= 0 ? requests(text, text.substring(at + 1), false, depth) : 0;
         String path = at >= 0 ? text.substring(0, at) : text;
         String descriptor = null;
         int paren = path.indexOf('(');
@@ -65,30 +71,56 @@ final class PointPattern {
         }
         String[] parts = split(text, path, expected);
         checkNames(text, parts, false);
-        return new PointPattern(text, false, stripPlus(parts[0]), parts[0].endsWith("+"), parts[1], descriptor, requested);
+        return new PointPattern(text, false, stripPlus(parts[0]), parts[0].endsWith("+"), parts[1], descriptor, requested,
+                depth[0]);
     }
 
     static PointPattern field(String text) throws TraceSetupException {
-        if (text.contains("(") || text.contains("@")) {
-            throw bad(text, "CLASS.FIELD: descriptors and @args, @exits are for methods");
-        }
-        String[] parts = split(text, text, "CLASS.FIELD, e.g. demo.Account.balance");
+        int at = text.indexOf('@');
+        int[] depth = {0};
+        int requested = at >= 0 ? requests(text, text.substring(at + 1), true, depth) : 0;
+        String path = at >= 0 ? text.substring(0, at) : text;
+        if (path.contains("(")) throw bad(text, "CLASS.FIELD: descriptors are for methods");
+        String[] parts = split(text, path, "CLASS.FIELD, e.g. demo.Account.balance");
         if (parts[0].endsWith("+")) throw bad(text, "CLASS.FIELD: subtypes (+) are for methods");
         checkNames(text, parts, true);
-        return new PointPattern(text, true, parts[0], false, parts[1], null, 0);
+        return new PointPattern(text, true, parts[0], false, parts[1], null, requested, depth[0]);
     }
 
-    /** The trace point bits a method's {@code @} suffix asks for: {@code args}, {@code exits}. */
-    private static int requests(String text, String suffix) throws TraceSetupException {
+    /**
+     * The trace point bits an {@code @} suffix asks for: {@code args}, {@code exits} (methods),
+     * {@code stack} or {@code stack=N} (both); {@code depth[0]} learns N.
+     */
+    private static int requests(String text, String suffix, boolean field, int[] depth) throws TraceSetupException {
         int bits = 0;
         for (String word : suffix.split("[,+]", -1)) {
+            if (word.equals("stack") || word.startsWith("stack=")) {
+                bits |= TracePoints.STACK;
+                if (word.startsWith("stack=")) depth[0] = stackDepth(word.substring(6), "'" + text + "'");
+                continue;
+            }
+            if (field) throw bad(text, "stack or stack=N after '@' (args and exits are for methods), e.g. demo.Account.balance@stack");
             switch (word) {
                 case "args": bits |= TracePoints.ARGUMENTS; break;
                 case "exit": case "exits": bits |= TracePoints.EXIT; break;
-                default: throw bad(text, "args, exits or args,exits after '@', e.g. demo.Account.withdraw@args,exits");
+                default: throw bad(text, "args, exits, stack or stack=N after '@', e.g. demo.Account.withdraw@args,exits");
             }
         }
         return bits;
+    }
+
+    /** The frames of {@code stack=N}: 1 to 256. */
+    static int stackDepth(String n, String where) throws TraceSetupException {
+        int depth;
+        try {
+            depth = Integer.parseInt(n);
+        } catch (NumberFormatException e) {
+            depth = -1;
+        }
+        if (depth < 1 || depth > 256) {
+            throw new TraceSetupException("stack=N in " + where + " needs a number of frames from 1 to 256, not '" + n + "'");
+        }
+        return depth;
     }
 
     /** CLASS and MEMBER; {@code pkg.**} alone is every member of every class under pkg. */

@@ -5,13 +5,16 @@ import com.vexo.TracePoints;
 /** One trace point as the user named it, ready to hand to the agent. */
 public final class Target {
     /** The bits of what a method trace point asks for beyond its entries; trace points of one member merge them. */
-    static final int REQUESTS = TracePoints.ARGUMENTS | TracePoints.EXIT;
+    static final int REQUESTS = TracePoints.ARGUMENTS | TracePoints.EXIT | TracePoints.STACK;
+    /** What a field trace point may ask for. */
+    static final int FIELD_REQUESTS = TracePoints.STACK;
 
     /** How the trace point is shown: {@code demo.Account.deposit(J)V} or {@code demo.Account.balance}. */
     public final String label;
     public final TracePoints.TracePoint point;
     // What was asked of the agent (it writes back into the flags what the road records).
     private int asked;
+    private boolean depthAsked;  // a depth of stacks was asked for
     /** The class that declares the member (the target's class or one it inherits from). */
     Class<?> declaredIn;
 
@@ -28,7 +31,7 @@ public final class Target {
         point.m_strClass = className;
         point.m_strMethodOrFieldName = member;
         point.m_strMethodOrFieldSignature = signature;
-        if (!isField()) asked = flags & REQUESTS;
+        asked = flags & (isField() ? FIELD_REQUESTS : REQUESTS);
     }
 
     public boolean isField() {
@@ -54,16 +57,33 @@ public final class Target {
         return !isField() && point.m_strMethodOrFieldSignature.endsWith(")V");
     }
 
-    /** Asks for more at each hit: {@link TracePoints#ARGUMENTS}, {@link TracePoints#EXIT}; method trace points only. */
+    /**
+     * Asks for more at each hit: {@link TracePoints#ARGUMENTS}, {@link TracePoints#EXIT} (method
+     * trace points), {@link TracePoints#STACK} (both).
+     */
     void request(int bits) {
-        if (isField()) return;
-        point.m_iFlags |= bits & REQUESTS;
-        asked |= bits & REQUESTS;
+        int allowed = bits & (isField() ? FIELD_REQUESTS : REQUESTS);
+        point.m_iFlags |= allowed;
+        asked |= allowed;
+    }
+
+    /** Asks for stacks of {@code depth} frames (0: the agent's default, 16), or keeps the deeper ones asked already. */
+    void requestStack(int depth) {
+        request(TracePoints.STACK);
+        int now = point.m_iStackDepth == 0 ? 16 : point.m_iStackDepth;
+        if (!depthAsked || (depth == 0 ? 16 : depth) > now) point.m_iStackDepth = depth;
+        depthAsked = true;
+    }
+
+    /** Whether the agent is asked for the stack of every event. */
+    public boolean hasStack() {
+        return (point.m_iFlags & TracePoints.STACK) != 0;
     }
 
     /** Asks also for what {@code other}, a trace point of the same member, asks for. */
     void merge(Target other) {
         request(other.asked);
+        if ((other.asked & TracePoints.STACK) != 0) requestStack(other.point.m_iStackDepth);
     }
 
     /** What it asks for beyond its entries that {@code other} does not. */
