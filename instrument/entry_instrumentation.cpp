@@ -29,12 +29,17 @@
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
 #include "trace/call_details.h"
+#include "trace/call_timing.h"
 #include "trace/method_options.h"
 #include "trace/trace_flags.h"
 
 namespace {
 using bytecode::kAccNative;
 using bytecode::kAccAbstract;
+
+// The options whose probe calls the exit hooks: the exits, and the timing, which needs each exit
+// to end its call's time.
+constexpr int32_t kExitsOfProbe = kExitTracePoint | kTimingTracePoint;
 
 struct Probe {
     jmethodID method = nullptr;
@@ -202,10 +207,12 @@ bool SameClass(JNIEnv* env, const Probe& p, jclass clazz) {
 // arguments or exits calls the method hook, whose shape of the method it publishes. False when
 // the method hook cannot be had.
 bool WithOptions(JNIEnv* env, Probe* p) {
-    p->options = MethodOptions(p->method) & (kArgumentsTracePoint | kExitTracePoint);
+    p->options = MethodOptions(p->method) & (kArgumentsTracePoint | kExitTracePoint | kTimingTracePoint);
+    // A timed method's calls are counted, not recorded: it asks the hook for its exits only.
+    if (p->options & kTimingTracePoint) p->options = kTimingTracePoint;
     // A constructor's receiver is not initialised at entry, which the entry hook cannot take: it
     // keeps its breakpoint unless its exits are asked for, which only instrumentation records.
-    if (p->constructor && !(p->options & kExitTracePoint)) return false;
+    if (p->constructor && !(p->options & kExitsOfProbe)) return false;
     if (p->options == 0) return true;
     if (!EnsureMethodHookClass(env)) return false;
     ProbeShape shape;
@@ -215,6 +222,8 @@ bool WithOptions(JNIEnv* env, Probe* p) {
     shape.kinds.assign(kinds, static_cast<size_t>(count));
     shape.arguments = (p->options & kArgumentsTracePoint) != 0;
     shape.exits = (p->options & kExitTracePoint) != 0;
+    shape.timing = (p->options & kTimingTracePoint) != 0;
+    if (shape.timing) PrepareCallTiming();
     PublishProbeShape(ProbeId(p), shape);
     return true;
 }
@@ -369,7 +378,7 @@ void InstrumentationEndBatch() {
     for (jmethodID method : fallBack) {
         SetHonouredMethodOptions(method, kArgumentsTracePoint);
         if (SetJvmtiBreakpoint(method, 0) != JVMTI_ERROR_NONE) continue;
-        if (MethodOptions(method) & kExitTracePoint) SayExitsNotRecorded(method, BreakpointReason::kRefused);
+        if (MethodOptions(method) & kExitsOfProbe) SayExitsNotRecorded(method, BreakpointReason::kRefused);
     }
 }
 
@@ -411,7 +420,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         } else if (!p->fit) {
             reason = p->unfit;
         } else if (!EnsureEntryHookClass(env) || !WithOptions(env, p)) {
-            reason = p->constructor && !(p->options & kExitTracePoint) ? BreakpointReason::kConstructor
+            reason = p->constructor && !(p->options & kExitsOfProbe) ? BreakpointReason::kConstructor
                                                                         : BreakpointReason::kNoHook;
         } else if (InstrumentProbe(env, p)) {
             SetHonouredMethodOptions(method, p->options);
@@ -423,7 +432,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
     }
     const jvmtiError error = SetJvmtiBreakpoint(method, location);
     if (error == JVMTI_ERROR_NONE) {
-        if (location == 0 && (MethodOptions(method) & kExitTracePoint)) SayExitsNotRecorded(method, reason);
+        if (location == 0 && (MethodOptions(method) & kExitsOfProbe)) SayExitsNotRecorded(method, reason);
     }
     return static_cast<jvmdiError>(error);
 }
@@ -489,7 +498,7 @@ PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
         t.descriptor = p.descriptor;
         t.id = ProbeId(&p);
         t.arguments = (p.options & kArgumentsTracePoint) != 0;
-        t.exits = (p.options & kExitTracePoint) != 0;
+        t.exits = (p.options & kExitsOfProbe) != 0;
         calls.push_back(t);
     }
     if (calls.empty() || !bytecode::RewriteMethodProbes(data, size, &calls, &result.bytes)) {

@@ -14,6 +14,7 @@
 #include "bridge/jvmpi_bridge.h"
 #include "platform/os.h"
 #include "trace/call_details.h"
+#include "trace/call_timing.h"
 #include "trace/debug_hook.h"
 #include "trace/recorder.h"
 
@@ -97,6 +98,14 @@ void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, 
 // The arguments handed over one by one: given their parameters' kinds when they match the shape.
 void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
     const ProbeShape* shape = ShapeOf(id);
+    if (shape != nullptr && shape->timing) {
+        if (!t_calls.pending.empty()) {
+            ReleaseCallValues(env, t_calls.pending.data(), static_cast<int32_t>(t_calls.pending.size()));
+            t_calls.pending.clear();
+        }
+        TimedCallEnter(id);
+        return;
+    }
     std::vector<CallValue> pending;
     pending.swap(t_calls.pending);  // an entry nested in this one hands over its own
     const bool matching = shape != nullptr && shape->arguments && pending.size() == shape->kinds.size();
@@ -152,6 +161,11 @@ void AddEnterWithNatives(std::vector<HookNative>* methods, std::index_sequence<C
 // The call `id` ends: its open call is taken off the stack (with any above it, whose exits were
 // never seen), and its exit recorded when its entry was.
 void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
+    const ProbeShape* timed = ShapeOf(id);
+    if (timed != nullptr && timed->timing) {
+        TimedCallExit(id, ArmedProbeMethod(id), thrown);
+        return;
+    }
     const int64_t now = OsMonotonicNanos();
     std::vector<OpenCall>& open = t_calls.open;
     size_t at = open.size();

@@ -10,6 +10,7 @@
 #include "instrument/field_hook.h"
 #include "instrument/method_hook.h"
 #include "session/class_waits.h"
+#include "session/timing_natives.h"
 #include "instrument/old_frames.h"
 #include "bridge/jvmti_env.h"
 #include "core/agent_state.h"
@@ -286,6 +287,8 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kBound, kBoundSig, reinterpret_cast<void*>(&Bound)},
         {kRecorded, kRecordedSig, reinterpret_cast<void*>(&Recorded)},
         {kExits, kExitsSig, reinterpret_cast<void*>(&ExitsNotRecorded)},
+        {const_cast<char*>(kTimingTableName), const_cast<char*>(kTimingTableSignature),
+         reinterpret_cast<void*>(&TimingTableNative)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();

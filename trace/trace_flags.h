@@ -14,6 +14,8 @@ constexpr int32_t kExitTracePoint = 0x400;       // every exit: the return value
 // A mark the Java side records past the recording limit (the tracer's end of a session), so that
 // the limit need not be lifted, which would let the program's other hits in.
 constexpr int32_t kUnlimitedTracePoint = 0x800;
+// A method trace point whose calls are counted and timed (trace/call_timing.h), not recorded.
+constexpr int32_t kTimingTracePoint = 0x1000;
 
 // A TraceEventRecord's flags: subject kind in bits 0-3, the value kind, and the assigned bit.
 constexpr int32_t kSubjectKindMask = 0x00F;

@@ -18,6 +18,7 @@
 #include "trace/event_bank.h"
 #include "trace/bank_deliveries.h"
 #include "trace/trace_point_index.h"
+#include "trace/call_timing.h"
 #include "trace/trace_flags.h"
 #include "trace/method_options.h"
 
@@ -82,7 +83,7 @@ bool Arm(jclass clazz, void* memberId, int32_t flags) {
         return access && modification;
     }
     // The roads read what else the trace point asks for as they arm the method.
-    AddMethodOptions(static_cast<jmethodID>(memberId), flags & (kArgumentsTracePoint | kExitTracePoint));
+    AddMethodOptions(static_cast<jmethodID>(memberId), flags & (kArgumentsTracePoint | kExitTracePoint | kTimingTracePoint));
     return Armed(jvmdi->SetBreakpoint(clazz, static_cast<jmethodID>(memberId), 0));
 }
 
@@ -349,13 +350,15 @@ bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jclass c
     jclass declaring = nullptr;
     void* member = clazz == nullptr ? nullptr : ResolveMember(env, clazz, name, signature, flags, reflected, &declaring);
     if (member != nullptr) {
-        const int32_t asked = (flags & kFieldTracePoint) ? 0 : flags & (kArgumentsTracePoint | kExitTracePoint);
+        const int32_t asked =
+            (flags & kFieldTracePoint) ? 0 : flags & (kArgumentsTracePoint | kExitTracePoint | kTimingTracePoint);
         if (ArmsThroughDebugger()) taken = Arm(clazz, member, flags);
         // What the method's road records of what was asked is written back; profiler mode
         // records entries only.
         if (asked != 0) {
             const int32_t honoured = ArmsThroughDebugger() ? HonouredMethodOptions(static_cast<jmethodID>(member)) : 0;
             flags &= ~(asked & ~honoured);
+            if (flags & kTimingTracePoint) NoteTimedTracePoint(env, static_cast<jmethodID>(member), element);
         }
         const uintptr_t classRef = g_agent.profilerMode
                                        ? ClassSlotOf(clazz)

@@ -25,6 +25,11 @@ public class TracePoints {
      * the limit need not be lifted for it).
      */
     public static final int UNLIMITED = 0x800;
+    /**
+     * Method trace points: count and time every call instead of recording it; the table is read
+     * with the tracer's extension {@code com.vexo.cli.AgentNatives.timing()}.
+     */
+    public static final int TIMING = 0x1000;
 
     public TracePoint[] m_TracePoints;
     public int m_iMaxNumTraces;

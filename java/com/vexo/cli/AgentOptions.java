@@ -19,6 +19,8 @@ import java.util.List;
  *   points=FILE        trace points from a file, one a line: "method CLASS.METHOD..." or
  *                      "field CLASS.FIELD"; # starts a comment, anywhere on a line
  *   args, exits        arguments, exits for every method trace point
+ *   timing             every method trace point's calls counted and timed, not recorded
+ *   interval=S         with timing: the timing table of each S seconds as well, and at the end
  *   threads, times     the thread, the time since the start on every line
  *   json               JSON lines
  *   limit=N            record at most N events (1 to 2147483647)
@@ -46,6 +48,8 @@ final class AgentOptions {
     int limit = 1_000_000;
     int bufferMegabytes = 16;
     int requested;
+    /** With timing: the seconds between the timing tables printed while the program runs (0: at the end only). */
+    double intervalSeconds;
     boolean json, threads, times, classes, profiler, stdout, strict, digests, summaryAll;
     String output, connect, html, traceEvents, jar;
 
@@ -63,6 +67,8 @@ final class AgentOptions {
                 case "points": o.readPoints(needs(name, value), methods, fields); break;
                 case "args": o.requested |= TracePoints.ARGUMENTS; break;
                 case "exits": o.requested |= TracePoints.EXIT; break;
+                case "timing": o.requested |= TracePoints.TIMING; break;
+                case "interval": o.intervalSeconds = interval(needs(name, value)); break;
                 case "threads": o.threads = true; break;
                 case "times": o.times = true; break;
                 case "json": o.json = true; break;
@@ -112,6 +118,18 @@ final class AgentOptions {
     private static String needs(String name, String value) throws TraceSetupException {
         if (value == null || value.isEmpty()) throw new TraceSetupException("the agent option " + name + "= needs a value");
         return value;
+    }
+
+    /** Seconds, more than 0 and at most a day. */
+    private static double interval(String s) throws TraceSetupException {
+        double v;
+        try {
+            v = Double.parseDouble(s);
+        } catch (NumberFormatException e) {
+            v = -1;
+        }
+        if (!(v > 0 && v <= 86_400)) throw new TraceSetupException("--interval needs seconds, more than 0 and at most 86400, not '" + s + "'");
+        return v;
     }
 
     /** The recording limit: a whole number from 1 to {@link Integer#MAX_VALUE}. */

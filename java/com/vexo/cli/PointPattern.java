@@ -10,7 +10,8 @@ import java.util.regex.Pattern;
  * <p>A method is {@code CLASS.NAME} (every overload of that name, declared in the class or
  * inherited) or {@code CLASS.NAME(DESCRIPTOR)} with a JVM method descriptor such as {@code (J)V};
  * constructors are named {@code <init>}. It may end in {@code @args}, {@code @exits} or
- * {@code @args,exits} (or {@code @args+exits}, which an agent option string can hold). A field is
+ * {@code @args,exits} (or {@code @args+exits}, which an agent option string can hold), or
+ * {@code @timing} (its calls counted and timed, not recorded). A field is
  * {@code CLASS.NAME}. Classes are named with dots, nested classes with {@code $}.
  *
  * <p>Patterns: {@code *} in a class name stands for any run of characters within a package name
@@ -85,7 +86,8 @@ final class PointPattern {
             switch (word) {
                 case "args": bits |= TracePoints.ARGUMENTS; break;
                 case "exit": case "exits": bits |= TracePoints.EXIT; break;
-                default: throw bad(text, "args, exits or args,exits after '@', e.g. demo.Account.withdraw@args,exits");
+                case "timing": bits |= TracePoints.TIMING; break;
+                default: throw bad(text, "args, exits, timing or args,exits after '@', e.g. demo.Account.withdraw@args,exits");
             }
         }
         return bits;

@@ -5,7 +5,7 @@ import com.vexo.TracePoints;
 /** One trace point as the user named it, ready to hand to the agent. */
 public final class Target {
     /** The bits of what a method trace point asks for beyond its entries; trace points of one member merge them. */
-    static final int REQUESTS = TracePoints.ARGUMENTS | TracePoints.EXIT;
+    static final int REQUESTS = TracePoints.ARGUMENTS | TracePoints.EXIT | TracePoints.TIMING;
 
     /** How the trace point is shown: {@code demo.Account.deposit(J)V} or {@code demo.Account.balance}. */
     public final String label;
@@ -47,6 +47,11 @@ public final class Target {
     /** Method trace points: whether the agent is asked for every exit. */
     public boolean hasExits() {
         return !isField() && (point.m_iFlags & TracePoints.EXIT) != 0;
+    }
+
+    /** Method trace points: whether the agent counts and times the calls instead of recording them. */
+    public boolean hasTiming() {
+        return !isField() && (point.m_iFlags & TracePoints.TIMING) != 0;
     }
 
     /** Whether the method returns nothing (constructors included). */
