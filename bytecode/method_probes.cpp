@@ -172,6 +172,14 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
         }
         const char kind = ReturnKind(static_cast<uint8_t>(ins.opcode));
         std::vector<Instruction> exit;
+        if (target.timing) {
+            if (!calls.Id(&exit) || !calls.Call(kMethodHookTimedExitName, kMethodHookTimedDescriptor, &exit)) {
+                return Refusal::kConstantPoolFull;
+            }
+            const Refusal refusal = InsertBefore(code, i, exit, 1, &i);
+            if (refusal != Refusal::kNone) return refusal;
+            continue;
+        }
         if (kind != 'V') exit.push_back(Simple(IsWideKind(kind) ? op::kDup2 : op::kDup));
         if (!calls.Tail(context.isConstructor ? kAload0 : kAconstNull, MethodHookExitName(kind),
                         MethodHookExitDescriptor(kind), &exit)) {
@@ -198,8 +206,12 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
         slot += IsWideKind(kind) ? 2 : 1;
     }
     const bool receiver = !context.isStatic && !context.isConstructor;
-    if (!calls.Tail(receiver ? kAload0 : kAconstNull, MethodHookEnterName(kinds).c_str(),
-                    MethodHookEnterDescriptor(kinds), &prologue)) {
+    if (target.timing) {
+        if (!calls.Id(&prologue) || !calls.Call(kMethodHookTimedEnterName, kMethodHookTimedDescriptor, &prologue)) {
+            return Refusal::kConstantPoolFull;
+        }
+    } else if (!calls.Tail(receiver ? kAload0 : kAconstNull, MethodHookEnterName(kinds).c_str(),
+                           MethodHookEnterDescriptor(kinds), &prologue)) {
         return Refusal::kConstantPoolFull;
     }
     const auto stack = static_cast<uint16_t>(together ? slot - first + 2 : kPrologueStack);
@@ -210,6 +222,11 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
     // The catch-all handlers: the exception is passed on and thrown again.
     const LabelId end = BindLabel(code, code->instructions.size());
     auto thrown = [&](uint8_t receiverLoad, std::vector<Instruction>* block) {
+        if (target.timing) {
+            const bool ok = calls.Id(block) && calls.Call(kMethodHookTimedThrownName, kMethodHookTimedDescriptor, block);
+            block->push_back(Simple(op::kAthrow));
+            return ok;
+        }
         block->push_back(Simple(op::kDup));
         const bool ok = calls.Tail(receiverLoad, kMethodHookThrownName, kMethodHookThrownDescriptor, block);
         block->push_back(Simple(op::kAthrow));

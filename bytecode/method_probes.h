@@ -47,6 +47,10 @@ constexpr const char* kMethodHookEnterName = "enter";
 constexpr const char* kMethodHookEnterDescriptor = "(Ljava/lang/Object;I)V";
 constexpr const char* kMethodHookThrownName = "thrown";
 constexpr const char* kMethodHookThrownDescriptor = "(Ljava/lang/Throwable;Ljava/lang/Object;I)V";
+constexpr const char* kMethodHookTimedEnterName = "timedEnter";
+constexpr const char* kMethodHookTimedExitName = "timedExit";
+constexpr const char* kMethodHookTimedThrownName = "timedThrown";
+constexpr const char* kMethodHookTimedDescriptor = "(I)V";
 
 struct MethodProbeTarget {
     std::string name;        // e.g. "withdraw", "<init>"
@@ -54,6 +58,10 @@ struct MethodProbeTarget {
     int32_t id = 0;          // pushed with the shortest instruction (an ldc beyond a short's range)
     bool arguments = false;  // the prologue passes every declared argument
     bool exits = false;      // every return, and a catch-all handler, call the exit hooks
+    // Only the call's time is wanted (with exits, without arguments): the prologue calls
+    // timedEnter(id), every return timedExit(id) and the catch-all handler timedThrown(id)
+    // before it throws again; no receiver nor value is handed over.
+    bool timing = false;
     // Results:
     bool instrumented = false;
     Refusal refusal = Refusal::kNone;  // why not

@@ -223,7 +223,10 @@ bool WithOptions(JNIEnv* env, Probe* p) {
     shape.arguments = (p->options & kArgumentsTracePoint) != 0;
     shape.exits = (p->options & kExitTracePoint) != 0;
     shape.timing = (p->options & kTimingTracePoint) != 0;
-    if (shape.timing) PrepareCallTiming();
+    if (shape.timing) {
+        PrepareCallTiming();
+        NoteTimedProbe(ProbeId(p), p->method);
+    }
     PublishProbeShape(ProbeId(p), shape);
     return true;
 }
@@ -499,6 +502,7 @@ PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
         t.id = ProbeId(&p);
         t.arguments = (p.options & kArgumentsTracePoint) != 0;
         t.exits = (p.options & kExitsOfProbe) != 0;
+        t.timing = p.options == kTimingTracePoint;
         calls.push_back(t);
     }
     if (calls.empty() || !bytecode::RewriteMethodProbes(data, size, &calls, &result.bytes)) {

@@ -98,14 +98,6 @@ void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, 
 // The arguments handed over one by one: given their parameters' kinds when they match the shape.
 void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
     const ProbeShape* shape = ShapeOf(id);
-    if (shape != nullptr && shape->timing) {
-        if (!t_calls.pending.empty()) {
-            ReleaseCallValues(env, t_calls.pending.data(), static_cast<int32_t>(t_calls.pending.size()));
-            t_calls.pending.clear();
-        }
-        TimedCallEnter(id);
-        return;
-    }
     std::vector<CallValue> pending;
     pending.swap(t_calls.pending);  // an entry nested in this one hands over its own
     const bool matching = shape != nullptr && shape->arguments && pending.size() == shape->kinds.size();
@@ -161,11 +153,6 @@ void AddEnterWithNatives(std::vector<HookNative>* methods, std::index_sequence<C
 // The call `id` ends: its open call is taken off the stack (with any above it, whose exits were
 // never seen), and its exit recorded when its entry was.
 void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
-    const ProbeShape* timed = ShapeOf(id);
-    if (timed != nullptr && timed->timing) {
-        TimedCallExit(id, ArmedProbeMethod(id), thrown);
-        return;
-    }
     const int64_t now = OsMonotonicNanos();
     std::vector<OpenCall>& open = t_calls.open;
     size_t at = open.size();
@@ -199,6 +186,11 @@ void JNICALL Exit(JNIEnv* env, jclass, T value, jobject receiver, jint id) {
 void JNICALL Thrown(JNIEnv* env, jclass, jthrowable exception, jobject receiver, jint id) {
     Leave(env, id, receiver, true, HookValue(static_cast<jobject>(exception)));
 }
+
+// The timed probes' hooks: the call's time only, nothing recorded.
+void JNICALL TimedEnter(JNIEnv*, jclass, jint id) { TimedCallEnter(id); }
+void JNICALL TimedExit(JNIEnv*, jclass, jint id) { TimedCallExit(id, false); }
+void JNICALL TimedThrown(JNIEnv*, jclass, jint id) { TimedCallExit(id, true); }
 
 void* ArgumentOf(char kind) {
     switch (kind) {
@@ -236,6 +228,9 @@ std::vector<HookNative> HookMethods() {
     AddEnterWithNatives<2>(&methods, std::make_index_sequence<Power5(2)>());
     AddEnterWithNatives<3>(&methods, std::make_index_sequence<Power5(3)>());
     methods.push_back({kMethodHookThrownName, kMethodHookThrownDescriptor, reinterpret_cast<void*>(Thrown)});
+    methods.push_back({kMethodHookTimedEnterName, kMethodHookTimedDescriptor, reinterpret_cast<void*>(TimedEnter)});
+    methods.push_back({kMethodHookTimedExitName, kMethodHookTimedDescriptor, reinterpret_cast<void*>(TimedExit)});
+    methods.push_back({kMethodHookTimedThrownName, kMethodHookTimedDescriptor, reinterpret_cast<void*>(TimedThrown)});
     return methods;
 }
 

@@ -21,6 +21,6 @@ struct ProbeShape {
     char returnKind = 'V';
     bool arguments = false;
     bool exits = false;
-    bool timing = false;  // its calls are counted and timed (trace/call_timing.h), nothing recorded
+    bool timing = false;  // its calls are counted and timed (trace/call_timing.h) by hooks of their own
 };
 void PublishProbeShape(int id, const ProbeShape& shape);

@@ -22,7 +22,6 @@ struct Counter {
 // One probe's counters on one thread. The shortest and longest duration are exchanged by the
 // reader (a call that ends just then may give its duration to the interval after its count's).
 struct TimedSlot {
-    std::atomic<jmethodID> method{nullptr};
     Counter calls, thrown, totalNs, untimed;
     std::atomic<uint64_t> minNs{UINT64_MAX}, maxNs{0};
     Counter histogram[kTimingBuckets];
@@ -73,6 +72,7 @@ ThreadTiming* g_threads = nullptr;
 std::unordered_map<jmethodID, TimingRow>* g_ended = nullptr;  // unread counts of ended threads
 std::unordered_map<jmethodID, jobject>* g_points = nullptr;   // global references
 std::atomic<uint64_t> g_unattributed{0};
+std::atomic<jmethodID> g_probeMethods[kMaxTimedProbes];
 
 uint64_t TicksToNanos(uint64_t ticks) {
     const uint64_t f = g_clock.nanosPerTick.load(std::memory_order_relaxed);
@@ -128,16 +128,12 @@ TimedSlot* SlotOf(ThreadTiming* t, int32_t id) {
     return &slots[id % kSlotsPerPage];
 }
 
-void Count(int32_t id, jmethodID method, bool thrown, bool timed, uint64_t ns) {
+void Count(int32_t id, bool thrown, bool timed, uint64_t ns) {
     ThreadTiming* t = t_timing;
     TimedSlot* slot = t == nullptr ? nullptr : SlotOf(t, id);
     if (slot == nullptr) {
         g_unattributed.fetch_add(1, std::memory_order_relaxed);
         return;
-    }
-    if (slot->method.load(std::memory_order_relaxed) == nullptr) {
-        if (method == nullptr) return;  // entered and left while not armed
-        slot->method.store(method, std::memory_order_release);
     }
     slot->calls.Add(1);
     if (thrown) slot->thrown.Add(1);
@@ -164,9 +160,9 @@ void MergeInto(TimingRow* into, const TimingRow& from) {
 }
 
 // What `slot` counted since the reader's last look. Under the lock.
-TimingRow TakeSlot(TimedSlot* slot) {
+TimingRow TakeSlot(TimedSlot* slot, jmethodID method) {
     TimingRow row;
-    row.method = slot->method.load(std::memory_order_acquire);
+    row.method = method;
     uint64_t now[kTimingColumns] = {};
     now[kTimedCalls] = slot->calls.Get();
     now[kTimedThrown] = slot->thrown.Get();
@@ -186,12 +182,12 @@ TimingRow TakeSlot(TimedSlot* slot) {
 // Each slot of `t` with counts since the last look, to `visit`. Under the lock.
 template <typename Visit>
 void TakeThread(ThreadTiming* t, Visit visit) {
-    for (auto& page : t->pages) {
-        TimedSlot* slots = page.load(std::memory_order_acquire);
+    for (int32_t p = 0; p < kPages; ++p) {
+        TimedSlot* slots = t->pages[p].load(std::memory_order_acquire);
         for (int32_t i = 0; slots != nullptr && i < kSlotsPerPage; ++i) {
-            if (slots[i].method.load(std::memory_order_acquire) == nullptr) continue;
-            const TimingRow row = TakeSlot(&slots[i]);
-            if (row.columns[kTimedCalls] != 0) visit(row);
+            const jmethodID method = g_probeMethods[p * kSlotsPerPage + i].load(std::memory_order_acquire);
+            if (method == nullptr || slots[i].calls.Get() == slots[i].seen[kTimedCalls]) continue;
+            visit(TakeSlot(&slots[i], method));
         }
     }
 }
@@ -220,7 +216,7 @@ void PrepareCallTiming() {
 }
 
 void TimedCallEnter(int32_t id) {
-    if (InOwnWork()) return;
+    if (InOwnWork() || id < 0 || id >= kMaxTimedProbes) return;
     ThreadTiming* t = t_timing;
     if (t == nullptr && (t_timingRefused || (t = MakeThreadTiming()) == nullptr)) {
         g_unattributed.fetch_add(1, std::memory_order_relaxed);
@@ -233,13 +229,13 @@ void TimedCallEnter(int32_t id) {
     t->open[t->depth++] = {id, OsFastTicks(g_clock.tsc)};
 }
 
-void TimedCallExit(int32_t id, jmethodID method, bool thrown) {
+void TimedCallExit(int32_t id, bool thrown) {
     const uint64_t end = OsFastTicks(g_clock.tsc);
     ThreadTiming* t = t_timing;
-    if (t == nullptr || InOwnWork()) return;
+    if (t == nullptr || InOwnWork() || id < 0 || id >= kMaxTimedProbes) return;
     if (t->beyond > 0) {  // the innermost call is one the stack had no room for
         --t->beyond;
-        Count(id, method, thrown, false, 0);
+        Count(id, thrown, false, 0);
         return;
     }
     // Calls above this one whose exits were never seen (a constructor left by its super call's
@@ -250,7 +246,7 @@ void TimedCallExit(int32_t id, jmethodID method, bool thrown) {
     const uint64_t start = t->open[at - 1].start;
     t->depth = at - 1;
     // Counters of two processors may differ by a little: an end before its start is 0 ns.
-    Count(id, method, thrown, true, end > start ? TicksToNanos(end - start) : 0);
+    Count(id, thrown, true, end > start ? TicksToNanos(end - start) : 0);
 }
 
 void TakeTimingTable(std::vector<TimingRow>* rows, uint64_t* unattributed) {
@@ -299,6 +295,10 @@ void RetireThreadTiming() {
     }
     t->~ThreadTiming();
     MemFree(t);
+}
+
+void NoteTimedProbe(int32_t id, jmethodID method) {
+    if (id >= 0 && id < kMaxTimedProbes) g_probeMethods[id].store(method, std::memory_order_release);
 }
 
 void NoteTimedTracePoint(JNIEnv* env, jmethodID method, jobject tracePoint) {

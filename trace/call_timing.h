@@ -34,11 +34,14 @@ struct TimingRow {
     uint64_t columns[kTimingColumns] = {};
 };
 
-// The hot path, on the calling thread. `method` is the probe's method (null when it is no
-// longer armed: a call already counted under it still is). A thread of the agent's own work
+// The hot path, on the calling thread, for the probe `id`. A thread of the agent's own work
 // counts nothing.
 void TimedCallEnter(int32_t id);
-void TimedCallExit(int32_t id, jmethodID method, bool thrown);
+void TimedCallExit(int32_t id, bool thrown);
+
+// The method of the probe `id`, told before the probe is first timed (probe ids stay with
+// their methods).
+void NoteTimedProbe(int32_t id, jmethodID method);
 
 // Measures the clock before the first timed call (the factor from its ticks to nanoseconds).
 void PrepareCallTiming();

