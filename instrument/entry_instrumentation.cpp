@@ -208,8 +208,10 @@ bool SameClass(JNIEnv* env, const Probe& p, jclass clazz) {
 // the method hook cannot be had.
 bool WithOptions(JNIEnv* env, Probe* p) {
     p->options = MethodOptions(p->method) & (kArgumentsTracePoint | kExitTracePoint | kTimingTracePoint);
-    // A timed method's calls are counted, not recorded: it asks the hook for its exits only.
-    if (p->options & kTimingTracePoint) p->options = kTimingTracePoint;
+    const int64_t minNanos = (p->options & kExitTracePoint) ? MethodMinNanos(p->method) : 0;
+    // A timed method's calls are counted, not recorded: it asks the hook for its exits only;
+    // with a threshold on its exits, the slow calls are recorded too.
+    if ((p->options & kTimingTracePoint) && minNanos == 0) p->options = kTimingTracePoint;
     // A constructor's receiver is not initialised at entry, which the entry hook cannot take: it
     // keeps its breakpoint unless its exits are asked for, which only instrumentation records.
     if (p->constructor && !(p->options & kExitsOfProbe)) return false;
@@ -222,8 +224,10 @@ bool WithOptions(JNIEnv* env, Probe* p) {
     shape.kinds.assign(kinds, static_cast<size_t>(count));
     shape.arguments = (p->options & kArgumentsTracePoint) != 0;
     shape.exits = (p->options & kExitTracePoint) != 0;
-    shape.timing = (p->options & kTimingTracePoint) != 0;
-    if (shape.timing) {
+    shape.timing = p->options == kTimingTracePoint;
+    shape.minNanos = minNanos;
+    shape.countAll = minNanos > 0 && (p->options & kTimingTracePoint) != 0;
+    if (shape.timing || shape.minNanos > 0) {
         PrepareCallTiming();
         NoteTimedProbe(ProbeId(p), p->method);
     }

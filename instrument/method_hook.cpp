@@ -37,11 +37,21 @@ struct OpenCall {
     int64_t start;  // the entry's record time
 };
 
+// A call of a probe with a threshold, its entry held until its exit decides: the receiver and
+// the arguments as weak references (or none), its time on the timing stack.
+struct HeldCall {
+    jint id;
+    jweak receiver;
+    int32_t argumentCount;  // -1: none
+    std::vector<CallValue> arguments;
+};
+
 struct ThreadCalls {
     // The arguments handed over for the next entry, primitives in the widths of the hooks
     // (kind 'P') until the entry gives them their parameters' kinds.
     std::vector<CallValue> pending;
     std::vector<OpenCall> open;
+    std::vector<HeldCall> held;
 };
 thread_local ThreadCalls t_calls;
 constexpr size_t kMaxOpenCalls = 1 << 16;
@@ -60,10 +70,87 @@ void JNICALL Argument(JNIEnv* env, jclass, T value) {
     t_calls.pending.push_back(v);
 }
 
+void ReleaseHeld(JNIEnv* env, HeldCall* call) {
+    if (call->argumentCount > 0) ReleaseCallValues(env, call->arguments.data(), call->argumentCount);
+    if (call->receiver != nullptr) env->DeleteWeakGlobalRef(call->receiver);
+    call->receiver = nullptr;
+    call->argumentCount = -1;
+}
+
+// The entry of a call of a probe with a threshold: held, with weak references of its own to the
+// receiver and the arguments, once the timing stack has its time (else only counted).
+void HoldCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, const CallValue* arguments,
+              int32_t count, bool borrowed) {
+    const bool timed = TimedCallEnter(id);
+    if (!timed || !shape->arguments) {
+        if (!borrowed) ReleaseCallValues(env, arguments, count);
+        count = -1;
+    }
+    if (timed) {
+        std::vector<HeldCall>& held = t_calls.held;
+        held.push_back({id, receiver == nullptr ? nullptr : env->NewWeakGlobalRef(receiver), count, {}});
+        HeldCall& call = held.back();
+        if (count > 0) call.arguments.assign(arguments, arguments + count);
+        for (int32_t i = 0; borrowed && i < count; ++i) {
+            CallValue& v = call.arguments[static_cast<size_t>(i)];
+            if (v.kind == 'L' && v.value.l != nullptr) v.value.l = env->NewWeakGlobalRef(v.value.l);
+        }
+    }
+    if (ProfilerEntriesOn()) {
+        const jmethodID method = ArmedProbeMethod(id);
+        if (method != nullptr) JvmpiPostMethodEntry(env, method, receiver);
+    }
+    if (env->ExceptionCheck()) env->ExceptionClear();
+}
+
+// The exit of a call of a probe with a threshold: its held entry is recorded, at the time it was
+// made, and then its exit, when the call took at least the threshold; else both are let go.
+void LeaveHeld(JNIEnv* env, jint id, const ProbeShape* shape, jobject receiver, bool thrown, jvalue value) {
+    const uint64_t ns = TimedCallEnd(id, thrown, static_cast<uint64_t>(shape->minNanos), shape->countAll);
+    std::vector<HeldCall>& held = t_calls.held;
+    size_t at = held.size();
+    while (at > 0 && held[at - 1].id != id) --at;
+    if (at == 0) return;  // entered before the probe was armed, or not held
+    HeldCall call = std::move(held[at - 1]);
+    for (size_t above = at; above < held.size(); ++above) ReleaseHeld(env, &held[above]);  // exits never seen
+    held.resize(at - 1);
+    const jmethodID method = ArmedProbeMethod(id);
+    if (ns == kNotTimed || ns < static_cast<uint64_t>(shape->minNanos) || method == nullptr) {
+        ReleaseHeld(env, &call);
+        return;
+    }
+    const int64_t now = OsMonotonicNanos();
+    jobject self = call.receiver == nullptr ? nullptr : env->NewLocalRef(call.receiver);
+    MethodEntryOffer offer;
+    offer.receiver = self;
+    offer.arguments = call.arguments.data();
+    offer.argumentCount = call.argumentCount;
+    offer.active = true;
+    offer.entryTime = now - static_cast<int64_t>(ns);
+    MethodEntryOffer* previous = OfferMethodEntry(&offer);
+    BridgeRaiseMethodEntry(env, method, self);
+    OfferMethodEntry(previous);
+    if (offer.argumentsTaken) call.argumentCount = -1;
+    ReleaseHeld(env, &call);
+    if (self != nullptr) env->DeleteLocalRef(self);
+    if (offer.recorded) {
+        const CallValue result = MakeCallValue(env, thrown ? 'L' : shape->returnKind, value);
+        RecordMethodExit(env, method, receiver == nullptr ? nullptr : env->NewWeakGlobalRef(receiver), result, thrown,
+                         static_cast<int64_t>(ns), now);
+    } else if (offer.dropped) {
+        CountDroppedExit(method);
+    }
+    if (env->ExceptionCheck()) env->ExceptionClear();
+}
+
 // The entry of the call `id`, with the `count` arguments handed over (-1: none): the caller's
 // references (`borrowed`), or weak references deleted unless the entry's record took them.
 void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, const CallValue* arguments,
                int32_t count, bool borrowed) {
+    if (shape != nullptr && shape->minNanos > 0) {
+        HoldCall(env, receiver, id, shape, arguments, count, borrowed);
+        return;
+    }
     const jmethodID method = ArmedProbeMethod(id);
     MethodEntryOffer offer;
     if (method != nullptr) {
@@ -153,6 +240,11 @@ void AddEnterWithNatives(std::vector<HookNative>* methods, std::index_sequence<C
 // The call `id` ends: its open call is taken off the stack (with any above it, whose exits were
 // never seen), and its exit recorded when its entry was.
 void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
+    const ProbeShape* held = ShapeOf(id);
+    if (held != nullptr && held->minNanos > 0) {
+        LeaveHeld(env, id, held, receiver, thrown, value);
+        return;
+    }
     const int64_t now = OsMonotonicNanos();
     std::vector<OpenCall>& open = t_calls.open;
     size_t at = open.size();

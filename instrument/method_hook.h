@@ -22,5 +22,10 @@ struct ProbeShape {
     bool arguments = false;
     bool exits = false;
     bool timing = false;  // its calls are counted and timed (trace/call_timing.h) by hooks of their own
+    // Exits with a threshold: a call's entry is held on its thread until its exit, and both are
+    // recorded only when it took at least this long; shorter calls are counted (trace/call_timing.h),
+    // every call with `countAll` (the method is timed as well).
+    int64_t minNanos = 0;
+    bool countAll = false;
 };
 void PublishProbeShape(int id, const ProbeShape& shape);

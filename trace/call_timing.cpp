@@ -215,39 +215,44 @@ void PrepareCallTiming() {
     g_clock.prepared.store(true, std::memory_order_release);
 }
 
-void TimedCallEnter(int32_t id) {
-    if (InOwnWork() || id < 0 || id >= kMaxTimedProbes) return;
+bool TimedCallEnter(int32_t id) {
+    if (InOwnWork() || id < 0 || id >= kMaxTimedProbes) return false;
     ThreadTiming* t = t_timing;
     if (t == nullptr && (t_timingRefused || (t = MakeThreadTiming()) == nullptr)) {
         g_unattributed.fetch_add(1, std::memory_order_relaxed);
-        return;
+        return false;
     }
     if (t->depth == kMaxOpenTimedCalls) {
         ++t->beyond;
-        return;
+        return false;
     }
     t->open[t->depth++] = {id, OsFastTicks(g_clock.tsc)};
+    return true;
 }
 
-void TimedCallExit(int32_t id, bool thrown) {
+uint64_t TimedCallEnd(int32_t id, bool thrown, uint64_t minNanos, bool countAll) {
     const uint64_t end = OsFastTicks(g_clock.tsc);
     ThreadTiming* t = t_timing;
-    if (t == nullptr || InOwnWork() || id < 0 || id >= kMaxTimedProbes) return;
+    if (t == nullptr || InOwnWork() || id < 0 || id >= kMaxTimedProbes) return kNotTimed;
     if (t->beyond > 0) {  // the innermost call is one the stack had no room for
         --t->beyond;
         Count(id, thrown, false, 0);
-        return;
+        return kNotTimed;
     }
     // Calls above this one whose exits were never seen (a constructor left by its super call's
     // exception) are given up; a call entered before its probe was armed has no entry here.
     int32_t at = t->depth;
     while (at > 0 && t->open[at - 1].id != id) --at;
-    if (at == 0) return;
+    if (at == 0) return kNotTimed;
     const uint64_t start = t->open[at - 1].start;
     t->depth = at - 1;
     // Counters of two processors may differ by a little: an end before its start is 0 ns.
-    Count(id, thrown, true, end > start ? TicksToNanos(end - start) : 0);
+    const uint64_t ns = end > start ? TicksToNanos(end - start) : 0;
+    if (countAll || ns < minNanos) Count(id, thrown, true, ns);
+    return ns;
 }
+
+void TimedCallExit(int32_t id, bool thrown) { TimedCallEnd(id, thrown, 0, true); }
 
 void TakeTimingTable(std::vector<TimingRow>* rows, uint64_t* unattributed) {
     rows->clear();

@@ -36,8 +36,17 @@ struct TimingRow {
 
 // The hot path, on the calling thread, for the probe `id`. A thread of the agent's own work
 // counts nothing.
-void TimedCallEnter(int32_t id);
+// TimedCallEnter returns whether the entry was given a time (false: beyond the stack's room,
+// or nothing is counted on this thread).
+bool TimedCallEnter(int32_t id);
 void TimedCallExit(int32_t id, bool thrown);
+
+// A call of a probe with a slow-calls threshold ends: its duration in ns (kNotTimed when its
+// entry has none: entered before the probe was armed, beyond the stack's room, or on a thread
+// of the agent's own work), counted when shorter than `minNanos`, or whatever it took with
+// `countAll` (the probe is timed as well).
+constexpr uint64_t kNotTimed = UINT64_MAX;
+uint64_t TimedCallEnd(int32_t id, bool thrown, uint64_t minNanos, bool countAll);
 
 // The method of the probe `id`, told before the probe is first timed (probe ids stay with
 // their methods).

@@ -334,7 +334,7 @@ uintptr_t ClassSlotOf(jclass clazz) {
 // One element of a list: resolves, arms and enters it; writes its flags back. `classClass` is
 // java.lang.Class. Returns false when it was entered but the debug interface refused to arm its
 // member.
-bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jclass classClass,
+bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jfieldID minNanosId, jclass classClass,
                      TracePointEntry* entries, int32_t* count) {
     bool taken = true;
     int32_t flags = env->GetIntField(element, ids[kFlags]);
@@ -352,13 +352,19 @@ bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jclass c
     if (member != nullptr) {
         const int32_t asked =
             (flags & kFieldTracePoint) ? 0 : flags & (kArgumentsTracePoint | kExitTracePoint | kTimingTracePoint);
+        // A slow-calls threshold (the optional m_lMinNanos) on a trace point with exits.
+        const jlong minNanos = minNanosId != nullptr && (asked & kExitTracePoint) && ArmsThroughDebugger()
+                                   ? env->GetLongField(element, minNanosId) : 0;
+        if (minNanos > 0) SetMethodMinNanos(static_cast<jmethodID>(member), minNanos);
         if (ArmsThroughDebugger()) taken = Arm(clazz, member, flags);
         // What the method's road records of what was asked is written back; profiler mode
         // records entries only.
         if (asked != 0) {
             const int32_t honoured = ArmsThroughDebugger() ? HonouredMethodOptions(static_cast<jmethodID>(member)) : 0;
             flags &= ~(asked & ~honoured);
-            if (flags & kTimingTracePoint) NoteTimedTracePoint(env, static_cast<jmethodID>(member), element);
+            if ((flags & kTimingTracePoint) || (minNanos > 0 && (flags & kExitTracePoint))) {
+                NoteTimedTracePoint(env, static_cast<jmethodID>(member), element);
+            }
         }
         const uintptr_t classRef = g_agent.profilerMode
                                        ? ClassSlotOf(clazz)
@@ -390,6 +396,7 @@ bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jclass c
 bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries, int32_t* count,
                std::vector<jsize>* refused = nullptr) {
     jfieldID ids[kFieldCount];
+    jfieldID minNanosId = nullptr;  // an optional field: a Java side may not have it
     bool haveIds = false;
     bool failed = false;
     jclass classClass = env->FindClass("java/lang/Class");
@@ -401,8 +408,12 @@ bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries
             haveIds = LookUpObjectFields(env, element, kTracePointFields, kFieldCount, ids,
                                          "ERROR: VexoDll failed to access fields in TracePoint\n");
             failed = !haveIds;
+            jclass pointClass = env->GetObjectClass(element);
+            minNanosId = env->GetFieldID(pointClass, "m_lMinNanos", "J");
+            if (minNanosId == nullptr) env->ExceptionClear();
+            env->DeleteLocalRef(pointClass);
         }
-        if (haveIds && !EnterTracePoint(env, element, ids, classClass, entries, count) && refused != nullptr) {
+        if (haveIds && !EnterTracePoint(env, element, ids, minNanosId, classClass, entries, count) && refused != nullptr) {
             refused->push_back(i);
         }
         env->DeleteLocalRef(element);

@@ -44,15 +44,16 @@ with tempfile.TemporaryDirectory() as work:
     subprocess.run([javac, "-d", work, os.path.join(sources, "tmg", "Timed.java")], check=True)
 
     # JSON: every method of the program timed, with --timing and with @timing.
-    for args in (["--timing", "--method", "tmg.Timed.*", "--method", "tmg.Timed$Node.<init>"],
-                 ["--method", "tmg.Timed.*@timing", "--method", "tmg.Timed$Node.<init>@timing"]):
+    for args in (["--timing", "--method", "tmg.Timed.*", "--method", "tmg.Timed$Node.*", "--method", "tmg.Timed$Node.<init>"],
+                 ["--method", "tmg.Timed.*@timing", "--method", "tmg.Timed$Node.*@timing",
+                  "--method", "tmg.Timed$Node.<init>@timing"]):
         out, made = trace(work, ["--json"] + args)
         tables = [json.loads(l)["timing"] for l in out.splitlines() if l.startswith('{"timing"')]
         if len(tables) != 1:
             fail("%s: %d timing objects" % (args, len(tables)))
             continue
         table = tables[0]
-        if len(made) != 5:
+        if len(made) != 6:
             fail("the program said %d counts" % len(made))
         for name, (calls, thrown) in made.items():
             row = table.get(name)
@@ -86,6 +87,30 @@ with tempfile.TemporaryDirectory() as work:
         names = [r[-1] for r in rows]
         if names[:2] != ["tmg.Timed.main([Ljava/lang/String;)V", "tmg.Timed.pause(J)V"]:
             fail("the rows are not by total time: %s" % names)
+
+    # Thresholds: only the calls at least that long are delivered, entry (arguments, subject) and
+    # exit together; the shorter ones are counted, in the call table, or in the timing table
+    # when timed as well (every call there).
+    out, made = trace(work, ["--json", "--method", "tmg.Timed$Node.nap@args,exits>15ms",
+                             "--method", "tmg.Timed.pause@exits>20ms,timing"])
+    objects = [json.loads(l) for l in out.splitlines() if l.startswith("{")]
+    calls = [o for o in objects if "tracePoint" in o]
+    naps = [o for o in calls if o["tracePoint"] == "tmg.Timed$Node.nap(JZ)I"]
+    pauses = [o for o in calls if o["tracePoint"] == "tmg.Timed.pause(J)V"]
+    if ([n.get("args") for n in naps] != [[30, False], [30, True]] or "thrown" not in naps[1]
+            or "return" not in naps[0] or any(n["durationNs"] < 15_000_000 or n.get("subjectClass") != "tmg.Timed$Node"
+                                              for n in naps)):
+        fail("the slow naps delivered: %s" % naps)
+    if len(pauses) != 3 or any(p["durationNs"] < 20_000_000 for p in pauses):
+        fail("the slow pauses delivered: %s" % pauses)
+    summary = [o["summary"] for o in objects if "summary" in o][0]
+    nap = summary.get("calls", {}).get("tmg.Timed$Node.nap(JZ)I", {})
+    if (nap.get("calls"), nap.get("thrown")) != made.get("tmg.Timed$Node.nap(JZ)I"):
+        fail("the call table's naps %s, the program made %s" % (nap, made.get("tmg.Timed$Node.nap(JZ)I")))
+    timing = [o["timing"] for o in objects if "timing" in o]
+    if not timing or set(timing[0]) != {"tmg.Timed.pause(J)V"} \
+            or timing[0]["tmg.Timed.pause(J)V"]["calls"] != made["tmg.Timed.pause(J)V"][0]:
+        fail("the timing table of the timed pauses with a threshold: %s" % timing)
 
     # The breakpoint road sees no exits: nothing is timed, the entries are events, and a note says why.
     out, made = trace(work, ["--method", "tmg.Timed.check@timing"], agent="breakpoints")

@@ -23,7 +23,8 @@ import java.util.concurrent.atomic.AtomicLong;
  *   calls N R KIND...    the same for each KIND (WHAT, or WHAT-charge, WHAT-around) in turn, R
  *                        rounds in one JVM, each round starting one kind later
  *   timed N R            N calls of Account.move untraced, then N with its trace point timed (TIMING),
- *                        each after N calls to compile them, R rounds in this JVM, in ns per call
+ *                        then N with exits of at least 1 s only (every call shorter, counted), each
+ *                        after N calls to compile them, R rounds in this JVM, in ns per call
  *   plain-move N         the same calls untraced
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   weak-floor N         the Java-side floor of holding another object each call weakly: N
@@ -137,6 +138,18 @@ public final class BenchMain {
                     start = System.nanoTime();
                     moves(n);
                     report("timed-move", (System.nanoTime() - start) / (double) n, "ns/call");
+                    t.disarm();
+                    // Exits of at least a second only: every call shorter, only counted.
+                    p = depositPoint();
+                    p.m_strMethodOrFieldName = "move";
+                    p.m_strMethodOrFieldSignature = "(JLvexobench/Workload$Account;)J";
+                    p.m_iFlags = TracePoints.EXIT;
+                    p.m_lMinNanos = 1_000_000_000L;
+                    t.arm(p);
+                    moves(n);
+                    start = System.nanoTime();
+                    moves(n);
+                    report("short-move", (System.nanoTime() - start) / (double) n, "ns/call");
                     t.disarm();
                 }
                 break;

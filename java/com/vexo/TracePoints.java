@@ -42,5 +42,12 @@ public class TracePoints {
         public Object m_ReflectionItem;
         public String m_strMethodOrFieldName;
         public String m_strMethodOrFieldSignature;
+        /**
+         * Method trace points with {@link #EXIT}: when more than 0, a call's entry and exit are
+         * recorded only when it took at least this many ns; shorter calls are only counted (in
+         * the timing table, {@code com.vexo.cli.AgentNatives.timing()}). Optional: the agent
+         * reads it where the class has it.
+         */
+        public long m_lMinNanos;
     }
 }

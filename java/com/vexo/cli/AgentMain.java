@@ -50,8 +50,12 @@ public final class AgentMain {
         this.printer = printer;
         arming = new ClassArming(options.patterns, options.requested, MAX_TRACE_POINTS, options.profiler);
         int asked = options.requested;
-        for (PointPattern p : options.patterns) asked |= p.requested;
-        timing = (asked & com.vexo.TracePoints.TIMING) != 0 ? new TimingTable() : null;
+        boolean thresholds = false;
+        for (PointPattern p : options.patterns) {
+            asked |= p.requested;
+            thresholds |= p.minNanos > 0;
+        }
+        timing = (asked & com.vexo.TracePoints.TIMING) != 0 || thresholds ? new TimingTable() : null;
     }
 
     /** Called by the agent, once, on the thread that starts the VM. Never throws. */
@@ -307,7 +311,7 @@ public final class AgentMain {
             }
             next += every;
             if (closing) return;
-            List<TimingTable.Row> rows = timing.take(arming.targets());
+            List<TimingTable.Row> rows = TimingTable.timed(timing.take(arming.targets()));
             int n = timing.nextInterval();
             String title = String.format(java.util.Locale.ROOT, ", interval %d (%s s)", n, seconds(options.intervalSeconds));
             out.print(options.json ? TimingTable.json(rows, n, timing.takeUnattributed())
@@ -363,9 +367,16 @@ public final class AgentMain {
         printer.printWaiting();
         printer.close();
         List<Target> targets = arming.targets();
+        List<TimingTable.Row> timed = timing == null ? null : timing.totals(targets);
+        // The calls shorter than their trace point's threshold join its call statistics.
+        for (TimingTable.Row r : timed == null ? new ArrayList<TimingTable.Row>() : timed) {
+            if (r.target.hasTiming() || r.target.minNanos() == 0) continue;
+            printer.addCounted(r.target, r.c[TimingTable.CALLS], r.c[TimingTable.THROWN], r.c[TimingTable.TOTAL_NS],
+                    r.c[TimingTable.MAX_NS]);
+        }
         if (!options.patterns.isEmpty()) out.print(Summary.of(targets, printer, arming, options, complete));
         if (timing != null) {
-            List<TimingTable.Row> rows = timing.totals(targets);
+            List<TimingTable.Row> rows = TimingTable.timed(timed);
             long lost = timing.allUnattributed();
             if (!rows.isEmpty() || lost > 0) out.print(options.json ? TimingTable.json(rows, 0, lost)
                     : TimingTable.text(rows, " (calls counted and timed, not recorded)", printer.micros(), lost));

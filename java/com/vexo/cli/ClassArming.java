@@ -451,6 +451,7 @@ final class ClassArming {
             }
             int flags = (m.modifiers & ACC_STATIC) != 0 ? TracePoints.STATIC : 0;
             Target t = new Target(label, flags | s.requested, c.getName(), m.name, m.descriptor, c);
+            t.point.m_lMinNanos = s.minNanos;
             t.request(requested);
             t.declaredIn = m.owner;
             found.add(t);

@@ -11,7 +11,8 @@ import java.util.regex.Pattern;
  * inherited) or {@code CLASS.NAME(DESCRIPTOR)} with a JVM method descriptor such as {@code (J)V};
  * constructors are named {@code <init>}. It may end in {@code @args}, {@code @exits} or
  * {@code @args,exits} (or {@code @args+exits}, which an agent option string can hold), or
- * {@code @timing} (its calls counted and timed, not recorded). A field is
+ * {@code @timing} (its calls counted and timed, not recorded); {@code @exits>1ms} (a duration in
+ * ns, us, ms or s) records a call's entry and exit only when it took at least that long. A field is
  * {@code CLASS.NAME}. Classes are named with dots, nested classes with {@code $}.
  *
  * <p>Patterns: {@code *} in a class name stands for any run of characters within a package name
@@ -35,6 +36,8 @@ final class PointPattern {
     final String descriptor;
     /** What else the trace point asks for: {@link TracePoints#ARGUMENTS}, {@link TracePoints#EXIT}. */
     final int requested;
+    /** With {@code @exits>DURATION}: the shortest call recorded, in ns (0: every call). */
+    final long minNanos;
     private final Pattern classPattern;  // null: the name itself
     private final Pattern memberPattern;  // null: the name itself
 
@@ -47,6 +50,7 @@ final class PointPattern {
         this.member = member;
         this.descriptor = descriptor;
         this.requested = requested;
+        this.minNanos = text.contains("@") ? threshold(text.substring(text.indexOf('@') + 1)) : 0;
         classPattern = className.contains("*") ? Pattern.compile(glob(className, true)) : null;
         memberPattern = member.contains("*") ? Pattern.compile(glob(member, false)) : null;
     }
@@ -79,7 +83,7 @@ final class PointPattern {
         return new PointPattern(text, true, parts[0], false, parts[1], null, 0);
     }
 
-    /** The trace point bits a method's {@code @} suffix asks for: {@code args}, {@code exits}. */
+    /** The trace point bits a method's {@code @} suffix asks for: {@code args}, {@code exits}, {@code exits>1ms}, {@code timing}. */
     private static int requests(String text, String suffix) throws TraceSetupException {
         int bits = 0;
         for (String word : suffix.split("[,+]", -1)) {
@@ -87,10 +91,35 @@ final class PointPattern {
                 case "args": bits |= TracePoints.ARGUMENTS; break;
                 case "exit": case "exits": bits |= TracePoints.EXIT; break;
                 case "timing": bits |= TracePoints.TIMING; break;
-                default: throw bad(text, "args, exits, timing or args,exits after '@', e.g. demo.Account.withdraw@args,exits");
+                default:
+                    if (word.matches("exits?>.*")) {
+                        if (durationNanos(word.substring(word.indexOf('>') + 1)) <= 0) {
+                            throw bad(text, "exits>DURATION with a duration more than 0 in ns, us, ms or s, e.g. demo.Account.withdraw@exits>1ms");
+                        }
+                        bits |= TracePoints.EXIT;
+                        break;
+                    }
+                    throw bad(text, "args, exits, exits>DURATION, timing or args,exits after '@', e.g. demo.Account.withdraw@args,exits");
             }
         }
         return bits;
+    }
+
+    /** The threshold of an {@code exits>DURATION} word of a suffix, in ns; 0 without one. */
+    private static long threshold(String suffix) {
+        for (String word : suffix.split("[,+]", -1)) {
+            if (word.matches("exits?>.*")) return durationNanos(word.substring(word.indexOf('>') + 1));
+        }
+        return 0;
+    }
+
+    /** A duration such as 1ms, 250us, 1.5s or 800ns in ns; -1 when it is not one. */
+    static long durationNanos(String d) {
+        java.util.regex.Matcher m = Pattern.compile("([0-9]+(?:\\.[0-9]+)?)(ns|us|ms|s)").matcher(d);
+        if (!m.matches()) return -1;
+        double unit = m.group(2).equals("ns") ? 1 : m.group(2).equals("us") ? 1e3 : m.group(2).equals("ms") ? 1e6 : 1e9;
+        double ns = Double.parseDouble(m.group(1)) * unit;
+        return ns >= 1 && ns < 9.2e18 ? (long) ns : -1;
     }
 
     /** CLASS and MEMBER; {@code pkg.**} alone is every member of every class under pkg. */

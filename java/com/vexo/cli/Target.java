@@ -68,7 +68,18 @@ public final class Target {
 
     /** Asks also for what {@code other}, a trace point of the same member, asks for. */
     void merge(Target other) {
+        boolean hadExits = (asked & TracePoints.EXIT) != 0;
         request(other.asked);
+        // The exits of both: a threshold holds only if each has one (the smaller).
+        if ((other.asked & TracePoints.EXIT) != 0) {
+            long a = hadExits ? point.m_lMinNanos : other.point.m_lMinNanos, b = other.point.m_lMinNanos;
+            point.m_lMinNanos = a == 0 || b == 0 ? 0 : Math.min(a, b);
+        }
+    }
+
+    /** Method trace points with exits: the shortest call recorded, in ns (0: every call). */
+    public long minNanos() {
+        return hasExits() ? point.m_lMinNanos : 0;
     }
 
     /** What it asks for beyond its entries that {@code other} does not. */

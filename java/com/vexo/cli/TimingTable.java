@@ -71,6 +71,15 @@ final class TimingTable {
         }
     }
 
+    /** The rows of the timed trace points (the others' rows are the calls their thresholds left out). */
+    static List<Row> timed(List<Row> rows) {
+        List<Row> kept = new ArrayList<>();
+        for (Row r : rows) {
+            if (r.target.hasTiming()) kept.add(r);
+        }
+        return kept;
+    }
+
     /** The whole trace's rows, after a last take. */
     synchronized List<Row> totals(List<Target> targets) {
         take(targets);

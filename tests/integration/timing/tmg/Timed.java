@@ -3,12 +3,13 @@ package tmg;
 import java.io.File;
 
 /**
- * Calls whose number the program counts itself and prints as "made NAME N": a recursion, calls
- * that throw, two threads, constructors, and pauses of chosen lengths. With "loop FILE" it calls
+ * Calls whose number the program counts itself and prints as "made NAME N [thrown T]": a
+ * recursion, calls that throw, two threads, constructors, and pauses of chosen lengths (nap:
+ * 1 ms, 30 ms, 1 ms then a throw, 30 ms then a throw). With "loop FILE" it calls
  * tick() every millisecond until FILE exists.
  */
 public final class Timed {
-    static int fibCalls, checkCalls, checkThrown, nodeCalls, pauseCalls;
+    static int fibCalls, checkCalls, checkThrown, nodeCalls, pauseCalls, napCalls, napThrown;
     static final int[] workCalls = new int[2];
 
     static int fib(int n) {
@@ -41,6 +42,17 @@ public final class Timed {
         Node() {
             nodeCalls++;
         }
+
+        /** Sleeps, then throws when asked to. */
+        int nap(long millis, boolean fail) throws InterruptedException {
+            napCalls++;
+            Thread.sleep(millis);
+            if (fail) {
+                napThrown++;
+                throw new IllegalStateException("failed after " + millis + " ms");
+            }
+            return (int) millis;
+        }
     }
 
     public static void main(String[] args) throws Exception {
@@ -72,7 +84,15 @@ public final class Timed {
             threads[t].start();
         }
         for (Thread t : threads) t.join();
-        for (int i = 0; i < 5; i++) new Node();
+        for (int i = 0; i < 4; i++) new Node();
+        Node n = new Node();
+        for (long[] nap : new long[][] {{1, 0}, {30, 0}, {1, 1}, {30, 1}}) {
+            try {
+                n.nap(nap[0], nap[1] != 0);
+            } catch (IllegalStateException expected) {
+                // counted by the program
+            }
+        }
         long[] pauses = {1, 1, 40, 1, 1, 40, 1, 40};
         for (long p : pauses) pause(p);
         System.out.println("made tmg.Timed.fib(I)I " + fibCalls);
@@ -80,5 +100,6 @@ public final class Timed {
         System.out.println("made tmg.Timed.work(I)J " + (workCalls[0] + workCalls[1]));
         System.out.println("made tmg.Timed$Node.<init>()V " + nodeCalls);
         System.out.println("made tmg.Timed.pause(J)V " + pauseCalls);
+        System.out.println("made tmg.Timed$Node.nap(JZ)I " + napCalls + " thrown " + napThrown);
     }
 }
