@@ -146,9 +146,21 @@ Refusal FindInitialisingCall(const ConstantPool& pool, const MethodContext& cont
     return Refusal::kNone;
 }
 
+// Whether `this` stays in local 0 of an instance method all through: nothing writes local 0,
+// and every stack map frame has it there as the class itself.
+bool KeepsThis(const ConstantPool& pool, const MethodContext& context, const Code& code) {
+    for (const Instruction& ins : code.instructions) {
+        if (!ins.IsLabel() && WritesLocal0(ins)) return false;
+    }
+    for (const Frame& f : code.frames) {
+        if (f.locals.empty() || !IsClass(pool, f.locals[0], context.thisClass)) return false;
+    }
+    return true;
+}
+
 // Puts the probe of `target` into `code`, the method's code.
 Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodProbeTarget& target,
-                   const char* hookClass, Code* code) {
+                   const char* hookClass, Code* code, bool* receiverPassed) {
     std::vector<std::string> parameters;
     std::string returnType;
     if (!ParseMethodDescriptor(context.descriptor, &parameters, &returnType)) return Refusal::kMalformedCode;
@@ -161,6 +173,10 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
         if (refusal != Refusal::kNone) return refusal;
     }
     const HookCalls calls{&cls->pool, hookClass, target.id};
+    const bool passThis = target.receiverAtExits && target.exits && !target.timing && !context.isStatic &&
+                          !context.isConstructor &&
+                          KeepsThis(cls->pool, context, *code);
+    *receiverPassed = passThis;
     const LabelId initialised = split ? BindLabel(code, call + 1) : 0;
     const LabelId calling = split ? BindLabel(code, call) : 0;
 
@@ -181,7 +197,7 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
             continue;
         }
         if (kind != 'V') exit.push_back(Simple(IsWideKind(kind) ? op::kDup2 : op::kDup));
-        if (!calls.Tail(context.isConstructor ? kAload0 : kAconstNull, MethodHookExitName(kind),
+        if (!calls.Tail(context.isConstructor || passThis ? kAload0 : kAconstNull, MethodHookExitName(kind),
                         MethodHookExitDescriptor(kind), &exit)) {
             return Refusal::kConstantPoolFull;
         }
@@ -234,8 +250,9 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
     };
     Frame frame;
     frame.stack.push_back(ObjectType("java/lang/Throwable"));
+    if (passThis) frame.locals.push_back(ObjectType(context.thisClass));
     std::vector<Instruction> block;
-    if (!thrown(op::kAconstNull, &block)) return Refusal::kConstantPoolFull;
+    if (!thrown(passThis ? kAload0 : kAconstNull, &block)) return Refusal::kConstantPoolFull;
     if (!split) return AppendHandler(code, &cls->pool, context.major, start, end, 0, block, kHandlerStack, frame);
 
     Frame before = frame;
@@ -257,11 +274,14 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
 }
 
 // Probes one method; on a refusal the method and the pool stay as they were.
-Refusal ProbeMethod(ClassFile* cls, Member* method, const MethodProbeTarget& target, const char* hookClass) {
+Refusal ProbeMethod(ClassFile* cls, Member* method, const MethodProbeTarget& target, const char* hookClass,
+                    bool* receiverPassed) {
     const size_t poolSize = cls->pool.entries.size();
     Code code;
     Refusal refusal = ReadMethodCode(*cls, method, &code);
-    if (refusal == Refusal::kNone) refusal = Instrument(cls, ContextOf(*cls, *method), target, hookClass, &code);
+    if (refusal == Refusal::kNone) {
+        refusal = Instrument(cls, ContextOf(*cls, *method), target, hookClass, &code, receiverPassed);
+    }
     if (refusal == Refusal::kNone) refusal = WriteMethodCode(cls, method, code);
     if (refusal != Refusal::kNone) cls->pool.entries.resize(poolSize);
     return refusal;
@@ -315,7 +335,7 @@ bool RewriteMethodProbes(const uint8_t* data, size_t size, std::vector<MethodPro
         t.refusal = parsed;
         if (parsed != Refusal::kNone) continue;
         Member* method = FindMethod(&cls, t.name.c_str(), t.descriptor.c_str());
-        t.refusal = method == nullptr ? Refusal::kNoSuchMethod : ProbeMethod(&cls, method, t, hookClass);
+        t.refusal = method == nullptr ? Refusal::kNoSuchMethod : ProbeMethod(&cls, method, t, hookClass, &t.receiverPassed);
         t.instrumented = t.refusal == Refusal::kNone;
         changed = changed || t.instrumented;
     }

@@ -62,8 +62,12 @@ struct MethodProbeTarget {
     // timedEnter(id), every return timedExit(id) and the catch-all handler timedThrown(id)
     // before it throws again; no receiver nor value is handed over.
     bool timing = false;
+    // An instance method's exits and catch-all handler pass `this` as their receiver too, where
+    // the method never writes local 0 and every stack map frame keeps `this` there (else null).
+    bool receiverAtExits = false;
     // Results:
     bool instrumented = false;
+    bool receiverPassed = false;  // its exits pass `this` (receiverAtExits was granted)
     Refusal refusal = Refusal::kNone;  // why not
 };
 

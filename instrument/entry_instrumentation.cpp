@@ -50,6 +50,7 @@ struct Probe {
     bool wanted = false;        // armed on the instrumentation road
     bool instrumented = false;  // the class's current version calls the hook for it
     int32_t options = 0;        // what else its trace points ask for (arguments, exits)
+    ProbeShape shape;           // as published for the method hook
     bool constructor = false;   // instrumented only when its exits are asked for
     BreakpointReason unfit = BreakpointReason::kNone;  // why it cannot be instrumented, when it cannot
 };
@@ -227,6 +228,10 @@ bool WithOptions(JNIEnv* env, Probe* p) {
     shape.timing = p->options == kTimingTracePoint;
     shape.minNanos = minNanos;
     shape.countAll = minNanos > 0 && (p->options & kTimingTracePoint) != 0;
+    shape.constructor = p->constructor;
+    // Until its class is rewritten, which says whether its exits can pass `this`.
+    shape.receiverAtExits = false;
+    p->shape = shape;
     if (shape.timing || shape.minNanos > 0) {
         PrepareCallTiming();
         NoteTimedProbe(ProbeId(p), p->method);
@@ -507,6 +512,7 @@ PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
         t.arguments = (p.options & kArgumentsTracePoint) != 0;
         t.exits = (p.options & kExitsOfProbe) != 0;
         t.timing = p.options == kTimingTracePoint;
+        t.receiverAtExits = p.shape.minNanos > 0;
         calls.push_back(t);
     }
     if (calls.empty() || !bytecode::RewriteMethodProbes(data, size, &calls, &result.bytes)) {
@@ -515,8 +521,14 @@ PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
     }
     std::vector<jint> ids;
     for (const bytecode::MethodProbeTarget& t : calls) {
-        g_inst.probes[static_cast<size_t>(t.id)].instrumented = t.instrumented;
+        Probe& p = g_inst.probes[static_cast<size_t>(t.id)];
+        p.instrumented = t.instrumented;
         ids.push_back(t.id);
+        // A held entry keeps its receiver only where the exits cannot pass it.
+        if (t.instrumented && p.shape.minNanos > 0 && p.shape.receiverAtExits != t.receiverPassed) {
+            p.shape.receiverAtExits = t.receiverPassed;
+            PublishProbeShape(t.id, p.shape);
+        }
     }
     result.undo = [ids] { ProbesNotApplied(ids); };
     return result;

@@ -88,7 +88,8 @@ void HoldCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, c
     }
     if (timed) {
         std::vector<HeldCall>& held = t_calls.held;
-        held.push_back({id, receiver == nullptr ? nullptr : env->NewWeakGlobalRef(receiver), count, {}});
+        const bool keep = receiver != nullptr && !shape->receiverAtExits;
+        held.push_back({id, keep ? env->NewWeakGlobalRef(receiver) : nullptr, count, {}});
         HeldCall& call = held.back();
         if (count > 0) call.arguments.assign(arguments, arguments + count);
         for (int32_t i = 0; borrowed && i < count; ++i) {
@@ -100,7 +101,8 @@ void HoldCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, c
         const jmethodID method = ArmedProbeMethod(id);
         if (method != nullptr) JvmpiPostMethodEntry(env, method, receiver);
     }
-    if (env->ExceptionCheck()) env->ExceptionClear();
+    // Only a weak reference's allocation can leave an exception (OutOfMemoryError) pending here.
+    if (timed && (receiver != nullptr || count > 0) && env->ExceptionCheck()) env->ExceptionClear();
 }
 
 // The exit of a call of a probe with a threshold: its held entry is recorded, at the time it was
@@ -120,7 +122,11 @@ void LeaveHeld(JNIEnv* env, jint id, const ProbeShape* shape, jobject receiver, 
         return;
     }
     const int64_t now = OsMonotonicNanos();
-    jobject self = call.receiver == nullptr ? nullptr : env->NewLocalRef(call.receiver);
+    // The receiver the exit passes (`this`, or a constructor's object), else the one held.
+    // A constructor's entry has no object yet, as when it is recorded at once.
+    jobject self = shape->constructor ? nullptr
+                   : receiver != nullptr ? env->NewLocalRef(receiver)
+                   : call.receiver != nullptr ? env->NewLocalRef(call.receiver) : nullptr;
     MethodEntryOffer offer;
     offer.receiver = self;
     offer.arguments = call.arguments.data();
@@ -135,7 +141,8 @@ void LeaveHeld(JNIEnv* env, jint id, const ProbeShape* shape, jobject receiver, 
     if (self != nullptr) env->DeleteLocalRef(self);
     if (offer.recorded) {
         const CallValue result = MakeCallValue(env, thrown ? 'L' : shape->returnKind, value);
-        RecordMethodExit(env, method, receiver == nullptr ? nullptr : env->NewWeakGlobalRef(receiver), result, thrown,
+        const bool subject = shape->constructor && receiver != nullptr;  // other exits have their entry's
+        RecordMethodExit(env, method, subject ? env->NewWeakGlobalRef(receiver) : nullptr, result, thrown,
                          static_cast<int64_t>(ns), now);
     } else if (offer.dropped) {
         CountDroppedExit(method);
@@ -185,6 +192,10 @@ void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, 
 // The arguments handed over one by one: given their parameters' kinds when they match the shape.
 void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
     const ProbeShape* shape = ShapeOf(id);
+    if (shape != nullptr && shape->minNanos > 0 && !shape->arguments) {  // nothing handed over
+        HoldCall(env, receiver, id, shape, nullptr, -1, true);
+        return;
+    }
     std::vector<CallValue> pending;
     pending.swap(t_calls.pending);  // an entry nested in this one hands over its own
     const bool matching = shape != nullptr && shape->arguments && pending.size() == shape->kinds.size();

@@ -27,5 +27,7 @@ struct ProbeShape {
     // every call with `countAll` (the method is timed as well).
     int64_t minNanos = 0;
     bool countAll = false;
+    bool receiverAtExits = false;  // its exits pass `this` (so no entry holds it)
+    bool constructor = false;      // its exits pass the object made, their subject
 };
 void PublishProbeShape(int id, const ProbeShape& shape);

@@ -407,6 +407,40 @@ TEST(MethodProbes, TimedProbesCallTheTimedHooksWithTheirIdsOnly) {
     }
 }
 
+// With receiverAtExits, an instance method's exits pass `this` (the class keeps it in local 0);
+// static methods and constructors pass what they did.
+TEST(MethodProbes, ExitsPassThisWhereAsked) {
+    const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/ProbeSubjects.class");
+    ASSERT_FALSE(original.empty());
+    std::vector<MethodProbeTarget> targets = SubjectTargets();
+    for (MethodProbeTarget& t : targets) t.receiverAtExits = true;
+    const std::vector<uint8_t> rewritten = Rewritten(original, &targets);
+    ExpectAllInstrumented(targets);
+    jvm::Ref plain = jvm::FindClass(kSubjects);
+    jvm::Ref probed = Linked(kSubjects, rewritten);
+    ASSERT_NE(probed, nullptr) << "the verifier refused the class";
+    jvm::Ref plainSelf = jvm::New(plain, "(I)V", {I(3)}).value.ref;
+    jvm::Ref probedSelf = jvm::New(probed, "(I)V", {I(3)}).value.ref;
+    TakeLog();
+    const std::vector<Case> plainCases = SubjectCases(), cases = SubjectCases();
+    for (size_t n = 0; n < cases.size(); ++n) {
+        const Case& k = cases[n];
+        const MethodProbeTarget* t = nullptr;
+        for (const MethodProbeTarget& c : targets) t = c.name == k.name ? &c : t;
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(t->receiverPassed, k.instance && t->exits) << k.name;
+        if (!k.instance || k.exit.empty()) continue;
+        const Outcome expected = Invoke(plain, plainSelf, k.name, k.descriptor, plainCases[n].args);
+        TakeLog();
+        const Outcome got = Invoke(probed, probedSelf, k.name, k.descriptor, k.args);
+        EXPECT_EQ(got.value, expected.value) << k.name;
+        Log want = k.before;
+        std::string exit = k.exit.substr(0, k.exit.size() - 1) + "ProbeSubjects";  // "exitI 5 -" with `this`
+        want.push_back(expected.value.empty() ? exit : exit + " " + expected.value.substr(0, expected.value.find(' ')));
+        EXPECT_EQ(TakeLog(), want) << k.name;
+    }
+}
+
 TEST(MethodProbes, ClassFilesBeforeVersion50VerifyWithTheOldVerifier) {
     const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/ProbeSubjects.class");
     ASSERT_FALSE(original.empty());
