@@ -408,10 +408,12 @@ bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries
             haveIds = LookUpObjectFields(env, element, kTracePointFields, kFieldCount, ids,
                                          "ERROR: VexoDll failed to access fields in TracePoint\n");
             failed = !haveIds;
-            jclass pointClass = env->GetObjectClass(element);
-            minNanosId = env->GetFieldID(pointClass, "m_lMinNanos", "J");
-            if (minNanosId == nullptr) env->ExceptionClear();
-            env->DeleteLocalRef(pointClass);
+            if (haveIds) {
+                jclass pointClass = env->GetObjectClass(element);
+                minNanosId = env->GetFieldID(pointClass, "m_lMinNanos", "J");
+                if (minNanosId == nullptr) env->ExceptionClear();
+                env->DeleteLocalRef(pointClass);
+            }
         }
         if (haveIds && !EnterTracePoint(env, element, ids, minNanosId, classClass, entries, count) && refused != nullptr) {
             refused->push_back(i);

@@ -13,7 +13,7 @@ import java.util.List;
  * each a bare word or {@code name=value}.
  *
  * <pre>
- *   method=CLASS.METHOD[(DESCRIPTOR)][@args|@exits|@args+exits]
+ *   method=CLASS.METHOD[(DESCRIPTOR)][@args|@exits|@args+exits|@exits>1ms|@timing]
  *                      a method trace point, written as for vexo-trace's --method
  *   field=CLASS.FIELD  a field trace point
  *   points=FILE        trace points from a file, one a line: "method CLASS.METHOD..." or
