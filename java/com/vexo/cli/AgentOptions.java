@@ -109,6 +109,11 @@ final class AgentOptions {
         if (o.patterns.isEmpty() && !o.classes) {
             throw new TraceSetupException("no trace point given (--method, --field or --points), nor --classes");
         }
+        int asked = o.requested;
+        for (PointPattern p : methods) asked |= p.requested;
+        if (o.intervalSeconds > 0 && (asked & TracePoints.TIMING) == 0) {
+            throw new TraceSetupException("--interval prints the timing table: it needs --timing or a trace point with @timing");
+        }
         if (o.profiler && !fields.isEmpty()) {
             throw new TraceSetupException("field trace points need debug mode: drop --profiler for --field");
         }
