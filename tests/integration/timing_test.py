@@ -97,11 +97,12 @@ with tempfile.TemporaryDirectory() as work:
     calls = [o for o in objects if "tracePoint" in o]
     naps = [o for o in calls if o["tracePoint"] == "tmg.Timed$Node.nap(JZ)I"]
     pauses = [o for o in calls if o["tracePoint"] == "tmg.Timed.pause(J)V"]
-    if ([n.get("args") for n in naps] != [[30, False], [30, True]] or "thrown" not in naps[1]
-            or "return" not in naps[0] or any(n["durationNs"] < 15_000_000 or n.get("subjectClass") != "tmg.Timed$Node"
-                                              for n in naps)):
+    # A loaded machine may stretch a 1 ms call past the threshold: then it is delivered too.
+    if (not {(30, False), (30, True)} <= {tuple(n.get("args", ())) for n in naps}
+            or any(n["durationNs"] < 15_000_000 or n.get("subjectClass") != "tmg.Timed$Node"
+                   or ("thrown" in n) != n["args"][1] or ("return" in n) == n["args"][1] for n in naps)):
         fail("the slow naps delivered: %s" % naps)
-    if len(pauses) != 3 or any(p["durationNs"] < 20_000_000 for p in pauses):
+    if len(pauses) < 3 or any(p["durationNs"] < 20_000_000 for p in pauses):
         fail("the slow pauses delivered: %s" % pauses)
     summary = [o["summary"] for o in objects if "summary" in o][0]
     nap = summary.get("calls", {}).get("tmg.Timed$Node.nap(JZ)I", {})
