@@ -160,7 +160,7 @@ bool KeepsThis(const ConstantPool& pool, const MethodContext& context, const Cod
 
 // Puts the probe of `target` into `code`, the method's code.
 Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodProbeTarget& target,
-                   const char* hookClass, Code* code, bool* receiverPassed) {
+                   const char* hookClass, Code* code, bool* receiverPassed, bool* bareEntry) {
     std::vector<std::string> parameters;
     std::string returnType;
     if (!ParseMethodDescriptor(context.descriptor, &parameters, &returnType)) return Refusal::kMalformedCode;
@@ -177,6 +177,9 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
                           !context.isConstructor &&
                           KeepsThis(cls->pool, context, *code);
     *receiverPassed = passThis;
+    const bool bare = target.receiverAtExits && target.exits && !target.timing && !target.arguments &&
+                      (context.isStatic || context.isConstructor || passThis);
+    *bareEntry = bare;
     const LabelId initialised = split ? BindLabel(code, call + 1) : 0;
     const LabelId calling = split ? BindLabel(code, call) : 0;
 
@@ -222,7 +225,7 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
         slot += IsWideKind(kind) ? 2 : 1;
     }
     const bool receiver = !context.isStatic && !context.isConstructor;
-    if (target.timing) {
+    if (target.timing || bare) {
         if (!calls.Id(&prologue) || !calls.Call(kMethodHookTimedEnterName, kMethodHookTimedDescriptor, &prologue)) {
             return Refusal::kConstantPoolFull;
         }
@@ -275,12 +278,12 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
 
 // Probes one method; on a refusal the method and the pool stay as they were.
 Refusal ProbeMethod(ClassFile* cls, Member* method, const MethodProbeTarget& target, const char* hookClass,
-                    bool* receiverPassed) {
+                    bool* receiverPassed, bool* bareEntry) {
     const size_t poolSize = cls->pool.entries.size();
     Code code;
     Refusal refusal = ReadMethodCode(*cls, method, &code);
     if (refusal == Refusal::kNone) {
-        refusal = Instrument(cls, ContextOf(*cls, *method), target, hookClass, &code, receiverPassed);
+        refusal = Instrument(cls, ContextOf(*cls, *method), target, hookClass, &code, receiverPassed, bareEntry);
     }
     if (refusal == Refusal::kNone) refusal = WriteMethodCode(cls, method, code);
     if (refusal != Refusal::kNone) cls->pool.entries.resize(poolSize);
@@ -335,7 +338,7 @@ bool RewriteMethodProbes(const uint8_t* data, size_t size, std::vector<MethodPro
         t.refusal = parsed;
         if (parsed != Refusal::kNone) continue;
         Member* method = FindMethod(&cls, t.name.c_str(), t.descriptor.c_str());
-        t.refusal = method == nullptr ? Refusal::kNoSuchMethod : ProbeMethod(&cls, method, t, hookClass, &t.receiverPassed);
+        t.refusal = method == nullptr ? Refusal::kNoSuchMethod : ProbeMethod(&cls, method, t, hookClass, &t.receiverPassed, &t.bareEntry);
         t.instrumented = t.refusal == Refusal::kNone;
         changed = changed || t.instrumented;
     }

@@ -68,6 +68,9 @@ struct MethodProbeTarget {
     // Results:
     bool instrumented = false;
     bool receiverPassed = false;  // its exits pass `this` (receiverAtExits was granted)
+    // With receiverAtExits and no arguments, where the exits have all the entry would hand over
+    // (a static method, a constructor, or `this` passed): the prologue calls timedEnter(id).
+    bool bareEntry = false;
     Refusal refusal = Refusal::kNone;  // why not
 };
 

@@ -525,8 +525,10 @@ PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
         p.instrumented = t.instrumented;
         ids.push_back(t.id);
         // A held entry keeps its receiver only where the exits cannot pass it.
-        if (t.instrumented && p.shape.minNanos > 0 && p.shape.receiverAtExits != t.receiverPassed) {
+        if (t.instrumented && p.shape.minNanos > 0 &&
+            (p.shape.receiverAtExits != t.receiverPassed || p.shape.bareEntry != t.bareEntry)) {
             p.shape.receiverAtExits = t.receiverPassed;
+            p.shape.bareEntry = t.bareEntry;
             PublishProbeShape(t.id, p.shape);
         }
     }

@@ -112,10 +112,14 @@ void LeaveHeld(JNIEnv* env, jint id, const ProbeShape* shape, jobject receiver, 
     std::vector<HeldCall>& held = t_calls.held;
     size_t at = held.size();
     while (at > 0 && held[at - 1].id != id) --at;
-    if (at == 0) return;  // entered before the probe was armed, or not held
-    HeldCall call = std::move(held[at - 1]);
-    for (size_t above = at; above < held.size(); ++above) ReleaseHeld(env, &held[above]);  // exits never seen
-    held.resize(at - 1);
+    HeldCall call{id, nullptr, -1, {}};
+    if (at > 0) {
+        call = std::move(held[at - 1]);
+        for (size_t above = at; above < held.size(); ++above) ReleaseHeld(env, &held[above]);  // exits never seen
+        held.resize(at - 1);
+    } else if (!shape->bareEntry) {
+        return;  // entered before the probe was armed
+    }
     const jmethodID method = ArmedProbeMethod(id);
     if (ns == kNotTimed || ns < static_cast<uint64_t>(shape->minNanos) || method == nullptr) {
         ReleaseHeld(env, &call);

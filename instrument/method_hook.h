@@ -28,6 +28,7 @@ struct ProbeShape {
     int64_t minNanos = 0;
     bool countAll = false;
     bool receiverAtExits = false;  // its exits pass `this` (so no entry holds it)
+    bool bareEntry = false;        // its prologue calls timedEnter: no entry is held, its exit has all
     bool constructor = false;      // its exits pass the object made, their subject
 };
 void PublishProbeShape(int id, const ProbeShape& shape);

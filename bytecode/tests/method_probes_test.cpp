@@ -408,7 +408,8 @@ TEST(MethodProbes, TimedProbesCallTheTimedHooksWithTheirIdsOnly) {
 }
 
 // With receiverAtExits, an instance method's exits pass `this` (the class keeps it in local 0);
-// static methods and constructors pass what they did.
+// static methods and constructors pass what they did; a target without arguments, whose exits
+// then have all its entry would hand over, enters by timedEnter.
 TEST(MethodProbes, ExitsPassThisWhereAsked) {
     const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/ProbeSubjects.class");
     ASSERT_FALSE(original.empty());
@@ -429,6 +430,13 @@ TEST(MethodProbes, ExitsPassThisWhereAsked) {
         for (const MethodProbeTarget& c : targets) t = c.name == k.name ? &c : t;
         ASSERT_NE(t, nullptr);
         EXPECT_EQ(t->receiverPassed, k.instance && t->exits) << k.name;
+        EXPECT_EQ(t->bareEntry, t->exits && !t->arguments) << k.name;
+        if (t->bareEntry) {
+            TakeLog();
+            Invoke(probed, k.instance ? probedSelf : nullptr, k.name, k.descriptor, k.args);
+            EXPECT_EQ(TakeLog(), (Log{"timedEnter " + std::to_string(t->id), k.exit})) << k.name;
+            continue;
+        }
         if (!k.instance || k.exit.empty()) continue;
         const Outcome expected = Invoke(plain, plainSelf, k.name, k.descriptor, plainCases[n].args);
         TakeLog();

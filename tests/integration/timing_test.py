@@ -91,18 +91,17 @@ with tempfile.TemporaryDirectory() as work:
     # Thresholds: only the calls at least that long are delivered, entry (arguments, subject) and
     # exit together; the shorter ones are counted, in the call table, or in the timing table
     # when timed as well (every call there).
-    out, made = trace(work, ["--json", "--method", "tmg.Timed$Node.nap@args,exits>15ms",
-                             "--method", "tmg.Timed.pause@exits>20ms,timing"])
+    out, made = trace(work, ["--json", "--method", "tmg.Timed$Node.nap@exits>15ms",
+                             "--method", "tmg.Timed.pause@args,exits>20ms,timing"])
     objects = [json.loads(l) for l in out.splitlines() if l.startswith("{")]
     calls = [o for o in objects if "tracePoint" in o]
     naps = [o for o in calls if o["tracePoint"] == "tmg.Timed$Node.nap(JZ)I"]
     pauses = [o for o in calls if o["tracePoint"] == "tmg.Timed.pause(J)V"]
     # A loaded machine may stretch a 1 ms call past the threshold: then it is delivered too.
-    if (not {(30, False), (30, True)} <= {tuple(n.get("args", ())) for n in naps}
-            or any(n["durationNs"] < 15_000_000 or n.get("subjectClass") != "tmg.Timed$Node"
-                   or ("thrown" in n) != n["args"][1] or ("return" in n) == n["args"][1] for n in naps)):
+    if (sum("thrown" in n for n in naps) < 1 or sum("return" in n for n in naps) < 1
+            or any(n["durationNs"] < 15_000_000 or n.get("subjectClass") != "tmg.Timed$Node" for n in naps)):
         fail("the slow naps delivered: %s" % naps)
-    if len(pauses) < 3 or any(p["durationNs"] < 20_000_000 for p in pauses):
+    if sum(p.get("args") == [40] for p in pauses) != 3 or any(p["durationNs"] < 20_000_000 for p in pauses):
         fail("the slow pauses delivered: %s" % pauses)
     summary = [o["summary"] for o in objects if "summary" in o][0]
     nap = summary.get("calls", {}).get("tmg.Timed$Node.nap(JZ)I", {})
