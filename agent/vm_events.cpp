@@ -26,6 +26,7 @@
 #include "instrument/stack_capture.h"
 #include "session/class_waits.h"
 #include "session/session_start.h"
+#include "trace/call_timing.h"
 #include "trace/event_bank.h"
 #include "trace/thread_tags.h"
 
@@ -135,9 +136,10 @@ void JNICALL OnFieldModification(jvmtiEnv* jvmti, JNIEnv* jni, jthread thread, j
                               newValue);
 }
 
-// A thread that ends retires the tag its events name.
+// A thread that ends retires the tag its events name, and hands over its call timing.
 void JNICALL OnThreadEnd(jvmtiEnv*, JNIEnv* jni, jthread) {
     if (!VmDead()) RetireCurrentThreadTag(jni);
+    RetireThreadTiming();
 }
 
 // Installs the callbacks; false when the VM refuses them (no event would reach the bridge).

@@ -11,6 +11,8 @@
 #   watch         the same field trace point on the watch road (agent option watches: a JVMTI
 #                 field watch, with which the whole JVM runs interpreted, so fewer rounds);
 #   profiler      the same two method trace points in profiler mode (agent option nojvmdi);
+#   timing        every method of org.h2.** counted and timed, nothing recorded (the tracer
+#                 inside the program: method=org.h2.**,timing, its table to /dev/null);
 #   interpreted   for reference, no agent and -Xint (what the field watch's interpreter-only
 #                 mode costs by itself), with the field watch's rounds;
 #   profiler-before  with VEXO_LIB_BEFORE=another build's libvexo.so: profiler mode with that
@@ -45,7 +47,7 @@ run() {
 }
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
-configs=(untraced methods field watch profiler interpreted)
+configs=(untraced methods field watch profiler timing interpreted)
 [[ -n ${VEXO_LIB_BEFORE:-} ]] && configs+=(profiler-before)
 declare -A times events
 for ((r = 1; r <= repeats; r++)); do
@@ -56,6 +58,7 @@ for ((r = 1; r <= repeats; r++)); do
       field) res=$(run -agentpath:"$lib" -cp "$cp" vexobench.JdbcBench field "$rounds") ;;
       watch) res=$(run -agentpath:"$lib"=watches -cp "$cp" vexobench.JdbcBench field "$field_rounds") ;;
       profiler) res=$(run -agentpath:"$lib"=nojvmdi -cp "$cp" vexobench.JdbcBench methods "$profiler_rounds") ;;
+      timing) res=$(run -agentpath:"$lib"='method=org.h2.**,timing,output=/dev/null' -cp "$cp" vexobench.JdbcBench plain "$rounds") ;;
       interpreted) res=$(run -Xint -cp "$cp" vexobench.JdbcBench plain "$field_rounds") ;;
       profiler-before) res=$(run -agentpath:"$(readlink -f "$VEXO_LIB_BEFORE")"=nojvmdi -cp "$cp" vexobench.JdbcBench methods "$before_rounds") ;;
     esac
@@ -77,6 +80,7 @@ for c in "${configs[@]}"; do
     field) label="1 field trace point (JdbcPreparedStatement.command)" ;;
     watch) label="the same on the watch road (option watches)" ;;
     profiler) label="profiler mode, the 2 method trace points" ;;
+    timing) label="org.h2.** timed (--timing), nothing recorded" ;;
     interpreted) label="reference: untraced, no agent, -Xint" ;;
     profiler-before) label="profiler mode with VEXO_LIB_BEFORE" ;;
   esac

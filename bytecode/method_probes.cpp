@@ -146,9 +146,21 @@ Refusal FindInitialisingCall(const ConstantPool& pool, const MethodContext& cont
     return Refusal::kNone;
 }
 
+// Whether `this` stays in local 0 of an instance method all through: nothing writes local 0,
+// and every stack map frame has it there as the class itself.
+bool KeepsThis(const ConstantPool& pool, const MethodContext& context, const Code& code) {
+    for (const Instruction& ins : code.instructions) {
+        if (!ins.IsLabel() && WritesLocal0(ins)) return false;
+    }
+    for (const Frame& f : code.frames) {
+        if (f.locals.empty() || !IsClass(pool, f.locals[0], context.thisClass)) return false;
+    }
+    return true;
+}
+
 // Puts the probe of `target` into `code`, the method's code.
 Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodProbeTarget& target,
-                   const char* hookClass, Code* code) {
+                   const char* hookClass, Code* code, bool* receiverPassed, bool* bareEntry) {
     std::vector<std::string> parameters;
     std::string returnType;
     if (!ParseMethodDescriptor(context.descriptor, &parameters, &returnType)) return Refusal::kMalformedCode;
@@ -161,6 +173,13 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
         if (refusal != Refusal::kNone) return refusal;
     }
     const HookCalls calls{&cls->pool, hookClass, target.id};
+    const bool passThis = target.receiverAtExits && target.exits && !target.timing && !context.isStatic &&
+                          !context.isConstructor &&
+                          KeepsThis(cls->pool, context, *code);
+    *receiverPassed = passThis;
+    const bool bare = target.receiverAtExits && target.exits && !target.timing && !target.arguments &&
+                      (context.isStatic || context.isConstructor || passThis);
+    *bareEntry = bare;
     const LabelId initialised = split ? BindLabel(code, call + 1) : 0;
     const LabelId calling = split ? BindLabel(code, call) : 0;
 
@@ -172,8 +191,16 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
         }
         const char kind = ReturnKind(static_cast<uint8_t>(ins.opcode));
         std::vector<Instruction> exit;
+        if (target.timing) {
+            if (!calls.Id(&exit) || !calls.Call(kMethodHookTimedExitName, kMethodHookTimedDescriptor, &exit)) {
+                return Refusal::kConstantPoolFull;
+            }
+            const Refusal refusal = InsertBefore(code, i, exit, 1, &i);
+            if (refusal != Refusal::kNone) return refusal;
+            continue;
+        }
         if (kind != 'V') exit.push_back(Simple(IsWideKind(kind) ? op::kDup2 : op::kDup));
-        if (!calls.Tail(context.isConstructor ? kAload0 : kAconstNull, MethodHookExitName(kind),
+        if (!calls.Tail(context.isConstructor || passThis ? kAload0 : kAconstNull, MethodHookExitName(kind),
                         MethodHookExitDescriptor(kind), &exit)) {
             return Refusal::kConstantPoolFull;
         }
@@ -198,8 +225,12 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
         slot += IsWideKind(kind) ? 2 : 1;
     }
     const bool receiver = !context.isStatic && !context.isConstructor;
-    if (!calls.Tail(receiver ? kAload0 : kAconstNull, MethodHookEnterName(kinds).c_str(),
-                    MethodHookEnterDescriptor(kinds), &prologue)) {
+    if (target.timing || bare) {
+        if (!calls.Id(&prologue) || !calls.Call(kMethodHookTimedEnterName, kMethodHookTimedDescriptor, &prologue)) {
+            return Refusal::kConstantPoolFull;
+        }
+    } else if (!calls.Tail(receiver ? kAload0 : kAconstNull, MethodHookEnterName(kinds).c_str(),
+                           MethodHookEnterDescriptor(kinds), &prologue)) {
         return Refusal::kConstantPoolFull;
     }
     const auto stack = static_cast<uint16_t>(together ? slot - first + 2 : kPrologueStack);
@@ -210,6 +241,11 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
     // The catch-all handlers: the exception is passed on and thrown again.
     const LabelId end = BindLabel(code, code->instructions.size());
     auto thrown = [&](uint8_t receiverLoad, std::vector<Instruction>* block) {
+        if (target.timing) {
+            const bool ok = calls.Id(block) && calls.Call(kMethodHookTimedThrownName, kMethodHookTimedDescriptor, block);
+            block->push_back(Simple(op::kAthrow));
+            return ok;
+        }
         block->push_back(Simple(op::kDup));
         const bool ok = calls.Tail(receiverLoad, kMethodHookThrownName, kMethodHookThrownDescriptor, block);
         block->push_back(Simple(op::kAthrow));
@@ -217,8 +253,9 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
     };
     Frame frame;
     frame.stack.push_back(ObjectType("java/lang/Throwable"));
+    if (passThis) frame.locals.push_back(ObjectType(context.thisClass));
     std::vector<Instruction> block;
-    if (!thrown(op::kAconstNull, &block)) return Refusal::kConstantPoolFull;
+    if (!thrown(passThis ? kAload0 : kAconstNull, &block)) return Refusal::kConstantPoolFull;
     if (!split) return AppendHandler(code, &cls->pool, context.major, start, end, 0, block, kHandlerStack, frame);
 
     Frame before = frame;
@@ -240,11 +277,14 @@ Refusal Instrument(ClassFile* cls, const MethodContext& context, const MethodPro
 }
 
 // Probes one method; on a refusal the method and the pool stay as they were.
-Refusal ProbeMethod(ClassFile* cls, Member* method, const MethodProbeTarget& target, const char* hookClass) {
+Refusal ProbeMethod(ClassFile* cls, Member* method, const MethodProbeTarget& target, const char* hookClass,
+                    bool* receiverPassed, bool* bareEntry) {
     const size_t poolSize = cls->pool.entries.size();
     Code code;
     Refusal refusal = ReadMethodCode(*cls, method, &code);
-    if (refusal == Refusal::kNone) refusal = Instrument(cls, ContextOf(*cls, *method), target, hookClass, &code);
+    if (refusal == Refusal::kNone) {
+        refusal = Instrument(cls, ContextOf(*cls, *method), target, hookClass, &code, receiverPassed, bareEntry);
+    }
     if (refusal == Refusal::kNone) refusal = WriteMethodCode(cls, method, code);
     if (refusal != Refusal::kNone) cls->pool.entries.resize(poolSize);
     return refusal;
@@ -298,7 +338,7 @@ bool RewriteMethodProbes(const uint8_t* data, size_t size, std::vector<MethodPro
         t.refusal = parsed;
         if (parsed != Refusal::kNone) continue;
         Member* method = FindMethod(&cls, t.name.c_str(), t.descriptor.c_str());
-        t.refusal = method == nullptr ? Refusal::kNoSuchMethod : ProbeMethod(&cls, method, t, hookClass);
+        t.refusal = method == nullptr ? Refusal::kNoSuchMethod : ProbeMethod(&cls, method, t, hookClass, &t.receiverPassed, &t.bareEntry);
         t.instrumented = t.refusal == Refusal::kNone;
         changed = changed || t.instrumented;
     }

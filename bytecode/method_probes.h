@@ -47,6 +47,10 @@ constexpr const char* kMethodHookEnterName = "enter";
 constexpr const char* kMethodHookEnterDescriptor = "(Ljava/lang/Object;I)V";
 constexpr const char* kMethodHookThrownName = "thrown";
 constexpr const char* kMethodHookThrownDescriptor = "(Ljava/lang/Throwable;Ljava/lang/Object;I)V";
+constexpr const char* kMethodHookTimedEnterName = "timedEnter";
+constexpr const char* kMethodHookTimedExitName = "timedExit";
+constexpr const char* kMethodHookTimedThrownName = "timedThrown";
+constexpr const char* kMethodHookTimedDescriptor = "(I)V";
 
 struct MethodProbeTarget {
     std::string name;        // e.g. "withdraw", "<init>"
@@ -54,8 +58,19 @@ struct MethodProbeTarget {
     int32_t id = 0;          // pushed with the shortest instruction (an ldc beyond a short's range)
     bool arguments = false;  // the prologue passes every declared argument
     bool exits = false;      // every return, and a catch-all handler, call the exit hooks
+    // Only the call's time is wanted (with exits, without arguments): the prologue calls
+    // timedEnter(id), every return timedExit(id) and the catch-all handler timedThrown(id)
+    // before it throws again; no receiver nor value is handed over.
+    bool timing = false;
+    // An instance method's exits and catch-all handler pass `this` as their receiver too, where
+    // the method never writes local 0 and every stack map frame keeps `this` there (else null).
+    bool receiverAtExits = false;
     // Results:
     bool instrumented = false;
+    bool receiverPassed = false;  // its exits pass `this` (receiverAtExits was granted)
+    // With receiverAtExits and no arguments, where the exits have all the entry would hand over
+    // (a static method, a constructor, or `this` passed): the prologue calls timedEnter(id).
+    bool bareEntry = false;
     Refusal refusal = Refusal::kNone;  // why not
 };
 

@@ -34,6 +34,7 @@
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
 #include "trace/call_details.h"
+#include "trace/call_timing.h"
 #include "trace/method_options.h"
 #include "trace/trace_flags.h"
 
@@ -41,6 +42,10 @@ namespace {
 using bytecode::kAccNative;
 using bytecode::kAccAbstract;
 constexpr uint16_t kAccBridge = 0x0040;
+
+// The options whose probe calls the exit hooks: the exits, and the timing, which needs each exit
+// to end its call's time.
+constexpr int32_t kExitsOfProbe = kExitTracePoint | kTimingTracePoint;
 
 struct Probe {
     jmethodID method = nullptr;
@@ -51,6 +56,7 @@ struct Probe {
     bool wanted = false;        // armed on the instrumentation road
     bool instrumented = false;  // the class's current version calls the hook for it
     int32_t options = 0;        // what else its trace points ask for (arguments, exits)
+    ProbeShape shape;           // as published for the method hook
     bool constructor = false;   // instrumented only when its exits are asked for
     BreakpointReason unfit = BreakpointReason::kNone;  // why it cannot be instrumented, when it cannot
     // Made in the class file hook as its class loaded, for the methods the session's patterns
@@ -289,30 +295,47 @@ bool SameClass(JNIEnv* env, const Probe& p, jclass clazz) {
     return p.declaringClass != nullptr && env->IsSameObject(p.declaringClass, clazz);
 }
 
-// Takes what the probe's trace points ask for besides its entries; a probe that asks for
-// arguments or exits calls the method hook, whose shape of the method it publishes. False when
-// the method hook cannot be had.
-// Publishes what the method hook needs of probe `id`'s method. False when its descriptor cannot be read.
-bool PublishShape(jint id, const std::string& descriptor, int32_t options) {
-    ProbeShape shape;
+// What the method hook needs of a method of `descriptor` whose probe asks for `options`
+// (arguments, exits). False when the descriptor cannot be read.
+bool ShapeOf(const std::string& descriptor, int32_t options, ProbeShape* shape) {
     char kinds[kMaxParameters];
     int32_t count = 0;
-    if (!ParameterKinds(descriptor.c_str(), kinds, kMaxParameters, &count, &shape.returnKind)) return false;
-    shape.kinds.assign(kinds, static_cast<size_t>(count));
-    shape.arguments = (options & kArgumentsTracePoint) != 0;
-    shape.exits = (options & kExitTracePoint) != 0;
-    PublishProbeShape(id, shape);
+    if (!ParameterKinds(descriptor.c_str(), kinds, kMaxParameters, &count, &shape->returnKind)) return false;
+    shape->kinds.assign(kinds, static_cast<size_t>(count));
+    shape->arguments = (options & kArgumentsTracePoint) != 0;
+    shape->exits = (options & kExitTracePoint) != 0;
     return true;
 }
 
+// Takes what the probe's trace points ask for besides its entries; a probe that asks for
+// arguments, exits or timing calls the method hook, whose shape of the method it publishes. False
+// when the method hook cannot be had.
 bool WithOptions(JNIEnv* env, Probe* p) {
-    p->options = MethodOptions(p->method) & (kArgumentsTracePoint | kExitTracePoint);
+    p->options = MethodOptions(p->method) & (kArgumentsTracePoint | kExitTracePoint | kTimingTracePoint);
+    const int64_t minNanos = (p->options & kExitTracePoint) ? MethodMinNanos(p->method) : 0;
+    // A timed method's calls are counted, not recorded: it asks the hook for its exits only;
+    // with a threshold on its exits, the slow calls are recorded too.
+    if ((p->options & kTimingTracePoint) && minNanos == 0) p->options = kTimingTracePoint;
     // A constructor's receiver is not initialised at entry, which the entry hook cannot take: it
     // keeps its breakpoint unless its exits are asked for, which only instrumentation records.
-    if (p->constructor && !(p->options & kExitTracePoint)) return false;
+    if (p->constructor && !(p->options & kExitsOfProbe)) return false;
     if (p->options == 0) return true;
     if (!EnsureMethodHookClass(env)) return false;
-    return PublishShape(ProbeId(p), p->descriptor, p->options);
+    ProbeShape shape;
+    if (!ShapeOf(p->descriptor, p->options, &shape)) return false;
+    shape.timing = p->options == kTimingTracePoint;
+    shape.minNanos = minNanos;
+    shape.countAll = minNanos > 0 && (p->options & kTimingTracePoint) != 0;
+    shape.constructor = p->constructor;
+    // Until its class is rewritten, which says whether its exits can pass `this`.
+    shape.receiverAtExits = false;
+    p->shape = shape;
+    if (shape.timing || shape.minNanos > 0) {
+        PrepareCallTiming();
+        NoteTimedProbe(ProbeId(p), p->method);
+    }
+    PublishProbeShape(ProbeId(p), shape);
+    return true;
 }
 
 // The probes a batch of arming on this thread has made wanted, by id; null outside a batch.
@@ -322,7 +345,7 @@ thread_local std::vector<jint>* t_batch = nullptr;
 // the class could not be rewritten for it. In a batch the class is rewritten at its end.
 bool InstrumentProbe(JNIEnv* env, Probe* p) {
     p->wanted = true;
-    if (p->atLoad && p->instrumented && p->options == p->loadOptions) {
+    if (p->atLoad && p->instrumented && p->options == p->loadOptions && p->shape.minNanos == 0) {
         // Its class's version calls the hook for it as it is asked for: nothing to rewrite.
         SetArmedProbe(ProbeId(p), p->method);
         return true;
@@ -470,7 +493,7 @@ void InstrumentationEndBatch() {
     for (jmethodID method : fallBack) {
         SetHonouredMethodOptions(method, kArgumentsTracePoint);
         if (SetJvmtiBreakpoint(method, 0) != JVMTI_ERROR_NONE) continue;
-        if (MethodOptions(method) & kExitTracePoint) SayExitsNotRecorded(method, BreakpointReason::kRefused);
+        if (MethodOptions(method) & kExitsOfProbe) SayExitsNotRecorded(method, BreakpointReason::kRefused);
     }
 }
 
@@ -512,7 +535,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         } else if (!p->fit) {
             reason = p->unfit;
         } else if (!EnsureEntryHookClass(env) || !WithOptions(env, p)) {
-            reason = p->constructor && !(p->options & kExitTracePoint) ? BreakpointReason::kConstructor
+            reason = p->constructor && !(p->options & kExitsOfProbe) ? BreakpointReason::kConstructor
                                                                         : BreakpointReason::kNoHook;
         } else if (InstrumentProbe(env, p)) {
             SetHonouredMethodOptions(method, p->options);
@@ -524,7 +547,7 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
     }
     const jvmtiError error = SetJvmtiBreakpoint(method, location);
     if (error == JVMTI_ERROR_NONE) {
-        if (location == 0 && (MethodOptions(method) & kExitTracePoint)) SayExitsNotRecorded(method, reason);
+        if (location == 0 && (MethodOptions(method) & kExitsOfProbe)) SayExitsNotRecorded(method, reason);
     }
     return static_cast<jvmdiError>(error);
 }
@@ -681,7 +704,11 @@ PassResult ProbesAtLoadPass(LoadingClass* c, const uint8_t* data, size_t size) {
         if (id < 0) break;
         g_inst.probes[static_cast<size_t>(id)].instrumented = false;
         if (n.second != 0) {
-            if (PublishShape(id, n.first.descriptor, n.second)) c->probesAtLoad.push_back(id);
+            ProbeShape shape;
+            if (ShapeOf(n.first.descriptor, n.second, &shape)) {
+                PublishProbeShape(id, shape);
+                c->probesAtLoad.push_back(id);
+            }
             continue;
         }
         entries.push_back({n.first.name, n.first.descriptor, id, false});
@@ -724,7 +751,9 @@ PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
         t.descriptor = p.descriptor;
         t.id = id;
         t.arguments = (options & kArgumentsTracePoint) != 0;
-        t.exits = (options & kExitTracePoint) != 0;
+        t.exits = (options & kExitsOfProbe) != 0;
+        t.timing = options == kTimingTracePoint;
+        t.receiverAtExits = p.shape.minNanos > 0;
         calls.push_back(t);
     };
     if (c->classBeingRedefined == nullptr) {
@@ -750,8 +779,16 @@ PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
     }
     std::vector<jint> ids;
     for (const bytecode::MethodProbeTarget& t : calls) {
-        g_inst.probes[static_cast<size_t>(t.id)].instrumented = t.instrumented;
+        Probe& p = g_inst.probes[static_cast<size_t>(t.id)];
+        p.instrumented = t.instrumented;
         ids.push_back(t.id);
+        // A held entry keeps its receiver only where the exits cannot pass it.
+        if (t.instrumented && p.shape.minNanos > 0 &&
+            (p.shape.receiverAtExits != t.receiverPassed || p.shape.bareEntry != t.bareEntry)) {
+            p.shape.receiverAtExits = t.receiverPassed;
+            p.shape.bareEntry = t.bareEntry;
+            PublishProbeShape(t.id, p.shape);
+        }
     }
     result.undo = [ids] { ProbesNotApplied(ids); };
     return result;

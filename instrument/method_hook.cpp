@@ -14,6 +14,7 @@
 #include "bridge/jvmpi_bridge.h"
 #include "platform/os.h"
 #include "trace/call_details.h"
+#include "trace/call_timing.h"
 #include "trace/debug_hook.h"
 #include "trace/recorder.h"
 
@@ -37,11 +38,21 @@ struct OpenCall {
     int64_t start;  // the entry's record time
 };
 
+// A call of a probe with a threshold, its entry held until its exit decides: the receiver and
+// the arguments as weak references (or none), its time on the timing stack.
+struct HeldCall {
+    jint id;
+    jweak receiver;
+    int32_t argumentCount;  // -1: none
+    std::vector<CallValue> arguments;
+};
+
 struct ThreadCalls {
     // The arguments handed over for the next entry, primitives in the widths of the hooks
     // (kind 'P') until the entry gives them their parameters' kinds.
     std::vector<CallValue> pending;
     std::vector<OpenCall> open;
+    std::vector<HeldCall> held;
 };
 thread_local ThreadCalls t_calls;
 constexpr size_t kMaxOpenCalls = 1 << 16;
@@ -60,10 +71,98 @@ void JNICALL Argument(JNIEnv* env, jclass, T value) {
     t_calls.pending.push_back(v);
 }
 
+void ReleaseHeld(JNIEnv* env, HeldCall* call) {
+    if (call->argumentCount > 0) ReleaseCallValues(env, call->arguments.data(), call->argumentCount);
+    if (call->receiver != nullptr) env->DeleteWeakGlobalRef(call->receiver);
+    call->receiver = nullptr;
+    call->argumentCount = -1;
+}
+
+// The entry of a call of a probe with a threshold: held, with weak references of its own to the
+// receiver and the arguments, once the timing stack has its time (else only counted).
+void HoldCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, const CallValue* arguments,
+              int32_t count, bool borrowed) {
+    const bool timed = TimedCallEnter(id);
+    if (!timed || !shape->arguments) {
+        if (!borrowed) ReleaseCallValues(env, arguments, count);
+        count = -1;
+    }
+    if (timed) {
+        std::vector<HeldCall>& held = t_calls.held;
+        const bool keep = receiver != nullptr && !shape->receiverAtExits;
+        held.push_back({id, keep ? env->NewWeakGlobalRef(receiver) : nullptr, count, {}});
+        HeldCall& call = held.back();
+        if (count > 0) call.arguments.assign(arguments, arguments + count);
+        for (int32_t i = 0; borrowed && i < count; ++i) {
+            CallValue& v = call.arguments[static_cast<size_t>(i)];
+            if (v.kind == 'L' && v.value.l != nullptr) v.value.l = env->NewWeakGlobalRef(v.value.l);
+        }
+    }
+    if (ProfilerEntriesOn()) {
+        const jmethodID method = ArmedProbeMethod(id);
+        if (method != nullptr) JvmpiPostMethodEntry(env, method, receiver);
+    }
+    // Only a weak reference's allocation can leave an exception (OutOfMemoryError) pending here.
+    if (timed && (receiver != nullptr || count > 0) && env->ExceptionCheck()) env->ExceptionClear();
+}
+
+// The exit of a call of a probe with a threshold: its held entry is recorded, at the time it was
+// made, and then its exit, when the call took at least the threshold; else both are let go.
+void LeaveHeld(JNIEnv* env, jint id, const ProbeShape* shape, jobject receiver, bool thrown, jvalue value) {
+    const uint64_t ns = TimedCallEnd(id, thrown, static_cast<uint64_t>(shape->minNanos), shape->countAll);
+    std::vector<HeldCall>& held = t_calls.held;
+    size_t at = held.size();
+    while (at > 0 && held[at - 1].id != id) --at;
+    HeldCall call{id, nullptr, -1, {}};
+    if (at > 0) {
+        call = std::move(held[at - 1]);
+        for (size_t above = at; above < held.size(); ++above) ReleaseHeld(env, &held[above]);  // exits never seen
+        held.resize(at - 1);
+    } else if (!shape->bareEntry) {
+        return;  // entered before the probe was armed
+    }
+    const jmethodID method = ArmedProbeMethod(id);
+    if (ns == kNotTimed || ns < static_cast<uint64_t>(shape->minNanos) || method == nullptr) {
+        ReleaseHeld(env, &call);
+        return;
+    }
+    const int64_t now = OsMonotonicNanos();
+    // The receiver the exit passes (`this`, or a constructor's object), else the one held.
+    // A constructor's entry has no object yet, as when it is recorded at once.
+    jobject self = shape->constructor ? nullptr
+                   : receiver != nullptr ? env->NewLocalRef(receiver)
+                   : call.receiver != nullptr ? env->NewLocalRef(call.receiver) : nullptr;
+    MethodEntryOffer offer;
+    offer.receiver = self;
+    offer.arguments = call.arguments.data();
+    offer.argumentCount = call.argumentCount;
+    offer.active = true;
+    offer.entryTime = now - static_cast<int64_t>(ns);
+    MethodEntryOffer* previous = OfferMethodEntry(&offer);
+    BridgeRaiseMethodEntry(env, method, self);
+    OfferMethodEntry(previous);
+    if (offer.argumentsTaken) call.argumentCount = -1;
+    ReleaseHeld(env, &call);
+    if (self != nullptr) env->DeleteLocalRef(self);
+    if (offer.recorded) {
+        const CallValue result = MakeCallValue(env, thrown ? 'L' : shape->returnKind, value);
+        const bool subject = shape->constructor && receiver != nullptr;  // other exits have their entry's
+        RecordMethodExit(env, method, subject ? env->NewWeakGlobalRef(receiver) : nullptr, result, thrown,
+                         static_cast<int64_t>(ns), now);
+    } else if (offer.dropped) {
+        CountDroppedExit(method);
+    }
+    if (env->ExceptionCheck()) env->ExceptionClear();
+}
+
 // The entry of the call `id`, with the `count` arguments handed over (-1: none): the caller's
 // references (`borrowed`), or weak references deleted unless the entry's record took them.
 void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, const CallValue* arguments,
                int32_t count, bool borrowed) {
+    if (shape != nullptr && shape->minNanos > 0) {
+        HoldCall(env, receiver, id, shape, arguments, count, borrowed);
+        return;
+    }
     const jmethodID method = ArmedProbeMethod(id);
     MethodEntryOffer offer;
     if (method != nullptr) {
@@ -98,6 +197,10 @@ void EnterCall(JNIEnv* env, jobject receiver, jint id, const ProbeShape* shape, 
 // The arguments handed over one by one: given their parameters' kinds when they match the shape.
 void JNICALL Enter(JNIEnv* env, jclass, jobject receiver, jint id) {
     const ProbeShape* shape = ShapeOf(id);
+    if (shape != nullptr && shape->minNanos > 0 && !shape->arguments) {  // nothing handed over
+        HoldCall(env, receiver, id, shape, nullptr, -1, true);
+        return;
+    }
     std::vector<CallValue> pending;
     pending.swap(t_calls.pending);  // an entry nested in this one hands over its own
     const bool matching = shape != nullptr && shape->arguments && pending.size() == shape->kinds.size();
@@ -153,6 +256,11 @@ void AddEnterWithNatives(std::vector<HookNative>* methods, std::index_sequence<C
 // The call `id` ends: its open call is taken off the stack (with any above it, whose exits were
 // never seen), and its exit recorded when its entry was.
 void Leave(JNIEnv* env, jint id, jobject receiver, bool thrown, jvalue value) {
+    const ProbeShape* held = ShapeOf(id);
+    if (held != nullptr && held->minNanos > 0) {
+        LeaveHeld(env, id, held, receiver, thrown, value);
+        return;
+    }
     const int64_t now = OsMonotonicNanos();
     std::vector<OpenCall>& open = t_calls.open;
     size_t at = open.size();
@@ -186,6 +294,11 @@ void JNICALL Exit(JNIEnv* env, jclass, T value, jobject receiver, jint id) {
 void JNICALL Thrown(JNIEnv* env, jclass, jthrowable exception, jobject receiver, jint id) {
     Leave(env, id, receiver, true, HookValue(static_cast<jobject>(exception)));
 }
+
+// The timed probes' hooks: the call's time only, nothing recorded.
+void JNICALL TimedEnter(JNIEnv*, jclass, jint id) { TimedCallEnter(id); }
+void JNICALL TimedExit(JNIEnv*, jclass, jint id) { TimedCallExit(id, false); }
+void JNICALL TimedThrown(JNIEnv*, jclass, jint id) { TimedCallExit(id, true); }
 
 void* ArgumentOf(char kind) {
     switch (kind) {
@@ -223,6 +336,9 @@ std::vector<HookNative> HookMethods() {
     AddEnterWithNatives<2>(&methods, std::make_index_sequence<Power5(2)>());
     AddEnterWithNatives<3>(&methods, std::make_index_sequence<Power5(3)>());
     methods.push_back({kMethodHookThrownName, kMethodHookThrownDescriptor, reinterpret_cast<void*>(Thrown)});
+    methods.push_back({kMethodHookTimedEnterName, kMethodHookTimedDescriptor, reinterpret_cast<void*>(TimedEnter)});
+    methods.push_back({kMethodHookTimedExitName, kMethodHookTimedDescriptor, reinterpret_cast<void*>(TimedExit)});
+    methods.push_back({kMethodHookTimedThrownName, kMethodHookTimedDescriptor, reinterpret_cast<void*>(TimedThrown)});
     return methods;
 }
 

@@ -21,6 +21,15 @@ struct ProbeShape {
     char returnKind = 'V';
     bool arguments = false;
     bool exits = false;
+    bool timing = false;  // its calls are counted and timed (trace/call_timing.h) by hooks of their own
+    // Exits with a threshold: a call's entry is held on its thread until its exit, and both are
+    // recorded only when it took at least this long; shorter calls are counted (trace/call_timing.h),
+    // every call with `countAll` (the method is timed as well).
+    int64_t minNanos = 0;
+    bool countAll = false;
+    bool receiverAtExits = false;  // its exits pass `this` (so no entry holds it)
+    bool bareEntry = false;        // its prologue calls timedEnter: no entry is held, its exit has all
+    bool constructor = false;      // its exits pass the object made, their subject
 };
 void PublishProbeShape(int id, const ProbeShape& shape);
 

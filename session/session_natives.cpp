@@ -11,6 +11,7 @@
 #include "instrument/method_hook.h"
 #include "session/class_waits.h"
 #include "session/value_reading.h"
+#include "session/timing_natives.h"
 #include "instrument/old_frames.h"
 #include "bridge/jvmti_env.h"
 #include "core/agent_state.h"
@@ -331,6 +332,8 @@ bool RegisterSessionNatives(JNIEnv* env) {
         {kFill, kFillSig, reinterpret_cast<void*>(&FillEveryDelivery)},
         {kMessage, kMessageSig, reinterpret_cast<void*>(&ThrownMessage)},
         {kLambda, kLambdaSig, reinterpret_cast<void*>(&LambdaTarget)},
+        {const_cast<char*>(kTimingTableName), const_cast<char*>(kTimingTableSignature),
+         reinterpret_cast<void*>(&TimingTableNative)},
     };
     const bool bound = env->RegisterNatives(natives, methods, sizeof methods / sizeof methods[0]) == 0;
     if (!bound) env->ExceptionClear();

@@ -23,4 +23,6 @@ struct MethodEntryOffer {
     bool recorded = false;
     bool dropped = false;  // an event, not recorded: the banks were full (its exit is dropped too)
     int64_t time = 0;
+    // When not 0, the entry's time: an entry held until its call ended, raised then.
+    int64_t entryTime = 0;
 };

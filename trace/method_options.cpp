@@ -12,6 +12,7 @@ std::atomic_flag g_lock = ATOMIC_FLAG_INIT;
 struct Options {
     int32_t wanted = 0;
     int32_t honoured = 0;
+    int64_t minNanos = 0;
 };
 std::unordered_map<jmethodID, Options>* g_options = nullptr;  // made on first use, never freed
 
@@ -56,4 +57,18 @@ int32_t HonouredMethodOptions(jmethodID method) {
     if (g_options == nullptr) return 0;
     const auto found = g_options->find(method);
     return found == g_options->end() ? 0 : found->second.honoured;
+}
+
+void SetMethodMinNanos(jmethodID method, int64_t nanos) {
+    Hold hold;
+    if (g_options == nullptr) g_options = new std::unordered_map<jmethodID, Options>();
+    Options& o = (*g_options)[method];
+    if (o.minNanos == 0 || nanos < o.minNanos) o.minNanos = nanos;
+}
+
+int64_t MethodMinNanos(jmethodID method) {
+    Hold hold;
+    if (g_options == nullptr) return 0;
+    const auto found = g_options->find(method);
+    return found == g_options->end() ? 0 : found->second.minNanos;
 }

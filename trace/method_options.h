@@ -17,4 +17,9 @@ int32_t MethodOptions(jmethodID method);
 // What the road that armed `method` records of its options: until a road says otherwise,
 // the arguments (a breakpoint reads them from the frame) and no exits.
 void SetHonouredMethodOptions(jmethodID method, int32_t honoured);
+
+// A trace point with exits asks for the calls of at least `nanos` only (0: every call); the
+// smallest of its trace points' holds. Kept until the method's options are cleared.
+void SetMethodMinNanos(jmethodID method, int64_t nanos);
+int64_t MethodMinNanos(jmethodID method);
 int32_t HonouredMethodOptions(jmethodID method);

@@ -294,7 +294,9 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
     if ((entry.flags & kUnlimitedTracePoint) || BankAdmits(bank, argumentCount, frameCount)) {
         record = PlaceEvent(bank, entry, subject.value,
                             subject.kind | (subject.shared ? kSharedSubject : 0) | (entry.flags & kValueKindMask),
-                            thread, OsMonotonicNanos(), &announce);
+                            thread, entryOffer != nullptr && entryOffer->entryTime != 0 ? entryOffer->entryTime
+                                                                                         : OsMonotonicNanos(),
+                            &announce);
     }
     if (record == nullptr) {
         ReleaseSubject(env, subject);

@@ -18,6 +18,8 @@ constexpr int32_t kStackTracePoint = 0x800;
 // the limit need not be lifted, which would let the program's other hits in. The tracer's own bit,
 // far from those a Java side asks with.
 constexpr int32_t kUnlimitedTracePoint = 0x8000;
+// A method trace point whose calls are counted and timed (trace/call_timing.h), not recorded.
+constexpr int32_t kTimingTracePoint = 0x1000;
 
 // A TraceEventRecord's flags: subject kind in bits 0-3, the value kind, and the assigned bit.
 constexpr int32_t kSubjectKindMask = 0x00F;

@@ -18,6 +18,7 @@
 #include "trace/event_bank.h"
 #include "trace/bank_deliveries.h"
 #include "trace/trace_point_index.h"
+#include "trace/call_timing.h"
 #include "trace/trace_flags.h"
 #include "trace/method_options.h"
 #include "trace/stack_frames.h"
@@ -83,7 +84,7 @@ bool Arm(jclass clazz, void* memberId, int32_t flags) {
         return access && modification;
     }
     // The roads read what else the trace point asks for as they arm the method.
-    AddMethodOptions(static_cast<jmethodID>(memberId), flags & (kArgumentsTracePoint | kExitTracePoint));
+    AddMethodOptions(static_cast<jmethodID>(memberId), flags & (kArgumentsTracePoint | kExitTracePoint | kTimingTracePoint));
     return Armed(jvmdi->SetBreakpoint(clazz, static_cast<jmethodID>(memberId), 0));
 }
 
@@ -352,7 +353,7 @@ int32_t StackDepthOf(JNIEnv* env, jobject element, int32_t* flags) {
 // One element of a list: resolves, arms and enters it; writes its flags back. `classClass` is
 // java.lang.Class. Returns false when it was entered but the debug interface refused to arm its
 // member.
-bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jclass classClass,
+bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jfieldID minNanosId, jclass classClass,
                      TracePointEntry* entries, int32_t* count) {
     bool taken = true;
     int32_t flags = env->GetIntField(element, ids[kFlags]);
@@ -368,13 +369,21 @@ bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jclass c
     jclass declaring = nullptr;
     void* member = clazz == nullptr ? nullptr : ResolveMember(env, clazz, name, signature, flags, reflected, &declaring);
     if (member != nullptr) {
-        const int32_t asked = (flags & kFieldTracePoint) ? 0 : flags & (kArgumentsTracePoint | kExitTracePoint);
+        const int32_t asked =
+            (flags & kFieldTracePoint) ? 0 : flags & (kArgumentsTracePoint | kExitTracePoint | kTimingTracePoint);
+        // A slow-calls threshold (the optional m_lMinNanos) on a trace point with exits.
+        const jlong minNanos = minNanosId != nullptr && (asked & kExitTracePoint) && ArmsThroughDebugger()
+                                   ? env->GetLongField(element, minNanosId) : 0;
+        if (minNanos > 0) SetMethodMinNanos(static_cast<jmethodID>(member), minNanos);
         if (ArmsThroughDebugger()) taken = Arm(clazz, member, flags);
         // What the method's road records of what was asked is written back; profiler mode
         // records entries only.
         if (asked != 0) {
             const int32_t honoured = ArmsThroughDebugger() ? HonouredMethodOptions(static_cast<jmethodID>(member)) : 0;
             flags &= ~(asked & ~honoured);
+            if ((flags & kTimingTracePoint) || (minNanos > 0 && (flags & kExitTracePoint))) {
+                NoteTimedTracePoint(env, static_cast<jmethodID>(member), element);
+            }
         }
         const uintptr_t classRef = g_agent.profilerMode
                                        ? ClassSlotOf(clazz)
@@ -407,6 +416,7 @@ bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jclass c
 bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries, int32_t* count,
                std::vector<jsize>* refused = nullptr) {
     jfieldID ids[kFieldCount];
+    jfieldID minNanosId = nullptr;  // an optional field: a Java side may not have it
     bool haveIds = false;
     bool failed = false;
     jclass classClass = env->FindClass("java/lang/Class");
@@ -418,8 +428,14 @@ bool EnterList(JNIEnv* env, jobjectArray list, jsize n, TracePointEntry* entries
             haveIds = LookUpObjectFields(env, element, kTracePointFields, kFieldCount, ids,
                                          "ERROR: VexoDll failed to access fields in TracePoint\n");
             failed = !haveIds;
+            if (haveIds) {
+                jclass pointClass = env->GetObjectClass(element);
+                minNanosId = env->GetFieldID(pointClass, "m_lMinNanos", "J");
+                if (minNanosId == nullptr) env->ExceptionClear();
+                env->DeleteLocalRef(pointClass);
+            }
         }
-        if (haveIds && !EnterTracePoint(env, element, ids, classClass, entries, count) && refused != nullptr) {
+        if (haveIds && !EnterTracePoint(env, element, ids, minNanosId, classClass, entries, count) && refused != nullptr) {
             refused->push_back(i);
         }
         env->DeleteLocalRef(element);

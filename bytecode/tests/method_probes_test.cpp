@@ -359,6 +359,96 @@ TEST(MethodProbes, ConstructorsSeeNullBeforeTheirSuperCallAndTheObjectAfterIt) {
     ExpectDirectConstructor(directBytes, false);
 }
 
+// Every subject timed: each call enters and leaves by the timed hooks with its id alone (the
+// arguments, receivers and values left out), in the order the calls nest, exceptions included;
+// the results are the original's, with frames and without.
+TEST(MethodProbes, TimedProbesCallTheTimedHooksWithTheirIdsOnly) {
+    const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/ProbeSubjects.class");
+    ASSERT_FALSE(original.empty());
+    for (const std::vector<uint8_t>& bytes : {original, AsVersion49(original)}) {
+        std::vector<MethodProbeTarget> targets = SubjectTargets();
+        for (MethodProbeTarget& t : targets) {
+            t.arguments = false;
+            t.exits = t.timing = true;
+        }
+        const std::vector<uint8_t> rewritten = Rewritten(bytes, &targets);
+        ExpectAllInstrumented(targets);
+        jvm::Ref plain = jvm::FindClass(kSubjects);
+        jvm::Ref timed = Linked(kSubjects, rewritten);
+        ASSERT_NE(timed, nullptr) << "the verifier refused the timed class";
+        jvm::Ref plainSelf = jvm::New(plain, "(I)V", {I(3)}).value.ref;
+        TakeLog();
+        jvm::Ref timedSelf = jvm::New(timed, "(I)V", {I(3)}).value.ref;
+        EXPECT_EQ(TakeLog(), (Log{"timedEnter 19", "timedExit 19"}));
+        const std::vector<Case> plainCases = SubjectCases(), cases = SubjectCases();
+        for (size_t n = 0; n < cases.size(); ++n) {
+            const Case& k = cases[n];
+            const std::string what = std::string(k.name) + k.descriptor;
+            const Outcome expected = Invoke(plain, k.instance ? plainSelf : nullptr, k.name, k.descriptor, plainCases[n].args);
+            TakeLog();
+            const Outcome got = Invoke(timed, k.instance ? timedSelf : nullptr, k.name, k.descriptor, k.args);
+            EXPECT_EQ(got.value, expected.value) << what;
+            ASSERT_EQ(got.thrown == nullptr, expected.thrown == nullptr) << what;
+            // The case's log in the timed hooks' words: "enter 17 -" is "timedEnter 17", ...
+            Log want;
+            std::string outer;
+            for (const std::string& line : k.before) {
+                const size_t space = line.find(' ');
+                const std::string word = line.substr(0, space);
+                const std::string id = line.substr(space + 1, line.find(' ', space + 1) - space - 1);
+                if (word == "enter") want.push_back("timedEnter " + id);
+                else if (word.compare(0, 4, "exit") == 0) want.push_back("timedExit " + id);
+                else if (word == "thrown") want.push_back("timedThrown " + id);
+                if (word == "enter" && outer.empty()) outer = id;
+            }
+            if (got.thrown == nullptr) want.push_back("timedExit " + outer);
+            EXPECT_EQ(TakeLog(), want) << what;
+        }
+    }
+}
+
+// With receiverAtExits, an instance method's exits pass `this` (the class keeps it in local 0);
+// static methods and constructors pass what they did; a target without arguments, whose exits
+// then have all its entry would hand over, enters by timedEnter.
+TEST(MethodProbes, ExitsPassThisWhereAsked) {
+    const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/ProbeSubjects.class");
+    ASSERT_FALSE(original.empty());
+    std::vector<MethodProbeTarget> targets = SubjectTargets();
+    for (MethodProbeTarget& t : targets) t.receiverAtExits = true;
+    const std::vector<uint8_t> rewritten = Rewritten(original, &targets);
+    ExpectAllInstrumented(targets);
+    jvm::Ref plain = jvm::FindClass(kSubjects);
+    jvm::Ref probed = Linked(kSubjects, rewritten);
+    ASSERT_NE(probed, nullptr) << "the verifier refused the class";
+    jvm::Ref plainSelf = jvm::New(plain, "(I)V", {I(3)}).value.ref;
+    jvm::Ref probedSelf = jvm::New(probed, "(I)V", {I(3)}).value.ref;
+    TakeLog();
+    const std::vector<Case> plainCases = SubjectCases(), cases = SubjectCases();
+    for (size_t n = 0; n < cases.size(); ++n) {
+        const Case& k = cases[n];
+        const MethodProbeTarget* t = nullptr;
+        for (const MethodProbeTarget& c : targets) t = c.name == k.name ? &c : t;
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(t->receiverPassed, k.instance && t->exits) << k.name;
+        EXPECT_EQ(t->bareEntry, t->exits && !t->arguments) << k.name;
+        if (t->bareEntry) {
+            TakeLog();
+            Invoke(probed, k.instance ? probedSelf : nullptr, k.name, k.descriptor, k.args);
+            EXPECT_EQ(TakeLog(), (Log{"timedEnter " + std::to_string(t->id), k.exit})) << k.name;
+            continue;
+        }
+        if (!k.instance || k.exit.empty()) continue;
+        const Outcome expected = Invoke(plain, plainSelf, k.name, k.descriptor, plainCases[n].args);
+        TakeLog();
+        const Outcome got = Invoke(probed, probedSelf, k.name, k.descriptor, k.args);
+        EXPECT_EQ(got.value, expected.value) << k.name;
+        Log want = k.before;
+        std::string exit = k.exit.substr(0, k.exit.size() - 1) + "ProbeSubjects";  // "exitI 5 -" with `this`
+        want.push_back(expected.value.empty() ? exit : exit + " " + expected.value.substr(0, expected.value.find(' ')));
+        EXPECT_EQ(TakeLog(), want) << k.name;
+    }
+}
+
 TEST(MethodProbes, ClassFilesBeforeVersion50VerifyWithTheOldVerifier) {
     const std::vector<uint8_t> original = jvm::ClassBytes("vexotest/ProbeSubjects.class");
     ASSERT_FALSE(original.empty());

@@ -22,6 +22,9 @@ import java.util.concurrent.atomic.AtomicLong;
  *                        (-Dvexo.warm=W: W calls delivered before the clock starts, default 100)
  *   calls N R KIND...    the same for each KIND (WHAT, or WHAT-charge, WHAT-around) in turn, R
  *                        rounds in one JVM, each round starting one kind later
+ *   timed N R            N calls of Account.move untraced, then N with its trace point timed (TIMING),
+ *                        then N with exits of at least 1 s only (every call shorter, counted), each
+ *                        after N calls to compile them, R rounds in this JVM, in ns per call
  *   plain-move N         the same calls untraced
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   weak-floor N         the Java-side floor of holding another object each call weakly: N
@@ -116,6 +119,40 @@ public final class BenchMain {
                 String[] kinds = Arrays.copyOfRange(args, 3, args.length);
                 for (int r = 0; r < rounds; r++) {
                     for (int k = 0; k < kinds.length; k++) timeCalls(t, n, kinds[(k + r) % kinds.length]);
+                }
+                break;
+            }
+            case "timed": {  // timed N ROUNDS: move untraced and timed (TIMING), in turn, in this JVM
+                Tracing t = Tracing.start();
+                int rounds = Integer.parseInt(args[2]);
+                for (int r = 0; r < rounds; r++) {
+                    moves(n);
+                    long start = System.nanoTime();
+                    moves(n);
+                    report("untimed-move", (System.nanoTime() - start) / (double) n, "ns/call");
+                    TracePoints.TracePoint p = depositPoint();
+                    p.m_strMethodOrFieldName = "move";
+                    p.m_strMethodOrFieldSignature = "(JLvexobench/Workload$Account;)J";
+                    p.m_iFlags = TracePoints.TIMING;
+                    t.arm(p);
+                    if ((p.m_iFlags & TracePoints.TIMING) == 0) throw new IllegalStateException("not timed");
+                    moves(n);  // compiled again with the hooks
+                    start = System.nanoTime();
+                    moves(n);
+                    report("timed-move", (System.nanoTime() - start) / (double) n, "ns/call");
+                    t.disarm();
+                    // Exits of at least a second only: every call shorter, only counted.
+                    p = depositPoint();
+                    p.m_strMethodOrFieldName = "move";
+                    p.m_strMethodOrFieldSignature = "(JLvexobench/Workload$Account;)J";
+                    p.m_iFlags = TracePoints.EXIT;
+                    p.m_lMinNanos = 1_000_000_000L;
+                    t.arm(p);
+                    moves(n);
+                    start = System.nanoTime();
+                    moves(n);
+                    report("short-move", (System.nanoTime() - start) / (double) n, "ns/call");
+                    t.disarm();
                 }
                 break;
             }

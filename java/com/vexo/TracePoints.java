@@ -30,6 +30,11 @@ public class TracePoints {
      * the limit need not be lifted for it).
      */
     public static final int UNLIMITED = 0x8000;
+    /**
+     * Method trace points: count and time every call instead of recording it; the table is read
+     * with the tracer's extension {@code com.vexo.cli.AgentNatives.timing()}.
+     */
+    public static final int TIMING = 0x1000;
 
     public TracePoint[] m_TracePoints;
     public int m_iMaxNumTraces;
@@ -44,5 +49,12 @@ public class TracePoints {
         public String m_strMethodOrFieldSignature;
         /** With {@link #STACK}: the frames an event records at most (1 to 256; 0: 16). */
         public int m_iStackDepth;
+        /**
+         * Method trace points with {@link #EXIT}: when more than 0, a call's entry and exit are
+         * recorded only when it took at least this many ns; shorter calls are only counted (in
+         * the timing table, {@code com.vexo.cli.AgentNatives.timing()}). Optional: the agent
+         * reads it where the class has it.
+         */
+        public long m_lMinNanos;
     }
 }

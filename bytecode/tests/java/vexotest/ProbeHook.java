@@ -52,6 +52,11 @@ public final class ProbeHook {
 
     public static void enter(Object receiver, int id) { note("enter " + id + " " + receiver(receiver)); }
 
+    // A timed probe's calls: its id only.
+    public static void timedEnter(int id) { note("timedEnter " + id); }
+    public static void timedExit(int id) { note("timedExit " + id); }
+    public static void timedThrown(int id) { note("timedThrown " + id); }
+
     // The entries handed their arguments with them (methods of few parameters), logged as the
     // calls they spare.
     public static void enterI(int a, Object receiver, int id) { argI(a); enter(receiver, id); }

@@ -36,6 +36,8 @@ public final class AgentMain {
     private final java.util.concurrent.atomic.AtomicBoolean ended = new java.util.concurrent.atomic.AtomicBoolean();
     private final boolean attached;
     private Thread summaryHook;
+    // The calls of the timed trace points, when some are asked for.
+    private final TimingTable timing;
     // Classes already offered (a class may come both from the start's scan and from the agent).
     private final Set<Class<?>> offered = Collections.synchronizedSet(Collections.newSetFromMap(new WeakHashMap<>()));
 
@@ -48,6 +50,13 @@ public final class AgentMain {
         this.printer = printer;
         arming = new ClassArming(options.patterns, options.requested, MAX_TRACE_POINTS, options.profiler);
         arming.stackDepth = options.stackDepth;
+        int asked = options.requested;
+        boolean thresholds = false;
+        for (PointPattern p : options.patterns) {
+            asked |= p.requested;
+            thresholds |= p.minNanos > 0;
+        }
+        timing = (asked & com.vexo.TracePoints.TIMING) != 0 || thresholds ? new TimingTable() : null;
     }
 
     /** Called by the agent, once, on the thread that starts the VM. Never throws. */
@@ -172,6 +181,7 @@ public final class AgentMain {
         summaryHook = new OwnThread(this::finish, "vexo-summary", true);
         Runtime.getRuntime().addShutdownHook(summaryHook);
         if (options.digests) printDigests("digest");
+        if (timing != null && options.intervalSeconds > 0) new OwnThread(this::printIntervals, "vexo-timing", true).start();
         // Whatever handing a class over needs is loaded and initialised before the first class is.
         try {
             ClassArming.warmUp(options.patterns);
@@ -213,12 +223,20 @@ public final class AgentMain {
         int asked = options.requested & notInProfilerMode;
         if ((options.requested & com.vexo.TracePoints.ARGUMENTS) != 0) askers.add("args");
         if ((options.requested & com.vexo.TracePoints.EXIT) != 0) askers.add("exits");
+        if ((options.requested & com.vexo.TracePoints.TIMING) != 0) askers.add("timing");
         for (PointPattern p : options.patterns) {
             if ((p.requested & notInProfilerMode) != 0) askers.add(p.text);
             asked |= p.requested & notInProfilerMode;
         }
         String line = "profiler mode: method entries through the profiler interface, objects by stable identifiers;"
                 + " no field trace points";
+        if ((asked & com.vexo.TracePoints.TIMING) != 0) {
+            String note = "the calls are not timed in profiler mode (timing asked for by "
+                    + String.join(", ", askers) + "): their entries are recorded as events";
+            arming.note(note);
+            line += "; " + note;
+            asked &= ~com.vexo.TracePoints.TIMING;
+        }
         if (asked != 0) {
             boolean args = (asked & com.vexo.TracePoints.ARGUMENTS) != 0, exits = (asked & com.vexo.TracePoints.EXIT) != 0;
             String note = "the " + (args && exits ? "arguments and exits" : args ? "arguments" : "exits") + " asked for ("
@@ -282,6 +300,35 @@ public final class AgentMain {
         arming.note(message);
     }
 
+    /** With an interval: the timing table of each, until the session closes. */
+    private void printIntervals() {
+        long every = Math.max(1, (long) (options.intervalSeconds * 1e9));
+        long next = System.nanoTime() + every;
+        while (!closing) {
+            long wait = next - System.nanoTime();
+            if (wait > 0) {
+                try {
+                    Thread.sleep(wait / 1_000_000, (int) (wait % 1_000_000));
+                } catch (InterruptedException e) {
+                    return;
+                }
+                continue;
+            }
+            next += every;
+            if (closing) return;
+            List<TimingTable.Row> rows = TimingTable.timed(timing.take(arming.targets()));
+            int n = timing.nextInterval();
+            String title = String.format(java.util.Locale.ROOT, ", interval %d (%s s)", n, seconds(options.intervalSeconds));
+            out.print(options.json ? TimingTable.json(rows, n, timing.takeUnattributed())
+                    : TimingTable.text(rows, title, printer.micros(), timing.takeUnattributed()));
+            out.flush();
+        }
+    }
+
+    private static String seconds(double s) {
+        return s == Math.rint(s) ? Long.toString((long) s) : Double.toString(s);
+    }
+
     /** At exit: everything recorded before it is printed, then the summary. */
     private void finish() {
         if (!ended.compareAndSet(false, true)) return;
@@ -325,7 +372,20 @@ public final class AgentMain {
         printer.printWaiting();
         printer.close();
         List<Target> targets = arming.targets();
+        List<TimingTable.Row> timed = timing == null ? null : timing.totals(targets);
+        // The calls shorter than their trace point's threshold join its call statistics.
+        for (TimingTable.Row r : timed == null ? new ArrayList<TimingTable.Row>() : timed) {
+            if (r.target.hasTiming() || r.target.minNanos() == 0) continue;
+            printer.addCounted(r.target, r.c[TimingTable.CALLS], r.c[TimingTable.THROWN], r.c[TimingTable.TOTAL_NS],
+                    r.c[TimingTable.MAX_NS]);
+        }
         if (!options.patterns.isEmpty()) out.print(Summary.of(targets, printer, arming, options, complete));
+        if (timing != null) {
+            List<TimingTable.Row> rows = TimingTable.timed(timed);
+            long lost = timing.allUnattributed();
+            if (!rows.isEmpty() || lost > 0) out.print(options.json ? TimingTable.json(rows, 0, lost)
+                    : TimingTable.text(rows, " (calls counted and timed, not recorded)", printer.micros(), lost));
+        }
         if (options.classes) out.print(Summary.classListing(session, options.json));
         out.flush();
         if (log != null) writeReports(targets, complete);

@@ -62,6 +62,15 @@ final class AgentNatives {
      */
     static native String[] exitsNotRecorded(TracePoints.TracePoint[] points);
 
+    /**
+     * The call timing of the trace points with {@link TracePoints#TIMING}, counted since the last
+     * call: {@code {TracePoint[] points, long[] columns}}, per point {@link TimingTable#COLUMNS}
+     * longs (calls, thrown, total ns, min ns or -1, max ns, calls without a duration, then the
+     * calls by duration in powers of two of ns), and a last long: calls no trace point could be
+     * given. Null when the agent could not make the arrays.
+     */
+    static native Object[] timing();
+
     /** Defines the classes arming calls into (the hooks), so that no arming has to. */
     static native void warmUp();
 

@@ -13,7 +13,7 @@ import java.util.List;
  * each a bare word or {@code name=value}.
  *
  * <pre>
- *   method=CLASS.METHOD[(DESCRIPTOR)][@args|@exits|@args+exits][+stack[=N]]
+ *   method=CLASS.METHOD[(DESCRIPTOR)][@args|@exits|@args+exits|@exits>1ms|@timing][+stack[=N]]
  *                      a method trace point, written as for vexo-trace's --method
  *   field=CLASS.FIELD[@stack[=N]]  a field trace point
  *   points=FILE        trace points from a file, one a line: "method CLASS.METHOD..." or
@@ -21,6 +21,8 @@ import java.util.List;
  *   args, exits        arguments, exits for every method trace point
  *   stack, stack=N     the stack of every event of every trace point, N frames at most (16 by
  *                      default, 256 at most); a trace point's own @stack=N takes precedence
+ *   timing             every method trace point's calls counted and timed, not recorded
+ *   interval=S         with timing: the timing table of each S seconds as well, and at the end
  *   threads, times     the thread, the time since the start on every line
  *   json               JSON lines
  *   limit=N            record at most N events (1 to 2147483647)
@@ -49,6 +51,8 @@ final class AgentOptions {
     int bufferMegabytes = 16;
     int requested;
     int stackDepth;  // with stack=N
+    /** With timing: the seconds between the timing tables printed while the program runs (0: at the end only). */
+    double intervalSeconds;
     boolean json, threads, times, classes, profiler, stdout, strict, digests, summaryAll;
     String output, connect, html, traceEvents, jar;
 
@@ -70,6 +74,8 @@ final class AgentOptions {
                     o.requested |= TracePoints.STACK;
                     if (value != null) o.stackDepth = PointPattern.stackDepth(value, "the options");
                     break;
+                case "timing": o.requested |= TracePoints.TIMING; break;
+                case "interval": o.intervalSeconds = interval(needs(name, value)); break;
                 case "threads": o.threads = true; break;
                 case "times": o.times = true; break;
                 case "json": o.json = true; break;
@@ -110,6 +116,11 @@ final class AgentOptions {
         if (o.patterns.isEmpty() && !o.classes) {
             throw new TraceSetupException("no trace point given (--method, --field or --points), nor --classes");
         }
+        int asked = o.requested;
+        for (PointPattern p : methods) asked |= p.requested;
+        if (o.intervalSeconds > 0 && (asked & TracePoints.TIMING) == 0) {
+            throw new TraceSetupException("--interval prints the timing table: it needs --timing or a trace point with @timing");
+        }
         if (o.profiler && !fields.isEmpty()) {
             throw new TraceSetupException("field trace points need debug mode: drop --profiler for --field");
         }
@@ -119,6 +130,18 @@ final class AgentOptions {
     private static String needs(String name, String value) throws TraceSetupException {
         if (value == null || value.isEmpty()) throw new TraceSetupException("the agent option " + name + "= needs a value");
         return value;
+    }
+
+    /** Seconds, more than 0 and at most a day. */
+    private static double interval(String s) throws TraceSetupException {
+        double v;
+        try {
+            v = Double.parseDouble(s);
+        } catch (NumberFormatException e) {
+            v = -1;
+        }
+        if (!(v > 0 && v <= 86_400)) throw new TraceSetupException("--interval needs seconds, more than 0 and at most 86400, not '" + s + "'");
+        return v;
     }
 
     /** The recording limit: a whole number from 1 to {@link Integer#MAX_VALUE}. */

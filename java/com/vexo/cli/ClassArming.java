@@ -48,6 +48,8 @@ final class ClassArming {
     // The trace points whose exits are not recorded, by why (the agent's word): how many, the first few.
     private final Map<String, List<String>> exitsNotRecorded = Collections.synchronizedMap(new LinkedHashMap<>());
     private final Map<String, AtomicInteger> exitsNotRecordedCount = new ConcurrentHashMap<>();
+    // The timed trace points on the breakpoint road, by why (it sees no exits, so times nothing).
+    private final Map<String, List<String>> notTimed = new LinkedHashMap<>();
     private static final int EXAMPLES = 3;
     // The classes of one name in order of arming: the second and later get "{2}" and on in labels.
     private final Map<Class<?>, Integer> namesake = Collections.synchronizedMap(new WeakHashMap<>());
@@ -150,7 +152,8 @@ final class ClassArming {
         List<String> list = new ArrayList<>();
         if (profiler) return new String[0];
         for (PointPattern s : patterns) {
-            if (s.field || s.subtypes) continue;
+            // Timed calls and slow calls only take probes of their own, made as the session arms them.
+            if (s.field || s.subtypes || s.minNanos > 0 || ((s.requested | requested) & TracePoints.TIMING) != 0) continue;
             int options = (s.requested | requested) & (TracePoints.ARGUMENTS | TracePoints.EXIT);
             list.add(s.className.replace('.', '/') + " " + s.member + " " + (s.descriptor == null ? "-" : s.descriptor) + " " + options);
         }
@@ -262,11 +265,15 @@ final class ClassArming {
      * {@code noRoad} tells those the agent entered but no road could arm.
      */
     void armed(List<Target> found, boolean[] noRoad, boolean attached) {
-        List<Target> noExits = null;
+        List<Target> noExits = null, notTimed = null;
         List<Target> armed = new ArrayList<>(found.size());  // added at once: each add copies the list
         for (int i = 0; i < found.size(); i++) {
             Target t = found.get(i);
             if (t.isArmed() && (noRoad == null || !noRoad[i])) {
+                if (!profiler && (t.notRecorded() & TracePoints.TIMING) != 0) {
+                    if (notTimed == null) notTimed = new ArrayList<>();
+                    notTimed.add(t);
+                }
                 if (!profiler && (t.notRecorded() & TracePoints.EXIT) != 0) {
                     if (noExits == null) noExits = new ArrayList<>();
                     noExits.add(t);
@@ -285,6 +292,23 @@ final class ClassArming {
         }
         targets.addAll(armed);
         exitsNotRecorded(noExits);
+        notTimed(notTimed);
+    }
+
+    /** The timed trace points whose methods take breakpoints, which time nothing: said as notes, by why. */
+    private void notTimed(List<Target> list) {
+        if (list == null || list.isEmpty()) return;
+        TracePoints.TracePoint[] points = new TracePoints.TracePoint[list.size()];
+        for (int i = 0; i < points.length; i++) points[i] = list.get(i).point;
+        String[] why = AgentNatives.exitsNotRecorded(points);
+        synchronized (notTimed) {
+            for (int i = 0; i < points.length; i++) {
+                String reason = why != null && why[i] != null ? why[i] : "unknown";
+                List<String> examples = notTimed.get(reason);
+                if (examples == null) notTimed.put(reason, examples = new ArrayList<>());
+                examples.add(list.get(i).label);
+            }
+        }
     }
 
     /** Remembers, by why, the trace points whose exits the agent does not record (their methods take breakpoints). */
@@ -389,6 +413,16 @@ final class ClassArming {
                         + String.join(", ", e.getValue()) + (n > e.getValue().size() ? ", ..." : ""));
             }
         }
+        synchronized (notTimed) {
+            for (Map.Entry<String, List<String>> e : notTimed.entrySet()) {
+                List<String> all = e.getValue();
+                int n = all.size();
+                list.add("calls not timed for " + n + (n == 1 ? " method" : " methods") + " traced by breakpoints ("
+                        + whyBreakpoints(e.getKey()) + "), whose entries are recorded as events instead"
+                        + (n > EXAMPLES ? ", e.g. " : ": ") + String.join(", ", all.subList(0, Math.min(n, EXAMPLES)))
+                        + (n > EXAMPLES ? ", ..." : ""));
+            }
+        }
         int refused = refusedClasses.get();
         if (refused > 0) {
             list.add("the trace points would arm more than " + max + " members: " + refused
@@ -448,6 +482,7 @@ final class ClassArming {
             int flags = (m.modifiers & ACC_STATIC) != 0 ? TracePoints.STATIC : 0;
             Target t = new Target(label, flags | s.requested, c.getName(), m.name, m.descriptor, c);
             requestStack(t, s);
+            t.point.m_lMinNanos = s.minNanos;
             t.request(requested);
             t.declaredIn = m.owner;
             found.add(t);

@@ -154,6 +154,16 @@ final class EventPrinter implements TraceSession.Listener {
         return counts.computeIfAbsent(t, k -> new long[COUNTS]).clone();
     }
 
+    /** Calls the agent only counted (shorter than the trace point's threshold), added to its call statistics. */
+    synchronized void addCounted(Target t, long calls, long thrown, long totalNs, long maxNs) {
+        long[] c = counts.computeIfAbsent(t, k -> new long[COUNTS]);
+        c[CALLS] += calls;
+        c[THROWN] += thrown;
+        c[TOTAL_NS] += totalNs;
+        c[MAX_NS] = Math.max(c[MAX_NS], maxNs);
+        if (calls > 0) exitsSeen = true;
+    }
+
     /** Whether any exit arrived: the agent records exits, so the call statistics mean something. */
     synchronized boolean exitsSeen() {
         return exitsSeen;

@@ -10,7 +10,9 @@ import java.util.regex.Pattern;
  * <p>A method is {@code CLASS.NAME} (every overload of that name, declared in the class or
  * inherited) or {@code CLASS.NAME(DESCRIPTOR)} with a JVM method descriptor such as {@code (J)V};
  * constructors are named {@code <init>}. It may end in {@code @args}, {@code @exits} or
- * {@code @args,exits} (or {@code @args+exits}, which an agent option string can hold), and
+ * {@code @args,exits} (or {@code @args+exits}, which an agent option string can hold), or
+ * {@code @timing} (its calls counted and timed, not recorded); {@code @exits>1ms} (a duration in
+ * ns, us, ms or s) records a call's entry and exit only when it took at least that long; and
  * {@code stack} or {@code stack=N} among them: the stack of every event, N frames at most (16 by
  * default, 256 at most). A field is {@code CLASS.NAME}, which may end in {@code @stack} or
  * {@code @stack=N}. Classes are named with dots, nested classes with {@code $}.
@@ -34,10 +36,12 @@ final class PointPattern {
     final String member;
     /** The descriptor asked for, or null for every overload. */
     final String descriptor;
-    /** What else the trace point asks for: {@link TracePoints#ARGUMENTS}, {@link TracePoints#EXIT}, {@link TracePoints#STACK}. */
+    /** What else the trace point asks for: {@link TracePoints#ARGUMENTS}, {@link TracePoints#EXIT}, {@link TracePoints#TIMING}, {@link TracePoints#STACK}. */
     final int requested;
     /** With {@link TracePoints#STACK}: the frames asked for (0: the agent's default). */
     final int stackDepth;
+    /** With {@code @exits>DURATION}: the shortest call recorded, in ns (0: every call). */
+    final long minNanos;
     private final Pattern classPattern;  // null: the name itself
     private final Pattern memberPattern;  // null: the name itself
 
@@ -51,6 +55,7 @@ final class PointPattern {
         this.member = member;
         this.descriptor = descriptor;
         this.requested = requested;
+        this.minNanos = text.contains("@") ? threshold(text.substring(text.indexOf('@') + 1)) : 0;
         classPattern = className.contains("*") ? Pattern.compile(glob(className, true)) : null;
         memberPattern = member.contains("*") ? Pattern.compile(glob(member, false)) : null;
     }
@@ -88,8 +93,9 @@ final class PointPattern {
     }
 
     /**
-     * The trace point bits an {@code @} suffix asks for: {@code args}, {@code exits} (methods),
-     * {@code stack} or {@code stack=N} (both); {@code depth[0]} learns N.
+     * The trace point bits an {@code @} suffix asks for: {@code args}, {@code exits},
+     * {@code exits>1ms}, {@code timing} (methods), {@code stack} or {@code stack=N} (both);
+     * {@code depth[0]} learns N.
      */
     private static int requests(String text, String suffix, boolean field, int[] depth) throws TraceSetupException {
         int bits = 0;
@@ -99,11 +105,20 @@ final class PointPattern {
                 if (word.startsWith("stack=")) depth[0] = stackDepth(word.substring(6), "'" + text + "'");
                 continue;
             }
-            if (field) throw bad(text, "stack or stack=N after '@' (args and exits are for methods), e.g. demo.Account.balance@stack");
+            if (field) throw bad(text, "stack or stack=N after '@' (args, exits and timing are for methods), e.g. demo.Account.balance@stack");
             switch (word) {
                 case "args": bits |= TracePoints.ARGUMENTS; break;
                 case "exit": case "exits": bits |= TracePoints.EXIT; break;
-                default: throw bad(text, "args, exits, stack or stack=N after '@', e.g. demo.Account.withdraw@args,exits");
+                case "timing": bits |= TracePoints.TIMING; break;
+                default:
+                    if (word.matches("exits?>.*")) {
+                        if (durationNanos(word.substring(word.indexOf('>') + 1)) <= 0) {
+                            throw bad(text, "exits>DURATION with a duration more than 0 in ns, us, ms or s, e.g. demo.Account.withdraw@exits>1ms");
+                        }
+                        bits |= TracePoints.EXIT;
+                        break;
+                    }
+                    throw bad(text, "args, exits, exits>DURATION, timing, stack or stack=N after '@', e.g. demo.Account.withdraw@args,exits");
             }
         }
         return bits;
@@ -121,6 +136,23 @@ final class PointPattern {
             throw new TraceSetupException("stack=N in " + where + " needs a number of frames from 1 to 256, not '" + n + "'");
         }
         return depth;
+    }
+
+    /** The threshold of an {@code exits>DURATION} word of a suffix, in ns; 0 without one. */
+    private static long threshold(String suffix) {
+        for (String word : suffix.split("[,+]", -1)) {
+            if (word.matches("exits?>.*")) return durationNanos(word.substring(word.indexOf('>') + 1));
+        }
+        return 0;
+    }
+
+    /** A duration such as 1ms, 250us, 1.5s or 800ns in ns; -1 when it is not one. */
+    static long durationNanos(String d) {
+        java.util.regex.Matcher m = Pattern.compile("([0-9]+(?:\\.[0-9]+)?)(ns|us|ms|s)").matcher(d);
+        if (!m.matches()) return -1;
+        double unit = m.group(2).equals("ns") ? 1 : m.group(2).equals("us") ? 1e3 : m.group(2).equals("ms") ? 1e6 : 1e9;
+        double ns = Double.parseDouble(m.group(1)) * unit;
+        return ns >= 1 && ns < 9.2e18 ? (long) ns : -1;
     }
 
     /** CLASS and MEMBER; {@code pkg.**} alone is every member of every class under pkg. */

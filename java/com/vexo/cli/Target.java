@@ -5,7 +5,7 @@ import com.vexo.TracePoints;
 /** One trace point as the user named it, ready to hand to the agent. */
 public final class Target {
     /** The bits of what a method trace point asks for beyond its entries; trace points of one member merge them. */
-    static final int REQUESTS = TracePoints.ARGUMENTS | TracePoints.EXIT | TracePoints.STACK;
+    static final int REQUESTS = TracePoints.ARGUMENTS | TracePoints.EXIT | TracePoints.TIMING | TracePoints.STACK;
     /** What a field trace point may ask for. */
     static final int FIELD_REQUESTS = TracePoints.STACK;
 
@@ -52,6 +52,11 @@ public final class Target {
         return !isField() && (point.m_iFlags & TracePoints.EXIT) != 0;
     }
 
+    /** Method trace points: whether the agent counts and times the calls instead of recording them. */
+    public boolean hasTiming() {
+        return !isField() && (point.m_iFlags & TracePoints.TIMING) != 0;
+    }
+
     /** Whether the method returns nothing (constructors included). */
     public boolean returnsVoid() {
         return !isField() && point.m_strMethodOrFieldSignature.endsWith(")V");
@@ -82,8 +87,19 @@ public final class Target {
 
     /** Asks also for what {@code other}, a trace point of the same member, asks for. */
     void merge(Target other) {
+        boolean hadExits = (asked & TracePoints.EXIT) != 0;
         request(other.asked);
         if ((other.asked & TracePoints.STACK) != 0) requestStack(other.point.m_iStackDepth);
+        // The exits of both: a threshold holds only if each has one (the smaller).
+        if ((other.asked & TracePoints.EXIT) != 0) {
+            long a = hadExits ? point.m_lMinNanos : other.point.m_lMinNanos, b = other.point.m_lMinNanos;
+            point.m_lMinNanos = a == 0 || b == 0 ? 0 : Math.min(a, b);
+        }
+    }
+
+    /** Method trace points with exits: the shortest call recorded, in ns (0: every call). */
+    public long minNanos() {
+        return hasExits() ? point.m_lMinNanos : 0;
     }
 
     /** What it asks for beyond its entries that {@code other} does not. */
