@@ -30,6 +30,8 @@
 #include "instrument/field_instrumentation.h"
 #include "instrument/jvmti_breakpoints.h"
 #include "instrument/load_patterns.h"
+#include "instrument/probe_table.h"
+#include "instrument/probes_at_load.h"
 #include "instrument/method_hook.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
@@ -41,57 +43,7 @@
 namespace {
 using bytecode::kAccNative;
 using bytecode::kAccAbstract;
-constexpr uint16_t kAccBridge = 0x0040;
 
-// The options whose probe calls the exit hooks: the exits, and the timing, which needs each exit
-// to end its call's time.
-constexpr int32_t kExitsOfProbe = kExitTracePoint | kTimingTracePoint;
-
-struct Probe {
-    jmethodID method = nullptr;
-    jclass declaringClass = nullptr;  // global reference
-    std::string name;
-    std::string descriptor;
-    bool fit = false;           // may take the instrumentation road
-    bool wanted = false;        // armed on the instrumentation road
-    bool instrumented = false;  // the class's current version calls the hook for it
-    int32_t options = 0;        // what else its trace points ask for (arguments, exits)
-    ProbeShape shape;           // as published for the method hook
-    bool constructor = false;   // instrumented only when its exits are asked for
-    BreakpointReason unfit = BreakpointReason::kNone;  // why it cannot be instrumented, when it cannot
-    // Made in the class file hook as its class loaded, for the methods the session's patterns
-    // name: its class's first version calls the hook for it with `loadOptions`. Until arming
-    // finds it by its method, it is known by its class's name and loader.
-    bool atLoad = false;
-    int32_t loadOptions = 0;
-    std::string className;   // internal form
-    jweak loader = nullptr;  // while not found by its method; null for the boot loader
-    bool bootLoader = false;
-};
-
-// A method on the breakpoint road whose exits were asked for, and why it is there.
-struct UnrecordedExits {
-    jmethodID method;
-    jclass declaringClass;  // global reference
-    std::string name;
-    std::string descriptor;
-    BreakpointReason reason;
-};
-
-struct Instrumentation {
-    jvmtiEnv* jvmti = nullptr;
-    bool available = false;
-    bool forceBreakpoints = false;
-    OsLock lock;                // arming may run on several threads at once
-    std::vector<Probe> probes;  // the index is the probe's id
-    std::unordered_map<jmethodID, jint> byMethod;
-    // Probes made as their classes loaded that arming has not found yet, by class name.
-    std::unordered_map<std::string, std::vector<jint>> madeAtLoad;
-    std::vector<UnrecordedExits> unrecorded;  // each method once
-    bool sessionTells = false;  // the in-VM session says what has no exits; standard error does not
-};
-
-Instrumentation g_inst;
 // Set while this thread retransforms a class for its entry probes.
 thread_local bool t_retransformingProbes = false;
 
@@ -208,43 +160,6 @@ void DescribeProbe(JNIEnv* env, Probe* p) {
     env->DeleteLocalRef(declaring);
 }
 
-// Whether the probe made at load is of a class of this loader (a local or global reference, or
-// null for the boot loader).
-bool OfLoader(JNIEnv* env, const Probe& p, jobject loader) {
-    return p.bootLoader ? loader == nullptr : loader != nullptr && env->IsSameObject(p.loader, loader);
-}
-
-// The probe made for the described method as its class loaded, which takes over the
-// description; null when there is none. Under the lock.
-Probe* AdoptProbeMadeAtLoad(JNIEnv* env, Probe* described) {
-    if (g_inst.madeAtLoad.empty() || described->declaringClass == nullptr) return nullptr;
-    const auto ofClass = g_inst.madeAtLoad.find(described->className);
-    if (ofClass == g_inst.madeAtLoad.end()) return nullptr;
-    jobject loader = nullptr;
-    if (g_inst.jvmti->GetClassLoader(described->declaringClass, &loader) != JVMTI_ERROR_NONE) return nullptr;
-    Probe* adopted = nullptr;
-    std::vector<jint>& ids = ofClass->second;
-    for (size_t i = 0; i < ids.size() && adopted == nullptr; ++i) {
-        Probe& p = g_inst.probes[static_cast<size_t>(ids[i])];
-        if (p.name != described->name || p.descriptor != described->descriptor || !OfLoader(env, p, loader)) continue;
-        adopted = &p;
-        ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-    if (ids.empty()) g_inst.madeAtLoad.erase(ofClass);
-    if (loader != nullptr) env->DeleteLocalRef(loader);
-    if (adopted == nullptr) return nullptr;
-    if (adopted->loader != nullptr) env->DeleteWeakGlobalRef(adopted->loader);
-    adopted->loader = nullptr;
-    adopted->method = described->method;
-    adopted->declaringClass = described->declaringClass;
-    adopted->fit = described->fit;
-    adopted->unfit = described->unfit;
-    adopted->constructor = described->constructor;
-    return adopted;
-}
-
-jint ProbeId(const Probe* p) { return static_cast<jint>(p - g_inst.probes.data()); }
-
 // The probe of `method`, made on first sight when `create`. Under the lock.
 Probe* FindProbe(JNIEnv* env, jmethodID method, bool create) {
     const auto known = g_inst.byMethod.find(method);
@@ -289,22 +204,6 @@ jvmtiError RetransformTogether(const std::vector<jclass>& classes) {
     for (jclass c : classes) RestoreBreakpointsOf(c);
     WantEvent(JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, EventClient::kEntryRetransform, false);
     return error;
-}
-
-bool SameClass(JNIEnv* env, const Probe& p, jclass clazz) {
-    return p.declaringClass != nullptr && env->IsSameObject(p.declaringClass, clazz);
-}
-
-// What the method hook needs of a method of `descriptor` whose probe asks for `options`
-// (arguments, exits). False when the descriptor cannot be read.
-bool ShapeOf(const std::string& descriptor, int32_t options, ProbeShape* shape) {
-    char kinds[kMaxParameters];
-    int32_t count = 0;
-    if (!ParameterKinds(descriptor.c_str(), kinds, kMaxParameters, &count, &shape->returnKind)) return false;
-    shape->kinds.assign(kinds, static_cast<size_t>(count));
-    shape->arguments = (options & kArgumentsTracePoint) != 0;
-    shape->exits = (options & kExitTracePoint) != 0;
-    return true;
 }
 
 // Takes what the probe's trace points ask for besides its entries; a probe that asks for
@@ -572,152 +471,6 @@ jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {
 bool RetransformingForProbes() { return t_retransformingProbes; }
 
 namespace {
-// The class file could not be handed to the VM: the probes a pass found instrumented are not.
-void ProbesNotApplied(const std::vector<jint>& ids) {
-    OsLockGuard held(&g_inst.lock);
-    for (jint id : ids) g_inst.probes[static_cast<size_t>(id)].instrumented = false;
-}
-
-// Rewrites the class file for the entry probes `probes` into `result`, which learns how to take
-// back what it recorded; each probe learns whether its method is instrumented. Under the lock.
-void RewriteForEntryProbes(const uint8_t* data, size_t size, std::vector<EntryProbe>* probes, PassResult* result) {
-    if (!RewriteClass(data, size, probes, &result->bytes)) return;
-    std::vector<jint> ids;
-    for (const EntryProbe& e : *probes) {
-        g_inst.probes[static_cast<size_t>(e.id)].instrumented = e.instrumented;
-        ids.push_back(e.id);
-    }
-    result->undo = [ids] { ProbesNotApplied(ids); };
-}
-
-// The class is rewritten from the class file it loaded with: the probes made then, which arming
-// has not found, are in no version of it from now on. Under the lock.
-void ForgetProbesMadeAtLoad(const LoadingClass* c) {
-    if (c->name == nullptr || g_inst.madeAtLoad.empty()) return;
-    const auto ofClass = g_inst.madeAtLoad.find(c->name);
-    if (ofClass == g_inst.madeAtLoad.end()) return;
-    std::vector<jint>& ids = ofClass->second;
-    for (size_t i = ids.size(); i-- > 0;) {
-        Probe& p = g_inst.probes[static_cast<size_t>(ids[i])];
-        if (!OfLoader(c->jni, p, c->loader)) continue;
-        p.instrumented = false;
-        p.atLoad = false;
-        ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-    if (ids.empty()) g_inst.madeAtLoad.erase(ofClass);
-}
-
-// Whether JFR rewrites the class itself (see OfJfr), as far as its class file tells.
-bool JfrRewrites(const char* name, const std::string& superName) {
-    const auto in = [](const char* n, const char* package) { return std::strncmp(n, package, std::strlen(package)) == 0; };
-    return in(name, "jdk/jfr/") || in(name, "jdk/internal/event/") || superName == "jdk/jfr/Event" ||
-           superName == "jdk/internal/event/Event";
-}
-
-// Whether code of the class loading as `c` can call the hook classes: its package is in no
-// named module, or in one that reads the hooks' module already (a read is not added here: it
-// runs Java code).
-bool ReachesTheHooksAtLoad(const LoadingClass* c) {
-    const char* slash = std::strrchr(c->name, '/');
-    const std::string package = slash == nullptr ? std::string() : std::string(c->name, slash);
-    jobject module = nullptr;
-    if (g_inst.jvmti->GetNamedModule(c->loader, package.c_str(), &module) != JVMTI_ERROR_NONE) return false;
-    if (module == nullptr) return true;
-    const bool reads = ModuleReadsTheHooks(c->jni, module);
-    c->jni->DeleteLocalRef(module);
-    return reads;
-}
-
-// The probe of `m` made as the class `c` loads, the one made for it before when an earlier
-// definition of the class ran this hook (so that whichever definition wins calls the hook with
-// the same id); -1 when the table is full. Under the lock.
-jint ProbeMadeAtLoad(const LoadingClass* c, const DeclaredMethod& m, int32_t options) {
-    std::vector<jint>& ids = g_inst.madeAtLoad[c->name];
-    for (jint id : ids) {
-        Probe& p = g_inst.probes[static_cast<size_t>(id)];
-        if (p.name != m.name || p.descriptor != m.descriptor || !OfLoader(c->jni, p, c->loader)) continue;
-        p.loadOptions = options;
-        return id;
-    }
-    if (static_cast<jint>(g_inst.probes.size()) >= kMaxProbes) return -1;
-    g_inst.probes.emplace_back();
-    Probe& p = g_inst.probes.back();
-    p.name = m.name;
-    p.descriptor = m.descriptor;
-    p.className = c->name;
-    p.fit = true;
-    p.atLoad = true;
-    p.loadOptions = options;
-    p.bootLoader = c->loader == nullptr;
-    if (c->loader != nullptr) p.loader = c->jni->NewWeakGlobalRef(c->loader);
-    ids.push_back(ProbeId(&p));
-    return ProbeId(&p);
-}
-
-// Enters the instrumentation lock within about a millisecond, or gives up. The class file hook of
-// a class loading on this thread must not wait for a thread that holds the lock while it waits,
-// perhaps, for this very class (arming loads nothing, but the VM's operations it runs are long):
-// a class that cannot have it now is armed as it is handed over, by retransforming it.
-// Leaves a lock entered before, at the end of its scope.
-class Entered {
-public:
-    explicit Entered(OsLock* lock) : lock_(lock) {}
-    ~Entered() { OsLockLeave(lock_); }
-    Entered(const Entered&) = delete;
-    Entered& operator=(const Entered&) = delete;
-
-private:
-    OsLock* lock_;
-};
-
-bool EnterWithinAMillisecond(OsLock* lock) {
-    for (int tries = 0; tries < 20; ++tries) {
-        if (OsLockTryEnter(lock)) return true;
-        OsSleepMicros(50);
-    }
-    return false;
-}
-
-// A class loading for the first time that the session's patterns name: probes for the methods
-// they name, the entry hook's call put in for those that ask for nothing else (the method
-// probes' pass takes the others).
-PassResult ProbesAtLoadPass(LoadingClass* c, const uint8_t* data, size_t size) {
-    PassResult result;
-    if (!g_inst.available || !LoadPatternsNameClass(c->name) || !EntryHookClassReady()) return result;
-    std::vector<DeclaredMethod> methods;
-    std::string superName;
-    if (!ListInstrumentableMethods(data, size, &methods, &superName) || JfrRewrites(c->name, superName) ||
-        !ReachesTheHooksAtLoad(c)) {
-        return result;
-    }
-    std::vector<std::pair<DeclaredMethod, int32_t>> named;
-    for (const DeclaredMethod& m : methods) {
-        if ((m.access & kAccBridge) || m.name == "<clinit>") continue;
-        const int32_t options = LoadPatternOptions(c->name, m.name, m.descriptor);
-        if (options >= 0 && (options == 0 || MethodHookClassReady())) named.emplace_back(m, options);
-    }
-    if (named.empty() || !EnterWithinAMillisecond(&g_inst.lock)) return result;
-    Entered held(&g_inst.lock);
-    std::vector<EntryProbe> entries;
-    for (const auto& n : named) {
-        const jint id = ProbeMadeAtLoad(c, n.first, n.second);
-        if (id < 0) break;
-        g_inst.probes[static_cast<size_t>(id)].instrumented = false;
-        if (n.second != 0) {
-            ProbeShape shape;
-            if (ShapeOf(n.first.descriptor, n.second, &shape)) {
-                PublishProbeShape(id, shape);
-                c->probesAtLoad.push_back(id);
-            }
-            continue;
-        }
-        entries.push_back({n.first.name, n.first.descriptor, id, false});
-        c->entriesTaken.push_back({n.first.name, n.first.descriptor});
-    }
-    if (!entries.empty()) RewriteForEntryProbes(data, size, &entries, &result);
-    return result;
-}
-
 bool OfClass(const LoadingClass* c, const Probe& p) {
     if (c->name != nullptr && !p.className.empty() && p.className != c->name) return false;
     return SameClass(c->jni, p, c->classBeingRedefined);
@@ -813,46 +566,8 @@ void ArmAtLoad(JNIEnv* env, const std::vector<LoadPattern>& patterns) {
 
 void StopArmingAtLoad(JNIEnv* env) {
     ArmAtLoad(env, {});
-    // The classes whose version calls the hook for probes no trace point arms get their own code
-    // back: those arming found by their methods, and those of the others, found among the loaded
-    // classes by name and loader.
+    std::vector<jclass> classes = ClassesKeepingUnarmedProbes(env);
     OsLockGuard held(&g_inst.lock);
-    std::vector<jclass> classes;
-    auto add = [&](jclass clazz) {
-        bool seen = false;
-        for (jclass k : classes) seen = seen || env->IsSameObject(k, clazz);
-        if (!seen) classes.push_back(static_cast<jclass>(env->NewLocalRef(clazz)));
-    };
-    for (const Probe& p : g_inst.probes) {
-        if (p.atLoad && p.instrumented && !p.wanted && p.declaringClass != nullptr) add(p.declaringClass);
-    }
-    if (!g_inst.madeAtLoad.empty()) {
-        jint count = 0;
-        jclass* loaded = nullptr;
-        if (g_inst.jvmti->GetLoadedClasses(&count, &loaded) == JVMTI_ERROR_NONE) {
-            if (env->EnsureLocalCapacity(count + 16) != JNI_OK) env->ExceptionClear();
-            for (jint i = 0; i < count; ++i) {
-                char* signature = nullptr;
-                jobject loader = nullptr;
-                if (g_inst.jvmti->GetClassSignature(loaded[i], &signature, nullptr) == JVMTI_ERROR_NONE &&
-                    signature[0] == 'L' && g_inst.jvmti->GetClassLoader(loaded[i], &loader) == JVMTI_ERROR_NONE) {
-                    const auto ofClass = g_inst.madeAtLoad.find(std::string(signature + 1, std::strlen(signature) - 2));
-                    bool made = false;
-                    if (ofClass != g_inst.madeAtLoad.end()) {
-                        for (jint id : ofClass->second) {
-                            const Probe& p = g_inst.probes[static_cast<size_t>(id)];
-                            made = made || (p.instrumented && OfLoader(env, p, loader));
-                        }
-                    }
-                    if (made) add(loaded[i]);
-                }
-                if (signature != nullptr) g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(signature));
-                if (loader != nullptr) env->DeleteLocalRef(loader);
-                env->DeleteLocalRef(loaded[i]);
-            }
-            g_inst.jvmti->Deallocate(reinterpret_cast<unsigned char*>(loaded));
-        }
-    }
     if (!classes.empty() && RetransformTogether(classes) != JVMTI_ERROR_NONE) {
         for (jclass clazz : classes) Retransform(clazz);
     }
