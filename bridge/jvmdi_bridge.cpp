@@ -184,37 +184,6 @@ jvmdiError JNICALL GetMethodModifiers(jclass, jmethodID method, jint* modifiersP
     return FromJvmti(g_bridge.jvmti->GetMethodModifiers(method, modifiersPtr));
 }
 
-// A global reference, as the debug interface answered.
-jvmdiError JNICALL GetMethodDeclaringClass(jclass, jmethodID method, jclass* declaringPtr) {
-    if (declaringPtr == nullptr) return JVMDI_ERROR_NULL_POINTER;
-    JNIEnv* env = BridgeJni();
-    if (env == nullptr) return JVMDI_ERROR_UNATTACHED_THREAD;
-    jclass local = nullptr;
-    const jvmtiError error = g_bridge.jvmti->GetMethodDeclaringClass(method, &local);
-    if (error != JVMTI_ERROR_NONE) return FromJvmti(error);
-    *declaringPtr = static_cast<jclass>(env->NewGlobalRef(local));
-    env->DeleteLocalRef(local);
-    return *declaringPtr != nullptr ? JVMDI_ERROR_NONE : JVMDI_ERROR_OUT_OF_MEMORY;
-}
-
-jvmdiError JNICALL GetClassSignature(jclass clazz, char** signaturePtr) {
-    return FromJvmti(g_bridge.jvmti->GetClassSignature(clazz, signaturePtr, nullptr));
-}
-
-jvmdiError JNICALL GetSourceFileName(jclass clazz, char** namePtr) {
-    return FromJvmti(g_bridge.jvmti->GetSourceFileName(clazz, namePtr));
-}
-
-// JVMTI's line number entries have the debug interface's layout.
-static_assert(sizeof(jvmtiLineNumberEntry) == sizeof(JVMDI_line_number_entry), "the same line number entries");
-jvmdiError JNICALL GetLineNumberTable(jclass, jmethodID method, jint* countPtr, JVMDI_line_number_entry** tablePtr) {
-    if (tablePtr == nullptr) return JVMDI_ERROR_NULL_POINTER;
-    jvmtiLineNumberEntry* table = nullptr;
-    const jvmtiError error = g_bridge.jvmti->GetLineNumberTable(method, countPtr, &table);
-    *tablePtr = reinterpret_cast<JVMDI_line_number_entry*>(table);
-    return FromJvmti(error);
-}
-
 JVMDI_Interface_1 MakeTable() {
     JVMDI_Interface_1 table = {};
     table.SetEventHook = SetEventHook;
@@ -232,10 +201,6 @@ JVMDI_Interface_1 MakeTable() {
     table.GetFieldName = GetFieldName;
     table.GetFieldModifiers = GetFieldModifiers;
     table.GetMethodModifiers = GetMethodModifiers;
-    table.GetMethodDeclaringClass = GetMethodDeclaringClass;
-    table.GetClassSignature = GetClassSignature;
-    table.GetSourceFileName = GetSourceFileName;
-    table.GetLineNumberTable = GetLineNumberTable;
     table.SetBreakpoint = SetBreakpoint;
     table.ClearBreakpoint = ClearBreakpoint;
     table.SetFieldAccessWatch = SetFieldAccessWatch;

@@ -231,10 +231,7 @@ struct JVMDI_thread_info;
 struct JVMDI_thread_group_info;
 struct JVMDI_owned_monitor_info;
 struct JVMDI_monitor_info;
-struct JVMDI_line_number_entry {
-    jlocation start_location;
-    jint line_number;
-};
+struct JVMDI_line_number_entry;
 struct JVMDI_local_variable_entry;
 struct JVMDI_exception_handler_entry;
 struct JVMDI_operand_stack_element;

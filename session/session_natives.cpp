@@ -20,8 +20,8 @@
 #include "trace/access_sites.h"
 #include "trace/delivery.h"
 #include "trace/event_bank.h"
-#include "trace/frame_names.h"
 #include "trace/own_work.h"
+#include "trace/stack_frames.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
 
@@ -111,7 +111,7 @@ void JNICALL EndWaits(JNIEnv* env, jclass) {
     ClearClassWaits();
     StopArmingAtLoad(env);
     ForgetAccessSiteElements(env);
-    ForgetFrameNames();
+    ForgetStackNames();
 }
 
 // A digest (64-bit FNV-1a, in hex) of every method's name, descriptor and current bytecodes.

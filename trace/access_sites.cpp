@@ -7,7 +7,7 @@
 
 #include "core/error_out.h"
 #include "platform/os.h"
-#include "trace/frame_names.h"
+#include "trace/stack_frames.h"
 
 namespace {
 struct AccessSite {

@@ -164,7 +164,9 @@ jint LineOfLocation(const MethodFacts& facts, jlocation location) {
     return after == facts.lines.begin() ? after->second : (after - 1)->second;
 }
 
-jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count, int32_t shown) {
+namespace {
+// The element class, with its constructor looked up; null when it cannot be had.
+jclass ElementClass(JNIEnv* env) {
     jclass elementClass = g_elementClass.Get(env);
     if (elementClass == nullptr) return nullptr;
     if (g_elementConstructor == nullptr) {
@@ -175,6 +177,58 @@ jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count,
             return nullptr;
         }
     }
+    return elementClass;
+}
+
+// A new local element, made as the tracer's own work; null without memory.
+jobject NewElement(JNIEnv* env, jclass elementClass, jstring className, jstring methodName, jstring sourceFile,
+                   jint line) {
+    BeginOwnWork();
+    jobject element = env->NewObject(elementClass, g_elementConstructor, className, methodName, sourceFile, line);
+    EndOwnWork();
+    if (element == nullptr) env->ExceptionClear();
+    return element;
+}
+
+// The names made at the end of a session are forgotten by the consumer, which alone reads them.
+std::atomic<bool> g_forgetNames{false};
+
+void ForgetIfAsked(JNIEnv* env) {
+    if (g_forgetNames.exchange(false, std::memory_order_acq_rel)) Forget(env);
+}
+}  // namespace
+
+void ForgetStackNames() { g_forgetNames.store(true, std::memory_order_release); }
+
+jobject FrameElement(JNIEnv* env, jmethodID method, jlocation location) {
+    jclass elementClass = ElementClass(env);
+    if (elementClass == nullptr || method == nullptr) return nullptr;
+    ForgetIfAsked(env);
+    if (g_named.size() >= kMaxNamedMethods || g_elements.size() >= kMaxElements) Forget(env);
+    const NamedMethod& n = Named(env, method);
+    if (!n.known || n.className == nullptr || n.methodName == nullptr) return nullptr;
+    return NewElement(env, elementClass, n.className, n.methodName, n.sourceFile, LineOfLocation(n.facts, location));
+}
+
+jobject MadeFrameElement(JNIEnv* env, const std::string& className, const std::string& methodName,
+                         const std::string& sourceFile, jint line) {
+    jclass elementClass = ElementClass(env);
+    if (elementClass == nullptr) return nullptr;
+    jstring cls = env->NewStringUTF(className.c_str());
+    jstring name = cls == nullptr ? nullptr : env->NewStringUTF(methodName.c_str());
+    jstring file = name == nullptr || sourceFile.empty() ? nullptr : env->NewStringUTF(sourceFile.c_str());
+    env->ExceptionClear();
+    jobject element = name == nullptr ? nullptr : NewElement(env, elementClass, cls, name, file, line);
+    for (jobject local : {static_cast<jobject>(cls), static_cast<jobject>(name), static_cast<jobject>(file)}) {
+        if (local != nullptr) env->DeleteLocalRef(local);
+    }
+    return element;
+}
+
+jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count, int32_t shown) {
+    jclass elementClass = ElementClass(env);
+    if (elementClass == nullptr) return nullptr;
+    ForgetIfAsked(env);
     // Emptied before, never while, the frames of one stack are named.
     if (g_named.size() + static_cast<size_t>(count) > kMaxNamedMethods ||
         g_elements.size() + static_cast<size_t>(count) > kMaxElements) {
@@ -194,7 +248,6 @@ jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count,
         env->ExceptionClear();
         return nullptr;
     }
-    BeginOwnWork();
     jsize at = 0;
     for (size_t i = 0; i < named.size(); ++i) {
         const NamedMethod* n = named[i];
@@ -202,10 +255,8 @@ jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count,
         const jint line = LineOfLocation(n->facts, frames[i].location);
         jobject& kept = g_elements[FrameKey{frames[i].method, line}];
         if (kept == nullptr) {
-            jobject element = env->NewObject(elementClass, g_elementConstructor, n->className, n->methodName,
-                                             n->sourceFile, line);
+            jobject element = NewElement(env, elementClass, n->className, n->methodName, n->sourceFile, line);
             if (element == nullptr) {
-                env->ExceptionClear();
                 g_elements.erase(FrameKey{frames[i].method, line});
                 break;  // no memory: the elements after it stay null
             }
@@ -218,6 +269,5 @@ jobjectArray StackElements(JNIEnv* env, const StackFrame* frames, int32_t count,
         }
         env->SetObjectArrayElement(array, at++, kept);
     }
-    EndOwnWork();
     return array;
 }

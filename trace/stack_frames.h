@@ -79,3 +79,16 @@ int32_t WantedStackDepth(const void* member);
 
 // Captures the stack of a hit of `member` when its trace point asks for one.
 void CaptureWantedStack(const void* member, CapturedStack* stack);
+
+// A new local StackTraceElement of `location` in `method`, named as a stack's frames are (access
+// sites the watch road saw); null when the method cannot be described or there is no memory.
+jobject FrameElement(JNIEnv* env, jmethodID method, jlocation location);
+
+// A new local StackTraceElement of a class (dotted name), a method, a source file ("" for none)
+// and a line (-1 for none), or null without memory (access sites the rewriter numbered).
+jobject MadeFrameElement(JNIEnv* env, const std::string& className, const std::string& methodName,
+                         const std::string& sourceFile, jint line);
+
+// The names kept so far are forgotten before delivery names the next frame (the session ended;
+// a jmethodID may be reused later).
+void ForgetStackNames();
