@@ -515,7 +515,7 @@ PassResult MethodProbesPass(LoadingClass* c, const uint8_t* data, size_t size) {
     } else {
         OsLockEnter(&g_inst.lock);
     }
-    Entered held(&g_inst.lock);
+    OsLockGuard held(&g_inst.lock, OsLockEntered());
     if (c->classBeingRedefined == nullptr) {
         for (jint id : c->probesAtLoad) {
             const Probe& p = g_inst.probes[static_cast<size_t>(id)];

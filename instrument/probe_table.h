@@ -84,18 +84,6 @@ void ProbesNotApplied(const std::vector<jint>& ids);
 // back what it recorded; each probe learns whether its method is instrumented. Under the lock.
 void RewriteForEntryProbes(const uint8_t* data, size_t size, std::vector<EntryProbe>* probes, PassResult* result);
 
-// Leaves a lock entered before, at the end of its scope.
-class Entered {
-public:
-    explicit Entered(OsLock* lock) : lock_(lock) {}
-    ~Entered() { OsLockLeave(lock_); }
-    Entered(const Entered&) = delete;
-    Entered& operator=(const Entered&) = delete;
-
-private:
-    OsLock* lock_;
-};
-
 // Enters the instrumentation lock within about a millisecond, or gives up (false). The class file
 // hook of a class loading on this thread must not wait for a thread that holds the lock while it
 // waits, perhaps, for this very class (arming loads nothing, but the VM's operations it runs are

@@ -83,7 +83,7 @@ PassResult ProbesAtLoadPass(LoadingClass* c, const uint8_t* data, size_t size) {
         if (options >= 0 && (options == 0 || MethodHookClassReady())) named.emplace_back(m, options);
     }
     if (named.empty() || !EnterWithinAMillisecond(&g_inst.lock)) return result;
-    Entered held(&g_inst.lock);
+    OsLockGuard held(&g_inst.lock, OsLockEntered());
     std::vector<EntryProbe> entries;
     for (const auto& n : named) {
         const jint id = ProbeMadeAtLoad(c, n.first, n.second);

@@ -26,10 +26,14 @@ void OsLockLeave(OsLock* lock);
 // Enters the lock when that needs no waiting (or this thread owns it); false, not entered, else.
 bool OsLockTryEnter(OsLock* lock);
 
-// Holds a lock for the scope it lives in.
+// Says that a guard takes over a lock its thread entered already.
+struct OsLockEntered {};
+
+// Holds a lock for the scope it lives in (entered by the guard, or before it).
 class OsLockGuard {
 public:
     explicit OsLockGuard(OsLock* lock) : lock_(lock) { OsLockEnter(lock_); }
+    OsLockGuard(OsLock* lock, OsLockEntered) : lock_(lock) {}
     ~OsLockGuard() { OsLockLeave(lock_); }
     OsLockGuard(const OsLockGuard&) = delete;
     OsLockGuard& operator=(const OsLockGuard&) = delete;
