@@ -19,7 +19,7 @@
 inline bool OsTscInvariant() {
 #if VEXO_HAS_TSC
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid_max(0x80000000u, nullptr) < 0x80000007u) return false;
+    if (static_cast<unsigned>(__get_cpuid_max(0x80000000u, nullptr)) < 0x80000007u) return false;
     __cpuid(0x80000007u, eax, ebx, ecx, edx);
     return (edx & (1u << 8)) != 0;
 #else
