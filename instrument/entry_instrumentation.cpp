@@ -101,7 +101,7 @@ bool LetReadTheHooks(JNIEnv* env, jclass clazz) {
 // What a probe's description learns of its method's class, kept for the next probe of the same
 // class (arming takes a class's methods one after the other). Under the lock.
 struct DeclaringFacts {
-    jclass klass = nullptr;  // global reference
+    jweak klass = nullptr;   // weak: the class stays free to be unloaded
     std::string name;        // internal form
     bool modifiable = false;
     BreakpointReason unfit = BreakpointReason::kNone;  // JFR's, or of a module that cannot read the hooks
@@ -111,7 +111,7 @@ DeclaringFacts g_lastDeclaring;
 const DeclaringFacts& FactsOf(JNIEnv* env, jclass declaring) {
     DeclaringFacts& f = g_lastDeclaring;
     if (f.klass != nullptr && env->IsSameObject(f.klass, declaring)) return f;
-    if (f.klass != nullptr) env->DeleteGlobalRef(f.klass);
+    if (f.klass != nullptr) env->DeleteWeakGlobalRef(f.klass);
     f = DeclaringFacts();
     jvmtiEnv* jvmti = g_inst.jvmti;
     char* classSignature = nullptr;
@@ -126,7 +126,7 @@ const DeclaringFacts& FactsOf(JNIEnv* env, jclass declaring) {
     f.modifiable = modifiable == JNI_TRUE;
     if (OfJfr(env, declaring)) f.unfit = BreakpointReason::kJfrEvent;
     else if (!LetReadTheHooks(env, declaring)) f.unfit = OfTheJdk(declaring) ? BreakpointReason::kJdkModule : BreakpointReason::kNamedModule;
-    f.klass = static_cast<jclass>(env->NewGlobalRef(declaring));
+    f.klass = env->NewWeakGlobalRef(declaring);
     return f;
 }
 

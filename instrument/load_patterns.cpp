@@ -20,10 +20,6 @@ LoadPatterns& ThePatterns() {
 }
 
 std::atomic<bool> g_set{false};
-
-bool Names(const LoadPattern& p, const char* internalName) {
-    return GlobMatches(p.classGlob.c_str(), internalName, '/');
-}
 }  // namespace
 
 bool GlobMatches(const char* glob, const char* text, char separator) {
@@ -58,23 +54,23 @@ void SetLoadPatterns(const std::vector<LoadPattern>& patterns) {
 
 bool LoadPatternsSet() { return g_set.load(std::memory_order_acquire); }
 
-bool LoadPatternsNameClass(const char* internalName) {
-    if (!LoadPatternsSet() || internalName == nullptr || std::strncmp(internalName, "com/vexo/", 9) == 0) return false;
+std::vector<LoadPattern> LoadPatternsNaming(const char* internalName) {
+    std::vector<LoadPattern> naming;
+    if (!LoadPatternsSet() || internalName == nullptr || std::strncmp(internalName, "com/vexo/", 9) == 0) return naming;
     LoadPatterns& p = ThePatterns();
     OsLockGuard held(&p.lock);
     for (const LoadPattern& pattern : p.list) {
-        if (Names(pattern, internalName)) return true;
+        if (GlobMatches(pattern.classGlob.c_str(), internalName, '/')) naming.push_back(pattern);
     }
-    return false;
+    return naming;
 }
 
-int32_t LoadPatternOptions(const char* internalName, const std::string& name, const std::string& descriptor) {
-    LoadPatterns& p = ThePatterns();
-    OsLockGuard held(&p.lock);
+int32_t LoadPatternOptions(const std::vector<LoadPattern>& naming, const std::string& name,
+                           const std::string& descriptor) {
     int32_t options = -1;
-    for (const LoadPattern& pattern : p.list) {
+    for (const LoadPattern& pattern : naming) {
         if (!pattern.descriptor.empty() && pattern.descriptor != descriptor) continue;
-        if (!GlobMatches(pattern.memberGlob.c_str(), name.c_str(), 0) || !Names(pattern, internalName)) continue;
+        if (!GlobMatches(pattern.memberGlob.c_str(), name.c_str(), 0)) continue;
         options = (options < 0 ? 0 : options) | pattern.options;
     }
     return options;

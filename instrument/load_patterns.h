@@ -26,8 +26,9 @@ void SetLoadPatterns(const std::vector<LoadPattern>& patterns);
 // Whether any pattern is set; cheap, on every class load.
 bool LoadPatternsSet();
 
-// Whether a pattern names the class `internalName` (the tracer's own classes never).
-bool LoadPatternsNameClass(const char* internalName);
+// The patterns that name the class `internalName` (the tracer's own classes: none).
+std::vector<LoadPattern> LoadPatternsNaming(const char* internalName);
 
-// What the patterns that name the class and the method ask for, together; -1 when none names it.
-int32_t LoadPatternOptions(const char* internalName, const std::string& name, const std::string& descriptor);
+// What those of `naming` that name the method ask for, together; -1 when none does.
+int32_t LoadPatternOptions(const std::vector<LoadPattern>& naming, const std::string& name,
+                           const std::string& descriptor);

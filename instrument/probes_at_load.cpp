@@ -69,7 +69,9 @@ jint ProbeMadeAtLoad(const LoadingClass* c, const DeclaredMethod& m, int32_t opt
 
 PassResult ProbesAtLoadPass(LoadingClass* c, const uint8_t* data, size_t size) {
     PassResult result;
-    if (!g_inst.available || !LoadPatternsNameClass(c->name) || !EntryHookClassReady()) return result;
+    if (!g_inst.available || !EntryHookClassReady()) return result;
+    const std::vector<LoadPattern> naming = LoadPatternsNaming(c->name);
+    if (naming.empty()) return result;
     std::vector<DeclaredMethod> methods;
     std::string superName;
     if (!ListInstrumentableMethods(data, size, &methods, &superName) || JfrRewrites(c->name, superName) ||
@@ -79,7 +81,7 @@ PassResult ProbesAtLoadPass(LoadingClass* c, const uint8_t* data, size_t size) {
     std::vector<std::pair<DeclaredMethod, int32_t>> named;
     for (const DeclaredMethod& m : methods) {
         if ((m.access & kAccBridge) || m.name == "<clinit>") continue;
-        const int32_t options = LoadPatternOptions(c->name, m.name, m.descriptor);
+        const int32_t options = LoadPatternOptions(naming, m.name, m.descriptor);
         if (options >= 0 && (options == 0 || MethodHookClassReady())) named.emplace_back(m, options);
     }
     if (named.empty() || !EnterWithinAMillisecond(&g_inst.lock)) return result;

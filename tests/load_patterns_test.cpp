@@ -43,15 +43,16 @@ TEST(LoadPatterns, OptionsOfEveryPatternNamingAMethodComeTogether) {
     SetLoadPatterns({{"app/**", "run*", "", kArgumentsTracePoint},
                      {"app/Main", "run", "()V", kExitTracePoint},
                      {"other/*", "*", "", 0}});
-    EXPECT_TRUE(LoadPatternsNameClass("app/Main"));
-    EXPECT_FALSE(LoadPatternsNameClass("com/vexo/internal/EntryHook"));
-    EXPECT_FALSE(LoadPatternsNameClass("other/deeper/X"));
-    EXPECT_EQ(LoadPatternOptions("app/Main", "run", "()V"), kArgumentsTracePoint | kExitTracePoint);
-    EXPECT_EQ(LoadPatternOptions("app/Main", "run", "(I)V"), kArgumentsTracePoint);
-    EXPECT_EQ(LoadPatternOptions("app/Main", "stop", "()V"), -1);
-    EXPECT_EQ(LoadPatternOptions("other/X", "anything", "()V"), 0);
+    const std::vector<LoadPattern> main = LoadPatternsNaming("app/Main");
+    EXPECT_EQ(main.size(), 2u);
+    EXPECT_TRUE(LoadPatternsNaming("com/vexo/internal/EntryHook").empty());
+    EXPECT_TRUE(LoadPatternsNaming("other/deeper/X").empty());
+    EXPECT_EQ(LoadPatternOptions(main, "run", "()V"), kArgumentsTracePoint | kExitTracePoint);
+    EXPECT_EQ(LoadPatternOptions(main, "run", "(I)V"), kArgumentsTracePoint);
+    EXPECT_EQ(LoadPatternOptions(main, "stop", "()V"), -1);
+    EXPECT_EQ(LoadPatternOptions(LoadPatternsNaming("other/X"), "anything", "()V"), 0);
     SetLoadPatterns({});
     EXPECT_FALSE(LoadPatternsSet());
-    EXPECT_FALSE(LoadPatternsNameClass("app/Main"));
+    EXPECT_TRUE(LoadPatternsNaming("app/Main").empty());
 }
 }  // namespace

@@ -149,8 +149,8 @@ final class ClassArming {
      * {@link AgentNatives#armAtLoad} takes them: subtype patterns wait for their supertype.
      */
     String[] loadPatterns() {
-        List<String> list = new ArrayList<>();
         if (profiler) return new String[0];
+        List<String> list = new ArrayList<>();
         for (PointPattern s : patterns) {
             // Timed calls and slow calls only take probes of their own, made as the session arms them.
             if (s.field || s.subtypes || s.minNanos > 0 || ((s.requested | requested) & TracePoints.TIMING) != 0) continue;
