@@ -28,6 +28,7 @@
 #include "session/session_start.h"
 #include "trace/call_timing.h"
 #include "trace/event_bank.h"
+#include "trace/table_readers.h"
 #include "trace/thread_tags.h"
 
 namespace {
@@ -136,10 +137,12 @@ void JNICALL OnFieldModification(jvmtiEnv* jvmti, JNIEnv* jni, jthread thread, j
                               newValue);
 }
 
-// A thread that ends retires the tag its events name, and hands over its call timing.
+// A thread that ends retires the tag its events name, hands over its call timing and gives
+// back its slot for reading the trace point table.
 void JNICALL OnThreadEnd(jvmtiEnv*, JNIEnv* jni, jthread) {
     if (!VmDead()) RetireCurrentThreadTag(jni);
     RetireThreadTiming();
+    ReleaseTableReadSlot();
 }
 
 // Installs the callbacks; false when the VM refuses them (no event would reach the bridge).

@@ -1,6 +1,7 @@
 // Trace point activation: resolving, arming, replacing and writing back.
 #include "tests/harness/trace_fixture.h"
 #include "trace/event_bank.h"
+#include "trace/table_readers.h"
 #include "trace/trace_points.h"
 
 namespace {
@@ -41,6 +42,28 @@ TEST_F(Activation, AListArmsItsTracePointsAndAnEmptyListDisarmsThemAndSetsTheLim
     EXPECT_EQ(g_recording.recordingLimit.load(), 7);
     // The class references are gone; the trace point references wait for two deliveries.
     EXPECT_EQ(LiveGlobalRefs() - globalsBefore, 2);
+}
+
+// A hit that found its entry in the published table before the lock may still use the entry's
+// class references after a new activation replaced the table: they are deleted only once no
+// thread reads that table, at the next activation or delivery after the read ended.
+TEST_F(Activation, AReplacedTablesClassReferencesOutliveAReadInFlight) {
+    const jmethodID area = MethodOf(env_, "vexotest/Shape", "area", "()D");
+    const long globalsBefore = LiveGlobalRefs();
+    Activate({ShapeArea()}, 100);
+    ASSERT_NE(BeginTableRead(), 0u);
+    const void* table = nullptr;
+    const TracePointEntry* entry = FindPublishedTracePoint(env_, area, nullptr, &table);
+    ASSERT_NE(entry, nullptr);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(ActivateList(NewTracePoints(env_, {}, 7)), "");
+    EXPECT_EQ(LiveGlobalRefs() - globalsBefore, 2) << "the class reference is kept for the read";
+    EXPECT_TRUE(env_->IsInstanceOf(NewInstance(env_, "vexotest/Shape"), reinterpret_cast<jclass>(entry->classRef)));
+    EXPECT_FALSE(PublishedTableCurrentLocked(table));
+    EndTableRead();
+    EXPECT_EQ(ActivateList(NewTracePoints(env_, {}, 7)), "");
+    EXPECT_EQ(LiveGlobalRefs() - globalsBefore, 1) << "the read is over: the class reference goes";
+    EXPECT_EQ(FindPublishedTracePoint(env_, area, nullptr, &table), nullptr);
 }
 
 TEST_F(Activation, AnAllNullListLooksNothingUpAndReportsNothing) {

@@ -1,4 +1,5 @@
 // Event capture: what the debug hook and the recorder put into the banks.
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -11,7 +12,9 @@
 #include "trace/call_details.h"
 #include "tests/harness/debug_events.h"
 #include "tests/harness/trace_fixture.h"
+#include "trace/debug_hook.h"
 #include "trace/delivery.h"
+#include "trace/method_entry_offer.h"
 #include "trace/event_bank.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
@@ -148,6 +151,45 @@ TEST_F(Capture, SubclassReceiversAreAcceptedAndSuperclassOrUnrelatedOnesRefused)
     EXPECT_TRUE(Same(reinterpret_cast<jobject>(r.subject), circle));
     EXPECT_EQ(LiveWeakGlobalRefs(), weak + 1);
     EXPECT_TRUE(Same(r.tracePointRef, g_tracePoints.entries[0].tracePointRef));
+}
+
+// An instrumented entry's receiver that the trace point's class refuses is turned away before the
+// recording lock while the limit leaves room (a thread holding the lock does not hold it up);
+// past the limit it still reaches the lock, which shows the overflow, and an instance is
+// recorded as ever.
+TEST_F(Capture, AnInstrumentedEntrysRefusedReceiverIsTurnedAwayBeforeTheLock) {
+    Activate({{0, nullptr, "vexotest.Circle", "area", "()D"}}, 1);
+    jobject shape = NewInstance(env_, "vexotest/Shape");
+    auto enter = [&](JNIEnv* env, jobject receiver) {
+        MethodEntryOffer offer;
+        offer.receiver = receiver;
+        offer.active = true;
+        MethodEntryOffer* previous = OfferMethodEntry(&offer);
+        HitBreakpoint(env, MethodOf(env, "vexotest/Shape", "area", "()D"), receiver);
+        OfferMethodEntry(previous);
+    };
+    std::atomic<bool> held{false}, done{false}, released{false};
+    std::thread holder([&] {
+        EnterLock(&g_agent.recordingLock);
+        held = true;
+        for (int i = 0; i < 300 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        released = true;
+        LeaveLock(&g_agent.recordingLock);
+    });
+    while (!held) std::this_thread::yield();
+    enter(env_, shape);
+    const bool turnedAway = !released;  // the holder still held the lock
+    done = true;
+    holder.join();
+    EXPECT_TRUE(turnedAway) << "the refused entry waited for the recording lock";
+    EXPECT_EQ(Current().eventCount, 0);
+    EXPECT_EQ(Current().overflow, 0) << "a refusal within the limit is no overflow";
+    jobject circle = NewInstance(env_, "vexotest/Circle");
+    enter(env_, circle);
+    ASSERT_EQ(Current().eventCount, 1);
+    EXPECT_TRUE(Same(reinterpret_cast<jobject>(Newest().subject), circle));
+    enter(env_, shape);
+    EXPECT_EQ(Current().overflow, 1) << "past the limit the lock still sees the hit";
 }
 
 TEST_F(Capture, AStaticBreakpointHasNoSubjectAndAsksForNoLocal) {

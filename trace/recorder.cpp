@@ -14,6 +14,7 @@
 #include "trace/method_entry_offer.h"
 #include "trace/own_work.h"
 #include "trace/stack_frames.h"
+#include "trace/table_readers.h"
 #include "trace/thread_tags.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_points.h"
@@ -120,10 +121,11 @@ bool ProfilerSubject(const TracePointEntry& entry, jobjectID receiverId, Subject
     return true;
 }
 
-// The object the event concerns, if it belongs to the entry's class.
+// The object the event concerns, if it belongs to the entry's class (`instance`: the object it
+// names is known to).
 bool TakeSubject(JNIEnv* env, const EventBank& bank, const RecentReference& recent, const TracePointEntry& entry,
                  jobject object, jobjectID receiverId, jframeID frame, const MethodEntryOffer* entryOffer,
-                 Subject* subject) {
+                 bool instance, Subject* subject) {
     auto clazz = reinterpret_cast<jclass>(entry.classRef);
     if (entry.flags & kStaticTracePoint) {
         *subject = {0, kNoSubject, false};
@@ -131,7 +133,7 @@ bool TakeSubject(JNIEnv* env, const EventBank& bank, const RecentReference& rece
     }
     if (entryOffer != nullptr) {  // the receiver as its frame holds it; null passes, as there
         jobject receiver = entryOffer->receiver;
-        if (receiver != nullptr && !env->IsInstanceOf(receiver, clazz)) return false;
+        if (receiver != nullptr && !instance && !env->IsInstanceOf(receiver, clazz)) return false;
         *subject = WeakSubject(env, bank, recent, receiver);
         return true;
     }
@@ -144,7 +146,7 @@ bool TakeSubject(JNIEnv* env, const EventBank& bank, const RecentReference& rece
         return instance;
     }
     if (object != nullptr) {
-        if (!env->IsInstanceOf(object, clazz)) return false;
+        if (!instance && !env->IsInstanceOf(object, clazz)) return false;
         *subject = WeakSubject(env, bank, recent, object);
         return true;
     }
@@ -327,9 +329,25 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
     return announce;
 }
 
+// A hit's entry as the published table held it before the lock, found with its object an
+// instance of the entry's class (trace/table_readers).
+struct InstanceFound {
+    const void* table = nullptr;
+    const TracePointEntry* entry = nullptr;
+};
+
+// The entry of `hit` under the lock: the one found before it while its table is still the
+// installed one (`*instance`), else looked up now.
+const TracePointEntry* EntryLocked(JNIEnv* env, const TraceHit& hit, const InstanceFound& found, bool* instance) {
+    *instance = found.entry != nullptr && PublishedTableCurrentLocked(found.table);
+    return *instance ? found.entry : FindTracePoint(env, hit.member, hit.fieldClass);
+}
+
 // Records one hit, with the recording lock held. Returns whether the record is the first of its
 // bank's filling, which announces the bank to the consumer.
-bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread, CapturedStack* stack) {
+bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread, CapturedStack* stack,
+                  const InstanceFound& found) {
+    bool instance = false;
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     const TracePointEntry* entry = nullptr;
     if (!LimitAdmits(bank)) {
@@ -338,15 +356,15 @@ bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread, CapturedS
         const int32_t marks = g_tracePoints.unlimited;
         if (marks <= 1) StartRefusingLocked(marks == 1 ? g_tracePoints.unlimitedMember : nullptr);
         if (marks == 0 || (marks == 1 && hit.member != g_tracePoints.unlimitedMember)) return false;
-        entry = FindTracePoint(env, hit.member, hit.fieldClass);
+        entry = EntryLocked(env, hit, found, &instance);
         if (entry == nullptr || !(entry->flags & kUnlimitedTracePoint)) return false;
     } else {
-        entry = FindTracePoint(env, hit.member, hit.fieldClass);
+        entry = EntryLocked(env, hit, found, &instance);
     }
     if (entry == nullptr) return false;
     Subject subject = {0, kNoSubject, false};
     if (!TakeSubject(env, bank, t_recent.subject, *entry, hit.object, hit.receiverId, hit.frame, hit.entryOffer,
-                     &subject)) {
+                     instance, &subject)) {
         return false;
     }
     if ((entry->flags & kArgumentsTracePoint) && hit.entryOffer == nullptr && hit.frame != nullptr && env != nullptr) {
@@ -394,18 +412,43 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
     *placed = true;
     return announce;
 }
+// Before the lock: whether `hit`'s object (an instrumented entry's receiver, a field event's
+// object) is an instance of its entry's class, as the published table holds it. A hit it refuses
+// is not recorded and, while the limit leaves room, changes nothing the lock guards: it ends
+// here. One it finds an instance fills `*found`, so the lock need not test it again.
+bool RefusedBeforeTheLock(JNIEnv* env, const TraceHit& hit, InstanceFound* found) {
+    const void* table = nullptr;
+    const TracePointEntry* entry = FindPublishedTracePoint(env, hit.member, hit.fieldClass, &table);
+    if (entry == nullptr || (entry->flags & kStaticTracePoint)) return false;
+    jobject object = hit.entryOffer != nullptr ? hit.entryOffer->receiver : hit.frame == nullptr ? hit.object : nullptr;
+    if (object == nullptr) return false;
+    if (!env->IsInstanceOf(object, reinterpret_cast<jclass>(entry->classRef))) {
+        return LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit);
+    }
+    *found = {table, entry};
+    return false;
+}
 }  // namespace
 
 void RecordTraceEvent(JNIEnv* env, const TraceHit& hit) {
     if (RefusedWithoutTheLock(hit.member) || InOwnWork()) return;
+    // With an environment (not the profiler's road) the instance test is made before the lock,
+    // on the table published now, which stays readable until the read ends.
+    InstanceFound found;
+    const bool reading = env != nullptr && !g_agent.profilerMode && BeginTableRead() != 0;
+    if (reading && RefusedBeforeTheLock(env, hit, &found)) {
+        EndTableRead();
+        return;
+    }
     ThreadTag* thread = CurrentThreadTag(env);
     CapturedStack stack;
     CaptureWantedStack(hit.member, &stack);
     bool firstInBank = false;
     {
         OsLockGuard recording(&g_agent.recordingLock);
-        firstInBank = RecordLocked(env, hit, thread, &stack);
+        firstInBank = RecordLocked(env, hit, thread, &stack, found);
     }
+    if (reading) EndTableRead();
     if (firstInBank) SignalDataAvailable();
 }
 

@@ -1,5 +1,6 @@
 #include "trace/trace_points.h"
 
+#include <atomic>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -22,21 +23,105 @@
 #include "trace/trace_flags.h"
 #include "trace/method_options.h"
 #include "trace/stack_frames.h"
+#include "trace/table_readers.h"
 
 TracePointTable g_tracePoints;
-TracePointIndex g_tracePointIndex;  // of g_tracePoints, guarded by the recording lock
 
 namespace {
+// What a hit reads without the lock (trace/table_readers): the installed table and its index,
+// published as a whole and replaced, never changed. The lock's own lookups read it too.
+struct PublishedTable {
+    const TracePointEntry* entries;
+    int32_t count;
+    TracePointIndex index;
+};
+std::atomic<PublishedTable*> g_published{nullptr};  // written under the recording lock
+
 // The trace point references of a replaced table. Records still waiting in a bank may carry
-// them, so they are deleted only after both banks have been delivered since the replacement.
+// them, so they are deleted only after both banks have been delivered since the replacement;
+// its class references go once no reader without the lock can still use them.
 struct RetiredTable {
     TracePointEntry* entries;
     int32_t count;
     uint32_t banksDeliveredAtRetirement;
     RetiredTable* next;
+    uint64_t generation;  // the table generation that ended with it
+    bool classesHeld;     // its class references are still to be deleted
 };
 
 RetiredTable* g_retired = nullptr;  // guarded by the recording lock
+
+// A replaced published table (and an entries array no record points into) that a reader without
+// the lock may still hold: freed once its generation is unread.
+struct Buried {
+    uint64_t generation;
+    PublishedTable* table;
+    TracePointEntry* entries;
+    Buried* next;
+};
+Buried* g_buried = nullptr;  // guarded by the recording lock
+
+void FreeBuried(PublishedTable* table, TracePointEntry* entries) {
+    if (table != nullptr) {
+        FreeTracePointIndex(&table->index);
+        MemFree(table);
+    }
+    MemFree(entries);
+}
+
+// Frees `table` and `entries` once the generation `ended` is unread: now, or at a later sweep.
+// Without a node for the sweep they stay: a small leak, never memory a reader still uses.
+void BuryLocked(uint64_t ended, PublishedTable* table, TracePointEntry* entries) {
+    if (table == nullptr && entries == nullptr) return;
+    if (TableGenerationUnread(ended)) {
+        FreeBuried(table, entries);
+        return;
+    }
+    auto* node = static_cast<Buried*>(MemAlloc(sizeof(Buried)));
+    if (node == nullptr) return;
+    *node = {ended, table, entries, g_buried};
+    g_buried = node;
+}
+
+void SweepBuriedLocked() {
+    for (Buried** link = &g_buried; *link != nullptr;) {
+        Buried* node = *link;
+        if (TableGenerationUnread(node->generation)) {
+            *link = node->next;
+            FreeBuried(node->table, node->entries);
+            MemFree(node);
+        } else {
+            link = &node->next;
+        }
+    }
+}
+
+void DeleteClassRefs(JNIEnv* env, const TracePointEntry* entries, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (!g_agent.profilerMode) env->DeleteGlobalRef(reinterpret_cast<jobject>(entries[i].classRef));
+        if (entries[i].fieldClass != nullptr) env->DeleteGlobalRef(entries[i].fieldClass);
+    }
+}
+
+// The class references of retired tables that no reader without the lock can still use.
+void ReleaseRetiredClassesLocked(JNIEnv* env) {
+    for (RetiredTable* table = g_retired; table != nullptr; table = table->next) {
+        if (table->classesHeld && TableGenerationUnread(table->generation)) {
+            DeleteClassRefs(env, table->entries, table->count);
+            table->classesHeld = false;
+        }
+    }
+}
+
+// Publishes `next` (null: none) in place of the table readers see; returns the generation that
+// ended with the old one, which is buried.
+uint64_t PublishLocked(PublishedTable* next) {
+    PublishedTable* old = g_published.load(std::memory_order_relaxed);
+    g_published.store(next, std::memory_order_release);
+    const uint64_t ended = EndTableGenerationLocked();
+    BuryLocked(ended, old, nullptr);
+    return ended;
+}
 
 enum TracePointField { kFlags, kObject, kClass, kReflectionItem, kName, kSignature, kFieldCount };
 
@@ -96,16 +181,16 @@ void DeleteTracePointRefs(JNIEnv* env, const RetiredTable& table) {
 // trace point references. Leaves the table empty.
 void DisarmTable(JNIEnv* env) {
     OsLockGuard recording(&g_agent.recordingLock);
-    for (int32_t i = 0; i < g_tracePoints.count; ++i) {
-        const TracePointEntry& entry = g_tracePoints.entries[i];
-        if (ArmsThroughDebugger()) Disarm(entry);
-        if (!g_agent.profilerMode) env->DeleteGlobalRef(reinterpret_cast<jobject>(entry.classRef));
-        if (entry.fieldClass != nullptr) env->DeleteGlobalRef(entry.fieldClass);
+    if (ArmsThroughDebugger()) {
+        for (int32_t i = 0; i < g_tracePoints.count; ++i) Disarm(g_tracePoints.entries[i]);
     }
+    const uint64_t ended = PublishLocked(nullptr);
+    const bool unread = TableGenerationUnread(ended);
+    if (unread) DeleteClassRefs(env, g_tracePoints.entries, g_tracePoints.count);
     if (g_tracePoints.entries != nullptr) {
         auto* retired = static_cast<RetiredTable*>(MemAlloc(sizeof(RetiredTable)));
         if (retired != nullptr) {
-            *retired = {g_tracePoints.entries, g_tracePoints.count, BanksDeliveredLocked(), g_retired};
+            *retired = {g_tracePoints.entries, g_tracePoints.count, BanksDeliveredLocked(), g_retired, ended, !unread};
             g_retired = retired;
         }
         // Without a node the references stay alive for good: a small leak, never a dangling
@@ -115,7 +200,8 @@ void DisarmTable(JNIEnv* env) {
     g_tracePoints.count = 0;
     g_tracePoints.unlimited = 0;
     g_tracePoints.unlimitedMember = nullptr;
-    FreeTracePointIndex(&g_tracePointIndex);
+    SweepBuriedLocked();
+    ReleaseRetiredClassesLocked(env);
     StopRefusingLocked();
 }
 
@@ -456,14 +542,20 @@ TracePointEntry* AllocateEntries(size_t n) {
     return entries;
 }
 
-// Installs `entries` as the table with a fresh index; returns the table it replaced (its index
-// freed), for the caller to dispose of.
-TracePointTable Install(TracePointEntry* entries, int32_t count) {
-    TracePointIndex index;
-    BuildTracePointIndex(entries, count, &index);  // without memory, lookups scan the table
+// Installs `entries` as the table with a fresh index and publishes it; returns the table it
+// replaced, and in `*ended` the generation that ended with it, for the caller to dispose of.
+TracePointTable Install(TracePointEntry* entries, int32_t count, uint64_t* ended) {
+    // Without memory for the index lookups scan the table; without memory for the publication
+    // every hit looks its entry up under the lock.
+    auto* published = static_cast<PublishedTable*>(MemAlloc(sizeof(PublishedTable)));
+    if (published != nullptr) {
+        published->entries = entries;
+        published->count = count;
+        BuildTracePointIndex(entries, count, &published->index);
+    }
     OsLockGuard recording(&g_agent.recordingLock);
     const TracePointTable replaced = g_tracePoints;
-    FreeTracePointIndex(&g_tracePointIndex);
+    *ended = PublishLocked(published);
     g_tracePoints.count = count;
     g_tracePoints.entries = entries;
     g_tracePoints.unlimited = 0;
@@ -476,7 +568,6 @@ TracePointTable Install(TracePointEntry* entries, int32_t count) {
         if (!(entries[i].flags & kUnlimitedTracePoint)) continue;
         if (g_tracePoints.unlimited++ == 0) g_tracePoints.unlimitedMember = entries[i].memberId;
     }
-    g_tracePointIndex = index;
     StopRefusingLocked();  // the limit may be new, and the marks
     return replaced;
 }
@@ -492,7 +583,8 @@ void BuildTable(JNIEnv* env, jobjectArray list) {
         MemFree(entries);
         return;
     }
-    Install(entries, count);
+    uint64_t ended = 0;
+    Install(entries, count, &ended);
 }
 
 // In profiler mode, tells the profiler (where it can be told) the methods of the installed
@@ -556,8 +648,11 @@ void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refuse
         if (kept > 0) std::memcpy(static_cast<void*>(entries), g_tracePoints.entries, sizeof(TracePointEntry) * static_cast<size_t>(kept));
         int32_t count = kept;
         if (EnterList(env, points, n, entries, &count, refused)) {
-            // No record points into a table: the replaced array goes at once.
-            MemFree(Install(entries, count).entries);
+            // No record points into a table: the replaced array goes once no reader holds it.
+            uint64_t ended = 0;
+            TracePointEntry* replaced = Install(entries, count, &ended).entries;
+            OsLockGuard recording(&g_agent.recordingLock);
+            BuryLocked(ended, nullptr, replaced);
             NameTheTracedMethods(env);
         } else {
             MemFree(entries);
@@ -573,27 +668,49 @@ bool SameField(JNIEnv* env, const TracePointEntry& entry, jclass fieldClass) {
 }
 }  // namespace
 
-const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass fieldClass) {
-    const TracePointEntry* entries = g_tracePoints.entries;
-    if (g_tracePointIndex.slots != nullptr) {
-        for (int32_t i = FirstEntryOf(g_tracePointIndex, entries, memberId); i >= 0;
-             i = NextEntryOf(g_tracePointIndex, i)) {
+namespace {
+const TracePointEntry* FindIn(JNIEnv* env, const TracePointEntry* entries, int32_t count,
+                              const TracePointIndex* index, const void* memberId, jclass fieldClass) {
+    if (index != nullptr && index->slots != nullptr) {
+        for (int32_t i = FirstEntryOf(*index, entries, memberId); i >= 0; i = NextEntryOf(*index, i)) {
             if (SameField(env, entries[i], fieldClass)) return &entries[i];
         }
         return nullptr;
     }
-    for (int32_t i = 0; i < g_tracePoints.count; ++i) {
+    for (int32_t i = 0; i < count; ++i) {
         if (entries[i].memberId == memberId && SameField(env, entries[i], fieldClass)) return &entries[i];
     }
     return nullptr;
 }
+}  // namespace
+
+const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass fieldClass) {
+    const PublishedTable* published = g_published.load(std::memory_order_relaxed);
+    return FindIn(env, g_tracePoints.entries, g_tracePoints.count,
+                  published != nullptr && published->entries == g_tracePoints.entries ? &published->index : nullptr,
+                  memberId, fieldClass);
+}
+
+const TracePointEntry* FindPublishedTracePoint(JNIEnv* env, const void* memberId, jclass fieldClass,
+                                               const void** table) {
+    const PublishedTable* published = g_published.load(std::memory_order_acquire);
+    *table = published;
+    if (published == nullptr) return nullptr;
+    return FindIn(env, published->entries, published->count, &published->index, memberId, fieldClass);
+}
+
+bool PublishedTableCurrentLocked(const void* table) {
+    return table != nullptr && table == g_published.load(std::memory_order_relaxed);
+}
 
 void ReleaseRetiredTracePointsLocked(JNIEnv* env, uint32_t banksDelivered) {
     // Retired before the last two deliveries: neither bank can hold their records any more.
+    SweepBuriedLocked();
+    ReleaseRetiredClassesLocked(env);
     RetiredTable** link = &g_retired;
     while (*link != nullptr) {
         RetiredTable* table = *link;
-        if (ReleasableAfter(table->banksDeliveredAtRetirement, banksDelivered)) {
+        if (!table->classesHeld && ReleasableAfter(table->banksDeliveredAtRetirement, banksDelivered)) {
             *link = table->next;
             DeleteTracePointRefs(env, *table);
             MemFree(table->entries);

@@ -28,10 +28,18 @@ void ActivateTracePoints(JNIEnv* env, jobject list);
 // of the points entered whose members the debug interface refused (no road can trace them).
 void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refused);
 
-// The first entry for `memberId`, or null. Called with the recording lock held.
-// The first entry for the member `memberId` names; for a field event whose declaring class
+// Called with the recording lock held: the first entry for the member `memberId` names; for a field event whose declaring class
 // `fieldClass` is known, the first entry of that very field.
 const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass fieldClass);
+
+// Without the recording lock, between BeginTableRead and EndTableRead (trace/table_readers): the
+// entry FindTracePoint would find in the published table, and in `*table` that table (null when
+// none is published, or the thread could not announce its read: then look under the lock). The
+// entry stays readable until EndTableRead; it is the installed table's while, under the lock,
+// PublishedTableCurrentLocked(*table) holds.
+const TracePointEntry* FindPublishedTracePoint(JNIEnv* env, const void* memberId, jclass fieldClass,
+                                               const void** table);
+bool PublishedTableCurrentLocked(const void* table);
 
 // Called by delivery each time it has emptied a bank (`banksDelivered` is the count after it),
 // under the recording lock: trace point references retired by an activation are deleted once
