@@ -26,6 +26,8 @@ import java.util.concurrent.atomic.AtomicLong;
  *                        then N with exits of at least 1 s only (every call shorter, counted), each
  *                        after N calls to compile them, R rounds in this JVM, in ns per call
  *   plain-move N         the same calls untraced
+ *   refused N            N calls of Workload.Base.step on a Base untraced, then with a trace point
+ *                        on Workload.Derived.step (every receiver refused), in ns per call
  *   plain N              the same N calls untraced (the base the two above are compared with)
  *   weak-floor N         the Java-side floor of holding another object each call weakly: N
  *                        java.lang.ref.WeakReference objects made and kept until a simulated
@@ -102,6 +104,18 @@ public final class BenchMain {
                 report("method-hits-per-second-" + threads + "-threads", 1e9 / nsPerHit, "hits/s");
                 report("method-calls-per-second-" + threads + "-threads", 1e9 * n * threads / t.recordedNs,
                        "calls/s (the calls alone, before delivery ends)");
+                break;
+            }
+            case "refused": {
+                Tracing t = Tracing.start();
+                report("refused-untraced", timeSteps(n), "ns/call");
+                TracePoints.TracePoint p = new TracePoints.TracePoint();
+                p.m_strClass = "vexobench.Workload$Derived";
+                p.m_strMethodOrFieldName = "step";
+                p.m_strMethodOrFieldSignature = "(J)J";
+                t.arm(p);
+                report("refused-traced", timeSteps(n), "ns/call");
+                t.disarm();
                 break;
             }
             case "field": {
@@ -443,6 +457,18 @@ public final class BenchMain {
                 throw new IllegalStateException(e);
             }
         }
+    }
+
+    /** The best of 5 rounds of n calls of Base.step, in ns per call. */
+    static double timeSteps(int n) {
+        Workload.Base base = new Workload.Base();
+        double best = Double.MAX_VALUE;
+        for (int round = 0; round < 5; round++) {
+            long start = System.nanoTime();
+            for (int i = 0; i < n; i++) sink += base.step(i);
+            best = Math.min(best, (System.nanoTime() - start) / (double) n);
+        }
+        return best;
     }
 
     static void moves(int n) {

@@ -29,6 +29,18 @@ final class Workload {
         }
     }
 
+    /** A method its subclass inherits: a trace point on the subclass refuses every other receiver. */
+    static class Base {
+        long total;
+
+        long step(long amount) {
+            total += amount;
+            return total;
+        }
+    }
+
+    static final class Derived extends Base {}
+
     /** A class the traced program never touches: a watch on it costs only the watch's presence. */
     static final class Elsewhere {
         static int untouched;
