@@ -30,6 +30,7 @@
 #include "trace/event_bank.h"
 #include "trace/table_readers.h"
 #include "trace/thread_tags.h"
+#include "trace/trace_points.h"
 
 namespace {
 enum class SessionState { kNotTried, kStarted, kNoJvmti };
@@ -191,6 +192,9 @@ bool BridgeStartSession(JavaVM* vm, bool atLoad) {
     ProfilerEntriesInit(jvmti);
     // A hit past the limit that the recorder would only refuse stops in the entry hook's Java.
     g_recording.refusalListener = GateEntryHook;
+    // So does, within the limit, a hit whose receiver its trace point's class refuses.
+    g_recording.roomListener = EntryHookRoom;
+    g_firstEntriesListener = GateProbesByOwner;
     ProfilerEntryRoad entries;
     entries.available = ProfilerEntriesAvailable;
     entries.set = SetProfilerEntries;

@@ -14,6 +14,7 @@
 #include "bridge/jvmpi_bridge.h"
 #include "bridge/jvmti_env.h"
 #include "platform/os.h"
+#include "core/agent_state.h"
 #include "trace/debug_hook.h"
 #include "trace/event_bank.h"
 
@@ -27,6 +28,13 @@ struct EntryGate {
     std::atomic<jclass> hook{nullptr};  // global reference
     jfieldID closed = nullptr;
     jfieldID passId = nullptr;
+    jfieldID owners = nullptr;
+    // The owners array (a global reference, null while no probe has an owner), its length, and
+    // whether the gate holds it: the limit leaves room. Under the recording lock.
+    jobjectArray ownersArray = nullptr;
+    jint ownersLength = 0;
+    bool room = true;
+    bool ownersShown = false;
     // The module of the hook classes (the boot loader's unnamed module), a global reference.
     std::atomic<jobject> hooksModule{nullptr};
     bool isClosed = false;  // under the recording lock, as every change of the gate
@@ -76,8 +84,9 @@ bool EnsureEntryHookClass(JNIEnv* env) {
         if (hook != nullptr) {
             g_gate.closed = env->GetStaticFieldID(hook, kGateClosedField, "Z");
             g_gate.passId = env->GetStaticFieldID(hook, kGatePassField, "I");
+            g_gate.owners = env->GetStaticFieldID(hook, kGateOwnersField, kGateOwnersDescriptor);
             env->GetJavaVM(&g_gate.vm);
-            if (g_gate.closed != nullptr && g_gate.passId != nullptr) {
+            if (g_gate.closed != nullptr && g_gate.passId != nullptr && g_gate.owners != nullptr) {
                 g_gate.hook.store(static_cast<jclass>(env->NewGlobalRef(hook)), std::memory_order_release);
             }
             jobject module = env->GetModule(hook);
@@ -143,6 +152,84 @@ void LetJavaBaseReadTheHooks(JNIEnv* env) {
     env->ExceptionClear();
     if (base != nullptr) env->DeleteLocalRef(base);
     if (object != nullptr) env->DeleteLocalRef(object);
+}
+
+namespace {
+JNIEnv* GateEnv(jclass* hook) {
+    *hook = g_gate.hook.load(std::memory_order_acquire);
+    JNIEnv* env = nullptr;
+    if (*hook == nullptr || g_gate.vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) != JNI_OK) return nullptr;
+    return env;
+}
+
+// The gate holds the owners array while the limit leaves room and there is one. Under the
+// recording lock; `anew`: the array itself changed.
+void ShowOwnersLocked(JNIEnv* env, jclass hook, bool anew = false) {
+    const bool show = g_gate.room && g_gate.ownersArray != nullptr;
+    if (show == g_gate.ownersShown && !anew) return;
+    env->SetStaticObjectField(hook, g_gate.owners, show ? g_gate.ownersArray : nullptr);
+    g_gate.ownersShown = show;
+}
+
+// A copy of the first `length` owners of `from` (may be null) in an array of `grown`, a global
+// reference; null without memory.
+jobjectArray GrownOwners(JNIEnv* env, jobjectArray from, jint length, jint grown) {
+    jclass classClass = env->FindClass("java/lang/Class");
+    jobjectArray local = classClass == nullptr ? nullptr : env->NewObjectArray(grown, classClass, nullptr);
+    if (classClass != nullptr) env->DeleteLocalRef(classClass);
+    if (local == nullptr) {
+        env->ExceptionClear();
+        return nullptr;
+    }
+    for (jint i = 0; i < length && from != nullptr; ++i) {
+        jobject held = env->GetObjectArrayElement(from, i);
+        if (held != nullptr) env->SetObjectArrayElement(local, i, held);
+        if (held != nullptr) env->DeleteLocalRef(held);
+    }
+    auto array = static_cast<jobjectArray>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    return array;
+}
+}  // namespace
+
+void SetEntryHookOwners(JNIEnv* env, const ProbeOwner* owners, size_t count, bool reset) {
+    jclass hook = nullptr;
+    if (GateEnv(&hook) == nullptr) return;
+    jint length = 0;
+    for (size_t i = 0; i < count; ++i) length = owners[i].probe >= length ? owners[i].probe + 1 : length;
+    OsLockGuard recording(&g_agent.recordingLock);
+    jobjectArray old = nullptr;
+    if (reset && g_gate.ownersArray != nullptr) {
+        old = g_gate.ownersArray;  // the gate lets every object through before the owners go
+        g_gate.ownersArray = nullptr;
+        g_gate.ownersLength = 0;
+        ShowOwnersLocked(env, hook, true);
+    }
+    if (length > g_gate.ownersLength) {
+        // A longer array with the owners so far: the gate takes it whole, once it holds the new ones.
+        const jint grown = length > 2 * g_gate.ownersLength ? length : 2 * g_gate.ownersLength;
+        jobjectArray array = GrownOwners(env, g_gate.ownersArray, g_gate.ownersLength, grown);
+        if (array != nullptr) {
+            for (size_t i = 0; i < count; ++i) env->SetObjectArrayElement(array, owners[i].probe, owners[i].owner);
+            if (old == nullptr) old = g_gate.ownersArray;
+            else if (g_gate.ownersArray != nullptr) env->DeleteGlobalRef(g_gate.ownersArray);
+            g_gate.ownersArray = array;
+            g_gate.ownersLength = grown;
+            ShowOwnersLocked(env, hook, true);
+        }
+        // Without memory no object is refused by the gate: the recorder refuses it.
+    } else {
+        for (size_t i = 0; i < count; ++i) env->SetObjectArrayElement(g_gate.ownersArray, owners[i].probe, owners[i].owner);
+        ShowOwnersLocked(env, hook);
+    }
+    if (old != nullptr) env->DeleteGlobalRef(old);
+}
+
+void EntryHookRoom(bool room) {
+    g_gate.room = room;
+    jclass hook = nullptr;
+    JNIEnv* env = GateEnv(&hook);
+    if (env != nullptr) ShowOwnersLocked(env, hook);
 }
 
 void GateEntryHook(bool refusing, const void* except) {

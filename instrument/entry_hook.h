@@ -23,6 +23,21 @@ bool ModuleReadsTheHooks(JNIEnv* env, jobject module);
 // session's warm-up), so that later reads, as classes of named modules are armed, load nothing.
 void LetJavaBaseReadTheHooks(JNIEnv* env);
 
+// The owners the gate holds by probe id: the class a probe's receivers must be instances of for
+// the native hook to be called (trace/trace_points' first entries whose class is not the
+// method's own). `reset` forgets every owner before `owners` are added. Outside the recording
+// lock, as an activation ends.
+struct ProbeOwner {
+    jint probe;
+    jclass owner;  // global reference, kept by the trace point table
+};
+void SetEntryHookOwners(JNIEnv* env, const ProbeOwner* owners, size_t count, bool reset);
+
+// Whether the recording limit leaves room: the gate refuses objects by their owners only then
+// (past the limit every hit reaches the recorder, which shows the overflow and closes the gate).
+// Under the recording lock.
+void EntryHookRoom(bool room);
+
 // The recorder refuses every hit but those of `except` (`refusing`), or no longer: the hook's
 // gate in Java closes, letting only `except`'s probe through, or opens. Under the recording lock.
 void GateEntryHook(bool refusing, const void* except);

@@ -39,6 +39,7 @@
 #include "trace/call_timing.h"
 #include "trace/method_options.h"
 #include "trace/trace_flags.h"
+#include "trace/trace_points.h"
 
 namespace {
 using bytecode::kAccNative;
@@ -449,6 +450,20 @@ jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location) {
         if (location == 0 && (MethodOptions(method) & kExitsOfProbe)) SayExitsNotRecorded(method, reason);
     }
     return static_cast<jvmdiError>(error);
+}
+
+void GateProbesByOwner(JNIEnv* env, const FirstMethodEntry* entries, size_t count, bool reset) {
+    std::vector<ProbeOwner> owners;
+    if (g_inst.available) {
+        OsLockGuard held(&g_inst.lock);
+        for (size_t i = 0; i < count; ++i) {
+            const Probe* p = FindProbe(env, entries[i].method, false);
+            // Every receiver of a method is an instance of its own class: no test is needed.
+            if (p == nullptr || SameClass(env, *p, entries[i].clazz)) continue;
+            owners.push_back({ProbeId(p), entries[i].clazz});
+        }
+    }
+    if (reset || !owners.empty()) SetEntryHookOwners(env, owners.data(), owners.size(), reset);
 }
 
 jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location) {

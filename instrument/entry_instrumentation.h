@@ -21,6 +21,12 @@ void InstrumentationInit(jvmtiEnv* jvmti, bool forceBreakpoints);
 jvmdiError InstrumentedSetBreakpoint(jmethodID method, jlocation location);
 jvmdiError InstrumentedClearBreakpoint(jmethodID method, jlocation location);
 
+// The trace point table's first method entries, as an activation ends (its listener): the entry
+// hook's gate learns the class each probe's receivers must be instances of, where it is not the
+// method's own class (a method traced on a subclass of its class).
+struct FirstMethodEntry;
+void GateProbesByOwner(JNIEnv* env, const FirstMethodEntry* entries, size_t count, bool reset);
+
 // Brackets arming and disarming many methods on this thread: the classes of the methods armed or
 // disarmed by instrumentation in between are rewritten once each, at the end (probes fire from
 // then on); what cannot be instrumented then takes a JVMTI breakpoint.

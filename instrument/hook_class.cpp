@@ -1,5 +1,7 @@
 #include "instrument/hook_class.h"
 
+#include <utility>
+
 #include "bytecode/class_file.h"
 #include "instrument/stack_capture.h"
 
@@ -14,34 +16,61 @@ void U4(std::vector<uint8_t>* out, uint32_t v) {
     U2(out, static_cast<uint16_t>(v));
 }
 
-// The Code attribute of a gated hook:
+// The Code attribute of a gated hook (locals: the object, the id, the owners, the owner):
 //    0 getstatic closed     3 ifeq 13             6 iload_1     7 getstatic passId
-//   10 if_icmpne 18        13 aload_0 iload_1 invokestatic native       18 return
+//   10 if_icmpne 52
+//   13 getstatic owners    16 astore_2           17 aload_2    18 ifnull 47
+//   21 aload_0             22 ifnull 47          25 iload_1    26 aload_2    27 arraylength
+//   28 if_icmpge 47        31 aload_2 iload_1 aaload           34 astore_3   35 aload_3
+//   36 ifnull 47           39 aload_3 aload_0    41 invokevirtual Class.isInstance   44 ifeq 52
+//   47 aload_0 iload_1 invokestatic native                     52 return
 bytecode::Attribute GateCode(bytecode::ClassFile* cls, const char* className, const GatedHook& g) {
     auto& pool = cls->pool;
     const uint16_t closed = pool.FieldrefIndex(className, kGateClosedField, "Z");
     const uint16_t pass = pool.FieldrefIndex(className, kGatePassField, "I");
+    const uint16_t owners = pool.FieldrefIndex(className, kGateOwnersField, kGateOwnersDescriptor);
+    const uint16_t isInstance = pool.MethodrefIndex("java/lang/Class", "isInstance", "(Ljava/lang/Object;)Z");
     const uint16_t target = pool.MethodrefIndex(className, g.nativeName, kGatedDescriptor);
-    std::vector<uint8_t> code = {0xb2, static_cast<uint8_t>(closed >> 8), static_cast<uint8_t>(closed),
-                                 0x99, 0x00, 0x0a,
-                                 0x1b,
-                                 0xb2, static_cast<uint8_t>(pass >> 8), static_cast<uint8_t>(pass),
-                                 0xa0, 0x00, 0x08,
-                                 0x2a, 0x1b, 0xb8, static_cast<uint8_t>(target >> 8), static_cast<uint8_t>(target),
-                                 0xb1};
+    auto hi = [](uint16_t v) { return static_cast<uint8_t>(v >> 8); };
+    auto lo = [](uint16_t v) { return static_cast<uint8_t>(v); };
+    const std::vector<uint8_t> code = {
+        0xb2, hi(closed), lo(closed),  // 0
+        0x99, 0x00, 10,                // 3 ifeq 13
+        0x1b,                          // 6
+        0xb2, hi(pass), lo(pass),      // 7
+        0xa0, 0x00, 42,                // 10 if_icmpne 52
+        0xb2, hi(owners), lo(owners),  // 13
+        0x4d,                          // 16 astore_2
+        0x2c,                          // 17 aload_2
+        0xc6, 0x00, 29,                // 18 ifnull 47
+        0x2a,                          // 21 aload_0
+        0xc6, 0x00, 25,                // 22 ifnull 47
+        0x1b, 0x2c, 0xbe,              // 25 iload_1 aload_2 arraylength
+        0xa2, 0x00, 19,                // 28 if_icmpge 47
+        0x2c, 0x1b, 0x32,              // 31 aload_2 iload_1 aaload
+        0x4e, 0x2d,                    // 34 astore_3 aload_3
+        0xc6, 0x00, 11,                // 36 ifnull 47
+        0x2d, 0x2a,                    // 39 aload_3 aload_0
+        0xb6, hi(isInstance), lo(isInstance),  // 41
+        0x99, 0x00, 8,                 // 44 ifeq 52
+        0x2a, 0x1b,                    // 47 aload_0 iload_1
+        0xb8, hi(target), lo(target),  // 49
+        0xb1,                          // 52
+    };
     bytecode::Attribute attr;
     attr.name = pool.Utf8Index("Code");
     U2(&attr.bytes, 2);  // max stack
-    U2(&attr.bytes, 2);  // max locals
+    U2(&attr.bytes, 4);  // max locals
     U4(&attr.bytes, static_cast<uint32_t>(code.size()));
     attr.bytes.insert(attr.bytes.end(), code.begin(), code.end());
     U2(&attr.bytes, 0);  // no exception handlers
-    U2(&attr.bytes, 1);  // the stack map
+    U2(&attr.bytes, 1);  // the stack map: the arguments alone, nothing on the stack, at each target
     U2(&attr.bytes, pool.Utf8Index("StackMapTable"));
-    U4(&attr.bytes, 4);
-    U2(&attr.bytes, 2);
-    attr.bytes.push_back(13);          // same frame at 13
-    attr.bytes.push_back(18 - 13 - 1); // same frame at 18
+    U4(&attr.bytes, 5);
+    U2(&attr.bytes, 3);
+    attr.bytes.push_back(13);           // same frame at 13
+    attr.bytes.push_back(47 - 13 - 1);  // at 47
+    attr.bytes.push_back(52 - 47 - 1);  // at 52
     return attr;
 }
 
@@ -62,11 +91,13 @@ std::vector<uint8_t> HookClassFile(const char* className, const std::vector<Hook
         cls.methods.push_back(m);
     }
     if (!gated.empty()) {
-        for (const char* f : {kGateClosedField, kGatePassField}) {
+        const std::pair<const char*, const char*> fields[] = {
+            {kGateClosedField, "Z"}, {kGatePassField, "I"}, {kGateOwnersField, kGateOwnersDescriptor}};
+        for (const auto& f : fields) {
             Member field;
             field.access = 0x0049;  // public static volatile
-            field.name = cls.pool.Utf8Index(f);
-            field.descriptor = cls.pool.Utf8Index(f == kGateClosedField ? "Z" : "I");
+            field.name = cls.pool.Utf8Index(f.first);
+            field.descriptor = cls.pool.Utf8Index(f.second);
             cls.fields.push_back(field);
         }
     }

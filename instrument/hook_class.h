@@ -20,11 +20,14 @@ bool DefineHookClass(JNIEnv* env, const char* className, const std::vector<HookN
 
 // A hook behind a gate: a static method `name` (Ljava/lang/Object;I)V in Java, which calls the
 // native `nativeName` of the same descriptor unless the class's static volatile boolean
-// `closed` is set and its int argument differs from the static volatile int `passId`. Compiled
-// into its caller, a closed gate costs a load and a branch where the native call costs a
-// transition out of Java and back.
+// `closed` is set and its int argument differs from the static volatile int `passId`, or unless
+// the static volatile Class[] `owners` holds, at the int argument, a class its (non-null) object
+// argument is not an instance of. Compiled into its caller, a closed gate or a refused object
+// costs a load or two and a branch where the native call costs a transition out of Java and back.
 constexpr const char* kGateClosedField = "closed";
 constexpr const char* kGatePassField = "passId";
+constexpr const char* kGateOwnersField = "owners";
+constexpr const char* kGateOwnersDescriptor = "[Ljava/lang/Class;";
 constexpr const char* kGatedDescriptor = "(Ljava/lang/Object;I)V";
 struct GatedHook {
     std::string name;

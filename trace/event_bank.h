@@ -98,6 +98,10 @@ struct alignas(kCacheLine) Recording {
     std::atomic<const void*> refusedExcept{nullptr};
     // Told under the lock whenever refusingAll changes (the hooks' gates in Java); set at start.
     void (*refusalListener)(bool refusing, const void* except) = nullptr;
+    // Told under the lock whenever the limit comes to leave room for a record, or no longer
+    // (the entry hook's gate refuses objects by their class only while it does); set at start.
+    void (*roomListener)(bool room) = nullptr;
+    bool roomTold = true;  // under the lock
 };
 
 extern Recording g_recording;
@@ -108,8 +112,18 @@ inline bool RefusedWithoutTheLock(const void* member) {
            member != g_recording.refusedExcept.load(std::memory_order_relaxed);
 }
 
+// Under the recording lock: tells the room listener whether the limit leaves room, if that changed.
+inline void TellRoomLocked() {
+    const bool room = g_recording.totalRecorded.load(std::memory_order_relaxed) <
+                      g_recording.recordingLimit.load(std::memory_order_relaxed);
+    if (room == g_recording.roomTold) return;
+    g_recording.roomTold = room;
+    if (g_recording.roomListener != nullptr) g_recording.roomListener(room);
+}
+
 // Under the recording lock: the limit, the count, the current bank or the trace points changed.
 inline void StopRefusingLocked() {
+    TellRoomLocked();
     if (g_recording.refusingAll.exchange(false, std::memory_order_relaxed) && g_recording.refusalListener != nullptr) {
         g_recording.refusalListener(false, nullptr);
     }

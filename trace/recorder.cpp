@@ -276,7 +276,9 @@ TraceEventRecord* PlaceEvent(EventBank& bank, const TracePointEntry& entry, uint
     record->thread = thread;
     record->time = time;
     record->details = nullptr;
-    StoreRelaxed(g_recording.totalRecorded, LoadRelaxed(g_recording.totalRecorded) + 1);
+    const int32_t total = LoadRelaxed(g_recording.totalRecorded) + 1;
+    StoreRelaxed(g_recording.totalRecorded, total);
+    if (total >= LoadRelaxed(g_recording.recordingLimit)) TellRoomLocked();
     return record;
 }
 

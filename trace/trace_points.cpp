@@ -26,6 +26,7 @@
 #include "trace/table_readers.h"
 
 TracePointTable g_tracePoints;
+void (*g_firstEntriesListener)(JNIEnv* env, const FirstMethodEntry* entries, size_t count, bool reset) = nullptr;
 
 namespace {
 // What a hit reads without the lock (trace/table_readers): the installed table and its index,
@@ -604,6 +605,19 @@ void NameTheTracedMethods(JNIEnv* env) {
     }
 }
 
+// Tells the listener the method entries from `from` on that are the first of their methods.
+// Under the replacing lock, which keeps the table as it is.
+void TellFirstEntries(JNIEnv* env, int32_t from, bool reset) {
+    if (g_firstEntriesListener == nullptr || g_agent.profilerMode) return;
+    std::vector<FirstMethodEntry> firsts;
+    for (int32_t i = from; i < g_tracePoints.count; ++i) {
+        const TracePointEntry& e = g_tracePoints.entries[i];
+        if ((e.flags & (kFieldTracePoint | kStaticTracePoint)) || FindTracePoint(env, e.memberId, nullptr) != &e) continue;
+        firsts.push_back({static_cast<jmethodID>(e.memberId), reinterpret_cast<jclass>(e.classRef)});
+    }
+    if (reset || !firsts.empty()) g_firstEntriesListener(env, firsts.data(), firsts.size(), reset);
+}
+
 // The number of entries the table holds.
 int32_t TableCount() {
     OsLockGuard recording(&g_agent.recordingLock);
@@ -630,8 +644,10 @@ void ActivateTracePoints(JNIEnv* env, jobject list) {
         OsLockGuard replacing(ReplacingLock());
         StoreRelaxed(g_recording.recordingLimit, static_cast<int32_t>(env->GetIntField(list, ids[1])));
         DisarmTable(env);
+        TellFirstEntries(env, 0, true);  // the table is empty: every owner goes
         BuildTable(env, array);
         NameTheTracedMethods(env);
+        TellFirstEntries(env, 0, false);
     }
     if (array != nullptr) env->DeleteLocalRef(array);
 }
@@ -651,9 +667,12 @@ void AddTracePoints(JNIEnv* env, jobjectArray points, std::vector<jsize>* refuse
             // No record points into a table: the replaced array goes once no reader holds it.
             uint64_t ended = 0;
             TracePointEntry* replaced = Install(entries, count, &ended).entries;
-            OsLockGuard recording(&g_agent.recordingLock);
-            BuryLocked(ended, nullptr, replaced);
+            {
+                OsLockGuard recording(&g_agent.recordingLock);
+                BuryLocked(ended, nullptr, replaced);
+            }
             NameTheTracedMethods(env);
+            TellFirstEntries(env, kept, false);
         } else {
             MemFree(entries);
         }

@@ -41,6 +41,16 @@ const TracePointEntry* FindPublishedTracePoint(JNIEnv* env, const void* memberId
                                                const void** table);
 bool PublishedTableCurrentLocked(const void* table);
 
+// Told as an activation or an addition ends, before it returns and outside the recording lock:
+// `reset` when the entries before are all gone, then the method trace points (not static) that
+// are now the first entries of their methods, with their classes (global references the table
+// keeps until its next activation). In debug mode only; set once at start, null: nobody asks.
+struct FirstMethodEntry {
+    jmethodID method;
+    jclass clazz;
+};
+extern void (*g_firstEntriesListener)(JNIEnv* env, const FirstMethodEntry* entries, size_t count, bool reset);
+
 // Called by delivery each time it has emptied a bank (`banksDelivered` is the count after it),
 // under the recording lock: trace point references retired by an activation are deleted once
 // no undelivered record can still carry them.

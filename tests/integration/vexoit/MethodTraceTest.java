@@ -3,6 +3,7 @@ package vexoit;
 import static vexoit.Check.test;
 
 import com.vexo.InitializeInfo;
+import com.vexo.NativeApi;
 import com.vexo.TraceFieldEvent;
 import com.vexo.TraceMethodEvent;
 import com.vexo.TracePoints.TracePoint;
@@ -19,6 +20,8 @@ public class MethodTraceTest {
         Check.run("MethodTraceTest",
                 test("ByClassNameAcceptsTheClassAndSubclasses", MethodTraceTest::byClassName),
                 test("SuperclassReceiversAreRejected", MethodTraceTest::superclassRejected),
+                test("RejectedReceiversShowNoOverflowWithinTheLimitAndOnePastIt", MethodTraceTest::rejectedAtTheLimit),
+                test("AReactivationWithTheMethodsOwnClassAcceptsEveryReceiver", MethodTraceTest::ownClassAgain),
                 test("ByObjectUsesItsRunTimeClass", MethodTraceTest::byObject),
                 test("StaticMethodsHaveNoSubject", MethodTraceTest::staticMethod),
                 test("UnresolvableTracePointsAreNotArmed", MethodTraceTest::unresolvable),
@@ -59,6 +62,40 @@ public class MethodTraceTest {
         List<TraceMethodEvent> events = Agent.collect();
         Check.equal(1, events.size(), "only the Hexagon's call");
         Check.that(events.get(0).m_Subject == hexagon, "the subject is the Hexagon");
+    }
+
+    static void rejectedAtTheLimit() {
+        TracePoint area = Agent.method("vexoit.Polygon", "area", "()I");
+        Agent.activate(2, area);
+        NativeApi.nativeOnResetEventList();  // the limit counts from here
+        Shape shape = new Shape();
+        Hexagon hexagon = new Hexagon();
+        for (int i = 0; i < 3; i++) shape.area();
+        hexagon.area();
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(1, events.size(), "the Hexagon's call alone");
+        Check.that(!Agent.overflowSeen, "rejected receivers within the limit are no overflow");
+        NativeApi.nativeOnResetEventList();
+        hexagon.area();
+        hexagon.area();  // the limit is reached: a rejected receiver from now on is a hit past it
+        shape.area();
+        NativeApi.nativeOnResetEventList();  // lets the collection's mark through
+        events = Agent.collect();
+        Check.equal(2, events.size(), "the Hexagon's two calls");
+        Check.that(Agent.overflowSeen, "a hit past the limit shows the overflow, its receiver rejected or not");
+    }
+
+    static void ownClassAgain() {
+        Agent.activate(Agent.method("vexoit.Polygon", "area", "()I"));
+        new Shape().area();
+        Check.equal(0, Agent.collect().size(), "the Shape is rejected");
+        TracePoint area = Agent.method("vexoit.Shape", "area", "()I");
+        Agent.activate(area);
+        Shape shape = new Shape();
+        shape.area();
+        List<TraceMethodEvent> events = Agent.collect();
+        Check.equal(1, events.size(), "the Shape's call, once the trace point is Shape's");
+        Check.that(events.get(0).m_Subject == shape, "its subject");
     }
 
     static void byObject() {
