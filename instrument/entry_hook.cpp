@@ -195,34 +195,32 @@ jobjectArray GrownOwners(JNIEnv* env, jobjectArray from, jint length, jint grown
 void SetEntryHookOwners(JNIEnv* env, const ProbeOwner* owners, size_t count, bool reset) {
     jclass hook = nullptr;
     if (GateEnv(&hook) == nullptr) return;
+    // The owners change only here, one activation at a time: the array is made and filled
+    // without the recording lock, which guards what the gate holds.
     jint length = 0;
     for (size_t i = 0; i < count; ++i) length = owners[i].probe >= length ? owners[i].probe + 1 : length;
-    OsLockGuard recording(&g_agent.recordingLock);
-    jobjectArray old = nullptr;
-    if (reset && g_gate.ownersArray != nullptr) {
-        old = g_gate.ownersArray;  // the gate lets every object through before the owners go
-        g_gate.ownersArray = nullptr;
-        g_gate.ownersLength = 0;
-        ShowOwnersLocked(env, hook, true);
+    jobjectArray kept = reset ? nullptr : g_gate.ownersArray;
+    const jint keptLength = reset ? 0 : g_gate.ownersLength;
+    jobjectArray array = kept;
+    jint arrayLength = keptLength;
+    if (length > keptLength) {
+        // A longer array with the owners so far; without memory the gate refuses no object by
+        // its class, and the recorder refuses it.
+        arrayLength = length > 2 * keptLength ? length : 2 * keptLength;
+        array = GrownOwners(env, kept, keptLength, arrayLength);
+        if (array == nullptr) arrayLength = 0;
     }
-    if (length > g_gate.ownersLength) {
-        // A longer array with the owners so far: the gate takes it whole, once it holds the new ones.
-        const jint grown = length > 2 * g_gate.ownersLength ? length : 2 * g_gate.ownersLength;
-        jobjectArray array = GrownOwners(env, g_gate.ownersArray, g_gate.ownersLength, grown);
-        if (array != nullptr) {
-            for (size_t i = 0; i < count; ++i) env->SetObjectArrayElement(array, owners[i].probe, owners[i].owner);
-            if (old == nullptr) old = g_gate.ownersArray;
-            else if (g_gate.ownersArray != nullptr) env->DeleteGlobalRef(g_gate.ownersArray);
-            g_gate.ownersArray = array;
-            g_gate.ownersLength = grown;
-            ShowOwnersLocked(env, hook, true);
-        }
-        // Without memory no object is refused by the gate: the recorder refuses it.
-    } else {
-        for (size_t i = 0; i < count; ++i) env->SetObjectArrayElement(g_gate.ownersArray, owners[i].probe, owners[i].owner);
-        ShowOwnersLocked(env, hook);
+    for (size_t i = 0; i < count && array != nullptr; ++i) {
+        env->SetObjectArrayElement(array, owners[i].probe, owners[i].owner);
     }
-    if (old != nullptr) env->DeleteGlobalRef(old);
+    jobjectArray old = g_gate.ownersArray;
+    {
+        OsLockGuard recording(&g_agent.recordingLock);
+        g_gate.ownersArray = array;
+        g_gate.ownersLength = arrayLength;
+        ShowOwnersLocked(env, hook, array != old);
+    }
+    if (old != nullptr && old != array) env->DeleteGlobalRef(old);
 }
 
 void EntryHookRoom(bool room) {
