@@ -112,6 +112,13 @@ final class Agent {
         }
     }
 
+    /** Collects, expecting one event, on `subject`. */
+    static void collectOne(Object subject, String what) {
+        List<TraceMethodEvent> events = collect();
+        Check.equal(1, events.size(), what);
+        Check.that(events.get(0).m_Subject == subject, what + ": its subject");
+    }
+
     static int count(List<TraceMethodEvent> events, TracePoints.TracePoint p) {
         int n = 0;
         for (TraceMethodEvent e : events) if (e.m_TracePoint == p) n++;

@@ -93,9 +93,7 @@ public class MethodTraceTest {
         Agent.activate(area);
         Shape shape = new Shape();
         shape.area();
-        List<TraceMethodEvent> events = Agent.collect();
-        Check.equal(1, events.size(), "the Shape's call, once the trace point is Shape's");
-        Check.that(events.get(0).m_Subject == shape, "its subject");
+        Agent.collectOne(shape, "the Shape's call, once the trace point is Shape's");
     }
 
     static void byObject() {

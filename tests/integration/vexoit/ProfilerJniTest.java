@@ -110,9 +110,7 @@ public class ProfilerJniTest {
         Agent.activate(area);
         Hexagon hexagon = new Hexagon();
         hexagon.area();
-        List<TraceMethodEvent> events = Agent.collect();
-        Check.equal(1, events.size(), "one entry");
-        Check.that(events.get(0).m_Subject == hexagon, "the Hexagon itself");
+        Agent.collectOne(hexagon, "one entry, the Hexagon itself");
         Agent.activate();
     }
 }
