@@ -286,6 +286,27 @@ TEST(HookClasses, AGatedHookCallsItsNativeUnlessClosedButLetsItsPassIdThrough) {
     env->SetStaticBooleanField(hook, closed, JNI_FALSE);
     env->CallStaticVoidMethod(hook, enter, nullptr, 5);
     EXPECT_EQ(g_gatedCalls, 3) << "open again";
+
+    // Owners by id: an object the owner at its id does not own stays out; a null object, an
+    // id without an owner and one past the array go through.
+    jfieldID ownersField = env->GetStaticFieldID(hook, kGateOwnersField, kGateOwnersDescriptor);
+    ASSERT_NE(ownersField, nullptr);
+    jclass classClass = env->FindClass("java/lang/Class");
+    jclass stringClass = env->FindClass("java/lang/String");
+    jobjectArray owners = env->NewObjectArray(3, classClass, nullptr);
+    env->SetObjectArrayElement(owners, 1, stringClass);
+    env->SetStaticObjectField(hook, ownersField, owners);
+    g_gatedCalls = 0;
+    env->CallStaticVoidMethod(hook, enter, hook, 1);
+    EXPECT_EQ(g_gatedCalls, 0) << "a class is not a String";
+    env->CallStaticVoidMethod(hook, enter, env->NewStringUTF("s"), 1);
+    env->CallStaticVoidMethod(hook, enter, nullptr, 1);
+    env->CallStaticVoidMethod(hook, enter, hook, 2);
+    env->CallStaticVoidMethod(hook, enter, hook, 3);
+    EXPECT_EQ(g_gatedCalls, 4);
+    env->SetStaticObjectField(hook, ownersField, nullptr);
+    env->CallStaticVoidMethod(hook, enter, hook, 1);
+    EXPECT_EQ(g_gatedCalls, 5) << "no owners: every object goes through";
     EXPECT_FALSE(env->ExceptionCheck());
     env->DeleteLocalRef(hook);
 }
