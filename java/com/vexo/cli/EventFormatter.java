@@ -46,7 +46,18 @@ public final class EventFormatter {
      */
     public static String identity(Object o) {
         if (o == null) return null;
-        return SHOWN_NAME.get(o.getClass()) + "@" + Integer.toHexString(System.identityHashCode(o));
+        return appendIdentity(new StringBuilder(), o).toString();
+    }
+
+    private static final char[] HEX_DIGITS = "0123456789abcdef".toCharArray();
+
+    /** Appends {@link #identity}'s text of {@code o} (not null), as Integer.toHexString writes the hash. */
+    static StringBuilder appendIdentity(StringBuilder b, Object o) {
+        b.append(SHOWN_NAME.get(o.getClass())).append('@');
+        int hash = System.identityHashCode(o);
+        int shift = hash == 0 ? 0 : (31 - Integer.numberOfLeadingZeros(hash)) & ~3;
+        for (; shift >= 0; shift -= 4) b.append(HEX_DIGITS[(hash >>> shift) & 0xf]);
+        return b;
     }
 
     /** The name a class's objects are shown by, worked out once a class (a trace has millions of lines). */
@@ -128,17 +139,25 @@ public final class EventFormatter {
     }
 
     static String subjectText(Target target, TraceMethodEvent event) {
-        if (target.isStatic()) return "static";
-        String id = identity(event.m_Subject);
-        return id != null ? id : "(collected)";
+        return appendSubject(new StringBuilder(), target, event).toString();
+    }
+
+    private static StringBuilder appendSubject(StringBuilder b, Target target, TraceMethodEvent event) {
+        if (target.isStatic()) return b.append("static");
+        return event.m_Subject != null ? appendIdentity(b, event.m_Subject) : b.append("(collected)");
     }
 
     public static String text(Target target, TraceMethodEvent event) {
-        StringBuilder b = new StringBuilder(target.label).append("  ").append(subjectText(target, event));
+        return appendHead(new StringBuilder(), target, event).toString();
+    }
+
+    /** The trace point, the subject and a field event's access and value. */
+    private static StringBuilder appendHead(StringBuilder b, Target target, TraceMethodEvent event) {
+        appendSubject(b.append(target.label).append("  "), target, event);
         if (target.isField()) {
             b.append(assigned(event) ? "  assigned " : "  read     ").append(valueText(value(target, event)));
         }
-        return b.toString();
+        return b;
     }
 
     /**
@@ -148,8 +167,14 @@ public final class EventFormatter {
      * line or a field event.
      */
     public static String text(Target target, TraceMethodEvent entry, TraceMethodExitEvent exit, Columns columns) {
+        return appendText(new StringBuilder(), target, entry, exit, columns).toString();
+    }
+
+    /** Appends {@link #text(Target, TraceMethodEvent, TraceMethodExitEvent, Columns)}'s line to {@code b}. */
+    static StringBuilder appendText(StringBuilder b, Target target, TraceMethodEvent entry, TraceMethodExitEvent exit,
+                                    Columns columns) {
         TraceMethodEvent first = entry != null ? entry : exit;
-        StringBuilder b = new StringBuilder(text(target, subjectOf(first, exit)));
+        appendHead(b, target, subjectOf(first, exit));
         Object[] args = arguments(first, exit);
         if (args != null) {
             b.append("  (");
@@ -177,7 +202,7 @@ public final class EventFormatter {
                 if (f != null) b.append("\n    at ").append(frameText(f));
             }
         }
-        return b.toString();
+        return b;
     }
 
     /** Where a field event happened, when the agent said. */

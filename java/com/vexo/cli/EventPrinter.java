@@ -114,7 +114,8 @@ final class EventPrinter implements TraceSession.Listener {
     private void line(StringBuilder lines, Target t, TraceMethodEvent entry, TraceMethodExitEvent exit) {
         if (t == null) return;
         if (log != null) log.add(t, entry, exit);
-        lines.append(json ? EventFormatter.json(t, entry, exit, columns) : EventFormatter.text(t, entry, exit, columns));
+        if (json) lines.append(EventFormatter.json(t, entry, exit, columns));
+        else EventFormatter.appendText(lines, t, entry, exit, columns);
         lines.append('\n');
         if (lines.length() >= WRITE_AT) write(lines);
     }
