@@ -109,6 +109,9 @@ struct CommonSink {
     jint lastThreadAt = 0;
     uintptr_t lastSubject = 0;
     jint lastSubjectAt = 0;
+    // The events from the first on whose common fields were stored as they were made, while no
+    // filler was there to take them: StoreCommonFields begins after them.
+    size_t storedHere = 0;
 };
 
 // The arguments and primitive return values of the events converted, boxed after the last; the
@@ -287,25 +290,37 @@ void TakeCommonFields(const TraceEventRecord& r, jsize index, MadeEvent made, Co
     }
 }
 
-// Stores the common fields one by one, when the filler could not: the trace point, the thread and
-// the subject where there is one, the time, and an exit's duration.
-void StoreCommonFields(JNIEnv* env, jobjectArray array, EventSink* sink) {
+// The common fields of the event at `i` (not null), one by one: the trace point, the thread and
+// the subject where there is one, the time, and an exit's duration (`exit`: its place in q.exits,
+// or -1).
+void StoreCommonFieldsOf(JNIEnv* env, jobject event, EventSink* sink, size_t i, ptrdiff_t exit) {
     const CommonFields& q = sink->common.fields;
     auto common = [&q](jint place) { return place < 0 ? nullptr : q.common[static_cast<size_t>(place)]; };
     const jfieldID thread = sink->event.thread.Get(env);
     const jfieldID time = sink->event.time.Get(env);
-    const jfieldID duration = q.exits.empty() ? nullptr : sink->exit.duration.GetIn(env, g_exitEventClass.Get(env));
-    size_t exit = 0;  // the next exit's place in q.exits
-    for (size_t i = 0; i < q.points.size(); ++i) {
+    env->SetObjectField(event, sink->event.method[kTracePoint], common(q.points[i]));
+    if (thread != nullptr && q.threads[i] >= 0) env->SetObjectField(event, thread, common(q.threads[i]));
+    if (q.subjects[i] >= 0) env->SetObjectField(event, sink->event.method[kSubject], common(q.subjects[i]));
+    if (time != nullptr) env->SetLongField(event, time, q.times[i]);
+    if (exit >= 0) {
+        const jfieldID duration = sink->exit.duration.GetIn(env, g_exitEventClass.Get(env));
+        if (duration != nullptr) env->SetLongField(event, duration, q.durations[static_cast<size_t>(exit)]);
+    }
+}
+
+// Stores the common fields one by one, when the filler could not, of the events not stored as
+// they were made.
+void StoreCommonFields(JNIEnv* env, jobjectArray array, EventSink* sink) {
+    const CommonFields& q = sink->common.fields;
+    const size_t from = sink->common.storedHere;
+    // The next exit's place in q.exits.
+    size_t exit = static_cast<size_t>(std::lower_bound(q.exits.begin(), q.exits.end(), static_cast<jint>(from)) - q.exits.begin());
+    for (size_t i = from; i < q.points.size(); ++i) {
         const auto index = static_cast<jsize>(i);
         const bool exits = exit < q.exits.size() && q.exits[exit] == index;
         jobject event = env->GetObjectArrayElement(array, index);
         if (event != nullptr) {
-            env->SetObjectField(event, sink->event.method[kTracePoint], common(q.points[i]));
-            if (thread != nullptr && q.threads[i] >= 0) env->SetObjectField(event, thread, common(q.threads[i]));
-            if (q.subjects[i] >= 0) env->SetObjectField(event, sink->event.method[kSubject], common(q.subjects[i]));
-            if (time != nullptr) env->SetLongField(event, time, q.times[i]);
-            if (exits && duration != nullptr) env->SetLongField(event, duration, q.durations[exit]);
+            StoreCommonFieldsOf(env, event, sink, i, exits ? static_cast<ptrdiff_t>(exit) : -1);
             env->DeleteLocalRef(event);
         }
         if (exits) ++exit;
@@ -390,6 +405,16 @@ bool ConvertRecord(JNIEnv* env, const TraceEventRecord& r, jobjectArray array, j
     if ((r.flags & kSubjectKindMask) == kSlotSubject) SetSlotSubject(env, event, r, sink->event.method[kSubject]);
     SetCallValues(env, event, r, index, sink);
     if (event == nullptr) return true;
+    // Without the filler so far, the common fields go in now, while the event is at hand (the
+    // filler, should a later record bring it, stores them again, alike).
+    CommonSink& common = sink->common;
+    if (!sink->filler.ready && common.storedHere == static_cast<size_t>(index) &&
+        common.fields.points.size() == common.storedHere + 1) {
+        const bool exit = (r.flags & kExitEvent) != 0;
+        StoreCommonFieldsOf(env, event, sink, common.storedHere,
+                            exit ? static_cast<ptrdiff_t>(common.fields.exits.size() - 1) : -1);
+        ++common.storedHere;
+    }
     SetValue(env, event, r, &sink->value);
     env->SetObjectArrayElement(array, index, event);
     env->DeleteLocalRef(event);
