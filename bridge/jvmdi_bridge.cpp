@@ -180,6 +180,19 @@ jvmdiError JNICALL GetMethodName(jclass, jmethodID method, char** namePtr, char*
     return FromJvmti(g_bridge.jvmti->GetMethodName(method, namePtr, signaturePtr, nullptr));
 }
 
+// As the debug interface did: the class comes as a global reference.
+jvmdiError JNICALL GetMethodDeclaringClass(jclass, jmethodID method, jclass* declaringClassPtr) {
+    if (declaringClassPtr == nullptr) return JVMDI_ERROR_NULL_POINTER;
+    JNIEnv* env = BridgeJni();
+    if (env == nullptr) return JVMDI_ERROR_UNATTACHED_THREAD;
+    jclass local = nullptr;
+    const jvmtiError error = g_bridge.jvmti->GetMethodDeclaringClass(method, &local);
+    if (error != JVMTI_ERROR_NONE) return FromJvmti(error);
+    *declaringClassPtr = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    return JVMDI_ERROR_NONE;
+}
+
 jvmdiError JNICALL GetMethodModifiers(jclass, jmethodID method, jint* modifiersPtr) {
     return FromJvmti(g_bridge.jvmti->GetMethodModifiers(method, modifiersPtr));
 }
@@ -201,6 +214,7 @@ JVMDI_Interface_1 MakeTable() {
     table.GetFieldName = GetFieldName;
     table.GetFieldModifiers = GetFieldModifiers;
     table.GetMethodModifiers = GetMethodModifiers;
+    table.GetMethodDeclaringClass = GetMethodDeclaringClass;
     table.SetBreakpoint = SetBreakpoint;
     table.ClearBreakpoint = ClearBreakpoint;
     table.SetFieldAccessWatch = SetFieldAccessWatch;

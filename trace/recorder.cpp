@@ -133,14 +133,14 @@ bool TakeSubject(JNIEnv* env, const EventBank& bank, const RecentReference& rece
     }
     if (entryOffer != nullptr) {  // the receiver as its frame holds it; null passes, as there
         jobject receiver = entryOffer->receiver;
-        if (receiver != nullptr && !instance && !env->IsInstanceOf(receiver, clazz)) return false;
+        if (receiver != nullptr && !instance && !entry.ownClass && !env->IsInstanceOf(receiver, clazz)) return false;
         *subject = WeakSubject(env, bank, recent, receiver);
         return true;
     }
     if (frame != nullptr) {
         jobject receiver = nullptr;  // a global reference from the debugger
         g_agent.jvmdi->GetLocalObject(frame, 0, &receiver);
-        const bool instance = env->IsInstanceOf(receiver, clazz);
+        const bool instance = entry.ownClass || env->IsInstanceOf(receiver, clazz);
         if (instance) *subject = WeakSubject(env, bank, recent, receiver);
         if (receiver != nullptr) env->DeleteGlobalRef(receiver);
         return instance;
@@ -424,7 +424,7 @@ bool RefusedBeforeTheLock(JNIEnv* env, const TraceHit& hit, InstanceFound* found
     if (entry == nullptr || (entry->flags & kStaticTracePoint)) return false;
     jobject object = hit.entryOffer != nullptr ? hit.entryOffer->receiver : hit.frame == nullptr ? hit.object : nullptr;
     if (object == nullptr) return false;
-    if (!env->IsInstanceOf(object, reinterpret_cast<jclass>(entry->classRef))) {
+    if (!entry->ownClass && !env->IsInstanceOf(object, reinterpret_cast<jclass>(entry->classRef))) {
         return LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit);
     }
     *found = {table, entry};

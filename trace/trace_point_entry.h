@@ -15,4 +15,7 @@ struct TracePointEntry {
     // HotSpot's instance field identifiers encode only the field's offset, so fields of
     // unrelated classes share one; the declaring class tells them apart.
     jclass fieldClass;
+    // A method trace point on the class that declares the method: every receiver is an instance
+    // of it, so none is tested (debug mode only).
+    bool ownClass;
 };

@@ -341,6 +341,19 @@ void* MemberWithoutInitialising(JNIEnv* env, jclass clazz, const char* name, con
     return found;
 }
 
+// Whether `clazz` itself declares `method` (not a super class it inherits it from).
+bool DeclaresMethod(JNIEnv* env, jclass clazz, jmethodID method) {
+    JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
+    jclass declaring = nullptr;
+    if (jvmdi == nullptr || jvmdi->GetMethodDeclaringClass == nullptr ||
+        jvmdi->GetMethodDeclaringClass(clazz, method, &declaring) != JVMDI_ERROR_NONE || declaring == nullptr) {
+        return false;
+    }
+    const bool same = env->IsSameObject(declaring, clazz);
+    env->DeleteGlobalRef(declaring);
+    return same;
+}
+
 bool CanListMembers() {
     JVMDI_Interface_1* jvmdi = g_agent.jvmdi;
     return jvmdi != nullptr && jvmdi->GetClassMethods != nullptr && jvmdi->GetClassFields != nullptr &&
@@ -483,7 +496,9 @@ bool EnterTracePoint(JNIEnv* env, jobject element, const jfieldID* ids, jfieldID
             declaring = nullptr;
         }
         const int32_t depth = StackDepthOf(env, element, &flags);
-        entries[*count] = {flags, depth, member, classRef, env->NewGlobalRef(element), fieldClass};
+        const bool own = !(flags & kFieldTracePoint) && !g_agent.profilerMode &&
+                         DeclaresMethod(env, clazz, static_cast<jmethodID>(member));
+        entries[*count] = {flags, depth, member, classRef, env->NewGlobalRef(element), fieldClass, own};
         ++*count;
         flags |= kArmedTracePoint;
     }
