@@ -146,6 +146,10 @@ struct EventSink {
     BoxingQueue boxing;
     FillerUse filler;
     std::vector<QueuedStack> stacks;
+    // The thread's and time's field ids, looked up for the sink's first event that stores them.
+    bool commonIdsKnown = false;
+    jfieldID threadId = nullptr;
+    jfieldID timeId = nullptr;
 };
 
 // `ref` is deleted after the bank's last record (records of one filling may share it).
@@ -296,8 +300,13 @@ void TakeCommonFields(const TraceEventRecord& r, jsize index, MadeEvent made, Co
 void StoreCommonFieldsOf(JNIEnv* env, jobject event, EventSink* sink, size_t i, ptrdiff_t exit) {
     const CommonFields& q = sink->common.fields;
     auto common = [&q](jint place) { return place < 0 ? nullptr : q.common[static_cast<size_t>(place)]; };
-    const jfieldID thread = sink->event.thread.Get(env);
-    const jfieldID time = sink->event.time.Get(env);
+    if (!sink->commonIdsKnown) {
+        sink->threadId = sink->event.thread.Get(env);
+        sink->timeId = sink->event.time.Get(env);
+        sink->commonIdsKnown = true;
+    }
+    const jfieldID thread = sink->threadId;
+    const jfieldID time = sink->timeId;
     env->SetObjectField(event, sink->event.method[kTracePoint], common(q.points[i]));
     if (thread != nullptr && q.threads[i] >= 0) env->SetObjectField(event, thread, common(q.threads[i]));
     if (q.subjects[i] >= 0) env->SetObjectField(event, sink->event.method[kSubject], common(q.subjects[i]));

@@ -122,28 +122,29 @@ bool ProfilerSubject(const TracePointEntry& entry, jobjectID receiverId, Subject
 }
 
 // The object the event concerns, if it belongs to the entry's class (`instance`: the object it
-// names is known to).
+// names is known to, as is every receiver of a method its class declares).
 bool TakeSubject(JNIEnv* env, const EventBank& bank, const RecentReference& recent, const TracePointEntry& entry,
                  jobject object, jobjectID receiverId, jframeID frame, const MethodEntryOffer* entryOffer,
                  bool instance, Subject* subject) {
     auto clazz = reinterpret_cast<jclass>(entry.classRef);
+    instance = instance || entry.ownClass;
     if (entry.flags & kStaticTracePoint) {
         *subject = {0, kNoSubject, false};
         return true;
     }
     if (entryOffer != nullptr) {  // the receiver as its frame holds it; null passes, as there
         jobject receiver = entryOffer->receiver;
-        if (receiver != nullptr && !instance && !entry.ownClass && !env->IsInstanceOf(receiver, clazz)) return false;
+        if (receiver != nullptr && !instance && !env->IsInstanceOf(receiver, clazz)) return false;
         *subject = WeakSubject(env, bank, recent, receiver);
         return true;
     }
     if (frame != nullptr) {
         jobject receiver = nullptr;  // a global reference from the debugger
         g_agent.jvmdi->GetLocalObject(frame, 0, &receiver);
-        const bool instance = entry.ownClass || env->IsInstanceOf(receiver, clazz);
-        if (instance) *subject = WeakSubject(env, bank, recent, receiver);
+        const bool taken = instance || env->IsInstanceOf(receiver, clazz);
+        if (taken) *subject = WeakSubject(env, bank, recent, receiver);
         if (receiver != nullptr) env->DeleteGlobalRef(receiver);
-        return instance;
+        return taken;
     }
     if (object != nullptr) {
         if (!instance && !env->IsInstanceOf(object, clazz)) return false;
@@ -331,24 +332,29 @@ bool PlaceHit(JNIEnv* env, EventBank& bank, const TracePointEntry& entry, const 
     return announce;
 }
 
-// A hit's entry as the published table held it before the lock, found with its object an
-// instance of the entry's class (trace/table_readers).
-struct InstanceFound {
+// A hit's entry as the published table held it before the lock (trace/table_readers), and
+// whether its object was found an instance of the entry's class there.
+struct FoundEntry {
     const void* table = nullptr;
     const TracePointEntry* entry = nullptr;
+    bool instance = false;
 };
 
 // The entry of `hit` under the lock: the one found before it while its table is still the
-// installed one (`*instance`), else looked up now.
-const TracePointEntry* EntryLocked(JNIEnv* env, const TraceHit& hit, const InstanceFound& found, bool* instance) {
-    *instance = found.entry != nullptr && PublishedTableCurrentLocked(found.table);
-    return *instance ? found.entry : FindTracePoint(env, hit.member, hit.fieldClass);
+// installed one (`*instance` as found then), else looked up now.
+const TracePointEntry* EntryLocked(JNIEnv* env, const TraceHit& hit, const FoundEntry& found, bool* instance) {
+    if (found.entry != nullptr && PublishedTableCurrentLocked(found.table)) {
+        *instance = found.instance;
+        return found.entry;
+    }
+    *instance = false;
+    return FindTracePoint(env, hit.member, hit.fieldClass);
 }
 
 // Records one hit, with the recording lock held. Returns whether the record is the first of its
 // bank's filling, which announces the bank to the consumer.
 bool RecordLocked(JNIEnv* env, const TraceHit& hit, ThreadTag* thread, CapturedStack* stack,
-                  const InstanceFound& found) {
+                  const FoundEntry& found) {
     bool instance = false;
     EventBank& bank = g_recording.banks[g_recording.currentBank];
     const TracePointEntry* entry = nullptr;
@@ -414,21 +420,19 @@ bool RecordExitLocked(jmethodID method, jweak subject, const CallValue& result, 
     *placed = true;
     return announce;
 }
-// Before the lock: whether `hit`'s object (an instrumented entry's receiver, a field event's
-// object) is an instance of its entry's class, as the published table holds it. A hit it refuses
-// is not recorded and, while the limit leaves room, changes nothing the lock guards: it ends
-// here. One it finds an instance fills `*found`, so the lock need not test it again.
-bool RefusedBeforeTheLock(JNIEnv* env, const TraceHit& hit, InstanceFound* found) {
-    const void* table = nullptr;
-    const TracePointEntry* entry = FindPublishedTracePoint(env, hit.member, hit.fieldClass, &table);
-    if (entry == nullptr || (entry->flags & kStaticTracePoint)) return false;
+
+// Before the lock: `hit`'s entry in the published table, into `*found`, with whether its object
+// (an instrumented entry's receiver, a field event's object) is an instance of the entry's class.
+// A hit it refuses is not recorded and, while the limit leaves room, changes nothing the lock
+// guards: it ends here (true).
+bool RefusedBeforeTheLock(JNIEnv* env, const TraceHit& hit, FoundEntry* found) {
+    const TracePointEntry* entry = FindPublishedTracePoint(env, hit.member, hit.fieldClass, &found->table);
+    found->entry = entry;
+    if (entry == nullptr || (entry->flags & kStaticTracePoint) || entry->ownClass) return false;
     jobject object = hit.entryOffer != nullptr ? hit.entryOffer->receiver : hit.frame == nullptr ? hit.object : nullptr;
     if (object == nullptr) return false;
-    if (!entry->ownClass && !env->IsInstanceOf(object, reinterpret_cast<jclass>(entry->classRef))) {
-        return LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit);
-    }
-    *found = {table, entry};
-    return false;
+    found->instance = env->IsInstanceOf(object, reinterpret_cast<jclass>(entry->classRef));
+    return !found->instance && LoadRelaxed(g_recording.totalRecorded) < LoadRelaxed(g_recording.recordingLimit);
 }
 }  // namespace
 
@@ -436,7 +440,7 @@ void RecordTraceEvent(JNIEnv* env, const TraceHit& hit) {
     if (RefusedWithoutTheLock(hit.member) || InOwnWork()) return;
     // With an environment (not the profiler's road) the instance test is made before the lock,
     // on the table published now, which stays readable until the read ends.
-    InstanceFound found;
+    FoundEntry found;
     const bool reading = env != nullptr && !g_agent.profilerMode && BeginTableRead() != 0;
     if (reading && RefusedBeforeTheLock(env, hit, &found)) {
         EndTableRead();

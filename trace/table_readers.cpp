@@ -15,7 +15,6 @@ struct alignas(kCacheLine) ReaderSlot {
 
 ReaderSlot g_slots[kSlots];
 alignas(kCacheLine) std::atomic<uint64_t> g_generation{1};
-std::atomic<int32_t> g_held{0};
 
 // The calling thread's slot (index + 1), claimed at its first read and given back when the
 // thread ends; -1: every slot was taken when the thread asked.
@@ -26,7 +25,6 @@ int16_t Claim() {
         bool free = false;
         if (!g_slots[i].taken.load(std::memory_order_relaxed) &&
             g_slots[i].taken.compare_exchange_strong(free, true, std::memory_order_acq_rel)) {
-            g_held.fetch_add(1, std::memory_order_relaxed);
             return static_cast<int16_t>(i + 1);
         }
     }
@@ -57,12 +55,9 @@ void ReleaseTableReadSlot() {
     if (t_slot > 0) {
         g_slots[t_slot - 1].reading.store(0, std::memory_order_release);
         g_slots[t_slot - 1].taken.store(false, std::memory_order_release);
-        g_held.fetch_sub(1, std::memory_order_relaxed);
     }
     t_slot = 0;
 }
-
-uint64_t TableGenerationLocked() { return g_generation.load(std::memory_order_relaxed); }
 
 uint64_t EndTableGenerationLocked() { return g_generation.fetch_add(1, std::memory_order_seq_cst); }
 
@@ -73,5 +68,3 @@ bool TableGenerationUnread(uint64_t generation) {
     }
     return true;
 }
-
-int32_t TableReaderSlotsHeld() { return g_held.load(std::memory_order_relaxed); }

@@ -17,9 +17,6 @@ void EndTableRead();
 // The calling thread ends: its slot is given back.
 void ReleaseTableReadSlot();
 
-// The generation readers now announce. Under the recording lock.
-uint64_t TableGenerationLocked();
-
 // A new table is published: readers from now on announce a later generation. Returns the
 // generation that ended, which may still be read until TableGenerationUnread says otherwise.
 // Under the recording lock.
@@ -27,6 +24,3 @@ uint64_t EndTableGenerationLocked();
 
 // Whether no thread still reads `generation` or an earlier one.
 bool TableGenerationUnread(uint64_t generation);
-
-// The slots readers hold now (each thread that read keeps one until it ends).
-int32_t TableReaderSlotsHeld();

@@ -719,9 +719,9 @@ const TracePointEntry* FindIn(JNIEnv* env, const TracePointEntry* entries, int32
 }  // namespace
 
 const TracePointEntry* FindTracePoint(JNIEnv* env, const void* memberId, jclass fieldClass) {
+    // The installed table is the published one, but where there was no memory to publish it.
     const PublishedTable* published = g_published.load(std::memory_order_relaxed);
-    return FindIn(env, g_tracePoints.entries, g_tracePoints.count,
-                  published != nullptr && published->entries == g_tracePoints.entries ? &published->index : nullptr,
+    return FindIn(env, g_tracePoints.entries, g_tracePoints.count, published != nullptr ? &published->index : nullptr,
                   memberId, fieldClass);
 }
 

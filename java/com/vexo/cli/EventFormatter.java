@@ -147,10 +147,6 @@ public final class EventFormatter {
         return event.m_Subject != null ? appendIdentity(b, event.m_Subject) : b.append("(collected)");
     }
 
-    public static String text(Target target, TraceMethodEvent event) {
-        return appendHead(new StringBuilder(), target, event).toString();
-    }
-
     /** The trace point, the subject and a field event's access and value. */
     private static StringBuilder appendHead(StringBuilder b, Target target, TraceMethodEvent event) {
         appendSubject(b.append(target.label).append("  "), target, event);
@@ -161,16 +157,11 @@ public final class EventFormatter {
     }
 
     /**
-     * A line of {@code entry} with the columns asked for. With {@code exit} it is the whole call:
-     * arguments, {@code -> value}, {@code -> void} or {@code threw class@hash}, and the duration.
-     * {@code entry} is null for an exit whose entry was not seen; {@code exit} is null for an entry
-     * line or a field event.
+     * Appends a line of {@code entry} with the columns asked for to {@code b}. With {@code exit} it
+     * is the whole call: arguments, {@code -> value}, {@code -> void} or {@code threw class@hash},
+     * and the duration. {@code entry} is null for an exit whose entry was not seen; {@code exit} is
+     * null for an entry line or a field event.
      */
-    public static String text(Target target, TraceMethodEvent entry, TraceMethodExitEvent exit, Columns columns) {
-        return appendText(new StringBuilder(), target, entry, exit, columns).toString();
-    }
-
-    /** Appends {@link #text(Target, TraceMethodEvent, TraceMethodExitEvent, Columns)}'s line to {@code b}. */
     static StringBuilder appendText(StringBuilder b, Target target, TraceMethodEvent entry, TraceMethodExitEvent exit,
                                     Columns columns) {
         TraceMethodEvent first = entry != null ? entry : exit;
@@ -224,7 +215,7 @@ public final class EventFormatter {
         return f.getClassName() + "." + f.getMethodName() + "(" + where + ")";
     }
 
-    /** The JSON object of {@link #text(Target, TraceMethodEvent, TraceMethodExitEvent, Columns)}'s line. */
+    /** The JSON object of {@link #appendText}'s line. */
     public static String json(Target target, TraceMethodEvent entry, TraceMethodExitEvent exit, Columns columns) {
         TraceMethodEvent first = entry != null ? entry : exit;
         StringBuilder b = jsonFields(target, subjectOf(first, exit));
