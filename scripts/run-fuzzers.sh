@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs each libFuzzer target of a fuzz build (VEXO_FUZZ=ON) for a bounded time on seeds from
-# real inputs, and fails on any finding. Usage: scripts/run-fuzzers.sh BUILD_DIR [SECONDS]
+# Runs the libFuzzer targets of a fuzz build (VEXO_FUZZ=ON) side by side, each for about SECONDS
+# of processor time, on seeds from real inputs, and fails on any finding.
+# Usage: scripts/run-fuzzers.sh BUILD_DIR [SECONDS]
 #
 # The fuzzers: the heap dump walker's and the class file rewriter's (tests/fuzz), and the
 # class-file engine's (bytecode/fuzz), which reads the same class files as the rewriter's.
@@ -58,18 +59,28 @@ echo "seeds: $(ls "$work/seeds/heap_dump" | wc -l) heap dumps, $(ls "$classes" |
 
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export ASAN_OPTIONS=detect_leaks=1
+# The fuzzers run side by side, each for as long as gives it SECONDS of a processor when they
+# share the machine's: three on two processors run 1.5 times as long, together, as one alone.
+count=$(echo $targets | wc -w)
+cores=$(nproc)
+[ "$cores" -lt "$count" ] || cores=$count
+wall=$(( (seconds * count + cores - 1) / cores ))
+echo "=== $count fuzzers side by side on $(nproc) processors, $wall s each"
+for target in $targets; do
+  inputs=$(inputs_of "$target")
+  # -close_fd_mask=2: the agent's own messages on standard error are dropped; libFuzzer's and
+  # the sanitizers' reports still come through.
+  "$(program_of "$target")" -max_total_time="$wall" -timeout=10 -rss_limit_mb=2048 \
+    -max_len=65536 -close_fd_mask=2 -print_final_stats=1 \
+    -artifact_prefix="$work/findings/$target-" \
+    "$work/corpus/$target" "$work/seeds/$inputs" "tests/fuzz/seeds/$inputs" \
+    "tests/fuzz/regressions/$inputs" > "$work/$target.log" 2>&1 &
+  eval "pid_$target=$!"
+done
 status=0
 for target in $targets; do
   log="$work/$target.log"
-  inputs=$(inputs_of "$target")
-  echo "=== fuzz_$target, $seconds s"
-  # -close_fd_mask=2: the agent's own messages on standard error are dropped; libFuzzer's and
-  # the sanitizers' reports still come through.
-  if "$(program_of "$target")" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-       -max_len=65536 -close_fd_mask=2 -print_final_stats=1 \
-       -artifact_prefix="$work/findings/$target-" \
-       "$work/corpus/$target" "$work/seeds/$inputs" "tests/fuzz/seeds/$inputs" \
-       "tests/fuzz/regressions/$inputs" > "$log" 2>&1; then
+  if eval "wait \$pid_$target"; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     echo "fuzz_$target: $runs executions, no finding"
   else

@@ -126,6 +126,10 @@ public final class AttachClient {
     }
 
     private static void load(String pid, String library, String options) {
+        if (!mayRunAJvm(pid)) {
+            refuse("cannot attach to process " + pid + " (not a HotSpot JVM of this user that accepts attach): "
+                    + "no JVM's library is mapped in it");
+        }
         VirtualMachine vm;
         try {
             vm = VirtualMachine.attach(pid);
@@ -144,6 +148,18 @@ public final class AttachClient {
             } catch (IOException e) {
                 // the attach connection only
             }
+        }
+    }
+
+    /**
+     * False when the process's memory maps can be read and map no libjvm: the JDK's attach would
+     * otherwise wait its whole time-out (10 s) for an answer such a process never gives.
+     */
+    private static boolean mayRunAJvm(String pid) {
+        try (java.util.stream.Stream<String> maps = Files.lines(Path.of("/proc", pid, "maps"))) {
+            return maps.anyMatch(line -> line.contains("/libjvm.so"));
+        } catch (IOException | RuntimeException unreadable) {
+            return true;  // no such file here (another system, no such process): the JDK answers
         }
     }
 

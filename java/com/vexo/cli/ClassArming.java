@@ -356,7 +356,8 @@ final class ClassArming {
     /** With patterns or subtypes, what they armed: "armed: N trace points in M classes in T ms"; else null. */
     String armingLine() {
         long[] a = armedCounts();
-        return a == null ? null : "armed: " + a[0] + " trace points in " + a[1] + " classes in " + a[2] + " ms";
+        return a == null ? null : "armed: " + a[0] + (a[0] == 1 ? " trace point in " : " trace points in ") + a[1]
+                + (a[1] == 1 ? " class in " : " classes in ") + a[2] + " ms";
     }
 
     /** The numbers of {@link #armingLine}: trace points, classes, milliseconds; null without patterns or subtypes. */
