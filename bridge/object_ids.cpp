@@ -33,10 +33,11 @@ jobjectID NewObjectId() {
 // Drops the way back of freed objects. Under the lock, with JNI.
 void DropFreed(JNIEnv* env) {
     std::vector<jobjectID> freed;
-    OsLockEnter(&g_ids.freedLock);
-    freed.swap(g_ids.freed);
-    g_ids.anyFreed.store(false, std::memory_order_relaxed);
-    OsLockLeave(&g_ids.freedLock);
+    {
+        OsLockGuard held(&g_ids.freedLock);
+        freed.swap(g_ids.freed);
+        g_ids.anyFreed.store(false, std::memory_order_relaxed);
+    }
     for (jobjectID id : freed) {
         auto it = g_ids.back.find(id);
         if (it == g_ids.back.end()) continue;
@@ -59,7 +60,7 @@ jobjectID IdOfObject(JNIEnv* env, jobject object) {
     jlong tag = 0;
     g_ids.jvmti->GetTag(object, &tag);
     if (tag != 0 && !g_ids.anyFreed.load(std::memory_order_relaxed)) return static_cast<jobjectID>(tag);
-    OsLockEnter(&g_ids.lock);
+    OsLockGuard held(&g_ids.lock);
     DropFreed(env);
     g_ids.jvmti->GetTag(object, &tag);
     auto id = static_cast<jobjectID>(tag);
@@ -71,13 +72,12 @@ jobjectID IdOfObject(JNIEnv* env, jobject object) {
         jweak weak = env->NewWeakGlobalRef(object);
         if (weak != nullptr) g_ids.back.emplace(id, weak);
     }
-    OsLockLeave(&g_ids.lock);
     return id;
 }
 
 jobject ObjectOfId(JNIEnv* env, jobjectID id) {
     if (id == 0 || g_ids.jvmti == nullptr) return nullptr;
-    OsLockEnter(&g_ids.lock);
+    OsLockGuard held(&g_ids.lock);
     DropFreed(env);
     jobject local = nullptr;
     auto it = g_ids.back.find(id);
@@ -100,13 +100,11 @@ jobject ObjectOfId(JNIEnv* env, jobjectID id) {
             g_ids.jvmti->Deallocate(reinterpret_cast<unsigned char*>(objects));
         }
     }
-    OsLockLeave(&g_ids.lock);
     return local;
 }
 
 void ForgetObjectId(jobjectID id) {
-    OsLockEnter(&g_ids.freedLock);
+    OsLockGuard held(&g_ids.freedLock);
     g_ids.freed.push_back(id);
     g_ids.anyFreed.store(true, std::memory_order_relaxed);
-    OsLockLeave(&g_ids.freedLock);
 }
