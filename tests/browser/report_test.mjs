@@ -74,8 +74,7 @@ let failed = 0;
   fs.mkdirSync(dir);
   const text = run(tracer, ['--args', '--exits', '--threads', '--method', 'vals.Values.*', '--field', 'vals.Values.*',
     '--html', html, '--', '-cp', classes, 'vals.Values'], { env, cwd: dir }).stdout;
-  // The page's cards do not show where a field was accessed: the line without its site.
-  const lines = text.split('\n').filter(l => l.startsWith('vals.')).map(l => l.replace(/  at \S+$/, ''));
+  const lines = text.split('\n').filter(l => l.startsWith('vals.'));
   const checks = new Checks('values');
   const url = 'file://' + html;
   const { page, problems } = await open(browser, url, u => u === url);
@@ -93,7 +92,9 @@ let failed = 0;
       if (get('result') !== undefined) line += '  -> ' + get('result');
       if (get('exception') !== undefined) line += '  threw ' + get('exception');
       if (get('duration') !== undefined) line += '  ' + get('duration');
-      out.push(line + '  [' + get('thread') + ']');
+      line += '  [' + get('thread') + ']';
+      if (get('site') !== undefined) line += '  at ' + get('site');
+      out.push(line);
     }
     return out;
   });

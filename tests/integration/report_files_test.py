@@ -155,6 +155,9 @@ for t, j in zip(shown, events):
             problems.append(key)
     if j.get("access") != a.get("access"):
         problems.append("access")
+    s = j.get("site")
+    if ("site" in a) != (s is not None) or (s and not a["site"].startswith(s["class"] + "." + s["method"] + "(")):
+        problems.append("site")
     if problems:
         fail("the trace event differs from its JSON line in %s:\n  %s\n  %s" % (", ".join(problems), json.dumps(t), json.dumps(j)))
 

@@ -32,16 +32,17 @@ import java.util.zip.InflaterInputStream;
  *   duration  ns (CALL and EXIT only)
  *   args      a count, then as many values (ARGS only)
  *   value     the result, or the exception when THREW (RESULT only); a field's value (READ, ASSIGNED)
+ *   site      index into {@link #strings()}: where a field was accessed, as the text line's "at" (SITE only)
  * </pre>
  * A value is one varint v: {@code v & 3} 0 is a whole number (zigzag {@code v >>> 2}), 1 an index
  * into the strings, 2 one of null, true, false, a float (4 bytes follow, little-endian), a
  * double (8 bytes follow) or a whole number too large for a page's script (the index of its
  * digits in the strings follows) by {@code v >>> 2}. Bit 64 of the flags is kept free for a caller chain
- * (an index into a table of frames), should the agent record stacks. {@link ReportRecords} reads them back.
+ * (an index into a table of frames, before the site). {@link ReportRecords} reads them back.
  */
 final class ReportLog {
     static final int CALL = 0, ENTRY = 1, EXIT = 2, READ = 3, ASSIGNED = 4;
-    static final int KIND = 7, THREW = 8, ARGS = 16, RESULT = 32;
+    static final int KIND = 7, THREW = 8, ARGS = 16, RESULT = 32, SITE = 128;
     static final int INTEGER = 0, STRING = 1, SPECIAL = 2;
     static final int NULL = 0, TRUE = 1, FALSE = 2, FLOAT = 3, DOUBLE = 4, DIGITS = 5;
     /** The string of a value that was not kept (the table was full). */
@@ -163,7 +164,9 @@ final class ReportLog {
         Object[] args = t.isField() ? null : EventFormatter.arguments(first, exit);
         boolean threw = exit != null && exit.m_bThrown;
         boolean result = t.isField() || (exit != null && (threw || !t.returnsVoid()));
-        int flags = kind | (threw ? THREW : 0) | (args != null ? ARGS : 0) | (result && !t.isField() ? RESULT : 0);
+        StackTraceElement site = EventFormatter.site(first);
+        int flags = kind | (threw ? THREW : 0) | (args != null ? ARGS : 0) | (result && !t.isField() ? RESULT : 0)
+                | (site != null ? SITE : 0);
         long start = EventFormatter.start(first, exit) - origin;
         long duration = exit != null ? exit.m_lDuration : 0;
 
@@ -180,6 +183,7 @@ final class ReportLog {
         }
         if (t.isField()) {
             value(EventFormatter.value(t, first));
+            if (site != null) varint(string(EventFormatter.frameText(site)));
         } else if (threw) {
             varint(((long) string(EventFormatter.thrownText(exit.m_Exception)) << 2) | STRING);
         } else if (result) {

@@ -21,6 +21,8 @@ final class ReportRecords {
         /** The result, exception or field value (a Long, a Double, a String index as {@link StringRef}, ...). */
         Object value;
         boolean hasValue;
+        /** Where a field was accessed, an index into the strings; -1 when not recorded. */
+        int site;
 
         int kind() {
             return flags & KIND;
@@ -75,6 +77,7 @@ final class ReportRecords {
             }
             r.hasValue = (r.flags & RESULT) != 0 || kind == READ || kind == ASSIGNED;
             r.value = r.hasValue ? value() : null;
+            r.site = (r.flags & SITE) != 0 ? (int) varint(read()) : -1;
             return true;
         }
 

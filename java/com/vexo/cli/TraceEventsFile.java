@@ -49,6 +49,7 @@ final class TraceEventsFile {
             if (p.field) {
                 b.append(",\"access\":\"").append(kind == ReportLog.ASSIGNED ? "assigned" : "read").append("\",\"value\":");
                 value(b, r.value, strings);
+                if (r.site >= 0) b.append(",\"site\":").append(EventFormatter.quote(strings.get(r.site)));
             }
             if (r.hasArgs) {
                 b.append(",\"args\":[");

@@ -36,6 +36,7 @@ Vexo.decode = function (bytes, meta) {
     kind: new Uint8Array(n), threw: new Uint8Array(n), hasArgs: new Uint8Array(n), thread: new Uint32Array(n), point: new Uint32Array(n),
     subject: new Uint32Array(n), start: new Float64Array(n), dur: new Float64Array(n),
     argFirst: new Uint32Array(n), argCount: new Uint32Array(n), value: new Int32Array(n).fill(-1),
+    site: new Int32Array(n).fill(-1),
   };
   let cap = Math.max(1024, n * 2);
   let vt = new Uint8Array(cap), vn = new Float64Array(cap), nv = 0;
@@ -89,7 +90,8 @@ Vexo.decode = function (bytes, meta) {
       for (let a = 0; a < count; a++) value();
     }
     if (flags & 32 || kind === Vexo.READ || kind === Vexo.ASSIGNED) m.value[i] = value();
-    if (flags & 64) rd();  // a caller chain: kept for stacks, not recorded by this agent yet
+    if (flags & 64) rd();  // a caller chain: room kept in the format, not written by the tracer
+    if (flags & 128) m.site[i] = rd();  // where a field was accessed, a string
   }
   if (p !== bytes.length) throw new Error('the records end after ' + p + ' of ' + bytes.length + ' bytes');
   m.vt = vt; m.vn = vn;
@@ -278,6 +280,7 @@ Vexo.describe = function (m, i) {
   if (kind === Vexo.READ || kind === Vexo.ASSIGNED) {
     parts.access = kind === Vexo.ASSIGNED ? 'assigned' : 'read';
     parts.value = Vexo.valueText(m, m.value[i]);
+    if (m.site[i] >= 0) parts.site = m.strings[m.site[i]];
     return parts;
   }
   if (m.hasArgs[i]) {

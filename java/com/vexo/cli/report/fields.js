@@ -144,7 +144,8 @@ Vexo.FieldsView = class {
         const i = o.assigned[k];
         const c = el('circle', { cx: x(m.start[i]), cy: y(values[k]), r: 3, class: 'pt' });
         const title = document.createElementNS(ns, 'title');
-        title.textContent = Vexo.valueText(m, m.value[i]) + ' at ' + Vexo.time(m.start[i]) + ' on ' + m.meta.threads[m.thread[i]];
+        title.textContent = Vexo.valueText(m, m.value[i]) + ' at ' + Vexo.time(m.start[i]) + ' on ' + m.meta.threads[m.thread[i]]
+          + (m.site[i] >= 0 ? ', by ' + m.strings[m.site[i]] : '');
         c.append(title);
         c.addEventListener('click', () => this.onPick(i));
       }
@@ -172,14 +173,15 @@ Vexo.FieldsView = class {
     return svg;
   }
 
-  /** The assignments (or, without any, the reads) one a line: time, value, thread. */
+  /** The assignments (or, without any, the reads) one a line: time, value, thread, and where when recorded. */
   list(o) {
     const m = this.m, table = document.createElement('table');
     table.className = 'values';
     const rows = o.assigned.length ? o.assigned : o.list;
     for (const i of rows.slice(0, this.MOST_LISTED)) {
       const tr = document.createElement('tr');
-      for (const s of [Vexo.time(m.start[i]), m.kind[i] === Vexo.ASSIGNED ? 'assigned' : 'read', Vexo.valueText(m, m.value[i]), m.meta.threads[m.thread[i]]]) {
+      for (const s of [Vexo.time(m.start[i]), m.kind[i] === Vexo.ASSIGNED ? 'assigned' : 'read', Vexo.valueText(m, m.value[i]),
+        m.meta.threads[m.thread[i]], m.site[i] >= 0 ? 'at ' + m.strings[m.site[i]] : '']) {
         const td = document.createElement('td');
         td.textContent = s;
         tr.append(td);
@@ -190,7 +192,7 @@ Vexo.FieldsView = class {
     if (rows.length > this.MOST_LISTED) {
       const tr = document.createElement('tr');
       tr.className = 'more';
-      tr.innerHTML = '<td colspan="4"></td>';
+      tr.innerHTML = '<td colspan="5"></td>';
       tr.firstChild.textContent = Vexo.count(rows.length - this.MOST_LISTED) + ' more not listed';
       table.append(tr);
       this.bounds.lists = (this.bounds.lists || 0) + 1;

@@ -331,6 +331,7 @@ Vexo.Timeline = class {
     line(null, d.label, 'card-title');
     line('subject', d.subject);
     if (d.access) line(d.access, d.value);
+    if (d.site) line('site', d.site);
     if (d.args) line('arguments', d.args);
     if (d.outcome) line(m.threw[i] ? 'exception' : 'result', d.outcome.replace(/^-> /, '').replace(/^threw /, ''));
     if (d.duration) line('duration', d.duration);
