@@ -105,6 +105,49 @@ let failed = 0;
   failed += checks.failed;
   await page.close();
 }
+// Stacks recorded: the call tree by caller chain, a node per distinct path of the stacks' methods
+// (a traced method's calls on the node of its name), against the JSON lines' stacks.
+{
+  const dir = path.join(work, 'chains'), json = path.join(dir, 'events.json'), html = path.join(dir, 'report.html');
+  fs.mkdirSync(dir);
+  run(tracer, ['--method', 'demo.Account.*@stack,exits', '--json', '--output', json, '--html', html, '--', '-cp', demoJar, 'demo.Main'],
+    { env, cwd: dir });
+  const calls = jsonLines(json).events.filter(e => e.kind === 'method');
+  const expected = new Map();  // path -> calls placed on it
+  for (const e of calls) {
+    const names = e.stack.slice(1).reverse().map(f => f.class + '.' + f.method);
+    names.push(e.tracePoint.replace(/\(.*$/, ''));
+    for (let k = 1; k <= names.length; k++) {
+      const p = names.slice(0, k).join(' / ');
+      expected.set(p, (expected.get(p) || 0) + (k === names.length ? 1 : 0));
+    }
+  }
+  const checks = new Checks('chains');
+  const url = 'file://' + html;
+  const { page, problems } = await open(browser, url, u => u === url);
+  await page.waitForFunction(() => document.body.dataset.drawn === 'all', null, { timeout: 30000 });
+  const shown = await page.evaluate(() => {
+    const { model: m, tree: view } = window.vexoReport, t = view.tree, out = {};
+    const name = nd => nd.point < 0 ? m.strings[nd.frame] : t.methodOf[nd.point];
+    t.nodes.forEach((nd, n) => {
+      if (n === 0) return;
+      const names = [];
+      for (let k = n; k > 0; k = t.nodes[k].parent) names.unshift(name(t.nodes[k]));
+      out[names.join(' / ')] = nd.calls;
+    });
+    return { paths: out, said: document.querySelector('.tree-count').textContent };
+  });
+  checks.that(calls.length > 0 && calls.every(e => e.stack && e.stack.length) && calls.some(e => e.stack.length > 2),
+    'every call has its stack, some with callers');
+  checks.equal(Object.entries(shown.paths).sort(), [...expected].sort(), 'a node per caller chain, each call on its own');
+  checks.that(shown.said.includes('by caller chain'), `the tree says how it is built: '${shown.said}'`);
+  await page.click('.tree-bar button:first-of-type');
+  await (await page.$('#tree')).screenshot({ path: path.join(shots, 'chains-tree.png') });
+  checks.equal(problems, [], 'nothing went wrong in the page');
+  console.log(`chains: ${checks.passed} checks passed, ${checks.failed} failed`);
+  failed += checks.failed;
+  await page.close();
+}
 for (const program of programs) {
   const dir = path.join(work, program.name);
   fs.mkdirSync(dir);

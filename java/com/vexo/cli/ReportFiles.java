@@ -81,7 +81,7 @@ final class ReportFiles {
         String template = files.get("page.html");
         StringBuilder script = new StringBuilder();
         for (String s : SCRIPTS) script.append(files.get(s)).append('\n');
-        String[] markers = {"/*VEXO:STYLE*/", "/*VEXO:SCRIPT*/", "VEXO:META", "VEXO:STRINGS", "VEXO:RECORDS"};
+        String[] markers = {"/*VEXO:STYLE*/", "/*VEXO:SCRIPT*/", "VEXO:META", "VEXO:STRINGS", "VEXO:CHAINS", "VEXO:RECORDS"};
         int from = 0;
         while (true) {
             int at = -1;
@@ -101,6 +101,7 @@ final class ReportFiles {
                 // '<' as an escape: no text of the program can end or open a script element.
                 case "VEXO:META": text(out, meta(log, header).replace("<", "\\u003c")); break;
                 case "VEXO:STRINGS": base64(out, deflate(stringsJson(log.strings()))); break;
+                case "VEXO:CHAINS": base64(out, deflate(chainsJson(log.chains()))); break;
                 default: base64(out, log.deflatedRecords()); break;
             }
             from = at + marker.length();
@@ -130,6 +131,17 @@ final class ReportFiles {
             d.write(text.getBytes(StandardCharsets.UTF_8));
         }
         return bytes.toByteArray();
+    }
+
+    private static String chainsJson(List<List<Integer>> chains) {
+        StringBuilder b = new StringBuilder("[");
+        for (int i = 0; i < chains.size(); i++) {
+            b.append(i == 0 ? "[" : ",[");
+            List<Integer> c = chains.get(i);
+            for (int k = 0; k < c.size(); k++) b.append(k == 0 ? "" : ",").append(c.get(k));
+            b.append(']');
+        }
+        return b.append(']').toString();
     }
 
     private static String stringsJson(List<String> strings) {
@@ -169,6 +181,8 @@ final class ReportFiles {
                 .append(",\"valuesCut\":").append(log.valuesCut())
                 .append(",\"longestValue\":").append(bounds.longestValue)
                 .append(",\"threadsMerged\":").append(log.threadsMerged())
+                .append(",\"chainsNotKept\":").append(log.chainsNotKept())
+                .append(",\"mostChains\":").append(ReportLog.MOST_CHAINS)
                 .append(",\"mostThreads\":").append(bounds.threads);
         return b.append('}').toString();
     }

@@ -32,17 +32,21 @@ import java.util.zip.InflaterInputStream;
  *   duration  ns (CALL and EXIT only)
  *   args      a count, then as many values (ARGS only)
  *   value     the result, or the exception when THREW (RESULT only); a field's value (READ, ASSIGNED)
+ *   chain     index into {@link #chains()}: the callers of a call from its recorded stack (CHAIN only)
  *   site      index into {@link #strings()}: where a field was accessed, as the text line's "at" (SITE only)
  * </pre>
  * A value is one varint v: {@code v & 3} 0 is a whole number (zigzag {@code v >>> 2}), 1 an index
  * into the strings, 2 one of null, true, false, a float (4 bytes follow, little-endian), a
  * double (8 bytes follow) or a whole number too large for a page's script (the index of its
- * digits in the strings follows) by {@code v >>> 2}. Bit 64 of the flags is kept free for a caller chain
- * (an index into a table of frames, before the site). {@link ReportRecords} reads them back.
+ * digits in the strings follows) by {@code v >>> 2}. A caller chain is the methods of the stack a
+ * call was recorded with, beneath its own frame, outermost first, each a string ("class.method").
+ * {@link ReportRecords} reads the records back.
  */
 final class ReportLog {
     static final int CALL = 0, ENTRY = 1, EXIT = 2, READ = 3, ASSIGNED = 4;
-    static final int KIND = 7, THREW = 8, ARGS = 16, RESULT = 32, SITE = 128;
+    static final int KIND = 7, THREW = 8, ARGS = 16, RESULT = 32, CHAIN = 64, SITE = 128;
+    /** Distinct caller chains kept; the calls of more are placed by their nesting alone. */
+    static final int MOST_CHAINS = 100_000;
     static final int INTEGER = 0, STRING = 1, SPECIAL = 2;
     static final int NULL = 0, TRUE = 1, FALSE = 2, FLOAT = 3, DOUBLE = 4, DIGITS = 5;
     /** The string of a value that was not kept (the table was full). */
@@ -94,6 +98,9 @@ final class ReportLog {
     private final Map<String, Integer> stringIndex = new HashMap<>();
     private final List<String> strings = new ArrayList<>();
     private long chars;
+    private final Map<List<Integer>, Integer> chainIndex = new HashMap<>();
+    private final List<List<Integer>> chains = new ArrayList<>();
+    private long chainsNotKept;
     private int restLane = -1;  // one lane for the events of every thread beyond the bound
 
     private final ByteArrayOutputStream deflated = new ByteArrayOutputStream(1 << 16);
@@ -165,8 +172,9 @@ final class ReportLog {
         boolean threw = exit != null && exit.m_bThrown;
         boolean result = t.isField() || (exit != null && (threw || !t.returnsVoid()));
         StackTraceElement site = EventFormatter.site(first);
+        int chain = t.isField() ? -1 : chain(EventFormatter.stackOf(first, exit));
         int flags = kind | (threw ? THREW : 0) | (args != null ? ARGS : 0) | (result && !t.isField() ? RESULT : 0)
-                | (site != null ? SITE : 0);
+                | (chain >= 0 ? CHAIN : 0) | (site != null ? SITE : 0);
         long start = EventFormatter.start(first, exit) - origin;
         long duration = exit != null ? exit.m_lDuration : 0;
 
@@ -189,6 +197,25 @@ final class ReportLog {
         } else if (result) {
             value(exit.m_ReturnValue);
         }
+        if (chain >= 0) varint(chain);
+    }
+
+    /** The index of the callers in {@code stack} (its frames beneath the first), or -1: no stack, or no room. */
+    private int chain(StackTraceElement[] stack) {
+        if (stack == null || stack.length == 0) return -1;
+        List<Integer> callers = new ArrayList<>(stack.length - 1);
+        for (int k = stack.length - 1; k >= 1; k--) {
+            if (stack[k] != null) callers.add(string(stack[k].getClassName() + "." + stack[k].getMethodName()));
+        }
+        Integer known = chainIndex.get(callers);
+        if (known != null) return known;
+        if (chains.size() >= MOST_CHAINS) {
+            chainsNotKept++;
+            return -1;
+        }
+        chainIndex.put(callers, chains.size());
+        chains.add(callers);
+        return chains.size() - 1;
     }
 
     private void value(Object v) {
@@ -318,6 +345,16 @@ final class ReportLog {
 
     synchronized List<String> strings() {
         return new ArrayList<>(strings);
+    }
+
+    /** The caller chains the records name, each a list of indices into the strings. */
+    synchronized List<List<Integer>> chains() {
+        return new ArrayList<>(chains);
+    }
+
+    /** Calls recorded with a stack whose chain was not kept (beyond {@link #MOST_CHAINS}). */
+    synchronized long chainsNotKept() {
+        return chainsNotKept;
     }
 
     /** Records kept; events kept and not kept. */

@@ -21,6 +21,8 @@ final class ReportRecords {
         /** The result, exception or field value (a Long, a Double, a String index as {@link StringRef}, ...). */
         Object value;
         boolean hasValue;
+        /** The caller chain, an index into the log's chains; -1 when none was recorded. */
+        int chain;
         /** Where a field was accessed, an index into the strings; -1 when not recorded. */
         int site;
 
@@ -77,6 +79,7 @@ final class ReportRecords {
             }
             r.hasValue = (r.flags & RESULT) != 0 || kind == READ || kind == ASSIGNED;
             r.value = r.hasValue ? value() : null;
+            r.chain = (r.flags & CHAIN) != 0 ? (int) varint(read()) : -1;
             r.site = (r.flags & SITE) != 0 ? (int) varint(read()) : -1;
             return true;
         }

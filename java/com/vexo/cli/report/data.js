@@ -36,7 +36,7 @@ Vexo.decode = function (bytes, meta) {
     kind: new Uint8Array(n), threw: new Uint8Array(n), hasArgs: new Uint8Array(n), thread: new Uint32Array(n), point: new Uint32Array(n),
     subject: new Uint32Array(n), start: new Float64Array(n), dur: new Float64Array(n),
     argFirst: new Uint32Array(n), argCount: new Uint32Array(n), value: new Int32Array(n).fill(-1),
-    site: new Int32Array(n).fill(-1),
+    site: new Int32Array(n).fill(-1), chain: new Int32Array(n).fill(-1),
   };
   let cap = Math.max(1024, n * 2);
   let vt = new Uint8Array(cap), vn = new Float64Array(cap), nv = 0;
@@ -90,7 +90,7 @@ Vexo.decode = function (bytes, meta) {
       for (let a = 0; a < count; a++) value();
     }
     if (flags & 32 || kind === Vexo.READ || kind === Vexo.ASSIGNED) m.value[i] = value();
-    if (flags & 64) rd();  // a caller chain: room kept in the format, not written by the tracer
+    if (flags & 64) m.chain[i] = rd();  // the callers from the call's recorded stack
     if (flags & 128) m.site[i] = rd();  // where a field was accessed, a string
   }
   if (p !== bytes.length) throw new Error('the records end after ' + p + ' of ' + bytes.length + ' bytes');
@@ -303,9 +303,10 @@ Vexo.describe = function (m, i) {
 
 Vexo.load = async function () {
   const meta = JSON.parse(document.getElementById('vexo-meta').textContent);
-  const [strings, records] = await Promise.all([
-    Vexo.inflate(Vexo.bytesOf('vexo-strings')), Vexo.inflate(Vexo.bytesOf('vexo-records'))]);
+  const [strings, chains, records] = await Promise.all([Vexo.inflate(Vexo.bytesOf('vexo-strings')),
+    Vexo.inflate(Vexo.bytesOf('vexo-chains')), Vexo.inflate(Vexo.bytesOf('vexo-records'))]);
   const m = Vexo.decode(records, meta);
   m.strings = JSON.parse(new TextDecoder().decode(strings));
+  m.chains = JSON.parse(new TextDecoder().decode(chains));
   return m;
 };

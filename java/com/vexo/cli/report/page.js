@@ -35,6 +35,7 @@ Vexo.bounds = function (meta, found) {
   if (meta.notKept) lines.push(Vexo.count(meta.notKept) + ' events are not on this page (' + (meta.stoppedBecause || 'a bound') + '); the summary counts them.');
   if (meta.valuesNotKept) lines.push(Vexo.count(meta.valuesNotKept) + ' values show as … (the page keeps a bounded table of texts).');
   if (meta.valuesCut) lines.push(Vexo.count(meta.valuesCut) + ' texts longer than ' + meta.longestValue + ' characters are cut.');
+  if (meta.chainsNotKept) lines.push(Vexo.count(meta.chainsNotKept) + ' calls recorded with stacks beyond the first ' + Vexo.count(meta.mostChains) + ' distinct caller chains are placed in the call tree by their nesting.');
   if (meta.threadsMerged) lines.push('The events of threads beyond the first ' + Vexo.count(meta.mostThreads) + ' share one lane (' + Vexo.count(meta.threadsMerged) + ' events).');
   if (found.notDrawn) lines.push(Vexo.count(found.notDrawn) + ' events nested deeper than ' + found.mostRows + ' calls are not drawn on the timeline (the call tree has them).');
   if (found.merged) lines.push(Vexo.count(found.merged) + ' calls on paths beyond the first ' + Vexo.count(found.mostNodes) + ' nodes of the call tree are counted in "(more call paths)".');

@@ -1,45 +1,58 @@
 'use strict';
-// The call tree: the traced methods' calls aggregated by the path that leads to them. The path
-// is the nesting on each thread (a call's caller is the traced call that encloses it); a record
-// that carries its caller chain would give its path by that chain instead, node for node the same.
-// Each node counts its calls, the time of those with exits (total) and of that the part not spent
-// in traced calls beneath (self). Nodes beyond a bound are counted in "(more call paths)".
+// The call tree: the traced methods' calls aggregated by the path that leads to them. A call
+// recorded with its stack is placed by its caller chain: the methods of that stack, outermost
+// first, are the nodes above it, named "class.method", and a traced method's own calls share its
+// node (its overloads too). A call without a stack is placed by its nesting on its thread: its
+// caller is the traced call that encloses it. Each node counts its calls, the time of those with
+// exits (total) and of that the part not spent in traced calls beneath (self); a node of callers
+// alone has no calls and no time of its own. Nodes beyond a bound are counted in "(more call paths)".
 
 Vexo.callTree = function (m, mostNodes) {
-  const P = m.meta.points.length, MORE = P;
-  const node = (point, parent) => ({ point, parent, calls: 0, timed: 0, total: 0, inner: 0, first: -1, children: [] });
-  const nodes = [node(-1, -1)];
+  const P = m.meta.points.length, MORE = P, FRAME = -2;
+  const node = (point, parent, frame) => ({ point, parent, frame, calls: 0, timed: 0, total: 0, inner: 0, first: -1, children: [] });
+  const nodes = [node(-1, -1, -1)];
   const byKey = new Map();
   const nodeOf = new Int32Array(m.n).fill(-1);
-  let merged = 0;
+  // A traced method's name as a stack's frame names it: the label up to its descriptor.
+  const methodOf = m.meta.points.map(p => p.label.replace(/\(.*$/, ''));
+  let merged = 0, chained = 0;
+  // The child of `parent` under `key`, made when new (or the parent's "(more call paths)").
+  function child(parent, key, point, frame) {
+    if (nodes[parent].point === MORE) return parent;
+    let n = byKey.get(parent + key);
+    if (n !== undefined) return n;
+    if (nodes.length >= mostNodes) {
+      n = byKey.get(parent + ' more');
+      if (n === undefined) {
+        n = nodes.length;
+        nodes.push(node(MORE, parent, -1));
+        nodes[parent].children.push(n);
+        byKey.set(parent + ' more', n);
+      }
+      return n;
+    }
+    n = nodes.length;
+    nodes.push(node(point, parent, frame));
+    nodes[parent].children.push(n);
+    byKey.set(parent + key, n);
+    return n;
+  }
   for (const lane of m.lanes) {
     for (const i of lane.order) {
       const kind = m.kind[i];
       if (kind === Vexo.READ || kind === Vexo.ASSIGNED) continue;
-      const caller = m.parent[i], parent = caller >= 0 ? nodeOf[caller] : 0;
-      let n;
-      if (nodes[parent].point === MORE) {
-        n = parent;
+      let parent, n;
+      if (m.chain[i] >= 0) {
+        chained++;
+        parent = 0;
+        for (const f of m.chains[m.chain[i]]) parent = child(parent, ' f' + m.strings[f], FRAME, f);
+        n = child(parent, ' f' + methodOf[m.point[i]], m.point[i], -1);
+        if (nodes[n].point === FRAME) nodes[n].point = m.point[i];  // a caller's node gets its calls
+        else if (nodes[n].point >= 0 && nodes[n].point < P && nodes[n].point !== m.point[i]) nodes[n].overloads = true;
       } else {
-        const key = parent * (P + 1) + m.point[i];
-        n = byKey.get(key);
-        if (n === undefined) {
-          const more = parent * (P + 1) + MORE;
-          if (nodes.length >= mostNodes) {
-            n = byKey.get(more);
-            if (n === undefined) {
-              n = nodes.length;
-              nodes.push(node(MORE, parent));
-              nodes[parent].children.push(n);
-              byKey.set(more, n);
-            }
-          } else {
-            n = nodes.length;
-            nodes.push(node(m.point[i], parent));
-            nodes[parent].children.push(n);
-            byKey.set(key, n);
-          }
-        }
+        const caller = m.parent[i];
+        parent = caller >= 0 ? nodeOf[caller] : 0;
+        n = child(parent, ' p' + m.point[i], m.point[i], -1);
       }
       if (nodes[n].point === MORE) merged++;
       nodeOf[i] = n;
@@ -49,13 +62,18 @@ Vexo.callTree = function (m, mostNodes) {
       if (m.dur[i] >= 0) {
         nd.timed++;
         nd.total += m.dur[i];
-        if (caller >= 0) nodes[parent].inner += m.dur[i];
+        if (parent > 0 && n !== parent) nodes[parent].inner += m.dur[i];
       }
     }
   }
-  const byTotal = (a, b) => nodes[b].total - nodes[a].total || nodes[b].calls - nodes[a].calls;
+  // A node of callers alone sorts by the time of the calls beneath it (children come after parents).
+  for (let n = nodes.length - 1; n > 0; n--) {
+    const nd = nodes[n];
+    nd.weight = nd.point === FRAME ? nd.children.reduce((t, c) => t + nodes[c].weight, 0) : nd.total;
+  }
+  const byTotal = (a, b) => nodes[b].weight - nodes[a].weight || nodes[b].calls - nodes[a].calls;
   for (const nd of nodes) nd.children.sort(byTotal);
-  return { nodes, merged, more: MORE };
+  return { nodes, merged, more: MORE, chained, methodOf };
 };
 
 Vexo.TreeView = class {
@@ -68,7 +86,8 @@ Vexo.TreeView = class {
     bar.className = 'tree-bar';
     const count = document.createElement('span');
     count.className = 'tree-count';
-    count.textContent = Vexo.count(tree.nodes.length - 1) + (tree.nodes.length === 2 ? ' node' : ' nodes') + ', by nesting on each thread';
+    count.textContent = Vexo.count(tree.nodes.length - 1) + (tree.nodes.length === 2 ? ' node' : ' nodes')
+      + (tree.chained ? ', by caller chain where stacks were recorded, else by nesting on each thread' : ', by nesting on each thread');
     const all = document.createElement('button');
     all.textContent = 'expand all';
     all.addEventListener('click', () => this.expandAll());
@@ -103,7 +122,9 @@ Vexo.TreeView = class {
 
   row(n, depth) {
     const nd = this.tree.nodes[n], m = this.m, tr = document.createElement('tr');
-    const label = nd.point === this.tree.more ? '(more call paths)' : m.meta.points[nd.point].label;
+    const label = nd.point === this.tree.more ? '(more call paths)'
+      : nd.point < 0 ? m.strings[nd.frame]
+      : nd.overloads ? this.tree.methodOf[nd.point] : m.meta.points[nd.point].label;
     tr.dataset.node = n;
     tr.dataset.label = label;
     tr.dataset.calls = nd.calls;
@@ -130,7 +151,7 @@ Vexo.TreeView = class {
       return td;
     };
     const timed = nd.timed > 0;
-    tr.append(name, cell(Vexo.count(nd.calls)), cell(timed ? Vexo.duration(nd.total) : '—'),
+    tr.append(name, cell(nd.point < 0 ? '—' : Vexo.count(nd.calls)), cell(timed ? Vexo.duration(nd.total) : '—'),
       cell(timed ? Vexo.duration(Math.max(0, nd.total - nd.inner)) : '—'),
       cell(timed ? Vexo.duration(nd.total / nd.timed) : '—'));
     if (timed && nd.timed < nd.calls) tr.title = Vexo.count(nd.calls - nd.timed) + ' of these calls have no exit: their time is not known';
