@@ -30,8 +30,10 @@ jobjectID NewObjectId() {
     return id;
 }
 
-// Drops the way back of freed objects. Under the lock, with JNI.
+// Drops the way back of freed objects. Under the lock, with JNI. A free told while this runs is
+// dropped by a later call.
 void DropFreed(JNIEnv* env) {
+    if (!g_ids.anyFreed.load(std::memory_order_relaxed)) return;
     std::vector<jobjectID> freed;
     {
         OsLockGuard held(&g_ids.freedLock);
@@ -57,9 +59,11 @@ jobjectID IdOfObject(JNIEnv* env, jobject object) {
     if (object == nullptr || g_ids.jvmti == nullptr) return 0;
     // An object met before: every tag is written below, together with its way back (or, when no
     // weak reference could be had, JVMTI finds the object by its tag), so the tag alone answers.
+    // Identifiers are never given twice, so the ways back of freed objects, dropped by the next
+    // call that takes the lock, cannot be this object's.
     jlong tag = 0;
     g_ids.jvmti->GetTag(object, &tag);
-    if (tag != 0 && !g_ids.anyFreed.load(std::memory_order_relaxed)) return static_cast<jobjectID>(tag);
+    if (tag != 0) return static_cast<jobjectID>(tag);
     OsLockGuard held(&g_ids.lock);
     DropFreed(env);
     g_ids.jvmti->GetTag(object, &tag);
