@@ -15,26 +15,30 @@ Vexo.callTree = function (m, mostNodes) {
   const nodeOf = new Int32Array(m.n).fill(-1);
   // A traced method's name as a stack's frame names it: the label up to its descriptor.
   const methodOf = m.meta.points.map(p => p.label.replace(/\(.*$/, ''));
+  const chainEnd = new Map();  // a caller chain -> the node of its innermost caller
   let merged = 0, chained = 0;
-  // The child of `parent` under `key`, made when new (or the parent's "(more call paths)").
+  // The child of `parent` under `key` (a trace point's number under its nesting parent, or a
+  // method's name under a caller), made when new, or the parent's "(more call paths)".
   function child(parent, key, point, frame) {
     if (nodes[parent].point === MORE) return parent;
-    let n = byKey.get(parent + key);
+    const keyed = typeof key === 'number' ? parent * (P + 1) + key : parent + ' ' + key;
+    let n = byKey.get(keyed);
     if (n !== undefined) return n;
     if (nodes.length >= mostNodes) {
-      n = byKey.get(parent + ' more');
+      const more = parent * (P + 1) + MORE;
+      n = byKey.get(more);
       if (n === undefined) {
         n = nodes.length;
         nodes.push(node(MORE, parent, -1));
         nodes[parent].children.push(n);
-        byKey.set(parent + ' more', n);
+        byKey.set(more, n);
       }
       return n;
     }
     n = nodes.length;
     nodes.push(node(point, parent, frame));
     nodes[parent].children.push(n);
-    byKey.set(parent + key, n);
+    byKey.set(keyed, n);
     return n;
   }
   for (const lane of m.lanes) {
@@ -44,15 +48,19 @@ Vexo.callTree = function (m, mostNodes) {
       let parent, n;
       if (m.chain[i] >= 0) {
         chained++;
-        parent = 0;
-        for (const f of m.chains[m.chain[i]]) parent = child(parent, ' f' + m.strings[f], FRAME, f);
-        n = child(parent, ' f' + methodOf[m.point[i]], m.point[i], -1);
+        parent = chainEnd.get(m.chain[i]);
+        if (parent === undefined) {
+          parent = 0;
+          for (const f of m.chains[m.chain[i]]) parent = child(parent, m.strings[f], FRAME, f);
+          chainEnd.set(m.chain[i], parent);
+        }
+        n = child(parent, methodOf[m.point[i]], m.point[i], -1);
         if (nodes[n].point === FRAME) nodes[n].point = m.point[i];  // a caller's node gets its calls
         else if (nodes[n].point >= 0 && nodes[n].point < P && nodes[n].point !== m.point[i]) nodes[n].overloads = true;
       } else {
         const caller = m.parent[i];
         parent = caller >= 0 ? nodeOf[caller] : 0;
-        n = child(parent, ' p' + m.point[i], m.point[i], -1);
+        n = child(parent, m.point[i], m.point[i], -1);
       }
       if (nodes[n].point === MORE) merged++;
       nodeOf[i] = n;
